@@ -1,0 +1,15 @@
+# Cross-compiles Windows x86_64 binaries with Debian's mingw-w64 (posix threads flavour,
+# which GoogleTest needs). Tests run under wine64 through CTest's emulator hook.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+find_program(VEK_WINE64 NAMES wine64 wine)
+if(VEK_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VEK_WINE64})
+endif()

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs, on Debian 12, whatever the build and the tests need and is missing.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+need=()
+want() { # want PACKAGE [COMMAND-OR-FILE]
+  local pkg=$1 probe=${2:-}
+  if [[ -n $probe ]]; then
+    if [[ $probe == /* ]]; then [[ -e $probe ]] && return 0
+    else command -v "$probe" >/dev/null 2>&1 && return 0; fi
+  elif dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed'; then
+    return 0
+  fi
+  need+=("$pkg")
+}
+
+want g++ g++
+want make make
+want cmake cmake
+want googletest /usr/src/googletest/CMakeLists.txt
+want libgtest-dev /usr/include/gtest/gtest.h
+want libgmock-dev /usr/include/gmock/gmock.h
+want mingw-w64 x86_64-w64-mingw32-g++-posix
+want g++-mingw-w64-i686-posix i686-w64-mingw32-g++-posix
+want wine64 wine64
+want xvfb Xvfb
+want xdotool xdotool
+want imagemagick /usr/bin/convert
+want x11-apps xwd
+want tar tar
+want xxd xxd
+want python3 python3
+
+if ((${#need[@]})); then
+  echo "setup: installing ${need[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+# Debian's wine64 package puts its loader outside PATH on some releases.
+if ! command -v wine64 >/dev/null 2>&1 && [[ -x /usr/lib/wine/wine64 ]]; then
+  ln -sf /usr/lib/wine/wine64 /usr/local/bin/wine64
+fi
+echo "setup: ok" >&2

@@ -1,0 +1,81 @@
+// The file edge: every file-system operation of the reader and the extractor goes
+// through this interface. One implementation per platform (fileedge_posix.cpp,
+// fileedge_win32.cpp) is picked by the build; tests wrap it to inject faults.
+//
+// Paths are Windows path strings in the Windows-1250 code page with backslash
+// separators. The Win32 edge hands them to the 8-bit (ANSI) functions unchanged; the
+// POSIX edge turns backslashes into "/" and the bytes into UTF-8. Platform error
+// codes are translated here into Windows error codes, so an input/output error
+// carries the same code on every platform (5 "File access denied", ...).
+#pragma once
+
+#include <stdint.h>
+
+#include "error.h"
+
+namespace vek {
+
+// An open file. The value is the edge's own; kNoFile marks none.
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Windows file attribute bits used by the system.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+
+// Windows error codes that the edges produce.
+inline constexpr uint32_t kWinErrorInvalidFunction = 1;
+inline constexpr uint32_t kWinErrorPathNotFound = 3;
+inline constexpr uint32_t kWinErrorInvalidHandle = 6;
+inline constexpr uint32_t kWinErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kWinErrorWriteProtect = 19;
+inline constexpr uint32_t kWinErrorSharingViolation = 32;
+inline constexpr uint32_t kWinErrorHandleDiskFull = 39;
+inline constexpr uint32_t kWinErrorFileExists = 80;
+inline constexpr uint32_t kWinErrorInvalidParameter = 87;
+inline constexpr uint32_t kWinErrorDiskFull = 112;
+inline constexpr uint32_t kWinErrorInvalidName = 123;
+inline constexpr uint32_t kWinErrorNegativeSeek = 131;
+inline constexpr uint32_t kWinErrorAlreadyExists = 183;
+inline constexpr uint32_t kWinErrorFilenameTooLong = 206;
+
+class FileEdge {
+ public:
+  virtual ~FileEdge() = default;
+
+  // Opens an existing file for reading only; others may read and write it meanwhile.
+  virtual Error OpenRead(const char* path, FileHandle* file) = 0;
+  // Creates a file for reading and writing (an existing one is truncated to 0 bytes),
+  // shared for reading and writing, normal attributes.
+  virtual Error Create(const char* path, FileHandle* file) = 0;
+  // Positions the file at offset bytes from its beginning: a 32-bit signed distance,
+  // so a negative one is refused (131).
+  virtual Error Seek(FileHandle file, int32_t offset) = 0;
+  // Reads up to count bytes; *done receives how many came (0 at the end of the file).
+  virtual Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) = 0;
+  // Writes count bytes; *done receives how many the platform reports as written.
+  virtual Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) = 0;
+  virtual Error Close(FileHandle file) = 0;
+
+  // Reads a path's attributes; false when they cannot be read (no such path).
+  virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;
+  // Makes one directory with default security; false when it could not be made.
+  virtual bool MakeDirectory(const char* path) = 0;
+  // Gives a path the attribute bits; false on failure.
+  virtual bool SetAttributes(const char* path, uint32_t attributes) = 0;
+  // Opens an existing file for write access, sets its last-write time to the MS-DOS
+  // date (high 16 bits) and time (low 16 bits), taken as local time, and closes it.
+  // Creation and access times are left alone. False when any step failed.
+  virtual bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) = 0;
+  // True when byte is the lead byte of a double-byte character in the code page that
+  // the platform's 8-bit file functions use.
+  virtual bool IsLeadByte(unsigned char byte) = 0;
+};
+
+// The edge of the platform that this build targets.
+FileEdge& PlatformFileEdge();
+
+}  // namespace vek

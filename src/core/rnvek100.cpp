@@ -1,0 +1,1 @@
+#include "rnvek100.h"
