@@ -98,8 +98,8 @@ class SplitMix64:
         return seq[self.below(len(seq))]
 
 
-def path_length(parts):
-    return sum(1 + len(p) for p in parts)
+def path_length(segments):
+    return sum(1 + len(p) for p in segments)
 
 
 def make_names(rng, directory, count, taken):
@@ -229,10 +229,10 @@ def main(argv):
     for directory in directories:
         os.makedirs(os.path.join(out, *directory), exist_ok=True)
     times = {}
-    for index, (parts, size) in enumerate(zip(files, assigned)):
-        path = os.path.join(out, *parts)
+    for index, (segments, size) in enumerate(zip(files, assigned)):
+        path = os.path.join(out, *segments)
         with open(path, "wb") as f:
-            f.write(content("/".join(parts), size, index))
+            f.write(content("/".join(segments), size, index))
         times[path] = local_time_1999(rng)
     for path, t in times.items():
         os.utime(path, (t, t))
