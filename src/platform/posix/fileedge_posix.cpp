@@ -1,1 +1,249 @@
+// The file edge on POSIX systems. Paths arrive as Windows-1250 Windows paths: the
+// backslashes become "/" and the bytes UTF-8. Windows' notions are kept where a
+// caller relies on them: a file without write bits is read-only and refuses to be
+// opened for writing even by root, and errno values become Windows error codes.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "cp1250.h"
 #include "fileedge.h"
+
+namespace vek {
+namespace {
+
+uint32_t TranslateErrno(int e) {
+  switch (e) {
+    case ENOENT: return 2;
+    case ENOTDIR: return kWinErrorPathNotFound;
+    case EMFILE:
+    case ENFILE: return kIoTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY: return kIoAccessDenied;
+    case EBADF: return kWinErrorInvalidHandle;
+    case ENOMEM: return kWinErrorNotEnoughMemory;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+      return kWinErrorDiskFull;
+    case EFBIG: return kWinErrorDiskFull;
+    case EEXIST: return kWinErrorFileExists;
+    case EINVAL: return kWinErrorInvalidParameter;
+    case ENAMETOOLONG: return kWinErrorFilenameTooLong;
+    case EILSEQ: return kWinErrorInvalidName;
+    default: return 1117;  // ERROR_IO_DEVICE
+  }
+}
+
+// A Windows path in Windows-1250 as a POSIX path in UTF-8; empty on failure.
+class NativePath {
+ public:
+  explicit NativePath(const char* path) {
+    size_t length = strlen(path);
+    size_t size = length * 3 + 1;
+    buffer_ = static_cast<char*>(malloc(size));
+    if (!buffer_) return;
+    if (Cp1250ToUtf8(path, length, buffer_, size) == static_cast<size_t>(-1)) {
+      free(buffer_);
+      buffer_ = nullptr;
+      return;
+    }
+    for (char* p = buffer_; *p; ++p) {
+      if (*p == '\\') *p = '/';
+    }
+  }
+  ~NativePath() { free(buffer_); }
+  NativePath(const NativePath&) = delete;
+  NativePath& operator=(const NativePath&) = delete;
+  const char* get() const { return buffer_; }
+
+ private:
+  char* buffer_ = nullptr;
+};
+
+bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+mode_t CurrentUmask() {
+  static mode_t mask = [] {
+    mode_t m = umask(022);
+    umask(m);
+    return m;
+  }();
+  return mask;
+}
+
+// Opens an existing regular file for writing, refusing a read-only one as Windows does.
+int OpenExistingForWrite(const char* native, int extra_flags, int* error) {
+  struct stat st;
+  if (stat(native, &st) == 0) {
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnlyMode(st.st_mode))) {
+      *error = EACCES;
+      return -1;
+    }
+  }
+  int fd = open(native, O_RDWR | O_CLOEXEC | extra_flags, 0666);
+  if (fd < 0) *error = errno;
+  return fd;
+}
+
+bool DosToLocalTime(uint32_t stamp, time_t* out) {
+  unsigned date = stamp >> 16;
+  unsigned time_part = stamp & 0xFFFF;
+  struct tm tm;
+  memset(&tm, 0, sizeof tm);
+  tm.tm_year = static_cast<int>((date >> 9) & 0x7F) + 1980 - 1900;
+  tm.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = static_cast<int>(date & 0x1F);
+  tm.tm_hour = static_cast<int>((time_part >> 11) & 0x1F);
+  tm.tm_min = static_cast<int>((time_part >> 5) & 0x3F);
+  tm.tm_sec = static_cast<int>(time_part & 0x1F) * 2;
+  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > kDays[tm.tm_mon] ||
+      tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59) {
+    return false;
+  }
+  int year = tm.tm_year + 1900;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (tm.tm_mon == 1 && tm.tm_mday == 29 && !leap) return false;
+  tm.tm_isdst = -1;
+  time_t t = mktime(&tm);
+  if (t == static_cast<time_t>(-1)) return false;
+  *out = t;
+  return true;
+}
+
+class PosixFileEdge final : public FileEdge {
+ public:
+  Error OpenRead(const char* path, FileHandle* file) override {
+    NativePath native(path);
+    if (!native.get()) return InOutError(kWinErrorInvalidName);
+    int fd = open(native.get(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return InOutError(TranslateErrno(errno));
+    *file = fd;
+    return NoError();
+  }
+
+  Error Create(const char* path, FileHandle* file) override {
+    NativePath native(path);
+    if (!native.get()) return InOutError(kWinErrorInvalidName);
+    int error = 0;
+    int fd = OpenExistingForWrite(native.get(), O_CREAT | O_TRUNC, &error);
+    if (fd < 0) return InOutError(TranslateErrno(error));
+    *file = fd;
+    return NoError();
+  }
+
+  Error Seek(FileHandle file, int32_t offset) override {
+    if (offset < 0) return InOutError(kWinErrorNegativeSeek);
+    if (lseek(static_cast<int>(file), offset, SEEK_SET) < 0) return InOutError(TranslateErrno(errno));
+    return NoError();
+  }
+
+  Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override {
+    *done = 0;
+    char* p = static_cast<char*>(buffer);
+    // A regular file delivers what it has; keep reading across interruptions and
+    // partial transfers as ReadFile does.
+    while (*done < count) {
+      ssize_t n = read(static_cast<int>(file), p + *done, count - *done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return InOutError(TranslateErrno(errno));
+      }
+      if (n == 0) break;
+      *done += static_cast<uint32_t>(n);
+    }
+    return NoError();
+  }
+
+  Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
+    *done = 0;
+    const char* p = static_cast<const char*>(buffer);
+    while (*done < count) {
+      ssize_t n = write(static_cast<int>(file), p + *done, count - *done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        // Nothing written yet: a refusal. Some written: report what went.
+        if (*done == 0) return InOutError(TranslateErrno(errno));
+        break;
+      }
+      if (n == 0) break;
+      *done += static_cast<uint32_t>(n);
+    }
+    return NoError();
+  }
+
+  Error Close(FileHandle file) override {
+    if (close(static_cast<int>(file)) != 0 && errno != EINTR) return InOutError(TranslateErrno(errno));
+    return NoError();
+  }
+
+  bool GetAttributes(const char* path, uint32_t* attributes) override {
+    NativePath native(path);
+    struct stat st;
+    if (!native.get() || stat(native.get(), &st) != 0) return false;
+    uint32_t a = 0;
+    if (S_ISDIR(st.st_mode)) a |= kAttrDirectory;
+    if (IsReadOnlyMode(st.st_mode)) a |= kAttrReadOnly;
+    if (!S_ISDIR(st.st_mode)) a |= kAttrArchive;
+    *attributes = a;
+    return true;
+  }
+
+  bool MakeDirectory(const char* path) override {
+    NativePath native(path);
+    return native.get() && mkdir(native.get(), 0777) == 0;
+  }
+
+  bool SetAttributes(const char* path, uint32_t attributes) override {
+    NativePath native(path);
+    struct stat st;
+    if (!native.get() || stat(native.get(), &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & kAttrReadOnly) {
+      mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    } else if (IsReadOnlyMode(mode)) {
+      mode |= static_cast<mode_t>(0222 & ~CurrentUmask()) | S_IWUSR;
+    }
+    return chmod(native.get(), mode) == 0;
+  }
+
+  bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) override {
+    NativePath native(path);
+    if (!native.get()) return false;
+    int error = 0;
+    int fd = OpenExistingForWrite(native.get(), 0, &error);
+    if (fd < 0) return false;
+    time_t t;
+    bool ok = DosToLocalTime(dos_time_stamp, &t);
+    if (ok) {
+      struct timespec times[2];
+      times[0].tv_sec = 0;
+      times[0].tv_nsec = UTIME_OMIT;  // access time left alone
+      times[1].tv_sec = t;
+      times[1].tv_nsec = 0;
+      ok = futimens(fd, times) == 0;
+    }
+    close(fd);
+    return ok;
+  }
+
+  bool IsLeadByte(unsigned char) override { return false; }  // Windows-1250 is single-byte
+};
+
+}  // namespace
+
+FileEdge& PlatformFileEdge() {
+  static PosixFileEdge edge;
+  return edge;
+}
+
+}  // namespace vek

@@ -1,0 +1,116 @@
+// vek: lists, tests and extracts VEK archives and self-extracting executables.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "extract.h"
+#include "inspect.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vek list FILE\n"
+    "       vek test FILE\n"
+    "       vek extract FILE [-C FOLDER]\n"
+    "\n"
+    "FILE is a VEK archive or a self-extracting executable that carries one.\n"
+    "\n"
+    "  list      show every entry: identifier, kind, attributes (D directory,\n"
+    "            R read-only, H hidden, S system, A archive), modification time,\n"
+    "            size and path\n"
+    "  test      check the archive's structure: identifiers 1..N in order, parents\n"
+    "            that are earlier directories, file data inside the file and not\n"
+    "            overlapping, known kinds, safe names; one line per problem\n"
+    "  extract   write every directory and file below FOLDER (default: the current\n"
+    "            folder, which is created when missing), with the stored attributes\n"
+    "            and modification times; entries with unsafe names are refused\n"
+    "\n"
+    "Options:\n"
+    "  -C, --directory FOLDER   extract below FOLDER\n"
+    "  -q, --quiet              no progress display\n"
+    "  -h, --help               show this help and exit\n"
+    "  -V, --version            show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success; 1 when the file cannot be read as an archive or\n"
+    "extraction fails; 2 when 'test' finds problems or on wrong usage.\n";
+
+int Usage(const char* problem) {
+  fprintf(stderr, "vek: %s\nTry 'vek --help' for more information.\n", problem);
+  return 2;
+}
+
+int List(const std::string& path) {
+  vek::tools::OpenedArchive archive;
+  std::string error;
+  if (!vek::tools::OpenArchive(path, &archive, &error)) {
+    fprintf(stderr, "vek: %s: %s\n", path.c_str(), error.c_str());
+    return 1;
+  }
+  vek::tools::ListArchive(archive, stdout);
+  vek::tools::CloseArchive(&archive);
+  return 0;
+}
+
+int Test(const std::string& path) {
+  vek::tools::OpenedArchive archive;
+  std::string error;
+  if (!vek::tools::OpenArchive(path, &archive, &error)) {
+    printf("%s: %s\n", path.c_str(), error.c_str());
+    return 2;
+  }
+  std::vector<std::string> problems = vek::tools::CheckArchive(archive);
+  vek::tools::CloseArchive(&archive);
+  for (const std::string& p : problems) printf("%s: %s\n", path.c_str(), p.c_str());
+  if (!problems.empty()) {
+    printf("%s: %zu problem%s\n", path.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
+    return 2;
+  }
+  printf("%s: OK, %u entries\n", path.c_str(), archive.count);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  std::string folder;
+  bool have_folder = false;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "-V" || arg == "--version") {
+      printf("vek %s\n", VEK_VERSION);
+      return 0;
+    }
+    if (arg == "-q" || arg == "--quiet") {
+      quiet = true;
+    } else if (arg == "-C" || arg == "--directory") {
+      if (++i >= argc) return Usage("-C needs a folder");
+      folder = argv[i];
+      have_folder = true;
+    } else if (arg.rfind("--directory=", 0) == 0) {
+      folder = arg.substr(12);
+      have_folder = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage(("unknown option " + arg).c_str());
+    } else {
+      args.push_back(arg);
+    }
+  }
+  if (args.empty()) return Usage("no command given");
+  const std::string& command = args[0];
+  if (args.size() != 2) return Usage("need a command and one FILE");
+  if (have_folder && command != "extract") return Usage("-C goes with extract only");
+  if (command == "list" || command == "l") return List(args[1]);
+  if (command == "test" || command == "t") return Test(args[1]);
+  if (command == "extract" || command == "x") {
+    return vek::tools::ExtractCommand(args[1], have_folder ? folder : std::string("."), !quiet);
+  }
+  return Usage(("unknown command " + command).c_str());
+}

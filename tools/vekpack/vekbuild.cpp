@@ -1,0 +1,464 @@
+#include "vekbuild.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#define vek_getpid _getpid
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#define vek_getpid getpid
+#endif
+
+#include "cp1250.h"
+#include "rnvek100.h"
+#include "stubfile.h"
+
+namespace vek::build {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t kPositionLimit = uint64_t{1} << 31;  // 32-bit signed seeks
+constexpr size_t kCopyBlock = 1 << 20;
+
+std::string DisplayPath(const fs::path& p) {
+#ifdef _WIN32
+  return p.u8string().empty() ? std::string() : std::string(reinterpret_cast<const char*>(p.u8string().c_str()));
+#else
+  return p.string();
+#endif
+}
+
+// The name as Windows-1250 bytes; throws when the code page cannot represent it.
+std::string NameToCp1250(const fs::path& name, const fs::path& full) {
+  std::string out;
+#ifdef _WIN32
+  for (wchar_t c : name.wstring()) {
+    unsigned char b;
+    if (!UnicodeToCp1250(static_cast<uint32_t>(c), &b)) {
+      throw BuildError(DisplayPath(full) + ": the name cannot be written in Windows-1250");
+    }
+    out.push_back(static_cast<char>(b));
+  }
+#else
+  const std::string& utf8 = name.native();
+  std::vector<char> buffer(utf8.size() + 1);
+  if (Utf8ToCp1250(utf8.data(), utf8.size(), buffer.data(), buffer.size()) == static_cast<size_t>(-1)) {
+    throw BuildError(DisplayPath(full) + ": the name cannot be written in Windows-1250");
+  }
+  out.assign(buffer.data());
+#endif
+  return out;
+}
+
+// Source paths are kept as UTF-8 on Windows and as the native bytes elsewhere.
+std::string SourceString(const fs::path& p) {
+#ifdef _WIN32
+  return DisplayPath(p);
+#else
+  return p.native();
+#endif
+}
+
+fs::path SourcePath(const std::string& s) {
+#ifdef _WIN32
+  return fs::path(std::u8string(s.begin(), s.end()));
+#else
+  return fs::path(s);
+#endif
+}
+
+struct FileFacts {
+  bool is_directory = false;
+  bool is_regular = false;
+  bool read_only = false;
+  uint64_t size = 0;
+  time_t modified = 0;
+};
+
+// Facts about a path, following symbolic links; false when it cannot be examined.
+bool Examine(const fs::path& p, FileFacts* facts) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_wstat64(p.c_str(), &st) != 0) return false;
+  facts->is_directory = (st.st_mode & _S_IFDIR) != 0;
+  facts->is_regular = (st.st_mode & _S_IFREG) != 0;
+  facts->read_only = (st.st_mode & _S_IWRITE) == 0;
+#else
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return false;
+  facts->is_directory = S_ISDIR(st.st_mode);
+  facts->is_regular = S_ISREG(st.st_mode);
+  facts->read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+#endif
+  facts->size = static_cast<uint64_t>(st.st_size);
+  facts->modified = st.st_mtime;
+  return true;
+}
+
+bool LocalTime(time_t t, struct tm* out) {
+#ifdef _WIN32
+  return localtime_s(out, &t) == 0;
+#else
+  return localtime_r(&t, out) != nullptr;
+#endif
+}
+
+FILE* OpenFile(const fs::path& p, const char* mode) {
+#ifdef _WIN32
+  std::wstring wmode(mode, mode + strlen(mode));
+  return _wfopen(p.c_str(), wmode.c_str());
+#else
+  return fopen(p.c_str(), mode);
+#endif
+}
+
+class Scanner {
+ public:
+  Scanner(ArchiveBuilder& builder, const std::function<void(const std::string&)>& warn)
+      : builder_(builder), warn_(warn) {}
+
+  void Level(const fs::path& dir, uint16_t parent) {
+    std::error_code ec;
+    fs::path canonical = fs::canonical(dir, ec);
+    if (!ec) {
+      if (std::find(ancestors_.begin(), ancestors_.end(), canonical) != ancestors_.end()) {
+        throw BuildError(DisplayPath(dir) + ": the folder contains itself through a symbolic link");
+      }
+      ancestors_.push_back(canonical);
+    }
+    std::vector<fs::path> names;
+    fs::directory_iterator it(dir, ec);
+    if (ec) throw BuildError(DisplayPath(dir) + ": cannot read the folder: " + ec.message());
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+      if (ec) throw BuildError(DisplayPath(dir) + ": cannot read the folder: " + ec.message());
+      names.push_back(it->path().filename());
+    }
+    if (ec) throw BuildError(DisplayPath(dir) + ": cannot read the folder: " + ec.message());
+    std::sort(names.begin(), names.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+
+    std::vector<std::pair<fs::path, std::string>> subdirs;
+    for (const fs::path& name : names) {
+      fs::path full = dir / name;
+      FileFacts facts;
+      if (!Examine(full, &facts)) {
+        throw BuildError(DisplayPath(full) + ": cannot read it (a broken symbolic link?)");
+      }
+      std::string cp = NameToCp1250(name, full);
+      if (cp.size() > EntryRecord::kNameMaxLength) {
+        throw BuildError(DisplayPath(full) + ": the name is longer than 232 bytes");
+      }
+      if (facts.is_directory) {
+        subdirs.emplace_back(full, cp);
+        continue;
+      }
+      if (!facts.is_regular) {
+        if (warn_) warn_(DisplayPath(full) + ": not a regular file or folder; skipped");
+        continue;
+      }
+      if (facts.size >= kPositionLimit) {
+        throw BuildError(DisplayPath(full) + ": the file is 2 GiB or larger");
+      }
+      FILE* probe = OpenFile(full, "rb");
+      if (!probe) throw BuildError(DisplayPath(full) + ": cannot open the file: " + strerror(errno));
+      fclose(probe);
+      bool clamped = false;
+      uint32_t stamp = ToDosTimeStamp(facts.modified, &clamped);
+      if (clamped && warn_) warn_(DisplayPath(full) + ": modification time outside 1980-2107; clamped");
+      uint32_t attributes = kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
+      CheckRoom(full);
+      builder_.AddFileFromSource(parent, cp, SourceString(full), static_cast<int32_t>(facts.size), stamp,
+                                 attributes, DisplayPath(full));
+    }
+    for (auto& [full, cp] : subdirs) {
+      CheckRoom(full);
+      uint16_t id = builder_.AddDirectory(parent, cp);
+      Level(full, id);
+    }
+    if (!ec && !ancestors_.empty()) ancestors_.pop_back();
+  }
+
+ private:
+  void CheckRoom(const fs::path& full) {
+    if (builder_.entries().size() >= kMaxEntryCount) {
+      throw BuildError(DisplayPath(full) + ": more than 65,535 entries");
+    }
+  }
+
+  ArchiveBuilder& builder_;
+  const std::function<void(const std::string&)>& warn_;
+  std::vector<fs::path> ancestors_;
+};
+
+// Copies exactly size bytes of source to out; throws when it cannot.
+void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total) {
+  if (e.source.empty()) {
+    if (!e.data.empty() && fwrite(e.data.data(), 1, e.data.size(), out) != e.data.size()) {
+      throw BuildError(options.output + ": cannot write: " + strerror(errno));
+    }
+    *done += e.data.size();
+    return;
+  }
+  FILE* in = OpenFile(SourcePath(e.source), "rb");
+  if (!in) throw BuildError(e.display_path + ": cannot open the file: " + strerror(errno));
+  uint64_t left = static_cast<uint64_t>(e.size);
+#if defined(__linux__)
+  // Let the kernel move the bytes when it can.
+  if (left > 0 && fflush(out) == 0) {
+    int in_fd = fileno(in);
+    int out_fd = fileno(out);
+    while (left > 0) {
+      ssize_t n = copy_file_range(in_fd, nullptr, out_fd, nullptr, left, 0);
+      if (n <= 0) break;
+      left -= static_cast<uint64_t>(n);
+      *done += static_cast<uint64_t>(n);
+    }
+    if (left > 0 && lseek(in_fd, static_cast<off_t>(e.size - left), SEEK_SET) < 0) left = ~0ull;
+  }
+#endif
+  std::vector<char> buffer(left > 0 && left != ~0ull ? std::min<uint64_t>(left, kCopyBlock) : 0);
+  while (left > 0 && left != ~0ull) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
+    size_t got = fread(buffer.data(), 1, want, in);
+    if (got == 0) break;
+    if (fwrite(buffer.data(), 1, got, out) != got) {
+      fclose(in);
+      throw BuildError(options.output + ": cannot write: " + strerror(errno));
+    }
+    left -= got;
+    *done += got;
+    if (options.progress) options.progress(*done, total);
+  }
+  bool failed = ferror(in) != 0;
+  fclose(in);
+  if (left != 0 || failed) {
+    throw BuildError(e.display_path + ": the file could not be read whole (changed while packing?)");
+  }
+  if (options.progress) options.progress(*done, total);
+}
+
+}  // namespace
+
+uint32_t ToDosTimeStamp(time_t t, bool* clamped) {
+  *clamped = false;
+  struct tm tm;
+  if (!LocalTime(t, &tm)) {
+    *clamped = true;
+    return (0u << 25) | (1u << 21) | (1u << 16);  // 1980-01-01 00:00:00
+  }
+  int year = tm.tm_year + 1900;
+  if (year < 1980) {
+    *clamped = true;
+    return (0u << 25) | (1u << 21) | (1u << 16);
+  }
+  if (year > 2107) {
+    *clamped = true;
+    return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+  }
+  uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | (static_cast<uint32_t>(tm.tm_mon + 1) << 5) |
+                  static_cast<uint32_t>(tm.tm_mday);
+  int seconds = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // a leap second counts as :59
+  uint32_t time_part = (static_cast<uint32_t>(tm.tm_hour) << 11) | (static_cast<uint32_t>(tm.tm_min) << 5) |
+                       static_cast<uint32_t>(seconds / 2);
+  return (date << 16) | time_part;
+}
+
+uint16_t ArchiveBuilder::Add(Entry entry) {
+  if (entries_.size() >= kMaxEntryCount) throw BuildError(entry.display_path + ": more than 65,535 entries");
+  if (entry.name.size() > EntryRecord::kNameMaxLength) throw BuildError(entry.display_path + ": the name is longer than 232 bytes");
+  if (entry.parent_id > entries_.size() || (entry.parent_id != 0 && entries_[entry.parent_id - 1].kind != kEntryKindDirectory)) {
+    throw BuildError(entry.display_path + ": the parent is no directory added before");
+  }
+  entry.id = static_cast<uint16_t>(entries_.size() + 1);
+  if (entry.kind == kEntryKindFile) {
+    entry.data_offset = static_cast<uint32_t>(data_size_);
+    data_size_ += static_cast<uint64_t>(entry.size);
+  }
+  entries_.push_back(std::move(entry));
+  return entries_.back().id;
+}
+
+uint16_t ArchiveBuilder::AddDirectory(uint16_t parent, std::string name) {
+  Entry e;
+  e.parent_id = parent;
+  e.kind = kEntryKindDirectory;
+  e.display_path = name;
+  e.name = std::move(name);
+  return Add(std::move(e));
+}
+
+uint16_t ArchiveBuilder::AddFile(uint16_t parent, std::string name, std::string data, uint32_t time_stamp,
+                                 uint32_t attributes) {
+  if (data.size() >= kPositionLimit) throw BuildError(name + ": the file is 2 GiB or larger");
+  Entry e;
+  e.parent_id = parent;
+  e.kind = kEntryKindFile;
+  e.display_path = name;
+  e.name = std::move(name);
+  e.attributes = attributes;
+  e.time_stamp = time_stamp;
+  e.size = static_cast<int32_t>(data.size());
+  e.data = std::move(data);
+  return Add(std::move(e));
+}
+
+uint16_t ArchiveBuilder::AddFileFromSource(uint16_t parent, std::string name, std::string source, int32_t size,
+                                           uint32_t time_stamp, uint32_t attributes, std::string display_path) {
+  Entry e;
+  e.parent_id = parent;
+  e.kind = kEntryKindFile;
+  e.name = std::move(name);
+  e.attributes = attributes;
+  e.time_stamp = time_stamp;
+  e.size = size;
+  e.source = std::move(source);
+  e.display_path = std::move(display_path);
+  return Add(std::move(e));
+}
+
+uint64_t ArchiveBuilder::ArchiveSize() const {
+  return kArchivePrologueSize + uint64_t{EntryRecord::kSize} * entries_.size() + data_size_;
+}
+
+std::string ArchiveBuilder::SerializePrologue() const {
+  std::string out(kArchivePrologueSize + EntryRecord::kSize * entries_.size(), '\0');
+  auto* p = reinterpret_cast<unsigned char*>(out.data());
+  memcpy(p + ArchiveSignature::kMagicOffset, kArchiveMagic, ArchiveSignature::kMagicSize);
+  memcpy(p + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize);
+  unsigned char* header = p + ArchiveSignature::kSize;
+  StoreU16(header + ArchiveHeader::kEntryCountOffset, static_cast<uint16_t>(entries_.size()));
+  header[ArchiveHeader::kReservedOneOffset] = 1;
+  header[ArchiveHeader::kNoticeOffset] = static_cast<unsigned char>(sizeof(kRightsNotice) - 1);
+  memcpy(header + ArchiveHeader::kNoticeOffset + 1, kRightsNotice, sizeof(kRightsNotice) - 1);
+  unsigned char* record = p + kArchivePrologueSize;
+  for (const Entry& e : entries_) {
+    StoreU16(record + EntryRecord::kIdOffset, e.id);
+    StoreU16(record + EntryRecord::kParentIdOffset, e.parent_id);
+    record[EntryRecord::kKindOffset] = e.kind;
+    record[EntryRecord::kNameOffset] = static_cast<unsigned char>(e.name.size());
+    memcpy(record + EntryRecord::kNameOffset + 1, e.name.data(), e.name.size());
+    StoreU32(record + EntryRecord::kAttributesOffset, e.attributes);
+    StoreU32(record + EntryRecord::kTimeStampOffset, e.time_stamp);
+    StoreU32(record + EntryRecord::kSizeOffset, static_cast<uint32_t>(e.size));
+    StoreU32(record + EntryRecord::kDataOffsetOffset, e.data_offset);
+    record += EntryRecord::kSize;
+  }
+  return out;
+}
+
+std::string ArchiveBuilder::Serialize() const {
+  std::string out = SerializePrologue();
+  for (const Entry& e : entries_) {
+    if (e.kind != kEntryKindFile) continue;
+    if (e.source.empty()) {
+      out += e.data;
+    } else {
+      std::ifstream in(SourcePath(e.source), std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (bytes.size() != static_cast<size_t>(e.size)) throw BuildError(e.display_path + ": the file could not be read whole");
+      out += bytes;
+    }
+  }
+  return out;
+}
+
+void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder,
+                const std::function<void(const std::string&)>& warn) {
+  fs::path root = SourcePath(source_folder);
+  FileFacts facts;
+  if (!Examine(root, &facts)) throw BuildError(source_folder + ": no such folder");
+  if (!facts.is_directory) throw BuildError(source_folder + ": not a folder");
+  Scanner scanner(builder, warn);
+  scanner.Level(root, 0);
+}
+
+std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name) {
+  auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
+                                            stub_bytes.size());
+  if (!span) {
+    throw BuildError(stub_name + ": not a stub: it holds no archive start offset (no " +
+                     std::string(tools::kStartOffsetSection) + " section)");
+  }
+  if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
+  std::string out = stub_bytes;
+  StoreU32(reinterpret_cast<unsigned char*>(out.data()) + span->file_offset, static_cast<uint32_t>(out.size()));
+  return out;
+}
+
+PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& options) {
+  PackResult result;
+  std::string stub;
+  if (!options.stub.empty()) {
+    std::ifstream in(SourcePath(options.stub), std::ios::binary);
+    if (!in) throw BuildError(options.stub + ": cannot open the stub");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    stub = PrepareStub(bytes, options.stub);
+  }
+  result.start_offset = static_cast<uint32_t>(stub.size());
+  result.archive_bytes = builder.ArchiveSize();
+  result.output_bytes = stub.size() + result.archive_bytes;
+  if (result.output_bytes >= kPositionLimit) {
+    throw BuildError(options.output + ": the archive would reach 2 GiB, beyond what the extractor can seek");
+  }
+  for (const Entry& e : builder.entries()) {
+    if (e.kind == kEntryKindFile) {
+      ++result.files;
+      result.data_bytes += static_cast<uint64_t>(e.size);
+    } else {
+      ++result.directories;
+    }
+  }
+
+  fs::path output = SourcePath(options.output);
+  fs::path temp = output;
+  temp += ".vekpack-" + std::to_string(vek_getpid()) + ".tmp";
+  FILE* out = OpenFile(temp, "wb");
+  if (!out) throw BuildError(options.output + ": cannot create the output: " + strerror(errno));
+  std::vector<char> out_buffer(kCopyBlock);
+  setvbuf(out, out_buffer.data(), _IOFBF, out_buffer.size());
+  try {
+    std::string prologue = builder.SerializePrologue();
+    if (fwrite(stub.data(), 1, stub.size(), out) != stub.size() ||
+        fwrite(prologue.data(), 1, prologue.size(), out) != prologue.size()) {
+      throw BuildError(options.output + ": cannot write: " + strerror(errno));
+    }
+    uint64_t done = 0;
+    for (const Entry& e : builder.entries()) {
+      if (e.kind == kEntryKindFile) CopyData(e, out, options, &done, result.data_bytes);
+    }
+    if (fflush(out) != 0 || ferror(out)) throw BuildError(options.output + ": cannot write: " + strerror(errno));
+    FILE* closing = out;
+    out = nullptr;
+    if (fclose(closing) != 0) throw BuildError(options.output + ": cannot write: " + strerror(errno));
+    std::error_code ec;
+    if (fs::file_size(temp, ec) != result.output_bytes || ec) {
+      throw BuildError(options.output + ": the output came out with the wrong size");
+    }
+    fs::rename(temp, output, ec);
+    if (ec) throw BuildError(options.output + ": cannot replace the output: " + ec.message());
+  } catch (...) {
+    if (out) fclose(out);
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    throw;
+  }
+  return result;
+}
+
+PackResult Pack(const PackOptions& options) {
+  ArchiveBuilder builder;
+  ScanFolder(options.source_folder, builder, options.warn);
+  return WriteArchive(builder, options);
+}
+
+}  // namespace vek::build
