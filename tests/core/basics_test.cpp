@@ -1,0 +1,74 @@
+// Error texts and the Windows-1250 conversions.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cp1250.h"
+#include "error.h"
+
+namespace vek {
+namespace {
+
+std::string Message(const Error& e) {
+  char buffer[96];
+  FormatErrorMessage(e, buffer, sizeof buffer);
+  return buffer;
+}
+
+TEST(ErrorMessages, FollowFromTheCode) {
+  struct Case {
+    Error error;
+    const char* text;
+  } cases[] = {
+      {InOutError(2), "File not found"},
+      {InOutError(3), "Invalid filename"},
+      {InOutError(4), "Too many open files"},
+      {InOutError(5), "File access denied"},
+      {InOutError(100), "Read beyond end of file"},
+      {InOutError(101), "Disk full"},
+      {InOutError(106), "Invalid numeric input"},
+      {InOutError(112), "I/O error 112"},
+      {InOutError(131), "I/O error 131"},
+      {GeneralError("Unable to create directory"), "Unable to create directory"},
+      {OutOfMemoryError(), "Out of memory"},
+      {DdeError(0x4007), "Error occurred when DDE ran out of memory ($04007)"},
+      {DdeError(0x4008), "Error occurred when DDE ran out of memory ($04008)"},
+      {DdeError(0x400A), "DDE Error - conversation not established ($0400A)"},
+      {DdeError(0x4009), "An error returned from DDE  ($04009)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Message(c.error), c.text);
+}
+
+TEST(ErrorMessages, AreCutToTheBufferAndStayTerminated) {
+  char small[8];
+  size_t full = FormatErrorMessage(InOutError(100), small, sizeof small);
+  EXPECT_EQ(full, strlen("Read beyond end of file"));
+  EXPECT_STREQ(small, "Read be");
+}
+
+TEST(Cp1250, PolishLettersRoundTripThroughUtf8) {
+  const std::string utf8 = "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85 ja\xC5\xBA\xC5\x84";
+  char cp[64];
+  size_t n = Utf8ToCp1250(utf8.data(), utf8.size(), cp, sizeof cp);
+  ASSERT_NE(n, static_cast<size_t>(-1));
+  EXPECT_EQ(std::string(cp, n), "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1");
+  char back[64];
+  size_t m = Cp1250ToUtf8(cp, n, back, sizeof back);
+  EXPECT_EQ(std::string(back, m), utf8);
+}
+
+TEST(Cp1250, RefusesWhatItCannotRepresentOrDecode) {
+  const char* bad[] = {
+      "\xE4\xB8\xAD",      // a CJK character
+      "\xC3",              // cut short
+      "\xC0\xAF",          // over-long "/"
+      "\xED\xA0\x80",      // a surrogate
+  };
+  for (const char* text : bad) {
+    char out[16];
+    EXPECT_EQ(Utf8ToCp1250(text, strlen(text), out, sizeof out), static_cast<size_t>(-1)) << text;
+  }
+}
+
+}  // namespace
+}  // namespace vek

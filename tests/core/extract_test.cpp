@@ -1,0 +1,322 @@
+// Extraction of entries through the real file edge, with faults injected by a
+// wrapping edge, and the directory-chain rules through a scripted one.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "rnvek100.h"
+#include "testsupport.h"
+#include "vekbuild.h"
+
+namespace vek {
+namespace {
+
+namespace fs = std::filesystem;
+using build::ArchiveBuilder;
+using testing::DosStamp;
+using testing::FaultyFileEdge;
+using testing::LoadedArchive;
+using testing::Op;
+using testing::ReadWholeFile;
+using testing::RecordingMessages;
+using testing::ScratchFolder;
+using Fault = FaultyFileEdge::Fault;
+
+const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+// Runs ExtractEntry for identifiers 1..N, stopping at the first error, as the run does.
+Error ExtractAll(ArchiveFile& file, const std::string& destination) {
+  uint32_t n = GetEntryCount();
+  AnsiString dest(destination.c_str());
+  for (uint32_t id = 1; id <= n; ++id) {
+    VEK_TRY(ExtractEntry(file, static_cast<int32_t>(id), dest, 0, n));
+  }
+  return NoError();
+}
+
+std::set<std::string> TreeOf(const fs::path& root) {
+  std::set<std::string> names;
+  for (auto& e : fs::recursive_directory_iterator(root)) names.insert(fs::relative(e.path(), root).generic_string());
+  return names;
+}
+
+TEST(Extract, WritesTheTreeWithBytesTimesAndAttributes) {
+  ArchiveBuilder b;
+  b.AddFile(0, "index.htm", "<html>", kStamp);
+  uint16_t d = b.AddDirectory(0, "numery");
+  uint16_t e = b.AddDirectory(d, "1999");
+  b.AddFile(e, "long name.with.dots.htm", Pattern(70000), DosStamp(1999, 2, 28, 23, 59, 58));
+  b.AddFile(e, "readonly.txt", "r", DosStamp(2001, 7, 1, 8, 0, 0), 0x21);
+  ScratchFolder out;
+  {
+    LoadedArchive loaded(b.Serialize());
+    ASSERT_TRUE(loaded.load_error.ok());
+    ASSERT_TRUE(ExtractAll(loaded.file, out.destination()).ok());
+  }
+  EXPECT_EQ(ReadWholeFile(out / "index.htm"), "<html>");
+  EXPECT_EQ(ReadWholeFile(out / "numery/1999/long name.with.dots.htm"), Pattern(70000));
+  for (auto [name, stamp] : {std::pair{"index.htm", kStamp},
+                             {"numery/1999/long name.with.dots.htm", DosStamp(1999, 2, 28, 23, 59, 58)},
+                             {"numery/1999/readonly.txt", DosStamp(2001, 7, 1, 8, 0, 0)}}) {
+    bool clamped;
+    EXPECT_EQ(build::ToDosTimeStamp(static_cast<time_t>(testing::ModificationTime(out / name)), &clamped), stamp)
+        << name;
+  }
+  uint32_t attributes = 0;
+  std::string ro = (out / "numery/1999/readonly.txt").string();
+  ASSERT_TRUE(PlatformFileEdge().GetAttributes(ro.c_str(), &attributes));
+  EXPECT_TRUE(attributes & kAttrReadOnly);
+  std::string rw = (out / "index.htm").string();
+  ASSERT_TRUE(PlatformFileEdge().GetAttributes(rw.c_str(), &attributes));
+  EXPECT_FALSE(attributes & kAttrReadOnly);
+}
+
+TEST(Extract, CopiesInBlocksOfTheStoredSize) {
+  struct Case {
+    int32_t size;
+    int reads;
+    size_t bytes_on_disk;
+  } cases[] = {{0, 0, 0}, {1, 1, 1}, {32768, 1, 32768}, {32769, 2, 32769}, {65536, 2, 65536}, {70000, 3, 70000},
+               {-5, 0, 0}, {INT32_MIN, 0, 0}};
+  for (const Case& c : cases) {
+    ArchiveBuilder b;
+    b.AddFile(0, "f.bin", Pattern(c.size > 0 ? static_cast<size_t>(c.size) : 0), kStamp);
+    std::string a = b.Serialize();
+    testing::PatchU32(a, testing::RecordAt(1) + EntryRecord::kSizeOffset, static_cast<uint32_t>(c.size));
+    ScratchFolder out;
+    FaultyFileEdge edge(PlatformFileEdge());
+    RecordingMessages boxes;
+    LoadedArchive loaded(a, edge);
+    ASSERT_TRUE(loaded.load_error.ok());
+    int reads_before = edge.Calls(Op::kRead);
+    ASSERT_TRUE(ExtractAll(loaded.file, out.destination()).ok()) << c.size;
+    EXPECT_EQ(edge.Calls(Op::kRead) - reads_before, c.reads) << c.size;
+    EXPECT_EQ(edge.Calls(Op::kWrite), c.reads) << c.size;
+    EXPECT_EQ(edge.Calls(Op::kSeek), 1) << c.size;
+    EXPECT_EQ(ReadWholeFile(out / "f.bin"), Pattern(c.bytes_on_disk)) << c.size;
+    EXPECT_TRUE(boxes.boxes.empty()) << c.size;
+  }
+}
+
+// One fault at a time in a two-file archive: what the run reports, what is on disk,
+// whether "Error writing file" came, and that no handle is left open.
+TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
+  const std::string first = Pattern(40000);  // two blocks: 32768 + 7232
+  ArchiveBuilder b;
+  b.AddFile(0, "first.bin", first, kStamp);
+  b.AddFile(0, "second.txt", "second", kStamp);
+  const std::string archive = b.Serialize();
+  struct Case {
+    const char* name;
+    Op op;
+    int nth;
+    Fault fault;
+    uint32_t code;
+    Error expected;
+    size_t first_size;   // bytes of first.bin on disk afterwards; SIZE_MAX: absent
+    bool second_exists;
+    int boxes;
+  } cases[] = {
+      {"refused create", Op::kCreate, 1, Fault::kRefuse, 5, InOutError(5), SIZE_MAX, false, 0},
+      {"refused seek", Op::kSeek, 2, Fault::kRefuse, 131, InOutError(131), 0, false, 0},
+      {"disk full on the 2nd write", Op::kWrite, 2, Fault::kRefuse, 112, InOutError(112), 32768, false, 0},
+      {"refused read", Op::kRead, 3, Fault::kRefuse, 30, InOutError(30), 0, false, 0},
+      {"short last write", Op::kWrite, 2, Fault::kShort, 0, NoError(), 32768 + 3616, true, 0},
+      {"zero-byte last write", Op::kWrite, 2, Fault::kZero, 0, NoError(), 32768, true, 1},
+      {"zero-byte first write", Op::kWrite, 1, Fault::kZero, 0, NoError(), 7232, true, 0},
+      {"short read", Op::kRead, 3, Fault::kShort, 0, NoError(), 16384 + 7232, true, 0},
+      {"refused close", Op::kClose, 1, Fault::kRefuse, 6, InOutError(6), 40000, false, 0},
+  };
+  for (const Case& c : cases) {
+    ScratchFolder out;
+    FaultyFileEdge edge(PlatformFileEdge());
+    RecordingMessages boxes;
+    {
+      LoadedArchive loaded(archive, edge);
+      ASSERT_TRUE(loaded.load_error.ok());
+      // Reads 1 and 2 loaded the signature, header... count them from here.
+      edge.Plan(c.op, c.nth + (c.op == Op::kRead ? edge.Calls(Op::kRead) - 2 : 0) +
+                          (c.op == Op::kSeek ? edge.Calls(Op::kSeek) - 1 : 0), c.fault, c.code);
+      EXPECT_EQ(ExtractAll(loaded.file, out.destination()), c.expected) << c.name;
+      EXPECT_EQ(edge.OpenHandles(), 1) << c.name << ": only the archive stays open";
+    }
+    fs::path f = out / "first.bin";
+    if (c.first_size == SIZE_MAX) {
+      EXPECT_FALSE(fs::exists(f)) << c.name;
+    } else {
+      EXPECT_EQ(fs::file_size(f), c.first_size) << c.name;
+    }
+    EXPECT_EQ(fs::exists(out / "second.txt"), c.second_exists) << c.name;
+    ASSERT_EQ(boxes.boxes.size(), static_cast<size_t>(c.boxes)) << c.name;
+    if (c.boxes) {
+      EXPECT_EQ(boxes.boxes[0].text, "Error writing file");
+      EXPECT_EQ(boxes.boxes[0].kind, MessageKind::kError);
+    }
+    auto names = TreeOf(out.path());
+    for (const auto& n : names) EXPECT_TRUE(n == "first.bin" || n == "second.txt") << c.name << ": " << n;
+  }
+}
+
+TEST(Extract, DataBeyondTheEndGivesShortFilesAndOneBoxWhenNothingCame) {
+  ArchiveBuilder b;
+  b.AddFile(0, "partly.bin", Pattern(100), kStamp);
+  b.AddFile(0, "beyond.bin", Pattern(10), kStamp);
+  b.AddFile(0, "after.txt", "", kStamp);
+  std::string a = b.Serialize();
+  // partly.bin claims 40,000 bytes from offset 0; beyond.bin lies well past the end.
+  testing::PatchU32(a, testing::RecordAt(1) + EntryRecord::kSizeOffset, 40000);
+  testing::PatchU32(a, testing::RecordAt(2) + EntryRecord::kDataOffsetOffset, 1000000);
+  ScratchFolder out;
+  RecordingMessages boxes;
+  {
+    LoadedArchive loaded(a);
+    ASSERT_TRUE(loaded.load_error.ok());
+    ASSERT_TRUE(ExtractAll(loaded.file, out.destination()).ok());
+  }
+  EXPECT_EQ(fs::file_size(out / "partly.bin"), 110u);  // its 100 bytes and beyond.bin's 10
+  // partly.bin's last read (the 7,232-byte remainder) got nothing: one box for it.
+  // beyond.bin's single read got nothing too: a second box. after.txt is still made.
+  EXPECT_EQ(fs::file_size(out / "beyond.bin"), 0u);
+  EXPECT_EQ(boxes.boxes.size(), 2u);
+  EXPECT_TRUE(fs::exists(out / "after.txt"));
+}
+
+TEST(Extract, UnsafeEntriesAreRefusedBeforeAnythingIsWritten) {
+  struct Case {
+    const char* what;
+    std::string dir_name;
+    uint16_t dir_parent;  // 0, or 1 for a self-cycle
+  } cases[] = {{"parent name", "..", 0}, {"drive", "C:", 0}, {"slash", "a/..", 0}, {"cycle", "loop", 1}};
+  for (const Case& c : cases) {
+    ArchiveBuilder b;
+    uint16_t d = b.AddDirectory(0, "placeholder");
+    b.AddFile(d, "evil.txt", "pwned", kStamp);
+    std::string a = b.Serialize();
+    testing::PatchName(a, 1, c.dir_name);
+    testing::PatchU16(a, testing::RecordAt(1) + EntryRecord::kParentIdOffset, c.dir_parent);
+    ScratchFolder outer;
+    fs::create_directories(outer / "dest");
+    {
+      LoadedArchive loaded(a);
+      ASSERT_TRUE(loaded.load_error.ok());
+      AnsiString dest((outer / "dest").string().c_str());
+      EXPECT_EQ(ExtractEntry(loaded.file, 1, dest, 0, 2), InOutError(3)) << c.what;
+      EXPECT_EQ(ExtractEntry(loaded.file, 2, dest, 0, 2), InOutError(3)) << c.what;
+    }
+    auto names = TreeOf(outer.path());
+    EXPECT_EQ(names, std::set<std::string>{"dest"}) << c.what;
+  }
+}
+
+TEST(Extract, UnknownKindsAndIdentifiersMakeNothing) {
+  ArchiveBuilder b;
+  b.AddFile(0, "odd", "x", kStamp);
+  std::string a = b.Serialize();
+  a[testing::RecordAt(1) + EntryRecord::kKindOffset] = 7;
+  ScratchFolder out;
+  LoadedArchive loaded(a);
+  ASSERT_TRUE(loaded.load_error.ok());
+  AnsiString dest(out.destination().c_str());
+  EXPECT_TRUE(ExtractEntry(loaded.file, 1, dest, 0, 1).ok());
+  EXPECT_TRUE(ExtractEntry(loaded.file, 2, dest, 0, 1).ok());
+  EXPECT_TRUE(TreeOf(out.path()).empty());
+}
+
+TEST(Extract, AnExistingReadOnlyFileIsAccessDeniedAndASecondRunReplacesAWritableOne) {
+  ArchiveBuilder b;
+  b.AddFile(0, "f.txt", "new", kStamp);
+  ScratchFolder out;
+  testing::WriteWholeFile(out / "f.txt", "old contents");
+  std::string path = (out / "f.txt").string();
+  ASSERT_TRUE(PlatformFileEdge().SetAttributes(path.c_str(), kAttrReadOnly));
+  LoadedArchive loaded(b.Serialize());
+  ASSERT_TRUE(loaded.load_error.ok());
+  EXPECT_EQ(ExtractAll(loaded.file, out.destination()), InOutError(5));
+  EXPECT_EQ(ReadWholeFile(out / "f.txt"), "old contents");
+  ASSERT_TRUE(PlatformFileEdge().SetAttributes(path.c_str(), kAttrArchive));
+  EXPECT_TRUE(ExtractAll(loaded.file, out.destination()).ok());
+  EXPECT_EQ(ReadWholeFile(out / "f.txt"), "new");
+}
+
+// An edge that knows which directories exist and records what is made, and treats
+// bytes 0x81..0xFE as lead bytes, as a double-byte code page does.
+class ScriptedDirectories final : public FileEdge {
+ public:
+  std::set<std::string> existing;
+  std::vector<std::string> made;
+  Error OpenRead(const char*, FileHandle*) override { return InOutError(2); }
+  Error Create(const char*, FileHandle*) override { return InOutError(5); }
+  Error Seek(FileHandle, int32_t) override { return NoError(); }
+  Error Read(FileHandle, void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
+  Error Write(FileHandle, const void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
+  Error Close(FileHandle) override { return NoError(); }
+  bool GetAttributes(const char* path, uint32_t* attributes) override {
+    if (!existing.count(path)) return false;
+    *attributes = kAttrDirectory;
+    return true;
+  }
+  bool MakeDirectory(const char* path) override {
+    made.push_back(path);
+    existing.insert(path);
+    return true;
+  }
+  bool SetAttributes(const char*, uint32_t) override { return true; }
+  bool SetLastWriteTime(const char*, uint32_t) override { return true; }
+  bool IsLeadByte(unsigned char b) override { return b >= 0x81 && b <= 0xFE; }
+};
+
+TEST(ForceDirectoryChain, FollowsTheWindowsPathRules) {
+  const Error kUnable = GeneralError("Unable to create directory");
+  struct Case {
+    std::string path;
+    Error expected;
+    std::vector<std::string> made;
+  } cases[] = {
+      {"", kUnable, {}},
+      {"D:", NoError(), {}},
+      {"D:\\", NoError(), {}},
+      {"ab", NoError(), {}},
+      {"abc", kUnable, {}},
+      {"abc\\def", kUnable, {}},
+      {"D:\\a\\b", NoError(), {"D:\\a", "D:\\a\\b"}},
+      {"D:\\a\\b\\", NoError(), {"D:\\a", "D:\\a\\b"}},
+      {"D:\\a\\b\\\\", NoError(), {}},
+      {"D:\\Temp\\A\\B", NoError(), {"D:\\Temp\\A\\B"}},  // D:\Temp\A exists
+      {"D:\\Temp", NoError(), {}},
+      {"\\top\\sub", NoError(), {"\\top", "\\top\\sub"}},
+      {"D:rel\\x", NoError(), {"D:rel", "D:rel\\x"}},
+      // A trail byte 0x5C is no backslash: neither a trailing one nor a separator.
+      {"D:\\x\x81\\", NoError(), {"D:\\x\x81\\"}},
+      {"D:\\x\x81\\y", NoError(), {"D:\\x\x81\\y"}},
+  };
+  for (const Case& c : cases) {
+    ScriptedDirectories edge;
+    edge.existing = {"D:\\Temp", "D:\\Temp\\A"};
+    EXPECT_EQ(ForceDirectoryChain(c.path.c_str(), edge), c.expected) << c.path;
+    EXPECT_EQ(edge.made, c.made) << c.path;
+  }
+}
+
+TEST(ForceDirectoryChain, CreatesRealChainsAndStopsAtExistingOnes) {
+  ScratchFolder out;
+  std::string deep = out.destination() + "\\one\\two\\three\\four";
+  EXPECT_TRUE(ForceDirectoryChain(deep.c_str(), PlatformFileEdge()).ok());
+  EXPECT_TRUE(fs::is_directory(out / "one/two/three/four"));
+  EXPECT_TRUE(ForceDirectoryChain(deep.c_str(), PlatformFileEdge()).ok());
+  // A file where a directory should be: nothing reported here; it shows later.
+  testing::WriteWholeFile(out / "file", "x");
+  std::string blocked = out.destination() + "\\file\\sub";
+  EXPECT_TRUE(ForceDirectoryChain(blocked.c_str(), PlatformFileEdge()).ok());
+  EXPECT_FALSE(fs::exists(out / "file/sub"));
+}
+
+}  // namespace
+}  // namespace vek

@@ -1,0 +1,134 @@
+#include "testsupport.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <random>
+
+namespace vek::testing {
+namespace fs = std::filesystem;
+
+ScratchFolder::ScratchFolder() {
+  static std::atomic<int> counter{0};
+  auto seed = std::chrono::steady_clock::now().time_since_epoch().count();
+  path_ = fs::temp_directory_path() /
+          ("vektest-" + std::to_string(seed % 1000000007) + "-" + std::to_string(counter++));
+  fs::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ec;
+  // Read-only files must become writable again before they can go on Windows.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+std::string ScratchFolder::destination() const { return path_.string(); }
+
+std::string ReadWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteWholeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+const FaultyFileEdge::PlannedFault* FaultyFileEdge::Next(Op op) {
+  int n = ++counts_[static_cast<int>(op)];
+  for (const PlannedFault& p : plans_) {
+    if (p.op == op && p.nth == n) return &p;
+  }
+  return nullptr;
+}
+
+Error FaultyFileEdge::OpenRead(const char* path, FileHandle* file) {
+  if (auto* f = Next(Op::kOpenRead)) return InOutError(f->code);
+  Error e = inner_.OpenRead(path, file);
+  if (e.ok()) ++open_;
+  return e;
+}
+
+Error FaultyFileEdge::Create(const char* path, FileHandle* file) {
+  if (auto* f = Next(Op::kCreate)) return InOutError(f->code);
+  Error e = inner_.Create(path, file);
+  if (e.ok()) ++open_;
+  return e;
+}
+
+Error FaultyFileEdge::Seek(FileHandle file, int32_t offset) {
+  if (auto* f = Next(Op::kSeek)) return InOutError(f->code);
+  return inner_.Seek(file, offset);
+}
+
+Error FaultyFileEdge::Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  if (auto* f = Next(Op::kRead)) {
+    if (f->fault == Fault::kRefuse) return InOutError(f->code);
+    uint32_t want = f->fault == Fault::kZero ? 0 : (count > 1 ? count / 2 : 0);
+    return inner_.Read(file, buffer, want, done);
+  }
+  return inner_.Read(file, buffer, count, done);
+}
+
+Error FaultyFileEdge::Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  if (auto* f = Next(Op::kWrite)) {
+    if (f->fault == Fault::kRefuse) {
+      *done = 0;
+      return InOutError(f->code);
+    }
+    uint32_t want = f->fault == Fault::kZero ? 0 : (count > 1 ? count / 2 : 0);
+    return inner_.Write(file, buffer, want, done);
+  }
+  return inner_.Write(file, buffer, count, done);
+}
+
+Error FaultyFileEdge::Close(FileHandle file) {
+  Error e = inner_.Close(file);  // the handle is released even when the close "fails"
+  if (e.ok()) --open_;
+  if (auto* f = Next(Op::kClose)) return InOutError(f->code);
+  return e;
+}
+
+LoadedArchive::LoadedArchive(const std::string& bytes, FileEdge& edge) {
+  fs::path path = folder_ / "archive.vek";
+  WriteWholeFile(path, bytes);
+  file.edge = &edge;
+  load_error = edge.OpenRead(path.string().c_str(), &file.handle);
+  if (load_error) return;
+  load_error = ReadArchiveSignature(file);
+  if (load_error.ok()) load_error = ReadArchiveHeader(file);
+  if (load_error.ok()) load_error = AllocateEntryTable();
+  if (load_error.ok()) load_error = LoadEntryTable(file);
+}
+
+LoadedArchive::~LoadedArchive() {
+  FreeEntryTable();
+  if (file.handle != kNoFile) (void)file.edge->Close(file.handle);
+}
+
+void PatchName(std::string& archive, uint32_t slot, const std::string& name, int length_byte) {
+  size_t at = RecordAt(slot) + EntryRecord::kNameOffset;
+  archive[at] = static_cast<char>(length_byte >= 0 ? length_byte : static_cast<int>(name.size()));
+  for (size_t i = 0; i < name.size() && i < EntryRecord::kNameMaxLength; ++i) archive[at + 1 + i] = name[i];
+}
+
+}  // namespace vek::testing
+
+#include <sys/stat.h>
+
+namespace vek::testing {
+long long ModificationTime(const std::filesystem::path& path) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_wstat64(path.c_str(), &st) != 0) return -1;
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+#endif
+  return static_cast<long long>(st.st_mtime);
+}
+}  // namespace vek::testing

@@ -1,0 +1,130 @@
+// Helpers shared by the unit tests: scratch folders, a fault-injecting file edge that
+// wraps the real one, a recording message box, and archive byte surgery.
+#pragma once
+
+#include <stdint.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fileedge.h"
+#include "messagebox.h"
+#include "rnvek100.h"
+
+namespace vek::testing {
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  const std::filesystem::path& path() const { return path_; }
+  // The folder as the extractor's destination string (Windows-1250, no trailing
+  // separator).
+  std::string destination() const;
+  std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadWholeFile(const std::filesystem::path& path);
+void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// The file-edge operations a fault can be injected into.
+enum class Op { kOpenRead, kCreate, kSeek, kRead, kWrite, kClose };
+
+// Wraps an edge and counts the calls of each operation; a fault planned for the n-th
+// call of an operation replaces that call's outcome.
+class FaultyFileEdge final : public FileEdge {
+ public:
+  enum class Fault {
+    kRefuse,      // the call fails with `code`
+    kShort,       // a read or write transfers half of what was asked (at least 1 byte less)
+    kZero,        // a read or write transfers nothing and succeeds
+  };
+  explicit FaultyFileEdge(FileEdge& inner) : inner_(inner) {}
+
+  void Plan(Op op, int nth_call, Fault fault, uint32_t code = 0) { plans_.push_back({op, nth_call, fault, code}); }
+  int Calls(Op op) const { return counts_[static_cast<int>(op)]; }
+  // Handles opened through this edge and not yet closed.
+  int OpenHandles() const { return open_; }
+
+  Error OpenRead(const char* path, FileHandle* file) override;
+  Error Create(const char* path, FileHandle* file) override;
+  Error Seek(FileHandle file, int32_t offset) override;
+  Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override;
+  Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
+  Error Close(FileHandle file) override;
+  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
+  bool MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
+  bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
+  bool IsLeadByte(unsigned char byte) override { return inner_.IsLeadByte(byte); }
+
+ private:
+  struct PlannedFault {
+    Op op;
+    int nth;
+    Fault fault;
+    uint32_t code;
+  };
+  const PlannedFault* Next(Op op);
+  FileEdge& inner_;
+  std::vector<PlannedFault> plans_;
+  int counts_[6] = {};
+  int open_ = 0;
+};
+
+// Remembers every box instead of showing it; installed for its lifetime.
+class RecordingMessages final : public MessageBoxPresenter {
+ public:
+  RecordingMessages() { previous_ = SetMessageBoxPresenter(this); }
+  ~RecordingMessages() override { SetMessageBoxPresenter(previous_); }
+  void ShowMessageBox(const char* text, MessageKind kind) override { boxes.push_back({text, kind}); }
+  struct Box {
+    std::string text;
+    MessageKind kind;
+  };
+  std::vector<Box> boxes;
+
+ private:
+  MessageBoxPresenter* previous_;
+};
+
+// Loads archive bytes (written to a scratch file) into the reader; the file stays
+// open for extraction until the object goes.
+class LoadedArchive {
+ public:
+  LoadedArchive(const std::string& bytes, FileEdge& edge = PlatformFileEdge());
+  ~LoadedArchive();
+  Error load_error;
+  ArchiveFile file;
+
+ private:
+  ScratchFolder folder_;
+};
+
+// Byte surgery on a serialized archive (bare, starting at offset 0).
+inline void PatchU16(std::string& a, size_t at, uint16_t v) { StoreU16(reinterpret_cast<unsigned char*>(&a[at]), v); }
+inline void PatchU32(std::string& a, size_t at, uint32_t v) { StoreU32(reinterpret_cast<unsigned char*>(&a[at]), v); }
+inline size_t RecordAt(uint32_t slot) { return kArchivePrologueSize + EntryRecord::kSize * (slot - 1); }
+// Sets the name of the record in slot: the bytes (at most the field's 232) and the
+// length byte, which may claim more (up to 255) than the field holds.
+void PatchName(std::string& archive, uint32_t slot, const std::string& name, int length_byte = -1);
+
+// A DOS time stamp from its parts.
+constexpr uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
+  return (static_cast<uint32_t>(year - 1980) << 25) | (static_cast<uint32_t>(month) << 21) |
+         (static_cast<uint32_t>(day) << 16) | (static_cast<uint32_t>(hour) << 11) |
+         (static_cast<uint32_t>(minute) << 5) | static_cast<uint32_t>(second / 2);
+}
+
+}  // namespace vek::testing
+
+namespace vek::testing {
+// The file's modification time in seconds since 1970, or -1.
+long long ModificationTime(const std::filesystem::path& path);
+}  // namespace vek::testing
