@@ -1,0 +1,289 @@
+#include "ddeman.h"
+
+#include <string.h>
+
+namespace vek {
+namespace {
+
+// Service names, topics and the server's start command pass through a buffer of this
+// size: at most 255 characters and the zero byte.
+constexpr size_t kNameBufferSize = 256;
+// Room for the program's own path as GetModuleFileNameA gives it.
+constexpr uint32_t kModulePathSize = 1024;
+
+// Copies text into buffer as a zero-terminated string; false when it does not fit.
+bool CopyToNameBuffer(const AnsiString& text, char (&buffer)[kNameBufferSize]) {
+  if (text.failed() || text.size() >= kNameBufferSize) return false;
+  memcpy(buffer, text.c_str(), text.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+TDdeMgr* DdeManager = nullptr;
+
+AnsiString ServiceNameFromPath(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+  }
+  const char* dot = strchr(name, '.');
+  return AnsiString(name, dot ? static_cast<size_t>(dot - name) : strlen(name));
+}
+
+// ---------------------------------------------------------------------------------
+// TDdeMgr
+
+TDdeMgr::TDdeMgr(TComponent* owner, DdemlEdge& edge) : TComponent(owner), edge_(edge) {
+  link_clipboard_format_ = static_cast<uint16_t>(edge_.RegisterClipboardFormatA("Link"));
+  instance_id_ = 0;
+  uint32_t result = edge_.DdeInitializeA(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0);
+  init_error_ = CheckDdeResult(result == kDmlErrNoError);
+  if (!init_error_.ok()) return;
+
+  char path[kModulePathSize];
+  uint32_t length = edge_.GetModuleFileNameA(path, kModulePathSize);
+  if (length >= kModulePathSize) length = kModulePathSize - 1;
+  path[length] = 0;
+  app_service_name_ = ServiceNameFromPath(path);
+  if (app_service_name_.failed()) {
+    init_error_ = OutOfMemoryError();
+    return;
+  }
+  app_service_handle_ =
+      edge_.DdeCreateStringHandleA(instance_id_, app_service_name_.c_str(), kCpWinAnsi);
+  edge_.DdeNameService(instance_id_, app_service_handle_, 0, kDnsRegister);
+}
+
+TDdeMgr::~TDdeMgr() {
+  if (app_service_handle_ != 0) {
+    edge_.DdeNameService(instance_id_, app_service_handle_, 0, kDnsUnregister);
+    edge_.DdeFreeStringHandle(instance_id_, app_service_handle_);
+    app_service_handle_ = 0;
+  }
+  edge_.DdeUninitialize(instance_id_);
+  if (DdeManager == this) DdeManager = nullptr;
+}
+
+Error TDdeMgr::CheckDdeResult(bool success) {
+  if (success) return NoError();
+  return DdeError(edge_.DdeGetLastError(instance_id_));
+}
+
+HDDEDATA TDdeMgr::ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
+                                  HDDEDATA data, uintptr_t data1, uintptr_t data2) {
+  // The program serves nothing: its own service accepts no connection.
+  if (type == kXtypConnect || type == kXtypWildConnect || type == kXtypConnectConfirm) return 0;
+  if (!DdeManager) return 0;
+
+  // The user handle of a client conversation is its TDdeClientConv (set by
+  // TryConnect); no other kind of conversation exists in this program.
+  TDdeClientConv* client = nullptr;
+  if (conv != 0) {
+    ConvInfo info = {};
+    info.cb = sizeof(ConvInfo);
+    uint32_t transaction =
+        type == kXtypXactComplete ? static_cast<uint32_t>(data1) : kQidSync;
+    if (DdeManager->Edge().DdeQueryConvInfo(conv, transaction, &info) == 0) return 0;
+    client = reinterpret_cast<TDdeClientConv*>(info.hUser);
+  }
+
+  switch (type) {
+    case kXtypXactComplete:
+      if (client) client->pending_command_ = false;
+      break;
+    case kXtypDisconnect:
+      if (client) client->ConversationEnded();
+      break;
+    default:
+      // Advise data would go to linked items, the other types to the server side;
+      // the program has neither.
+      break;
+  }
+  return 0;
+}
+
+Error InitDdeManager(TComponent* owner, DdemlEdge& edge) {
+  TDdeMgr* manager = new TDdeMgr(owner, edge);
+  if (!manager) return OutOfMemoryError();
+  Error error = manager->InitError();
+  if (!error.ok()) {
+    delete manager;
+    return error;
+  }
+  DdeManager = manager;
+  return NoError();
+}
+
+// ---------------------------------------------------------------------------------
+// TDdeClientConv
+
+TDdeClientConv::TDdeClientConv(TComponent* owner) : TComponent(owner) {}
+
+TDdeClientConv::~TDdeClientConv() { CloseConversation(); }
+
+void TDdeClientConv::Loaded() {
+  TComponent::Loaded();
+  if (!service_.empty() && connect_mode_ != ddeManual) SwitchLink(service_, topic_);
+}
+
+bool TDdeClientConv::AssignLink(const AnsiString& service, const AnsiString& topic) {
+  // Copies first: the caller may pass this component's own fields, which the close
+  // below empties.
+  AnsiString new_service(service);
+  AnsiString new_topic(topic);
+  if (new_service.failed() || new_topic.failed()) return false;
+  CloseConversation();
+  if (connect_mode_ == ddeAutomatic) return SwitchLink(new_service, new_topic);
+  service_ = new_service;
+  topic_ = new_topic;
+  return !service_.failed() && !topic_.failed();
+}
+
+bool TDdeClientConv::SwitchLink(const AnsiString& service, const AnsiString& topic) {
+  AnsiString new_service(service);
+  AnsiString new_topic(topic);
+  if (new_service.failed() || new_topic.failed()) return false;
+  CloseConversation();
+  service_ = new_service;
+  topic_ = new_topic;
+  bool opened = !service_.failed() && !topic_.failed() && OpenConversation();
+  if (!opened) {
+    service_.Clear();
+    topic_.Clear();
+  }
+  return opened;
+}
+
+bool TDdeClientConv::OpenConversation() {
+  if (conversation_handle_ != 0) return false;
+  if (service_.empty() && topic_.empty()) return false;
+  if (!DdeManager) return false;
+  DdemlEdge& edge = DdeManager->Edge();
+  uint32_t instance = DdeManager->InstanceId();
+
+  char buffer[kNameBufferSize];
+  if (service_handle_ == 0) {
+    if (!CopyToNameBuffer(service_, buffer)) return false;
+    service_handle_ = edge.DdeCreateStringHandleA(instance, buffer, kCpWinAnsi);
+  }
+  if (topic_handle_ == 0) {
+    // Made even for an empty topic; DDEML then gives 0, which connects to any topic.
+    if (!CopyToNameBuffer(topic_, buffer)) return false;
+    topic_handle_ = edge.DdeCreateStringHandleA(instance, buffer, kCpWinAnsi);
+  }
+
+  bool connected = TryConnect();
+  if (!connected && (!service_.empty() || !ServiceApplication.empty())) {
+    // Start the server and try once more at once. The space stays even when the
+    // topic is empty: "progman" with no topic gives "progman ".
+    AnsiString command;
+    if (!ServiceApplication.empty()) {
+      command = ServiceApplication;
+    } else {
+      command = service_;
+      command += ' ';
+      command += topic_;
+    }
+    if (!CopyToNameBuffer(command, buffer)) return false;
+    if (edge.WinExec(buffer, kSwShowMinNoActive) >= kWinExecStarted) connected = TryConnect();
+  }
+  if (!connected) return false;
+
+  execute_format_ = conversation_info_.wFmt != 0 ? conversation_info_.wFmt : kCfText;
+  OnOpen(this);
+  return true;
+}
+
+bool TDdeClientConv::TryConnect() {
+  DdemlEdge& edge = DdeManager->Edge();
+  ConvContext context;
+  memset(&context, 0, sizeof context);
+  context.cb = sizeof(ConvContext);
+  context.iCodePage = kCpWinAnsi;
+  conversation_handle_ =
+      edge.DdeConnect(DdeManager->InstanceId(), service_handle_, topic_handle_, &context);
+  if (conversation_handle_ != 0) {
+    conversation_info_.cb = sizeof(ConvInfo);
+    edge.DdeQueryConvInfo(conversation_handle_, kQidSync, &conversation_info_);
+    edge.DdeSetUserHandle(conversation_handle_, kQidSync, reinterpret_cast<uintptr_t>(this));
+  }
+  return conversation_handle_ != 0;
+}
+
+void TDdeClientConv::CloseConversation() {
+  DdemlEdge* edge = DdeManager ? &DdeManager->Edge() : nullptr;
+  uint32_t instance = DdeManager ? DdeManager->InstanceId() : 0;
+  if (conversation_handle_ != 0) {
+    HCONV conv = conversation_handle_;
+    ConversationEnded();
+    if (edge) {
+      edge->DdeSetUserHandle(conv, kQidSync, 0);
+      edge->DdeDisconnect(conv);
+    }
+  }
+  if (service_handle_ != 0) {
+    if (edge) edge->DdeFreeStringHandle(instance, service_handle_);
+    service_handle_ = 0;
+  }
+  if (topic_handle_ != 0) {
+    if (edge) edge->DdeFreeStringHandle(instance, topic_handle_);
+    topic_handle_ = 0;
+  }
+  service_.Clear();
+  topic_.Clear();
+}
+
+void TDdeClientConv::ConversationEnded() {
+  if (conversation_handle_ != 0) OnClose(this);
+  conversation_handle_ = 0;
+}
+
+bool TDdeClientConv::SendCommand(const char* command, bool wait) {
+  if (conversation_handle_ == 0 || pending_command_ || !DdeManager) return false;
+  DdemlEdge& edge = DdeManager->Edge();
+  uint32_t size = static_cast<uint32_t>(strlen(command)) + 1;  // with its zero byte
+  HDDEDATA data =
+      edge.DdeCreateDataHandle(DdeManager->InstanceId(), reinterpret_cast<const uint8_t*>(command),
+                               size, 0, 0, execute_format_, 0);
+  if (data == 0) return false;
+  if (wait) pending_command_ = true;
+  uint32_t result = 0;
+  if (edge.DdeClientTransaction(data, kDataIsHandle, conversation_handle_, 0, execute_format_,
+                                kXtypExecute, kTimeoutAsync, &result) == 0) {
+    pending_command_ = false;
+    return false;
+  }
+  return true;
+}
+
+Error TDdeClientConv::SetConnectMode(TDataMode mode) {
+  if (mode == connect_mode_) return NoError();
+  if (mode == ddeAutomatic && !service_.empty() && !topic_.empty()) {
+    if (!OpenConversation()) return GeneralError("Unable to connect DDE conversation");
+  }
+  connect_mode_ = mode;
+  return NoError();
+}
+
+bool TDdeClientConv::WriteLinkInfo(TStringList* lines) const {
+  if (service_.empty() && topic_.empty()) return false;
+  lines->Clear();
+  return lines->Add(AnsiString("Service ") + service_) && lines->Add(AnsiString("Topic ") + topic_);
+}
+
+void TDdeClientConv::ReadLinkInfo(const TStringList& lines) {
+  for (int i = 0; i < lines.Count(); ++i) {
+    const AnsiString& line = lines[i];
+    const char* space = strchr(line.c_str(), ' ');
+    const char* value = space ? space + 1 : line.c_str();
+    if (line.empty()) continue;
+    if (line[0] == 'S') {
+      service_ = AnsiString(value);
+    } else if (line[0] == 'T') {
+      topic_ = AnsiString(value);
+    }
+  }
+}
+
+}  // namespace vek

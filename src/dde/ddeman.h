@@ -1,0 +1,145 @@
+// Unit DdeMan: the program's link to the Windows DDE management library.
+//
+// `TDdeMgr` owns the one DDEML instance of the program (its single object is
+// `DdeManager`, made at start-up before any form and destroyed after every form) and
+// registers the program's own service name. `TDdeClientConv` holds one client
+// conversation with a server named by a service and a topic and sends execute
+// commands over it.
+//
+// Only the client side of DDE is built: the program serves nothing and links no data
+// items, so there are no item or server-conversation classes and the steps that would
+// concern them are absent.
+//
+// Failures of single DDE operations are Boolean results. The two failures that are
+// errors (the manager's start-up and the ConnectMode writer) are returned as Error.
+#pragma once
+
+#include <stdint.h>
+
+#include "ansistring.h"
+#include "classes.h"
+#include "ddemledge.h"
+#include "error.h"
+
+namespace vek {
+
+class TDdeClientConv;
+
+class TDdeMgr : public TComponent {
+ public:
+  // Registers "Link" as a clipboard format, opens the DDEML instance and registers the
+  // program's base name as a service. A failure to open the instance stops there and
+  // is kept as InitError(); use InitDdeManager, which reports it.
+  TDdeMgr(TComponent* owner, DdemlEdge& edge);
+  // Unregisters and frees the service name, then ends the DDEML instance.
+  ~TDdeMgr() override;
+
+  // NoError() when success is true, else the EDdeError chosen by DdeGetLastError.
+  Error CheckDdeResult(bool success);
+
+  // The function registered with DDEML. Only the client part does anything: a
+  // completed transaction clears its conversation's PendingCommand, and a server that
+  // ends a conversation ends it on this side too.
+  static HDDEDATA ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
+                                  HDDEDATA data, uintptr_t data1, uintptr_t data2);
+
+  const AnsiString& AppServiceName() const { return app_service_name_; }
+  HSZ AppServiceHandle() const { return app_service_handle_; }
+  uint32_t InstanceId() const { return instance_id_; }
+  uint16_t LinkClipboardFormat() const { return link_clipboard_format_; }
+  DdemlEdge& Edge() const { return edge_; }
+  const Error& InitError() const { return init_error_; }
+
+ private:
+  DdemlEdge& edge_;
+  AnsiString app_service_name_;
+  HSZ app_service_handle_ = 0;
+  uint32_t instance_id_ = 0;
+  uint16_t link_clipboard_format_ = 0;
+  Error init_error_;
+};
+
+// The program's DDE manager; nullptr before InitDdeManager and after its destruction.
+extern TDdeMgr* DdeManager;
+
+// Creates DdeManager owned by owner. On failure it is destroyed again, DdeManager stays
+// nullptr and the error (EDdeError, or out of memory) is returned: the program then
+// ends with runtime error 217.
+Error InitDdeManager(TComponent* owner, DdemlEdge& edge);
+
+// The base name of an executable path: the file name without its directory, cut
+// before its first "." ("C:\a\setup.exe" gives "setup", "a.b.exe" gives "a").
+AnsiString ServiceNameFromPath(const char* path);
+
+enum TDataMode : uint8_t { ddeAutomatic = 0, ddeManual = 1 };
+
+class TDdeClientConv : public TComponent {
+ public:
+  explicit TDdeClientConv(TComponent* owner);
+  ~TDdeClientConv() override;
+
+  // Load completion: a stored link with a service opens in automatic mode.
+  void Loaded() override;
+
+  // Closes any conversation and sets the link; in automatic mode also opens it
+  // (SwitchLink). Returns whether the link was set (and, if automatic, opened).
+  bool AssignLink(const AnsiString& service, const AnsiString& topic);
+  // Closes, sets the link and opens; on failure service and topic end up empty.
+  bool SwitchLink(const AnsiString& service, const AnsiString& topic);
+  // True when this call opened a conversation. Starts the server program once when
+  // the first connect fails. Names or a start command over 255 characters fail it.
+  bool OpenConversation();
+  // Ends any conversation (OnClose fires if one was open), frees the string handles
+  // and empties service and topic. Closing twice is harmless.
+  void CloseConversation();
+  // Starts an asynchronous execute transaction with the zero-terminated command and
+  // its terminating zero byte. True when the transaction was started.
+  bool SendCommand(const char* command, bool wait);
+
+  // Published properties.
+  const AnsiString& DdeService() const { return service_; }
+  void SetDdeService(const AnsiString&) {}  // ignored: the link changes only as above
+  const AnsiString& DdeTopic() const { return topic_; }
+  void SetDdeTopic(const AnsiString&) {}  // ignored
+  TDataMode ConnectMode() const { return connect_mode_; }
+  // Switching to ddeAutomatic with service and topic set opens the conversation; when
+  // that fails the mode stays and "Unable to connect DDE conversation" is returned.
+  Error SetConnectMode(TDataMode mode);
+  bool FormatChars() const { return format_chars_; }
+  void SetFormatChars(bool value) { format_chars_ = value; }
+  AnsiString ServiceApplication;  // start command of the server; empty by default
+  TNotifyEvent OnClose;
+  TNotifyEvent OnOpen;
+
+  // The stored link ("LinkInfo"): "Service <name>" and "Topic <name>". Writing gives
+  // false when there is nothing to store (service and topic empty).
+  bool WriteLinkInfo(TStringList* lines) const;
+  void ReadLinkInfo(const TStringList& lines);
+
+  HCONV ConversationHandle() const { return conversation_handle_; }
+  const ConvInfo& ConversationInfo() const { return conversation_info_; }
+  HSZ ServiceHandle() const { return service_handle_; }
+  HSZ TopicHandle() const { return topic_handle_; }
+  uint32_t ExecuteFormat() const { return execute_format_; }
+  bool PendingCommand() const { return pending_command_; }
+
+ private:
+  friend class TDdeMgr;  // ManagerCallback
+
+  bool TryConnect();
+  // Forgets the conversation (OnClose fires if one was open); no DdeDisconnect.
+  void ConversationEnded();
+
+  AnsiString service_;
+  AnsiString topic_;
+  HCONV conversation_handle_ = 0;
+  ConvInfo conversation_info_ = {};
+  HSZ service_handle_ = 0;
+  HSZ topic_handle_ = 0;
+  uint32_t execute_format_ = 0;
+  TDataMode connect_mode_ = ddeAutomatic;
+  bool pending_command_ = false;
+  bool format_chars_ = false;
+};
+
+}  // namespace vek
