@@ -1,0 +1,232 @@
+// The builder on real folders: order, attributes, times, refusals without output,
+// determinism, and setting the start offset inside a stub.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "stubfile.h"
+#include "testsupport.h"
+#include "vekbuild.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+#endif
+
+namespace vek {
+namespace {
+
+namespace fs = std::filesystem;
+using build::ArchiveBuilder;
+using build::BuildError;
+using testing::ReadWholeFile;
+using testing::ScratchFolder;
+using testing::WriteWholeFile;
+
+void SetTime(const fs::path& p, time_t t) {
+#ifdef _WIN32
+  fs::last_write_time(p, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(t)));
+#else
+  struct utimbuf times = {t, t};
+  ASSERT_EQ(utime(p.c_str(), &times), 0);
+#endif
+}
+
+// A tree with files and folders on three levels, all with fixed times.
+void MakeTree(const fs::path& root) {
+  fs::create_directories(root / "b-dir/inner");
+  fs::create_directories(root / "a-dir");
+  WriteWholeFile(root / "zeta.txt", "zeta");
+  WriteWholeFile(root / "alpha.htm", "alpha");
+  WriteWholeFile(root / "b-dir/inner/deep.gif", "GIF");
+  WriteWholeFile(root / "b-dir/one.txt", "one");
+  WriteWholeFile(root / "a-dir/two.txt", "two");
+  for (auto& e : fs::recursive_directory_iterator(root)) SetTime(e.path(), 930000000);
+}
+
+std::vector<std::string> Names(const ArchiveBuilder& b) {
+  std::vector<std::string> names;
+  for (const auto& e : b.entries()) names.push_back(std::to_string(e.parent_id) + "/" + e.name);
+  return names;
+}
+
+TEST(Builder, OrdersFilesFirstThenEachFolderWithItsContents) {
+  ScratchFolder src;
+  MakeTree(src.path());
+  ArchiveBuilder b;
+  build::ScanFolder(src.path().string(), b, nullptr);
+  EXPECT_EQ(Names(b), (std::vector<std::string>{"0/alpha.htm", "0/zeta.txt", "0/a-dir", "3/two.txt", "0/b-dir",
+                                                "5/one.txt", "5/inner", "7/deep.gif"}));
+  const auto& e = b.entries();
+  EXPECT_EQ(e[0].data_offset, 0u);
+  EXPECT_EQ(e[1].data_offset, 5u);
+  EXPECT_EQ(e[3].data_offset, 9u);
+  EXPECT_EQ(e[5].data_offset, 12u);
+  EXPECT_EQ(e[7].data_offset, 15u);
+  bool clamped;
+  EXPECT_EQ(e[0].time_stamp, build::ToDosTimeStamp(930000000, &clamped));
+  EXPECT_EQ(e[0].attributes, 0x20u);
+  EXPECT_EQ(e[2].attributes | e[2].time_stamp | static_cast<uint32_t>(e[2].size) | e[2].data_offset, 0u);
+}
+
+TEST(Builder, MarksReadOnlyFilesAndClampsTimesOutsideTheDosRange) {
+  ScratchFolder src;
+  WriteWholeFile(src / "old.txt", "1970");
+  WriteWholeFile(src / "ro.txt", "ro");
+  SetTime(src / "old.txt", 86400 * 2);  // 1970
+  fs::permissions(src / "ro.txt", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  ArchiveBuilder b;
+  std::vector<std::string> warnings;
+  build::ScanFolder(src.path().string(), b, [&](const std::string& w) { warnings.push_back(w); });
+  ASSERT_EQ(b.entries().size(), 2u);
+  EXPECT_EQ(b.entries()[0].time_stamp, (1u << 21) | (1u << 16));  // 1980-01-01 00:00:00
+  EXPECT_EQ(b.entries()[1].attributes, 0x21u);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("old.txt"), std::string::npos);
+}
+
+TEST(Builder, DosTimesRoundDownToTwoSeconds) {
+  bool clamped = true;
+  struct tm tm = {};
+  tm.tm_year = 99;
+  tm.tm_mon = 2;
+  tm.tm_mday = 14;
+  tm.tm_hour = 12;
+  tm.tm_min = 30;
+  tm.tm_sec = 45;
+  tm.tm_isdst = -1;
+  EXPECT_EQ(build::ToDosTimeStamp(mktime(&tm), &clamped), testing::DosStamp(1999, 3, 14, 12, 30, 44));
+  EXPECT_FALSE(clamped);
+}
+
+// Each refusal names the path, leaves no output and leaves an old output untouched.
+TEST(Builder, RefusalsNameThePathAndLeaveNoOutput) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    const char* expected_in_message;
+  } cases[] = {
+      {"long name", [](const fs::path& s) { WriteWholeFile(s / std::string(233, 'n'), "x"); }, "232"},
+      {"unrepresentable name",
+       [](const fs::path& s) { WriteWholeFile(s / fs::path(u8"\u4e2d\u6587.txt"), "x"); }, "Windows-1250"},
+#ifndef _WIN32
+      {"broken link", [](const fs::path& s) { fs::create_symlink(s / "nowhere", s / "dangling"); }, "dangling"},
+      {"folder loop", [](const fs::path& s) {
+         fs::create_directories(s / "d");
+         fs::create_directory_symlink(s, s / "d" / "back");
+       }, "back"},
+      {"2 GiB file", [](const fs::path& s) {
+         WriteWholeFile(s / "huge.bin", "");
+         fs::resize_file(s / "huge.bin", uint64_t{1} << 31);
+       }, "huge.bin"},
+#endif
+  };
+  for (const Case& c : cases) {
+    ScratchFolder src, out;
+    WriteWholeFile(src / "fine.txt", "fine");
+    c.make(src.path());
+    fs::path output = out / "out.vek";
+    build::PackOptions options;
+    options.source_folder = src.path().string();
+    options.output = output.string();
+    try {
+      build::Pack(options);
+      ADD_FAILURE() << c.what << ": not refused";
+    } catch (const BuildError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.expected_in_message), std::string::npos) << c.what << ": " << e.what();
+    }
+    EXPECT_TRUE(fs::is_empty(out.path())) << c.what;
+    WriteWholeFile(output, "previous");
+    EXPECT_THROW(build::Pack(options), BuildError);
+    EXPECT_EQ(ReadWholeFile(output), "previous") << c.what;
+  }
+}
+
+TEST(Builder, RefusesTheEntryPast65535) {
+  ArchiveBuilder b;
+  for (int i = 0; i < 65535; ++i) b.AddDirectory(0, "d");
+  EXPECT_THROW(b.AddDirectory(0, "one too many"), BuildError);
+  EXPECT_THROW(b.AddFile(0, "one too many", "", 0), BuildError);
+}
+
+TEST(Builder, SameFolderSameTimesSameBytes) {
+  ScratchFolder a, b, out;
+  MakeTree(a.path());
+  MakeTree(b.path());
+  build::PackOptions options;
+  options.source_folder = a.path().string();
+  options.output = (out / "a.vek").string();
+  build::PackResult r = build::Pack(options);
+  options.source_folder = b.path().string();
+  options.output = (out / "b.vek").string();
+  build::Pack(options);
+  EXPECT_EQ(ReadWholeFile(out / "a.vek"), ReadWholeFile(out / "b.vek"));
+  EXPECT_EQ(r.files, 5u);
+  EXPECT_EQ(r.directories, 3u);
+  EXPECT_EQ(r.archive_bytes, 56u + 8 * 256 + 18);
+  EXPECT_EQ(fs::file_size(out / "a.vek"), r.archive_bytes);
+}
+
+// The smallest PE image the section lookup accepts: DOS header, PE signature, COFF
+// header, no optional header, one or two section headers, then raw data.
+std::string FakeStub(const char* section_name, size_t length) {
+  std::string pe(length, '\0');
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  testing::PatchU32(pe, 0x3C, 0x40);
+  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  testing::PatchU16(pe, 0x44 + 2, 2);  // two sections
+  testing::PatchU16(pe, 0x44 + 16, 0);  // no optional header
+  size_t table = 0x44 + 20;
+  pe.replace(table, 5, ".text");
+  testing::PatchU32(pe, table + 16, 0x10);
+  testing::PatchU32(pe, table + 20, 0x100);
+  pe.replace(table + 40, strlen(section_name), section_name);
+  testing::PatchU32(pe, table + 40 + 16, 0x200);
+  testing::PatchU32(pe, table + 40 + 20, 0x200);
+  return pe;
+}
+
+TEST(Builder, SetsTheStartOffsetInTheStubAndAppendsTheArchive) {
+  ScratchFolder src, out;
+  MakeTree(src.path());
+  const std::string stub = FakeStub(".vekofs", 0x600);
+  WriteWholeFile(out / "stub.exe", stub);
+  build::PackOptions options;
+  options.source_folder = src.path().string();
+  options.output = (out / "setup.exe").string();
+  options.stub = (out / "stub.exe").string();
+  build::PackResult r = build::Pack(options);
+  std::string exe = ReadWholeFile(out / "setup.exe");
+  ASSERT_EQ(exe.size(), 0x600 + r.archive_bytes);
+  EXPECT_EQ(LoadU32(reinterpret_cast<const unsigned char*>(&exe[0x200])), 0x600u);
+  exe[0x200] = exe[0x201] = 0;
+  EXPECT_EQ(exe.substr(0, 0x600), stub);
+  EXPECT_EQ(exe.substr(0x600, 8), std::string("RN-VEK\0\1", 8));
+
+  std::string error;
+  auto start = tools::LocateArchive((out / "setup.exe").string(), &error);
+  ASSERT_TRUE(start) << error;
+  EXPECT_EQ(start->offset, 0x600u);
+  EXPECT_EQ(start->source, tools::StartSource::kStubConstant);
+}
+
+TEST(Builder, RefusesAStubWithoutTheStartOffset) {
+  for (const std::string& stub : {FakeStub(".data", 0x600), std::string("not an executable at all")}) {
+    ScratchFolder src, out;
+    WriteWholeFile(src / "f.txt", "f");
+    WriteWholeFile(out / "stub.exe", stub);
+    build::PackOptions options;
+    options.source_folder = src.path().string();
+    options.output = (out / "setup.exe").string();
+    options.stub = (out / "stub.exe").string();
+    EXPECT_THROW(build::Pack(options), BuildError);
+    EXPECT_FALSE(fs::exists(out / "setup.exe"));
+  }
+}
+
+}  // namespace
+}  // namespace vek
