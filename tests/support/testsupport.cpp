@@ -132,3 +132,27 @@ long long ModificationTime(const std::filesystem::path& path) {
   return static_cast<long long>(st.st_mtime);
 }
 }  // namespace vek::testing
+
+#include <ostream>
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace vek::testing {
+bool RunningUnderWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+}  // namespace vek::testing
+
+namespace vek {
+void PrintTo(const Error& error, std::ostream* os) {
+  char text[128];
+  FormatErrorMessage(error, text, sizeof text);
+  *os << (error.ok() ? "no error" : ErrorClassName(error)) << " " << error.code << " \"" << text << "\"";
+}
+}  // namespace vek

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -128,3 +129,13 @@ namespace vek::testing {
 // The file's modification time in seconds since 1970, or -1.
 long long ModificationTime(const std::filesystem::path& path);
 }  // namespace vek::testing
+
+namespace vek::testing {
+// True in a Windows test binary running under Wine.
+bool RunningUnderWine();
+}  // namespace vek::testing
+
+namespace vek {
+// Shows errors readably in test failures.
+void PrintTo(const Error& error, std::ostream* os);
+}  // namespace vek
