@@ -1,0 +1,45 @@
+// Seed inputs made by the builder, so the corpus needs no opaque archives: sound
+// archives and the damaged forms that found faults before (named regressions).
+#include <string>
+#include <vector>
+
+#include "rnvek100.h"
+#include "vekbuild.h"
+
+namespace {
+
+std::string Sample() {
+  vek::build::ArchiveBuilder b;
+  b.AddFile(0, "index.htm", "<html>", 0x26A9636Eu);
+  uint16_t d = b.AddDirectory(0, "numery");
+  uint16_t e = b.AddDirectory(d, "1999");
+  b.AddFile(e, "a.htm", std::string(40000, 'a'), 0x26A9636Eu);
+  b.AddFile(e, "b.gif", "GIF89a", 0x26A9636Eu);
+  return b.Serialize();
+}
+
+void Put16(std::string& a, size_t at, uint16_t v) { vek::StoreU16(reinterpret_cast<unsigned char*>(&a[at]), v); }
+size_t Record(int slot) { return vek::kArchivePrologueSize + vek::EntryRecord::kSize * (slot - 1); }
+
+}  // namespace
+
+std::vector<std::string> FuzzSeeds() {
+  std::vector<std::string> seeds;
+  std::string sound = Sample();
+  seeds.push_back(sound);
+  seeds.push_back(sound.substr(0, 100));               // cut inside the table
+  std::string cycle = sound;                            // a directory that is its own parent
+  Put16(cycle, Record(2) + 2, 2);
+  seeds.push_back(cycle);
+  std::string dotdot = sound;                           // "..": climbs out of the destination
+  dotdot[Record(2) + 6] = 2;
+  dotdot[Record(2) + 7] = '.';
+  dotdot[Record(2) + 8] = '.';
+  seeds.push_back(dotdot);
+  std::string count = sound;                            // more records claimed than present
+  Put16(count, 8, 65535);
+  seeds.push_back(count);
+  // For the round-trip target: a short tree description.
+  seeds.push_back(std::string("\x00\x01\x05name\x01\x00\x03\x10" "file", 13));
+  return seeds;
+}
