@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every test: the native unit tests, the Windows x64 tests under Wine (unit tests
+# Runs every test: the native unit tests (plain and under sanitizers), the Windows x64 tests under Wine (unit tests
 # and end-to-end runs in a virtual display), and an i686 build that proves the 32-bit
 # code compiles. Installs what is missing first.
 set -euo pipefail
@@ -10,6 +10,11 @@ echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native --timeout 600
+
+echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan --timeout 900
 
 echo "== Windows x64 build and tests under Wine"
 cmake --preset windows-x64 >/dev/null
