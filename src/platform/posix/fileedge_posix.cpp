@@ -80,20 +80,6 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-// Opens an existing regular file for writing, refusing a read-only one as Windows does.
-int OpenExistingForWrite(const char* native, int extra_flags, int* error) {
-  struct stat st;
-  if (stat(native, &st) == 0) {
-    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnlyMode(st.st_mode))) {
-      *error = EACCES;
-      return -1;
-    }
-  }
-  int fd = open(native, O_RDWR | O_CLOEXEC | extra_flags, 0666);
-  if (fd < 0) *error = errno;
-  return fd;
-}
-
 bool DosToLocalTime(uint32_t stamp, time_t* out) {
   unsigned date = stamp >> 16;
   unsigned time_part = stamp & 0xFFFF;
@@ -134,9 +120,24 @@ class PosixFileEdge final : public FileEdge {
   Error Create(const char* path, FileHandle* file) override {
     NativePath native(path);
     if (!native.get()) return InOutError(kWinErrorInvalidName);
-    int error = 0;
-    int fd = OpenExistingForWrite(native.get(), O_CREAT | O_TRUNC, &error);
-    if (fd < 0) return InOutError(TranslateErrno(error));
+    // Open without truncating first: a read-only file must come out untouched.
+    int fd = open(native.get(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return InOutError(TranslateErrno(errno));
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      int e = errno;
+      close(fd);
+      return InOutError(TranslateErrno(e));
+    }
+    if (!S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) {
+      close(fd);
+      return InOutError(kIoAccessDenied);
+    }
+    if (st.st_size != 0 && ftruncate(fd, 0) != 0) {
+      int e = errno;
+      close(fd);
+      return InOutError(TranslateErrno(e));
+    }
     *file = fd;
     return NoError();
   }
@@ -213,27 +214,25 @@ class PosixFileEdge final : public FileEdge {
     } else if (IsReadOnlyMode(mode)) {
       mode |= static_cast<mode_t>(0222 & ~CurrentUmask()) | S_IWUSR;
     }
+    if (mode == (st.st_mode & 07777)) return true;
     return chmod(native.get(), mode) == 0;
   }
 
   bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) override {
     NativePath native(path);
     if (!native.get()) return false;
-    int error = 0;
-    int fd = OpenExistingForWrite(native.get(), 0, &error);
-    if (fd < 0) return false;
+    // Windows opens the file for writing to set its time: a read-only file or a
+    // directory refuses.
+    struct stat st;
+    if (stat(native.get(), &st) != 0 || !S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return false;
     time_t t;
-    bool ok = DosToLocalTime(dos_time_stamp, &t);
-    if (ok) {
-      struct timespec times[2];
-      times[0].tv_sec = 0;
-      times[0].tv_nsec = UTIME_OMIT;  // access time left alone
-      times[1].tv_sec = t;
-      times[1].tv_nsec = 0;
-      ok = futimens(fd, times) == 0;
-    }
-    close(fd);
-    return ok;
+    if (!DosToLocalTime(dos_time_stamp, &t)) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // access time left alone
+    times[1].tv_sec = t;
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, native.get(), times, 0) == 0;
   }
 
   bool IsLeadByte(unsigned char) override { return false; }  // Windows-1250 is single-byte
