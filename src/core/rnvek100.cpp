@@ -184,11 +184,14 @@ const char* GetEntryName(int32_t id, size_t* length) {
 AnsiString GetEntryPath(int32_t id) {
   AnsiString path;
   uint32_t n = GetEntryCount();
-  // Walk from the entry outward, at most EntryCount levels (a cycle ends there).
+  // Walk from the entry outward, at most EntryCount levels (a cycle ends there), and
+  // never more than the scratch stack holds (a header read again after loading may
+  // claim more entries than the table has).
+  uint32_t max_levels = n < g_capacity ? n : g_capacity;
   uint32_t levels = 0;
   size_t length = 0;
   int32_t key = id;
-  while (levels < n) {
+  while (levels < max_levels) {
     uint32_t slot = FindSlot(key);
     if (!slot) break;
     g_walk[levels++] = slot;

@@ -179,6 +179,28 @@ TEST(Paths, CyclesEndAfterEntryCountLevelsAndAreUnsafe) {
   EXPECT_EQ(CheckEntryPath(6), PathSafety::kSafe);
 }
 
+TEST(Paths, AHeaderReadAgainNeverLetsAWalkOutgrowTheTable) {
+  ArchiveBuilder b;
+  b.AddDirectory(0, "s");
+  std::string a = b.Serialize();
+  PatchU16(a, RecordAt(1) + EntryRecord::kParentIdOffset, 1);  // its own parent
+  LoadedArchive loaded(a);
+  ASSERT_TRUE(loaded.load_error.ok());
+  // A second header that claims the most entries, read without reloading the table.
+  std::string header = a.substr(0, kArchivePrologueSize);
+  PatchU16(header, ArchiveSignature::kSize, 65535);
+  testing::ScratchFolder folder;
+  testing::WriteWholeFile(folder / "h.vek", header);
+  ArchiveFile file{&PlatformFileEdge(), kNoFile};
+  ASSERT_TRUE(file.edge->OpenRead((folder / "h.vek").string().c_str(), &file.handle).ok());
+  ASSERT_TRUE(ReadArchiveSignature(file).ok());
+  ASSERT_TRUE(ReadArchiveHeader(file).ok());
+  (void)file.edge->Close(file.handle);
+  EXPECT_EQ(GetEntryCount(), 65535);
+  EXPECT_EQ(Path(1).size(), 2u * kEntryTableCapacity);  // "\s" as often as the table has room
+  EXPECT_EQ(CheckEntryPath(1), PathSafety::kCycle);
+}
+
 TEST(Paths, UnsafeNamesAnywhereOnThePathAreFlagged) {
   struct Case {
     std::string name;
