@@ -1,0 +1,220 @@
+#include "veksfxu.h"
+
+#include <string.h>
+
+#include "extended80.h"
+#include "messagebox.h"
+#include "rnvek100.h"
+
+namespace vek {
+
+TForm1* Form1 = nullptr;
+AnsiString OwnPath;
+uint16_t EntryCount = 0;
+
+int ScaleToDpi(int pixels, int dpi) {
+  return static_cast<int>((static_cast<int64_t>(pixels) * dpi + kLayoutPixelsPerInch / 2) /
+                          kLayoutPixelsPerInch);
+}
+
+void StripTrailingBackslashes(AnsiString& path) {
+  size_t length = path.size();
+  while (length > 0 && path[length - 1] == '\\') --length;
+  path.Truncate(length);
+}
+
+TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files,
+               uint32_t archive_start_offset)
+    : TComponent(owner), window_(window), files_(files),
+      archive_start_offset_(archive_start_offset) {
+  Name = "Form1";
+}
+
+bool TForm1::LoadLayout() {
+  PM = new TProgMan(this);
+  if (!PM) return false;
+  PM->Name = "PM";
+  PM->ShowGroup = activateNormalSize;
+  PM->Loaded();
+  return !PM->Name.failed();
+}
+
+void TForm1::FormCreate(TComponent*) {
+  OwnPath = window_.ModuleFileName();
+  window_.SetCaption(kFormCaption);
+  window_.SetPBProgress(0);
+  window_.SetDEText(kDefaultDestination);
+}
+
+void TForm1::QUITBTNClick(TComponent*) { window_.Close(); }
+
+namespace {
+
+// What a run holds between opening the archive and step 7: released on every way out.
+struct RunResources {
+  ArchiveFile archive;
+  bool table = false;
+  ~RunResources() {
+    if (table) FreeEntryTable();
+    if (archive.handle != kNoFile) (void)archive.edge->Close(archive.handle);
+  }
+};
+
+struct RunningFlag {
+  bool& flag;
+  explicit RunningFlag(bool& f) : flag(f) { flag = true; }
+  ~RunningFlag() { flag = false; }
+};
+
+}  // namespace
+
+Error TForm1::EXTBTNClick(TComponent*) {
+  if (running_) return NoError();
+  RunningFlag running(running_);
+
+  AnsiString destination = window_.DEText();
+  StripTrailingBackslashes(destination);
+  if (destination.failed()) return OutOfMemoryError();
+
+  if (!ForceDirectoryChain(destination, files_).ok()) {
+    ShowMessageBox(kSubfolderErrorMessage, MessageKind::kInformation);
+    return NoError();
+  }
+  VEK_TRY(ExtractArchive(destination));
+  if (!RegisterProgramGroup(destination).ok()) {
+    ShowMessageBox(kGroupErrorMessage, MessageKind::kInformation);
+    return NoError();
+  }
+  ShowMessageBox(kClosingMessage, MessageKind::kInformation);
+  window_.Close();
+  return NoError();
+}
+
+Error TForm1::ExtractArchive(const AnsiString& destination) {
+  RunResources run{{&files_, kNoFile}};
+  VEK_TRY(files_.OpenRead(OwnPath.c_str(), &run.archive.handle));
+  VEK_TRY(files_.Seek(run.archive.handle, static_cast<int32_t>(archive_start_offset_)));
+  VEK_TRY(ReadArchiveSignature(run.archive));
+  VEK_TRY(ReadArchiveHeader(run.archive));
+  EntryCount = GetEntryCount();
+  run.table = true;
+  VEK_TRY(AllocateEntryTable());
+  VEK_TRY(LoadEntryTable(run.archive));
+
+  const uint32_t n = EntryCount;
+  for (uint32_t i = 1; i <= n; ++i) {
+    VEK_TRY(ExtractEntry(run.archive, static_cast<int32_t>(i), destination,
+                         archive_start_offset_, n));
+    window_.SetPBProgress(ExtractionPercent(i, n));
+  }
+
+  FreeEntryTable();
+  run.table = false;
+  const FileHandle handle = run.archive.handle;
+  run.archive.handle = kNoFile;
+  return files_.Close(handle);
+}
+
+Error TForm1::RegisterProgramGroup(const AnsiString& destination) {
+  PM->programGroup = kProgramGroupName;
+  AnsiString line = destination + kProgramItemSuffix;
+  if (PM->programGroup.failed() || line.failed() || !PM->programItems().Add(line)) {
+    return OutOfMemoryError();
+  }
+  return PM->CreateProgramGroup();
+}
+
+// ---- The application's reports -------------------------------------------------------
+
+namespace {
+
+// Appends text to buf at *len, never past size - 1 bytes.
+void Put(char* buf, size_t size, size_t* len, const char* text) {
+  for (; *text; ++text, ++*len) {
+    if (*len + 1 < size) buf[*len] = *text;
+  }
+}
+
+void PutHex8(char* buf, size_t size, size_t* len, uint32_t value) {
+  char digits[9];
+  for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = "0123456789ABCDEF"[value & 0xF];
+  digits[8] = 0;
+  Put(buf, size, len, digits);
+}
+
+void Terminate(char* buf, size_t size, size_t len) {
+  if (size > 0) buf[len < size ? len : size - 1] = 0;
+}
+
+// Appends the error's message and, when it ends in a byte after '.', a full stop.
+void PutReportedMessage(const Error& error, char* buf, size_t size, size_t* len) {
+  char message[256];
+  size_t length = FormatErrorMessage(error, message, sizeof message);
+  if (length >= sizeof message) length = sizeof message - 1;
+  Put(buf, size, len, message);
+  if (length > 0 && static_cast<unsigned char>(message[length - 1]) > '.') Put(buf, size, len, ".");
+}
+
+}  // namespace
+
+size_t FormatErrorReport(const Error& error, char* buf, size_t size) {
+  size_t len = 0;
+  PutReportedMessage(error, buf, size, &len);
+  Terminate(buf, size, len);
+  return len;
+}
+
+size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size) {
+  // The template "Runtime error     at 00000000" with the number written leftwards
+  // from its fourth blank and the address ending on its last zero.
+  char text[] = "Runtime error     at 00000000";
+  char* const first_blank = text + 13;
+  char* p = first_blank + 3;  // the fourth of the five blanks
+  for (;;) {
+    *p = static_cast<char>('0' + error_number % 10);
+    error_number /= 10;
+    if (error_number == 0 || p == first_blank) break;
+    --p;
+  }
+  char* q = text + sizeof text - 2;  // the last zero
+  for (; address != 0 && q > text + 20; address >>= 4) *q-- = "0123456789ABCDEF"[address & 0xF];
+  size_t len = 0;
+  Put(buf, size, &len, text);
+  Terminate(buf, size, len);
+  return len;
+}
+
+size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address,
+                              char* buf, size_t size) {
+  size_t len = 0;
+  Put(buf, size, &len, "Exception ");
+  Put(buf, size, &len, ErrorClassName(error));
+  Put(buf, size, &len, " in module ");
+  Put(buf, size, &len, module_name);
+  Put(buf, size, &len, " at ");
+  PutHex8(buf, size, &len, address);
+  Put(buf, size, &len, ".\n");
+  char message[256];
+  size_t length = FormatErrorMessage(error, message, sizeof message);
+  if (length >= sizeof message) length = sizeof message - 1;
+  Put(buf, size, &len, message);
+  if (length > 0 && message[length - 1] != '.') Put(buf, size, &len, ".");
+  Terminate(buf, size, len);
+  return len;
+}
+
+size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out,
+                        size_t size) {
+  const uint16_t* name = path;
+  for (const uint16_t* p = path; *p; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+  }
+  size_t len = 0;
+  for (const uint16_t* p = name; *p && *p != '.'; ++p, ++len) {
+    if (len + 1 < size) out[len] = len == 0 ? *p : lower(*p);
+  }
+  if (size > 0) out[len < size ? len : size - 1] = 0;
+  return len;
+}
+
+}  // namespace vek

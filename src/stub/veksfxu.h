@@ -1,0 +1,144 @@
+// Unit veksfxu: the main window TForm1 and its handlers.
+//
+// FormCreate fills in the window, QUITBTNClick closes it, and EXTBTNClick is the
+// extraction run: create the destination, read the archive appended to our own
+// executable, extract every entry while the gauge advances, register the program
+// group through PM, say where the content is and close the window.
+//
+// TForm1 is portable: what it does to the window (the edit box DE, the gauge PB, the
+// caption, closing) goes through TForm1Window, which the Win32 window implements and
+// the tests script. Failures are Error values; the one that EXTBTNClick returns is what
+// the window's message handling shows in the default error report.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "ansistring.h"
+#include "classes.h"
+#include "error.h"
+#include "fileedge.h"
+#include "progman.h"
+
+namespace vek {
+
+// ---- Fixed texts (Windows-1250) ------------------------------------------------------
+
+inline constexpr char kFormCaption[] = "Samorozpakowuj\xB9" "ce si\xEA archiwum VEK.";
+inline constexpr char kDefaultDestination[] = "C:\\Tarnovista_3_99";
+inline constexpr char kPromptCaption[] = "Podaj katalog docelowy dla NWM Tarnovista 3/99:";
+inline constexpr char kNoticeCaption[] =
+    "Tarnovista 3/99 \xA9 1999 NWM. Wszelkie prawa zastrze\xBF" "one.";
+inline constexpr char kExtractCaption[] = "&Rozpakuj";
+inline constexpr char kQuitCaption[] = "&Koniec";
+inline constexpr char kProgramGroupName[] = "NWM Tarnovista";
+inline constexpr char kProgramItemSuffix[] = "\\INDEX.HTM,Tarnovista 3_99";
+inline constexpr char kSubfolderErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia podkatalogu...";
+inline constexpr char kGroupErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia grupy...";
+inline constexpr char kClosingMessage[] =
+    "Aby rozpocz\xB9\xE6 czytanie off-line NWM Tarnovista 3/99, wybierz "
+    "Start/Programy/NWM Tarnovista/Tarnovista 3_99";
+
+// ---- Layout, in pixels at 96 pixels per inch -----------------------------------------
+
+inline constexpr int kLayoutPixelsPerInch = 96;
+
+struct ControlLayout {
+  int left, top, width, height;
+};
+
+struct Form1Layout {
+  int left = 198, top = 118;                  // the window's outer top-left corner
+  int client_width = 417, client_height = 139;
+  int font_height = 11;                       // the window's font (MS Sans Serif), also PB's
+  int control_font_height = 13;               // DE, Label1, Label2
+  ControlLayout Label2{8, 112, 401, 16};
+  ControlLayout Label1{8, 8, 295, 16};        // fitted to its caption (AutoSize)
+  ControlLayout PB{8, 88, 401, 17};
+  ControlLayout DE{8, 32, 313, 24};
+  ControlLayout EXTBTN{334, 16, 75, 25};
+  ControlLayout QUITBTN{334, 48, 75, 25};
+};
+inline constexpr char kLayoutFontFace[] = "MS Sans Serif";
+
+// A length of the layout at another number of pixels per inch, rounded to nearest.
+int ScaleToDpi(int pixels, int dpi);
+
+// ---- The window ----------------------------------------------------------------------
+
+class TForm1Window {
+ public:
+  virtual ~TForm1Window() = default;
+  // DE's text, Windows-1250.
+  virtual AnsiString DEText() = 0;
+  virtual void SetDEText(const char* text) = 0;
+  virtual void SetCaption(const char* text) = 0;
+  // PB's Progress: the gauge clamps the value and redraws at once when the percentage
+  // it shows changes.
+  virtual void SetPBProgress(int32_t value) = 0;
+  // Asks the application to end; the handler that calls it runs to its end first.
+  virtual void Close() = 0;
+  // The full path by which the system loaded our executable (Windows-1250).
+  virtual AnsiString ModuleFileName() = 0;
+};
+
+class TForm1 : public TComponent {
+ public:
+  // archive_start_offset: ArchiveStartOffset, the byte offset of the archive in our
+  // own executable. files: the file edge the run reads and writes through.
+  TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, uint32_t archive_start_offset);
+
+  // Creates the components that the layout holds (PM); false when memory ran out.
+  bool LoadLayout();
+
+  void FormCreate(TComponent* sender);
+  void QUITBTNClick(TComponent* sender);
+  // The extraction run. Its two guarded steps report their failures with their own
+  // messages; any other failure is returned for the default error report. A press
+  // that arrives while a run is in progress (through a message box's loop) does
+  // nothing.
+  Error EXTBTNClick(TComponent* sender);
+
+  TProgMan* PM = nullptr;
+  bool Running() const { return running_; }
+
+ private:
+  Error ExtractArchive(const AnsiString& destination);
+  Error RegisterProgramGroup(const AnsiString& destination);
+
+  TForm1Window& window_;
+  FileEdge& files_;
+  uint32_t archive_start_offset_;
+  bool running_ = false;
+};
+
+// The unit's variables.
+extern TForm1* Form1;
+extern AnsiString OwnPath;
+extern uint16_t EntryCount;  // the entry count of the run
+
+// Removes every trailing backslash.
+void StripTrailingBackslashes(AnsiString& path);
+
+// ---- The application's reports -------------------------------------------------------
+
+// The default error report's text: the error's message with a full stop appended when
+// the message is not empty and its last byte sorts after the full stop.
+size_t FormatErrorReport(const Error& error, char* buf, size_t size);
+
+// "Runtime error 217 at 0001A2B4": the error number and the code address relative to
+// the executable's image, in upper-case hexadecimal.
+size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size);
+
+// "Exception EInOutError in module setup.exe at 0001A2B4.\nFile not found." (with a
+// full stop after the message as in the default error report).
+size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address,
+                              char* buf, size_t size);
+
+// The application's title from the executable's path: the file name without its
+// folder, cut at its first full stop, every character after the first made lower case
+// by `lower`. UTF-16 in and out; out is always zero-terminated.
+size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out,
+                        size_t size);
+
+}  // namespace vek
