@@ -1,0 +1,120 @@
+// ShowMessageBox's dialog. Built from an empty in-memory template; the icon, the text
+// and the OK button are placed in pixels once the text's wrapped size is known.
+#include "win32ui.h"
+
+namespace vek {
+namespace {
+
+// Spacing in pixels at 96 pixels per inch.
+constexpr int kMargin = 12;
+constexpr int kIconSize = 32;
+constexpr int kIconGap = 12;
+constexpr int kButtonGap = 16;
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 25;
+constexpr int kIdText = 100;
+
+constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+
+struct DialogRequest {
+  const wchar_t* text;
+  MessageKind kind;
+  HFONT font;
+};
+
+void Layout(HWND dialog, const DialogRequest& request) {
+  const int margin = Scaled(kMargin), icon_size = Scaled(kIconSize), icon_gap = Scaled(kIconGap);
+  const int button_width = Scaled(kButtonWidth), button_height = Scaled(kButtonHeight);
+
+  // The text wrapped at word boundaries to at most half the screen's width.
+  RECT text = {0, 0, GetSystemMetrics(SM_CXSCREEN) / 2, 0};
+  HDC dc = GetDC(dialog);
+  HGDIOBJ old = SelectObject(dc, request.font);
+  DrawTextW(dc, request.text, -1, &text,
+            DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | DT_LEFT);
+  SelectObject(dc, old);
+  ReleaseDC(dialog, dc);
+  const int text_width = text.right, text_height = text.bottom;
+
+  int client_width = margin + icon_size + icon_gap + text_width + margin;
+  if (client_width < button_width + 2 * margin) client_width = button_width + 2 * margin;
+  const int body_height = text_height > icon_size ? text_height : icon_size;
+  const int button_top = margin + body_height + Scaled(kButtonGap);
+  const int client_height = button_top + button_height + margin;
+
+  HINSTANCE instance = ApplicationInstance();
+  HWND icon = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, margin,
+                              margin, icon_size, icon_size, dialog, nullptr, instance, nullptr);
+  // The system's stop icon (IDI_HAND) or information icon (IDI_ASTERISK).
+  const WORD icon_id = request.kind == MessageKind::kError ? 32513 : 32516;
+  SendMessageW(icon, STM_SETICON,
+               reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(icon_id))), 0);
+  const int text_top = margin + (text_height < icon_size ? (icon_size - text_height) / 2 : 0);
+  HWND label = CreateWindowExW(0, L"STATIC", request.text,
+                               WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                               margin + icon_size + icon_gap, text_top, text_width, text_height,
+                               dialog, reinterpret_cast<HMENU>(kIdText), instance, nullptr);
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(request.font), FALSE);
+  HWND ok = CreateWindowExW(0, L"BUTTON", L"OK",
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                            (client_width - button_width) / 2, button_top, button_width,
+                            button_height, dialog, reinterpret_cast<HMENU>(IDOK), instance, nullptr);
+  SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(request.font), FALSE);
+  SetFocus(ok);
+
+  // Sized to fit, centred on the screen.
+  RECT frame = {0, 0, client_width, client_height};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      Layout(dialog, *reinterpret_cast<const DialogRequest*>(lparam));
+      return FALSE;  // the focus is on OK already
+    case WM_COMMAND:
+      // OK is both the default and the cancel button: Enter, Esc and a click close.
+      if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      break;
+    case WM_CLOSE:
+      EndDialog(dialog, IDOK);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void DialogMessageBoxes::ShowMessageBox(const char* text, MessageKind kind) {
+  WideText wide(text);
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  HFONT font = nullptr;
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    font = CreateFontIndirectW(&metrics.lfMessageFont);
+  }
+  if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  DialogRequest request = {wide.get(), kind, font};
+
+  // An empty template: style, no extended style, no controls, no menu, the standard
+  // dialog class, then the caption.
+  const wchar_t* caption = kind == MessageKind::kError ? L"Error" : L"Information";
+  alignas(4) WORD dialog_template[32] = {};
+  dialog_template[0] = LOWORD(kDialogStyle);
+  dialog_template[1] = HIWORD(kDialogStyle);
+  int i = 11;
+  for (const wchar_t* c = caption; *c; ++c) dialog_template[i++] = static_cast<WORD>(*c);
+  DialogBoxIndirectParamW(ApplicationInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(dialog_template),
+                          MainWindowHandle(), DialogProc, reinterpret_cast<LPARAM>(&request));
+  if (font != GetStockObject(DEFAULT_GUI_FONT)) DeleteObject(font);
+}
+
+}  // namespace vek

@@ -1,0 +1,70 @@
+// The stub's Win32 user interface, shared by its Win32 files: wide texts, fonts, the
+// gauge window, the message dialog and the main window.
+#pragma once
+
+#include <windows.h>
+
+#include "ansistring.h"
+#include "error.h"
+#include "messagebox.h"
+#include "veksfxu.h"
+
+namespace vek {
+
+// A Windows-1250 text as UTF-16 for the wide API.
+class WideText {
+ public:
+  explicit WideText(const char* text);
+  ~WideText();
+  WideText(const WideText&) = delete;
+  WideText& operator=(const WideText&) = delete;
+  const wchar_t* get() const { return text_ ? text_ : L""; }
+
+ private:
+  wchar_t* text_ = nullptr;
+};
+
+// A window's text in Windows-1250.
+AnsiString WindowTextCp1250(HWND window);
+
+// The pixels per inch of the screen, and a layout length scaled to them.
+int ScreenDpi();
+int Scaled(int pixels);
+
+// "MS Sans Serif" with a character height of `height` pixels at 96 pixels per inch.
+HFONT CreateLayoutFont(int height, bool antialiased);
+
+// ---- The gauge (gauge_win32.cpp) -------------------------------------------------------
+
+inline constexpr wchar_t kGaugeClassName[] = L"TGauge";
+// wParam: the new Progress. The gauge repaints before the message returns when its
+// shown percentage changes, and keeps the percentage as its window text.
+inline constexpr UINT kGaugeSetProgress = WM_USER + 1;
+bool RegisterGaugeClass(HINSTANCE instance);
+
+// ---- Message boxes (msgdlg_win32.cpp) ---------------------------------------------------
+
+// ShowMessageBox's dialog: caption "Information" or "Error", the system's icon, the
+// text wrapped to half the screen's width, one OK button; modal to the main window.
+class DialogMessageBoxes final : public MessageBoxPresenter {
+ public:
+  void ShowMessageBox(const char* text, MessageKind kind) override;
+};
+
+// ---- The main window (veksfxu_win32.cpp) -------------------------------------------------
+
+// The application's title (the caption of the default error report).
+const wchar_t* ApplicationTitleText();
+HINSTANCE ApplicationInstance();
+// The main window, or nullptr before it exists and after it is gone.
+HWND MainWindowHandle();
+
+// Makes the main window, owned by application, and runs FormCreate.
+Error CreateForm1(TComponent* application, uint32_t archive_start_offset);
+// Shows it as the program was asked to (show command), and runs the message loop.
+void RunForm1(int show_command);
+
+// The default error report: the error's message, the application's title, stop icon.
+void ShowErrorReport(const Error& error);
+
+}  // namespace vek
