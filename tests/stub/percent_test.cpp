@@ -1,0 +1,192 @@
+// The gauge's arithmetic: the run's percentage and the gauge's fill column, computed
+// with integers, against x86-64's 80-bit long double, and the gauge's state and
+// picture.
+#include <gtest/gtest.h>
+
+#include <float.h>
+
+#include <random>
+#include <vector>
+
+#include "extended80.h"
+#include "gauge.h"
+
+namespace vek {
+namespace {
+
+#if (defined(__x86_64__) || defined(__i386__)) && LDBL_MANT_DIG == 64 && !defined(_WIN32)
+#define VEK_HAVE_X87_LONG_DOUBLE 1
+// Linux runs the x87 with 64-bit precision: every long double operation rounds as the
+// extended format does.
+int32_t X87Percent(uint32_t i, uint32_t n) {
+  volatile long double q = static_cast<long double>(i) / static_cast<long double>(n);
+  volatile long double p = q * 100.0L;
+  return static_cast<int32_t>(p);
+}
+int32_t X87FillColumn(int32_t w, int32_t percent) {
+  volatile long double fraction = static_cast<long double>(percent) * 0.01L;
+  volatile long double column = static_cast<long double>(w) * fraction;
+  const int32_t c = static_cast<int32_t>(column);
+  return c > w ? w : c;
+}
+#endif
+
+uint32_t Gcd(uint32_t a, uint32_t b) {
+  while (b) {
+    uint32_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
+// Which pairs can differ from the exact percentage, and why the comparison below may
+// skip the others.
+//
+// Let y = 100 i / N exactly, q = i / N rounded to 64 significant bits and P = q × 100
+// rounded again. Each rounding to nearest changes a value by at most 2^-64 of itself,
+// so |P - y| <= y (2^-64 + 2^-64 + 2^-128) < 100 × 2^-62.9 < 2^-56. When y is not a
+// whole number, its fractional part is a multiple of 1/N >= 1/65535, so y lies at
+// least 1/65535 from every whole number, far more than 2^-56: P lies between the same
+// two whole numbers as y and Trunc(P) = floor(y). This holds for the x87 and for any
+// correct emulation alike. So the results can differ from floor(100 i / N) only where
+// N divides 100 i, and there every pair is compared with the x87 itself. The other
+// pairs are compared with floor(100 i / N) over whole ranges of N, which checks the
+// emulation's arithmetic where nothing can go wrong for the x87.
+TEST(ExtractionPercent, MatchesTheX87WhereverTheExactPercentageIsWhole) {
+  uint64_t compared = 0;
+  uint32_t differ = 0;
+  for (uint32_t n = 1; n <= 65535; ++n) {
+    const uint32_t step = n / Gcd(n, 100);  // i = step, 2 step, ...: N divides 100 i
+    for (uint32_t i = step; i <= n; i += step) {
+      const int32_t p = ExtractionPercent(i, n);
+#ifdef VEK_HAVE_X87_LONG_DOUBLE
+      ASSERT_EQ(p, X87Percent(i, n)) << i << "/" << n;
+#endif
+      const uint32_t exact = 100 * i / n;
+      if (static_cast<uint32_t>(p) != exact) {
+        ++differ;
+        // Only 0.53 and 0.59, which give 52 and 58.
+        ASSERT_EQ(n % 100, 0u) << i << "/" << n;
+        ASSERT_TRUE((i * 100 == 53 * n && p == 52) || (i * 100 == 59 * n && p == 58))
+            << i << "/" << n << " gives " << p;
+      }
+      ++compared;
+    }
+  }
+  EXPECT_EQ(differ, 1310u);
+  EXPECT_GT(compared, 300000u);  // the loop is not vacuous
+}
+
+TEST(ExtractionPercent, IsTheExactPercentageWhereverItIsNotWhole) {
+  const struct {
+    uint32_t first_n, last_n;
+  } ranges[] = {{1, 2500}, {32700, 32800}, {65300, 65535}};
+  for (const auto& r : ranges) {
+    for (uint32_t n = r.first_n; n <= r.last_n; ++n) {
+      for (uint32_t i = 1; i <= n; ++i) {
+        if (100 * i % n == 0) continue;
+        ASSERT_EQ(ExtractionPercent(i, n), static_cast<int32_t>(100 * i / n)) << i << "/" << n;
+      }
+    }
+  }
+}
+
+TEST(ExtractionPercent, RandomPairsAgreeWithTheX87) {
+#ifndef VEK_HAVE_X87_LONG_DOUBLE
+  GTEST_SKIP() << "needs the x87's 80-bit long double at 64-bit precision";
+#else
+  std::mt19937 random(1999);
+  for (int k = 0; k < 2000000; ++k) {
+    const uint32_t n = 1 + random() % 65535;
+    const uint32_t i = 1 + random() % n;
+    ASSERT_EQ(ExtractionPercent(i, n), X87Percent(i, n)) << i << "/" << n;
+  }
+#endif
+}
+
+TEST(ExtendedArithmetic, RoundsQuotientsAndProductsToNearestEven) {
+  // 1/3 = 0.0101...: after 64 significant bits comes 0.101..., more than half: up.
+  const Extended third = ExtendedQuotient(1, 3);
+  EXPECT_EQ(third.significand, 0xAAAAAAAAAAAAAAABull);
+  EXPECT_EQ(third.exponent, -65);
+  // 1/7 = 0.001001...: after 64 significant bits comes 0.001..., less than half: down.
+  EXPECT_EQ(ExtendedQuotient(1, 7).significand, 0x9249249249249249ull);
+  // 0.01 as the literal is stored.
+  EXPECT_EQ(ExtendedOneHundredth().significand, 0xA3D70A3D70A3D70Aull);
+  EXPECT_EQ(ExtendedOneHundredth().exponent, -70);
+  // (2^64 - 1) × 1 is exact; (2^64 - 1) × 3 = 3 × 2^64 - 3 needs 66 bits and drops 01.
+  const Extended all_ones{~0ull, 0};
+  EXPECT_EQ(ExtendedProduct(all_ones, ExtendedFromInteger(1)).significand, ~0ull);
+  const Extended times3 = ExtendedProduct(all_ones, ExtendedFromInteger(3));
+  EXPECT_EQ(times3.significand, 0xBFFFFFFFFFFFFFFFull);
+  EXPECT_EQ(times3.exponent, 2);
+  // Ties, 65 bits to 64: (2^63 + 1) × 3 goes up to an even significand, (2^63 + 3) × 3
+  // stays on one.
+  EXPECT_EQ(ExtendedProduct({(1ull << 63) | 1, 0}, ExtendedFromInteger(3)).significand,
+            0xC000000000000002ull);
+  EXPECT_EQ(ExtendedProduct({(1ull << 63) | 3, 0}, ExtendedFromInteger(3)).significand,
+            0xC000000000000004ull);
+  EXPECT_EQ(ExtendedTrunc(ExtendedQuotient(1000, 7)), 142);
+  EXPECT_EQ(ExtendedTrunc(ExtendedQuotient(1, 7)), 0);
+}
+
+TEST(GaugeFillColumn, MatchesTheX87ForEveryPercentageAndWidth) {
+#ifndef VEK_HAVE_X87_LONG_DOUBLE
+  GTEST_SKIP() << "needs the x87's 80-bit long double at 64-bit precision";
+#else
+  for (int32_t w = 0; w <= 4000; ++w) {
+    for (int32_t percent = 0; percent <= 100; ++percent) {
+      ASSERT_EQ(GaugeFillColumn(w, percent), X87FillColumn(w, percent)) << w << " " << percent;
+    }
+  }
+#endif
+}
+
+class CountingPainter final : public TGauge::Painter {
+ public:
+  void PaintGauge(const TGauge& gauge) override { painted.push_back(gauge.PercentDone()); }
+  std::vector<int32_t> painted;
+};
+
+TEST(Gauge, ClampsAndRepaintsAtOnceOnlyWhenThePercentageChanges) {
+  CountingPainter painter;
+  TGauge gauge(&painter);
+  const struct {
+    int32_t set, progress;
+    bool paints;
+  } steps[] = {
+      {50, 50, true}, {50, 50, false}, {-7, 0, true}, {0, 0, false},
+      {150, 100, true}, {100, 100, false}, {99, 99, true},
+  };
+  size_t paints = 0;
+  for (const auto& s : steps) {
+    gauge.SetProgress(s.set);
+    EXPECT_EQ(gauge.Progress(), s.progress) << s.set;
+    EXPECT_EQ(gauge.PercentDone(), s.progress) << s.set;
+    if (s.paints) ++paints;
+    EXPECT_EQ(painter.painted.size(), paints) << s.set;
+  }
+}
+
+TEST(Gauge, PictureFillsBeforeTheTruncatedColumnAndWritesThePercentage) {
+  // PB is 401 x 17: the frame is columns 0 and 400; 100% fills columns 1 to 399.
+  const struct {
+    int width, percent, fill_right;
+    const char* text;
+  } cases[] = {
+      {401, 0, 0, "0%"}, {401, 1, 4, "1%"}, {401, 50, 200, "50%"},
+      {401, 100, 400, "100%"}, {3, 100, 2, "100%"}, {10, 33, 2, "33%"},
+  };
+  for (const auto& c : cases) {
+    const GaugePicture picture = ComposeGauge(c.width, 17, c.percent);
+    EXPECT_EQ(picture.fill_left, 1);
+    EXPECT_EQ(picture.fill_right, c.fill_right) << c.width << " " << c.percent;
+    EXPECT_EQ(picture.inner_top, 1);
+    EXPECT_EQ(picture.inner_bottom, 16);
+    EXPECT_STREQ(picture.text, c.text);
+  }
+}
+
+}  // namespace
+}  // namespace vek

@@ -1,0 +1,372 @@
+// The extraction run (TForm1::EXTBTNClick) against a scripted window, the real file
+// edge (wrapped to inject faults) and the recording DDEML: what lands on disk, what
+// the gauge is given, which boxes appear, what Program Manager receives, and that
+// nothing stays open when a run ends early.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ddeman.h"
+#include "extended80.h"
+#include "recording_ddeml.h"
+#include "rnvek100.h"
+#include "testsupport.h"
+#include "vekbuild.h"
+#include "veksfxu.h"
+
+namespace vek {
+namespace {
+
+namespace fs = std::filesystem;
+using build::ArchiveBuilder;
+using testing::DosStamp;
+using testing::FaultyFileEdge;
+using testing::Op;
+using testing::ReadWholeFile;
+using testing::ScratchFolder;
+using Fault = FaultyFileEdge::Fault;
+
+const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
+// Bytes standing in for the stub in front of the archive.
+const std::string kFakeStub = "MZ" + std::string(1022, '\x90');
+
+class ScriptedWindow final : public TForm1Window {
+ public:
+  std::string de_text;
+  std::string caption;
+  std::vector<int32_t> progress;  // every value given to PB, in order
+  int closes = 0;
+  std::string module_file_name;
+
+  AnsiString DEText() override { return AnsiString(de_text.data(), de_text.size()); }
+  void SetDEText(const char* text) override { de_text = text; }
+  void SetCaption(const char* text) override { caption = text; }
+  void SetPBProgress(int32_t value) override { progress.push_back(value); }
+  void Close() override { ++closes; }
+  AnsiString ModuleFileName() override { return AnsiString(module_file_name.c_str()); }
+};
+
+struct Box {
+  std::string text;
+  MessageKind kind;
+};
+
+// Records the boxes and lets a test act while one is up (as a nested message loop would).
+class ScriptedBoxes final : public MessageBoxPresenter {
+ public:
+  ScriptedBoxes() { previous_ = SetMessageBoxPresenter(this); }
+  ~ScriptedBoxes() override { SetMessageBoxPresenter(previous_); }
+  void ShowMessageBox(const char* text, MessageKind kind) override {
+    boxes.push_back({text, kind});
+    if (while_up) while_up(boxes.back());
+  }
+  std::vector<Box> boxes;
+  std::function<void(const Box&)> while_up;
+
+ private:
+  MessageBoxPresenter* previous_;
+};
+
+std::string Exec(const std::string& command) { return command + "\r\n" + std::string(1, '\0'); }
+
+std::vector<std::string> GroupCommands(const std::string& destination, int items = 1) {
+  std::vector<std::string> commands = {Exec("[CreateGroup(NWM Tarnovista)]"),
+                                       Exec("[ShowGroup(NWM Tarnovista,1)]")};
+  for (int i = 0; i < items; ++i) {
+    commands.push_back(Exec("[AddItem(" + destination + "\\INDEX.HTM,Tarnovista 3_99)]"));
+  }
+  return commands;
+}
+
+// One form on a scripted window, the recording DDEML and a scratch folder; the
+// destination's last folder does not exist yet.
+class Harness {
+ public:
+  Harness() {
+    EXPECT_TRUE(InitDdeManager(nullptr, ddeml).ok());
+    form = new TForm1(nullptr, window, files, static_cast<uint32_t>(kFakeStub.size()));
+    EXPECT_TRUE(form->LoadLayout());
+    destination = scratch.destination() + "\\out";
+  }
+  ~Harness() {
+    delete form;
+    delete DdeManager;
+  }
+
+  // Writes the self-extracting executable (fake stub + archive) and runs FormCreate.
+  void Pack(const ArchiveBuilder& builder) { Pack(kFakeStub + builder.Serialize()); }
+  void Pack(const std::string& bytes) {
+    window.module_file_name = (scratch / "setup.exe").string();
+    testing::WriteWholeFile(scratch / "setup.exe", bytes);
+    form->FormCreate(form);
+    window.progress.clear();
+  }
+
+  Error Extract(const std::string& typed) {
+    window.de_text = typed;
+    return form->EXTBTNClick(form);
+  }
+  std::string Report(const Error& error) {
+    char text[128];
+    FormatErrorReport(error, text, sizeof text);
+    return text;
+  }
+
+  fs::path Out(const std::string& relative = "") const { return scratch.path() / "out" / relative; }
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const Box& box : boxes.boxes) texts.push_back(box.text);
+    return texts;
+  }
+
+  ScratchFolder scratch;
+  testing::RecordingDdeml ddeml;
+  FaultyFileEdge files{PlatformFileEdge()};
+  ScriptedWindow window;
+  ScriptedBoxes boxes;
+  TForm1* form = nullptr;
+  std::string destination;
+};
+
+ArchiveBuilder SampleArchive() {
+  ArchiveBuilder b;
+  b.AddFile(0, "index.htm", "<html>start</html>", kStamp);
+  uint16_t numery = b.AddDirectory(0, "numery");
+  b.AddFile(numery, "3-99.htm", std::string(40000, 'x'), kStamp);
+  return b;
+}
+
+ArchiveBuilder FlatArchive(int entries) {
+  ArchiveBuilder b;
+  for (int i = 0; i < entries; ++i) b.AddFile(0, "f" + std::to_string(i), "", kStamp);
+  return b;
+}
+
+TEST(Run, FormCreateFillsInTheWindow) {
+  Harness h;
+  h.window.module_file_name = "C:\\Program Files\\setup.exe";
+  h.form->FormCreate(h.form);
+  EXPECT_EQ(OwnPath, "C:\\Program Files\\setup.exe");
+  EXPECT_EQ(h.window.caption, "Samorozpakowuj\xB9" "ce si\xEA archiwum VEK.");
+  EXPECT_EQ(h.window.de_text, "C:\\Tarnovista_3_99");
+  EXPECT_EQ(h.window.progress, std::vector<int32_t>{0});
+}
+
+TEST(Run, ACompleteRunExtractsRegistersTellsAndCloses) {
+  Harness h;
+  h.Pack(SampleArchive());
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+
+  EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>");
+  EXPECT_EQ(ReadWholeFile(h.Out("numery/3-99.htm")), std::string(40000, 'x'));
+  EXPECT_EQ(h.ddeml.executes, GroupCommands(h.destination));
+  ASSERT_EQ(h.boxes.boxes.size(), 1u);
+  EXPECT_EQ(h.boxes.boxes[0].text, kClosingMessage);
+  EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kInformation);
+  EXPECT_EQ(h.window.closes, 1);
+  EXPECT_EQ(EntryCount, 3);
+  EXPECT_EQ(h.files.OpenHandles(), 0);
+  EXPECT_EQ(GetLoadedEntryCount(), 0u) << "the entry table is released";
+}
+
+TEST(Run, EveryTrailingBackslashGoesAndNothingElseChanges) {
+  const struct {
+    const char* typed;
+    const char* stripped;
+  } cases[] = {
+      {"C:\\Tarnovista_3_99\\\\", "C:\\Tarnovista_3_99"},
+      {"C:\\", "C:"},
+      {"\\\\\\", ""},
+      {"", ""},
+      {" C:\\a b \\ ", " C:\\a b \\ "},  // blanks stay, so the backslash is not trailing
+      {"a\\b", "a\\b"},
+  };
+  for (const auto& c : cases) {
+    AnsiString path(c.typed);
+    StripTrailingBackslashes(path);
+    EXPECT_EQ(std::string(path.c_str()), c.stripped) << c.typed;
+  }
+
+  // Through a run: extraction and the item line are as for the destination itself.
+  Harness h;
+  h.Pack(SampleArchive());
+  ASSERT_TRUE(h.Extract(h.destination + "\\\\").ok());
+  EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>");
+  EXPECT_EQ(h.ddeml.executes, GroupCommands(h.destination));
+}
+
+TEST(Run, TheGaugeIsGivenTheExtendedPrecisionPercentageAfterEachEntry) {
+  std::vector<int32_t> hundred;
+  for (int i = 1; i <= 100; ++i) hundred.push_back(i == 53 ? 52 : i == 59 ? 58 : i);
+  const struct {
+    int entries;
+    std::vector<int32_t> progress;
+  } cases[] = {
+      {0, {}},
+      {1, {100}},
+      {3, {33, 66, 100}},
+      {100, hundred},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entries);
+    Harness h;
+    h.Pack(FlatArchive(c.entries));
+    ASSERT_TRUE(h.Extract(h.destination).ok());
+    EXPECT_EQ(h.window.progress, c.progress);
+    // N = 0 still registers the group, tells and closes.
+    EXPECT_EQ(h.ddeml.executes, GroupCommands(h.destination));
+    EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{kClosingMessage});
+    EXPECT_EQ(h.window.closes, 1);
+  }
+}
+
+TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing) {
+  // Empty, only backslashes, and a relative folder of 3+ characters that is not there.
+  for (const char* typed : {"", "\\\\", "no-such-folder-here"}) {
+    SCOPED_TRACE(typed);
+    Harness h;
+    h.Pack(SampleArchive());
+    ASSERT_TRUE(h.Extract(typed).ok());
+    ASSERT_EQ(h.boxes.boxes.size(), 1u);
+    EXPECT_EQ(h.boxes.boxes[0].text, "B\xB3\xB9" "d podczas tworzenia podkatalogu...");
+    EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kInformation);
+    EXPECT_EQ(h.files.Calls(Op::kOpenRead), 0);
+    EXPECT_TRUE(h.ddeml.executes.empty());
+    EXPECT_TRUE(h.window.progress.empty());
+    EXPECT_EQ(h.window.closes, 0);
+  }
+}
+
+// A failure between opening the archive and closing it is returned for the default
+// error report; the file is closed and the table released, the window stays open and
+// the gauge keeps the percentage of the last entry done.
+TEST(Run, AnErrorPartWayIsReportedAndReleasesTheFileAndTheTable) {
+  // SampleArchive: 1 index.htm (18 bytes), 2 numery, 3 numery\3-99.htm (40,000 bytes).
+  const struct {
+    const char* what;
+    Op op;
+    int nth;
+    Fault fault;
+    uint32_t code;
+    const char* report;
+    std::vector<int32_t> progress;
+  } cases[] = {
+      {"own file not found", Op::kOpenRead, 1, Fault::kRefuse, 2, "File not found.", {}},
+      {"seek refused", Op::kSeek, 1, Fault::kRefuse, 131, "I/O error 131.", {}},
+      {"signature cut short", Op::kRead, 1, Fault::kShort, 0, "Read beyond end of file.", {}},
+      {"table read refused", Op::kRead, 3, Fault::kRefuse, 5, "File access denied.", {}},
+      {"a file cannot be created", Op::kCreate, 2, Fault::kRefuse, 5, "File access denied.", {33, 66}},
+      {"disk full", Op::kWrite, 2, Fault::kRefuse, 112, "I/O error 112.", {33, 66}},
+      {"closing the archive", Op::kClose, 3, Fault::kRefuse, 6, "I/O error 6.", {33, 66, 100}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h;
+    h.Pack(SampleArchive());
+    h.files.Plan(c.op, c.nth, c.fault, c.code);
+
+    EXPECT_EQ(h.Report(h.Extract(h.destination)), c.report);
+    EXPECT_EQ(h.window.progress, c.progress);
+    EXPECT_EQ(h.files.OpenHandles(), 0);
+    EXPECT_EQ(GetLoadedEntryCount(), 0u);
+    EXPECT_TRUE(h.boxes.boxes.empty());
+    EXPECT_TRUE(h.ddeml.executes.empty());
+    EXPECT_EQ(h.window.closes, 0);
+    EXPECT_FALSE(h.form->Running()) << "Extract can be pressed again";
+  }
+}
+
+TEST(Run, AnArchiveCutShortInItsTableReadsBeyondTheEnd) {
+  Harness h;
+  const std::string exe = kFakeStub + SampleArchive().Serialize();
+  h.Pack(exe.substr(0, kFakeStub.size() + kArchivePrologueSize + EntryRecord::kSize + 17));
+  EXPECT_EQ(h.Report(h.Extract(h.destination)), "Read beyond end of file.");
+  EXPECT_EQ(h.files.OpenHandles(), 0);
+}
+
+TEST(Run, AFolderInTheWayOfAFileIsAccessDeniedAndASecondRunCompletes) {
+  Harness h;
+  h.Pack(SampleArchive());
+  fs::create_directories(h.Out("index.htm"));
+  EXPECT_EQ(h.Report(h.Extract(h.destination)), "File access denied.");
+  EXPECT_EQ(h.window.closes, 0);
+
+  fs::remove(h.Out("index.htm"));
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+  EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>");
+  EXPECT_EQ(h.window.closes, 1);
+}
+
+TEST(Run, AFailedRegistrationShowsTheGroupMessageAndTheNextRunAddsASecondItem) {
+  Harness h;
+  h.Pack(SampleArchive());
+  // PM linked in manual mode with no server: switching it to automatic, as
+  // CreateProgramGroup does, fails with an error.
+  ASSERT_TRUE(h.form->PM->SetConnectMode(ddeManual).ok());
+  ASSERT_TRUE(h.form->PM->AssignLink("progman", "Tarnovista"));
+  h.ddeml.server_running = false;
+  h.ddeml.winexec_starts_server = false;
+
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+  EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{"B\xB3\xB9" "d podczas tworzenia grupy..."});
+  EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kInformation);
+  EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>") << "extracted files stay";
+  EXPECT_EQ(h.window.closes, 0);
+  EXPECT_EQ(h.window.progress, (std::vector<int32_t>{33, 66, 100}));
+
+  h.boxes.boxes.clear();
+  h.window.progress.clear();
+  h.ddeml.server_running = true;
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+  EXPECT_EQ(h.form->PM->programItems().Count(), 2);
+  EXPECT_EQ(h.ddeml.executes, GroupCommands(h.destination, 2));
+  EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{kClosingMessage});
+  EXPECT_EQ(h.window.progress, (std::vector<int32_t>{33, 66, 100})) << "everything extracted again";
+  EXPECT_EQ(h.window.closes, 1);
+}
+
+TEST(Run, NoServerStillEndsWithTheClosingMessage) {
+  Harness h;
+  h.Pack(SampleArchive());
+  h.ddeml.server_running = false;
+  h.ddeml.winexec_starts_server = false;
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+  EXPECT_TRUE(h.ddeml.executes.empty());
+  EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{kClosingMessage});
+  EXPECT_EQ(h.window.closes, 1);
+}
+
+TEST(Run, APressWhileARunIsInProgressStartsNoNestedRun) {
+  Harness h;
+  h.Pack(SampleArchive());
+  int presses = 0;
+  h.boxes.while_up = [&](const Box&) {
+    if (presses++ == 0) {
+      EXPECT_TRUE(h.form->EXTBTNClick(h.form).ok());
+    }
+  };
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+  EXPECT_EQ(h.files.Calls(Op::kOpenRead), 1);
+  EXPECT_EQ(h.ddeml.executes, GroupCommands(h.destination));
+  EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{kClosingMessage});
+  EXPECT_EQ(h.window.closes, 1);
+
+  // Once the run is over a press starts a run again.
+  h.boxes.while_up = nullptr;
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+  EXPECT_EQ(h.files.Calls(Op::kOpenRead), 2);
+}
+
+TEST(Run, QuitClosesTheWindowAndWritesNothing) {
+  Harness h;
+  h.Pack(SampleArchive());
+  h.form->QUITBTNClick(h.form);
+  EXPECT_EQ(h.window.closes, 1);
+  EXPECT_FALSE(fs::exists(h.Out()));
+  EXPECT_TRUE(h.ddeml.executes.empty());
+}
+
+}  // namespace
+}  // namespace vek
