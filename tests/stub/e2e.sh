@@ -1,0 +1,367 @@
+#!/bin/bash
+# End-to-end test of the Windows stub under Wine in Xvfb.
+#
+#   tests/stub/e2e.sh BUILD_DIR SOURCE_DIR      (BUILD_DIR: the windows-x64 build)
+#
+# vekpack.exe packs SOURCE_DIR/examples/tarnovista behind vekstub.exe into
+# TARNOVISTA.Setup.exe; every run below starts it in a Wine prefix of its own whose
+# programs all run in an 800x600 virtual desktop (so that screenshots show title bars)
+# and drives it with xdotool, reading what the windows show with stub_probe.exe:
+#
+#   main       the dialog as started (screenshot), Enter, the tree equals the source
+#              in bytes and times, the recording "progman" server got the three
+#              commands, the closing message is up (screenshot), OK: exit code 0
+#   quit       Alt+K (Quit), the close box, Alt+F4 after Esc: exit 0, nothing written
+#   empty      an empty destination: the sub-folder message, nothing written
+#   blocked    a folder where index.htm goes: "File access denied." (screenshot);
+#              after it is removed a second Extract completes
+#   readonly   a read-only index.htm: "File access denied." when Wine refuses it as
+#              Windows does (as root it may not: then reported and passed over)
+#   truncated  the executable cut inside its entry table: "Read beyond end of file."
+#
+# Screenshots stay in BUILD_DIR/tests/stub/e2e/screenshots. Exit 0 on success, 1 on
+# failure, 77 (skip) when Xvfb or Wine is missing.
+set -u
+
+if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
+  echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2
+  exit 2
+fi
+BUILD_DIR=$(cd "$1" && pwd)
+SOURCE_DIR=$(cd "$2" && pwd)
+STUB=$BUILD_DIR/src/stub/vekstub.exe
+VEKPACK=$BUILD_DIR/tools/vekpack.exe
+SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
+PROBE=$BUILD_DIR/tests/stub/stub_probe.exe
+EXAMPLES=$SOURCE_DIR/examples/tarnovista
+
+XVFB=$(command -v Xvfb) || { echo "SKIP: Xvfb not found"; exit 77; }
+WINE=$(command -v wine64 || command -v wine) || { echo "SKIP: wine not found"; exit 77; }
+XDOTOOL=$(command -v xdotool) || { echo "SKIP: xdotool not found"; exit 77; }
+WINESERVER=$(command -v wineserver || true)
+if [ -z "$WINESERVER" ]; then
+  WINESERVER=$(dirname "$(readlink -f "$WINE")")/wineserver
+  [ -x "$WINESERVER" ] || { echo "SKIP: wineserver not found"; exit 77; }
+fi
+for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE"; do
+  [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
+done
+
+WORK=$BUILD_DIR/tests/stub/e2e
+SHOTS=$WORK/screenshots
+rm -rf "$WORK"
+mkdir -p "$SHOTS"
+# A prefix of our own: it is set to run every program in a virtual desktop.
+export WINEPREFIX=$BUILD_DIR/tests/stub/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+DEST=$WINEPREFIX/drive_c/Tarnovista_3_99
+
+XVFB_PID=
+SERVER_PID=
+STUB_PID=
+cleanup() {
+  [ -n "$STUB_PID" ] && kill "$STUB_PID" 2>/dev/null
+  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
+  timeout 30 "$WINESERVER" -k >/dev/null 2>&1
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  for f in "$WORK"/*.txt "$WORK"/*.log; do
+    [ -f "$f" ] && { echo "--- $f"; tail -n 15 "$f"; }
+  done
+  exit 1
+}
+
+# Waits up to $2 seconds for file $1 to appear.
+wait_for_file() {
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    [ -e "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Windows path of a Unix path (drive Z: is the Unix root).
+win() { echo "Z:${1//\//\\}"; }
+
+# --- Display and prefix --------------------------------------------------------------
+for ((n = 70; n < 170; n++)); do
+  [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
+  "$XVFB" ":$n" -screen 0 800x600x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  if wait_for_file /tmp/.X11-unix/X$n 10 && kill -0 "$XVFB_PID" 2>/dev/null; then
+    export DISPLAY=:$n
+    break
+  fi
+  kill "$XVFB_PID" 2>/dev/null
+  XVFB_PID=
+done
+[ -n "$XVFB_PID" ] || fail "no free display for Xvfb"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  timeout 300 "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot -i"
+fi
+timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d vek /f >"$WORK/reg.log" 2>&1 &&
+  timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v vek /d 800x600 /f >>"$WORK/reg.log" 2>&1 ||
+  fail "could not set up the virtual desktop"
+
+# --- The self-extracting executable -----------------------------------------------------
+EXE_DIR=$WORK/exe
+mkdir -p "$EXE_DIR"
+EXE=$EXE_DIR/TARNOVISTA.Setup.exe
+timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" "$(win "$EXAMPLES")" "$(win "$EXE")" \
+  >"$WORK/vekpack.txt" 2>&1 || fail "vekpack"
+[ -f "$EXE" ] || fail "vekpack wrote nothing"
+STUB_SIZE=$(stat -c %s "$STUB")
+echo "stub: $STUB_SIZE bytes; $(tail -n 1 "$WORK/vekpack.txt" | tr -d '\r')"
+
+# --- Helpers to run and drive it -----------------------------------------------------------
+
+# Starts an executable (default: EXE) in the background; its exit code goes to $WORK/$1.rc.
+start_stub() {
+  local name=$1 exe=${2:-$EXE}
+  rm -f "$WORK/$name.rc"
+  (timeout 180 "$WINE" "$exe" >"$WORK/$name.log" 2>&1; echo $? >"$WORK/$name.rc") &
+  STUB_PID=$!
+}
+
+# Waits for the stub to end and checks its exit code.
+expect_exit() {
+  local name=$1 code=$2
+  wait_for_file "$WORK/$name.rc" 60 || fail "$name: the program did not end"
+  wait "$STUB_PID" 2>/dev/null
+  STUB_PID=
+  local rc
+  rc=$(cat "$WORK/$name.rc")
+  [ "$rc" = "$code" ] || fail "$name: exit code $rc, expected $code"
+}
+
+# Finds an X window by exact name within $2 seconds and prints its id.
+find_window() {
+  local i id
+  for ((i = 0; i < $2 * 5; i++)); do
+    id=$("$XDOTOOL" search --name "$1" 2>/dev/null | head -n 1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+window_gone() {
+  local i
+  for ((i = 0; i < $2 * 5; i++)); do
+    "$XDOTOOL" search --name "$1" >/dev/null 2>&1 || return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Describes a window (class:NAME or title:TEXT) into $WORK/$1.txt.
+probe() {
+  timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$1.txt")" "$2" 20 >"$WORK/$1.probe.log" 2>&1 ||
+    fail "$1: no window $2"
+}
+
+# Sends keys to a window after giving it the focus.
+keys() {
+  local id=$1
+  shift
+  timeout 10 "$XDOTOOL" windowfocus --sync "$id" 2>/dev/null || "$XDOTOOL" windowfocus "$id"
+  sleep 0.3
+  "$XDOTOOL" key --clearmodifiers "$@"
+}
+
+shot() { import -window root "$SHOTS/$1.png" 2>"$WORK/import.log" || fail "screenshot $1"; }
+
+has() { grep -qF -- "$2" "$WORK/$1.txt" || fail "$1: expected \"$2\" in $(cat "$WORK/$1.txt")"; }
+
+MAIN_NAME='archiwum VEK'
+CAPTION='Samorozpakowujące się archiwum VEK.'
+CLOSING='Aby rozpocząć czytanie off-line NWM Tarnovista 3/99, wybierz Start/Programy/NWM Tarnovista/Tarnovista 3_99'
+# Control identifiers of the main window.
+ID_PB=102 ID_DE=103
+
+# --- main: the whole installation ----------------------------------------------------------
+rm -rf "$DEST"
+RECEIVED=$WORK/received.bin
+"$WINE" "$SERVER" "$(win "$RECEIVED")" >"$WORK/server.log" 2>&1 &
+SERVER_PID=$!
+wait_for_file "$RECEIVED.ready" 60 || fail "recording server did not get ready"
+
+start_stub main
+MAIN=$(find_window "$MAIN_NAME" 60) || fail "main: no window"
+sleep 1
+probe dialog class:TForm1
+has dialog "title=$CAPTION enabled=1"
+has dialog "text=Podaj katalog docelowy dla NWM Tarnovista 3/99:"
+has dialog "text=C:\\Tarnovista_3_99"
+has dialog "selection $ID_DE 0 18"
+has dialog "focus $ID_DE"
+has dialog "text=0%"
+has dialog "text=&Rozpakuj"
+has dialog "text=&Koniec"
+shot dialog
+
+keys "$MAIN" Return
+find_window '^Information$' 60 >/dev/null || fail "main: no closing message"
+sleep 0.5
+probe closing title:Information
+has closing "text=$CLOSING"
+probe during class:TForm1
+has during "enabled=0"
+has during "text=100%"
+shot closing
+
+# The tree: the same files and folders with the same bytes; each file's time is its
+# source's, to the 2 seconds of an MS-DOS time stamp.
+diff -r "$EXAMPLES" "$DEST" >"$WORK/diff.txt" 2>&1 || fail "main: extracted tree differs"
+while IFS= read -r -d '' f; do
+  rel=${f#"$EXAMPLES"/}
+  src=$(stat -c %Y "$f")
+  got=$(stat -c %Y "$DEST/$rel")
+  [ "$got" -eq $((src - src % 2)) ] || fail "main: $rel modified $got, source $src"
+done < <(find "$EXAMPLES" -type f -print0)
+
+BOX=$(find_window '^Information$' 5) || fail "main: closing message gone"
+keys "$BOX" Return
+expect_exit main 0
+window_gone "$MAIN_NAME" 10 || fail "main: window still there"
+
+for ((i = 0; i < 50; i++)); do
+  grep -q '^disconnect' "$RECEIVED.log" 2>/dev/null && break
+  sleep 0.1
+done
+touch "$RECEIVED.stop"
+for ((i = 0; i < 100; i++)); do
+  kill -0 "$SERVER_PID" 2>/dev/null || break
+  sleep 0.1
+done
+SERVER_PID=
+printf '[CreateGroup(NWM Tarnovista)]\r\n\0[ShowGroup(NWM Tarnovista,1)]\r\n\0[AddItem(C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99)]\r\n\0' \
+  >"$WORK/expected.bin"
+cmp "$WORK/expected.bin" "$RECEIVED" >"$WORK/cmp.txt" 2>&1 ||
+  fail "main: the server received other bytes: $(od -c "$RECEIVED" 2>/dev/null | head -n 8)"
+echo "main: extracted $(find "$DEST" -type f | wc -l) files, times kept, three DDE commands, exit 0"
+
+# --- quit: Alt+K, the close box, Esc then Alt+F4 ---------------------------------------------
+rm -rf "$DEST"
+start_stub quit
+W=$(find_window "$MAIN_NAME" 60) || fail "quit: no window"
+keys "$W" alt+k
+expect_exit quit 0
+
+start_stub closebox
+W=$(find_window "$MAIN_NAME" 60) || fail "closebox: no window"
+sleep 1
+probe closebox class:TForm1
+read -r X Y < <(sed -n 's/^closebox \([0-9-]*\) \([0-9-]*\)$/\1 \2/p' "$WORK/closebox.txt")
+[ -n "${X:-}" ] || fail "closebox: no close box position"
+"$XDOTOOL" mousemove --sync "$X" "$Y" click 1
+expect_exit closebox 0
+
+start_stub altf4
+W=$(find_window "$MAIN_NAME" 60) || fail "altf4: no window"
+keys "$W" Escape
+sleep 1
+probe afteresc class:TForm1  # Esc does nothing: the window is still there
+keys "$W" alt+F4
+expect_exit altf4 0
+[ -e "$DEST" ] && fail "quit: something was written"
+echo "quit: Alt+K, close box and Alt+F4 end with 0 and write nothing; Esc does nothing"
+
+# --- empty: the sub-folder message ---------------------------------------------------------------
+start_stub empty
+W=$(find_window "$MAIN_NAME" 60) || fail "empty: no window"
+keys "$W" BackSpace Return
+find_window '^Information$' 30 >/dev/null || fail "empty: no message"
+sleep 0.5
+probe empty title:Information
+has empty "text=Błąd podczas tworzenia podkatalogu..."
+shot subfolder-message
+keys "$(find_window '^Information$' 5)" Return
+window_gone '^Information$' 10 || fail "empty: message still up"
+probe emptyafter class:TForm1
+keys "$W" alt+F4
+expect_exit empty 0
+[ -e "$DEST" ] && fail "empty: something was written"
+echo "empty: \"Błąd podczas tworzenia podkatalogu...\", nothing written, window stayed"
+
+# --- blocked: a folder where a file goes ---------------------------------------------------------
+TITLE=Tarnovista  # TARNOVISTA.Setup.exe
+mkdir -p "$DEST/index.htm"
+start_stub blocked
+W=$(find_window "$MAIN_NAME" 60) || fail "blocked: no window"
+keys "$W" Return
+find_window "^$TITLE\$" 30 >/dev/null || fail "blocked: no error report"
+sleep 0.5
+probe blocked "title:$TITLE"
+has blocked "text=File access denied."
+shot error-report
+rmdir "$DEST/index.htm"
+keys "$(find_window "^$TITLE\$" 5)" Return
+window_gone "^$TITLE\$" 10 || fail "blocked: error report still up"
+probe blockedafter class:TForm1
+keys "$W" Return
+BOX=$(find_window '^Information$' 60) || fail "blocked: the second run did not complete"
+keys "$BOX" Return
+expect_exit blocked 0
+diff -r "$EXAMPLES" "$DEST" >"$WORK/diff2.txt" 2>&1 || fail "blocked: tree differs after the second run"
+echo "blocked: \"File access denied.\", window stayed, the second Extract completed"
+
+# --- readonly: a read-only file in the way -------------------------------------------------------
+rm -rf "$DEST"
+mkdir -p "$DEST"
+echo old >"$DEST/index.htm"
+chmod a-w "$DEST/index.htm"
+start_stub readonly
+W=$(find_window "$MAIN_NAME" 60) || fail "readonly: no window"
+keys "$W" Return
+outcome=
+for ((i = 0; i < 150; i++)); do
+  if "$XDOTOOL" search --name "^$TITLE\$" >/dev/null 2>&1; then outcome=refused; break; fi
+  if "$XDOTOOL" search --name '^Information$' >/dev/null 2>&1; then outcome=written; break; fi
+  sleep 0.2
+done
+case $outcome in
+  refused)
+    sleep 0.5
+    probe readonly "title:$TITLE"
+    has readonly "text=File access denied."
+    keys "$(find_window "^$TITLE\$" 5)" Return
+    window_gone "^$TITLE\$" 10 || fail "readonly: error report still up"
+    keys "$W" alt+F4
+    echo "readonly: \"File access denied.\"" ;;
+  written)
+    keys "$(find_window '^Information$' 5)" Return
+    echo "readonly: passed over: Wine let $(id -un) replace a read-only file" ;;
+  *) fail "readonly: neither an error report nor the closing message" ;;
+esac
+expect_exit readonly 0
+chmod -R u+w "$DEST"
+
+# --- truncated: cut inside the entry table -------------------------------------------------------
+rm -rf "$DEST"
+CUT_DIR=$WORK/cut
+mkdir -p "$CUT_DIR"
+head -c $((STUB_SIZE + 56 + 256 * 3 + 100)) "$EXE" >"$CUT_DIR/TARNOVISTA.Setup.exe"
+start_stub truncated "$CUT_DIR/TARNOVISTA.Setup.exe"
+W=$(find_window "$MAIN_NAME" 60) || fail "truncated: no window"
+keys "$W" Return
+find_window "^$TITLE\$" 30 >/dev/null || fail "truncated: no error report"
+sleep 0.5
+probe truncated "title:$TITLE"
+has truncated "text=Read beyond end of file."
+keys "$(find_window "^$TITLE\$" 5)" Return
+window_gone "^$TITLE\$" 10 || fail "truncated: error report still up"
+keys "$W" alt+F4
+expect_exit truncated 0
+echo "truncated: \"Read beyond end of file.\""
+
+echo "PASS: screenshots in $SHOTS"
+exit 0
