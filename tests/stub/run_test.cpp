@@ -286,6 +286,21 @@ TEST(Run, AnArchiveCutShortInItsTableReadsBeyondTheEnd) {
   EXPECT_EQ(h.files.OpenHandles(), 0);
 }
 
+TEST(Run, AFileWhoseDataLiesBeyondTheEndGetsItsBoxAndTheRunGoesOn) {
+  Harness h;
+  // Cut where the data of numery\3-99.htm begins (after index.htm's 18 bytes).
+  const std::string exe = kFakeStub + SampleArchive().Serialize();
+  h.Pack(exe.substr(0, kFakeStub.size() + kArchivePrologueSize + 3 * EntryRecord::kSize + 18));
+  ASSERT_TRUE(h.Extract(h.destination).ok());
+  ASSERT_EQ(h.boxes.boxes.size(), 2u);
+  EXPECT_EQ(h.boxes.boxes[0].text, "Error writing file");
+  EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kError);
+  EXPECT_EQ(h.boxes.boxes[1].text, kClosingMessage);
+  EXPECT_EQ(fs::file_size(h.Out("numery/3-99.htm")), 0u);
+  EXPECT_EQ(h.window.progress, (std::vector<int32_t>{33, 66, 100}));
+  EXPECT_EQ(h.window.closes, 1);
+}
+
 TEST(Run, AFolderInTheWayOfAFileIsAccessDeniedAndASecondRunCompletes) {
   Harness h;
   h.Pack(SampleArchive());
