@@ -30,6 +30,8 @@ want imagemagick /usr/bin/convert
 want x11-apps xwd
 want tar tar
 want xxd xxd
+want osslsigncode osslsigncode
+want openssl openssl
 want python3 python3
 
 if ((${#need[@]})); then
