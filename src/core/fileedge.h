@@ -59,6 +59,16 @@ class FileEdge {
   // Writes count bytes; *done receives how many the platform reports as written.
   virtual Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) = 0;
   virtual Error Close(FileHandle file) = 0;
+  // Copies one block: reads up to count bytes from `from` and writes to `to` exactly
+  // what the read delivered, as Read then Write through buffer (room for count
+  // bytes) would; *written receives what the write reports. An edge with a faster
+  // way of copying between files overrides it.
+  virtual Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* written) {
+    uint32_t got = 0;
+    *written = 0;
+    VEK_TRY(Read(from, buffer, count, &got));
+    return Write(to, buffer, got, written);
+  }
 
   // Reads a path's attributes; false when they cannot be read (no such path).
   virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;

@@ -322,9 +322,7 @@ Error Abandon(ArchiveFile& output, Error error) {
 // Copies up to count bytes from the archive to the output, writing what was read.
 Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_t count,
                 uint32_t* written) {
-  uint32_t got = 0;
-  VEK_TRY(archive.edge->Read(archive.handle, buffer, count, &got));
-  return output.edge->Write(output.handle, buffer, got, written);
+  return archive.edge->CopyBlock(archive.handle, output.handle, buffer, count, written);
 }
 
 }  // namespace

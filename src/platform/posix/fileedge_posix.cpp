@@ -182,6 +182,36 @@ class PosixFileEdge final : public FileEdge {
     return NoError();
   }
 
+  // Lets the kernel move the bytes between the files (no copy through user space);
+  // falls back to reading and writing where the files do not allow it.
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* written) override {
+#ifdef __linux__
+    if (copy_range_usable_) {
+      uint32_t total = 0;
+      while (total < count) {
+        ssize_t n = copy_file_range(static_cast<int>(from), nullptr, static_cast<int>(to), nullptr, count - total, 0);
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          if (total == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                             errno == EBADF)) {
+            copy_range_usable_ = false;  // not for these files: copy by hand from now on
+            break;
+          }
+          if (total == 0) return InOutError(TranslateErrno(errno));
+          break;
+        }
+        if (n == 0) break;  // the end of the archive
+        total += static_cast<uint32_t>(n);
+      }
+      if (copy_range_usable_) {
+        *written = total;
+        return NoError();
+      }
+    }
+#endif
+    return FileEdge::CopyBlock(from, to, buffer, count, written);
+  }
+
   Error Close(FileHandle file) override {
     if (close(static_cast<int>(file)) != 0 && errno != EINTR) return InOutError(TranslateErrno(errno));
     return NoError();
@@ -236,6 +266,9 @@ class PosixFileEdge final : public FileEdge {
   }
 
   bool IsLeadByte(unsigned char) override { return false; }  // Windows-1250 is single-byte
+
+ private:
+  bool copy_range_usable_ = true;
 };
 
 }  // namespace
