@@ -30,6 +30,7 @@ namespace {
 
 constexpr uint64_t kPositionLimit = uint64_t{1} << 31;  // 32-bit signed seeks
 constexpr size_t kCopyBlock = 1 << 20;
+constexpr uint64_t kKernelCopyThreshold = 256 * 1024;
 
 std::string DisplayPath(const fs::path& p) {
 #ifdef _WIN32
@@ -169,9 +170,8 @@ class Scanner {
       if (facts.size >= kPositionLimit) {
         throw BuildError(DisplayPath(full) + ": the file is 2 GiB or larger");
       }
-      FILE* probe = OpenFile(full, "rb");
-      if (!probe) throw BuildError(DisplayPath(full) + ": cannot open the file: " + strerror(errno));
-      fclose(probe);
+      // Whether it can be read shows when its bytes are copied: a refusal then still
+      // leaves no output behind.
       bool clamped = false;
       uint32_t stamp = ToDosTimeStamp(facts.modified, &clamped);
       if (clamped && warn_) warn_(DisplayPath(full) + ": modification time outside 1980-2107; clamped");
@@ -201,7 +201,8 @@ class Scanner {
 };
 
 // Copies exactly size bytes of source to out; throws when it cannot.
-void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total) {
+void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total,
+              std::vector<char>& buffer) {
   if (e.source.empty()) {
     if (!e.data.empty() && fwrite(e.data.data(), 1, e.data.size(), out) != e.data.size()) {
       throw BuildError(options.output + ": cannot write: " + strerror(errno));
@@ -213,8 +214,9 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
   if (!in) throw BuildError(e.display_path + ": cannot open the file: " + strerror(errno));
   uint64_t left = static_cast<uint64_t>(e.size);
 #if defined(__linux__)
-  // Let the kernel move the bytes when it can.
-  if (left > 0 && fflush(out) == 0) {
+  // Let the kernel move the bytes of larger files; small ones go through the output
+  // buffer, which gathers many of them into one write.
+  if (left >= kKernelCopyThreshold && fflush(out) == 0) {
     int in_fd = fileno(in);
     int out_fd = fileno(out);
     while (left > 0) {
@@ -226,7 +228,7 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
     if (left > 0 && lseek(in_fd, static_cast<off_t>(e.size - left), SEEK_SET) < 0) left = ~0ull;
   }
 #endif
-  std::vector<char> buffer(left > 0 && left != ~0ull ? std::min<uint64_t>(left, kCopyBlock) : 0);
+  if (buffer.size() < kCopyBlock) buffer.resize(kCopyBlock);
   while (left > 0 && left != ~0ull) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
     size_t got = fread(buffer.data(), 1, want, in);
@@ -433,8 +435,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
       throw BuildError(options.output + ": cannot write: " + strerror(errno));
     }
     uint64_t done = 0;
+    std::vector<char> copy_buffer;
     for (const Entry& e : builder.entries()) {
-      if (e.kind == kEntryKindFile) CopyData(e, out, options, &done, result.data_bytes);
+      if (e.kind == kEntryKindFile) CopyData(e, out, options, &done, result.data_bytes, copy_buffer);
     }
     if (fflush(out) != 0 || ferror(out)) throw BuildError(options.output + ": cannot write: " + strerror(errno));
     FILE* closing = out;
