@@ -10,6 +10,8 @@
 #include <fstream>
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 #include <windows.h>
 #define vek_getpid _getpid
@@ -200,6 +202,47 @@ class Scanner {
   std::vector<fs::path> ancestors_;
 };
 
+// A source file read with the platform's plain calls: most files are small, and a
+// stdio stream would cost a buffer and a status call for each.
+class SourceFile {
+ public:
+  explicit SourceFile(const std::string& source) {
+#ifdef _WIN32
+    fd_ = _wopen(SourcePath(source).c_str(), _O_RDONLY | _O_BINARY);
+#else
+    fd_ = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  }
+  ~SourceFile() {
+    if (fd_ >= 0) {
+#ifdef _WIN32
+      _close(fd_);
+#else
+      close(fd_);
+#endif
+    }
+  }
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Bytes read, 0 at the end, -1 on failure.
+  long Read(char* buffer, size_t count) {
+    for (;;) {
+#ifdef _WIN32
+      long n = _read(fd_, buffer, static_cast<unsigned>(count));
+#else
+      long n = static_cast<long>(read(fd_, buffer, count));
+#endif
+      if (n < 0 && errno == EINTR) continue;
+      return n;
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 // Copies exactly size bytes of source to out; throws when it cannot.
 void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total,
               std::vector<char>& buffer) {
@@ -210,39 +253,38 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
     *done += e.data.size();
     return;
   }
-  FILE* in = OpenFile(SourcePath(e.source), "rb");
-  if (!in) throw BuildError(e.display_path + ": cannot open the file: " + strerror(errno));
+  SourceFile in(e.source);
+  if (!in.ok()) throw BuildError(e.display_path + ": cannot open the file: " + strerror(errno));
   uint64_t left = static_cast<uint64_t>(e.size);
 #if defined(__linux__)
   // Let the kernel move the bytes of larger files; small ones go through the output
   // buffer, which gathers many of them into one write.
   if (left >= kKernelCopyThreshold && fflush(out) == 0) {
-    int in_fd = fileno(in);
     int out_fd = fileno(out);
     while (left > 0) {
-      ssize_t n = copy_file_range(in_fd, nullptr, out_fd, nullptr, left, 0);
+      ssize_t n = copy_file_range(in.fd(), nullptr, out_fd, nullptr, left, 0);
       if (n <= 0) break;
       left -= static_cast<uint64_t>(n);
       *done += static_cast<uint64_t>(n);
     }
-    if (left > 0 && lseek(in_fd, static_cast<off_t>(e.size - left), SEEK_SET) < 0) left = ~0ull;
   }
 #endif
   if (buffer.size() < kCopyBlock) buffer.resize(kCopyBlock);
-  while (left > 0 && left != ~0ull) {
+  bool failed = false;
+  while (left > 0) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
-    size_t got = fread(buffer.data(), 1, want, in);
-    if (got == 0) break;
-    if (fwrite(buffer.data(), 1, got, out) != got) {
-      fclose(in);
+    long got = in.Read(buffer.data(), want);
+    if (got <= 0) {
+      failed = got < 0;
+      break;
+    }
+    if (fwrite(buffer.data(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
       throw BuildError(options.output + ": cannot write: " + strerror(errno));
     }
-    left -= got;
-    *done += got;
+    left -= static_cast<uint64_t>(got);
+    *done += static_cast<uint64_t>(got);
     if (options.progress) options.progress(*done, total);
   }
-  bool failed = ferror(in) != 0;
-  fclose(in);
   if (left != 0 || failed) {
     throw BuildError(e.display_path + ": the file could not be read whole (changed while packing?)");
   }
