@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -243,6 +244,47 @@ class SourceFile {
   int fd_ = -1;
 };
 
+// While the temporary output exists, an interrupt (Ctrl+C) or a termination request
+// removes it before the program ends, so no half-written file stays behind.
+char g_temporary_output[4096];
+
+extern "C" void RemoveTemporaryOutput(int signal_number) {
+  if (g_temporary_output[0]) {
+#ifdef _WIN32
+    _unlink(g_temporary_output);
+#else
+    unlink(g_temporary_output);
+#endif
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+class TemporaryOutputGuard {
+ public:
+  explicit TemporaryOutputGuard(const fs::path& temp) {
+    std::string name = temp.string();
+    if (name.size() >= sizeof g_temporary_output) return;
+    memcpy(g_temporary_output, name.c_str(), name.size() + 1);
+    previous_int_ = std::signal(SIGINT, RemoveTemporaryOutput);
+    previous_term_ = std::signal(SIGTERM, RemoveTemporaryOutput);
+    armed_ = true;
+  }
+  ~TemporaryOutputGuard() {
+    if (!armed_) return;
+    std::signal(SIGINT, previous_int_);
+    std::signal(SIGTERM, previous_term_);
+    g_temporary_output[0] = 0;
+  }
+  TemporaryOutputGuard(const TemporaryOutputGuard&) = delete;
+  TemporaryOutputGuard& operator=(const TemporaryOutputGuard&) = delete;
+
+ private:
+  bool armed_ = false;
+  void (*previous_int_)(int) = SIG_DFL;
+  void (*previous_term_)(int) = SIG_DFL;
+};
+
 // Copies exactly size bytes of source to out; throws when it cannot.
 void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total,
               std::vector<char>& buffer) {
@@ -468,6 +510,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   temp += ".vekpack-" + std::to_string(vek_getpid()) + ".tmp";
   FILE* out = OpenFile(temp, "wb");
   if (!out) throw BuildError(options.output + ": cannot create the output: " + strerror(errno));
+  TemporaryOutputGuard interrupt_guard(temp);
   std::vector<char> out_buffer(kCopyBlock);
   setvbuf(out, out_buffer.data(), _IOFBF, out_buffer.size());
   try {
