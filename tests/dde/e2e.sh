@@ -23,72 +23,22 @@ BIN=$BUILD_DIR/tests/dde
 SERVER=$BIN/dde_recording_server.exe
 CLIENT=$BIN/dde_e2e_client.exe
 
-XVFB=$(command -v Xvfb) || { echo "SKIP: Xvfb not found"; exit 77; }
-WINE=$(command -v wine64 || command -v wine) || { echo "SKIP: wine not found"; exit 77; }
-WINESERVER=$(command -v wineserver || true)
-if [ -z "$WINESERVER" ]; then
-  WINESERVER=$(dirname "$(readlink -f "$WINE")")/wineserver
-  [ -x "$WINESERVER" ] || { echo "SKIP: wineserver not found"; exit 77; }
-fi
+WORK=$BIN/e2e
+. "$(dirname "$0")/../support/wine-e2e.sh"
+find_wine_tools
 for exe in "$SERVER" "$CLIENT"; do
   [ -f "$exe" ] || { echo "FAIL: $exe not built"; exit 1; }
 done
 
-WORK=$BIN/e2e
 rm -rf "$WORK"
 mkdir -p "$WORK"
 export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-XVFB_PID=
-SERVER_PID=
-cleanup() {
-  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
-  timeout 30 "$WINESERVER" -k >/dev/null 2>&1
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-  wait 2>/dev/null
-}
 trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  for f in "$WORK"/*.log "$WORK"/*.txt; do
-    [ -f "$f" ] && { echo "--- $f"; tail -n 20 "$f"; }
-  done
-  exit 1
-}
-
-# Waits up to $2 seconds for file $1 to appear.
-wait_for_file() {
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do
-    [ -e "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-# Our own X server on the first free display.
-for ((n = 90; n < 190; n++)); do
-  [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
-  "$XVFB" ":$n" -screen 0 800x600x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-  XVFB_PID=$!
-  if wait_for_file /tmp/.X11-unix/X$n 10 && kill -0 "$XVFB_PID" 2>/dev/null; then
-    export DISPLAY=:$n
-    break
-  fi
-  kill "$XVFB_PID" 2>/dev/null
-  XVFB_PID=
-done
-[ -n "$XVFB_PID" ] || fail "no free display for Xvfb"
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  timeout 300 "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot -i"
-fi
-
-# Windows paths of our files (drive Z: is the Unix root).
-win() { echo "Z:${1//\//\\}"; }
+start_xvfb 90
+ensure_wine_prefix
 
 # --- Run 1: the recording server is up ------------------------------------------
 OUT=$WORK/received.bin

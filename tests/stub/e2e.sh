@@ -39,14 +39,9 @@ SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
 PROBE=$BUILD_DIR/tests/stub/stub_probe.exe
 EXAMPLES=$SOURCE_DIR/examples/tarnovista
 
-XVFB=$(command -v Xvfb) || { echo "SKIP: Xvfb not found"; exit 77; }
-WINE=$(command -v wine64 || command -v wine) || { echo "SKIP: wine not found"; exit 77; }
+. "$(dirname "$0")/../support/wine-e2e.sh"
+find_wine_tools
 XDOTOOL=$(command -v xdotool) || { echo "SKIP: xdotool not found"; exit 77; }
-WINESERVER=$(command -v wineserver || true)
-if [ -z "$WINESERVER" ]; then
-  WINESERVER=$(dirname "$(readlink -f "$WINE")")/wineserver
-  [ -x "$WINESERVER" ] || { echo "SKIP: wineserver not found"; exit 77; }
-fi
 for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE"; do
   [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
 done
@@ -68,56 +63,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 DEST=$WINEPREFIX/drive_c/Tarnovista_3_99
 
-XVFB_PID=
-SERVER_PID=
-STUB_PID=
-cleanup() {
-  [ -n "$STUB_PID" ] && kill "$STUB_PID" 2>/dev/null
-  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
-  timeout 30 "$WINESERVER" -k >/dev/null 2>&1
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-  wait 2>/dev/null
-}
 trap cleanup EXIT
 
-fail() {
-  echo "FAIL: $*"
-  for f in "$WORK"/*.txt "$WORK"/*.log; do
-    [ -f "$f" ] && { echo "--- $f"; tail -n 15 "$f"; }
-  done
-  exit 1
-}
-
-# Waits up to $2 seconds for file $1 to appear.
-wait_for_file() {
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do
-    [ -e "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-# Windows path of a Unix path (drive Z: is the Unix root).
-win() { echo "Z:${1//\//\\}"; }
-
 # --- Display and prefix --------------------------------------------------------------
-for ((n = 70; n < 170; n++)); do
-  [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
-  "$XVFB" ":$n" -screen 0 800x600x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-  XVFB_PID=$!
-  if wait_for_file /tmp/.X11-unix/X$n 10 && kill -0 "$XVFB_PID" 2>/dev/null; then
-    export DISPLAY=:$n
-    break
-  fi
-  kill "$XVFB_PID" 2>/dev/null
-  XVFB_PID=
-done
-[ -n "$XVFB_PID" ] || fail "no free display for Xvfb"
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  timeout 300 "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot -i"
-fi
+start_xvfb 70
+ensure_wine_prefix
 timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d vek /f >"$WORK/reg.log" 2>&1 &&
   timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v vek /d 800x600 /f >>"$WORK/reg.log" 2>&1 ||
   fail "could not set up the virtual desktop"
