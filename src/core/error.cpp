@@ -82,6 +82,17 @@ size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
   return len;
 }
 
+size_t FormatErrorReport(const Error& error, char* buf, size_t size) {
+  char message[256];
+  size_t length = FormatErrorMessage(error, message, sizeof message);
+  if (length >= sizeof message) length = sizeof message - 1;
+  size_t len = 0;
+  Put(buf, size, &len, message);
+  if (length > 0 && static_cast<unsigned char>(message[length - 1]) > '.') Put(buf, size, &len, ".");
+  if (size > 0) buf[len < size ? len : size - 1] = 0;
+  return len;
+}
+
 const char* ErrorClassName(const Error& error) {
   switch (error.kind) {
     case ErrorKind::kInOut: return "EInOutError";

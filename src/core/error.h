@@ -58,6 +58,11 @@ constexpr Error DdeError(uint32_t code) { return {ErrorKind::kDde, code, nullptr
 // errors: "File not found", ..., "I/O error %d"; DDE: the three DDE texts with "$0%X".
 size_t FormatErrorMessage(const Error& error, char* buf, size_t size);
 
+// The text of the default error report: the message with a full stop appended when
+// it is not empty and its last byte sorts after the full stop. Same contract as
+// FormatErrorMessage.
+size_t FormatErrorReport(const Error& error, char* buf, size_t size);
+
 // The class name that the default error reports would show for the error.
 const char* ErrorClassName(const Error& error);
 

@@ -146,23 +146,7 @@ void Terminate(char* buf, size_t size, size_t len) {
   if (size > 0) buf[len < size ? len : size - 1] = 0;
 }
 
-// Appends the error's message and, when it ends in a byte after '.', a full stop.
-void PutReportedMessage(const Error& error, char* buf, size_t size, size_t* len) {
-  char message[256];
-  size_t length = FormatErrorMessage(error, message, sizeof message);
-  if (length >= sizeof message) length = sizeof message - 1;
-  Put(buf, size, len, message);
-  if (length > 0 && static_cast<unsigned char>(message[length - 1]) > '.') Put(buf, size, len, ".");
-}
-
 }  // namespace
-
-size_t FormatErrorReport(const Error& error, char* buf, size_t size) {
-  size_t len = 0;
-  PutReportedMessage(error, buf, size, &len);
-  Terminate(buf, size, len);
-  return len;
-}
 
 size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size) {
   // The template "Runtime error     at 00000000" with the number written leftwards

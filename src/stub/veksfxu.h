@@ -122,10 +122,6 @@ void StripTrailingBackslashes(AnsiString& path);
 
 // ---- The application's reports -------------------------------------------------------
 
-// The default error report's text: the error's message with a full stop appended when
-// the message is not empty and its last byte sorts after the full stop.
-size_t FormatErrorReport(const Error& error, char* buf, size_t size);
-
 // "Runtime error 217 at 0001A2B4": the error number and the code address relative to
 // the executable's image, in upper-case hexadecimal.
 size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size);

@@ -8,6 +8,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "posixerror.h"
 #endif
 
 namespace vek::tools {
@@ -17,16 +19,7 @@ Error OpenNativeForReading(const std::string& path, FileHandle* handle) {
   return PlatformFileEdge().OpenRead(path.c_str(), handle);
 #else
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    switch (errno) {
-      case ENOENT: return InOutError(kIoFileNotFound);
-      case EACCES:
-      case EPERM: return InOutError(kIoAccessDenied);
-      case EMFILE:
-      case ENFILE: return InOutError(kIoTooManyOpenFiles);
-      default: return InOutError(kWinErrorPathNotFound);
-    }
-  }
+  if (fd < 0) return InOutError(TranslateErrno(errno));
   *handle = fd;
   return NoError();
 #endif

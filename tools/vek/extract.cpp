@@ -14,23 +14,28 @@
 namespace vek::tools {
 namespace {
 
+// How an entry is named in messages: "entry 12, \dir\file".
+std::string EntryLabel(uint32_t id) {
+  AnsiString relative = GetEntryPath(static_cast<int32_t>(id));
+  return "entry " + std::to_string(id) + ", " + PrintablePath(relative.data(), relative.size());
+}
+
 // Boxes become lines on standard error; an error box makes the run fail.
 class ConsoleMessages final : public MessageBoxPresenter {
  public:
   void ShowMessageBox(const char* text, MessageKind kind) override {
     if (kind == MessageKind::kError) ++errors;
     fprintf(stderr, "\nvek: %s: %s (%s)\n", kind == MessageKind::kError ? "error" : "note",
-            PrintablePath(text, strlen(text)).c_str(), current.c_str());
+            PrintablePath(text, strlen(text)).c_str(), EntryLabel(current).c_str());
   }
   int errors = 0;
-  std::string current;
+  uint32_t current = 0;  // the entry being extracted
 };
 
-// The text of the default error report: the message with a full stop added when it
-// does not already end in one (or in anything sorting before it).
+// The text of the default error report, as the stub shows it.
 std::string ReportText(const Error& error) {
-  std::string text = ErrorText(error);
-  if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+  char text[300];
+  FormatErrorReport(error, text, sizeof text);
   return text;
 }
 
@@ -82,12 +87,11 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   ProgressLine line("extracting", progress);
   int status = 0;
   for (uint32_t id = 1; id <= archive.count; ++id) {
-    AnsiString relative = GetEntryPath(static_cast<int32_t>(id));
-    messages.current = "entry " + std::to_string(id) + ", " + PrintablePath(relative.data(), relative.size());
+    messages.current = id;
     e = ExtractEntry(archive.file, static_cast<int32_t>(id), destination, archive.start.offset, archive.count);
     if (e) {
       line.Finish();
-      fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), messages.current.c_str());
+      fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), EntryLabel(id).c_str());
       status = 1;
       break;
     }

@@ -37,20 +37,21 @@ constexpr uint64_t kKernelCopyThreshold = 256 * 1024;
 
 std::string DisplayPath(const fs::path& p) {
 #ifdef _WIN32
-  return p.u8string().empty() ? std::string() : std::string(reinterpret_cast<const char*>(p.u8string().c_str()));
+  std::u8string utf8 = p.u8string();
+  return std::string(utf8.begin(), utf8.end());
 #else
   return p.string();
 #endif
 }
 
 // The name as Windows-1250 bytes; throws when the code page cannot represent it.
-std::string NameToCp1250(const fs::path& name, const fs::path& full) {
+std::string NameToCp1250(const fs::path& name, const std::string& shown) {
   std::string out;
 #ifdef _WIN32
   for (wchar_t c : name.wstring()) {
     unsigned char b;
     if (!UnicodeToCp1250(static_cast<uint32_t>(c), &b)) {
-      throw BuildError(DisplayPath(full) + ": the name cannot be written in Windows-1250");
+      throw BuildError(shown + ": the name cannot be written in Windows-1250");
     }
     out.push_back(static_cast<char>(b));
   }
@@ -58,7 +59,7 @@ std::string NameToCp1250(const fs::path& name, const fs::path& full) {
   const std::string& utf8 = name.native();
   std::vector<char> buffer(utf8.size() + 1);
   if (Utf8ToCp1250(utf8.data(), utf8.size(), buffer.data(), buffer.size()) == static_cast<size_t>(-1)) {
-    throw BuildError(DisplayPath(full) + ": the name cannot be written in Windows-1250");
+    throw BuildError(shown + ": the name cannot be written in Windows-1250");
   }
   out.assign(buffer.data());
 #endif
@@ -135,7 +136,8 @@ class Scanner {
   void Level(const fs::path& dir, uint16_t parent) {
     std::error_code ec;
     fs::path canonical = fs::canonical(dir, ec);
-    if (!ec) {
+    const bool pushed = !ec;
+    if (pushed) {
       if (std::find(ancestors_.begin(), ancestors_.end(), canonical) != ancestors_.end()) {
         throw BuildError(DisplayPath(dir) + ": the folder contains itself through a symbolic link");
       }
@@ -151,52 +153,45 @@ class Scanner {
     if (ec) throw BuildError(DisplayPath(dir) + ": cannot read the folder: " + ec.message());
     std::sort(names.begin(), names.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
 
-    std::vector<std::pair<fs::path, std::string>> subdirs;
+    std::vector<Subdirectory> subdirs;
     for (const fs::path& name : names) {
       fs::path full = dir / name;
+      const std::string shown = DisplayPath(full);
       FileFacts facts;
-      if (!Examine(full, &facts)) {
-        throw BuildError(DisplayPath(full) + ": cannot read it (a broken symbolic link?)");
-      }
-      std::string cp = NameToCp1250(name, full);
-      if (cp.size() > EntryRecord::kNameMaxLength) {
-        throw BuildError(DisplayPath(full) + ": the name is longer than 232 bytes");
-      }
+      if (!Examine(full, &facts)) throw BuildError(shown + ": cannot read it (a broken symbolic link?)");
+      std::string cp = NameToCp1250(name, shown);
+      if (cp.size() > EntryRecord::kNameMaxLength) throw BuildError(shown + ": the name is longer than 232 bytes");
       if (facts.is_directory) {
-        subdirs.emplace_back(full, cp);
+        subdirs.push_back({full, cp, shown});
         continue;
       }
       if (!facts.is_regular) {
-        if (warn_) warn_(DisplayPath(full) + ": not a regular file or folder; skipped");
+        if (warn_) warn_(shown + ": not a regular file or folder; skipped");
         continue;
       }
-      if (facts.size >= kPositionLimit) {
-        throw BuildError(DisplayPath(full) + ": the file is 2 GiB or larger");
-      }
+      if (facts.size >= kPositionLimit) throw BuildError(shown + ": the file is 2 GiB or larger");
       // Whether it can be read shows when its bytes are copied: a refusal then still
       // leaves no output behind.
       bool clamped = false;
       uint32_t stamp = ToDosTimeStamp(facts.modified, &clamped);
-      if (clamped && warn_) warn_(DisplayPath(full) + ": modification time outside 1980-2107; clamped");
+      if (clamped && warn_) warn_(shown + ": modification time outside 1980-2107; clamped");
       uint32_t attributes = kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
-      CheckRoom(full);
       builder_.AddFileFromSource(parent, cp, SourceString(full), static_cast<int32_t>(facts.size), stamp,
-                                 attributes, DisplayPath(full));
+                                 attributes, shown);
     }
-    for (auto& [full, cp] : subdirs) {
-      CheckRoom(full);
-      uint16_t id = builder_.AddDirectory(parent, cp);
-      Level(full, id);
+    for (Subdirectory& sub : subdirs) {
+      uint16_t id = builder_.AddDirectory(parent, sub.name, sub.shown);
+      Level(sub.full, id);
     }
-    if (!ec && !ancestors_.empty()) ancestors_.pop_back();
+    if (pushed) ancestors_.pop_back();
   }
 
  private:
-  void CheckRoom(const fs::path& full) {
-    if (builder_.entries().size() >= kMaxEntryCount) {
-      throw BuildError(DisplayPath(full) + ": more than 65,535 entries");
-    }
-  }
+  struct Subdirectory {
+    fs::path full;
+    std::string name;   // Windows-1250
+    std::string shown;  // for messages
+  };
 
   ArchiveBuilder& builder_;
   const std::function<void(const std::string&)>& warn_;
@@ -338,15 +333,11 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
 uint32_t ToDosTimeStamp(time_t t, bool* clamped) {
   *clamped = false;
   struct tm tm;
-  if (!LocalTime(t, &tm)) {
+  if (!LocalTime(t, &tm) || tm.tm_year + 1900 < 1980) {
     *clamped = true;
     return (0u << 25) | (1u << 21) | (1u << 16);  // 1980-01-01 00:00:00
   }
   int year = tm.tm_year + 1900;
-  if (year < 1980) {
-    *clamped = true;
-    return (0u << 25) | (1u << 21) | (1u << 16);
-  }
   if (year > 2107) {
     *clamped = true;
     return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
@@ -374,11 +365,11 @@ uint16_t ArchiveBuilder::Add(Entry entry) {
   return entries_.back().id;
 }
 
-uint16_t ArchiveBuilder::AddDirectory(uint16_t parent, std::string name) {
+uint16_t ArchiveBuilder::AddDirectory(uint16_t parent, std::string name, std::string display_path) {
   Entry e;
   e.parent_id = parent;
   e.kind = kEntryKindDirectory;
-  e.display_path = name;
+  e.display_path = display_path.empty() ? name : std::move(display_path);
   e.name = std::move(name);
   return Add(std::move(e));
 }

@@ -45,8 +45,9 @@ uint32_t ToDosTimeStamp(time_t t, bool* clamped);
 
 class ArchiveBuilder {
  public:
-  // Adds a directory below parent (0: the archive root) and returns its identifier.
-  uint16_t AddDirectory(uint16_t parent, std::string name);
+  // Adds a directory below parent (0: the archive root) and returns its identifier;
+  // display_path names it in messages (default: its name).
+  uint16_t AddDirectory(uint16_t parent, std::string name, std::string display_path = {});
   // Adds a file with its bytes in memory.
   uint16_t AddFile(uint16_t parent, std::string name, std::string data, uint32_t time_stamp,
                    uint32_t attributes = kFileAttributes);

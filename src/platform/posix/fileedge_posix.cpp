@@ -12,9 +12,9 @@
 
 #include "cp1250.h"
 #include "fileedge.h"
+#include "posixerror.h"
 
 namespace vek {
-namespace {
 
 uint32_t TranslateErrno(int e) {
   switch (e) {
@@ -42,6 +42,8 @@ uint32_t TranslateErrno(int e) {
     default: return 1117;  // ERROR_IO_DEVICE
   }
 }
+
+namespace {
 
 // A Windows path in Windows-1250 as a POSIX path in UTF-8; empty on failure.
 class NativePath {
