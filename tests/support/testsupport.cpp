@@ -60,7 +60,7 @@ Error FaultyFileEdge::Create(const char* path, FileHandle* file) {
   return e;
 }
 
-Error FaultyFileEdge::Seek(FileHandle file, int32_t offset) {
+Error FaultyFileEdge::Seek(FileHandle file, int64_t offset) {
   if (auto* f = Next(Op::kSeek)) return InOutError(f->code);
   return inner_.Seek(file, offset);
 }

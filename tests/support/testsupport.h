@@ -55,7 +55,7 @@ class FaultyFileEdge final : public FileEdge {
 
   Error OpenRead(const char* path, FileHandle* file) override;
   Error Create(const char* path, FileHandle* file) override;
-  Error Seek(FileHandle file, int32_t offset) override;
+  Error Seek(FileHandle file, int64_t offset) override;
   Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override;
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
   Error Close(FileHandle file) override;

@@ -95,7 +95,7 @@ bool OpenArchive(const std::string& path, OpenedArchive* archive, std::string* e
     *error = ErrorText(e);
     return false;
   }
-  e = archive->file.edge->Seek(archive->file.handle, static_cast<int32_t>(start->offset));
+  e = archive->file.edge->Seek(archive->file.handle, static_cast<int64_t>(start->offset));
   if (!e) e = ReadArchiveSignature(archive->file);
   if (!e) e = ReadArchiveHeader(archive->file);
   if (!e) {
