@@ -116,6 +116,11 @@ inline size_t RecordAt(uint32_t slot) { return kArchivePrologueSize + EntryRecor
 // length byte, which may claim more (up to 255) than the field holds.
 void PatchName(std::string& archive, uint32_t slot, const std::string& name, int length_byte = -1);
 
+// The smallest PE image the start-offset lookup accepts: DOS header, PE signature,
+// COFF header, no optional header, a ".text" section of 0x10 bytes at 0x100 and a
+// section of the given name of 0x200 bytes at 0x200; length bytes in all.
+std::string FakeStub(const char* section_name, size_t length);
+
 // A DOS time stamp from its parts.
 constexpr uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
   return (static_cast<uint32_t>(year - 1980) << 25) | (static_cast<uint32_t>(month) << 21) |

@@ -24,6 +24,7 @@ using build::BuildError;
 using testing::ReadWholeFile;
 using testing::ScratchFolder;
 using testing::WriteWholeFile;
+using testing::FakeStub;
 
 void SetTime(const fs::path& p, time_t t) {
 #ifdef _WIN32
@@ -172,26 +173,6 @@ TEST(Builder, SameFolderSameTimesSameBytes) {
   EXPECT_EQ(fs::file_size(out / "a.vek"), r.archive_bytes);
 }
 
-// The smallest PE image the section lookup accepts: DOS header, PE signature, COFF
-// header, no optional header, one or two section headers, then raw data.
-std::string FakeStub(const char* section_name, size_t length) {
-  std::string pe(length, '\0');
-  pe[0] = 'M';
-  pe[1] = 'Z';
-  testing::PatchU32(pe, 0x3C, 0x40);
-  pe.replace(0x40, 4, std::string("PE\0\0", 4));
-  testing::PatchU16(pe, 0x44 + 2, 2);  // two sections
-  testing::PatchU16(pe, 0x44 + 16, 0);  // no optional header
-  size_t table = 0x44 + 20;
-  pe.replace(table, 5, ".text");
-  testing::PatchU32(pe, table + 16, 0x10);
-  testing::PatchU32(pe, table + 20, 0x100);
-  pe.replace(table + 40, strlen(section_name), section_name);
-  testing::PatchU32(pe, table + 40 + 16, 0x200);
-  testing::PatchU32(pe, table + 40 + 20, 0x200);
-  return pe;
-}
-
 TEST(Builder, SetsTheStartOffsetInTheStubAndAppendsTheArchive) {
   ScratchFolder src, out;
   MakeTree(src.path());
@@ -216,8 +197,16 @@ TEST(Builder, SetsTheStartOffsetInTheStubAndAppendsTheArchive) {
   EXPECT_EQ(start->source, tools::StartSource::kStubConstant);
 }
 
-TEST(Builder, RefusesAStubWithoutTheStartOffset) {
-  for (const std::string& stub : {FakeStub(".data", 0x600), std::string("not an executable at all")}) {
+// A stub must hold the start offset in a section of its own: not in the headers,
+// not in another section's bytes.
+TEST(Builder, RefusesAStubWithoutTheStartOffsetInASectionOfItsOwn) {
+  const size_t vekofs_pointer = 0x44 + 20 + 40 + 20;
+  std::string in_headers = FakeStub(".vekofs", 0x600), in_text = in_headers, too_small = in_headers;
+  testing::PatchU32(in_headers, vekofs_pointer, 0x40);  // onto "PE\0\0"
+  testing::PatchU32(in_text, vekofs_pointer, 0x100);
+  testing::PatchU32(too_small, vekofs_pointer - 4, 2);
+  for (const std::string& stub : {FakeStub(".data", 0x600), std::string("not an executable at all"), in_headers,
+                                  in_text, too_small}) {
     ScratchFolder src, out;
     WriteWholeFile(src / "f.txt", "f");
     WriteWholeFile(out / "stub.exe", stub);
@@ -227,6 +216,7 @@ TEST(Builder, RefusesAStubWithoutTheStartOffset) {
     options.stub = (out / "stub.exe").string();
     EXPECT_THROW(build::Pack(options), BuildError);
     EXPECT_FALSE(fs::exists(out / "setup.exe"));
+    EXPECT_EQ(ReadWholeFile(out / "stub.exe"), stub);
   }
 }
 

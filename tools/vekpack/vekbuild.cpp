@@ -460,8 +460,10 @@ void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder,
 }
 
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name) {
+  std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
-                                            stub_bytes.size());
+                                            stub_bytes.size(), &problem);
+  if (!problem.empty()) throw BuildError(stub_name + ": not a usable stub: " + problem);
   if (!span) {
     throw BuildError(stub_name + ": not a stub: it holds no archive start offset (no " +
                      std::string(tools::kStartOffsetSection) + " section)");
