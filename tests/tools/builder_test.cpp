@@ -2,6 +2,7 @@
 // determinism, and setting the start offset inside a stub.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,101 @@ TEST(Builder, RefusalsNameThePathAndLeaveNoOutput) {
     EXPECT_EQ(ReadWholeFile(output), "previous") << c.what;
   }
 }
+
+// The output is never packed: inside the source folder, or as a source file reached
+// through a link, it is refused and the source stays as it was.
+TEST(Builder, RefusesAnOutputThatWouldBePackedOrReplaceASourceFile) {
+  struct Case {
+    const char* what;
+    const char* output;  // relative to the scratch folder; the source is "src"
+    const char* link;    // a link in the source to this, or nullptr
+  } cases[] = {
+      {"output in the source", "src/out.vek", nullptr},
+      {"output is a source file", "src/a.txt", nullptr},
+      {"output in a new folder in the source", "src/sub/../out.vek", nullptr},
+#ifndef _WIN32
+      {"output reached through a link", "out.vek", "../out.vek"},
+#endif
+  };
+  for (const Case& c : cases) {
+    ScratchFolder scratch;
+    fs::create_directories(scratch / "src/sub");
+    WriteWholeFile(scratch / "src/a.txt", "source");
+    WriteWholeFile(scratch / "out.vek", "source");  // the size of a.txt, as a link's target might be
+    if (c.link) fs::create_symlink(c.link, scratch / "src/link");
+    build::PackOptions options;
+    options.source_folder = (scratch / "src").string();
+    options.output = (scratch / c.output).string();
+    EXPECT_THROW(build::Pack(options), BuildError) << c.what;
+    EXPECT_EQ(ReadWholeFile(scratch / "src/a.txt"), "source") << c.what;
+    EXPECT_EQ(ReadWholeFile(scratch / "out.vek"), "source") << c.what;
+    size_t files = 0;
+    for (auto& e : fs::recursive_directory_iterator(scratch.path())) files += !e.is_symlink() && e.is_regular_file();
+    EXPECT_EQ(files, 2u) << c.what << ": no output and no temporary file";
+  }
+}
+
+// A file whose size or time is not what the scan saw when its bytes are read.
+TEST(Builder, AFileThatChangesWhileItIsReadIsAnErrorNamingIt) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> change;
+  } cases[] = {
+      {"grows", [](const fs::path& f) { WriteWholeFile(f, "contents and more"); }},
+      {"shrinks", [](const fs::path& f) { WriteWholeFile(f, "con"); }},
+      {"same size, new time", [](const fs::path& f) {
+         WriteWholeFile(f, "CONTENTS");
+         SetTime(f, 940000000);
+       }},
+  };
+  for (const Case& c : cases) {
+    ScratchFolder src, out;
+    WriteWholeFile(src / "a.txt", "contents");
+    SetTime(src / "a.txt", 930000000);
+    ArchiveBuilder b;
+    build::ScanFolder(src.path().string(), b, nullptr);
+    c.change(src / "a.txt");
+    build::PackOptions options;
+    options.output = (out / "out.vek").string();
+    try {
+      build::WriteArchive(b, options);
+      ADD_FAILURE() << c.what << ": not refused";
+    } catch (const BuildError& e) {
+      EXPECT_NE(std::string(e.what()).find("a.txt: the file changed while it was read"), std::string::npos)
+          << c.what << ": " << e.what();
+    }
+    EXPECT_TRUE(fs::is_empty(out.path())) << c.what;
+  }
+}
+
+#ifndef _WIN32
+// Links planted under the temporary names that a predictable scheme would use (the
+// process id) are never followed; the output is a new file of ours, with the mode
+// a new file gets.
+TEST(Builder, TheTemporaryOutputIsCreatedExclusively) {
+  ScratchFolder src, out;
+  WriteWholeFile(src / "a.txt", "a");
+  WriteWholeFile(out / "victim", "precious");
+  for (int pid = getpid(); pid < getpid() + 20; ++pid) {
+    fs::create_symlink(out / "victim", out / ("setup.vek.vekpack-" + std::to_string(pid) + ".tmp"));
+  }
+  mode_t previous = umask(027);
+  build::PackOptions options;
+  options.source_folder = src.path().string();
+  options.output = (out / "setup.vek").string();
+  build::Pack(options);
+  umask(previous);
+  EXPECT_EQ(ReadWholeFile(out / "victim"), "precious");
+  struct stat st;
+  ASSERT_EQ(lstat((out / "setup.vek").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadWholeFile(out / "setup.vek").substr(0, 6), "RN-VEK");
+  size_t entries = 0;
+  for (auto& e : fs::directory_iterator(out.path())) entries += e.path().filename() != "setup.vek" ? 1 : 0;
+  EXPECT_EQ(entries, 21u) << "only the victim and the planted links besides the output";
+}
+#endif
 
 TEST(Builder, RefusesTheEntryPast65535) {
   ArchiveBuilder b;
