@@ -1,10 +1,13 @@
 #include "stubfile.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 
+#include "errorwords.h"
+#include "nativefile.h"
 #include "rnvek100.h"
 
 namespace vek::tools {
@@ -74,16 +77,47 @@ bool PlausibleInFile(std::ifstream& in, uint64_t file_size, uint64_t pos) {
   return true;
 }
 
+bool IsFolder(const std::string& path) {
+#ifdef _WIN32
+  struct _stat64 st;
+  return _stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
+#else
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+}
+
+// Why the file cannot be opened, in the edge's code and words.
+std::string OpenFailureInWords(const std::string& path) {
+  FileHandle handle = kNoFile;
+  Error e = OpenNativeForReading(path, &handle);
+  if (!e) {
+    static_cast<void>(PlatformFileEdge().Close(handle));
+    return "it could not be read";
+  }
+  return ReportInWords(e);
+}
+
 }  // namespace
 
 std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error) {
+  // A folder opens for reading on POSIX but not on Windows: refuse it alike on both.
+  if (IsFolder(path)) {
+    *error = "cannot open the file: it is a folder";
+    return std::nullopt;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    *error = "cannot open the file";
+    *error = "cannot open the file: " + OpenFailureInWords(path);
     return std::nullopt;
   }
   in.seekg(0, std::ios::end);
-  uint64_t file_size = static_cast<uint64_t>(in.tellg());
+  std::streamoff end = in.tellg();
+  if (end < 0) {
+    *error = "cannot read the file";
+    return std::nullopt;
+  }
+  uint64_t file_size = static_cast<uint64_t>(end);
   // A file that begins with the signature is a bare archive, even one cut short.
   unsigned char signature[ArchiveSignature::kSize];
   if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "cp1250.h"
+#include "errorwords.h"
 #include "nativefile.h"
 
 namespace vek::tools {
@@ -44,11 +45,7 @@ std::string EntryLabel(int32_t id) {
 
 }  // namespace
 
-std::string ErrorText(const Error& error) {
-  char buffer[128];
-  FormatErrorMessage(error, buffer, sizeof buffer);
-  return buffer;
-}
+std::string ErrorText(const Error& error) { return ErrorInWords(error); }
 
 std::string PrintablePath(const char* bytes, size_t length) {
   std::string out;

@@ -25,7 +25,8 @@ struct OpenedArchive {
 bool OpenArchive(const std::string& path, OpenedArchive* archive, std::string* error);
 void CloseArchive(OpenedArchive* archive);
 
-// The message of a reader error, as the stub would show it.
+// The message of a reader error, as the stub would show it, with the system's
+// reason in words beside a bare code.
 std::string ErrorText(const Error& error);
 
 // A path from the archive, readable on this terminal: UTF-8 on POSIX, control bytes
