@@ -8,6 +8,8 @@
 # `cpack` makes a Debian package of the native build and a zip of a Windows build.
 include(GNUInstallDirs)
 include(cmake/VekStubs.cmake)
+# Packages are made from what was built: cpack builds nothing more (the tests).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -108,11 +110,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "")
+  # CPack puts the summary on the Description line itself; this is the extended text.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"self-extracting VEK archives for Windows
- vekpack packs a folder, uncompressed, into a VEK archive or, with --sfx,
- into a self-extracting Windows executable: a small extractor stub (x86_64
- or i686, both included) with the archive appended. vek lists, tests and
- extracts VEK archives and self-extracting executables.")
+"vekpack packs a folder, uncompressed, into a VEK archive or, with --sfx,
+into a self-extracting Windows executable: a small extractor stub (x86_64
+or i686, both included) with the archive appended. vek lists, tests and
+extracts VEK archives and self-extracting executables.")
 endif()
 include(CPack)
