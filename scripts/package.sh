@@ -40,4 +40,4 @@ if command -v lintian >/dev/null 2>&1; then
   echo "lintian: no errors"
 fi
 echo "== the Windows zip under Wine"
-bash tests/package/zip-wine.sh "$zip" "$PWD/examples/tarnovista" "$PWD/build/windows-x64/zip-check"
+WINEPREFIX="$PWD/build/windows-x64/wineprefix" bash tests/package/zip-wine.sh "$zip" "$PWD/examples/tarnovista" "$PWD/build/windows-x64/zip-check"

@@ -4,16 +4,16 @@
 # and list, then extracts it with the native-independent vek.exe and compares.
 # usage: zip-wine.sh ZIP SAMPLE-FOLDER WORK-DIR
 set -euo pipefail
-zip=$1 sample=$2 work=$3
+zip=$(readlink -f "$1") sample=$(readlink -f "$2") work=$3
 rm -rf "$work"
 mkdir -p "$work"
 export WINEPREFIX=${WINEPREFIX:-$work/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=$(command -v wine64 || command -v wine)
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-trap 'timeout 30 "$wineserver" -k >/dev/null 2>&1 || true' EXIT
+. "$(dirname "$0")/../../scripts/wine-tools.sh"
+find_wine
+wine=$WINE
+trap end_wine_server EXIT
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  timeout 300 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || true
-  timeout 60 "$wineserver" -w || true
+  make_wine_prefix "$work/wineboot.log" || { tail -n 20 "$work/wineboot.log"; exit 1; }
 fi
 
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$work/unpacked"
