@@ -27,6 +27,11 @@ function(vek_stub arch toolchain compiler)
       return()
     endif()
     set(dir ${CMAKE_BINARY_DIR}/stubs/${arch})
+    if(CMAKE_GENERATOR MATCHES "Make")
+      set(build $(MAKE) vekstub)  # a sub-make that shares the caller's job slots
+    else()
+      set(build ${CMAKE_COMMAND} --build ${dir} --target vekstub)
+    endif()
     ExternalProject_Add(vekstub-${arch}
       SOURCE_DIR ${PROJECT_SOURCE_DIR}
       BINARY_DIR ${dir}
@@ -36,7 +41,7 @@ function(vek_stub arch toolchain compiler)
         -DVEK_BUILD_TESTS=OFF
         -DVEK_BUILD_TOOLS=OFF
         -DVEK_PACKAGING=OFF
-      BUILD_COMMAND ${CMAKE_COMMAND} --build ${dir} --target vekstub
+      BUILD_COMMAND ${build}
       BUILD_ALWAYS ON
       INSTALL_COMMAND ""
       BUILD_BYPRODUCTS ${dir}/src/stub/vekstub.exe
