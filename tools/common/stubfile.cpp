@@ -29,7 +29,9 @@ bool IsSignatureAt(const unsigned char* p) {
 
 }  // namespace
 
-std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size, std::string* problem) {
+std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size, std::string* problem,
+                                                  uint64_t file_size) {
+  if (file_size < size) file_size = size;
   std::string ignored;
   if (!problem) problem = &ignored;
   problem->clear();
@@ -66,7 +68,7 @@ std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, si
     *problem = "its " + std::string(kStartOffsetSection) + " section holds fewer than 4 bytes";
   } else if (begin < headers_end) {
     *problem = "its " + std::string(kStartOffsetSection) + " section lies in the PE headers";
-  } else if (begin + 4 > size) {
+  } else if (begin + 4 > file_size) {
     *problem = "its " + std::string(kStartOffsetSection) + " section lies beyond the end of the file";
   } else {
     for (uint16_t i = 0; i < sections; ++i) {
@@ -158,13 +160,18 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
   std::vector<unsigned char> head(64 * 1024);
   head.resize(ReadAt(in, 0, head.data(), head.size()));
   std::string problem;
-  auto span = FindStartOffsetSection(head, &problem);
+  auto span = FindStartOffsetSection(head.data(), head.size(), &problem, file_size);
   if (!problem.empty()) {
     *error = "a broken self-extracting executable: " + problem;
     return std::nullopt;
   }
   if (span) {
-    uint32_t offset = LoadU32(head.data() + span->file_offset);
+    unsigned char constant[4];
+    if (ReadAt(in, span->file_offset, constant, sizeof constant) != sizeof constant) {
+      *error = "cannot read the file";
+      return std::nullopt;
+    }
+    uint32_t offset = LoadU32(constant);
     if (offset < span->image_end) {
       *error = "a self-extracting executable whose archive start offset " + std::to_string(offset) +
                " points into the stub itself (which ends at " + std::to_string(span->image_end) + ")";

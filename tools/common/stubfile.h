@@ -26,8 +26,10 @@ struct SectionSpan {
 // *problem stays empty otherwise.
 std::optional<SectionSpan> FindStartOffsetSection(const std::vector<unsigned char>& image,
                                                   std::string* problem = nullptr);
+// When image holds only the beginning of a longer file (enough for the headers),
+// file_size gives the file's length.
 std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size,
-                                                  std::string* problem = nullptr);
+                                                  std::string* problem = nullptr, uint64_t file_size = 0);
 
 // How the archive start in a file was found.
 enum class StartSource { kBareArchive, kStubConstant, kScan };
