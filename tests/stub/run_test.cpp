@@ -223,11 +223,12 @@ TEST(Run, TheGaugeIsGivenTheExtendedPrecisionPercentageAfterEachEntry) {
 }
 
 TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing) {
-  // Empty, only backslashes, and a relative folder of 3+ characters that is not there.
-  for (const char* typed : {"", "\\\\", "no-such-folder-here"}) {
+  // Empty, a relative folder of 3+ characters that is not there, and one below a file.
+  for (std::string typed : {"", "no-such-folder-here", "*\\setup.exe\\sub"}) {
     SCOPED_TRACE(typed);
     Harness h;
     h.Pack(SampleArchive());
+    if (typed[0] == '*') typed = h.scratch.destination() + typed.substr(1);
     ASSERT_TRUE(h.Extract(typed).ok());
     ASSERT_EQ(h.boxes.boxes.size(), 1u);
     EXPECT_EQ(h.boxes.boxes[0].text, "B\xB3\xB9" "d podczas tworzenia podkatalogu...");
@@ -236,6 +237,21 @@ TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing)
     EXPECT_TRUE(h.ddeml.executes.empty());
     EXPECT_TRUE(h.window.progress.empty());
     EXPECT_EQ(h.window.closes, 0);
+  }
+}
+
+// Only separators ("\\", "/", "//") mean the root of the current drive: entries go to
+// "\\index.htm", never to a network path "\\\\index.htm". The creation of the first
+// entry is refused here so that nothing reaches the real root.
+TEST(Run, OnlySeparatorsMeanTheRootOfTheCurrentDrive) {
+  for (const char* typed : {"\\", "/", "//", "\\/\\"}) {
+    SCOPED_TRACE(typed);
+    Harness h;
+    h.Pack(SampleArchive());
+    h.files.Plan(Op::kCreate, 1, Fault::kRefuse, 5);
+    EXPECT_EQ(h.Extract(typed), InOutError(5));  // not "Invalid filename", not the sub-folder message
+    EXPECT_TRUE(h.boxes.boxes.empty());
+    EXPECT_EQ(h.files.Calls(Op::kCreate), 1);
   }
 }
 

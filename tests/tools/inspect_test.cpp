@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "extract.h"
 #include "inspect.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -110,6 +111,33 @@ TEST(Listing, ShowsEveryEntryAndTheTotals) {
   EXPECT_NE(text.find("    1 file ....A 1999-01-02 03:04:06          4 \\a.txt"), std::string::npos) << text;
   EXPECT_NE(text.find("    2 dir  D....                                \\dir"), std::string::npos) << text;
   EXPECT_NE(text.find("4 entries: 3 files, 1 directories"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace vek
+
+namespace vek {
+namespace {
+
+TEST(ExtractCommand, FoldersFromTheCommandLineBecomeDestinations) {
+  const struct {
+    const char* folder;
+    const char* destination;
+  } cases[] = {
+      {"/", ""},  // the root (of the current drive): entries go to "\name", never "\\name"
+      {"\\", ""},
+      {"//", ""},
+      {"/tmp/out/", "\\tmp\\out"},
+      {"C:\\", "C:"},
+      {"out//", ".\\out"},
+      {"", "."},
+      {".", "."},
+  };
+  for (const auto& c : cases) {
+    std::string destination = "unset";
+    ASSERT_TRUE(tools::DestinationFromArgument(c.folder, &destination)) << c.folder;
+    EXPECT_EQ(destination, c.destination) << c.folder;
+  }
 }
 
 }  // namespace

@@ -10,15 +10,13 @@
 #include "messagebox.h"
 #include "rnvek100.h"
 #include "terminal.h"
+#include "winpath.h"
 
 namespace vek::tools {
 namespace {
 
 // How an entry is named in messages: "entry 12, \dir\file".
-std::string EntryLabel(uint32_t id) {
-  AnsiString relative = GetEntryPath(static_cast<int32_t>(id));
-  return "entry " + std::to_string(id) + ", " + PrintablePath(relative.data(), relative.size());
-}
+std::string EntryLabel(uint32_t id) { return "entry " + std::to_string(id) + ", " + ShortEntryPath(static_cast<int32_t>(id)); }
 
 // Boxes become lines on standard error; an error box makes the run fail.
 class ConsoleMessages final : public MessageBoxPresenter {
@@ -55,7 +53,15 @@ bool DestinationFromArgument(const std::string& folder, std::string* destination
   for (char& c : converted) {
     if (c == '/') c = '\\';
   }
-  while (converted.size() > 1 && converted.back() == '\\') converted.pop_back();
+  if (converted.empty()) converted = ".";
+  // Only separators ("\" or "/"): the root of the current drive, which joins an
+  // entry's "\name" as "\name" (on POSIX, "/name"); never "\\name", a network path.
+  bool root = false;
+  converted.resize(TrimDestination(converted.data(), converted.size(), &root));
+  if (root) {
+    destination->clear();
+    return true;
+  }
   bool absolute = !converted.empty() && (converted[0] == '\\' || (converted.size() > 1 && converted[1] == ':'));
   if (!absolute && converted != ".") converted = ".\\" + converted;
   *destination = converted;
@@ -76,7 +82,8 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   }
   FileEdge& edge = *archive.file.edge;
   AnsiString destination(destination_text.c_str());
-  Error e = ForceDirectoryChain(destination, edge);
+  // The root (an empty destination) is there already.
+  Error e = destination.empty() ? NoError() : ForceDirectoryChain(destination, edge);
   if (e) {
     fprintf(stderr, "vek: %s: %s\n", folder.c_str(), ReportText(e).c_str());
     CloseArchive(&archive);

@@ -37,12 +37,34 @@ std::string KindName(uint8_t kind) {
   return "?" + std::to_string(kind);
 }
 
-std::string EntryLabel(int32_t id) {
-  AnsiString path = GetEntryPath(id);
-  return "entry " + std::to_string(id) + " (" + PrintablePath(path.data(), path.size()) + ")";
-}
+std::string EntryLabel(int32_t id) { return "entry " + std::to_string(id) + " (" + ShortEntryPath(id) + ")"; }
 
 }  // namespace
+
+std::string ShortEntryPath(int32_t id) {
+  constexpr size_t kShownBytes = 240;
+  std::vector<std::pair<const char*, size_t>> names;  // innermost first
+  size_t bytes = 0;
+  bool cut = false;
+  int32_t key = id;
+  for (uint32_t level = 0; level < GetEntryCount(); ++level) {
+    size_t length = 0;
+    const char* name = GetEntryName(key, &length);
+    if (!name) break;
+    if (!names.empty() && bytes + 1 + length > kShownBytes) {
+      cut = true;
+      break;
+    }
+    names.emplace_back(name, length);
+    bytes += 1 + length;
+    uint16_t parent = GetEntryParentId(key);
+    if (parent == 0) break;
+    key = parent;
+  }
+  std::string path = cut ? "..." : "";
+  for (auto it = names.rbegin(); it != names.rend(); ++it) path += "\\" + PrintablePath(it->first, it->second);
+  return path;
+}
 
 std::string ErrorText(const Error& error) {
   char buffer[128];
@@ -179,6 +201,7 @@ std::vector<std::string> CheckArchive(const OpenedArchive& archive) {
     uint32_t id;
   };
   std::vector<Range> ranges;
+  uint32_t below_unsafe = 0;
   for (uint32_t slot = 1; slot <= archive.count; ++slot) {
     int32_t id = static_cast<int32_t>(slot);
     size_t name_length = 0;
@@ -205,7 +228,15 @@ std::vector<std::string> CheckArchive(const OpenedArchive& archive) {
       }
     }
     PathSafety safety = CheckEntryPath(id);
-    if (safety != PathSafety::kSafe) problems.push_back(label + ": unsafe: " + DescribePathSafety(safety));
+    if (safety != PathSafety::kSafe) {
+      // Listed where it begins; what lies below an unsafe folder shares its verdict
+      // and is only counted (a 65,535-deep chain would otherwise list every level).
+      if (safety != PathSafety::kCycle && parent != 0 && CheckEntryPath(parent) == safety) {
+        ++below_unsafe;
+      } else {
+        problems.push_back(label + ": unsafe: " + DescribePathSafety(safety));
+      }
+    }
     if (kind == kEntryKindFile) {
       int32_t size = GetEntrySize(id);
       uint32_t offset = GetEntryDataOffset(id);
@@ -223,6 +254,10 @@ std::vector<std::string> CheckArchive(const OpenedArchive& archive) {
         if (size > 0) ranges.push_back({offset, end, slot});
       }
     }
+  }
+  if (below_unsafe > 0) {
+    problems.push_back(std::to_string(below_unsafe) + " more entr" + (below_unsafe == 1 ? "y lies" : "ies lie") +
+                       " below those unsafe paths and would be refused with them");
   }
   // Identifiers must be 1..N in table order: each record's Id is its slot number.
   for (uint32_t slot = 1; slot <= archive.count; ++slot) {

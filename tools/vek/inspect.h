@@ -32,6 +32,11 @@ std::string ErrorText(const Error& error);
 // shown as \xNN.
 std::string PrintablePath(const char* bytes, size_t length);
 
+// An entry's path for messages, readable as PrintablePath makes it; a path of more
+// than 240 bytes shows as "..." and its last names, so that a label costs the same
+// however deep the entry lies.
+std::string ShortEntryPath(int32_t id);
+
 // "1999-03-14 12:00:00", or "" for a time stamp that is no valid date.
 std::string FormatDosTime(uint32_t stamp);
 
