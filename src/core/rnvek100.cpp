@@ -415,6 +415,15 @@ Error ForceDirectoryChain(const char* path, FileEdge& edge) {
   return result;
 }
 
+Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
+  VEK_TRY(ForceDirectoryChain(destination, edge));
+  uint32_t attributes = 0;
+  if (!edge.GetAttributes(destination.c_str(), &attributes) || !(attributes & kAttrDirectory)) {
+    return InOutError(kWinErrorPathNotFound);
+  }
+  return NoError();
+}
+
 void SetEntryAttributesAndTime(int32_t id, const AnsiString& full_path, FileEdge& edge) {
   uint32_t attributes = GetEntryAttributes(id);
   uint32_t stamp = GetEntryTimeStamp(id);

@@ -182,6 +182,11 @@ inline Error ForceDirectoryChain(const AnsiString& path, FileEdge& edge) {
   return ForceDirectoryChain(path.c_str(), edge);
 }
 
+// Creates the destination folder with ForceDirectoryChain and makes sure that it is a
+// directory afterwards: one that was not made ("D:" of a missing drive, a name of
+// fewer than 3 bytes) is the input/output error 3, "path not found".
+Error ForceDestination(const AnsiString& destination, FileEdge& edge);
+
 // Writes entry id below destination (no trailing backslash; empty for the root of the
 // current drive): a directory is made, a file created and filled from the data area,
 // other kinds produce nothing. An entry that CheckEntryPathBelow refuses fails with the

@@ -81,7 +81,7 @@ Error TForm1::EXTBTNClick(TComponent*) {
   destination.Truncate(TrimDestination(destination.data(), destination.size(), &root));
   if (destination.failed()) return OutOfMemoryError();
 
-  if (!ForceDirectoryChain(root ? "\\" : destination.c_str(), files_).ok()) {
+  if (!root && !ForceDestination(destination, files_).ok()) {
     ShowMessageBox(kSubfolderErrorMessage, MessageKind::kInformation);
     return NoError();
   }

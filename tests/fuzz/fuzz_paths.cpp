@@ -161,8 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       !vek::AllocateEntryTable().ok() || !vek::LoadEntryTable(file).ok()) {
     abort();
   }
-  // The empty destination is the root of the current drive.
-  const FullPath below = Normalise(destination.empty() ? "\\" : destination);
+  // The empty destination is the root of the current drive, and a bare drive "C:" is
+  // that drive's root (what is left of "C:\" once its backslash is stripped).
+  const bool drive = destination.size() == 2 && destination[1] == ':';
+  const FullPath below = Normalise(destination.empty() ? "\\" : drive ? destination + "\\" : destination);
   vek::AnsiString dest(destination.c_str());
   for (uint32_t id = 1; id <= vek::GetEntryCount(); ++id) {
     if (vek::CheckEntryPathBelow(dest, static_cast<int32_t>(id)) != vek::PathSafety::kSafe) continue;

@@ -223,8 +223,9 @@ TEST(Run, TheGaugeIsGivenTheExtendedPrecisionPercentageAfterEachEntry) {
 }
 
 TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing) {
-  // Empty, a relative folder of 3+ characters that is not there, and one below a file.
-  for (std::string typed : {"", "no-such-folder-here", "*\\setup.exe\\sub"}) {
+  // Empty, a relative folder of 3+ characters that is not there, one below a file, and
+  // a short name that is no drive.
+  for (std::string typed : {"", "no-such-folder-here", "*\\setup.exe\\sub", "ab"}) {
     SCOPED_TRACE(typed);
     Harness h;
     h.Pack(SampleArchive());

@@ -83,7 +83,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   FileEdge& edge = *archive.file.edge;
   AnsiString destination(destination_text.c_str());
   // The root (an empty destination) is there already.
-  Error e = destination.empty() ? NoError() : ForceDirectoryChain(destination, edge);
+  Error e = destination.empty() ? NoError() : ForceDestination(destination, edge);
   if (e) {
     fprintf(stderr, "vek: %s: %s\n", folder.c_str(), ReportText(e).c_str());
     CloseArchive(&archive);
