@@ -256,6 +256,21 @@ TEST(Run, OnlySeparatorsMeanTheRootOfTheCurrentDrive) {
   }
 }
 
+// A directory entry that cannot be made (a file stands in its place) ends the run with
+// its error report at that entry, not "File not found" at a file inside it later.
+TEST(Run, AFolderEntryThatCannotBeMadeEndsTheRunWithItsReport) {
+  Harness h;
+  h.Pack(SampleArchive());  // 1 index.htm, 2 numery, 3 numery\3-99.htm
+  fs::create_directories(h.Out());
+  testing::WriteWholeFile(h.Out("numery"), "in the way");
+  Error e = h.Extract(h.destination);
+  EXPECT_EQ(e, InOutError(kWinErrorAlreadyExists));
+  EXPECT_EQ(h.Report(e), "I/O error 183.");
+  EXPECT_EQ(h.window.progress, std::vector<int32_t>{33});
+  EXPECT_TRUE(h.boxes.boxes.empty());
+  EXPECT_EQ(h.window.closes, 0);
+}
+
 // A failure between opening the archive and closing it is returned for the default
 // error report; the file is closed and the table released, the window stays open and
 // the gauge keeps the percentage of the last entry done.
