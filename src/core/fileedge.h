@@ -74,8 +74,9 @@ class FileEdge {
 
   // Reads a path's attributes; false when they cannot be read (no such path).
   virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;
-  // Makes one directory with default security; false when it could not be made.
-  virtual bool MakeDirectory(const char* path) = 0;
+  // Makes one directory with default security; the platform's code when it could not
+  // be made (183 when something of that name is there already, as on Windows).
+  virtual Error MakeDirectory(const char* path) = 0;
   // Gives a path the attribute bits; false on failure.
   virtual bool SetAttributes(const char* path, uint32_t attributes) = 0;
   // Opens an existing file for write access, sets its last-write time to the MS-DOS

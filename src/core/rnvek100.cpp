@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "winpath.h"
+
 namespace vek {
 namespace {
 
@@ -23,8 +25,9 @@ enum : uint8_t { kUnknown = 0, kVisiting = 1, kDone = 2 };
 struct PathMemo {
   uint8_t state;
   PathSafety safety;
-  uint32_t length;  // capped at kMaxEntryPathLength + 1
+  uint32_t length;  // of the relative path in the platform's units, capped at kLengthCap
 };
+constexpr uint32_t kLengthCap = 0x7FFFFFFF;
 PathMemo* g_memo = nullptr;
 uint32_t* g_walk = nullptr;  // scratch stack of slots for walks, g_capacity long
 
@@ -48,17 +51,15 @@ uint32_t NameLength(const unsigned char* record) {
 }
 
 PathSafety NameSafety(const unsigned char* record) {
-  uint32_t length = NameLength(record);
-  const unsigned char* name = record + EntryRecord::kNameOffset + 1;
-  bool only_dots_and_blanks = length > 0;
-  for (uint32_t i = 0; i < length; ++i) {
-    unsigned char c = name[i];
-    if (c == '\\' || c == '/' || c == ':' || c == 0) return PathSafety::kForbiddenCharacter;
-    if (c != '.' && c != ' ') only_dots_and_blanks = false;
+  switch (CheckWindowsName(reinterpret_cast<const char*>(record + EntryRecord::kNameOffset + 1), NameLength(record))) {
+    case NameRule::kFine: return PathSafety::kSafe;
+    case NameRule::kEmpty: return PathSafety::kEmptyName;
+    case NameRule::kDotName: return PathSafety::kDotName;
+    case NameRule::kForbiddenCharacter: return PathSafety::kForbiddenCharacter;
+    case NameRule::kTrailingDotOrBlank: return PathSafety::kTrailingDotOrBlank;
+    case NameRule::kDeviceName: return PathSafety::kDeviceName;
   }
-  // "." and ".." and what Windows trims down to them ("...", ". .", " ") name the
-  // folder itself or its parent.
-  return only_dots_and_blanks ? PathSafety::kDotName : PathSafety::kSafe;
+  return PathSafety::kForbiddenCharacter;
 }
 
 void DropMemo() {
@@ -244,35 +245,63 @@ PathSafety CheckEntryPath(int32_t id) {
     if (!next) break;
     slot = next;
   }
+  const PathLimits& limits = PlatformPathLimits();
   while (depth > 0) {
     uint32_t index = --depth;
     PathMemo& memo = g_memo[g_walk[index] - 1];
     const unsigned char* record = Slot(g_walk[index]);
-    uint32_t length = above_length + 1 + NameLength(record);
-    if (length > kMaxEntryPathLength) length = kMaxEntryPathLength + 1;
+    size_t name_units = PathUnits(limits, reinterpret_cast<const char*>(record + EntryRecord::kNameOffset + 1),
+                                  NameLength(record));
+    uint64_t length = uint64_t{above_length} + 1 + name_units;
+    if (length > kLengthCap) length = kLengthCap;
+    size_t limit = record[EntryRecord::kKindOffset] == kEntryKindDirectory ? limits.max_directory_path
+                                                                          : limits.max_file_path;
     PathSafety safety = NameSafety(record);
     if (cycle_from != UINT32_MAX) {
       safety = PathSafety::kCycle;  // in the cycle, or below it
     } else if (safety == PathSafety::kSafe) {
       safety = above;
-      if (safety == PathSafety::kSafe && length > kMaxEntryPathLength) safety = PathSafety::kTooLong;
+      if (safety == PathSafety::kSafe && (length > limit || name_units > limits.max_name)) {
+        safety = PathSafety::kTooLong;
+      }
     }
     memo.state = kDone;
     memo.safety = safety;
-    memo.length = length;
+    memo.length = static_cast<uint32_t>(length);
     above = safety;
-    above_length = length;
+    above_length = static_cast<uint32_t>(length);
   }
   return g_memo[start - 1].safety;
+}
+
+PathSafety CheckEntryPathBelow(const AnsiString& destination, int32_t id) {
+  PathSafety safety = CheckEntryPath(id);
+  uint32_t slot = FindSlot(id);
+  if (safety != PathSafety::kSafe || !slot) return safety;
+  // Every entry's relative path begins with "\" and holds no other separator but
+  // those between its names.
+  if (JoinLeavesTheDisk(destination.data(), destination.size(), "\\", 1)) return PathSafety::kNetworkPath;
+  const PathLimits& limits = PlatformPathLimits();
+  size_t limit = Slot(slot)[EntryRecord::kKindOffset] == kEntryKindDirectory ? limits.max_directory_path
+                                                                           : limits.max_file_path;
+  uint64_t length = uint64_t{PathUnits(limits, destination.data(), destination.size())} + g_memo[slot - 1].length;
+  return length > limit ? PathSafety::kTooLong : PathSafety::kSafe;
 }
 
 const char* DescribePathSafety(PathSafety safety) {
   switch (safety) {
     case PathSafety::kSafe: return "safe";
     case PathSafety::kDotName: return "a name on its path is \".\", \"..\" or only dots and blanks";
-    case PathSafety::kForbiddenCharacter: return "a name on its path holds \"\\\", \"/\", \":\" or a zero byte";
+    case PathSafety::kForbiddenCharacter:
+      return "a name on its path holds a character that Windows forbids in names (\\ / : * ? \" < > | or a control "
+             "character) or one that Windows-1250 does not define";
     case PathSafety::kCycle: return "its parent links run into a cycle";
-    case PathSafety::kTooLong: return "its path is too long";
+    case PathSafety::kTooLong: return "its path is longer than this system can create";
+    case PathSafety::kEmptyName: return "a name on its path is empty";
+    case PathSafety::kDeviceName:
+      return "a name on its path is a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)";
+    case PathSafety::kTrailingDotOrBlank: return "a name on its path ends in a dot or a blank, which Windows drops";
+    case PathSafety::kNetworkPath: return "below this destination its first names would name a network host or device";
   }
   return "unsafe";
 }
@@ -285,32 +314,6 @@ const char* DescribePathSafety(PathSafety safety) {
 
 namespace vek {
 namespace {
-
-// Where the last character of path begins and where its last "\" or ":" lies, with
-// regard to double-byte characters (a trail byte 0x5C is no backslash).
-struct PathScan {
-  size_t last_char = 0;           // start of the last character
-  bool last_is_backslash = false;
-  size_t last_separator = SIZE_MAX;  // index of the last single-byte "\" or ":"
-};
-
-PathScan ScanPath(const char* path, size_t length, FileEdge& edge) {
-  PathScan scan;
-  size_t i = 0;
-  while (i < length) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    scan.last_char = i;
-    if (edge.IsLeadByte(c) && i + 1 < length) {
-      scan.last_is_backslash = false;
-      i += 2;
-      continue;
-    }
-    scan.last_is_backslash = c == '\\';
-    if (c == '\\' || c == ':') scan.last_separator = i;
-    ++i;
-  }
-  return scan;
-}
 
 // Closes an output file that an error leaves behind, so that it can be replaced later.
 Error Abandon(ArchiveFile& output, Error error) {
@@ -337,55 +340,97 @@ Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_
 }  // namespace
 
 Error ForceDirectoryChain(const char* path, FileEdge& edge) {
-  // Walk up from the path to the first directory that exists (or a drive, or a path
-  // that is its own parent), then create the missing ones outermost first. Done with
-  // a list instead of recursion so that a long path cannot exhaust the stack.
-  struct Level {
-    size_t length;
+  // Try the path itself first: mostly its parent is there, and one call does. Else
+  // walk up from the path to the first directory that exists (or a drive, or a path
+  // that is its own parent), then create the missing ones outermost first. One copy
+  // of the path serves every level: a level is the path cut short by a zero byte
+  // written over the separator that ends it, and the separators are found by one scan
+  // from the start (with regard to double-byte characters: a trail byte 0x5C is no
+  // backslash), so the work grows with the path's length and not with its square.
+  size_t n = strlen(path);
+  if (n == 0) return GeneralError(kUnableToCreateDirectory);
+  char* p = static_cast<char*>(malloc(n + 1));
+  size_t* separators = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));  // single-byte "\" and ":"
+  size_t* levels = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));       // lengths to create
+  if (!p || !separators || !levels) {
+    free(p);
+    free(separators);
+    free(levels);
+    return OutOfMemoryError();
+  }
+  memcpy(p, path, n + 1);
+  size_t count = 0;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (edge.IsLeadByte(c) && i + 1 < n) {
+      ++i;
+    } else if (c == '\\' || c == ':') {
+      separators[count++] = i;
+    }
+  }
+  // The path's first `length` bytes, as a string, for the duration of one call.
+  auto cut = [p](size_t length) {
+    char saved = p[length];
+    p[length] = 0;
+    return saved;
   };
-  AnsiString p(path);
-  if (p.failed()) return OutOfMemoryError();
-  size_t length = p.size();
-  Level* levels = nullptr;
-  size_t depth = 0;
-  size_t room = 0;
+  auto is_directory = [&](size_t length) {
+    char saved = cut(length);
+    uint32_t attributes = 0;
+    bool yes = edge.GetAttributes(p, &attributes) && (attributes & kAttrDirectory);
+    p[length] = saved;
+    return yes;
+  };
+
   Error result = NoError();
-  for (;;) {
+  size_t depth = 0;
+  size_t length = n;
+  size_t k = count;  // separators before `length`
+  for (bool first = true;; first = false) {
     if (length == 0) {
       result = GeneralError(kUnableToCreateDirectory);
       break;
     }
-    PathScan scan = ScanPath(p.c_str(), length, edge);
-    if (scan.last_is_backslash) {
-      length = scan.last_char;
-      scan = ScanPath(p.c_str(), length, edge);
+    while (k > 0 && separators[k - 1] >= length) --k;
+    if (k > 0 && separators[k - 1] == length - 1 && p[length - 1] == '\\') {
+      --length;  // one trailing backslash goes
+      --k;
     }
     if (length < 3) break;
-    AnsiString current(p.c_str(), length);
-    uint32_t attributes = 0;
-    if (edge.GetAttributes(current.c_str(), &attributes) && (attributes & kAttrDirectory)) break;
-    size_t parent_length = scan.last_separator == SIZE_MAX ? 0 : scan.last_separator + 1;
-    if (parent_length == length) break;  // the path is its own parent
-    if (depth == room) {
-      room = room ? room * 2 : 16;
-      Level* bigger = static_cast<Level*>(realloc(levels, room * sizeof(Level)));
-      if (!bigger) {
-        result = OutOfMemoryError();
-        break;
-      }
-      levels = bigger;
+    size_t parent_length = k > 0 ? separators[k - 1] + 1 : 0;
+    // (Not for a bare relative name, whose missing parent is an error.)
+    if (first && parent_length != 0 && parent_length != length) {
+      char saved = cut(length);
+      bool made = edge.MakeDirectory(p).ok();
+      p[length] = saved;
+      if (made) break;
     }
-    levels[depth++].length = length;
+    if (is_directory(length)) break;
+    if (parent_length == length) break;  // the path is its own parent
+    levels[depth++] = length;
     length = parent_length;
   }
-  if (result.ok()) {
-    while (depth > 0) {
-      AnsiString directory(p.c_str(), levels[--depth].length);
-      (void)edge.MakeDirectory(directory.c_str());  // the outcome is not examined
-    }
+  while (result.ok() && depth > 0) {
+    size_t level = levels[--depth];
+    char saved = cut(level);
+    Error made = edge.MakeDirectory(p);
+    p[level] = saved;
+    // A directory that is there after all (made meanwhile) is as good as a new one.
+    if (made && !is_directory(level)) result = made;
   }
+  free(p);
+  free(separators);
   free(levels);
   return result;
+}
+
+Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
+  VEK_TRY(ForceDirectoryChain(destination, edge));
+  uint32_t attributes = 0;
+  if (!edge.GetAttributes(destination.c_str(), &attributes) || !(attributes & kAttrDirectory)) {
+    return InOutError(kWinErrorPathNotFound);
+  }
+  return NoError();
 }
 
 void SetEntryAttributesAndTime(int32_t id, const AnsiString& full_path, FileEdge& edge) {
@@ -446,7 +491,7 @@ Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destinati
                    uint32_t archive_start_offset, uint32_t entry_count) {
   uint8_t kind = GetEntryKind(id);
   if (kind != kEntryKindDirectory && kind != kEntryKindFile) return NoError();
-  if (CheckEntryPath(id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
+  if (CheckEntryPathBelow(destination, id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
   if (kind == kEntryKindDirectory) {
     AnsiString full = destination + GetEntryPath(id);
     if (full.failed()) return OutOfMemoryError();

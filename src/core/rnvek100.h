@@ -110,19 +110,30 @@ const char* GetEntryName(int32_t id, size_t* length);
 // Check failed() on the result when memory may run out.
 AnsiString GetEntryPath(int32_t id);
 
-// Whether an entry's path can be written below a destination folder without
-// leaving it. Unsafe: a name "." or "..", or one made only of dots and blanks (which
-// Windows folds into those); a name holding "\", "/", ":" or a zero byte; a parent
-// chain that runs into a cycle; a path longer than kMaxEntryPathLength.
+// Whether an entry's path can be written below a destination folder without leaving
+// it, judged by Windows' rules on every platform (winpath.h): every name on the path
+// must be one that Windows takes as written (no device name, no forbidden character,
+// no trailing dot or blank, not empty, not "." or ".."), the parent links must not run
+// into a cycle, and the path must not be longer than this platform can create
+// (PlatformPathLimits: a directory's limit for a directory entry, a file's otherwise).
 enum class PathSafety : uint8_t {
   kSafe = 0,
   kDotName,
   kForbiddenCharacter,
   kCycle,
   kTooLong,
+  kEmptyName,
+  kDeviceName,
+  kTrailingDotOrBlank,
+  kNetworkPath,  // the destination and the path together name a network host or a device
 };
+// No platform takes a longer path than this, whatever the destination.
 inline constexpr size_t kMaxEntryPathLength = 32767;
 PathSafety CheckEntryPath(int32_t id);
+// CheckEntryPath, and then whether destination + the entry's path stays where the
+// destination is: it must not become a UNC or device path unless the destination is
+// one, and the whole must not be longer than the platform can create.
+PathSafety CheckEntryPathBelow(const AnsiString& destination, int32_t id);
 const char* DescribePathSafety(PathSafety safety);
 
 // Number of slots loaded by the last LoadEntryTable (fewer than the count when it
@@ -163,16 +174,23 @@ inline constexpr char kErrorWritingFile[] = "Error writing file";
 inline constexpr char kUnableToCreateDirectory[] = "Unable to create directory";
 
 // Makes sure that the directory path and every missing directory above it exist,
-// outermost first. Fails only for an empty path ("Unable to create directory");
-// directories that cannot be made are not reported.
+// outermost first, in time linear in the path's length. Fails for an empty path
+// ("Unable to create directory") and with the platform's code for a directory that
+// could not be made and is not there afterwards (a file in its place, no permission).
 Error ForceDirectoryChain(const char* path, FileEdge& edge);
 inline Error ForceDirectoryChain(const AnsiString& path, FileEdge& edge) {
   return ForceDirectoryChain(path.c_str(), edge);
 }
 
-// Writes entry id below destination (no trailing backslash): a directory is made, a
-// file created and filled from the data area, other kinds produce nothing. An entry
-// whose path is unsafe fails with the input/output error 3 before anything is made.
+// Creates the destination folder with ForceDirectoryChain and makes sure that it is a
+// directory afterwards: one that was not made ("D:" of a missing drive, a name of
+// fewer than 3 bytes) is the input/output error 3, "path not found".
+Error ForceDestination(const AnsiString& destination, FileEdge& edge);
+
+// Writes entry id below destination (no trailing backslash; empty for the root of the
+// current drive): a directory is made, a file created and filled from the data area,
+// other kinds produce nothing. An entry that CheckEntryPathBelow refuses fails with the
+// input/output error 3 ("Invalid filename") before anything is made.
 // A file's data is copied whole or the entry fails: data cut short by the end of the
 // archive is the input/output error 100 ("Read beyond end of file"), a write that
 // stops short the disk-full code 112; the bytes copied so far stay in the file.

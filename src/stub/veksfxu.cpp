@@ -5,6 +5,7 @@
 #include "extended80.h"
 #include "messagebox.h"
 #include "rnvek100.h"
+#include "winpath.h"
 
 namespace vek {
 
@@ -73,10 +74,14 @@ Error TForm1::EXTBTNClick(TComponent*) {
   RunningFlag running(running_);
 
   AnsiString destination = window_.DEText();
-  StripTrailingBackslashes(destination);
+  // Every trailing "\" and "/" goes. A text made only of them means the root of the
+  // current drive and becomes empty, so that an entry's "\name" lands there and its
+  // first names never become a network host and share.
+  bool root = false;
+  destination.Truncate(TrimDestination(destination.data(), destination.size(), &root));
   if (destination.failed()) return OutOfMemoryError();
 
-  if (!ForceDirectoryChain(destination, files_).ok()) {
+  if (!root && !ForceDestination(destination, files_).ok()) {
     ShowMessageBox(kSubfolderErrorMessage, MessageKind::kInformation);
     return NoError();
   }

@@ -2,6 +2,7 @@
 // wrapping edge, and the directory-chain rules through a scripted one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <signal.h>
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -14,6 +15,7 @@
 #include "rnvek100.h"
 #include "testsupport.h"
 #include "vekbuild.h"
+#include "winpath.h"
 
 namespace vek {
 namespace {
@@ -271,15 +273,24 @@ TEST(Extract, AWriteCutShortByAFullDiskIsDiskFull) {
 TEST(Extract, UnsafeEntriesAreRefusedBeforeAnythingIsWritten) {
   struct Case {
     const char* what;
-    std::string dir_name;
+    std::string name;
+    uint32_t slot;        // 1: the directory's name, 2: the file's
     uint16_t dir_parent;  // 0, or 1 for a self-cycle
-  } cases[] = {{"parent name", "..", 0}, {"drive", "C:", 0}, {"slash", "a/..", 0}, {"cycle", "loop", 1}};
+  } cases[] = {
+      {"parent name", "..", 1, 0}, {"drive", "C:", 1, 0}, {"slash", "a/..", 1, 0}, {"cycle", "loop", 1, 1},
+      {"NUL", "NUL", 2, 0}, {"CON folder", "con", 1, 0}, {"COM1", "COM1", 2, 0}, {"LPT9", "lpt9", 2, 0},
+      {"aux.txt", "aux.txt", 2, 0}, {"CON .txt", "CON .txt", 2, 0}, {"PRN. ", "PRN. ", 1, 0},
+      {"CONOUT$", "CONOUT$", 2, 0}, {"COM superscript 1", "COM\xB9", 2, 0}, {"trailing dot", "evil.", 2, 0},
+      {"trailing blank", "evil ", 2, 0}, {"trailing dot folder", "dir.", 1, 0}, {"star", "a*b", 2, 0},
+      {"question mark", "??", 1, 0}, {"pipe", "a|b", 2, 0}, {"quote", "\"q\"", 2, 0}, {"less", "<x>", 2, 0},
+      {"control", "a\x1B", 2, 0}, {"empty", "", 1, 0},
+  };
   for (const Case& c : cases) {
     ArchiveBuilder b;
     uint16_t d = b.AddDirectory(0, "placeholder");
     b.AddFile(d, "evil.txt", "pwned", kStamp);
     std::string a = b.Serialize();
-    testing::PatchName(a, 1, c.dir_name);
+    testing::PatchName(a, c.slot, c.name);
     testing::PatchU16(a, testing::RecordAt(1) + EntryRecord::kParentIdOffset, c.dir_parent);
     ScratchFolder outer;
     fs::create_directories(outer / "dest");
@@ -287,12 +298,90 @@ TEST(Extract, UnsafeEntriesAreRefusedBeforeAnythingIsWritten) {
       LoadedArchive loaded(a);
       ASSERT_TRUE(loaded.load_error.ok());
       AnsiString dest((outer / "dest").string().c_str());
-      EXPECT_EQ(ExtractEntry(loaded.file, 1, dest, 0, 2), InOutError(3)) << c.what;
+      if (c.slot == 1) {
+        EXPECT_EQ(ExtractEntry(loaded.file, 1, dest, 0, 2), InOutError(3)) << c.what;
+      }
       EXPECT_EQ(ExtractEntry(loaded.file, 2, dest, 0, 2), InOutError(3)) << c.what;
     }
     auto names = TreeOf(outer.path());
     EXPECT_EQ(names, std::set<std::string>{"dest"}) << c.what;
   }
+}
+
+// "\\" or "/" before an entry's "\host\share\..." would name a network share. The
+// tools and the stub turn such a destination into the root (an empty one); given as
+// it is, every entry is refused. Only the file is tried here: on POSIX a directory
+// entry that slipped through would be made in the real root.
+TEST(Extract, NoEntrysFirstNamesBecomeANetworkHostAndShare) {
+  ArchiveBuilder b;
+  uint16_t host = b.AddDirectory(0, "host");
+  uint16_t share = b.AddDirectory(host, "share");
+  b.AddFile(share, "payload.txt", "pwned", kStamp);
+  LoadedArchive loaded(b.Serialize());
+  ASSERT_TRUE(loaded.load_error.ok());
+  for (const char* destination : {"\\", "/", "\\\\", "//", "\\\\server"}) {
+    EXPECT_EQ(CheckEntryPathBelow(destination, 1), PathSafety::kNetworkPath) << destination;
+    EXPECT_EQ(ExtractEntry(loaded.file, 3, destination, 0, 3), InOutError(3)) << destination;
+  }
+  EXPECT_FALSE(fs::exists("/host"));
+  for (const char* destination : {"", "C:", "\\\\server\\share", "\\\\?\\C:\\d"}) {
+    EXPECT_EQ(CheckEntryPathBelow(destination, 3), PathSafety::kSafe) << destination;
+  }
+}
+
+// A 65,535-deep chain: refused up front where the platform's path limit is reached,
+// with the levels above it made, and all of it in well under five seconds.
+TEST(Extract, ADeepChainIsMadeUpToThePathLimitAndThenRefusedQuickly) {
+  ArchiveBuilder b;
+  uint16_t parent = 0;
+  for (uint32_t i = 0; i < kMaxEntryCount; ++i) parent = b.AddDirectory(parent, "d");
+  std::string bytes = b.Serialize();
+  ScratchFolder out;
+  auto started = std::chrono::steady_clock::now();
+  LoadedArchive loaded(bytes);
+  ASSERT_TRUE(loaded.load_error.ok());
+  uint32_t n = GetEntryCount();
+  AnsiString dest(out.destination().c_str());
+  uint32_t id = 1;
+  Error e;
+  for (; id <= n && (e = ExtractEntry(loaded.file, static_cast<int32_t>(id), dest, 0, n)).ok(); ++id) {
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  printf("65,535-deep chain: %u levels made, refused at %u, in %.3f s\n", id - 1, id, seconds);
+  EXPECT_EQ(e, InOutError(3));
+  size_t limit = PlatformPathLimits().max_directory_path;
+  size_t dest_units = PathUnits(PlatformPathLimits(), dest.data(), dest.size());
+  EXPECT_EQ(id - 1, (limit - dest_units) / 2);  // "\d" a level
+  std::string deepest = out.destination();
+  for (uint32_t level = 1; level < id; ++level) deepest += "\\d";
+  uint32_t attributes = 0;
+  EXPECT_TRUE(PlatformFileEdge().GetAttributes(deepest.c_str(), &attributes) && (attributes & kAttrDirectory));
+#if defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(seconds, 15.0);  // the sanitizers' own cost
+#else
+  EXPECT_LT(seconds, 5.0);
+#endif
+}
+
+// A directory that is not there after it was tried is an error with the platform's
+// cause, at the directory entry, even in an archive of directories only.
+TEST(Extract, AFolderThatCannotBeMadeIsAnErrorWithItsCause) {
+  ArchiveBuilder b;
+  b.AddDirectory(0, "first");
+  uint16_t blocked = b.AddDirectory(0, "blocked");
+  b.AddDirectory(blocked, "below");
+  ScratchFolder out;
+  testing::WriteWholeFile(out / "blocked", "a file in the way");
+  LoadedArchive loaded(b.Serialize());
+  ASSERT_TRUE(loaded.load_error.ok());
+  AnsiString dest(out.destination().c_str());
+  EXPECT_TRUE(ExtractEntry(loaded.file, 1, dest, 0, 3).ok());
+  EXPECT_EQ(ExtractEntry(loaded.file, 2, dest, 0, 3), InOutError(kWinErrorAlreadyExists));
+  EXPECT_EQ(ExtractEntry(loaded.file, 3, dest, 0, 3), InOutError(kWinErrorAlreadyExists));
+  // A destination below a file cannot be made either: "path not found" (Windows 3).
+  std::string under_file = out.destination() + "\\blocked\\dest";
+  Error e = ForceDirectoryChain(under_file.c_str(), PlatformFileEdge());
+  EXPECT_TRUE(e == InOutError(kWinErrorAlreadyExists) || e == InOutError(kWinErrorPathNotFound)) << e.code;
 }
 
 TEST(Extract, UnknownKindsAndIdentifiersMakeNothing) {
@@ -343,11 +432,13 @@ TEST(Extract, ADirectoryWhereAFileMustGoIsAccessDenied) {
 }
 
 // An edge that knows which directories exist and records what is made, and treats
-// bytes 0x81..0xFE as lead bytes, as a double-byte code page does.
+// bytes 0x81..0xFE as lead bytes, as a double-byte code page does. A directory is
+// made only where its parent exists (a drive, "D:" or "", always does).
 class ScriptedDirectories final : public FileEdge {
  public:
   std::set<std::string> existing;
   std::vector<std::string> made;
+  std::string refused;  // a directory that MakeDirectory refuses with 5
   Error OpenRead(const char*, FileHandle*) override { return InOutError(2); }
   Error Create(const char*, FileHandle*) override { return InOutError(5); }
   Error Seek(FileHandle, int64_t) override { return NoError(); }
@@ -359,10 +450,21 @@ class ScriptedDirectories final : public FileEdge {
     *attributes = kAttrDirectory;
     return true;
   }
-  bool MakeDirectory(const char* path) override {
+  Error MakeDirectory(const char* path) override {
+    if (refused == path) return InOutError(5);
+    if (existing.count(path)) return InOutError(kWinErrorAlreadyExists);
+    std::string parent;
+    for (size_t i = 0, end = strlen(path); i < end; ++i) {
+      if (IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < end) {
+        ++i;
+      } else if (path[i] == '\\' && i + 1 < end) {
+        parent.assign(path, i);
+      }
+    }
+    if (parent.size() > 2 && !existing.count(parent)) return InOutError(kWinErrorPathNotFound);
     made.push_back(path);
     existing.insert(path);
-    return true;
+    return NoError();
   }
   bool SetAttributes(const char*, uint32_t) override { return true; }
   bool SetLastWriteTime(const char*, uint32_t) override { return true; }
@@ -399,6 +501,11 @@ TEST(ForceDirectoryChain, FollowsTheWindowsPathRules) {
     EXPECT_EQ(ForceDirectoryChain(c.path.c_str(), edge), c.expected) << c.path;
     EXPECT_EQ(edge.made, c.made) << c.path;
   }
+  // A level that cannot be made ends the chain with the platform's code.
+  ScriptedDirectories edge;
+  edge.refused = "D:\\a\\b";
+  EXPECT_EQ(ForceDirectoryChain("D:\\a\\b\\c", edge), InOutError(5));
+  EXPECT_EQ(edge.made, std::vector<std::string>{"D:\\a"});
 }
 
 TEST(ForceDirectoryChain, CreatesRealChainsAndStopsAtExistingOnes) {
@@ -407,10 +514,10 @@ TEST(ForceDirectoryChain, CreatesRealChainsAndStopsAtExistingOnes) {
   EXPECT_TRUE(ForceDirectoryChain(deep.c_str(), PlatformFileEdge()).ok());
   EXPECT_TRUE(fs::is_directory(out / "one/two/three/four"));
   EXPECT_TRUE(ForceDirectoryChain(deep.c_str(), PlatformFileEdge()).ok());
-  // A file where a directory should be: nothing reported here; it shows later.
+  // A file where a directory should be: the platform's "already exists".
   testing::WriteWholeFile(out / "file", "x");
   std::string blocked = out.destination() + "\\file\\sub";
-  EXPECT_TRUE(ForceDirectoryChain(blocked.c_str(), PlatformFileEdge()).ok());
+  EXPECT_EQ(ForceDirectoryChain(blocked.c_str(), PlatformFileEdge()), InOutError(kWinErrorAlreadyExists));
   EXPECT_FALSE(fs::exists(out / "file/sub"));
 }
 

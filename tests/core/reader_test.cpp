@@ -6,6 +6,7 @@
 #include <string>
 
 #include "rnvek100.h"
+#include "winpath.h"
 #include "testsupport.h"
 #include "vekbuild.h"
 
@@ -157,7 +158,8 @@ TEST(Paths, FollowTheRulesForOddNamesAndParents) {
   EXPECT_EQ(Path(6), "\\d\\");                       // an empty name: two backslashes in a row...
   EXPECT_EQ(Path(8), "\\k\\c");
   EXPECT_EQ(GetEntryKind(7), 7);
-  for (int32_t id = 1; id <= 8; ++id) EXPECT_EQ(CheckEntryPath(id), PathSafety::kSafe) << id;
+  for (int32_t id : {1, 2, 3, 4, 5, 7, 8}) EXPECT_EQ(CheckEntryPath(id), PathSafety::kSafe) << id;
+  EXPECT_EQ(CheckEntryPath(6), PathSafety::kEmptyName);
 }
 
 TEST(Paths, CyclesEndAfterEntryCountLevelsAndAreUnsafe) {
@@ -236,14 +238,26 @@ TEST(Paths, UnsafeNamesAnywhereOnThePathAreFlagged) {
   }
 }
 
-TEST(Paths, PathsBeyondWhatAnyPlatformAcceptsAreFlagged) {
+TEST(Paths, PathsBeyondWhatThisPlatformCreatesAreFlagged) {
+  // Directories of 232-byte names (233 bytes a level), then a file of a 232-letter
+  // name whose letters take two UTF-8 bytes each (464 bytes: more than NAME_MAX).
   ArchiveBuilder b;
   uint16_t parent = 0;
   for (int level = 0; level < 150; ++level) parent = b.AddDirectory(parent, std::string(232, 'a' + level % 26));
+  b.AddFile(0, std::string(232, '\xB3'), "", kStamp);  // "ł" 232 times
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
-  EXPECT_EQ(CheckEntryPath(100), PathSafety::kSafe);     // 100 x 233 = 23,300 bytes
-  EXPECT_EQ(CheckEntryPath(150), PathSafety::kTooLong);  // 34,950 bytes
+  const PathLimits& limits = PlatformPathLimits();
+  const int32_t deepest_made = static_cast<int32_t>(limits.max_directory_path / 233);  // POSIX 17, Windows 1
+  EXPECT_EQ(CheckEntryPath(deepest_made), PathSafety::kSafe);
+  EXPECT_EQ(CheckEntryPath(deepest_made + 1), PathSafety::kTooLong);
+  EXPECT_EQ(CheckEntryPath(150), PathSafety::kTooLong);
+  EXPECT_EQ(CheckEntryPath(151), limits.utf8 ? PathSafety::kTooLong : PathSafety::kSafe);
+  // With a destination, its length counts too.
+  std::string destination(limits.max_directory_path - 233 * deepest_made, 'd');
+  EXPECT_EQ(CheckEntryPathBelow(AnsiString(destination.c_str()), deepest_made), PathSafety::kSafe);
+  destination += 'd';
+  EXPECT_EQ(CheckEntryPathBelow(AnsiString(destination.c_str()), deepest_made), PathSafety::kTooLong);
 }
 
 TEST(Reading, ACutShortArchiveIsReadBeyondEndOfFile) {

@@ -4,18 +4,21 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "memoryedge.h"
 #include "rnvek100.h"
+#include "winpath.h"
 #include "vekbuild.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vek::build::ArchiveBuilder builder;
   std::vector<uint16_t> directories{0};
   std::vector<std::string> paths{""};  // by identifier, [0] the root
+  std::vector<bool> too_long{false};
   size_t i = 0;
   while (i + 4 <= size && builder.entries().size() < 500) {
     uint16_t parent = directories[data[i] % directories.size()];
@@ -26,12 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string name;
     for (size_t k = 0; k < name_length; ++k) {
       unsigned char c = i < size ? data[i++] : 'x';
-      // Names as a builder takes them from a file system: no separators, no zero
-      // bytes, not "." or "..".
-      if (c == '\\' || c == '/' || c == ':' || c < 0x20) c = '_';
+      // Names as the builder's scan takes them: none that Windows would refuse or
+      // change (no separators, forbidden characters or control bytes here).
+      if (c == '\\' || c == '/' || c == ':' || c < 0x20 || strchr("*?\"<>|", c) != nullptr) c = '_';
       name.push_back(static_cast<char>(c));
     }
-    if (name.find_first_not_of(". ") == std::string::npos) name = "n" + name;
+    if (vek::CheckWindowsName(name.data(), name.size()) != vek::NameRule::kFine) name = "n_" + name + "_";
+    if (vek::CheckWindowsName(name.data(), name.size()) != vek::NameRule::kFine) name = "n";  // undefined bytes
     uint16_t id;
     if (directory) {
       id = builder.AddDirectory(parent, name);
@@ -40,6 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       id = builder.AddFile(parent, name, std::string(file_size, static_cast<char>(name_length)), 0x12345678u, 0x20);
     }
     paths.push_back(paths[parent] + "\\" + name);
+    // Longer than this platform creates, here or in a folder above.
+    const vek::PathLimits& limits = vek::PlatformPathLimits();
+    size_t units = vek::PathUnits(limits, paths.back().data(), paths.back().size());
+    too_long.push_back(too_long[parent] || units > (directory ? limits.max_directory_path : limits.max_file_path) ||
+                       vek::PathUnits(limits, name.data(), name.size()) > limits.max_name);
   }
   std::string bytes = builder.Serialize();
   vek::testing::MemoryFileEdge edge(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
@@ -58,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       abort();
     }
     if (!(vek::GetEntryPath(id) == paths[e.id].c_str())) abort();
-    if (vek::CheckEntryPath(id) != vek::PathSafety::kSafe) abort();
+    if (vek::CheckEntryPath(id) != (too_long[e.id] ? vek::PathSafety::kTooLong : vek::PathSafety::kSafe)) abort();
   }
   vek::FreeEntryTable();
   return 0;

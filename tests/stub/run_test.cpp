@@ -223,11 +223,13 @@ TEST(Run, TheGaugeIsGivenTheExtendedPrecisionPercentageAfterEachEntry) {
 }
 
 TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing) {
-  // Empty, only backslashes, and a relative folder of 3+ characters that is not there.
-  for (const char* typed : {"", "\\\\", "no-such-folder-here"}) {
+  // Empty, a relative folder of 3+ characters that is not there, one below a file, and
+  // a short name that is no drive.
+  for (std::string typed : {"", "no-such-folder-here", "*\\setup.exe\\sub", "ab"}) {
     SCOPED_TRACE(typed);
     Harness h;
     h.Pack(SampleArchive());
+    if (typed[0] == '*') typed = h.scratch.destination() + typed.substr(1);
     ASSERT_TRUE(h.Extract(typed).ok());
     ASSERT_EQ(h.boxes.boxes.size(), 1u);
     EXPECT_EQ(h.boxes.boxes[0].text, "B\xB3\xB9" "d podczas tworzenia podkatalogu...");
@@ -237,6 +239,36 @@ TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing)
     EXPECT_TRUE(h.window.progress.empty());
     EXPECT_EQ(h.window.closes, 0);
   }
+}
+
+// Only separators ("\\", "/", "//") mean the root of the current drive: entries go to
+// "\\index.htm", never to a network path "\\\\index.htm". The creation of the first
+// entry is refused here so that nothing reaches the real root.
+TEST(Run, OnlySeparatorsMeanTheRootOfTheCurrentDrive) {
+  for (const char* typed : {"\\", "/", "//", "\\/\\"}) {
+    SCOPED_TRACE(typed);
+    Harness h;
+    h.Pack(SampleArchive());
+    h.files.Plan(Op::kCreate, 1, Fault::kRefuse, 5);
+    EXPECT_EQ(h.Extract(typed), InOutError(5));  // not "Invalid filename", not the sub-folder message
+    EXPECT_TRUE(h.boxes.boxes.empty());
+    EXPECT_EQ(h.files.Calls(Op::kCreate), 1);
+  }
+}
+
+// A directory entry that cannot be made (a file stands in its place) ends the run with
+// its error report at that entry, not "File not found" at a file inside it later.
+TEST(Run, AFolderEntryThatCannotBeMadeEndsTheRunWithItsReport) {
+  Harness h;
+  h.Pack(SampleArchive());  // 1 index.htm, 2 numery, 3 numery\3-99.htm
+  fs::create_directories(h.Out());
+  testing::WriteWholeFile(h.Out("numery"), "in the way");
+  Error e = h.Extract(h.destination);
+  EXPECT_EQ(e, InOutError(kWinErrorAlreadyExists));
+  EXPECT_EQ(h.Report(e), "I/O error 183.");
+  EXPECT_EQ(h.window.progress, std::vector<int32_t>{33});
+  EXPECT_TRUE(h.boxes.boxes.empty());
+  EXPECT_EQ(h.window.closes, 0);
 }
 
 // A failure between opening the archive and closing it is returned for the default

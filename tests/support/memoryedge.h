@@ -38,7 +38,7 @@ class MemoryFileEdge final : public FileEdge {
   }
   Error Close(FileHandle) override { return NoError(); }
   bool GetAttributes(const char*, uint32_t*) override { return false; }
-  bool MakeDirectory(const char*) override { return false; }
+  Error MakeDirectory(const char*) override { return InOutError(5); }
   bool SetAttributes(const char*, uint32_t) override { return false; }
   bool SetLastWriteTime(const char*, uint32_t) override { return false; }
   bool IsLeadByte(unsigned char) override { return false; }

@@ -60,7 +60,7 @@ class FaultyFileEdge final : public FileEdge {
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
   Error Close(FileHandle file) override;
   bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
-  bool MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
   bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
   bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
   bool IsLeadByte(unsigned char byte) override { return inner_.IsLeadByte(byte); }

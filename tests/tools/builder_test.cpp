@@ -121,6 +121,22 @@ TEST(Builder, RefusalsNameThePathAndLeaveNoOutput) {
          WriteWholeFile(s / "huge.bin", "");
          fs::resize_file(s / "huge.bin", uint64_t{1} << 31);
        }, "huge.bin"},
+      // Names Windows would not create as named (POSIX file systems hold them).
+      {"device", [](const fs::path& s) { WriteWholeFile(s / "NUL", "x"); }, "NUL: the name has a Windows device name"},
+      {"device with extension", [](const fs::path& s) { WriteWholeFile(s / "aux.txt", "x"); }, "aux.txt: "},
+      {"device folder", [](const fs::path& s) { fs::create_directories(s / "sub" / "com1"); }, "com1: "},
+      {"trailing dot", [](const fs::path& s) { WriteWholeFile(s / "evil.", "x"); }, "trailing dot"},
+      {"trailing blank", [](const fs::path& s) { WriteWholeFile(s / "evil ", "x"); }, "evil : "},
+      {"star", [](const fs::path& s) { WriteWholeFile(s / "a*b", "x"); }, "forbids"},
+      {"control", [](const fs::path& s) { WriteWholeFile(s / "a\tb", "x"); }, "forbids"},
+      {"case twins", [](const fs::path& s) {
+         WriteWholeFile(s / "Index.htm", "x");
+         WriteWholeFile(s / "index.htm", "y");
+       }, "Index.htm when letter case is ignored"},
+      {"Polish case twins", [](const fs::path& s) {
+         fs::create_directories(s / "d" / "\xC5\x81\xC3\x93" "D\xC5\xB9");  // ŁÓDŹ
+         WriteWholeFile(s / "d" / "\xC5\x82\xC3\xB3" "d\xC5\xBA", "y");  // łódź
+       }, "when letter case is ignored"},
 #endif
   };
   for (const Case& c : cases) {

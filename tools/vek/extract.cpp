@@ -11,6 +11,7 @@
 #include "messagebox.h"
 #include "rnvek100.h"
 #include "terminal.h"
+#include "winpath.h"
 
 namespace vek::tools {
 namespace {
@@ -49,7 +50,15 @@ bool DestinationFromArgument(const std::string& folder, std::string* destination
   for (char& c : converted) {
     if (c == '/') c = '\\';
   }
-  while (converted.size() > 1 && converted.back() == '\\') converted.pop_back();
+  if (converted.empty()) converted = ".";
+  // Only separators ("\" or "/"): the root of the current drive, which joins an
+  // entry's "\name" as "\name" (on POSIX, "/name"); never "\\name", a network path.
+  bool root = false;
+  converted.resize(TrimDestination(converted.data(), converted.size(), &root));
+  if (root) {
+    destination->clear();
+    return true;
+  }
   bool absolute = !converted.empty() && (converted[0] == '\\' || (converted.size() > 1 && converted[1] == ':'));
   if (!absolute && converted != ".") converted = ".\\" + converted;
   *destination = converted;
@@ -71,7 +80,8 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   NoteHowFound(archive, stderr);
   FileEdge& edge = *archive.file.edge;
   AnsiString destination(destination_text.c_str());
-  Error e = ForceDirectoryChain(destination, edge);
+  // The root (an empty destination) is there already.
+  Error e = destination.empty() ? NoError() : ForceDestination(destination, edge);
   if (e) {
     fprintf(stderr, "vek: %s: %s\n", folder.c_str(), ReportText(e).c_str());
     CloseArchive(&archive);

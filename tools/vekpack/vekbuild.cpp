@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <unordered_map>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -27,6 +28,7 @@
 #include "cp1250.h"
 #include "rnvek100.h"
 #include "stubfile.h"
+#include "winpath.h"
 
 namespace vek::build {
 namespace fs = std::filesystem;
@@ -175,6 +177,7 @@ class Scanner {
     std::sort(names.begin(), names.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
 
     std::vector<Subdirectory> subdirs;
+    std::unordered_map<std::string, std::string> taken;  // folded name -> shown path
     for (const fs::path& name : names) {
       fs::path full = dir / name;
       const std::string shown = DisplayPath(full);
@@ -182,6 +185,7 @@ class Scanner {
       if (!Examine(full, &facts)) throw BuildError(shown + ": cannot read it (a broken symbolic link?)");
       std::string cp = NameToCp1250(name, shown);
       if (cp.size() > EntryRecord::kNameMaxLength) throw BuildError(shown + ": the name is longer than 232 bytes");
+      CheckName(cp, shown, taken);
       if (facts.is_directory) {
         subdirs.push_back({full, cp, shown});
         continue;
@@ -208,6 +212,23 @@ class Scanner {
   }
 
  private:
+  // Refuses a name that Windows would not create as named (the extractor refuses it
+  // too), and a second name of the folder that Windows would take for the first.
+  static void CheckName(const std::string& cp, const std::string& shown,
+                        std::unordered_map<std::string, std::string>& taken) {
+    NameRule rule = CheckWindowsName(cp.data(), cp.size());
+    if (rule != NameRule::kFine) {
+      throw BuildError(shown + ": the name has " + DescribeNameRule(rule) + "; Windows cannot create it as named");
+    }
+    std::string folded = cp;
+    for (char& c : folded) c = static_cast<char>(FoldCase1250(static_cast<unsigned char>(c)));
+    auto [at, fresh] = taken.emplace(std::move(folded), shown);
+    if (!fresh) {
+      throw BuildError(shown + ": the same name as " + at->second +
+                       " when letter case is ignored; Windows would make them one file");
+    }
+  }
+
   struct Subdirectory {
     fs::path full;
     std::string name;   // Windows-1250

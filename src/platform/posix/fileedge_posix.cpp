@@ -253,9 +253,11 @@ class PosixFileEdge final : public FileEdge {
     return true;
   }
 
-  bool MakeDirectory(const char* path) override {
+  Error MakeDirectory(const char* path) override {
     NativePath native(path);
-    return native.get() && mkdir(native.get(), 0777) == 0;
+    if (!native.get()) return InOutError(kWinErrorInvalidName);
+    if (mkdir(native.get(), 0777) == 0) return NoError();
+    return InOutError(errno == EEXIST ? kWinErrorAlreadyExists : TranslateErrno(errno));
   }
 
   bool SetAttributes(const char* path, uint32_t attributes) override {

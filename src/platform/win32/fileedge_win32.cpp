@@ -68,7 +68,10 @@ class Win32FileEdge final : public FileEdge {
     return true;
   }
 
-  bool MakeDirectory(const char* path) override { return CreateDirectoryA(path, nullptr) != 0; }
+  Error MakeDirectory(const char* path) override {
+    if (!CreateDirectoryA(path, nullptr)) return LastError();
+    return NoError();
+  }
 
   bool SetAttributes(const char* path, uint32_t attributes) override {
     return SetFileAttributesA(path, attributes) != 0;

@@ -1,0 +1,92 @@
+// winpath: names and paths judged as Windows will take them, on every platform.
+//
+// The stub hands an entry's bytes to the Windows 8-bit file functions unchanged, and
+// Windows reads more into a name than its bytes: CON or aux.txt opens a device, a
+// trailing dot or blank is dropped ("evil." is "evil"), and a path that begins with two
+// separators leaves the disk for a network host. These rules are written once, over
+// Windows-1250 bytes, so that the reader, `vek` on any system, `vekpack` and the tests
+// all refuse the same names.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace vek {
+
+// What is wrong with one name (one path segment), as Windows would see it.
+enum class NameRule : uint8_t {
+  kFine = 0,
+  kEmpty,               // no name at all: the path would hold two separators in a row
+  kDotName,             // ".", "..", or only dots and blanks, which Windows folds into them
+  kForbiddenCharacter,  // \ / : * ? " < > | , a control character, or a byte Windows-1250 leaves undefined
+  kTrailingDotOrBlank,  // Windows drops it: "evil." and "evil " both name "evil"
+  kDeviceName,          // CON PRN AUX NUL COM1-9 LPT1-9 CONIN$ CONOUT$, with any extension
+};
+
+NameRule CheckWindowsName(const char* name, size_t length);
+// "a Windows device name", ... for messages.
+const char* DescribeNameRule(NameRule rule);
+
+// True when Windows (before Windows 11) takes the name for a device in any folder:
+// the part before the first dot, without trailing blanks, is a device name in any
+// letter case. COM and LPT count with the digits 1-9 and with the bytes 0xB9, 0xB2,
+// 0xB3, which are the superscripts 1, 2, 3 in the 8-bit code pages of Western,
+// Baltic, Greek and Turkish Windows (the stub's bytes are read in the machine's code
+// page; in Windows-1250 they are letters that no sensible name puts there).
+bool IsWindowsDeviceName(const char* name, size_t length);
+
+// How Windows reads the start of a path (separators are "\" and "/").
+enum class PathKind : uint8_t {
+  kRelative,       // name\...
+  kDriveRelative,  // C:name
+  kDriveAbsolute,  // C:\name
+  kRooted,         // \name: the root of the current drive
+  kUnc,            // \\host\share: a share on a network host, both named
+  kDevice,         // \\.\name or \\?\name: below the file system's own rules
+  kNetworkPrefix,  // two separators without a host and a share, or \\. or \\?: names
+                   // joined to it would become the host and share or the device
+};
+PathKind ClassifyWindowsPath(const char* path, size_t length);
+
+// Whether destination followed by a relative path ("\name...") would reach a network
+// host or a device although the destination does not: the relative path's first
+// names would become the host and share. Only the destination and the relative
+// path's first byte decide it.
+bool JoinLeavesTheDisk(const char* destination, size_t destination_length, const char* relative,
+                       size_t relative_length);
+
+// The length of a destination typed by a user without its trailing "\" and "/". A
+// text made only of separators means the root of the current drive: the length is 0
+// (joining "\name" then gives "\name") and *root is set. An empty text gives 0 with
+// *root clear.
+size_t TrimDestination(const char* destination, size_t length, bool* root);
+
+// Windows-1250 case folding as Windows compares names: the upper-case form of a byte.
+unsigned char FoldCase1250(unsigned char byte);
+// True when two names are one file on Windows (equal when letter case is ignored).
+bool SameWindowsName(const char* a, size_t a_length, const char* b, size_t b_length);
+
+// ---- What the platform can create ------------------------------------------------------
+
+// Lengths without the terminating zero, in the platform's units: UTF-16 units on
+// Windows (one per Windows-1250 byte), UTF-8 bytes on POSIX.
+struct PathLimits {
+  size_t max_file_path;       // a file's full path
+  size_t max_directory_path;  // a directory's full path
+  size_t max_name;            // one name
+  bool utf8;                  // lengths count UTF-8 bytes
+};
+
+// Windows' 8-bit functions: MAX_PATH (260 with the zero), 248 for a directory so that
+// an 8.3 name still fits below it, 255 units a name. POSIX: PATH_MAX 4096 with the
+// zero, NAME_MAX 255 bytes.
+inline constexpr PathLimits kWindowsPathLimits = {259, 247, 255, false};
+inline constexpr PathLimits kPosixPathLimits = {4095, 4095, 255, true};
+
+// The limits of the platform this build targets.
+const PathLimits& PlatformPathLimits();
+
+// The length of Windows-1250 bytes in the platform's units.
+size_t PathUnits(const PathLimits& limits, const char* bytes, size_t length);
+
+}  // namespace vek
