@@ -397,7 +397,7 @@ Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& desti
   int32_t remainder = size - static_cast<int32_t>(kCopyBlockSize) * full_blocks;
 
   ArchiveFile output{archive.edge, kNoFile};
-  VEK_TRY(output.edge->Create(full.c_str(), &output.handle));
+  VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
   uint32_t position = archive_start_offset + kArchivePrologueSize +
                       static_cast<uint32_t>(EntryRecord::kSize) * entry_count + offset;
   Error error = archive.edge->Seek(archive.handle, static_cast<int32_t>(position));
@@ -422,10 +422,8 @@ Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& desti
   if (error) return Abandon(output, error);
   if (wrote && last_written == 0) ShowMessageBox(kErrorWritingFile, MessageKind::kError);
 
-  error = output.edge->Close(output.handle);
-  if (error) return error;
-  SetEntryAttributesAndTime(id, full, *archive.edge);
-  return NoError();
+  // The time goes before the attributes: a read-only file could not take it after.
+  return output.edge->FinishEntryFile(output.handle, full.c_str(), GetEntryTimeStamp(id), GetEntryAttributes(id));
 }
 
 Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,
@@ -436,6 +434,7 @@ Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destinati
   if (kind == kEntryKindDirectory) {
     AnsiString full = destination + GetEntryPath(id);
     if (full.failed()) return OutOfMemoryError();
+    VEK_TRY(archive.edge->SecureFolders(full.c_str(), full.size(), destination.size()));
     return ForceDirectoryChain(full, *archive.edge);
   }
   return ExtractFileEntry(archive, id, destination, archive_start_offset, entry_count);
