@@ -14,6 +14,7 @@
 #include "cp1250.h"
 #include "fileedge.h"
 #include "posixerror.h"
+#include "securedfolders.h"
 
 namespace vek {
 
@@ -151,6 +152,7 @@ class PosixFileEdge final : public FileEdge {
   }
 
   Error OpenRead(const char* path, FileHandle* file) override {
+    secured_.Forget();  // a new run: the destination may have changed since the last
     NativePath native(path);
     if (!native.get()) return InOutError(kWinErrorInvalidName);
     int fd = open(native.get(), O_RDONLY | O_CLOEXEC);
@@ -303,33 +305,17 @@ class PosixFileEdge final : public FileEdge {
       // An archive goes: the folders checked while it was extracted may change before
       // the next one.
       tracked_[fd] = false;
-      secured_.Clear();
+      secured_.Forget();
     }
     if (close(fd) != 0 && errno != EINTR) return InOutError(TranslateErrno(errno));
     return NoError();
   }
 
   Error SecureFolders(const char* path, size_t length, size_t destination_length) override {
-    if (length <= destination_length) return NoError();
-    // Already checked: the folder or one below it.
-    if (secured_.size() >= length && memcmp(secured_.c_str(), path, length) == 0 &&
-        (secured_.size() == length || secured_[length] == '\\')) {
-      return NoError();
-    }
-    // Start below the deepest folder that the checked one shares with this one.
-    size_t common = 0;
-    while (common < length && common < secured_.size() && path[common] == secured_[common]) ++common;
-    size_t start = destination_length;
-    for (size_t k = common; k > destination_length; --k) {
-      if ((k == length || path[k] == '\\') && (k == secured_.size() || secured_[k] == '\\')) {
-        start = k;
-        break;
-      }
-    }
-    size_t end = start;
+    size_t end = secured_.StartOf(path, length, destination_length);
+    if (end >= length) return NoError();
     while (end < length) {
-      size_t next = end + 1;
-      while (next < length && path[next] != '\\') ++next;
+      size_t next = SecuredFolders::NextEnd(path, length, end);
       AnsiString prefix(path, next);
       NativePath native(prefix.c_str());
       if (prefix.failed() || !native.get()) return OutOfMemoryError();
@@ -343,11 +329,7 @@ class PosixFileEdge final : public FileEdge {
       }
       end = next;
     }
-    if (end > destination_length) {
-      secured_.Clear();
-      secured_.Append(path, end);
-      if (secured_.failed()) secured_.Clear();
-    }
+    secured_.Remember(path, end, destination_length);
     return NoError();
   }
 
@@ -465,7 +447,7 @@ class PosixFileEdge final : public FileEdge {
   bool copy_range_usable_ = true;
   bool tracked_[kTrackedFiles] = {};
   off_t position_[kTrackedFiles] = {};
-  AnsiString secured_;  // the deepest folder below a destination found to be real
+  SecuredFolders secured_;
   // What was read ahead of a positioned file: ahead_length_ bytes from ahead_start_.
   int ahead_fd_ = -1;
   off_t ahead_start_ = 0;
