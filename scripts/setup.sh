@@ -33,6 +33,8 @@ want xxd xxd
 want osslsigncode osslsigncode
 want openssl openssl
 want python3 python3
+want strace strace  # bench/bench.py: system calls per file
+want bc bc          # bench/stub-wine.sh
 
 if ((${#need[@]})); then
   echo "setup: installing ${need[*]}" >&2

@@ -45,6 +45,8 @@ inline constexpr uint32_t kWinErrorFilenameTooLong = 206;
 
 // The failure of an entry whose file is the archive being read.
 inline constexpr char kOverwritesArchive[] = "The entry would overwrite the archive being read";
+// The failure of an entry where a link stands in the destination that cannot be removed.
+inline constexpr char kLinkInTheWay[] = "A link in the destination could not be replaced";
 
 class FileEdge {
  public:

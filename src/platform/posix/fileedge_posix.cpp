@@ -323,7 +323,8 @@ class PosixFileEdge final : public FileEdge {
       if (lstat(native.get(), &st) != 0) break;  // not made yet: the caller makes it
       if (S_ISLNK(st.st_mode)) {
         // A link in place of a folder: a real folder takes its place.
-        if (unlink(native.get()) != 0 || mkdir(native.get(), 0777) != 0) return InOutError(TranslateErrno(errno));
+        if (unlink(native.get()) != 0) return GeneralError(kLinkInTheWay);
+        if (mkdir(native.get(), 0777) != 0) return InOutError(TranslateErrno(errno));
       } else if (!S_ISDIR(st.st_mode)) {
         break;  // a file in the way: making the folder or the file fails later
       }

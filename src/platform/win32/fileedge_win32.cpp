@@ -92,7 +92,8 @@ class Win32FileEdge final : public FileEdge {
       if (a == INVALID_FILE_ATTRIBUTES) break;  // not made yet: the caller makes it
       if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or link in place of a folder: a real folder takes its place.
-        if (!RemoveLink(prefix.c_str(), a) || !CreateDirectoryA(prefix.c_str(), nullptr)) return LastError();
+        if (!RemoveLink(prefix.c_str(), a)) return GeneralError(kLinkInTheWay);
+        if (!CreateDirectoryA(prefix.c_str(), nullptr)) return LastError();
       } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
         break;  // a file in the way: making the folder or the file fails later
       }
@@ -123,7 +124,7 @@ class Win32FileEdge final : public FileEdge {
       DWORD a = GetFileAttributesA(path);
       if (a == INVALID_FILE_ATTRIBUTES) continue;  // gone meanwhile
       if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (!RemoveLink(path, a)) return LastError();
+        if (!RemoveLink(path, a)) return GeneralError(kLinkInTheWay);
         continue;
       }
       if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return InOutError(kIoAccessDenied);
