@@ -48,7 +48,8 @@ trap 'cleanup; rm -rf "$WORK"' EXIT
 start_xvfb 140
 ensure_wine_prefix
 
-now() { date +%s.%N; }
+now() { echo "$EPOCHREALTIME"; }
+mkfifo "$WORK/never" && exec 9<>"$WORK/never"  # read -t on it waits without a process
 
 # Waits up to $2 seconds for a window named exactly $1; prints its id.
 find_window() {
@@ -75,19 +76,22 @@ for i in range(files):
 EOF
 }
 
-# How many conversations the recording server has seen end (bash alone, no process).
+# How many conversations the recording server has seen end, in ENDED; and a pause:
+# both in bash alone, so that waiting starts no process while the stub works.
 disconnects() {
-  local line n=0
+  local line
+  ENDED=0
   if [ -f "$WORK/received.bin.log" ]; then
-    while IFS= read -r line; do [[ $line == disconnect* ]] && ((n++)); done <"$WORK/received.bin.log"
+    while IFS= read -r line; do [[ $line == disconnect* ]] && ((ENDED++)); done <"$WORK/received.bin.log"
   fi
-  echo "$n"
+  return 0
 }
+pause() { read -r -t "$1" -u 9 _ || true; }
 
 # One run of the stub: type the destination, press Enter, wait for the closing box.
 stub_run() { # stub_run EXE DEST -> seconds in RESULT
   local exe=$1 dest=$2 start end main box
-  rm -rf "$dest"
+  rm -rf "$dest" "$WORK/stub.rc"
   ensure_server
   (timeout 900 "$WINE" "$exe" >"$WORK/stub.log" 2>&1; echo $? >"$WORK/stub.rc") &
   STUB_PID=$!
@@ -97,15 +101,16 @@ stub_run() { # stub_run EXE DEST -> seconds in RESULT
   "$XDOTOOL" type --delay 5 "$(win "$dest")"
   sleep 0.3
   local before
-  before=$(disconnects)
+  disconnects
+  before=$ENDED
   start=$(now)
   "$XDOTOOL" key --clearmodifiers Return
   [ -n "${VEK_BENCH_DURING:-}" ] && eval "$VEK_BENCH_DURING"
   # The run ends with the registration, which the recording server logs; watching
   # its log costs the machine nothing, unlike asking the X server for windows.
-  while [ "$(disconnects)" -le "$before" ]; do
+  while disconnects && [ "$ENDED" -le "$before" ]; do
     [ -e "$WORK/stub.rc" ] && fail "the stub ended before registering"
-    sleep 0.05
+    pause 0.05
   done
   end=$(now)
   box=$(find_window '^Information$' 60) || fail "no closing message"
@@ -121,7 +126,7 @@ vek_run() { # vek_run ARCHIVE DEST -> seconds, less the start of a Wine program,
   local start end
   rm -rf "$2"
   start=$(now)
-  timeout 900 "$WINE" "$VEK" extract -q "$(win "$1")" -C "$(win "$2")" >"$WORK/vek.log" 2>&1 || fail "vek.exe extract"
+  ${VEK_BENCH_VEK_PREFIX:-} timeout 900 "$WINE" "$VEK" extract -q "$(win "$1")" -C "$(win "$2")" >"$WORK/vek.log" 2>&1 || fail "vek.exe extract"
   end=$(now)
   RESULT=$(echo "$end - $start - $START_COST" | bc -l)
 }
@@ -149,7 +154,9 @@ done
 read -r START_COST _ _ <<<"$(stats "${starts[@]}")"
 echo "start of a Wine program: $START_COST s (subtracted from vek.exe's runs)"
 
-if [ "$QUICK" = 1 ]; then
+if [ -n "${VEK_BENCH_TREES:-}" ]; then
+  read -r -a TREES <<<"$VEK_BENCH_TREES"
+elif [ "$QUICK" = 1 ]; then
   TREES=("100 MiB in 1,000 files:1000:104857" "5,000 files of 20 bytes:5000:20")
 else
   TREES=("1 GiB in 10,000 files:10000:107374" "20,000 files of 20 bytes:20000:20")

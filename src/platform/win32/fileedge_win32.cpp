@@ -122,7 +122,9 @@ class Win32FileEdge final : public FileEdge {
       DWORD code = GetLastError();
       if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt == 2) return InOutError(code);
       DWORD a = GetFileAttributesA(path);
-      if (a == INVALID_FILE_ATTRIBUTES) continue;  // gone meanwhile
+      // The name is taken, yet nothing can be looked at there: a dangling link as
+      // Wine shows a Unix one.
+      if (a == INVALID_FILE_ATTRIBUTES) return GeneralError(kLinkInTheWay);
       if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
         if (!RemoveLink(path, a)) return GeneralError(kLinkInTheWay);
         continue;
