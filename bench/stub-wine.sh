@@ -119,6 +119,9 @@ stub_run() { # stub_run EXE DEST -> seconds in RESULT
   wait_for_file "$WORK/stub.rc" 60 || fail "the stub did not end"
   wait "$STUB_PID" 2>/dev/null
   STUB_PID=
+  local n
+  n=$(find "$dest" -type f | wc -l)
+  [ "$n" -eq "$FILES" ] || fail "the stub extracted $n files, $FILES expected"
   RESULT=$(echo "$end - $start" | bc -l)
 }
 
@@ -163,6 +166,7 @@ else
 fi
 for spec in "${TREES[@]}"; do
   IFS=: read -r title files size <<<"$spec"
+  FILES=$files
   tree=$WORK/tree exe=$WORK/setup.exe dest=$WORK/out
   rm -rf "$tree"
   make_tree "$tree" "$files" "$size"
@@ -178,7 +182,7 @@ for spec in "${TREES[@]}"; do
       stub_run "$exe" "$dest"; stub_times+=("$RESULT")
     fi
     n=$(find "$dest" -type f | wc -l)
-    [ "$n" -eq "$files" ] || fail "$n files extracted, $files expected"
+    [ "$n" -eq "$files" ] || fail "the last run extracted $n files, $files expected"
   done
   rm -rf "$dest" "$exe"
   read -r sm smin smax <<<"$(stats "${stub_times[@]}")"

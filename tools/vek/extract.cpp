@@ -15,10 +15,7 @@ namespace vek::tools {
 namespace {
 
 // How an entry is named in messages: "entry 12, \dir\file".
-std::string EntryLabel(uint32_t id) {
-  AnsiString relative = GetEntryPath(static_cast<int32_t>(id));
-  return "entry " + std::to_string(id) + ", " + PrintablePath(relative.data(), relative.size());
-}
+std::string EntryLabel(uint32_t id) { return "entry " + std::to_string(id) + ", " + ShownPath(static_cast<int32_t>(id)); }
 
 // Boxes become lines on standard error; an error box makes the run fail.
 class ConsoleMessages final : public MessageBoxPresenter {
@@ -74,6 +71,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), error.c_str());
     return 1;
   }
+  NoteHowFound(archive, stderr);
   FileEdge& edge = *archive.file.edge;
   AnsiString destination(destination_text.c_str());
   Error e = ForceDirectoryChain(destination, edge);

@@ -35,8 +35,10 @@ const char kUsage[] =
     "\n"
     "Refused, with no output written: a name longer than 232 bytes or one that\n"
     "Windows-1250 cannot write, more than 65,535 entries, a file of 2 GiB or more,\n"
-    "an output that would reach 2 GiB, an unreadable file, a stub without the\n"
-    "archive start offset. OUTPUT is replaced only when it was written whole.\n"
+    "an output that would reach 2 GiB, an unreadable file, a file that changes\n"
+    "while it is read, an OUTPUT inside SOURCE-FOLDER (or one of its files), a\n"
+    "stub without the archive start offset in a section of its own. OUTPUT is\n"
+    "replaced only when it was written whole and flushed to the disk.\n"
     "\n"
     "Exit status: 0 on success, 1 when refused or failed, 2 on wrong usage.\n";
 

@@ -187,15 +187,16 @@ class PosixFileEdge final : public FileEdge {
   }
 
   // Only remembers the position; the next read or copy starts there.
-  Error Seek(FileHandle file, int32_t offset) override {
+  Error Seek(FileHandle file, int64_t offset) override {
     if (offset < 0) return InOutError(kWinErrorNegativeSeek);
+    static_assert(sizeof(off_t) >= sizeof(int64_t), "64-bit file positions needed");
     int fd = static_cast<int>(file);
     if (fd >= 0 && fd < kTrackedFiles) {
       tracked_[fd] = true;
-      position_[fd] = offset;
+      position_[fd] = static_cast<off_t>(offset);
       return NoError();
     }
-    if (lseek(fd, offset, SEEK_SET) < 0) return InOutError(TranslateErrno(errno));
+    if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return InOutError(TranslateErrno(errno));
     return NoError();
   }
 
@@ -252,9 +253,9 @@ class PosixFileEdge final : public FileEdge {
       ssize_t n = write(static_cast<int>(file), p + *done, count - *done);
       if (n < 0) {
         if (errno == EINTR) continue;
-        // Nothing written yet: a refusal. Some written: report what went.
-        if (*done == 0) return InOutError(TranslateErrno(errno));
-        break;
+        // A full disk after part of the bytes went is as much a failure as one
+        // before the first: *done tells how many went.
+        return InOutError(TranslateErrno(errno));
       }
       if (n == 0) break;
       *done += static_cast<uint32_t>(n);
@@ -265,7 +266,8 @@ class PosixFileEdge final : public FileEdge {
   // Lets the kernel move the bytes between the files (no copy through user space);
   // falls back to reading and writing where the files do not allow it. A failure
   // after some bytes went (a full disk) is a failure, not a short copy.
-  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* written) override {
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                  uint32_t* written) override {
 #ifdef __linux__
     off_t* position = Position(static_cast<int>(from));
     // Small pieces, and what was read ahead already, come from the read-ahead buffer.
@@ -274,6 +276,8 @@ class PosixFileEdge final : public FileEdge {
                                *position + static_cast<off_t>(count) <= ahead_start_ + static_cast<off_t>(ahead_length_)));
     if (copy_range_usable_ && !ahead) {
       uint32_t total = 0;
+      *read = 0;
+      *written = 0;
       while (total < count) {
         ssize_t n = copy_file_range(static_cast<int>(from), position, static_cast<int>(to), nullptr, count - total, 0);
         if (n < 0) {
@@ -283,19 +287,20 @@ class PosixFileEdge final : public FileEdge {
             copy_range_usable_ = false;  // not for these files: copy by hand from now on
             break;
           }
-          *written = total;
+          // A failure after part of the block went (a full disk) is still a failure.
+          *read = *written = total;
           return InOutError(TranslateErrno(errno));
         }
         if (n == 0) break;  // the end of the archive
         total += static_cast<uint32_t>(n);
       }
       if (copy_range_usable_) {
-        *written = total;
+        *read = *written = total;
         return NoError();
       }
     }
 #endif
-    return FileEdge::CopyBlock(from, to, buffer, count, written);
+    return FileEdge::CopyBlock(from, to, buffer, count, read, written);
   }
 
   Error Close(FileHandle file) override {
