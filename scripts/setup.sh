@@ -36,6 +36,7 @@ want openssl openssl
 want python3 python3
 want strace strace  # bench/bench.py: system calls per file
 want bc bc          # bench/stub-wine.sh
+want help2man help2man
 
 if ((${#need[@]})); then
   echo "setup: installing ${need[*]}" >&2

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "errorwords.h"
+#include "nativefile.h"
 #include "rnvek100.h"
 
 namespace vek::tools {
@@ -110,6 +112,17 @@ bool PlausibleInFile(std::ifstream& in, uint64_t file_size, uint64_t pos) {
   return true;
 }
 
+// Why the file cannot be opened, in the edge's code and words.
+std::string OpenFailureInWords(const std::string& path) {
+  FileHandle handle = kNoFile;
+  Error e = OpenNativeForReading(path, &handle);
+  if (!e) {
+    static_cast<void>(PlatformFileEdge().Close(handle));
+    return "it could not be read";
+  }
+  return ReportInWords(e);
+}
+
 }  // namespace
 
 std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error) {
@@ -120,6 +133,7 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
   struct stat st;
   int stat_result = stat(path.c_str(), &st);
 #endif
+  // A folder opens for reading on POSIX but not on Windows: refuse it alike on both.
   if (stat_result == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
     *error = "a folder, not an archive";
     return std::nullopt;
@@ -130,7 +144,7 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
   }
   std::ifstream in(path, std::ios::binary);
   if (stat_result != 0 || !in) {
-    *error = "cannot open the file";
+    *error = "cannot open the file: " + OpenFailureInWords(path);
     return std::nullopt;
   }
   const uint64_t file_size = static_cast<uint64_t>(st.st_size);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cp1250.h"
+#include "errorwords.h"
 #include "inspect.h"
 #include "messagebox.h"
 #include "rnvek100.h"
@@ -30,11 +31,7 @@ class ConsoleMessages final : public MessageBoxPresenter {
 };
 
 // The text of the default error report, as the stub shows it.
-std::string ReportText(const Error& error) {
-  char text[300];
-  FormatErrorReport(error, text, sizeof text);
-  return text;
-}
+std::string ReportText(const Error& error) { return ReportInWords(error); }
 
 }  // namespace
 

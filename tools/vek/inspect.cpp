@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "cp1250.h"
+#include "errorwords.h"
 #include "nativefile.h"
 
 namespace vek::tools {
@@ -174,11 +175,7 @@ void FindDuplicatePaths(const OpenedArchive& archive, std::vector<Problem>* prob
 
 }  // namespace
 
-std::string ErrorText(const Error& error) {
-  char buffer[128];
-  FormatErrorMessage(error, buffer, sizeof buffer);
-  return buffer;
-}
+std::string ErrorText(const Error& error) { return ErrorInWords(error); }
 
 std::string PrintablePath(const char* bytes, size_t length) {
   std::string out;

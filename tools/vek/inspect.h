@@ -29,7 +29,8 @@ void CloseArchive(OpenedArchive* archive);
 // that is neither an archive nor an executable with our stub's start offset).
 void NoteHowFound(const OpenedArchive& archive, FILE* out);
 
-// The message of a reader error, as the stub would show it.
+// The message of a reader error, as the stub would show it, with the system's
+// reason in words beside a bare code.
 std::string ErrorText(const Error& error);
 
 // A path from the archive, readable on this terminal: UTF-8 on POSIX, control bytes

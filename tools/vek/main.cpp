@@ -12,8 +12,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: vek list FILE\n"
-    "       vek test FILE\n"
-    "       vek extract FILE [-C FOLDER]\n"
+    "  or:  vek test FILE\n"
+    "  or:  vek extract FILE [-C FOLDER]\n"
     "\n"
     "FILE is a VEK archive or a self-extracting executable that carries one:\n"
     "the archive is where the executable's stub finds it. In other files it is\n"

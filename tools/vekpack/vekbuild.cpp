@@ -296,6 +296,14 @@ class SourceFolder {
 
 class SourceFile {
  public:
+  // A file on its own, opened by its whole path.
+  explicit SourceFile(const std::string& source) {
+#ifdef _WIN32
+    fd_ = _wopen(SourcePath(source).c_str(), _O_RDONLY | _O_BINARY);
+#else
+    fd_ = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  }
   SourceFile(const std::string& source, SourceFolder& folder) {
 #ifdef _WIN32
     (void)folder;
@@ -651,6 +659,31 @@ void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder,
   scanner.Level(root, 0);
 }
 
+namespace {
+
+// The stub's bytes, read with plain calls: a C++ stream would report a folder or a
+// failed read in its library's words, not the system's.
+std::string ReadStub(const std::string& name) {
+  FileFacts facts;
+  if (Examine(SourcePath(name), &facts) && facts.is_directory) {
+    throw BuildError(name + ": cannot open the stub: it is a folder");
+  }
+  SourceFile in(name);
+  if (!in.ok()) throw BuildError(name + ": cannot open the stub: " + strerror(errno));
+  std::string bytes;
+  std::vector<char> block(64 * 1024);
+  for (;;) {
+    long n = in.Read(block.data(), block.size());
+    if (n < 0) throw BuildError(name + ": cannot read the stub: " + strerror(errno));
+    if (n == 0) break;
+    bytes.append(block.data(), static_cast<size_t>(n));
+    if (bytes.size() >= kPositionLimit) throw BuildError(name + ": the stub is 2 GiB or larger");
+  }
+  return bytes;
+}
+
+}  // namespace
+
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name) {
   std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
@@ -670,10 +703,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   PackResult result;
   std::string stub;
   if (!options.stub.empty()) {
-    std::ifstream in(SourcePath(options.stub), std::ios::binary);
-    if (!in) throw BuildError(options.stub + ": cannot open the stub");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    stub = PrepareStub(bytes, options.stub);
+    stub = PrepareStub(ReadStub(options.stub), options.stub);
   }
   result.start_offset = static_cast<uint32_t>(stub.size());
   result.archive_bytes = builder.ArchiveSize();

@@ -45,6 +45,21 @@ uint32_t TranslateErrno(int e) {
   }
 }
 
+uint32_t TranslateOpenErrno(int e, const char* path) {
+  if (e != ENOENT) return TranslateErrno(e);
+  const char* slash = strrchr(path, '/');
+  if (!slash || slash == path) return TranslateErrno(e);
+  size_t length = static_cast<size_t>(slash - path);
+  char* parent = static_cast<char*>(malloc(length + 1));
+  if (!parent) return TranslateErrno(e);
+  memcpy(parent, path, length);
+  parent[length] = 0;
+  struct stat st;
+  bool folder_there = stat(parent, &st) == 0 && S_ISDIR(st.st_mode);
+  free(parent);
+  return folder_there ? TranslateErrno(e) : kWinErrorPathNotFound;
+}
+
 namespace {
 
 // A Windows path in Windows-1250 as a POSIX path in UTF-8; empty on failure.
@@ -156,7 +171,7 @@ class PosixFileEdge final : public FileEdge {
     NativePath native(path);
     if (!native.get()) return InOutError(kWinErrorInvalidName);
     int fd = open(native.get(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return InOutError(TranslateErrno(errno));
+    if (fd < 0) return InOutError(TranslateOpenErrno(errno, native.get()));
     *file = fd;
     return NoError();
   }
@@ -166,7 +181,7 @@ class PosixFileEdge final : public FileEdge {
     if (!native.get()) return InOutError(kWinErrorInvalidName);
     // Open without truncating first: a read-only file must come out untouched.
     int fd = open(native.get(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return InOutError(TranslateErrno(errno));
+    if (fd < 0) return InOutError(TranslateOpenErrno(errno, native.get()));
     struct stat st;
     if (fstat(fd, &st) != 0) {
       int e = errno;
@@ -353,7 +368,7 @@ class PosixFileEdge final : public FileEdge {
         *file = fd;
         return NoError();
       }
-      if (errno != EEXIST || attempt == 2) return InOutError(TranslateErrno(errno));
+      if (errno != EEXIST || attempt == 2) return InOutError(TranslateOpenErrno(errno, native.get()));
       struct stat st;
       if (lstat(native.get(), &st) != 0) continue;  // gone meanwhile
       if (S_ISDIR(st.st_mode)) return InOutError(kIoAccessDenied);
