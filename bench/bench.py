@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Extraction and packing speed of vek/vekpack against tar, unzip and 7z on the same
 trees, measured side by side in one run; prints each tool's median with the fastest
-and slowest run, the ratio of medians, and (with strace installed) the system calls
-each tool makes per file.
+and slowest run, the ratio of medians, the median processor time (user + system: on
+a busy machine it shows each tool's own work where the elapsed time also holds the
+wait for a processor), and (with strace installed) the system calls each tool
+makes per file.
 
 Usage: bench.py [--quick] [--runs N] [--trees seed,small,mid,big,many] [--dir DIR] BUILD-DIR
 BUILD-DIR is a native build (build/native) holding tools/vek and tools/vekpack.
@@ -15,6 +17,7 @@ Needs tar, zip/unzip and 7-Zip (7z or 7zz); installs zip, unzip and 7zip when mi
 """
 import argparse
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -40,12 +43,20 @@ def run(cmd, cwd=None):
     subprocess.run(cmd, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def timed(cmd, cwd=None, before=None):
+CPU = {}  # tool -> processor seconds (user + system) of each run
+
+
+def timed(cmd, cwd=None, before=None, tool=None):
     if before:
         before()
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     run(cmd, cwd)
-    return time.perf_counter() - start
+    elapsed = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if tool:
+        CPU.setdefault(tool, []).append(after.ru_utime - used.ru_utime + after.ru_stime - used.ru_stime)
+    return elapsed
 
 
 def fresh(path):
@@ -120,6 +131,7 @@ def calls_per_file(cmd, files, before=None):
 
 
 def bench_tree(name, tree, tools, scratch, runs, files):
+    CPU.clear()
     vek, vekpack = tools
     work = os.path.join(scratch, name)
     os.makedirs(work)
@@ -139,7 +151,7 @@ def bench_tree(name, tree, tools, scratch, runs, files):
     jobs = [("vekpack", [vekpack, "-q", tree, archive]), ("tar -c", ["tar", "-cf", tar, "-C", tree, "."])]
     for r in range(runs):
         for tool, cmd in (jobs if r % 2 == 0 else jobs[::-1]):
-            pack[tool].append(timed(cmd, before=settle))
+            pack[tool].append(timed(cmd, before=settle, tool=tool))
     calls = {}
     if STRACE:
         for tool, cmd in jobs:
@@ -152,7 +164,7 @@ def bench_tree(name, tree, tools, scratch, runs, files):
             ("unzip", ["unzip", "-q", "-o", zipf, "-d", out]), ("7z x", [SEVEN_ZIP, "x", "-y", "-bd", "-o" + out, sevenz])]
     for r in range(runs):
         for tool, cmd in (jobs if r % 2 == 0 else jobs[::-1]):
-            extract[tool].append(timed(cmd, before=fresh(out)))
+            extract[tool].append(timed(cmd, before=fresh(out), tool=tool))
     if STRACE:
         for tool, cmd in jobs:
             calls[tool] = calls_per_file(cmd, files, before=fresh(out))
@@ -166,6 +178,8 @@ def report(title, results, reference, calls):
     for tool, times in results.items():
         m = statistics.median(times)
         line = "    %-12s %8.3f s  [%.3f .. %.3f]  %5.2fx %s" % (tool, m, min(times), max(times), m / base, reference)
+        if tool in CPU:
+            line += "  cpu %.3f s" % statistics.median(CPU[tool])
         if tool in calls:
             line += "  %6.2f calls/file" % calls[tool]
         print(line)
