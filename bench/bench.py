@@ -1,13 +1,23 @@
 #!/usr/bin/env python3
 """Extraction and packing speed of vek/vekpack against tar, unzip and 7z on the same
-trees, measured side by side in one run; prints medians and ratios.
+trees, measured side by side in one run; prints each tool's median with the fastest
+and slowest run, the ratio of medians, the median processor time (user + system: on
+a busy machine it shows each tool's own work where the elapsed time also holds the
+wait for a processor), and (with strace installed) the system calls each tool
+makes per file.
 
-Usage: bench.py [--quick] [--runs N] [--only seed|big|many] BUILD-DIR
+Usage: bench.py [--quick] [--runs N] [--trees seed,small,mid,big,many] [--dir DIR] BUILD-DIR
 BUILD-DIR is a native build (build/native) holding tools/vek and tools/vekpack.
+--dir is where the trees, archives and extracted copies live: /dev/shm (tmpfs) shows
+the tools' own work, a folder on disk the file system's as well.
+Trees: seed (seed-shaped, 376 entries, 5.5 MiB), small (20,000 files of 20 bytes in
+79 folders), mid (300 files of 1 MiB), big (1 GiB in 10,000 files), many (65,279
+small files, 65,534 entries).
 Needs tar, zip/unzip and 7-Zip (7z or 7zz); installs zip, unzip and 7zip when missing.
 """
 import argparse
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -33,12 +43,20 @@ def run(cmd, cwd=None):
     subprocess.run(cmd, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def timed(cmd, cwd=None, before=None):
+CPU = {}  # tool -> processor seconds (user + system) of each run
+
+
+def timed(cmd, cwd=None, before=None, tool=None):
     if before:
         before()
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     run(cmd, cwd)
-    return time.perf_counter() - start
+    elapsed = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if tool:
+        CPU.setdefault(tool, []).append(after.ru_utime - used.ru_utime + after.ru_stime - used.ru_stime)
+    return elapsed
 
 
 def fresh(path):
@@ -46,6 +64,7 @@ def fresh(path):
         shutil.rmtree(path, ignore_errors=True)
         os.makedirs(path)
         subprocess.run(["sync"])
+        time.sleep(0.2)  # let deferred work of the deletion pass
     return go
 
 
@@ -63,7 +82,7 @@ def make_big_tree(path, total_bytes, files):
                 left -= n
 
 
-def make_many_tree(path, files):
+def make_many_tree(path, files, size=None):
     os.makedirs(path)
     per_dir = 256
     for i in range(files):
@@ -71,7 +90,15 @@ def make_many_tree(path, files):
         if i % per_dir == 0:
             os.makedirs(d)
         with open(os.path.join(d, "f%05d.txt" % i), "wb") as f:
-            f.write(b"%d\n" % i * 10)
+            f.write(b"%019d\n" % i if size == 20 else b"%d\n" % i * 10)
+
+
+def make_flat_tree(path, files, size):
+    os.makedirs(path)
+    block = os.urandom(size)
+    for i in range(files):
+        with open(os.path.join(path, "m%03d.bin" % i), "wb") as f:
+            f.write(block)
 
 
 def count_entries(path):
@@ -81,7 +108,30 @@ def count_entries(path):
     return n
 
 
-def bench_tree(name, tree, tools, scratch, runs):
+def count_files(path):
+    return sum(len(files) for _, _, files in os.walk(path))
+
+
+STRACE = shutil.which("strace")
+
+
+def calls_per_file(cmd, files, before=None):
+    """System calls of one run of cmd (and its children) per file of the tree."""
+    if before:
+        before()
+    with tempfile.NamedTemporaryFile(mode="r", suffix=".strace") as log:
+        subprocess.run(["strace", "-c", "-f", "-o", log.name] + cmd, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        total = 0
+        for line in log.read().splitlines():
+            fields = line.split()
+            if fields and fields[-1] == "total":
+                total = int(fields[3] if len(fields) >= 5 else fields[2])
+        return total / files
+
+
+def bench_tree(name, tree, tools, scratch, runs, files):
+    CPU.clear()
     vek, vekpack = tools
     work = os.path.join(scratch, name)
     os.makedirs(work)
@@ -93,6 +143,7 @@ def bench_tree(name, tree, tools, scratch, runs):
 
     def settle():
         subprocess.run(["sync"])
+        time.sleep(0.2)  # let deferred work of the previous run (deletions) pass
 
     # Each tool starts with nothing left to write back, and the order alternates so
     # that neither always pays for the other's write-back.
@@ -100,7 +151,11 @@ def bench_tree(name, tree, tools, scratch, runs):
     jobs = [("vekpack", [vekpack, "-q", tree, archive]), ("tar -c", ["tar", "-cf", tar, "-C", tree, "."])]
     for r in range(runs):
         for tool, cmd in (jobs if r % 2 == 0 else jobs[::-1]):
-            pack[tool].append(timed(cmd, before=settle))
+            pack[tool].append(timed(cmd, before=settle, tool=tool))
+    calls = {}
+    if STRACE:
+        for tool, cmd in jobs:
+            calls[tool] = calls_per_file(cmd, files)
     run(["zip", "-q", "-0", "-r", zipf, "."], cwd=tree)
     run([SEVEN_ZIP, "a", "-mx0", "-bd", sevenz, "."], cwd=tree)
 
@@ -109,17 +164,25 @@ def bench_tree(name, tree, tools, scratch, runs):
             ("unzip", ["unzip", "-q", "-o", zipf, "-d", out]), ("7z x", [SEVEN_ZIP, "x", "-y", "-bd", "-o" + out, sevenz])]
     for r in range(runs):
         for tool, cmd in (jobs if r % 2 == 0 else jobs[::-1]):
-            extract[tool].append(timed(cmd, before=fresh(out)))
+            extract[tool].append(timed(cmd, before=fresh(out), tool=tool))
+    if STRACE:
+        for tool, cmd in jobs:
+            calls[tool] = calls_per_file(cmd, files, before=fresh(out))
     shutil.rmtree(work)
-    return pack, extract
+    return pack, extract, calls
 
 
-def report(title, results, reference):
+def report(title, results, reference, calls):
     base = statistics.median(results[reference])
-    print("  %s (median of %d runs)" % (title, len(results[reference])))
+    print("  %s (median of %d runs, fastest and slowest in brackets)" % (title, len(results[reference])))
     for tool, times in results.items():
         m = statistics.median(times)
-        print("    %-12s %8.3f s   %5.2fx %s" % (tool, m, m / base, reference))
+        line = "    %-12s %8.3f s  [%.3f .. %.3f]  %5.2fx %s" % (tool, m, min(times), max(times), m / base, reference)
+        if tool in CPU:
+            line += "  cpu %.3f s" % statistics.median(CPU[tool])
+        if tool in calls:
+            line += "  %6.2f calls/file" % calls[tool]
+        print(line)
 
 
 def main():
@@ -127,36 +190,54 @@ def main():
     parser.add_argument("build_dir")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--quick", action="store_true", help="smaller trees (100 MiB, 5,000 small files)")
-    parser.add_argument("--only", choices=["seed", "big", "many"])
+    parser.add_argument("--trees", default="seed,small,mid",
+                        help="comma-separated: seed, small, mid, big, many (default seed,small,mid)")
+    parser.add_argument("--only", choices=["seed", "small", "mid", "big", "many"], help="one tree")
+    parser.add_argument("--dir", default=os.environ.get("VEK_BENCH_DIR"),
+                        help="where trees and outputs live (e.g. /dev/shm or a folder on disk)")
     args = parser.parse_args()
+    wanted = [args.only] if args.only else args.trees.split(",")
     vek = os.path.join(args.build_dir, "tools", "vek")
     vekpack = os.path.join(args.build_dir, "tools", "vekpack")
     for tool in (vek, vekpack):
         if not os.access(tool, os.X_OK):
             sys.exit("bench: %s is missing: build the native preset first" % tool)
+    vek, vekpack = os.path.abspath(vek), os.path.abspath(vekpack)
     ensure_peers()
-    scratch = tempfile.mkdtemp(prefix="vekbench-", dir=os.environ.get("VEK_BENCH_DIR"))
+    if not STRACE:
+        print("(strace is not installed: no system-call counts)")
+    scratch = tempfile.mkdtemp(prefix="vekbench-", dir=args.dir)
+    print("trees and outputs in %s" % scratch)
     try:
-        trees = []
-        if args.only in (None, "seed"):
-            seed = os.path.join(scratch, "seed-tree")
-            run([sys.executable, os.path.join(ROOT, "scripts", "make-seed-tree.py"), seed])
-            trees.append(("seed-shaped tree (376 entries, 5.5 MiB)", "seed", seed))
-        if args.only in (None, "big"):
-            big = os.path.join(scratch, "big-tree")
-            size, files = ((100 << 20), 1000) if args.quick else ((1 << 30), 10000)
-            make_big_tree(big, size, files)
-            trees.append(("%d MiB in %d files" % (size >> 20, files), "big", big))
-        if args.only in (None, "many"):
-            many = os.path.join(scratch, "many-tree")
-            count = 5000 if args.quick else 65535 - 256
-            make_many_tree(many, count)
-            trees.append(("%d small files (%d entries)" % (count, count_entries(many)), "many", many))
-        for title, name, tree in trees:
+        for name in wanted:
+            tree = os.path.join(scratch, name + "-tree")
+            if name == "seed":
+                run([sys.executable, os.path.join(ROOT, "scripts", "make-seed-tree.py"), tree])
+                title = "seed-shaped tree (376 entries, 5.5 MiB)"
+            elif name == "small":
+                count = 5000 if args.quick else 20000
+                make_many_tree(tree, count, size=20)
+                title = "%d files of 20 bytes in %d folders" % (count, (count + 255) // 256)
+            elif name == "mid":
+                count = 100 if args.quick else 300
+                make_flat_tree(tree, count, 1 << 20)
+                title = "%d files of 1 MiB" % count
+            elif name == "big":
+                size, files = ((100 << 20), 1000) if args.quick else ((1 << 30), 10000)
+                make_big_tree(tree, size, files)
+                title = "%d MiB in %d files" % (size >> 20, files)
+            elif name == "many":
+                count = 5000 if args.quick else 65535 - 256
+                make_many_tree(tree, count)
+                title = "%d small files (%d entries)" % (count, count_entries(tree))
+            else:
+                sys.exit("bench: unknown tree %s" % name)
             print("%s:" % title)
-            pack, extract = bench_tree(name, tree, (vek, vekpack), scratch, args.runs)
-            report("extraction", extract, "tar -x")
-            report("packing", pack, "tar -c")
+            sys.stdout.flush()
+            pack, extract, calls = bench_tree(name, tree, (vek, vekpack), scratch, args.runs, count_files(tree))
+            report("extraction", extract, "tar -x", calls)
+            report("packing", pack, "tar -c", calls)
+            sys.stdout.flush()
             shutil.rmtree(tree)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)

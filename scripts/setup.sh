@@ -34,6 +34,8 @@ want xxd xxd
 want osslsigncode osslsigncode
 want openssl openssl
 want python3 python3
+want strace strace  # bench/bench.py: system calls per file
+want bc bc          # bench/stub-wine.sh
 want help2man help2man
 
 if ((${#need[@]})); then

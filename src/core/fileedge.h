@@ -9,6 +9,7 @@
 // carries the same code on every platform (5 "File access denied", ...).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "error.h"
@@ -42,6 +43,11 @@ inline constexpr uint32_t kWinErrorNegativeSeek = 131;
 inline constexpr uint32_t kWinErrorAlreadyExists = 183;
 inline constexpr uint32_t kWinErrorFilenameTooLong = 206;
 
+// The failure of an entry whose file is the archive being read.
+inline constexpr char kOverwritesArchive[] = "The entry would overwrite the archive being read";
+// The failure of an entry where a link stands in the destination that cannot be removed.
+inline constexpr char kLinkInTheWay[] = "A link in the destination could not be replaced";
+
 class FileEdge {
  public:
   virtual ~FileEdge() = default;
@@ -70,6 +76,34 @@ class FileEdge {
     *written = 0;
     VEK_TRY(Read(from, buffer, count, read));
     return Write(to, buffer, *read, written);
+  }
+
+  // ---- Writing the file of an entry below a destination folder -------------------
+  //
+  // The extractor writes each file through these three calls. Below the destination
+  // nothing that stands in the way is written through: a symbolic link, junction or
+  // other reparse point in place of a folder is replaced by a real, empty folder; in
+  // place of the file it is removed, as is a file that has other names (hard links),
+  // and the file is made anew. The archive being read is never opened for writing.
+
+  // Makes sure that the folders of path[0, length) after its first destination_length
+  // bytes are real folders where they exist (a link in place of one is replaced by an
+  // empty folder). Folders that do not exist are left alone; the caller makes them.
+  virtual Error SecureFolders(const char* path, size_t length, size_t destination_length) { return NoError(); }
+  // Creates the file at path for writing, new and empty, as Create does, after
+  // SecureFolders for its folder. An existing read-only file or a folder in its place
+  // is refused (5); the file that `archive` reads is refused with kOverwritesArchive.
+  virtual Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) {
+    return Create(path, file);
+  }
+  // Gives the file made by CreateEntryFile its last-write time (MS-DOS stamp, local
+  // time) and attributes, and closes it. Only the close's failure is reported; the
+  // outcome on disk is that of Close, SetLastWriteTime and SetAttributes in this order.
+  virtual Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) {
+    VEK_TRY(Close(file));
+    (void)SetLastWriteTime(path, dos_time_stamp);
+    (void)SetAttributes(path, attributes);
+    return NoError();
   }
 
   // Reads a path's attributes; false when they cannot be read (no such path).

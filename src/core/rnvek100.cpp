@@ -451,7 +451,7 @@ Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& desti
   int32_t remainder = size - static_cast<int32_t>(kCopyBlockSize) * full_blocks;
 
   ArchiveFile output{archive.edge, kNoFile};
-  VEK_TRY(output.edge->Create(full.c_str(), &output.handle));
+  VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
   // In 64 bits: no data offset wraps around to the archive's own bytes. Data past
   // the end of the file reads short below.
   uint64_t position = uint64_t{archive_start_offset} + kArchivePrologueSize +
@@ -481,10 +481,8 @@ Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& desti
   if (wrote && last_written == 0) ShowMessageBox(kErrorWritingFile, MessageKind::kError);
   if (shortfall) return Abandon(output, shortfall);
 
-  error = output.edge->Close(output.handle);
-  if (error) return error;
-  SetEntryAttributesAndTime(id, full, *archive.edge);
-  return NoError();
+  // The time goes before the attributes: a read-only file could not take it after.
+  return output.edge->FinishEntryFile(output.handle, full.c_str(), GetEntryTimeStamp(id), GetEntryAttributes(id));
 }
 
 Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,
@@ -495,6 +493,7 @@ Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destinati
   if (kind == kEntryKindDirectory) {
     AnsiString full = destination + GetEntryPath(id);
     if (full.failed()) return OutOfMemoryError();
+    VEK_TRY(archive.edge->SecureFolders(full.c_str(), full.size(), destination.size()));
     return ForceDirectoryChain(full, *archive.edge);
   }
   return ExtractFileEntry(archive, id, destination, archive_start_offset, entry_count);

@@ -61,6 +61,22 @@ Error FaultyFileEdge::Create(const char* path, FileHandle* file) {
   return e;
 }
 
+Error FaultyFileEdge::CreateEntryFile(const char* path, size_t destination_length, FileHandle archive,
+                                      FileHandle* file) {
+  if (auto* f = Next(Op::kCreate)) return InOutError(f->code);
+  Error e = inner_.CreateEntryFile(path, destination_length, archive, file);
+  if (e.ok()) ++open_;
+  return e;
+}
+
+Error FaultyFileEdge::FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp,
+                                      uint32_t attributes) {
+  Error e = inner_.FinishEntryFile(file, path, dos_time_stamp, attributes);
+  if (e.ok()) --open_;
+  if (auto* f = Next(Op::kClose)) return InOutError(f->code);
+  return e;
+}
+
 Error FaultyFileEdge::Seek(FileHandle file, int64_t offset) {
   if (auto* f = Next(Op::kSeek)) return InOutError(f->code);
   return inner_.Seek(file, offset);

@@ -37,4 +37,21 @@ echo "seed-shaped tree: identical"
 "$vek" extract -q "$scratch/seed.vek" -C "$scratch/out-seed"
 check_tree "$scratch/seed" "$scratch/out-seed"
 echo "re-extraction: identical"
+
+# An archive that holds an older copy of itself under its own name (packed, put
+# into the folder, packed again): extracting it there fails on that entry and
+# leaves the archive as it was.
+mkdir -p "$scratch/s"
+echo page >"$scratch/s/index.htm"
+"$vekpack" -q "$scratch/s" "$scratch/out.vek"
+cp "$scratch/out.vek" "$scratch/s/out.vek"
+"$vekpack" -q "$scratch/s" "$scratch/out.vek"
+cp "$scratch/out.vek" "$scratch/s/out.vek"
+cp "$scratch/s/out.vek" "$scratch/before.vek"
+if "$vek" extract -q "$scratch/s/out.vek" -C "$scratch/s" 2>"$scratch/own.txt"; then
+  echo "extracting an archive over itself succeeded"; exit 1
+fi
+grep -q "overwrite the archive being read" "$scratch/own.txt" || { cat "$scratch/own.txt"; exit 1; }
+cmp "$scratch/before.vek" "$scratch/s/out.vek"
+echo "own archive: refused, untouched"
 rm -rf "$scratch"

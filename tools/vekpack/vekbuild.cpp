@@ -125,6 +125,38 @@ bool Examine(const fs::path& p, FileFacts* facts) {
   return true;
 }
 
+#ifndef _WIN32
+// The same for a name inside an open folder: the lookup starts there, not at the
+// root of the path.
+bool ExamineAt(int folder, const fs::path& p, FileFacts* facts) {
+  if (folder < 0) return Examine(p, facts);
+  struct stat st;
+  if (fstatat(folder, p.filename().c_str(), &st, 0) != 0) return false;
+  facts->is_directory = S_ISDIR(st.st_mode);
+  facts->is_regular = S_ISREG(st.st_mode);
+  facts->read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  facts->size = static_cast<uint64_t>(st.st_size);
+  facts->modified = st.st_mtime;
+  facts->modified_ns = ModifiedNs(st);
+  return true;
+}
+
+// A folder open for looking up names in it; -1 when it cannot be opened.
+class OpenFolder {
+ public:
+  explicit OpenFolder(const char* path) : fd_(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~OpenFolder() {
+    if (fd_ >= 0) close(fd_);
+  }
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+#endif
+
 // The local time of t as the extractor will convert it back. On Windows the extractor
 // uses LocalFileTimeToFileTime, which applies the system zone's offset of the moment,
 // so the same conversion the other way makes a packed time come back exactly. (The C
@@ -178,11 +210,19 @@ class Scanner {
 
     std::vector<Subdirectory> subdirs;
     std::unordered_map<std::string, std::string> taken;  // folded name -> shown path
+#ifndef _WIN32
+    OpenFolder folder(dir.c_str());
+#endif
     for (const fs::path& name : names) {
       fs::path full = dir / name;
       const std::string shown = DisplayPath(full);
       FileFacts facts;
-      if (!Examine(full, &facts)) throw BuildError(shown + ": cannot read it (a broken symbolic link?)");
+#ifdef _WIN32
+      const bool examined = Examine(full, &facts);
+#else
+      const bool examined = ExamineAt(folder.fd(), full, &facts);
+#endif
+      if (!examined) throw BuildError(shown + ": cannot read it (a broken symbolic link?)");
       std::string cp = NameToCp1250(name, shown);
       if (cp.size() > EntryRecord::kNameMaxLength) throw BuildError(shown + ": the name is longer than 232 bytes");
       CheckName(cp, shown, taken);
@@ -242,13 +282,55 @@ class Scanner {
 
 // A source file read with the platform's plain calls: most files are small, and a
 // stdio stream would cost a buffer and a status call for each.
+// The folder of the last source file opened, kept open while one output is
+// written: files come folder by folder, and each name is then looked up in its
+// folder alone.
+class SourceFolder {
+ public:
+  SourceFolder() = default;
+  ~SourceFolder() {
+#ifndef _WIN32
+    if (fd_ >= 0) close(fd_);
+#endif
+  }
+  SourceFolder(const SourceFolder&) = delete;
+  SourceFolder& operator=(const SourceFolder&) = delete;
+#ifndef _WIN32
+  // Opens source for reading, through the folder when it has one.
+  int Open(const std::string& source) {
+    size_t slash = source.rfind('/');
+    if (slash == std::string::npos || slash == 0) return open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0 || path_.size() != slash || source.compare(0, slash, path_) != 0) {
+      if (fd_ >= 0) close(fd_);
+      path_.assign(source, 0, slash);
+      fd_ = open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (fd_ < 0) return open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    return openat(fd_, source.c_str() + slash + 1, O_RDONLY | O_CLOEXEC);
+  }
+#endif
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 class SourceFile {
  public:
+  // A file on its own, opened by its whole path.
   explicit SourceFile(const std::string& source) {
 #ifdef _WIN32
     fd_ = _wopen(SourcePath(source).c_str(), _O_RDONLY | _O_BINARY);
 #else
     fd_ = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  }
+  SourceFile(const std::string& source, SourceFolder& folder) {
+#ifdef _WIN32
+    (void)folder;
+    fd_ = _wopen(SourcePath(source).c_str(), _O_RDONLY | _O_BINARY);
+#else
+    fd_ = folder.Open(source);
 #endif
   }
   ~SourceFile() {
@@ -417,7 +499,7 @@ void SyncFolder(const fs::path& output) {
 
 // Copies exactly size bytes of source to out; throws when it cannot.
 void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total,
-              std::vector<char>& buffer) {
+              std::vector<char>& buffer, SourceFolder& folder) {
   if (e.source.empty()) {
     if (!e.data.empty() && fwrite(e.data.data(), 1, e.data.size(), out) != e.data.size()) {
       throw BuildError(options.output + ": cannot write: " + strerror(errno));
@@ -425,10 +507,8 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
     *done += e.data.size();
     return;
   }
-  SourceFile in(e.source);
+  SourceFile in(e.source, folder);
   if (!in.ok()) throw BuildError(e.display_path + ": cannot open the file: " + strerror(errno));
-  const std::string changed = e.display_path + ": the file changed while it was read (its size or time)";
-  if (in.Changed(e)) throw BuildError(changed);
   uint64_t left = static_cast<uint64_t>(e.size);
 #if defined(__linux__)
   // Let the kernel move the bytes of larger files; small ones go through the output
@@ -460,8 +540,12 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
     if (options.progress) options.progress(*done, total);
   }
   if (failed) throw BuildError(e.display_path + ": cannot read the file: " + strerror(errno));
-  char extra;
-  if (left != 0 || in.Read(&extra, 1) != 0 || in.Changed(e)) throw BuildError(changed);
+  // One look at the open file after its bytes are read covers a change at any time
+  // since the scan: a file that shrank reads short, one that grew or was rewritten
+  // shows another size or time.
+  if (left != 0 || in.Changed(e)) {
+    throw BuildError(e.display_path + ": the file changed while it was read (its size or time)");
+  }
   if (options.progress) options.progress(*done, total);
 }
 
@@ -685,8 +769,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     }
     uint64_t done = 0;
     std::vector<char> copy_buffer;
+    SourceFolder folder;
     for (const Entry& e : builder.entries()) {
-      if (e.kind == kEntryKindFile) CopyData(e, out, options, &done, result.data_bytes, copy_buffer);
+      if (e.kind == kEntryKindFile) CopyData(e, out, options, &done, result.data_bytes, copy_buffer, folder);
     }
     if (fflush(out) != 0 || ferror(out) || !Commit(out)) {
       throw BuildError(options.output + ": cannot write: " + strerror(errno));

@@ -10,9 +10,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "ansistring.h"
 #include "cp1250.h"
 #include "fileedge.h"
 #include "posixerror.h"
+#include "securedfolders.h"
 
 namespace vek {
 
@@ -97,35 +99,75 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-bool DosToLocalTime(uint32_t stamp, time_t* out) {
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int year, int month, int day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+}  // namespace
+
+bool DosStampToUnixTime(uint32_t stamp, time_t* out) {
   unsigned date = stamp >> 16;
   unsigned time_part = stamp & 0xFFFF;
-  struct tm tm;
-  memset(&tm, 0, sizeof tm);
-  tm.tm_year = static_cast<int>((date >> 9) & 0x7F) + 1980 - 1900;
-  tm.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
-  tm.tm_mday = static_cast<int>(date & 0x1F);
-  tm.tm_hour = static_cast<int>((time_part >> 11) & 0x1F);
-  tm.tm_min = static_cast<int>((time_part >> 5) & 0x3F);
-  tm.tm_sec = static_cast<int>(time_part & 0x1F) * 2;
+  int year = static_cast<int>((date >> 9) & 0x7F) + 1980;
+  int month = static_cast<int>((date >> 5) & 0x0F);
+  int day = static_cast<int>(date & 0x1F);
+  int hour = static_cast<int>((time_part >> 11) & 0x1F);
+  int minute = static_cast<int>((time_part >> 5) & 0x3F);
+  int second = static_cast<int>(time_part & 0x1F) * 2;
   static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > kDays[tm.tm_mon] ||
-      tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59) {
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  int year = tm.tm_year + 1900;
   bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (tm.tm_mon == 1 && tm.tm_mday == 29 && !leap) return false;
-  tm.tm_isdst = -1;
-  time_t t = mktime(&tm);
-  if (t == static_cast<time_t>(-1)) return false;
-  *out = t;
+  if (month == 2 && day == 29 && !leap) return false;
+  // The wall-clock reading counted as if it were universal time; the instant is that
+  // minus the zone's offset at the instant. localtime_r answers from the zone state
+  // loaded once (mktime would look at /etc/localtime again on every call). Settle the
+  // offset by a few rounds; a reading that the clock skips (the hour lost in spring)
+  // makes them alternate between two offsets: take the later instant, as mktime does.
+  const time_t wall = static_cast<time_t>(DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second);
+  time_t t = wall;
+  time_t before = wall;
+  for (int round = 0; round < 3; ++round) {
+    struct tm local;
+    if (!localtime_r(&t, &local)) return false;
+    time_t next = wall - static_cast<time_t>(local.tm_gmtoff);
+    if (next == t) {
+      *out = t;
+      return true;
+    }
+    before = t;
+    t = next;
+  }
+  *out = t > before ? t : before;
   return true;
 }
 
+namespace {
+
+// Positions kept by the edge for files that were positioned with Seek, so that a seek
+// costs no system call: reads and copies then name the position themselves.
+constexpr int kTrackedFiles = 256;
+// Positioned files are read ahead in pieces of this size; copies of at least
+// kKernelCopyMin bytes that were not read ahead go from file to file in the kernel.
+constexpr uint32_t kReadAhead = 128 * 1024;
+constexpr uint32_t kKernelCopyMin = 32 * 1024;
+
 class PosixFileEdge final : public FileEdge {
  public:
+  PosixFileEdge() {
+    tzset();  // the zone is read once; localtime_r then answers from it
+    (void)CurrentUmask();
+  }
+
   Error OpenRead(const char* path, FileHandle* file) override {
+    secured_.Forget();  // a new run: the destination may have changed since the last
     NativePath native(path);
     if (!native.get()) return InOutError(kWinErrorInvalidName);
     int fd = open(native.get(), O_RDONLY | O_CLOEXEC);
@@ -159,28 +201,62 @@ class PosixFileEdge final : public FileEdge {
     return NoError();
   }
 
+  // Only remembers the position; the next read or copy starts there.
   Error Seek(FileHandle file, int64_t offset) override {
     if (offset < 0) return InOutError(kWinErrorNegativeSeek);
     static_assert(sizeof(off_t) >= sizeof(int64_t), "64-bit file positions needed");
-    if (lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0) {
-      return InOutError(TranslateErrno(errno));
+    int fd = static_cast<int>(file);
+    if (fd >= 0 && fd < kTrackedFiles) {
+      tracked_[fd] = true;
+      position_[fd] = static_cast<off_t>(offset);
+      return NoError();
     }
+    if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return InOutError(TranslateErrno(errno));
     return NoError();
   }
 
   Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override {
     *done = 0;
+    int fd = static_cast<int>(file);
+    off_t* position = Position(fd);
     char* p = static_cast<char*>(buffer);
     // A regular file delivers what it has; keep reading across interruptions and
-    // partial transfers as ReadFile does.
+    // partial transfers as ReadFile does. A positioned file (an archive) is read
+    // ahead in large pieces, which serve the many small reads of records and files.
     while (*done < count) {
-      ssize_t n = read(static_cast<int>(file), p + *done, count - *done);
+      uint32_t want = count - *done;
+      ssize_t n;
+      if (position) {
+        const off_t ahead_end = ahead_start_ + static_cast<off_t>(ahead_length_);
+        if (ahead_fd_ == fd && *position >= ahead_start_ && *position < ahead_end) {
+          size_t have = static_cast<size_t>(ahead_end - *position);
+          size_t take = have < want ? have : want;
+          memcpy(p + *done, ahead_ + (*position - ahead_start_), take);
+          *done += static_cast<uint32_t>(take);
+          *position += static_cast<off_t>(take);
+          continue;
+        }
+        if (want < kReadAhead) {
+          n = pread(fd, ahead_, kReadAhead, *position);
+          if (n < 0 && errno == EINTR) continue;
+          if (n < 0) return InOutError(TranslateErrno(errno));
+          ahead_fd_ = fd;
+          ahead_start_ = *position;
+          ahead_length_ = static_cast<size_t>(n);
+          if (n == 0) break;
+          continue;
+        }
+        n = pread(fd, p + *done, want, *position);
+      } else {
+        n = read(fd, p + *done, want);
+      }
       if (n < 0) {
         if (errno == EINTR) continue;
         return InOutError(TranslateErrno(errno));
       }
       if (n == 0) break;
       *done += static_cast<uint32_t>(n);
+      if (position) *position += n;
     }
     return NoError();
   }
@@ -203,16 +279,22 @@ class PosixFileEdge final : public FileEdge {
   }
 
   // Lets the kernel move the bytes between the files (no copy through user space);
-  // falls back to reading and writing where the files do not allow it.
+  // falls back to reading and writing where the files do not allow it. A failure
+  // after some bytes went (a full disk) is a failure, not a short copy.
   Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
                   uint32_t* written) override {
 #ifdef __linux__
-    if (copy_range_usable_) {
+    off_t* position = Position(static_cast<int>(from));
+    // Small pieces, and what was read ahead already, come from the read-ahead buffer.
+    bool ahead = position && (count < kKernelCopyMin ||
+                              (ahead_fd_ == static_cast<int>(from) && *position >= ahead_start_ &&
+                               *position + static_cast<off_t>(count) <= ahead_start_ + static_cast<off_t>(ahead_length_)));
+    if (copy_range_usable_ && !ahead) {
       uint32_t total = 0;
       *read = 0;
       *written = 0;
       while (total < count) {
-        ssize_t n = copy_file_range(static_cast<int>(from), nullptr, static_cast<int>(to), nullptr, count - total, 0);
+        ssize_t n = copy_file_range(static_cast<int>(from), position, static_cast<int>(to), nullptr, count - total, 0);
         if (n < 0) {
           if (errno == EINTR) continue;
           if (total == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
@@ -237,8 +319,95 @@ class PosixFileEdge final : public FileEdge {
   }
 
   Error Close(FileHandle file) override {
-    if (close(static_cast<int>(file)) != 0 && errno != EINTR) return InOutError(TranslateErrno(errno));
+    int fd = static_cast<int>(file);
+    if (ahead_fd_ == fd) ahead_fd_ = -1;
+    if (fd >= 0 && fd < kTrackedFiles && tracked_[fd]) {
+      // An archive goes: the folders checked while it was extracted may change before
+      // the next one.
+      tracked_[fd] = false;
+      secured_.Forget();
+    }
+    if (close(fd) != 0 && errno != EINTR) return InOutError(TranslateErrno(errno));
     return NoError();
+  }
+
+  Error SecureFolders(const char* path, size_t length, size_t destination_length) override {
+    size_t end = secured_.StartOf(path, length, destination_length);
+    if (end >= length) return NoError();
+    while (end < length) {
+      size_t next = SecuredFolders::NextEnd(path, length, end);
+      AnsiString prefix(path, next);
+      NativePath native(prefix.c_str());
+      if (prefix.failed() || !native.get()) return OutOfMemoryError();
+      struct stat st;
+      if (lstat(native.get(), &st) != 0) break;  // not made yet: the caller makes it
+      if (S_ISLNK(st.st_mode)) {
+        // A link in place of a folder: a real folder takes its place.
+        if (unlink(native.get()) != 0) return GeneralError(kLinkInTheWay);
+        if (mkdir(native.get(), 0777) != 0) return InOutError(TranslateErrno(errno));
+      } else if (!S_ISDIR(st.st_mode)) {
+        break;  // a file in the way: making the folder or the file fails later
+      }
+      end = next;
+    }
+    secured_.Remember(path, end, destination_length);
+    return NoError();
+  }
+
+  Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
+    size_t folder = strlen(path);
+    while (folder > 0 && path[folder - 1] != '\\') --folder;
+    if (folder > 0) VEK_TRY(SecureFolders(path, folder - 1, destination_length));
+    NativePath native(path);
+    if (!native.get()) return InOutError(kWinErrorInvalidName);
+    // A new file, never through a link. Whatever stands there already is looked at
+    // and, unless it must be kept, removed, and the file made anew.
+    for (int attempt = 0;; ++attempt) {
+      int fd = open(native.get(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        *file = fd;
+        return NoError();
+      }
+      if (errno != EEXIST || attempt == 2) return InOutError(TranslateOpenErrno(errno, native.get()));
+      struct stat st;
+      if (lstat(native.get(), &st) != 0) continue;  // gone meanwhile
+      if (S_ISDIR(st.st_mode)) return InOutError(kIoAccessDenied);
+      if (S_ISREG(st.st_mode)) {
+        if (IsReadOnlyMode(st.st_mode)) return InOutError(kIoAccessDenied);
+        struct stat source;
+        if (archive != kNoFile && fstat(static_cast<int>(archive), &source) == 0 && source.st_dev == st.st_dev &&
+            source.st_ino == st.st_ino) {
+          return GeneralError(kOverwritesArchive);
+        }
+      }
+      // A link, a file with other names, or an old copy: replaced, never written
+      // through or truncated in place.
+      if (unlink(native.get()) != 0 && errno != ENOENT) return InOutError(TranslateErrno(errno));
+    }
+  }
+
+  // The file is the one CreateEntryFile just made: a regular file, writable, with the
+  // mode 0666 less the umask. Its time and mode are set through the descriptor.
+  Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
+    int fd = static_cast<int>(file);
+    time_t t;
+    if (DosStampToUnixTime(dos_time_stamp, &t)) {
+      struct timespec times[2];
+      times[0].tv_sec = 0;
+      times[0].tv_nsec = UTIME_OMIT;  // access time left alone
+      times[1].tv_sec = t;
+      times[1].tv_nsec = 0;
+      (void)futimens(fd, times);
+    }
+    const mode_t made = 0666 & ~CurrentUmask();
+    mode_t mode = made;
+    if (attributes & kAttrReadOnly) {
+      mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    } else if (IsReadOnlyMode(mode)) {
+      mode |= S_IWUSR;
+    }
+    if (mode != made) (void)fchmod(fd, mode);
+    return Close(file);
   }
 
   bool GetAttributes(const char* path, uint32_t* attributes) override {
@@ -282,7 +451,7 @@ class PosixFileEdge final : public FileEdge {
     struct stat st;
     if (stat(native.get(), &st) != 0 || !S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return false;
     time_t t;
-    if (!DosToLocalTime(dos_time_stamp, &t)) return false;
+    if (!DosStampToUnixTime(dos_time_stamp, &t)) return false;
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;  // access time left alone
@@ -294,7 +463,19 @@ class PosixFileEdge final : public FileEdge {
   bool IsLeadByte(unsigned char) override { return false; }  // Windows-1250 is single-byte
 
  private:
+  // The position of a file that Seek positioned, or nullptr: it is read at the
+  // kernel's own position.
+  off_t* Position(int fd) { return fd >= 0 && fd < kTrackedFiles && tracked_[fd] ? &position_[fd] : nullptr; }
+
   bool copy_range_usable_ = true;
+  bool tracked_[kTrackedFiles] = {};
+  off_t position_[kTrackedFiles] = {};
+  SecuredFolders secured_;
+  // What was read ahead of a positioned file: ahead_length_ bytes from ahead_start_.
+  int ahead_fd_ = -1;
+  off_t ahead_start_ = 0;
+  size_t ahead_length_ = 0;
+  char ahead_[kReadAhead];
 };
 
 }  // namespace

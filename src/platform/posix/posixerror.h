@@ -3,10 +3,15 @@
 #pragma once
 
 #include <stdint.h>
+#include <time.h>
 
 namespace vek {
 
 uint32_t TranslateErrno(int error_number);
+
+// The instant of an MS-DOS date (high 16 bits) and time (low 16 bits) read as local
+// time in the zone loaded at start; false for a date or time that does not exist.
+bool DosStampToUnixTime(uint32_t stamp, time_t* out);
 
 // The code for a failure to open or create the file at path (native bytes): as
 // TranslateErrno, except that a missing file whose folder is missing too is 3

@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# The Windows stub's own extraction against `vek.exe extract` on the same archive,
+# both under Wine: what the dialog, its gauge and the closing steps add to a run.
+#
+# Usage: bench/stub-wine.sh [--quick] [--runs N] [--dir DIR] WINDOWS-BUILD NATIVE-BUILD
+# WINDOWS-BUILD is a windows-x64 build (vekstub.exe, vek.exe, the recording DDE
+# server); NATIVE-BUILD a native one (vekpack packs the trees). Trees, executables
+# and extracted copies live in DIR (default /dev/shm) and are deleted at the end.
+#
+# Two trees: 1 GiB in 10,000 files and 20,000 files of 20 bytes (--quick: 100 MiB
+# in 1,000 files and 5,000 files). For the stub the time runs from the press of
+# Enter in its dialog to the end of its registration, which comes just before its
+# closing message; for vek.exe it is
+# the whole run less the start of a Wine program (timed with `vek.exe --version`).
+# The recording DDE server stands in for Program Manager, so registration does not
+# wait. Each tool's median, with the fastest and slowest run, and the ratio.
+set -u
+
+QUICK=0 RUNS=3 DIR=/dev/shm
+while [ $# -gt 2 ]; do
+  case $1 in
+    --quick) QUICK=1; shift ;;
+    --runs) RUNS=$2; shift 2 ;;
+    --dir) DIR=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
+  sed -n '2,17p' "$0" >&2
+  exit 2
+fi
+BUILD_DIR=$(cd "$1" && pwd)
+NATIVE_DIR=$(cd "$2" && pwd)
+STUB=$BUILD_DIR/src/stub/vekstub.exe
+VEK=$BUILD_DIR/tools/vek.exe
+SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
+VEKPACK=$NATIVE_DIR/tools/vekpack
+for f in "$STUB" "$VEK" "$SERVER" "$VEKPACK"; do
+  [ -f "$f" ] || { echo "stub-wine: $f is missing: build it first" >&2; exit 1; }
+done
+
+WORK=$(mktemp -d "$DIR/vekstubbench-XXXXXX")
+. "$(dirname "$0")/../tests/support/wine-e2e.sh"
+find_wine_tools
+XDOTOOL=$(command -v xdotool) || { echo "stub-wine: xdotool is missing" >&2; exit 1; }
+export WINEPREFIX=$BUILD_DIR/bench-wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+trap 'cleanup; rm -rf "$WORK"' EXIT
+start_xvfb 140
+ensure_wine_prefix
+
+now() { echo "$EPOCHREALTIME"; }
+mkfifo "$WORK/never" && exec 9<>"$WORK/never"  # read -t on it waits without a process
+
+# Waits up to $2 seconds for a window named exactly $1; prints its id.
+find_window() {
+  local i id
+  for ((i = 0; i < $2 * 20; i++)); do
+    id=$("$XDOTOOL" search --name "$1" 2>/dev/null | head -n 1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
+make_tree() { # make_tree DIR FILES BYTES-EACH
+  python3 - "$@" <<'EOF'
+import os, sys
+root, files, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+block = os.urandom(size) if size > 64 else None
+for i in range(files):
+    d = os.path.join(root, "g%03d" % (i // 256))
+    if i % 256 == 0:
+        os.makedirs(d)
+    with open(os.path.join(d, "f%05d.bin" % i), "wb") as f:
+        f.write(block if block else (b"%019d\n" % i)[:size])
+EOF
+}
+
+# How many conversations the recording server has seen end, in ENDED; and a pause:
+# both in bash alone, so that waiting starts no process while the stub works.
+disconnects() {
+  local line
+  ENDED=0
+  if [ -f "$WORK/received.bin.log" ]; then
+    while IFS= read -r line; do [[ $line == disconnect* ]] && ((ENDED++)); done <"$WORK/received.bin.log"
+  fi
+  return 0
+}
+pause() { read -r -t "$1" -u 9 _ || true; }
+
+# One run of the stub: type the destination, press Enter, wait for the closing box.
+stub_run() { # stub_run EXE DEST -> seconds in RESULT
+  local exe=$1 dest=$2 start end main box
+  rm -rf "$dest" "$WORK/stub.rc"
+  ensure_server
+  (timeout 900 "$WINE" "$exe" >"$WORK/stub.log" 2>&1; echo $? >"$WORK/stub.rc") &
+  STUB_PID=$!
+  main=$(find_window 'archiwum VEK' 60) || fail "the stub's window did not appear"
+  sleep 0.5
+  timeout 10 "$XDOTOOL" windowfocus --sync "$main" 2>/dev/null || "$XDOTOOL" windowfocus "$main"
+  "$XDOTOOL" type --delay 5 "$(win "$dest")"
+  sleep 0.3
+  local before
+  disconnects
+  before=$ENDED
+  start=$(now)
+  "$XDOTOOL" key --clearmodifiers Return
+  [ -n "${VEK_BENCH_DURING:-}" ] && eval "$VEK_BENCH_DURING"
+  # The run ends with the registration, which the recording server logs; watching
+  # its log costs the machine nothing, unlike asking the X server for windows.
+  while disconnects && [ "$ENDED" -le "$before" ]; do
+    [ -e "$WORK/stub.rc" ] && fail "the stub ended before registering"
+    pause 0.05
+  done
+  end=$(now)
+  box=$(find_window '^Information$' 60) || fail "no closing message"
+  "$XDOTOOL" windowfocus "$box" 2>/dev/null
+  "$XDOTOOL" key --clearmodifiers Return
+  wait_for_file "$WORK/stub.rc" 60 || fail "the stub did not end"
+  wait "$STUB_PID" 2>/dev/null
+  STUB_PID=
+  local n
+  n=$(find "$dest" -type f | wc -l)
+  [ "$n" -eq "$FILES" ] || fail "the stub extracted $n files, $FILES expected"
+  RESULT=$(echo "$end - $start" | bc -l)
+}
+
+vek_run() { # vek_run ARCHIVE DEST -> seconds, less the start of a Wine program, in RESULT
+  local start end
+  rm -rf "$2"
+  start=$(now)
+  ${VEK_BENCH_VEK_PREFIX:-} timeout 900 "$WINE" "$VEK" extract -q "$(win "$1")" -C "$(win "$2")" >"$WORK/vek.log" 2>&1 || fail "vek.exe extract"
+  end=$(now)
+  RESULT=$(echo "$end - $start - $START_COST" | bc -l)
+}
+
+stats() { # median, min and max of the arguments
+  printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {m = NR % 2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2; printf "%.2f %.2f %.2f", m, v[1], v[NR]}'
+}
+
+# The recording server ends by itself after two minutes: started again when gone.
+ensure_server() {
+  [ -n "$SERVER_PID" ] && kill -0 "$SERVER_PID" 2>/dev/null && return 0
+  rm -f "$WORK/received.bin.ready"
+  "$WINE" "$SERVER" "$(win "$WORK/received.bin")" >>"$WORK/server.log" 2>&1 &
+  SERVER_PID=$!
+  wait_for_file "$WORK/received.bin.ready" 60 || fail "recording server did not get ready"
+}
+
+# The start of a Wine program, which vek.exe pays and the stub's timing leaves out.
+starts=()
+for ((r = 0; r < 3; r++)); do
+  s=$(now)
+  "$WINE" "$VEK" --version >/dev/null 2>&1
+  starts+=("$(echo "$(now) - $s" | bc -l)")
+done
+read -r START_COST _ _ <<<"$(stats "${starts[@]}")"
+echo "start of a Wine program: $START_COST s (subtracted from vek.exe's runs)"
+
+if [ -n "${VEK_BENCH_TREES:-}" ]; then
+  read -r -a TREES <<<"$VEK_BENCH_TREES"
+elif [ "$QUICK" = 1 ]; then
+  TREES=("100 MiB in 1,000 files:1000:104857" "5,000 files of 20 bytes:5000:20")
+else
+  TREES=("1 GiB in 10,000 files:10000:107374" "20,000 files of 20 bytes:20000:20")
+fi
+for spec in "${TREES[@]}"; do
+  IFS=: read -r title files size <<<"$spec"
+  FILES=$files
+  tree=$WORK/tree exe=$WORK/setup.exe dest=$WORK/out
+  rm -rf "$tree"
+  make_tree "$tree" "$files" "$size"
+  "$VEKPACK" -q --stub "$STUB" "$tree" "$exe" || fail "vekpack"
+  rm -rf "$tree"
+  stub_times=() vek_times=()
+  for ((r = 0; r < RUNS; r++)); do
+    if ((r % 2 == 0)); then
+      stub_run "$exe" "$dest"; stub_times+=("$RESULT")
+      vek_run "$exe" "$dest"; vek_times+=("$RESULT")
+    else
+      vek_run "$exe" "$dest"; vek_times+=("$RESULT")
+      stub_run "$exe" "$dest"; stub_times+=("$RESULT")
+    fi
+    n=$(find "$dest" -type f | wc -l)
+    [ "$n" -eq "$files" ] || fail "the last run extracted $n files, $files expected"
+  done
+  rm -rf "$dest" "$exe"
+  read -r sm smin smax <<<"$(stats "${stub_times[@]}")"
+  read -r vm vmin vmax <<<"$(stats "${vek_times[@]}")"
+  echo "$title (median of $RUNS runs, fastest and slowest in brackets):"
+  printf '  vekstub.exe   %7.2f s  [%.2f .. %.2f]  %.3fx vek.exe\n' "$sm" "$smin" "$smax" "$(echo "$sm / $vm" | bc -l)"
+  printf '  vek.exe       %7.2f s  [%.2f .. %.2f]\n' "$vm" "$vmin" "$vmax"
+done
+touch "$WORK/received.bin.stop"
