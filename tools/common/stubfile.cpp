@@ -15,6 +15,7 @@ constexpr size_t kCoffHeaderSize = 20;
 constexpr size_t kCoffSectionCountOffset = 2;
 constexpr size_t kCoffOptionalSizeOffset = 16;
 constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kSectionVirtualSizeOffset = 8;
 constexpr size_t kSectionRawSizeOffset = 16;
 constexpr size_t kSectionRawPointerOffset = 20;
 
@@ -40,8 +41,10 @@ std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, si
     char name[9] = {};
     memcpy(name, header, 8);
     if (strcmp(name, kStartOffsetSection) != 0) continue;
-    SectionSpan span{LoadU32(header + kSectionRawPointerOffset), LoadU32(header + kSectionRawSizeOffset)};
+    SectionSpan span{LoadU32(header + kSectionRawPointerOffset), LoadU32(header + kSectionRawSizeOffset),
+                     LoadU32(header + kSectionVirtualSizeOffset)};
     if (span.raw_size < 4 || uint64_t{span.file_offset} + 4 > size) return std::nullopt;
+    if (uint64_t{span.file_offset} + kStubConstantsSize > size) span.raw_size = 4;
     return span;
   }
   return std::nullopt;
@@ -95,7 +98,12 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
   if (auto span = FindStartOffsetSection(head)) {
     uint32_t offset = LoadU32(head.data() + span->file_offset);
     if (offset < file_size && PlausibleInFile(in, file_size, offset)) {
-      return ArchiveStart{offset, StartSource::kStubConstant};
+      ArchiveStart start{offset, StartSource::kStubConstant};
+      if (span->HoldsConfigOffset()) {
+        uint32_t config = LoadU32(head.data() + span->file_offset + kConfigOffsetPosition);
+        if (config != 0 && config < offset) start.config_offset = config;
+      }
+      return start;
     }
   }
   // Scan for the signature in overlapping windows.

@@ -19,6 +19,7 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  -s, --stub FILE   prepend this extractor stub (vekstub.exe)\n"
+    "  -c, --config FILE set the stub's texts, folder and Start-menu items (below)\n"
     "  -q, --quiet       no progress and no summary\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
@@ -38,6 +39,23 @@ const char kUsage[] =
     "an output that would reach 2 GiB, an unreadable file, a stub without the\n"
     "archive start offset. OUTPUT is replaced only when it was written whole.\n"
     "\n"
+    "The configuration (with --stub) is UTF-8 text of \"key = value\" lines; blank\n"
+    "lines and lines starting with # are ignored. Each key at most once, except item;\n"
+    "a key left out keeps the stub's own text. Keys and their limits in characters:\n"
+    "  caption       the window's caption (60)\n"
+    "  prompt        the label above the folder (50)\n"
+    "  folder        the proposed destination, a full path such as C:\\Name (160)\n"
+    "  footer        the line under the gauge (64)\n"
+    "  group         the Start-menu group (60)\n"
+    "  item          TARGET,NAME: TARGET a path relative to the destination (100),\n"
+    "                NAME the item's name (60); up to 16 items, one line each\n"
+    "  done          the closing message (300)\n"
+    "  folder-error  the message when the folder cannot be made (200)\n"
+    "  group-error   the message when the group cannot be made (200)\n"
+    "Group and item names cannot hold \\ / : * ? \" < > | , ( ) [ ]; TARGET cannot\n"
+    "hold : * ? \" < > | , ( ) [ ] nor leave the destination; no value holds a\n"
+    "control character. A problem is refused with the file's name and line.\n"
+    "\n"
     "Exit status: 0 on success, 1 when refused or failed, 2 on wrong usage.\n";
 
 int Usage(const char* problem) {
@@ -49,6 +67,7 @@ int Usage(const char* problem) {
 
 int main(int argc, char** argv) {
   std::string stub;
+  std::string config;
   bool quiet = false;
   std::string positional[2];
   int count = 0;
@@ -70,6 +89,11 @@ int main(int argc, char** argv) {
       stub = argv[i];
     } else if (!options_done && arg.rfind("--stub=", 0) == 0) {
       stub = arg.substr(7);
+    } else if (!options_done && (arg == "-c" || arg == "--config")) {
+      if (++i >= argc) return Usage("--config needs a file");
+      config = argv[i];
+    } else if (!options_done && arg.rfind("--config=", 0) == 0) {
+      config = arg.substr(9);
     } else if (!options_done && arg == "--") {
       options_done = true;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
@@ -80,11 +104,13 @@ int main(int argc, char** argv) {
     }
   }
   if (count != 2) return Usage("need SOURCE-FOLDER and OUTPUT");
+  if (!config.empty() && stub.empty()) return Usage("--config goes with --stub");
 
   vek::build::PackOptions options;
   options.source_folder = positional[0];
   options.output = positional[1];
   options.stub = stub;
+  options.config = config;
   options.warn = [](const std::string& text) { fprintf(stderr, "vekpack: warning: %s\n", text.c_str()); };
   vek::tools::ProgressLine progress("packing", !quiet);
   options.progress = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };
