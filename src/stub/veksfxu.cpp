@@ -113,7 +113,11 @@ Error TForm1::EXTBTNClick(TComponent*) {
   StripTrailingBackslashes(destination);
   if (destination.failed()) return OutOfMemoryError();
 
-  if (!ForceDirectoryChain(destination, files_).ok()) {
+  // The chain ignores a folder it could not make; a destination that is not a folder
+  // afterwards (a file in the way, a name the system refuses) could not be made.
+  uint32_t attributes = 0;
+  if (!ForceDirectoryChain(destination, files_).ok() ||
+      !files_.GetAttributes(destination.c_str(), &attributes) || !(attributes & kAttrDirectory)) {
     outcome_ = RunOutcome::kFolderFailed;
     ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
     return NoError();
