@@ -159,6 +159,7 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
     char* next = newline ? newline + 1 : end;
     if (line_end > line && line_end[-1] == '\r') --line_end;
     result.line = number;
+    result.key = kConfigKeyCount;
     char* begin = line;
     char* stop = line_end;
     line = next;
