@@ -7,9 +7,9 @@
 namespace vek {
 
 const char kSwitchesHelp[] =
-    "/S\tinstall without a window or message into the proposed folder\n"
-    "/D=PATH\tinstall into PATH (last on the command line; it may hold blanks)\n"
-    "/?\tshow this list\n"
+    "/S  install without a window or message into the proposed folder\n"
+    "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
+    "/?  show this list\n"
     "\n"
     "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
     "failed, 4 the Start-menu group or an item could not be made (files installed).";
