@@ -2,10 +2,7 @@
 // connect for any topic (the empty topic arrives as a wildcard connect), acknowledges
 // every execute and appends its exact bytes to a file.
 //
-//   dde_recording_server [--unicode] OUT_FILE
-//
-// With --unicode the server is a Unicode DDE instance, as the shell's is: commands
-// from a Unicode client arrive as UTF-16 and are recorded so.
+//   dde_recording_server OUT_FILE
 //
 // Once the service is registered it creates OUT_FILE.ready; it ends when OUT_FILE.stop
 // appears, or after two minutes. OUT_FILE.log gets one line per DDE event.
@@ -77,13 +74,8 @@ bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool unicode = argc == 3 && strcmp(argv[1], "--unicode") == 0;
-  if (unicode) {
-    --argc;
-    ++argv;
-  }
   if (argc != 2 || strlen(argv[1]) + 8 > MAX_PATH) {
-    fprintf(stderr, "usage: dde_recording_server [--unicode] OUT_FILE\n");
+    fprintf(stderr, "usage: dde_recording_server OUT_FILE\n");
     return 2;
   }
   snprintf(g_out, sizeof g_out, "%s", argv[1]);
@@ -92,9 +84,8 @@ int main(int argc, char** argv) {
   snprintf(ready, sizeof ready, "%s.ready", argv[1]);
   snprintf(stop, sizeof stop, "%s.stop", argv[1]);
 
-  const DWORD flags = CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS;
-  if ((unicode ? DdeInitializeW(&g_instance, Callback, flags, 0)
-               : DdeInitializeA(&g_instance, Callback, flags, 0)) != DMLERR_NO_ERROR) {
+  if (DdeInitializeA(&g_instance, Callback, CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS, 0) !=
+      DMLERR_NO_ERROR) {
     fprintf(stderr, "DdeInitializeA failed\n");
     return 1;
   }

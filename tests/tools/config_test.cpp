@@ -57,7 +57,9 @@ TEST(ConfigReader, GoodFiles) {
     ASSERT_TRUE(p.result.ok()) << c.text << ": line " << p.result.line << ": "
                                << DescribeConfigProblem(p.result);
     ASSERT_NE(p.config.text[c.key], nullptr) << c.text;
-    if (c.value) EXPECT_STREQ(p.config.text[c.key], c.value) << c.text;
+    if (c.value) {
+      EXPECT_STREQ(p.config.text[c.key], c.value) << c.text;
+    }
   }
 }
 
