@@ -12,6 +12,7 @@
 #             (unicode_dde_server.exe) gets the configured group and both items in
 #             UTF-16, the closing message is the configured one (screenshot), exit 0
 #   help      /? shows the box listing the switches and installs nothing
+#   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination
 #   silent    (no virtual desktop, so that every window would be an X window of its
 #             own) the executable signed after packing, /S "/D=C:\Some Where\Else":
 #             no window appears while it runs, the tree is there, the server got the
@@ -211,6 +212,16 @@ keys "$(find_window "^$CAPTION\$" 5)" Return
 expect_exit help 0
 [ -e "$DRIVE_C/Εκδόσεις" ] && fail "help: something was installed"
 echo "help: the box lists the switches, nothing installed"
+
+# --- proposed: /D with a window ----------------------------------------------------------------
+start_exe proposed "$EXE" '/D=C:\Άλλος Φάκελος\Acme'
+W=$(find_window "^$CAPTION\$" 60) || fail "proposed: no window"
+sleep 1
+probe proposed class:TForm1
+has proposed 'text=C:\Άλλος Φάκελος\Acme'
+keys "$W" alt+F4
+expect_exit proposed 0
+echo "proposed: /D=PATH fills the destination of the window"
 
 # --- The same executable signed after packing ----------------------------------------------------
 KEYS=$WORK/keys
