@@ -29,6 +29,7 @@ want xvfb Xvfb
 want xdotool xdotool
 want imagemagick /usr/bin/convert
 want x11-apps xwd
+want x11-utils xev
 want tar tar
 want xxd xxd
 want osslsigncode osslsigncode

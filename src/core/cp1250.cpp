@@ -1,5 +1,7 @@
 #include "cp1250.h"
 
+#include <string.h>
+
 namespace vek {
 namespace {
 
@@ -113,6 +115,57 @@ size_t Utf8ToCp1250(const char* text, size_t length, char* out, size_t size) {
   }
   if (n >= size) return kFail;
   out[n] = 0;
+  return n;
+}
+
+uint32_t DecodeUtf8(const char** p, const char* end) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(*p);
+  const unsigned char* e = reinterpret_cast<const unsigned char*>(end);
+  ++*p;
+  const unsigned char b = s[0];
+  if (b < 0x80) return b;
+  size_t k;
+  uint32_t c;
+  if ((b & 0xE0) == 0xC0) {
+    k = 1, c = b & 0x1F;
+  } else if ((b & 0xF0) == 0xE0) {
+    k = 2, c = b & 0x0F;
+  } else if ((b & 0xF8) == 0xF0) {
+    k = 3, c = b & 0x07;
+  } else {
+    return kBadUtf8;
+  }
+  if (static_cast<size_t>(e - s) <= k) return kBadUtf8;
+  for (size_t j = 1; j <= k; ++j) {
+    if ((s[j] & 0xC0) != 0x80) return kBadUtf8;
+    c = (c << 6) | (s[j] & 0x3F);
+  }
+  if ((k == 1 && c < 0x80) || (k == 2 && c < 0x800) || (k == 3 && c < 0x10000) ||
+      (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+    return kBadUtf8;
+  }
+  *p += k;
+  return c;
+}
+
+size_t Utf8ToUtf16(const char* text, uint16_t* out, size_t size) {
+  const char* end = text + strlen(text);
+  size_t n = 0;
+  auto put = [&](uint32_t unit) {
+    if (n + 1 < size) out[n] = static_cast<uint16_t>(unit);
+    ++n;
+  };
+  while (text < end) {
+    uint32_t c = DecodeUtf8(&text, end);
+    if (c == kBadUtf8) c = 0xFFFD;
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  if (size > 0) out[n < size ? n : size - 1] = 0;
   return n;
 }
 

@@ -24,4 +24,14 @@ size_t Cp1250ToUtf8(const char* text, size_t length, char* out, size_t size);
 // character that Windows-1250 cannot represent, or does not fit.
 size_t Utf8ToCp1250(const char* text, size_t length, char* out, size_t size);
 
+// Decodes the UTF-8 character at *p (before end) and moves *p past it. Returns
+// kBadUtf8 for a malformed, over-long or surrogate form or one beyond U+10FFFF
+// (*p then moves one byte).
+inline constexpr uint32_t kBadUtf8 = 0xFFFFFFFF;
+uint32_t DecodeUtf8(const char** p, const char* end);
+
+// Converts zero-terminated UTF-8 to zero-terminated UTF-16 in out (room for size
+// units); malformed bytes become U+FFFD. Returns the units needed without the zero.
+size_t Utf8ToUtf16(const char* text, uint16_t* out, size_t size);
+
 }  // namespace vek

@@ -1,6 +1,9 @@
 #include "ddeman.h"
 
+#include <stdlib.h>
 #include <string.h>
+
+#include "cp1250.h"
 
 namespace vek {
 namespace {
@@ -34,10 +37,13 @@ AnsiString ServiceNameFromPath(const char* path) {
 // ---------------------------------------------------------------------------------
 // TDdeMgr
 
-TDdeMgr::TDdeMgr(TComponent* owner, DdemlEdge& edge) : TComponent(owner), edge_(edge) {
+TDdeMgr::TDdeMgr(TComponent* owner, DdemlEdge& edge, bool unicode)
+    : TComponent(owner), edge_(edge), unicode_(unicode) {
   link_clipboard_format_ = static_cast<uint16_t>(edge_.RegisterClipboardFormatA("Link"));
   instance_id_ = 0;
-  uint32_t result = edge_.DdeInitializeA(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0);
+  uint32_t result =
+      unicode ? edge_.DdeInitializeW(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0)
+              : edge_.DdeInitializeA(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0);
   init_error_ = CheckDdeResult(result == kDmlErrNoError);
   if (!init_error_.ok()) return;
 
@@ -103,8 +109,8 @@ HDDEDATA TDdeMgr::ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HS
   return 0;
 }
 
-Error InitDdeManager(TComponent* owner, DdemlEdge& edge) {
-  TDdeMgr* manager = new TDdeMgr(owner, edge);
+Error InitDdeManager(TComponent* owner, DdemlEdge& edge, bool unicode) {
+  TDdeMgr* manager = new TDdeMgr(owner, edge, unicode);
   if (!manager) return OutOfMemoryError();
   Error error = manager->InitError();
   if (!error.ok()) {
@@ -243,9 +249,19 @@ bool TDdeClientConv::SendCommand(const char* command, bool wait) {
   if (conversation_handle_ == 0 || pending_command_ || !DdeManager) return false;
   DdemlEdge& edge = DdeManager->Edge();
   uint32_t size = static_cast<uint32_t>(strlen(command)) + 1;  // with its zero byte
-  HDDEDATA data =
-      edge.DdeCreateDataHandle(DdeManager->InstanceId(), reinterpret_cast<const uint8_t*>(command),
-                               size, 0, 0, execute_format_, 0);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(command);
+  uint16_t* wide = nullptr;
+  if (DdeManager->Unicode()) {
+    const size_t units = Utf8ToUtf16(command, nullptr, 0) + 1;
+    wide = static_cast<uint16_t*>(malloc(units * sizeof(uint16_t)));
+    if (!wide) return false;
+    Utf8ToUtf16(command, wide, units);
+    bytes = reinterpret_cast<const uint8_t*>(wide);
+    size = static_cast<uint32_t>(units * sizeof(uint16_t));
+  }
+  HDDEDATA data = edge.DdeCreateDataHandle(DdeManager->InstanceId(), bytes, size, 0, 0,
+                                           execute_format_, 0);
+  free(wide);
   if (data == 0) return false;
   if (wait) pending_command_ = true;
   uint32_t result = 0;

@@ -30,7 +30,10 @@ class TDdeMgr : public TComponent {
   // Registers "Link" as a clipboard format, opens the DDEML instance and registers the
   // program's base name as a service. A failure to open the instance stops there and
   // is kept as InitError(); use InitDdeManager, which reports it.
-  TDdeMgr(TComponent* owner, DdemlEdge& edge);
+  // With unicode, the instance is a Unicode one and execute commands, given as
+  // UTF-8, go out as UTF-16, so that names outside the ANSI code page reach the
+  // shell intact.
+  TDdeMgr(TComponent* owner, DdemlEdge& edge, bool unicode = false);
   // Unregisters and frees the service name, then ends the DDEML instance.
   ~TDdeMgr() override;
 
@@ -48,10 +51,12 @@ class TDdeMgr : public TComponent {
   uint32_t InstanceId() const { return instance_id_; }
   uint16_t LinkClipboardFormat() const { return link_clipboard_format_; }
   DdemlEdge& Edge() const { return edge_; }
+  bool Unicode() const { return unicode_; }
   const Error& InitError() const { return init_error_; }
 
  private:
   DdemlEdge& edge_;
+  bool unicode_;
   AnsiString app_service_name_;
   HSZ app_service_handle_ = 0;
   uint32_t instance_id_ = 0;
@@ -65,7 +70,7 @@ extern TDdeMgr* DdeManager;
 // Creates DdeManager owned by owner. On failure it is destroyed again, DdeManager stays
 // nullptr and the error (EDdeError, or out of memory) is returned: the program then
 // ends with runtime error 217.
-Error InitDdeManager(TComponent* owner, DdemlEdge& edge);
+Error InitDdeManager(TComponent* owner, DdemlEdge& edge, bool unicode = false);
 
 // The base name of an executable path: the file name without its directory, cut
 // before its first "." ("C:\a\setup.exe" gives "setup", "a.b.exe" gives "a").

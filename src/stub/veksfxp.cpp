@@ -1,22 +1,148 @@
 #include "veksfxp.h"
 
 #include "ddeman.h"
+#include "messagebox.h"
 #include "veksfxu.h"
 
 namespace vek {
 
-int RunProgram(ApplicationHost& host, DdemlEdge& ddeml) {
+const char kSwitchesHelp[] =
+    "/S  install without a window or message into the proposed folder\n"
+    "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
+    "/?  show this list\n"
+    "\n"
+    "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
+    "failed, 4 the Start-menu group or an item could not be made (files installed).";
+
+namespace {
+
+bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
+uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
+
+// The window of an unattended install: DE's text is kept, everything else dropped.
+class SilentWindow final : public TForm1Window {
+ public:
+  explicit SilentWindow(AnsiString module_path) : module_path_(static_cast<AnsiString&&>(module_path)) {}
+  AnsiString DEText() override { return text_; }
+  void SetDEText(const char* text) override { text_ = AnsiString(text); }
+  void SetCaption(const char*) override {}
+  void SetPBProgress(int32_t) override {}
+  void Close() override {}
+  AnsiString ModuleFileName() override { return module_path_; }
+
+ private:
+  AnsiString module_path_;
+  AnsiString text_;
+};
+
+// Message boxes of an unattended install are not shown; an error box (a file that
+// could not be written) is remembered.
+class SilentMessages final : public MessageBoxPresenter {
+ public:
+  void ShowMessageBox(const char*, MessageKind kind) override {
+    if (kind == MessageKind::kError) error_shown = true;
+  }
+  bool error_shown = false;
+};
+
+struct RegistrationFlags {
+  bool failed = false;
+  void Failed(TComponent*) { failed = true; }
+};
+
+int RunSilently(ApplicationHost& host, TComponent* application, const StartOptions& options) {
+  SilentWindow window(host.ModulePath());
+  TForm1* form = new TForm1(application, window, host.Files(), host.ArchiveStart(), *options.settings);
+  if (!form || !form->LoadLayout()) return kExitApplicationError;
+  RegistrationFlags registration;
+  form->PM->OnGroupError = MakeNotifyEvent<&RegistrationFlags::Failed>(&registration);
+  form->PM->OnItemError = MakeNotifyEvent<&RegistrationFlags::Failed>(&registration);
+  form->FormCreate(form);
+  if (options.has_destination) window.SetDEText(options.destination.c_str());
+
+  SilentMessages messages;
+  MessageBoxPresenter* previous = SetMessageBoxPresenter(&messages);
+  const Error error = form->EXTBTNClick(form);
+  SetMessageBoxPresenter(previous);
+  switch (form->Outcome()) {
+    case RunOutcome::kFolderFailed: return kExitFolderFailed;
+    case RunOutcome::kNotRun:
+    case RunOutcome::kExtractFailed: return kExitExtractFailed;
+    case RunOutcome::kRegisterFailed: break;
+    case RunOutcome::kDone:
+      if (error.ok() && !messages.error_shown && !registration.failed) return kExitOk;
+      break;
+  }
+  return messages.error_shown ? kExitExtractFailed : kExitRegisterFailed;
+}
+
+}  // namespace
+
+Switches ParseSwitches(const uint16_t* line) {
+  Switches result;
+  const uint16_t* p = line;
+  // The program: quoted, or up to the first blank.
+  if (*p == '"') {
+    for (++p; *p && *p != '"'; ++p) {}
+    if (*p) ++p;
+  }
+  while (*p && !IsBlank(*p)) ++p;
+  for (;;) {
+    while (IsBlank(*p)) ++p;
+    if (!*p) break;
+    const bool quoted = *p == '"';
+    const uint16_t* word = quoted ? p + 1 : p;
+    if (word[0] == '/' && Upper(word[1]) == 'D' && word[2] == '=') {
+      const uint16_t* begin = word + 3;
+      const uint16_t* end = begin;
+      while (*end) ++end;
+      while (end > begin && IsBlank(end[-1])) --end;
+      bool inner = begin < end && *begin == '"';
+      if (inner) ++begin;
+      if ((quoted || inner) && end > begin && end[-1] == '"') --end;
+      result.has_destination = true;
+      result.destination = begin;
+      result.destination_length = static_cast<size_t>(end - begin);
+      break;
+    }
+    // A word: up to a blank outside quotes.
+    bool in_quotes = false;
+    const uint16_t* start = p;
+    for (; *p && (in_quotes || !IsBlank(*p)); ++p) {
+      if (*p == '"') in_quotes = !in_quotes;
+    }
+    const size_t length = static_cast<size_t>(p - start);
+    if (length == 2 && start[0] == '/' && Upper(start[1]) == 'S') result.silent = true;
+    if (length == 2 && start[0] == '/' && start[1] == '?') result.help = true;
+  }
+  return result;
+}
+
+int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& options) {
+  if (options.help) {
+    host.ShowSwitches(kSwitchesHelp, options.settings->caption);
+    return kExitOk;
+  }
   char text[400];
   TComponent* application = new TComponent(nullptr);
-  Error error = application ? InitDdeManager(application, ddeml) : OutOfMemoryError();
+  // With a configuration the texts are UTF-8 and go to the shell in UTF-16.
+  Error error = application ? InitDdeManager(application, ddeml, options.settings->utf8)
+                            : OutOfMemoryError();
   if (!error.ok()) {
     delete application;
+    if (options.silent) return kExitStartupError;
     // Where the failure arose: the DDE manager's set-up.
     FormatRuntimeError(kExitStartupError,
                        host.RelativeAddress(reinterpret_cast<const void*>(&InitDdeManager)), text,
                        sizeof text);
     host.ShowSystemMessage(text, "Error", false);
     return kExitStartupError;
+  }
+
+  if (options.silent) {
+    const int code = RunSilently(host, application, options);
+    delete application;
+    return code;
   }
 
   error = host.CreateMainWindow(application);

@@ -7,17 +7,56 @@
 // 217; one while the main window is made, with the "Application Error" box and 1.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include "ansistring.h"
 #include "classes.h"
 #include "ddemledge.h"
 #include "error.h"
+#include "fileedge.h"
+#include "veksfxu.h"
 
 namespace vek {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitApplicationError = 1;
 inline constexpr int kExitStartupError = 217;
+// An unattended install (/S) ends with one of these when it did not complete.
+inline constexpr int kExitFolderFailed = 2;    // the destination could not be made
+inline constexpr int kExitExtractFailed = 3;   // the archive could not be read or written out
+inline constexpr int kExitRegisterFailed = 4;  // files installed, the Start-menu group or an item not made
+
+// The command line's switches; anything else on it is ignored.
+//   /S        install without a window or message box
+//   /D=PATH   the destination; the rest of the line, so it comes last and may hold
+//             blanks (one pair of quotes around it, or around the whole switch, is
+//             dropped)
+//   /?        show the switches
+struct Switches {
+  bool silent = false;
+  bool help = false;
+  bool has_destination = false;
+  const uint16_t* destination = nullptr;  // inside the command line, not terminated
+  size_t destination_length = 0;
+};
+
+// Reads the switches from a whole command line (UTF-16, zero-terminated), whose first
+// word, the program, is skipped.
+Switches ParseSwitches(const uint16_t* command_line);
+
+// The text of the /? box.
+extern const char kSwitchesHelp[];
+
+struct StartOptions {
+  const StubSettings* settings = &DefaultSettings();
+  bool silent = false;
+  bool help = false;
+  // The destination given with /D, in the run's encoding; for a silent run without
+  // /D, the settings' folder is used.
+  bool has_destination = false;
+  AnsiString destination;
+};
 
 class ApplicationHost {
  public:
@@ -33,9 +72,19 @@ class ApplicationHost {
   virtual const char* ModuleName() = 0;
   // A code address relative to the start of the executable's image.
   virtual uint32_t RelativeAddress(const void* code) = 0;
+
+  // For an unattended install: the file edge, ArchiveStartOffset and the full path of
+  // the executable (in the file edge's encoding).
+  virtual FileEdge& Files() { return PlatformFileEdge(); }
+  virtual uint32_t ArchiveStart() { return 0; }
+  virtual AnsiString ModulePath() { return AnsiString(); }
+  // The /? box: text and caption in the settings' encoding.
+  virtual void ShowSwitches(const char* text, const char* caption) {}
 };
 
-// Runs the program; returns its exit code.
-int RunProgram(ApplicationHost& host, DdemlEdge& ddeml);
+// Runs the program; returns its exit code. With options.silent nothing is shown: the
+// extraction run goes straight to work on the destination and its outcome gives the
+// exit code.
+int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& options = StartOptions());
 
 }  // namespace vek

@@ -1,26 +1,39 @@
 // The program entry of the Windows stub.
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include "ddeman.h"
+#include "stubconfig.h"
 #include "veksfxp.h"
+#include "win32path.h"
 #include "win32ui.h"
 
-// ArchiveStartOffset: where the archive begins in this executable. vekpack writes the
-// stub's length into the first 4 bytes of the section .vekofs; the value is read
-// through a volatile access so that the compiler never takes the 0 written here.
+// The stub's constants, which vekpack writes into the section .vekofs: first
+// ArchiveStartOffset, where the archive begins in this executable, then the offset of
+// the configuration block (0: none), which lies between the stub and the archive. They
+// are read through volatile accesses so that the compiler never takes the zeros
+// written here.
 extern "C" {
-__attribute__((section(".vekofs"), used)) volatile uint32_t ArchiveStartOffset = 0;
+struct VekStubConstants {
+  uint32_t archive_start_offset;
+  uint32_t config_offset;
+};
+__attribute__((section(".vekofs"), used)) volatile VekStubConstants VekConstants = {0, 0};
 }
 
 namespace vek {
 namespace {
 
+uint32_t ArchiveStartOffset() { return VekConstants.archive_start_offset; }
+
 class Win32Host final : public ApplicationHost {
  public:
-  explicit Win32Host(int show_command) : show_command_(show_command) {}
+  Win32Host(int show_command, const StubSettings& settings, const wchar_t* destination)
+      : show_command_(show_command), settings_(settings), destination_(destination) {}
 
   Error CreateMainWindow(TComponent* application) override {
-    return CreateForm1(application, ArchiveStartOffset);
+    return CreateForm1(application, ArchiveStartOffset(), settings_, destination_);
   }
   void Run() override { RunForm1(show_command_); }
   void ShowSystemMessage(const char* text, const char* caption, bool stop_icon) override {
@@ -41,19 +54,108 @@ class Win32Host final : public ApplicationHost {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(code) -
                                  reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
   }
+  uint32_t ArchiveStart() override { return ArchiveStartOffset(); }
+  AnsiString ModulePath() override {
+    DWORD length = GetModuleFileNameA(nullptr, path_, sizeof path_);
+    if (length >= sizeof path_) length = 0;
+    return AnsiString(path_, length);
+  }
+  void ShowSwitches(const char* text, const char* caption) override {
+    MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(), MB_OK | MB_ICONINFORMATION);
+  }
 
  private:
   int show_command_;
+  const StubSettings& settings_;
+  const wchar_t* destination_;
   char path_[MAX_PATH * 4];
 };
 
 DialogMessageBoxes g_message_boxes;
+ConfiguredSettings g_configured;
+StubConfig g_config;
+
+// Reads the configuration block into a zero-terminated buffer of its own and parses
+// it into g_configured. False when the executable's block is damaged.
+bool LoadConfiguration(uint32_t offset) {
+  const uint32_t end = ArchiveStartOffset();
+  if (end <= offset || end - offset < kConfigMagicSize || end - offset > kConfigMagicSize + kConfigTextLimit) {
+    return false;
+  }
+  const DWORD size = end - offset;
+  char* block = static_cast<char*>(malloc(size + 1));  // kept for the life of the process
+  if (!block) return false;
+  wchar_t path[MAX_PATH * 4];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  if (length == 0 || length >= MAX_PATH * 4) return false;
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD got = 0;
+  const bool read = SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == offset &&
+                    ReadFile(file, block, size, &got, nullptr) && got == size;
+  CloseHandle(file);
+  if (!read || memcmp(block, kConfigMagic, kConfigMagicSize) != 0) return false;
+  block[size] = 0;
+  return ParseStubConfig(block + kConfigMagicSize, size - kConfigMagicSize, &g_config).ok() &&
+         g_configured.Init(g_config);
+}
+
+// A UTF-16 text in the run's encoding: UTF-8 with a configuration, else the ANSI
+// code page, as the edit box's text is taken.
+AnsiString RunText(const wchar_t* text, bool utf8) {
+  const UINT code_page = utf8 ? CP_UTF8 : CP_ACP;
+  const int bytes = WideCharToMultiByte(code_page, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  char* narrow = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes))) : nullptr;
+  AnsiString result;
+  if (narrow) {
+    WideCharToMultiByte(code_page, 0, text, -1, narrow, bytes, nullptr, nullptr);
+    result = AnsiString(narrow);
+  }
+  free(narrow);
+  return result;
+}
 
 }  // namespace
 }  // namespace vek
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
-  vek::SetMessageBoxPresenter(&vek::g_message_boxes);
-  vek::Win32Host host(show_command);
-  return vek::RunProgram(host, vek::PlatformDdemlEdge());
+  using namespace vek;
+  SetMessageBoxPresenter(&g_message_boxes);
+  const Switches switches = ParseSwitches(reinterpret_cast<const uint16_t*>(GetCommandLineW()));
+  StartOptions options;
+  options.silent = switches.silent;
+  options.help = switches.help;
+
+  const uint32_t config_offset = VekConstants.config_offset;
+  if (config_offset != 0) {
+    if (!LoadConfiguration(config_offset)) {
+      if (!options.silent) {
+        MessageBoxW(nullptr, L"The installer's configuration is damaged.", ApplicationTitleText(),
+                    MB_OK | MB_ICONSTOP);
+      }
+      return kExitApplicationError;
+    }
+    options.settings = &g_configured.settings();
+  }
+  SetTextsUtf8(options.settings->utf8);
+
+  wchar_t* destination = nullptr;
+  if (switches.has_destination) {
+    destination = static_cast<wchar_t*>(malloc((switches.destination_length + 1) * sizeof(wchar_t)));
+    if (!destination) return kExitApplicationError;
+    memcpy(destination, switches.destination, switches.destination_length * sizeof(wchar_t));
+    destination[switches.destination_length] = 0;
+    options.has_destination = true;
+    options.destination = RunText(destination, options.settings->utf8);
+  }
+  if (options.silent && options.settings->utf8) {
+    // The destination is known before the run: register it with the file edge.
+    AnsiString prefix(options.has_destination ? options.destination : AnsiString(options.settings->folder));
+    StripTrailingBackslashes(prefix);
+    SetUtf8PathPrefix(prefix.c_str());
+  }
+
+  Win32Host host(show_command, *options.settings, destination);
+  return RunProgram(host, PlatformDdemlEdge(), options);
 }

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "cp1250.h"
 #include "extended80.h"
 #include "messagebox.h"
 #include "rnvek100.h"
@@ -24,10 +25,46 @@ void StripTrailingBackslashes(AnsiString& path) {
   path.Truncate(length);
 }
 
+const StubSettings& DefaultSettings() {
+  static constexpr StubSettings kDefaults;
+  return kDefaults;
+}
+
+bool ConfiguredSettings::Init(const StubConfig& config) {
+  const char** const slots[kConfigKeyCount] = {
+      &settings_.caption, &settings_.prompt, &settings_.folder,       &settings_.footer,
+      &settings_.group,   nullptr,           &settings_.done,         &settings_.folder_error,
+      &settings_.group_error};
+  settings_.utf8 = true;
+  for (int k = 0; k < kConfigKeyCount; ++k) {
+    if (!slots[k]) continue;
+    if (config.text[k]) {
+      *slots[k] = config.text[k];
+      continue;
+    }
+    // A key left out keeps the stub's own text, in UTF-8 like the rest.
+    const char* own = *slots[k];
+    const size_t room = strlen(own) * 3 + 1;
+    char* utf8 = static_cast<char*>(malloc(room));
+    if (!utf8) return false;
+    const size_t length = Cp1250ToUtf8(own, strlen(own), utf8, room);
+    converted_[k] = AnsiString(utf8, length);
+    free(utf8);
+    if (converted_[k].failed()) return false;
+    *slots[k] = converted_[k].c_str();
+  }
+  for (int i = 0; i < config.item_count; ++i) items_[i] = {config.items[i].target, config.items[i].name};
+  if (config.item_count > 0) {
+    settings_.items = items_;
+    settings_.item_count = config.item_count;
+  }
+  return true;
+}
+
 TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files,
-               uint32_t archive_start_offset)
+               uint32_t archive_start_offset, const StubSettings& settings)
     : TComponent(owner), window_(window), files_(files),
-      archive_start_offset_(archive_start_offset) {
+      archive_start_offset_(archive_start_offset), settings_(settings) {
   Name = "Form1";
 }
 
@@ -42,9 +79,9 @@ bool TForm1::LoadLayout() {
 
 void TForm1::FormCreate(TComponent*) {
   OwnPath = window_.ModuleFileName();
-  window_.SetCaption(kFormCaption);
+  window_.SetCaption(settings_.caption);
   window_.SetPBProgress(0);
-  window_.SetDEText(kDefaultDestination);
+  window_.SetDEText(settings_.folder);
 }
 
 void TForm1::QUITBTNClick(TComponent*) { window_.Close(); }
@@ -82,15 +119,19 @@ Error TForm1::EXTBTNClick(TComponent*) {
   if (destination.failed()) return OutOfMemoryError();
 
   if (!root && !ForceDestination(destination, files_).ok()) {
-    ShowMessageBox(kSubfolderErrorMessage, MessageKind::kInformation);
+    outcome_ = RunOutcome::kFolderFailed;
+    ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
     return NoError();
   }
+  outcome_ = RunOutcome::kExtractFailed;
   VEK_TRY(ExtractArchive(destination));
   if (!RegisterProgramGroup(destination).ok()) {
-    ShowMessageBox(kGroupErrorMessage, MessageKind::kInformation);
+    outcome_ = RunOutcome::kRegisterFailed;
+    ShowMessageBox(settings_.group_error, MessageKind::kInformation);
     return NoError();
   }
-  ShowMessageBox(kClosingMessage, MessageKind::kInformation);
+  outcome_ = RunOutcome::kDone;
+  ShowMessageBox(settings_.done, MessageKind::kInformation);
   window_.Close();
   return NoError();
 }
@@ -121,10 +162,21 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
 }
 
 Error TForm1::RegisterProgramGroup(const AnsiString& destination) {
-  PM->programGroup = kProgramGroupName;
-  AnsiString line = destination + kProgramItemSuffix;
-  if (PM->programGroup.failed() || line.failed() || !PM->programItems().Add(line)) {
-    return OutOfMemoryError();
+  PM->programGroup = settings_.group;
+  if (PM->programGroup.failed()) return OutOfMemoryError();
+  const int count = settings_.items ? settings_.item_count : 1;
+  for (int i = 0; i < count; ++i) {
+    // destination\TARGET,NAME (without items: destination + kProgramItemSuffix)
+    AnsiString line = destination;
+    if (settings_.items) {
+      line += '\\';
+      line += settings_.items[i].target;
+      line += ',';
+      line += settings_.items[i].name;
+    } else {
+      line += kProgramItemSuffix;
+    }
+    if (line.failed() || !PM->programItems().Add(line)) return OutOfMemoryError();
   }
   return PM->CreateProgramGroup();
 }

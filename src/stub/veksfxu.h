@@ -19,6 +19,7 @@
 #include "error.h"
 #include "fileedge.h"
 #include "progman.h"
+#include "stubconfig.h"
 
 namespace vek {
 
@@ -38,6 +39,55 @@ inline constexpr char kGroupErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia gr
 inline constexpr char kClosingMessage[] =
     "Aby rozpocz\xB9\xE6 czytanie off-line NWM Tarnovista 3/99, wybierz "
     "Start/Programy/NWM Tarnovista/Tarnovista 3_99";
+
+// ---- Settings: the texts, folder, group and items of the installer ------------------
+
+struct StubItem {
+  const char* target;  // below the destination
+  const char* name;
+};
+
+// What a run shows and registers. Without a configuration these are the fixed texts
+// above (Windows-1250); with one, every text is UTF-8: the configured values and, for
+// the keys left out, the fixed texts converted.
+struct StubSettings {
+  bool utf8 = false;
+  const char* caption = kFormCaption;
+  const char* prompt = kPromptCaption;
+  const char* folder = kDefaultDestination;
+  const char* footer = kNoticeCaption;
+  const char* group = kProgramGroupName;
+  const char* done = kClosingMessage;
+  const char* folder_error = kSubfolderErrorMessage;
+  const char* group_error = kGroupErrorMessage;
+  const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
+  int item_count = 0;
+};
+
+// The stub's own settings.
+const StubSettings& DefaultSettings();
+
+// Settings made from a parsed configuration; the configuration's text must outlive
+// them. Init is false when memory ran out.
+class ConfiguredSettings {
+ public:
+  bool Init(const StubConfig& config);
+  const StubSettings& settings() const { return settings_; }
+
+ private:
+  AnsiString converted_[kConfigKeyCount];
+  StubItem items_[kConfigMaxItems] = {};
+  StubSettings settings_;
+};
+
+// How the last run ended, for the exit code of an unattended install.
+enum class RunOutcome : uint8_t {
+  kNotRun,
+  kFolderFailed,    // the destination could not be made: nothing written
+  kExtractFailed,   // reading the archive or writing an entry failed
+  kRegisterFailed,  // registering the group raised an error: files installed
+  kDone,
+};
 
 // ---- Layout, in pixels at 96 pixels per inch -----------------------------------------
 
@@ -86,7 +136,8 @@ class TForm1 : public TComponent {
  public:
   // archive_start_offset: ArchiveStartOffset, the byte offset of the archive in our
   // own executable. files: the file edge the run reads and writes through.
-  TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, uint32_t archive_start_offset);
+  TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, uint32_t archive_start_offset,
+         const StubSettings& settings = DefaultSettings());
 
   // Creates the components that the layout holds (PM); false when memory ran out.
   bool LoadLayout();
@@ -101,6 +152,8 @@ class TForm1 : public TComponent {
 
   TProgMan* PM = nullptr;
   bool Running() const { return running_; }
+  RunOutcome Outcome() const { return outcome_; }
+  const StubSettings& Settings() const { return settings_; }
 
  private:
   Error ExtractArchive(const AnsiString& destination);
@@ -109,7 +162,9 @@ class TForm1 : public TComponent {
   TForm1Window& window_;
   FileEdge& files_;
   uint32_t archive_start_offset_;
+  const StubSettings& settings_;
   bool running_ = false;
+  RunOutcome outcome_ = RunOutcome::kNotRun;
 };
 
 // The unit's variables.

@@ -7,9 +7,11 @@
 // the default error report, and the window stays open.
 #include <stdlib.h>
 
+#include "cp1250.h"
 #include "gauge.h"
 #include "text1250.h"
 #include "win32ui.h"
+#include "win32path.h"
 
 namespace vek {
 namespace {
@@ -29,6 +31,8 @@ constexpr int kLayoutProgress = 50;  // PB's Progress as laid out; FormCreate se
 
 HINSTANCE g_instance = nullptr;
 HWND g_main = nullptr;
+bool g_texts_utf8 = false;
+const wchar_t* g_start_destination = nullptr;
 int g_dpi = 0;
 wchar_t g_title[260];
 
@@ -39,8 +43,8 @@ uint16_t LowerCase(uint16_t c) {
 
 class Win32Form1 final : public TForm1Window, public TForm1 {
  public:
-  Win32Form1(TComponent* owner, uint32_t archive_start_offset)
-      : TForm1(owner, *this, PlatformFileEdge(), archive_start_offset) {}
+  Win32Form1(TComponent* owner, uint32_t archive_start_offset, const StubSettings& settings)
+      : TForm1(owner, *this, PlatformFileEdge(), archive_start_offset, settings) {}
 
   ~Win32Form1() override {
     if (window_) DestroyWindow(window_);
@@ -60,9 +64,9 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     gauge_font_ = CreateLayoutFont(layout.font_height, false);
     if (!form_font_ || !control_font_ || !gauge_font_) return false;
 
-    HWND label2 = Control(0, L"STATIC", kNoticeCaption, SS_CENTER | SS_NOPREFIX, layout.Label2,
+    HWND label2 = Control(0, L"STATIC", Settings().footer, SS_CENTER | SS_NOPREFIX, layout.Label2,
                           kIdLabel2, control_font_);
-    HWND label1 = Control(0, L"STATIC", kPromptCaption, SS_LEFT | SS_NOPREFIX, layout.Label1,
+    HWND label1 = Control(0, L"STATIC", Settings().prompt, SS_LEFT | SS_NOPREFIX, layout.Label1,
                           kIdLabel1, control_font_);
     pb_ = Control(0, kGaugeClassName, "", 0, layout.PB, kIdPB, gauge_font_);
     de_ = Control(WS_EX_CLIENTEDGE, L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, layout.DE, kIdDE,
@@ -97,21 +101,29 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   AnsiString DEText() override {
     // The destination goes to the platform's 8-bit file functions and into the DDE
     // commands, so it is taken in their code page.
+    // With a configuration it is taken in UTF-8 and registered with the file edge,
+    // so that any name reaches the file system and the shell intact.
+    const UINT code_page = g_texts_utf8 ? CP_UTF8 : CP_ACP;
     AnsiString text;
     const int length = GetWindowTextLengthW(de_);
     wchar_t* wide = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
     const int got = wide ? GetWindowTextW(de_, wide, length + 1) : 0;
     const int bytes =
-        got > 0 ? WideCharToMultiByte(CP_ACP, 0, wide, got, nullptr, 0, nullptr, nullptr) : 0;
+        got > 0 ? WideCharToMultiByte(code_page, 0, wide, got, nullptr, 0, nullptr, nullptr) : 0;
     char* narrow = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes))) : nullptr;
     if (!wide || (bytes > 0 && !narrow)) {
       text.Append("", static_cast<size_t>(-1));  // out of memory: marks the text as failed
     } else if (narrow) {
-      WideCharToMultiByte(CP_ACP, 0, wide, got, narrow, bytes, nullptr, nullptr);
+      WideCharToMultiByte(code_page, 0, wide, got, narrow, bytes, nullptr, nullptr);
       text.Append(narrow, static_cast<size_t>(bytes));
     }
     free(narrow);
     free(wide);
+    if (g_texts_utf8) {
+      AnsiString prefix(text);
+      StripTrailingBackslashes(prefix);
+      SetUtf8PathPrefix(prefix.failed() ? nullptr : prefix.c_str());
+    }
     return text;
   }
   void SetDEText(const char* text) override { SetWindowTextW(de_, WideText(text).get()); }
@@ -148,7 +160,10 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     SIZE size;
     TEXTMETRICW metrics;
     if (GetTextExtentPoint32W(dc, text, length, &size) && GetTextMetricsW(dc, &metrics)) {
-      SetWindowPos(label, nullptr, 0, 0, size.cx, metrics.tmHeight,
+      // Never under the buttons: a long configured prompt is cut at their edge.
+      const Form1Layout layout;
+      const int room = Scaled(layout.EXTBTN.left - layout.Label1.left - 8);
+      SetWindowPos(label, nullptr, 0, 0, size.cx < room ? size.cx : room, metrics.tmHeight,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     SelectObject(dc, old);
@@ -177,6 +192,7 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
         return FALSE;
       }
       form->FormCreate(form);
+      if (g_start_destination) SetWindowTextW(form->de(), g_start_destination);
       return FALSE;  // the focus goes to DE when the window is shown
     }
     case WM_COMMAND: {
@@ -215,10 +231,13 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
 
 // ---- Shared helpers ----------------------------------------------------------------------
 
+void SetTextsUtf8(bool utf8) { g_texts_utf8 = utf8; }
+
 WideText::WideText(const char* text) {
-  const size_t length = Cp1250ToUtf16(text, nullptr, 0);
+  size_t (*convert)(const char*, uint16_t*, size_t) = g_texts_utf8 ? Utf8ToUtf16 : Cp1250ToUtf16;
+  const size_t length = convert(text, nullptr, 0);
   text_ = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-  if (text_) Cp1250ToUtf16(text, reinterpret_cast<uint16_t*>(text_), length + 1);
+  if (text_) convert(text, reinterpret_cast<uint16_t*>(text_), length + 1);
 }
 
 WideText::~WideText() { free(text_); }
@@ -267,7 +286,9 @@ void ShowErrorReport(const Error& error) {
 
 // ---- The main window -------------------------------------------------------------------
 
-Error CreateForm1(TComponent* application, uint32_t archive_start_offset) {
+Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
+                  const StubSettings& settings, const wchar_t* destination) {
+  g_start_destination = destination;
   g_instance = GetModuleHandleW(nullptr);
   if (!RegisterGaugeClass(g_instance)) return GeneralError("Error creating window class");
   WNDCLASSW form_class = {};
@@ -280,7 +301,7 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset) {
   form_class.lpszClassName = kFormClassName;
   if (!RegisterClassW(&form_class)) return GeneralError("Error creating window class");
 
-  Win32Form1* form = new Win32Form1(application, archive_start_offset);
+  Win32Form1* form = new Win32Form1(application, archive_start_offset, settings);
   if (!form) return OutOfMemoryError();
   if (!form->LoadLayout()) return OutOfMemoryError();
 

@@ -11,7 +11,10 @@
 
 namespace vek {
 
-// A Windows-1250 text as UTF-16 for the wide API.
+// The program's texts are Windows-1250, or UTF-8 when it carries a configuration.
+void SetTextsUtf8(bool utf8);
+
+// A text of the program as UTF-16 for the wide API.
 class WideText {
  public:
   explicit WideText(const char* text);
@@ -59,8 +62,11 @@ HINSTANCE ApplicationInstance();
 // The main window, or nullptr before it exists and after it is gone.
 HWND MainWindowHandle();
 
-// Makes the main window, owned by application, and runs FormCreate.
-Error CreateForm1(TComponent* application, uint32_t archive_start_offset);
+// Makes the main window, owned by application, with the settings, and runs FormCreate;
+// a destination given with /D (zero-terminated UTF-16, or nullptr) then replaces DE's
+// text.
+Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
+                  const StubSettings& settings, const wchar_t* destination);
 // Shows it as the program was asked to (show command), and runs the message loop.
 void RunForm1(int show_command);
 

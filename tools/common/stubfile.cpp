@@ -18,6 +18,7 @@ constexpr size_t kCoffHeaderSize = 20;
 constexpr size_t kCoffSectionCountOffset = 2;
 constexpr size_t kCoffOptionalSizeOffset = 16;
 constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kSectionVirtualSizeOffset = 8;
 constexpr size_t kSectionRawSizeOffset = 16;
 constexpr size_t kSectionRawPointerOffset = 20;
 constexpr size_t kOptionalSizeOfHeadersOffset = 60;
@@ -59,7 +60,8 @@ std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, si
     char name[9] = {};
     memcpy(name, header, 8);
     if (strcmp(name, kStartOffsetSection) == 0 && !found) {
-      found = SectionSpan{static_cast<uint32_t>(begin), static_cast<uint32_t>(raw), 0};
+      found = SectionSpan{static_cast<uint32_t>(begin), static_cast<uint32_t>(raw),
+                          LoadU32(header + kSectionVirtualSizeOffset), 0};
     }
   }
   if (!found) return std::nullopt;
@@ -182,7 +184,13 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
                " lies beyond the end of the file (" + std::to_string(file_size) + " bytes): it is cut short";
       return std::nullopt;
     }
-    return ArchiveStart{offset, StartSource::kStubConstant};
+    ArchiveStart start{offset, StartSource::kStubConstant};
+    // The configuration block, when the stub names one, lies between it and the archive.
+    if (span->HoldsConfigOffset() && uint64_t{span->file_offset} + kStubConstantsSize <= head.size()) {
+      uint32_t config = LoadU32(head.data() + span->file_offset + kConfigOffsetPosition);
+      if (config != 0 && config >= span->image_end && config < offset) start.config_offset = config;
+    }
+    return start;
   }
   // Scan for the signature in overlapping windows.
   constexpr size_t kWindow = 1 << 20;

@@ -10,13 +10,21 @@
 
 namespace vek::tools {
 
-// The stub keeps ArchiveStartOffset as the first 4 bytes of this section.
+// The stub keeps ArchiveStartOffset as the first 4 bytes of this section and, in the
+// next 4, the offset of the configuration block (0: none), which lies between the stub
+// and the archive. A stub whose section is only 4 bytes long cannot carry one.
 inline constexpr char kStartOffsetSection[] = ".vekofs";
+inline constexpr uint32_t kConfigOffsetPosition = 4;
+inline constexpr uint32_t kStubConstantsSize = 8;
 
 struct SectionSpan {
-  uint32_t file_offset = 0;  // PointerToRawData
-  uint32_t raw_size = 0;     // SizeOfRawData
-  uint64_t image_end = 0;    // where the headers and every section's raw data end
+  uint32_t file_offset = 0;   // PointerToRawData
+  uint32_t raw_size = 0;      // SizeOfRawData
+  uint32_t virtual_size = 0;  // VirtualSize: what the loader maps of it
+  uint64_t image_end = 0;     // where the headers and every section's raw data end
+  bool HoldsConfigOffset() const {
+    return raw_size >= kStubConstantsSize && virtual_size >= kStubConstantsSize;
+  }
 };
 
 // Locates the start-offset section in the bytes of a PE image; nullopt when the bytes
@@ -37,6 +45,8 @@ enum class StartSource { kBareArchive, kStubConstant, kScan };
 struct ArchiveStart {
   uint32_t offset = 0;
   StartSource source = StartSource::kBareArchive;
+  // The configuration block [config_offset, offset) when the stub names one.
+  uint32_t config_offset = 0;
 };
 
 // Finds where the archive begins in the file at path (a UTF-8 path on POSIX, the

@@ -3,11 +3,13 @@
 #include <string.h>
 
 #include <algorithm>
+#include <fstream>
 #include <unordered_map>
 
 #include "cp1250.h"
 #include "errorwords.h"
 #include "nativefile.h"
+#include "stubconfig.h"
 
 namespace vek::tools {
 namespace {
@@ -210,6 +212,27 @@ std::string FormatDosTime(uint32_t stamp) {
   return buffer;
 }
 
+bool ReadConfigBlock(const std::string& path, const ArchiveStart& start, std::string* text, std::string* error) {
+  if (start.config_offset == 0 || start.config_offset >= start.offset) return false;
+  const uint32_t size = start.offset - start.config_offset;
+  std::string block(size, '\0');
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(start.config_offset);
+  if (size < kConfigMagicSize || size > kConfigMagicSize + kConfigTextLimit ||
+      !in.read(block.data(), size) || memcmp(block.data(), kConfigMagic, kConfigMagicSize) != 0) {
+    *error = "the configuration block at " + std::to_string(start.config_offset) + " is damaged";
+    return true;
+  }
+  *text = block.substr(kConfigMagicSize);
+  StubConfig config;
+  std::string copy = *text;
+  ConfigResult result = ParseStubConfig(copy.data(), copy.size(), &config);
+  if (!result.ok()) {
+    *error = "the configuration, line " + std::to_string(result.line) + ": " + DescribeConfigProblem(result);
+  }
+  return true;
+}
+
 std::string ShownPath(int32_t id) {
   // Collect names from the entry outward until the root, or until the budget is
   // spent (a deep or cyclic chain): then the path shows as "..." and its tail.
@@ -250,6 +273,7 @@ bool OpenArchive(const std::string& path, OpenedArchive* archive, std::string* e
   auto start = LocateArchive(path, error);
   if (!start) return false;
   archive->start = *start;
+  archive->has_config = ReadConfigBlock(path, *start, &archive->config, &archive->config_error);
   archive->file_size = NativeFileSize(path);
   archive->file.edge = &PlatformFileEdge();
   Error e = OpenNativeForReading(path, &archive->file.handle);
@@ -299,6 +323,19 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   fprintf(out, "Start:   %u (%s)\n", archive.start.offset, SourceName(archive.start.source));
   fprintf(out, "Notice:  \"%s\"\n\n",
           PrintablePath(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length).c_str());
+  if (archive.has_config) {
+    // UTF-8, as the publisher wrote it.
+    fprintf(out, "Configuration (at %u):\n", archive.start.config_offset);
+    if (!archive.config_error.empty()) fprintf(out, "  (%s)\n", archive.config_error.c_str());
+    size_t at = 0;
+    while (at < archive.config.size()) {
+      size_t end = archive.config.find('\n', at);
+      if (end == std::string::npos) end = archive.config.size();
+      fprintf(out, "  %s\n", archive.config.substr(at, end - at).c_str());
+      at = end + 1;
+    }
+    fputc('\n', out);
+  }
   const char* rule = "----- ---- ----- ------------------- ---------- ------------------------\n";
   fprintf(out, "   Id Kind Attr  Modified                  Size Path\n%s", rule);
   uint32_t files = 0, dirs = 0, other = 0;
@@ -332,6 +369,7 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
 
 std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   std::vector<Problem> problems;
+  if (!archive.config_error.empty()) problems.push_back({"configuration", archive.config_error});
   const unsigned char* signature = GetSignatureBuffer();
   if (memcmp(signature, kArchiveMagic, ArchiveSignature::kMagicSize) != 0 ||
       memcmp(signature + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize) != 0) {

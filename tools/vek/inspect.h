@@ -18,7 +18,16 @@ struct OpenedArchive {
   long long file_size = 0;
   ArchiveFile file;
   uint16_t count = 0;
+  // The configuration block's text (after its magic) when the stub names one.
+  bool has_config = false;
+  std::string config;
+  std::string config_error;  // why the block could not be read or parsed
 };
+
+// Reads the configuration block [start.config_offset, start.offset) of the file at
+// path; false when there is none; a block that cannot be read or lacks its magic gives
+// true with *error set.
+bool ReadConfigBlock(const std::string& path, const ArchiveStart& start, std::string* text, std::string* error);
 
 // Locates the archive in path and loads its header and entry table into the reader.
 // On failure returns false with a message; the file is closed again.

@@ -31,6 +31,7 @@ const char kUsage[] =
     "      --sfx[=ARCH]  prepend the installed stub: ARCH x64 (the default; 64-bit\n"
     "                    Windows) or x86 (32- and 64-bit Windows)\n"
     "  -s, --stub FILE   prepend this extractor stub instead\n"
+    "  -c, --config FILE set the stub's texts, folder and Start-menu items (below)\n"
     "  -q, --quiet       no progress and no summary\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
@@ -54,6 +55,24 @@ const char kUsage[] =
     "while it is read, an OUTPUT inside SOURCE-FOLDER (or one of its files), a\n"
     "stub without the archive start offset in a section of its own. OUTPUT is\n"
     "replaced only when it was written whole and flushed to the disk.\n"
+    "\n"
+    "The configuration (with --sfx or --stub) is UTF-8 text of \"key = value\"\n"
+    "lines; blank lines and lines starting with # are ignored. Each key at most\n"
+    "once, except item; a key left out keeps the stub's own text. Keys and their\n"
+    "limits in characters:\n"
+    "  caption       the window's caption (60)\n"
+    "  prompt        the label above the folder (50)\n"
+    "  folder        the proposed destination, a full path such as C:\\Name (160)\n"
+    "  footer        the line under the gauge (64)\n"
+    "  group         the Start-menu group (60)\n"
+    "  item          TARGET,NAME: TARGET a path relative to the destination (100),\n"
+    "                NAME the item's name (60); up to 16 items, one line each\n"
+    "  done          the closing message (300)\n"
+    "  folder-error  the message when the folder cannot be made (200)\n"
+    "  group-error   the message when the group cannot be made (200)\n"
+    "Group and item names cannot hold \\ / : * ? \" < > | , ( ) [ ]; TARGET cannot\n"
+    "hold : * ? \" < > | , ( ) [ ] nor leave the destination; no value holds a\n"
+    "control character. A problem is refused with the file's name and line.\n"
     "\n"
     "Exit status: 0 on success, 1 when refused or failed, 2 on wrong usage.\n";
 
@@ -121,6 +140,7 @@ std::string SfxArch(const std::string& value) {
 
 int main(int argc, char** argv) {
   std::string stub;
+  std::string config;
   std::string sfx_arch;  // set by --sfx
   bool quiet = false;
   std::string positional[2];
@@ -143,6 +163,11 @@ int main(int argc, char** argv) {
       stub = argv[i];
     } else if (!options_done && arg.rfind("--stub=", 0) == 0) {
       stub = arg.substr(7);
+    } else if (!options_done && (arg == "-c" || arg == "--config")) {
+      if (++i >= argc) return Usage("--config needs a file");
+      config = argv[i];
+    } else if (!options_done && arg.rfind("--config=", 0) == 0) {
+      config = arg.substr(9);
     } else if (!options_done && (arg == "--sfx" || arg.rfind("--sfx=", 0) == 0)) {
       sfx_arch = SfxArch(arg.size() > 5 ? arg.substr(6) : std::string());
       if (sfx_arch.empty()) return Usage(("--sfx takes x64 or x86, not " + arg.substr(6)).c_str());
@@ -166,11 +191,13 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (!config.empty() && stub.empty()) return Usage("--config goes with --sfx or --stub");
 
   vek::build::PackOptions options;
   options.source_folder = positional[0];
   options.output = positional[1];
   options.stub = stub;
+  options.config = config;
   options.warn = [](const std::string& text) { fprintf(stderr, "vekpack: warning: %s\n", text.c_str()); };
   vek::tools::ProgressLine progress("packing", !quiet);
   options.progress = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };

@@ -27,6 +27,7 @@
 
 #include "cp1250.h"
 #include "rnvek100.h"
+#include "stubconfig.h"
 #include "stubfile.h"
 #include "winpath.h"
 
@@ -707,7 +708,8 @@ std::string ReadStub(const std::string& name) {
 
 }  // namespace
 
-std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name) {
+std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
+                        const std::string& config_block) {
   std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
                                             stub_bytes.size(), &problem);
@@ -716,17 +718,69 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
     throw BuildError(stub_name + ": not a stub: it holds no archive start offset (no " +
                      std::string(tools::kStartOffsetSection) + " section)");
   }
+  if (!config_block.empty() && !span->HoldsConfigOffset()) {
+    throw BuildError(stub_name + ": this stub cannot carry a configuration (its " +
+                     std::string(tools::kStartOffsetSection) + " section has no configuration offset)");
+  }
   if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
   std::string out = stub_bytes;
-  StoreU32(reinterpret_cast<unsigned char*>(out.data()) + span->file_offset, static_cast<uint32_t>(out.size()));
+  auto* constants = reinterpret_cast<unsigned char*>(out.data()) + span->file_offset;
+  StoreU32(constants, static_cast<uint32_t>(out.size() + config_block.size()));
+  if (!config_block.empty()) {
+    StoreU32(constants + tools::kConfigOffsetPosition, static_cast<uint32_t>(out.size()));
+  }
+  out += config_block;
   return out;
+}
+
+std::string CanonicalConfig(std::string text, const std::string& shown) {
+  StubConfig config;
+  ConfigResult result = ParseStubConfig(text.data(), text.size(), &config);
+  if (!result.ok()) {
+    std::string where = shown;
+    if (result.line) where += ":" + std::to_string(result.line);
+    if (result.key != kConfigKeyCount) where += ": " + std::string(ConfigKeyName(result.key));
+    throw BuildError(where + ": " + DescribeConfigProblem(result));
+  }
+  std::string out;
+  for (int k = 0; k < kConfigKeyCount; ++k) {
+    const ConfigKey key = static_cast<ConfigKey>(k);
+    if (key == kKeyItem) {
+      for (int i = 0; i < config.item_count; ++i) {
+        std::string target = config.items[i].target;
+        std::replace(target.begin(), target.end(), '/', '\\');
+        out += std::string("item = ") + target + "," + config.items[i].name + "\n";
+      }
+    } else if (config.text[key]) {
+      out += std::string(ConfigKeyName(key)) + " = " + config.text[key] + "\n";
+    }
+  }
+  if (out.size() > kConfigTextLimit) throw BuildError(shown + ": the configuration is larger than 16384 bytes");
+  return out;
+}
+
+std::string MakeConfigBlock(const std::string& config_path) {
+  std::ifstream in(SourcePath(config_path), std::ios::binary);
+  if (!in) throw BuildError(config_path + ": cannot open the configuration");
+  std::string text;
+  char buffer[4096];
+  while (in.read(buffer, sizeof buffer), in.gcount() > 0) {
+    text.append(buffer, static_cast<size_t>(in.gcount()));
+    if (text.size() > kConfigTextLimit) throw BuildError(config_path + ": the configuration is larger than 16384 bytes");
+  }
+  if (in.bad()) throw BuildError(config_path + ": cannot read the configuration");
+  return std::string(kConfigMagic, kConfigMagicSize) + CanonicalConfig(std::move(text), config_path);
 }
 
 PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& options) {
   PackResult result;
   std::string stub;
+  if (!options.config.empty() && options.stub.empty()) {
+    throw BuildError(options.config + ": a configuration goes with a stub (--stub)");
+  }
   if (!options.stub.empty()) {
-    stub = PrepareStub(ReadStub(options.stub), options.stub);
+    std::string config_block = options.config.empty() ? std::string() : MakeConfigBlock(options.config);
+    stub = PrepareStub(ReadStub(options.stub), options.stub, config_block);
   }
   result.start_offset = static_cast<uint32_t>(stub.size());
   result.archive_bytes = builder.ArchiveSize();

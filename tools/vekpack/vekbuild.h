@@ -79,6 +79,7 @@ struct PackOptions {
   std::string source_folder;  // UTF-8 on POSIX
   std::string output;
   std::string stub;           // empty: a bare archive
+  std::string config;         // a configuration file for the stub (needs stub)
   // Called now and then while data is written: bytes done, bytes in all.
   std::function<void(uint64_t, uint64_t)> progress;
   // Called for each warning (clamped times, skipped special files).
@@ -99,9 +100,20 @@ struct PackResult {
 void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder,
                 const std::function<void(const std::string&)>& warn);
 
-// Sets the start-offset constant in a copy of the stub's bytes to the stub's length;
-// throws BuildError when the stub has no such constant.
-std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name);
+// Sets the start-offset constant in a copy of the stub's bytes to the stub's length
+// (plus config_block's) and, with a configuration block, the block's offset; throws
+// BuildError when the stub has no such constant or no room for the block's offset.
+std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
+                        const std::string& config_block = {});
+
+// Reads and checks a configuration file (see stubconfig.h) and returns the block
+// that goes between the stub and the archive: its magic and the configuration in
+// canonical form, one "key = value" line per setting. Throws BuildError naming the
+// file and line of a problem.
+std::string MakeConfigBlock(const std::string& config_path);
+// The configuration in canonical form, from the text of a configuration file;
+// throws BuildError naming `shown` and the line of a problem.
+std::string CanonicalConfig(std::string text, const std::string& shown);
 
 // Writes builder's archive (after the stub, if any) to options.output through a
 // temporary file that replaces the output only when everything was written: created

@@ -1,13 +1,100 @@
-// The file edge on Windows: the 8-bit (ANSI) file functions, given the paths' bytes
-// unchanged. GetLastError codes are already the codes the system reports.
-#include <string.h>
+// The file edge on Windows: the paths' bytes read in the ANSI code page, as the 8-bit
+// (ANSI) file functions read them, and handed to the wide functions; a registered
+// UTF-8 prefix is read as UTF-8 (win32path.h). GetLastError codes are already the codes
+// the system reports.
 #include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
 
 #include "fileedge.h"
 #include "securedfolders.h"
+#include "win32path.h"
 
 namespace vek {
+
 namespace {
+char* g_utf8_prefix = nullptr;
+size_t g_utf8_prefix_length = 0;
+}  // namespace
+
+void SetUtf8PathPrefix(const char* prefix) {
+  free(g_utf8_prefix);
+  g_utf8_prefix = prefix ? _strdup(prefix) : nullptr;
+  g_utf8_prefix_length = g_utf8_prefix ? strlen(g_utf8_prefix) : 0;
+}
+
+namespace {
+
+// A path as the wide functions take it; get() is nullptr when memory ran out.
+class WidePath {
+ public:
+  explicit WidePath(const char* path) {
+    const size_t length = strlen(path);
+    size_t utf8 = 0;  // bytes read as UTF-8
+    if (g_utf8_prefix_length > 0) {
+      const size_t n = g_utf8_prefix_length;
+      if (length >= n && memcmp(path, g_utf8_prefix, n) == 0 && (path[n] == 0 || path[n] == '\\')) {
+        utf8 = n;
+      } else if (length < n && memcmp(path, g_utf8_prefix, length) == 0 && g_utf8_prefix[length] == '\\') {
+        utf8 = length;
+      }
+    }
+    const int head = utf8 ? MultiByteToWideChar(CP_UTF8, 0, path, static_cast<int>(utf8), nullptr, 0) : 0;
+    const int tail = length > utf8 ? MultiByteToWideChar(CP_ACP, 0, path + utf8,
+                                                         static_cast<int>(length - utf8), nullptr, 0)
+                                   : 0;
+    path_ = static_cast<wchar_t*>(malloc((static_cast<size_t>(head) + tail + 1) * sizeof(wchar_t)));
+    if (!path_) return;
+    if (head) MultiByteToWideChar(CP_UTF8, 0, path, static_cast<int>(utf8), path_, head);
+    if (tail) {
+      MultiByteToWideChar(CP_ACP, 0, path + utf8, static_cast<int>(length - utf8), path_ + head, tail);
+    }
+    path_[head + tail] = 0;
+  }
+  ~WidePath() { free(path_); }
+  WidePath(const WidePath&) = delete;
+  WidePath& operator=(const WidePath&) = delete;
+  const wchar_t* get() const { return path_; }
+
+ private:
+  wchar_t* path_ = nullptr;
+};
+
+// The file functions this edge uses, taking the paths' bytes as WidePath reads them.
+// A path that cannot be converted for want of memory fails as the call would.
+#define VEK_WIDE_OR_FAIL(failed)                       \
+  WidePath wide(path);                                 \
+  if (!wide.get()) {                                   \
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);             \
+    return failed;                                     \
+  }
+HANDLE CreateFileU(const char* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
+                   DWORD flags, HANDLE model) {
+  VEK_WIDE_OR_FAIL(INVALID_HANDLE_VALUE)
+  return CreateFileW(wide.get(), access, share, security, disposition, flags, model);
+}
+DWORD GetFileAttributesU(const char* path) {
+  VEK_WIDE_OR_FAIL(INVALID_FILE_ATTRIBUTES)
+  return GetFileAttributesW(wide.get());
+}
+BOOL SetFileAttributesU(const char* path, DWORD attributes) {
+  VEK_WIDE_OR_FAIL(FALSE)
+  return SetFileAttributesW(wide.get(), attributes);
+}
+BOOL CreateDirectoryU(const char* path, SECURITY_ATTRIBUTES* security) {
+  VEK_WIDE_OR_FAIL(FALSE)
+  return CreateDirectoryW(wide.get(), security);
+}
+BOOL RemoveDirectoryU(const char* path) {
+  VEK_WIDE_OR_FAIL(FALSE)
+  return RemoveDirectoryW(wide.get());
+}
+BOOL DeleteFileU(const char* path) {
+  VEK_WIDE_OR_FAIL(FALSE)
+  return DeleteFileW(wide.get());
+}
+#undef VEK_WIDE_OR_FAIL
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -18,7 +105,7 @@ Error LastError() {
 
 // Removes the link, junction or other reparse point at path (not what it points to).
 bool RemoveLink(const char* path, DWORD attributes) {
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) != 0 : DeleteFileA(path) != 0;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryU(path) != 0 : DeleteFileU(path) != 0;
 }
 
 // Whether two open handles are one file: the same volume and file index.
@@ -33,7 +120,7 @@ class Win32FileEdge final : public FileEdge {
  public:
   Error OpenRead(const char* path, FileHandle* file) override {
     secured_.Forget();  // a new run: the destination may have changed since the last
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE h = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
     *file = reinterpret_cast<FileHandle>(h);
@@ -41,7 +128,7 @@ class Win32FileEdge final : public FileEdge {
   }
 
   Error Create(const char* path, FileHandle* file) override {
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
     *file = reinterpret_cast<FileHandle>(h);
@@ -89,12 +176,12 @@ class Win32FileEdge final : public FileEdge {
       size_t next = SecuredFolders::NextEnd(path, length, end);
       AnsiString prefix(path, next);
       if (prefix.failed()) return OutOfMemoryError();
-      DWORD a = GetFileAttributesA(prefix.c_str());
+      DWORD a = GetFileAttributesU(prefix.c_str());
       if (a == INVALID_FILE_ATTRIBUTES) break;  // not made yet: the caller makes it
       if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or link in place of a folder: a real folder takes its place.
         if (!RemoveLink(prefix.c_str(), a)) return GeneralError(kLinkInTheWay);
-        if (!CreateDirectoryA(prefix.c_str(), nullptr)) return LastError();
+        if (!CreateDirectoryU(prefix.c_str(), nullptr)) return LastError();
       } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
         break;  // a file in the way: making the folder or the file fails later
       }
@@ -114,7 +201,7 @@ class Win32FileEdge final : public FileEdge {
     while (folder > 0 && path[folder - 1] != '\\') --folder;
     if (folder > 0) VEK_TRY(SecureFolders(path, folder - 1, destination_length));
     for (int attempt = 0;; ++attempt) {
-      HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      HANDLE h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (h != INVALID_HANDLE_VALUE) {
         *file = reinterpret_cast<FileHandle>(h);
@@ -122,7 +209,7 @@ class Win32FileEdge final : public FileEdge {
       }
       DWORD code = GetLastError();
       if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt == 2) return InOutError(code);
-      DWORD a = GetFileAttributesA(path);
+      DWORD a = GetFileAttributesU(path);
       // The name is taken, yet nothing can be looked at there: a dangling link as
       // Wine shows a Unix one.
       if (a == INVALID_FILE_ATTRIBUTES) return GeneralError(kLinkInTheWay);
@@ -131,7 +218,7 @@ class Win32FileEdge final : public FileEdge {
         continue;
       }
       if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return InOutError(kIoAccessDenied);
-      HANDLE pin = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      HANDLE pin = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       if (pin == INVALID_HANDLE_VALUE) return LastError();
       BY_HANDLE_FILE_INFORMATION info;
@@ -141,10 +228,10 @@ class Win32FileEdge final : public FileEdge {
       }
       if (GetFileInformationByHandle(pin, &info) && info.nNumberOfLinks > 1) {
         CloseHandle(pin);
-        if (!DeleteFileA(path)) return LastError();
+        if (!DeleteFileU(path)) return LastError();
         continue;
       }
-      h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       code = GetLastError();
       CloseHandle(pin);
@@ -155,23 +242,23 @@ class Win32FileEdge final : public FileEdge {
   }
 
   bool GetAttributes(const char* path, uint32_t* attributes) override {
-    DWORD a = GetFileAttributesA(path);
+    DWORD a = GetFileAttributesU(path);
     if (a == INVALID_FILE_ATTRIBUTES) return false;
     *attributes = a;
     return true;
   }
 
   Error MakeDirectory(const char* path) override {
-    if (!CreateDirectoryA(path, nullptr)) return LastError();
+    if (!CreateDirectoryU(path, nullptr)) return LastError();
     return NoError();
   }
 
   bool SetAttributes(const char* path, uint32_t attributes) override {
-    return SetFileAttributesA(path, attributes) != 0;
+    return SetFileAttributesU(path, attributes) != 0;
   }
 
   bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) override {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE h = CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = false;
     FILETIME local, utc;

@@ -1,0 +1,92 @@
+// A publisher's configuration of the stub: its texts, proposed folder, Start-menu
+// group and items, set when the executable is packed.
+//
+// The configuration is UTF-8 text of "key = value" lines; blank lines and lines whose
+// first non-blank character is "#" are ignored; blanks around key and value are
+// dropped. Every key may be given once, except "item", which may repeat:
+//
+//   caption prompt folder footer group done folder-error group-error
+//   item = TARGET,NAME      TARGET relative to the destination, NAME the item's name
+//
+// vekpack checks a publisher's file with this parser and writes it, as the
+// configuration block, between the stub and the archive: kConfigMagic followed by the
+// text. The stub parses the block again with the same code. Nothing here allocates.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace vek {
+
+inline constexpr char kConfigMagic[8] = {'V', 'E', 'K', '-', 'C', 'F', 'G', '1'};
+inline constexpr size_t kConfigMagicSize = sizeof kConfigMagic;
+// The largest configuration text, in bytes.
+inline constexpr size_t kConfigTextLimit = 16384;
+inline constexpr int kConfigMaxItems = 16;
+
+enum ConfigKey : uint8_t {
+  kKeyCaption,
+  kKeyPrompt,
+  kKeyFolder,
+  kKeyFooter,
+  kKeyGroup,
+  kKeyItem,
+  kKeyDone,
+  kKeyFolderError,
+  kKeyGroupError,
+  kConfigKeyCount,
+};
+
+// The key's name as written in the file.
+const char* ConfigKeyName(ConfigKey key);
+// The most characters (Unicode code points) a key's value may have; for "item" the
+// limit of its NAME (TARGET: kConfigTargetLimit).
+uint32_t ConfigKeyLimit(ConfigKey key);
+inline constexpr uint32_t kConfigTargetLimit = 100;
+
+struct ConfigItem {
+  const char* target;  // relative path below the destination, "\" or "/" separated
+  const char* name;
+};
+
+struct StubConfig {
+  // Each given key's value (zero-terminated UTF-8 inside the parsed text); nullptr for
+  // a key left out. text[kKeyItem] stays nullptr: items are in `items`.
+  const char* text[kConfigKeyCount] = {};
+  ConfigItem items[kConfigMaxItems] = {};
+  int item_count = 0;
+};
+
+enum class ConfigProblem : uint8_t {
+  kNone,
+  kTooLarge,          // more than kConfigTextLimit bytes
+  kBadUtf8,           // not UTF-8
+  kControlCharacter,  // a control character (a tab inside a value, a lone CR, ...)
+  kMalformed,         // no "=", or nothing before it
+  kUnknownKey,
+  kDuplicateKey,
+  kEmpty,             // a value (or an item's TARGET or NAME) that must not be empty
+  kTooLong,           // more characters than the key's limit
+  kItemWithoutComma,
+  kTooManyItems,
+  kTargetLeaves,      // absolute, with a drive, or through ".." or "."
+  kBadCharacter,      // a character the value cannot hold
+  kFolderNotAbsolute, // folder is not "X:\..."
+};
+
+struct ConfigResult {
+  ConfigProblem problem = ConfigProblem::kNone;
+  uint32_t line = 0;  // 1-based; 0 for the whole text
+  ConfigKey key = kConfigKeyCount;  // the key of that line, when known
+  bool ok() const { return problem == ConfigProblem::kNone; }
+};
+
+// Parses size bytes of text, which must be followed by a zero byte. The text is
+// changed in place: each value is cut out as a zero-terminated string, and `out`
+// points into the text. On a problem, `out` holds what came before it.
+ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out);
+
+// The problem in words, for the key concerned ("item" problems name TARGET or NAME).
+const char* DescribeConfigProblem(const ConfigResult& result);
+
+}  // namespace vek

@@ -1,0 +1,260 @@
+// The installer's configuration: the reader shared by vekpack and the stub (good and
+// bad files), the block vekpack writes between stub and archive, and vek list.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "inspect.h"
+#include "stubconfig.h"
+#include "testsupport.h"
+#include "vekbuild.h"
+
+namespace vek {
+namespace {
+
+using build::BuildError;
+using testing::ReadWholeFile;
+using testing::ScratchFolder;
+using testing::WriteWholeFile;
+
+struct Parsed {
+  ConfigResult result;
+  StubConfig config;
+  std::string text;  // owns what config points into
+};
+
+Parsed Parse(const std::string& text) {
+  Parsed p;
+  p.text = text;
+  p.result = ParseStubConfig(p.text.data(), p.text.size(), &p.config);
+  return p;
+}
+
+TEST(ConfigReader, GoodFiles) {
+  const struct {
+    std::string text;
+    ConfigKey key;
+    const char* value;
+  } cases[] = {
+      {"caption = Acme Setup\n", kKeyCaption, "Acme Setup"},
+      {"caption=Acme Setup", kKeyCaption, "Acme Setup"},                  // no blanks, no line end
+      {"\xEF\xBB\xBF" "caption = x\r\n", kKeyCaption, "x"},              // byte-order mark, CR LF
+      {"# comment = yes\n\n  \t\ncaption =\t a = b # c \t\n", kKeyCaption, "a = b # c"},
+      {"prompt =\n", kKeyPrompt, ""},                                     // prompt may be empty
+      {"footer = \xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82\n", kKeyFooter,
+       "\xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82"},  // Greek
+      {"folder = C:\\Program Files (x86)\\Acme\\\n", kKeyFolder, "C:\\Program Files (x86)\\Acme\\"},
+      {"folder = d:\\\xC5\x98\xC3\xAD\xC5\xA1" "e\n", kKeyFolder, "d:\\\xC5\x98\xC3\xAD\xC5\xA1" "e"},  // Czech
+      {"group = Acme 2.0 - Tools\n", kKeyGroup, "Acme 2.0 - Tools"},
+      {"done = Done: see Start, Programs (Acme).\n", kKeyDone, "Done: see Start, Programs (Acme)."},
+      {"folder-error = No folder.\ngroup-error = No group.\n", kKeyGroupError, "No group."},
+      {"caption = " + std::string(60, 'c'), kKeyCaption, nullptr},  // at its limit
+  };
+  for (const auto& c : cases) {
+    Parsed p = Parse(c.text);
+    ASSERT_TRUE(p.result.ok()) << c.text << ": line " << p.result.line << ": "
+                               << DescribeConfigProblem(p.result);
+    ASSERT_NE(p.config.text[c.key], nullptr) << c.text;
+    if (c.value) {
+      EXPECT_STREQ(p.config.text[c.key], c.value) << c.text;
+    }
+  }
+}
+
+TEST(ConfigReader, ItemsRepeatInOrderAndKeysLeftOutStayUnset) {
+  Parsed p = Parse("item = index.htm , Acme\nitem=docs/a b/help.htm,Acme Help\n");
+  ASSERT_TRUE(p.result.ok()) << DescribeConfigProblem(p.result);
+  ASSERT_EQ(p.config.item_count, 2);
+  EXPECT_STREQ(p.config.items[0].target, "index.htm");
+  EXPECT_STREQ(p.config.items[0].name, "Acme");
+  EXPECT_STREQ(p.config.items[1].target, "docs/a b/help.htm");
+  EXPECT_STREQ(p.config.items[1].name, "Acme Help");
+  for (int k = 0; k < kConfigKeyCount; ++k) EXPECT_EQ(p.config.text[k], nullptr);
+}
+
+TEST(ConfigReader, BadFilesNameTheirLine) {
+  const std::string sixteen_items = [] {
+    std::string s;
+    for (int i = 0; i < 17; ++i) s += "item = f" + std::to_string(i) + ",n\n";
+    return s;
+  }();
+  const struct {
+    std::string text;
+    uint32_t line;
+    ConfigProblem problem;
+  } cases[] = {
+      {"caption = a\ncaptoin = b\n", 2, ConfigProblem::kUnknownKey},
+      {"Caption = a\n", 1, ConfigProblem::kUnknownKey},
+      {"# c\ncaption\n", 2, ConfigProblem::kMalformed},
+      {" = value\n", 1, ConfigProblem::kMalformed},
+      {"group = a\n\ngroup = b\n", 3, ConfigProblem::kDuplicateKey},
+      {"caption =\n", 1, ConfigProblem::kEmpty},
+      {"item = index.htm\n", 1, ConfigProblem::kItemWithoutComma},
+      {"item = ,Name\n", 1, ConfigProblem::kEmpty},
+      {"item = index.htm,\n", 1, ConfigProblem::kEmpty},
+      {sixteen_items, 17, ConfigProblem::kTooManyItems},
+      {"item = ..\\x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = a/../../x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = \\x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = /x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = C:x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = a\\\\x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = a\\.\\x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = a\\,N\n", 1, ConfigProblem::kTargetLeaves},
+      {"item = x?.htm,N\n", 1, ConfigProblem::kBadCharacter},
+      {"item = x.htm,N (1)\n", 1, ConfigProblem::kBadCharacter},
+      {"item = x.htm,a/b\n", 1, ConfigProblem::kBadCharacter},
+      {"group = A\\B\n", 1, ConfigProblem::kBadCharacter},
+      {"group = A)\n", 1, ConfigProblem::kBadCharacter},
+      {"folder = Acme\n", 1, ConfigProblem::kFolderNotAbsolute},
+      {"folder = \\Acme\n", 1, ConfigProblem::kFolderNotAbsolute},
+      {"folder = C:\\\n", 1, ConfigProblem::kFolderNotAbsolute},
+      {"folder = C:\\a\\..\\b\n", 1, ConfigProblem::kFolderNotAbsolute},
+      {"folder = C:\\a\\\\b\n", 1, ConfigProblem::kFolderNotAbsolute},
+      {"folder = C:\\a,b\n", 1, ConfigProblem::kBadCharacter},
+      {"folder = C:\\a:b\n", 1, ConfigProblem::kBadCharacter},
+      {"folder = C:/a\n", 1, ConfigProblem::kFolderNotAbsolute},
+      {"caption = " + std::string(61, 'c') + "\n", 1, ConfigProblem::kTooLong},
+      {"prompt = " + std::string(51, 'p') + "\n", 1, ConfigProblem::kTooLong},
+      {"footer = " + std::string(65, 'f') + "\n", 1, ConfigProblem::kTooLong},
+      {"done = " + std::string(301, 'd') + "\n", 1, ConfigProblem::kTooLong},
+      {"item = " + std::string(101, 't') + ",N\n", 1, ConfigProblem::kTooLong},
+      {"caption = a\tb\n", 1, ConfigProblem::kControlCharacter},
+      {"caption = a\rb\n", 1, ConfigProblem::kControlCharacter},
+      {"caption = \xC2\x85\n", 1, ConfigProblem::kControlCharacter},  // U+0085 (C1)
+      {"caption = \xB9\n", 1, ConfigProblem::kBadUtf8},             // Windows-1250, not UTF-8
+      {"caption = \xC0\xAF\n", 1, ConfigProblem::kBadUtf8},         // over-long "/"
+      {"# \xFF\n", 1, ConfigProblem::kBadUtf8},
+      {"caption = a\n" + std::string(kConfigTextLimit, '#'), 0, ConfigProblem::kTooLarge},
+  };
+  for (const auto& c : cases) {
+    Parsed p = Parse(c.text);
+    EXPECT_EQ(p.result.problem, c.problem) << c.text.substr(0, 80);
+    EXPECT_EQ(p.result.line, c.line) << c.text.substr(0, 80);
+  }
+  // A limit counts characters, not bytes: 60 Greek letters are 120 bytes.
+  std::string greek;
+  for (int i = 0; i < 60; ++i) greek += "\xCE\xB1";
+  EXPECT_TRUE(Parse("caption = " + greek).result.ok());
+  EXPECT_EQ(Parse("caption = " + greek + "\xCE\xB1").result.problem, ConfigProblem::kTooLong);
+}
+
+// A stub with the .vekofs section; with room for the configuration offset or not.
+std::string FakeStub(bool holds_config_offset) {
+  std::string pe(0x600, '\0');
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  testing::PatchU32(pe, 0x3C, 0x40);
+  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  testing::PatchU16(pe, 0x44 + 2, 1);
+  const size_t table = 0x44 + 20;
+  pe.replace(table, 7, ".vekofs");
+  testing::PatchU32(pe, table + 8, holds_config_offset ? 8 : 4);
+  testing::PatchU32(pe, table + 16, 0x200);
+  testing::PatchU32(pe, table + 20, 0x200);
+  return pe;
+}
+
+struct Packed {
+  std::string exe;
+  std::string path;
+};
+
+Packed PackWithConfig(ScratchFolder& out, const std::string& config, bool new_stub = true) {
+  std::filesystem::create_directories(out / "src");
+  WriteWholeFile(out / "src" / "index.htm", "<html></html>");
+  WriteWholeFile(out / "stub.exe", FakeStub(new_stub));
+  WriteWholeFile(out / "setup.cfg", config);
+  build::PackOptions options;
+  options.source_folder = (out / "src").string();
+  options.output = (out / "setup.exe").string();
+  options.stub = (out / "stub.exe").string();
+  options.config = (out / "setup.cfg").string();
+  build::Pack(options);
+  return {ReadWholeFile(out / "setup.exe"), (out / "setup.exe").string()};
+}
+
+TEST(ConfigBlock, LiesBetweenStubAndArchiveNamedByTheStubsConstants) {
+  ScratchFolder out;
+  Packed p = PackWithConfig(out, "# Acme\ngroup = Acme\ncaption=Acme Setup\nitem = docs/a.htm , A\n");
+  const std::string text = "caption = Acme Setup\ngroup = Acme\nitem = docs\\a.htm,A\n";
+  const uint32_t archive = 0x600 + kConfigMagicSize + text.size();
+  const auto* constants = reinterpret_cast<const unsigned char*>(&p.exe[0x200]);
+  EXPECT_EQ(LoadU32(constants), archive);
+  EXPECT_EQ(LoadU32(constants + 4), 0x600u);
+  EXPECT_EQ(p.exe.substr(0x600, archive - 0x600), std::string(kConfigMagic, kConfigMagicSize) + text);
+  EXPECT_EQ(p.exe.substr(archive, 6), "RN-VEK");
+
+  std::string error;
+  auto start = tools::LocateArchive(p.path, &error);
+  ASSERT_TRUE(start) << error;
+  EXPECT_EQ(start->offset, archive);
+  EXPECT_EQ(start->config_offset, 0x600u);
+
+  // vek list prints it above the entries; vek test finds nothing wrong.
+  tools::OpenedArchive archive_file;
+  ASSERT_TRUE(tools::OpenArchive(p.path, &archive_file, &error)) << error;
+  FILE* f = tmpfile();
+  ASSERT_NE(f, nullptr);
+  tools::ListArchive(archive_file, f);
+  rewind(f);
+  std::string shown;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) shown.append(buffer, n);
+  fclose(f);
+  EXPECT_TRUE(tools::CheckArchive(archive_file).empty());
+  tools::CloseArchive(&archive_file);
+  EXPECT_NE(shown.find("Configuration (at 1536):\n  caption = Acme Setup\n  group = Acme\n"
+                       "  item = docs\\a.htm,A\n\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_LT(shown.find("Configuration"), shown.find("\\index.htm"));
+}
+
+TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
+  const struct {
+    std::string config;
+    bool new_stub;
+    std::string message;
+  } cases[] = {
+      {"caption = a\ncolour = red\n", true, "setup.cfg:2: unknown key"},
+      {"item = index.htm\n", true, "setup.cfg:1: item: an item is TARGET,NAME"},
+      {"item = ../x.htm,X\n", true, "setup.cfg:1: item: TARGET must stay inside"},
+      {"caption = " + std::string(61, 'c'), true, "setup.cfg:1: caption: the value is too long"},
+      {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
+  };
+  for (const auto& c : cases) {
+    ScratchFolder out;
+    try {
+      PackWithConfig(out, c.config, c.new_stub);
+      ADD_FAILURE() << "accepted: " << c.config;
+    } catch (const BuildError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(out / "setup.exe"));
+  }
+}
+
+TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
+  ScratchFolder out;
+  std::filesystem::create_directories(out / "src");
+  WriteWholeFile(out / "src" / "index.htm", "<html></html>");
+  WriteWholeFile(out / "stub.exe", FakeStub(true));
+  build::PackOptions options;
+  options.source_folder = (out / "src").string();
+  options.output = (out / "setup.exe").string();
+  options.stub = (out / "stub.exe").string();
+  build::Pack(options);
+  const std::string exe = ReadWholeFile(out / "setup.exe");
+  EXPECT_EQ(LoadU32(reinterpret_cast<const unsigned char*>(&exe[0x204])), 0u);
+  EXPECT_EQ(exe.substr(0x600, 6), "RN-VEK");
+  std::string error;
+  auto start = tools::LocateArchive(options.output, &error);
+  ASSERT_TRUE(start) << error;
+  EXPECT_EQ(start->config_offset, 0u);
+}
+
+}  // namespace
+}  // namespace vek
