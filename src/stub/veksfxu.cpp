@@ -81,7 +81,7 @@ Error TForm1::EXTBTNClick(TComponent*) {
     return NoError();
   }
   VEK_TRY(ExtractArchive(destination));
-  if (!RegisterProgramGroup(destination).ok()) {
+  if (RegisterProgramGroup(destination) == groupNotRegistered) {
     ShowMessageBox(kGroupErrorMessage, MessageKind::kInformation);
     return NoError();
   }
@@ -115,13 +115,27 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   return files_.Close(handle);
 }
 
-Error TForm1::RegisterProgramGroup(const AnsiString& destination) {
+AnsiString ProgramItemLine(const AnsiString& destination) {
+  if (!memchr(destination.data(), ',', destination.size())) return destination + kProgramItemSuffix;
+  const char* comma = strchr(kProgramItemSuffix, ',');
+  AnsiString line("\"");
+  line += destination;
+  line.Append(kProgramItemSuffix, static_cast<size_t>(comma - kProgramItemSuffix));
+  line += '"';
+  line += comma;
+  return line;
+}
+
+TGroupOutcome TForm1::RegisterProgramGroup(const AnsiString& destination) {
+  registration_ = groupNotRegistered;
   PM->programGroup = kProgramGroupName;
-  AnsiString line = destination + kProgramItemSuffix;
+  AnsiString line = ProgramItemLine(destination);
   if (PM->programGroup.failed() || line.failed() || !PM->programItems().Add(line)) {
-    return OutOfMemoryError();
+    return registration_;
   }
-  return PM->CreateProgramGroup();
+  // An error stops PM part-way: nothing it reports can be relied on then.
+  if (PM->CreateProgramGroup().ok()) registration_ = PM->GroupOutcome();
+  return registration_;
 }
 
 // ---- The application's reports -------------------------------------------------------

@@ -99,17 +99,25 @@ class TForm1 : public TComponent {
   // nothing.
   Error EXTBTNClick(TComponent* sender);
 
+  // The run's registration step: fills PM with the group and the item line for the
+  // destination and registers them. Its outcome, kept as LastRegistration, is
+  // groupNotRegistered when the group or its item reached the shell neither over DDE
+  // nor as a shortcut (or an error stopped PM); the run then shows the group message
+  // instead of the closing one and leaves the window open.
+  TGroupOutcome RegisterProgramGroup(const AnsiString& destination);
+  TGroupOutcome LastRegistration() const { return registration_; }
+
   TProgMan* PM = nullptr;
   bool Running() const { return running_; }
 
  private:
   Error ExtractArchive(const AnsiString& destination);
-  Error RegisterProgramGroup(const AnsiString& destination);
 
   TForm1Window& window_;
   FileEdge& files_;
   uint32_t archive_start_offset_;
   bool running_ = false;
+  TGroupOutcome registration_ = groupNotRegistered;
 };
 
 // The unit's variables.
@@ -119,6 +127,11 @@ extern uint16_t EntryCount;  // the entry count of the run
 
 // Removes every trailing backslash.
 void StripTrailingBackslashes(AnsiString& path);
+
+// The run's item line: the destination followed by kProgramItemSuffix. When the
+// destination holds a comma, the command (up to the suffix's comma) goes in double
+// quotes so that the line still splits into the command and the item's name.
+AnsiString ProgramItemLine(const AnsiString& destination);
 
 // ---- The application's reports -------------------------------------------------------
 

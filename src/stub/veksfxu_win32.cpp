@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include "gauge.h"
+#include "shelllink.h"
 #include "text1250.h"
 #include "win32ui.h"
 
@@ -283,6 +284,8 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset) {
   Win32Form1* form = new Win32Form1(application, archive_start_offset);
   if (!form) return OutOfMemoryError();
   if (!form->LoadLayout()) return OutOfMemoryError();
+  // Where no Program Manager takes the group, it goes straight into the Start menu.
+  form->PM->ShortcutFallback = &PlatformShellLinkEdge();
 
   // The window as laid out: style, no controls, no menu, class TForm1, caption Form1.
   alignas(4) WORD form_template[32] = {};

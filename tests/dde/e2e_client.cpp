@@ -43,6 +43,15 @@ class LoggingEdge final : public vek::DdemlEdge {
     Log("WinExec(\"%s\",%u) = %u", command_line, show, result);
     return result;
   }
+  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
+    return edge_.GetWindowsDirectoryA(buffer, size);
+  }
+  uint32_t GetFileAttributesA(const char* path) override {
+    uint32_t attributes = edge_.GetFileAttributesA(path);
+    Log("GetFileAttributesA(\"%s\") = %s", path,
+        attributes == vek::kInvalidFileAttributes ? "none" : "found");
+    return attributes;
+  }
   uint32_t DdeInitializeA(uint32_t* instance, vek::DdeCallback callback, uint32_t commands,
                           uint32_t reserved) override {
     return edge_.DdeInitializeA(instance, callback, commands, reserved);
