@@ -398,6 +398,7 @@ close_shell_windows() {
   for ((i = 0; i < 40; i++)); do
     id=$("$XDOTOOL" search --onlyvisible --name '^(Desktop|NWM Tarnovista)$' 2>/dev/null | head -n 1)
     if [ -n "$id" ]; then
+      [ $seen = 1 ] || { sleep 1; shot shell-group-window; }
       seen=1
       keys "$id" alt+F4
     elif [ $seen = 1 ] || [ $i -ge 20 ]; then
