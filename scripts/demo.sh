@@ -53,10 +53,12 @@ press() { # press WINDOW-NAME KEY
   xdotool key --clearmodifiers "$2"
 }
 
-wine=$(command -v wine64)
-wineserver=$(command -v wineserver || echo "$(dirname "$(readlink -f "$wine")")/wineserver")
+. scripts/wine-tools.sh
+find_wine || exit 1
+wine=$WINE wineserver=$WINESERVER
 # A prefix of the demo's own, kept between runs.
 export WINEPREFIX=$PWD/build/demo-wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+end_wine_server   # nothing left over from an earlier run, which had another display
 xvfb_pid=
 server_pid=
 cleanup() {
@@ -78,7 +80,7 @@ done
 
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "(creating the Wine prefix $WINEPREFIX)"
-  timeout 300 "$wine" wineboot -i >"$out/wine.log" 2>&1
+  make_wine_prefix "$out/wine.log" || { echo "demo: wineboot failed (see $out/wine.log)" >&2; exit 1; }
 fi
 # Every program of the prefix runs in an 800x600 virtual desktop, with title bars.
 timeout 60 "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d vek /f >>"$out/wine.log" 2>&1

@@ -4,6 +4,7 @@
 set -euo pipefail
 
 need=()
+if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
 want() { # want PACKAGE [COMMAND-OR-FILE]
   local pkg=$1 probe=${2:-}
   if [[ -n $probe ]]; then
@@ -37,12 +38,15 @@ want python3 python3
 if ((${#need[@]})); then
   echo "setup: installing ${need[*]}" >&2
   export DEBIAN_FRONTEND=noninteractive
-  if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-# Debian's wine64 package puts its loader outside PATH on some releases.
-if ! command -v wine64 >/dev/null 2>&1 && [[ -x /usr/lib/wine/wine64 ]]; then
-  ln -sf /usr/lib/wine/wine64 /usr/local/bin/wine64
+# Debian's wine64 package keeps its programs in /usr/lib/wine/, outside PATH: the
+# scripts find them there (scripts/wine-tools.sh); CTest and people typing wine64
+# want the loader on PATH.
+. "$(dirname "$0")/wine-tools.sh"
+find_wine
+if ! command -v wine64 >/dev/null 2>&1; then
+  $SUDO ln -sf "$WINE" /usr/local/bin/wine64
 fi
 echo "setup: ok" >&2

@@ -20,14 +20,17 @@ echo "== Windows x64 build and tests under Wine"
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64
 export WINEPREFIX="$PWD/build/windows-x64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. scripts/wine-tools.sh
+find_wine
+end_wine_server
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   echo "(creating the Wine prefix)"
-  timeout 300 wine64 wineboot -i >"$PWD/build/windows-x64/wineboot.log" 2>&1 || true
-  timeout 60 wineserver -w || true
+  make_wine_prefix "$PWD/build/windows-x64/wineboot.log" ||
+    { echo "wineboot failed:"; tail -n 20 "$PWD/build/windows-x64/wineboot.log"; exit 1; }
 fi
 status=0
 ctest --preset windows-x64 --timeout 600 || status=$?
-timeout 30 wineserver -k || true
+end_wine_server
 
 echo "== Windows x86 build (compile only)"
 cmake --preset windows-x86 >/dev/null

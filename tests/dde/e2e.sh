@@ -62,7 +62,7 @@ ensure_wine_prefix
 OUT=$WORK/received.bin
 "$WINE" "$SERVER" "$(win "$OUT")" >"$WORK/server.txt" 2>&1 &
 SERVER_PID=$!
-wait_for_file "$OUT.ready" 60 || fail "recording server did not get ready"
+wait_for_file "$OUT.ready" 120 || fail "recording server did not get ready"
 
 timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client1.log")" >"$WORK/client1.txt" 2>&1
 rc=$?

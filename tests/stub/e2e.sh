@@ -184,10 +184,10 @@ rm -rf "$DEST"
 RECEIVED=$WORK/received.bin
 "$WINE" "$SERVER" "$(win "$RECEIVED")" >"$WORK/server.log" 2>&1 &
 SERVER_PID=$!
-wait_for_file "$RECEIVED.ready" 60 || fail "recording server did not get ready"
+wait_for_file "$RECEIVED.ready" 120 || fail "recording server did not get ready"
 
 start_stub main
-MAIN=$(find_window "$MAIN_NAME" 60) || fail "main: no window"
+MAIN=$(find_window "$MAIN_NAME" 120) || fail "main: no window"
 sleep 1
 probe dialog class:TForm1
 has dialog "title=$CAPTION enabled=1"

@@ -8,15 +8,12 @@ XVFB_PID=
 SERVER_PID=
 STUB_PID=
 
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-tools.sh"
+
 # Sets XVFB, WINE and WINESERVER; exits 77 (skipped) when one is missing.
 find_wine_tools() {
   XVFB=$(command -v Xvfb) || { echo "SKIP: Xvfb not found"; exit 77; }
-  WINE=$(command -v wine64 || command -v wine) || { echo "SKIP: wine not found"; exit 77; }
-  WINESERVER=$(command -v wineserver || true)
-  if [ -z "$WINESERVER" ]; then
-    WINESERVER=$(dirname "$(readlink -f "$WINE")")/wineserver
-    [ -x "$WINESERVER" ] || { echo "SKIP: wineserver not found"; exit 77; }
-  fi
+  find_wine || { echo "SKIP: Wine not found"; exit 77; }
 }
 
 cleanup() {
@@ -27,12 +24,21 @@ cleanup() {
   wait 2>/dev/null
 }
 
-# Reports the failure with the ends of the scratch folder's logs and exits 1.
+# Reports the failure with what the test saw: the ends of the scratch folder's logs,
+# the windows on the display and the prefix's Wine processes; exits 1.
 fail() {
   echo "FAIL: $*"
   for f in "$WORK"/*.txt "$WORK"/*.log; do
     [ -f "$f" ] && { echo "--- $f"; tail -n 20 "$f"; }
   done
+  if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
+    echo "--- windows on $DISPLAY"
+    xdotool search --name . 2>/dev/null | while read -r id; do
+      name=$(xdotool getwindowname "$id" 2>/dev/null) && [ -n "$name" ] && echo "  $id $name"
+    done
+  fi
+  echo "--- Wine processes"
+  ps -eo pid,etimes,args | grep -iE '[w]ine|\.exe' | head -n 20
   exit 1
 }
 
@@ -66,9 +72,10 @@ start_xvfb() {
   fail "no free display for Xvfb"
 }
 
-# Creates the Wine prefix in WINEPREFIX when it does not exist yet.
+# Ends any Wine server left over for WINEPREFIX (it would carry another display and
+# environment), then creates the prefix when it does not exist yet and waits until it
+# has settled.
 ensure_wine_prefix() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    timeout 300 "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot -i"
-  fi
+  end_wine_server
+  make_wine_prefix "$WORK/wineboot.log" || fail "wineboot -i"
 }

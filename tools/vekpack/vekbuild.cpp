@@ -111,9 +111,27 @@ bool Examine(const fs::path& p, FileFacts* facts) {
   return true;
 }
 
+// The local time of t as the extractor will convert it back. On Windows the extractor
+// uses LocalFileTimeToFileTime, which applies the system zone's offset of the moment,
+// so the same conversion the other way makes a packed time come back exactly. (The C
+// runtime would follow a TZ variable, set by some shells and passed in by Wine from
+// the host, in a format of its own.)
 bool LocalTime(time_t t, struct tm* out) {
 #ifdef _WIN32
-  return localtime_s(out, &t) == 0;
+  if (t < 0) return false;
+  ULARGE_INTEGER ticks;
+  ticks.QuadPart = (static_cast<ULONGLONG>(t) + 11644473600ULL) * 10000000ULL;
+  FILETIME utc{ticks.LowPart, ticks.HighPart}, local_time;
+  SYSTEMTIME local;
+  if (!FileTimeToLocalFileTime(&utc, &local_time) || !FileTimeToSystemTime(&local_time, &local)) return false;
+  *out = {};
+  out->tm_year = local.wYear - 1900;
+  out->tm_mon = local.wMonth - 1;
+  out->tm_mday = local.wDay;
+  out->tm_hour = local.wHour;
+  out->tm_min = local.wMinute;
+  out->tm_sec = local.wSecond;
+  return true;
 #else
   return localtime_r(&t, out) != nullptr;
 #endif
