@@ -34,6 +34,7 @@ want xxd xxd
 want osslsigncode osslsigncode
 want openssl openssl
 want python3 python3
+want help2man help2man
 
 if ((${#need[@]})); then
   echo "setup: installing ${need[*]}" >&2

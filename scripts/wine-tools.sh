@@ -1,7 +1,7 @@
 # Finds the Wine programs that the scripts use, wherever the distribution keeps them:
 # Debian's wine64 package puts wine64 and wineserver in /usr/lib/wine/, outside PATH.
 # Source it, then call find_wine: it sets WINE and WINESERVER to full paths and returns
-# 1 (after saying which is missing) when either cannot be found.
+# 1 (after saying which is missing) when either cannot be found. Safe under set -e.
 
 find_wine() {
   local dir name
@@ -24,17 +24,16 @@ find_wine() {
 # until it is gone, so that what starts next gets a server of its own, with the
 # caller's display and environment.
 end_wine_server() {
-  timeout 30 "$WINESERVER" -k >/dev/null 2>&1
-  timeout 60 "$WINESERVER" -w >/dev/null 2>&1
-  return 0
+  timeout 30 "$WINESERVER" -k >/dev/null 2>&1 || true
+  timeout 60 "$WINESERVER" -w >/dev/null 2>&1 || true
 }
 
 # Creates WINEPREFIX when it does not exist yet and waits until the new prefix has
 # settled (wineboot's own programs ended and its server gone). $1: the log file.
 make_wine_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
-  timeout 300 "$WINE" wineboot -i >"$1" 2>&1
-  local rc=$?
-  timeout 120 "$WINESERVER" -w >/dev/null 2>&1
+  local rc=0
+  timeout 300 "$WINE" wineboot -i >"$1" 2>&1 || rc=$?
+  timeout 120 "$WINESERVER" -w >/dev/null 2>&1 || true
   [ $rc -eq 0 ] && [ -f "$WINEPREFIX/system.reg" ]
 }

@@ -51,23 +51,25 @@ class FileEdge {
   // Creates a file for reading and writing (an existing one is truncated to 0 bytes),
   // shared for reading and writing, normal attributes.
   virtual Error Create(const char* path, FileHandle* file) = 0;
-  // Positions the file at offset bytes from its beginning: a 32-bit signed distance,
-  // so a negative one is refused (131).
-  virtual Error Seek(FileHandle file, int32_t offset) = 0;
+  // Positions the file at offset bytes from its beginning; a negative offset is
+  // refused (131). A position past the end is allowed: reads there deliver nothing.
+  virtual Error Seek(FileHandle file, int64_t offset) = 0;
   // Reads up to count bytes; *done receives how many came (0 at the end of the file).
   virtual Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) = 0;
-  // Writes count bytes; *done receives how many the platform reports as written.
+  // Writes count bytes; *done receives how many the platform reports as written. A
+  // failure after part of the bytes went is still a failure (*done tells how many).
   virtual Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) = 0;
   virtual Error Close(FileHandle file) = 0;
   // Copies one block: reads up to count bytes from `from` and writes to `to` exactly
   // what the read delivered, as Read then Write through buffer (room for count
-  // bytes) would; *written receives what the write reports. An edge with a faster
-  // way of copying between files overrides it.
-  virtual Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* written) {
-    uint32_t got = 0;
+  // bytes) would; *read receives what the read delivered and *written what the write
+  // reports. An edge with a faster way of copying between files overrides it.
+  virtual Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                          uint32_t* written) {
+    *read = 0;
     *written = 0;
-    VEK_TRY(Read(from, buffer, count, &got));
-    return Write(to, buffer, got, written);
+    VEK_TRY(Read(from, buffer, count, read));
+    return Write(to, buffer, *read, written);
   }
 
   // Reads a path's attributes; false when they cannot be read (no such path).

@@ -319,10 +319,19 @@ Error Abandon(ArchiveFile& output, Error error) {
   return error;
 }
 
-// Copies up to count bytes from the archive to the output, writing what was read.
+// Copies count bytes from the archive to the output. A refusal by the platform
+// comes back as it is. A transfer that comes out short sets *shortfall: data cut
+// short is the input/output error 100, a write that stops short a full disk.
 Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_t count,
-                uint32_t* written) {
-  return archive.edge->CopyBlock(archive.handle, output.handle, buffer, count, written);
+                uint32_t* written, Error* shortfall) {
+  uint32_t read = 0;
+  VEK_TRY(archive.edge->CopyBlock(archive.handle, output.handle, buffer, count, &read, written));
+  if (*written < read) {
+    *shortfall = InOutError(kWinErrorDiskFull);
+  } else if (read < count) {
+    *shortfall = InOutError(kIoReadBeyondEnd);
+  }
+  return NoError();
 }
 
 }  // namespace
@@ -398,9 +407,11 @@ Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& desti
 
   ArchiveFile output{archive.edge, kNoFile};
   VEK_TRY(output.edge->Create(full.c_str(), &output.handle));
-  uint32_t position = archive_start_offset + kArchivePrologueSize +
-                      static_cast<uint32_t>(EntryRecord::kSize) * entry_count + offset;
-  Error error = archive.edge->Seek(archive.handle, static_cast<int32_t>(position));
+  // In 64 bits: no data offset wraps around to the archive's own bytes. Data past
+  // the end of the file reads short below.
+  uint64_t position = uint64_t{archive_start_offset} + kArchivePrologueSize +
+                      uint64_t{EntryRecord::kSize} * entry_count + offset;
+  Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(position));
   if (error) return Abandon(output, error);
 
   char* buffer = nullptr;
@@ -408,19 +419,22 @@ Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& desti
     buffer = static_cast<char*>(malloc(kCopyBlockSize));
     if (!buffer) return Abandon(output, OutOfMemoryError());
   }
+  // The copy stops at the first block that fails or comes out short.
   bool wrote = false;
   uint32_t last_written = 0;
-  for (int32_t block = 0; block < full_blocks && error.ok(); ++block) {
-    error = CopyBlock(archive, output, buffer, kCopyBlockSize, &last_written);
+  Error shortfall = NoError();
+  for (int32_t block = 0; block < full_blocks && error.ok() && shortfall.ok(); ++block) {
+    error = CopyBlock(archive, output, buffer, kCopyBlockSize, &last_written, &shortfall);
     wrote = true;
   }
-  if (error.ok() && remainder > 0) {
-    error = CopyBlock(archive, output, buffer, static_cast<uint32_t>(remainder), &last_written);
+  if (error.ok() && shortfall.ok() && remainder > 0) {
+    error = CopyBlock(archive, output, buffer, static_cast<uint32_t>(remainder), &last_written, &shortfall);
     wrote = true;
   }
   free(buffer);
   if (error) return Abandon(output, error);
   if (wrote && last_written == 0) ShowMessageBox(kErrorWritingFile, MessageKind::kError);
+  if (shortfall) return Abandon(output, shortfall);
 
   error = output.edge->Close(output.handle);
   if (error) return error;

@@ -173,6 +173,10 @@ inline Error ForceDirectoryChain(const AnsiString& path, FileEdge& edge) {
 // Writes entry id below destination (no trailing backslash): a directory is made, a
 // file created and filled from the data area, other kinds produce nothing. An entry
 // whose path is unsafe fails with the input/output error 3 before anything is made.
+// A file's data is copied whole or the entry fails: data cut short by the end of the
+// archive is the input/output error 100 ("Read beyond end of file"), a write that
+// stops short the disk-full code 112; the bytes copied so far stay in the file.
+// "Error writing file" is shown first when the last write transferred nothing.
 Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,
                    uint32_t archive_start_offset, uint32_t entry_count);
 Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,

@@ -93,7 +93,7 @@ Error TForm1::EXTBTNClick(TComponent*) {
 Error TForm1::ExtractArchive(const AnsiString& destination) {
   RunResources run{{&files_, kNoFile}};
   VEK_TRY(files_.OpenRead(OwnPath.c_str(), &run.archive.handle));
-  VEK_TRY(files_.Seek(run.archive.handle, static_cast<int32_t>(archive_start_offset_)));
+  VEK_TRY(files_.Seek(run.archive.handle, static_cast<int64_t>(archive_start_offset_)));
   VEK_TRY(ReadArchiveSignature(run.archive));
   VEK_TRY(ReadArchiveHeader(run.archive));
   EntryCount = GetEntryCount();

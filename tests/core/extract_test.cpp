@@ -2,6 +2,11 @@
 // wrapping edge, and the directory-chain rules through a scripted one.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <set>
 #include <string>
 #include <vector>
@@ -129,10 +134,11 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
       {"refused seek", Op::kSeek, 2, Fault::kRefuse, 131, InOutError(131), 0, false, 0},
       {"disk full on the 2nd write", Op::kWrite, 2, Fault::kRefuse, 112, InOutError(112), 32768, false, 0},
       {"refused read", Op::kRead, 3, Fault::kRefuse, 30, InOutError(30), 0, false, 0},
-      {"short last write", Op::kWrite, 2, Fault::kShort, 0, NoError(), 32768 + 3616, true, 0},
-      {"zero-byte last write", Op::kWrite, 2, Fault::kZero, 0, NoError(), 32768, true, 1},
-      {"zero-byte first write", Op::kWrite, 1, Fault::kZero, 0, NoError(), 7232, true, 0},
-      {"short read", Op::kRead, 3, Fault::kShort, 0, NoError(), 16384 + 7232, true, 0},
+      {"short last write", Op::kWrite, 2, Fault::kShort, 0, InOutError(112), 32768 + 3616, false, 0},
+      {"zero-byte last write", Op::kWrite, 2, Fault::kZero, 0, InOutError(112), 32768, false, 1},
+      {"zero-byte first write", Op::kWrite, 1, Fault::kZero, 0, InOutError(112), 0, false, 1},
+      {"short read", Op::kRead, 3, Fault::kShort, 0, InOutError(100), 16384, false, 0},
+      {"nothing read at a block's start", Op::kRead, 4, Fault::kZero, 0, InOutError(100), 32768, false, 1},
       {"refused close", Op::kClose, 1, Fault::kRefuse, 6, InOutError(6), 40000, false, 0},
   };
   for (const Case& c : cases) {
@@ -165,29 +171,102 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
   }
 }
 
-TEST(Extract, DataBeyondTheEndGivesShortFilesAndOneBoxWhenNothingCame) {
+// The archive cut at every byte of its data: the entries before the cut come out
+// whole, the one it cuts ends the run with "Read beyond end of file" (after the box
+// when its read got nothing at all), and nothing after it is made.
+TEST(Extract, DataCutShortAtEveryByteEndsTheRunAtTheEntryCut) {
   ArchiveBuilder b;
-  b.AddFile(0, "partly.bin", Pattern(100), kStamp);
-  b.AddFile(0, "beyond.bin", Pattern(10), kStamp);
-  b.AddFile(0, "after.txt", "", kStamp);
-  std::string a = b.Serialize();
-  // partly.bin claims 40,000 bytes from offset 0; beyond.bin lies well past the end.
-  testing::PatchU32(a, testing::RecordAt(1) + EntryRecord::kSizeOffset, 40000);
-  testing::PatchU32(a, testing::RecordAt(2) + EntryRecord::kDataOffsetOffset, 1000000);
-  ScratchFolder out;
-  RecordingMessages boxes;
-  {
-    LoadedArchive loaded(a);
-    ASSERT_TRUE(loaded.load_error.ok());
-    ASSERT_TRUE(ExtractAll(loaded.file, out.destination()).ok());
+  b.AddFile(0, "a.txt", Pattern(7), kStamp);
+  b.AddFile(0, "c.txt", "", kStamp);
+  b.AddFile(0, "e.txt", Pattern(20), kStamp);
+  uint16_t d = b.AddDirectory(0, "d");
+  b.AddFile(d, "b.txt", Pattern(13), kStamp);
+  const std::string whole = b.Serialize();
+  const size_t data_start = whole.size() - 40;
+  for (size_t kept = 0; kept <= 40; ++kept) {
+    const build::Entry* cut = nullptr;
+    for (const build::Entry& e : b.entries()) {
+      if (e.kind == kEntryKindFile && e.data_offset + static_cast<uint32_t>(e.size) > kept) {
+        cut = &e;
+        break;
+      }
+    }
+    ScratchFolder out;
+    RecordingMessages boxes;
+    {
+      LoadedArchive loaded(whole.substr(0, data_start + kept));
+      ASSERT_TRUE(loaded.load_error.ok());
+      EXPECT_EQ(ExtractAll(loaded.file, out.destination()), cut ? InOutError(100) : NoError()) << kept;
+    }
+    EXPECT_EQ(boxes.boxes.size(), cut && cut->data_offset == kept ? 1u : 0u) << kept;
+    for (const build::Entry& e : b.entries()) {
+      if (e.kind != kEntryKindFile) continue;
+      fs::path f = out / ((e.parent_id ? "d/" : "") + e.name);
+      if (cut && e.id > cut->id) {
+        EXPECT_FALSE(fs::exists(f)) << kept << " " << e.name;
+      } else {
+        size_t expected = cut && e.id == cut->id ? kept - e.data_offset : static_cast<size_t>(e.size);
+        EXPECT_EQ(ReadWholeFile(f), Pattern(expected)) << kept << " " << e.name;
+      }
+    }
   }
-  EXPECT_EQ(fs::file_size(out / "partly.bin"), 110u);  // its 100 bytes and beyond.bin's 10
-  // partly.bin's last read (the 7,232-byte remainder) got nothing: one box for it.
-  // beyond.bin's single read got nothing too: a second box. after.txt is still made.
-  EXPECT_EQ(fs::file_size(out / "beyond.bin"), 0u);
-  EXPECT_EQ(boxes.boxes.size(), 2u);
-  EXPECT_TRUE(fs::exists(out / "after.txt"));
 }
+
+// Offsets that wrap a 32-bit position around to the archive's own signature, header
+// and table lie beyond the end of the file.
+TEST(Extract, DataOffsetsThatWouldWrapReadBeyondTheEnd) {
+  for (uint32_t offset : {0xFFFFFFF0u, 0xFFFFFF00u, 0xFFFFFEC8u}) {
+    ArchiveBuilder b;
+    b.AddFile(0, "f.bin", Pattern(300), kStamp);
+    std::string a = b.Serialize();
+    testing::PatchU32(a, testing::RecordAt(1) + EntryRecord::kDataOffsetOffset, offset);
+    ScratchFolder out;
+    RecordingMessages boxes;
+    {
+      LoadedArchive loaded(a);
+      ASSERT_TRUE(loaded.load_error.ok());
+      EXPECT_EQ(ExtractAll(loaded.file, out.destination()), InOutError(100)) << offset;
+    }
+    EXPECT_EQ(ReadWholeFile(out / "f.bin"), "") << offset;
+  }
+}
+
+#ifndef _WIN32
+// A full disk part-way through a block of the last file: the write that stops short
+// is an error (here the file-size limit, EFBIG, which a full disk's ENOSPC shares
+// the path and the code with), through the edge's own copy and through read + write.
+TEST(Extract, AWriteCutShortByAFullDiskIsDiskFull) {
+  ArchiveBuilder b;
+  b.AddFile(0, "a.bin", Pattern(50), kStamp);
+  b.AddFile(0, "b.bin", Pattern(100000), kStamp);  // blocks at 0, 32768, 65536, 98304
+  const std::string archive = b.Serialize();
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  for (bool wrapped : {false, true}) {
+    for (rlim_t limit : {100, 32768, 32868, 65536, 65636, 98304, 98404}) {
+      ScratchFolder out;
+      FaultyFileEdge faulty(PlatformFileEdge());
+      RecordingMessages boxes;
+      Error e;
+      {
+        LoadedArchive loaded(archive, wrapped ? static_cast<FileEdge&>(faulty) : PlatformFileEdge());
+        ASSERT_TRUE(loaded.load_error.ok());
+        struct rlimit lowered = saved;
+        lowered.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+        e = ExtractAll(loaded.file, out.destination());
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+      }
+      EXPECT_EQ(e, InOutError(112)) << limit << (wrapped ? " read + write" : "");
+      EXPECT_EQ(fs::file_size(out / "b.bin"), limit) << limit;
+      EXPECT_EQ(ReadWholeFile(out / "a.bin"), Pattern(50));
+      EXPECT_TRUE(boxes.boxes.empty()) << limit;
+    }
+  }
+  signal(SIGXFSZ, previous);
+}
+#endif
 
 TEST(Extract, UnsafeEntriesAreRefusedBeforeAnythingIsWritten) {
   struct Case {
@@ -271,7 +350,7 @@ class ScriptedDirectories final : public FileEdge {
   std::vector<std::string> made;
   Error OpenRead(const char*, FileHandle*) override { return InOutError(2); }
   Error Create(const char*, FileHandle*) override { return InOutError(5); }
-  Error Seek(FileHandle, int32_t) override { return NoError(); }
+  Error Seek(FileHandle, int64_t) override { return NoError(); }
   Error Read(FileHandle, void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
   Error Write(FileHandle, const void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
   Error Close(FileHandle) override { return NoError(); }

@@ -18,6 +18,9 @@
 #   readonly   a read-only index.htm: "File access denied." when Wine refuses it as
 #              Windows does (as root it may not: then reported and passed over)
 #   truncated  the executable cut inside its entry table: "Read beyond end of file."
+#   cutdata    the executable cut inside its last file's data: "Read beyond end of
+#              file.", no closing message, the window stays open, and a second
+#              Extract gives the same report
 #   shortcut   stub_noshell.exe, whose DDE connects are all refused, packed the same
 #              way: the stub itself writes Start Menu\Programs\NWM Tarnovista\
 #              Tarnovista 3_99.lnk to C:\Tarnovista_3_99\INDEX.HTM, starting in
@@ -25,8 +28,8 @@
 #   nogroup    stub_noshell.exe with "nolinks", whose shortcuts also fail: the group
 #              message (screenshot) instead of the closing one, the window stays open
 #   wineshell  no server of ours, only Wine's own shell: it takes the group on its
-#              documented topic and writes that shortcut itself; the closing message (screenshot), exit code 0 (last: the shell leaves a
-#              folder window open)
+#              documented topic and writes that shortcut itself; the closing message
+#              (screenshot), exit code 0 (last: the shell leaves a folder window open)
 #
 # With VEK_E2E_SIGNED=1 the executable is first signed with a throw-away certificate
 # (openssl, osslsigncode), the signature is verified, and every run above uses the
@@ -91,6 +94,7 @@ timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" "$(win "$EXAMPLES")" "$(w
   >"$WORK/vekpack.txt" 2>&1 || fail "vekpack"
 [ -f "$EXE" ] || fail "vekpack wrote nothing"
 STUB_SIZE=$(stat -c %s "$STUB")
+PACKED_SIZE=$(stat -c %s "$EXE")  # before any signature goes behind the archive
 echo "stub: $STUB_SIZE bytes; $(tail -n 1 "$WORK/vekpack.txt" | tr -d '\r')"
 
 if [ "$SIGNED" = 1 ]; then
@@ -362,6 +366,29 @@ keys "$W" alt+F4
 expect_exit truncated 0
 echo "truncated: \"Read beyond end of file.\""
 
+# --- cutdata: cut one byte short of the archive's end, inside its last file's data ---------
+rm -rf "$DEST"
+mkdir -p "$CUT_DIR/data"
+head -c $((PACKED_SIZE - 1)) "$EXE" >"$CUT_DIR/data/TARNOVISTA.Setup.exe"
+start_stub cutdata "$CUT_DIR/data/TARNOVISTA.Setup.exe"
+W=$(find_window "$MAIN_NAME" 60) || fail "cutdata: no window"
+for run in 1 2; do
+  keys "$W" Return
+  find_window "^$TITLE\$" 60 >/dev/null || fail "cutdata: no error report after Extract $run"
+  sleep 0.5
+  probe cutdata$run "title:$TITLE"
+  has cutdata$run "text=Read beyond end of file."
+  "$XDOTOOL" search --name '^Information$' >/dev/null 2>&1 && fail "cutdata: a closing message after Extract $run"
+  [ "$run" = 1 ] && shot cut-short-report
+  keys "$(find_window "^$TITLE\$" 5)" Return
+  window_gone "^$TITLE\$" 10 || fail "cutdata: error report still up"
+  probe cutdataafter$run class:TForm1  # the window stays open
+  has cutdataafter$run "title=$CAPTION enabled=1"
+done
+"$XDOTOOL" search --name '^Information$' >/dev/null 2>&1 && fail "cutdata: a closing message"
+keys "$W" alt+F4
+expect_exit cutdata 0
+echo "cutdata: \"Read beyond end of file.\" twice, no closing message, the window stayed open"
 # --- The Start menu: shortcuts written by Wine's shell or by the stub --------------------------
 touch "$RECEIVED_REST.stop"
 for ((i = 0; i < 100; i++)); do

@@ -291,19 +291,29 @@ TEST(Run, AnArchiveCutShortInItsTableReadsBeyondTheEnd) {
   EXPECT_EQ(h.files.OpenHandles(), 0);
 }
 
-TEST(Run, AFileWhoseDataLiesBeyondTheEndGetsItsBoxAndTheRunGoesOn) {
-  Harness h;
-  // Cut where the data of numery\3-99.htm begins (after index.htm's 18 bytes).
-  const std::string exe = kFakeStub + SampleArchive().Serialize();
-  h.Pack(exe.substr(0, kFakeStub.size() + kArchivePrologueSize + 3 * EntryRecord::kSize + 18));
-  ASSERT_TRUE(h.Extract(h.destination).ok());
-  ASSERT_EQ(h.boxes.boxes.size(), 2u);
-  EXPECT_EQ(h.boxes.boxes[0].text, "Error writing file");
-  EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kError);
-  EXPECT_EQ(h.boxes.boxes[1].text, kClosingMessage);
-  EXPECT_EQ(fs::file_size(h.Out("numery/3-99.htm")), 0u);
-  EXPECT_EQ(h.window.progress, (std::vector<int32_t>{33, 66, 100}));
-  EXPECT_EQ(h.window.closes, 1);
+// Cut where the data of numery\3-99.htm begins (after index.htm's 18 bytes), and
+// three bytes into it: the run ends at that entry with its error report, after the
+// "Error writing file" box when its read got nothing; no closing message, and a
+// second Extract ends the same way.
+TEST(Run, AFileWhoseDataIsCutShortEndsTheRunWithItsReport) {
+  for (size_t into : {0, 3}) {
+    SCOPED_TRACE(into);
+    Harness h;
+    const std::string exe = kFakeStub + SampleArchive().Serialize();
+    h.Pack(exe.substr(0, kFakeStub.size() + kArchivePrologueSize + 3 * EntryRecord::kSize + 18 + into));
+    std::vector<std::string> boxes;
+    if (into == 0) boxes.push_back("Error writing file");
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(h.Report(h.Extract(h.destination)), "Read beyond end of file.");
+      EXPECT_EQ(h.BoxTexts(), boxes);
+      EXPECT_EQ(fs::file_size(h.Out("numery/3-99.htm")), into);
+      EXPECT_EQ(h.window.closes, 0);
+      EXPECT_EQ(h.files.OpenHandles(), 0);
+      EXPECT_FALSE(h.form->Running()) << "Extract can be pressed again";
+      h.boxes.boxes.clear();
+    }
+    EXPECT_TRUE(h.ddeml.executes.empty());
+  }
 }
 
 TEST(Run, AFolderInTheWayOfAFileIsAccessDeniedAndASecondRunCompletes) {

@@ -19,7 +19,7 @@ class MemoryFileEdge final : public FileEdge {
     return NoError();
   }
   Error Create(const char*, FileHandle*) override { return InOutError(5); }
-  Error Seek(FileHandle, int32_t offset) override {
+  Error Seek(FileHandle, int64_t offset) override {
     if (offset < 0) return InOutError(kWinErrorNegativeSeek);
     position_ = static_cast<size_t>(offset);
     return NoError();

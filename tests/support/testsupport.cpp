@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -60,7 +61,7 @@ Error FaultyFileEdge::Create(const char* path, FileHandle* file) {
   return e;
 }
 
-Error FaultyFileEdge::Seek(FileHandle file, int32_t offset) {
+Error FaultyFileEdge::Seek(FileHandle file, int64_t offset) {
   if (auto* f = Next(Op::kSeek)) return InOutError(f->code);
   return inner_.Seek(file, offset);
 }
@@ -108,6 +109,24 @@ LoadedArchive::LoadedArchive(const std::string& bytes, FileEdge& edge) {
 LoadedArchive::~LoadedArchive() {
   FreeEntryTable();
   if (file.handle != kNoFile) (void)file.edge->Close(file.handle);
+}
+
+std::string FakeStub(const char* section_name, size_t length) {
+  std::string pe(length, '\0');
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  testing::PatchU32(pe, 0x3C, 0x40);
+  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  testing::PatchU16(pe, 0x44 + 2, 2);  // two sections
+  testing::PatchU16(pe, 0x44 + 16, 0);  // no optional header
+  size_t table = 0x44 + 20;
+  pe.replace(table, 5, ".text");
+  testing::PatchU32(pe, table + 16, 0x10);
+  testing::PatchU32(pe, table + 20, 0x100);
+  pe.replace(table + 40, strlen(section_name), section_name);
+  testing::PatchU32(pe, table + 40 + 16, 0x200);
+  testing::PatchU32(pe, table + 40 + 20, 0x200);
+  return pe;
 }
 
 void PatchName(std::string& archive, uint32_t slot, const std::string& name, int length_byte) {

@@ -55,7 +55,7 @@ class FaultyFileEdge final : public FileEdge {
 
   Error OpenRead(const char* path, FileHandle* file) override;
   Error Create(const char* path, FileHandle* file) override;
-  Error Seek(FileHandle file, int32_t offset) override;
+  Error Seek(FileHandle file, int64_t offset) override;
   Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override;
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
   Error Close(FileHandle file) override;
@@ -115,6 +115,11 @@ inline size_t RecordAt(uint32_t slot) { return kArchivePrologueSize + EntryRecor
 // Sets the name of the record in slot: the bytes (at most the field's 232) and the
 // length byte, which may claim more (up to 255) than the field holds.
 void PatchName(std::string& archive, uint32_t slot, const std::string& name, int length_byte = -1);
+
+// The smallest PE image the start-offset lookup accepts: DOS header, PE signature,
+// COFF header, no optional header, a ".text" section of 0x10 bytes at 0x100 and a
+// section of the given name of 0x200 bytes at 0x200; length bytes in all.
+std::string FakeStub(const char* section_name, size_t length);
 
 // A DOS time stamp from its parts.
 constexpr uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {

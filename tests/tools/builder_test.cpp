@@ -2,6 +2,7 @@
 // determinism, and setting the start offset inside a stub.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ using build::BuildError;
 using testing::ReadWholeFile;
 using testing::ScratchFolder;
 using testing::WriteWholeFile;
+using testing::FakeStub;
 
 void SetTime(const fs::path& p, time_t t) {
 #ifdef _WIN32
@@ -142,6 +144,101 @@ TEST(Builder, RefusalsNameThePathAndLeaveNoOutput) {
   }
 }
 
+// The output is never packed: inside the source folder, or as a source file reached
+// through a link, it is refused and the source stays as it was.
+TEST(Builder, RefusesAnOutputThatWouldBePackedOrReplaceASourceFile) {
+  struct Case {
+    const char* what;
+    const char* output;  // relative to the scratch folder; the source is "src"
+    const char* link;    // a link in the source to this, or nullptr
+  } cases[] = {
+      {"output in the source", "src/out.vek", nullptr},
+      {"output is a source file", "src/a.txt", nullptr},
+      {"output in a new folder in the source", "src/sub/../out.vek", nullptr},
+#ifndef _WIN32
+      {"output reached through a link", "out.vek", "../out.vek"},
+#endif
+  };
+  for (const Case& c : cases) {
+    ScratchFolder scratch;
+    fs::create_directories(scratch / "src/sub");
+    WriteWholeFile(scratch / "src/a.txt", "source");
+    WriteWholeFile(scratch / "out.vek", "source");  // the size of a.txt, as a link's target might be
+    if (c.link) fs::create_symlink(c.link, scratch / "src/link");
+    build::PackOptions options;
+    options.source_folder = (scratch / "src").string();
+    options.output = (scratch / c.output).string();
+    EXPECT_THROW(build::Pack(options), BuildError) << c.what;
+    EXPECT_EQ(ReadWholeFile(scratch / "src/a.txt"), "source") << c.what;
+    EXPECT_EQ(ReadWholeFile(scratch / "out.vek"), "source") << c.what;
+    size_t files = 0;
+    for (auto& e : fs::recursive_directory_iterator(scratch.path())) files += !e.is_symlink() && e.is_regular_file();
+    EXPECT_EQ(files, 2u) << c.what << ": no output and no temporary file";
+  }
+}
+
+// A file whose size or time is not what the scan saw when its bytes are read.
+TEST(Builder, AFileThatChangesWhileItIsReadIsAnErrorNamingIt) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> change;
+  } cases[] = {
+      {"grows", [](const fs::path& f) { WriteWholeFile(f, "contents and more"); }},
+      {"shrinks", [](const fs::path& f) { WriteWholeFile(f, "con"); }},
+      {"same size, new time", [](const fs::path& f) {
+         WriteWholeFile(f, "CONTENTS");
+         SetTime(f, 940000000);
+       }},
+  };
+  for (const Case& c : cases) {
+    ScratchFolder src, out;
+    WriteWholeFile(src / "a.txt", "contents");
+    SetTime(src / "a.txt", 930000000);
+    ArchiveBuilder b;
+    build::ScanFolder(src.path().string(), b, nullptr);
+    c.change(src / "a.txt");
+    build::PackOptions options;
+    options.output = (out / "out.vek").string();
+    try {
+      build::WriteArchive(b, options);
+      ADD_FAILURE() << c.what << ": not refused";
+    } catch (const BuildError& e) {
+      EXPECT_NE(std::string(e.what()).find("a.txt: the file changed while it was read"), std::string::npos)
+          << c.what << ": " << e.what();
+    }
+    EXPECT_TRUE(fs::is_empty(out.path())) << c.what;
+  }
+}
+
+#ifndef _WIN32
+// Links planted under the temporary names that a predictable scheme would use (the
+// process id) are never followed; the output is a new file of ours, with the mode
+// a new file gets.
+TEST(Builder, TheTemporaryOutputIsCreatedExclusively) {
+  ScratchFolder src, out;
+  WriteWholeFile(src / "a.txt", "a");
+  WriteWholeFile(out / "victim", "precious");
+  for (int pid = getpid(); pid < getpid() + 20; ++pid) {
+    fs::create_symlink(out / "victim", out / ("setup.vek.vekpack-" + std::to_string(pid) + ".tmp"));
+  }
+  mode_t previous = umask(027);
+  build::PackOptions options;
+  options.source_folder = src.path().string();
+  options.output = (out / "setup.vek").string();
+  build::Pack(options);
+  umask(previous);
+  EXPECT_EQ(ReadWholeFile(out / "victim"), "precious");
+  struct stat st;
+  ASSERT_EQ(lstat((out / "setup.vek").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadWholeFile(out / "setup.vek").substr(0, 6), "RN-VEK");
+  size_t entries = 0;
+  for (auto& e : fs::directory_iterator(out.path())) entries += e.path().filename() != "setup.vek" ? 1 : 0;
+  EXPECT_EQ(entries, 21u) << "only the victim and the planted links besides the output";
+}
+#endif
+
 TEST(Builder, RefusesTheEntryPast65535) {
   ArchiveBuilder b;
   for (int i = 0; i < 65535; ++i) b.AddDirectory(0, "d");
@@ -165,26 +262,6 @@ TEST(Builder, SameFolderSameTimesSameBytes) {
   EXPECT_EQ(r.directories, 3u);
   EXPECT_EQ(r.archive_bytes, 56u + 8 * 256 + 18);
   EXPECT_EQ(fs::file_size(out / "a.vek"), r.archive_bytes);
-}
-
-// The smallest PE image the section lookup accepts: DOS header, PE signature, COFF
-// header, no optional header, one or two section headers, then raw data.
-std::string FakeStub(const char* section_name, size_t length) {
-  std::string pe(length, '\0');
-  pe[0] = 'M';
-  pe[1] = 'Z';
-  testing::PatchU32(pe, 0x3C, 0x40);
-  pe.replace(0x40, 4, std::string("PE\0\0", 4));
-  testing::PatchU16(pe, 0x44 + 2, 2);  // two sections
-  testing::PatchU16(pe, 0x44 + 16, 0);  // no optional header
-  size_t table = 0x44 + 20;
-  pe.replace(table, 5, ".text");
-  testing::PatchU32(pe, table + 16, 0x10);
-  testing::PatchU32(pe, table + 20, 0x100);
-  pe.replace(table + 40, strlen(section_name), section_name);
-  testing::PatchU32(pe, table + 40 + 16, 0x200);
-  testing::PatchU32(pe, table + 40 + 20, 0x200);
-  return pe;
 }
 
 TEST(Builder, SetsTheStartOffsetInTheStubAndAppendsTheArchive) {
@@ -211,8 +288,16 @@ TEST(Builder, SetsTheStartOffsetInTheStubAndAppendsTheArchive) {
   EXPECT_EQ(start->source, tools::StartSource::kStubConstant);
 }
 
-TEST(Builder, RefusesAStubWithoutTheStartOffset) {
-  for (const std::string& stub : {FakeStub(".data", 0x600), std::string("not an executable at all")}) {
+// A stub must hold the start offset in a section of its own: not in the headers,
+// not in another section's bytes.
+TEST(Builder, RefusesAStubWithoutTheStartOffsetInASectionOfItsOwn) {
+  const size_t vekofs_pointer = 0x44 + 20 + 40 + 20;
+  std::string in_headers = FakeStub(".vekofs", 0x600), in_text = in_headers, too_small = in_headers;
+  testing::PatchU32(in_headers, vekofs_pointer, 0x40);  // onto "PE\0\0"
+  testing::PatchU32(in_text, vekofs_pointer, 0x100);
+  testing::PatchU32(too_small, vekofs_pointer - 4, 2);
+  for (const std::string& stub : {FakeStub(".data", 0x600), std::string("not an executable at all"), in_headers,
+                                  in_text, too_small}) {
     ScratchFolder src, out;
     WriteWholeFile(src / "f.txt", "f");
     WriteWholeFile(out / "stub.exe", stub);
@@ -222,6 +307,7 @@ TEST(Builder, RefusesAStubWithoutTheStartOffset) {
     options.stub = (out / "stub.exe").string();
     EXPECT_THROW(build::Pack(options), BuildError);
     EXPECT_FALSE(fs::exists(out / "setup.exe"));
+    EXPECT_EQ(ReadWholeFile(out / "stub.exe"), stub);
   }
 }
 

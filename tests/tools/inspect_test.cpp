@@ -37,7 +37,8 @@ std::vector<std::string> Problems(const std::string& bytes, std::string* open_er
     if (open_error) *open_error = error;
     return {"cannot open: " + error};
   }
-  auto problems = tools::CheckArchive(archive);
+  std::vector<std::string> problems;
+  for (const auto& p : tools::CheckArchive(archive)) problems.push_back(p.text);
   tools::CloseArchive(&archive);
   return problems;
 }
@@ -91,6 +92,124 @@ TEST(Locate, FindsAnArchiveBehindForeignBytesByItsSignature) {
   EXPECT_EQ(start->source, tools::StartSource::kScan);
   testing::WriteWholeFile(folder / "none.bin", prefix);
   EXPECT_FALSE(tools::LocateArchive((folder / "none.bin").string(), &error));
+}
+
+// In an executable with our stub's start offset the archive is where the constant
+// points, as the stub takes it, never another one found by searching; a constant
+// that cannot be right is an error. Folders are no archives.
+TEST(Locate, TakesTheStubsStartOffsetAndNothingElse) {
+  std::string decoy = Sound();
+  PatchU16(decoy, RecordAt(1), 7);  // A: not a plausible archive by its first record
+  const std::string stub = testing::FakeStub(".vekofs", 0x600);
+  auto with_constant = [&](uint32_t offset) {
+    std::string exe = stub;
+    PatchU32(exe, 0x200, offset);
+    return exe;
+  };
+  std::string in_headers = with_constant(0x600);
+  PatchU32(in_headers, 0x44 + 20 + 40 + 20, 0x40);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    uint32_t offset;  // expected start; 0 with an error
+    const char* error;
+  } cases[] = {
+      {"decoy behind the archive", with_constant(0x600) + decoy + Sound(), 0x600, ""},
+      {"start offset beyond the end", with_constant(0x5000) + Sound(), 0, "beyond the end of the file"},
+      {"start offset into the stub", with_constant(0x100) + Sound(), 0, "points into the stub"},
+      {"unset start offset", stub + Sound(), 0, "points into the stub"},
+      {"start offset section in the headers", in_headers + Sound(), 0, "lies in the PE headers"},
+  };
+  for (const Case& c : cases) {
+    ScratchFolder folder;
+    testing::WriteWholeFile(folder / "setup.exe", c.bytes);
+    std::string error;
+    auto start = tools::LocateArchive((folder / "setup.exe").string(), &error);
+    if (*c.error) {
+      EXPECT_FALSE(start) << c.what;
+      EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+    } else {
+      ASSERT_TRUE(start) << c.what << ": " << error;
+      EXPECT_EQ(start->offset, c.offset) << c.what;
+      EXPECT_EQ(start->source, tools::StartSource::kStubConstant) << c.what;
+    }
+  }
+  auto problems = Problems(with_constant(0x600) + decoy + Sound());
+  EXPECT_NE(::testing::PrintToString(problems).find("record 1 carries identifier 7"), std::string::npos)
+      << ::testing::PrintToString(problems);
+
+  ScratchFolder folder;
+  std::string error;
+  EXPECT_FALSE(tools::LocateArchive(folder.path().string(), &error));
+  EXPECT_EQ(error, "a folder, not an archive");
+}
+
+TEST(Check, ReportsEntriesThatLandOnOnePath) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> names;  // files at the root, in order
+    const char* expected;            // in the one problem; "" for none
+  } cases[] = {
+      {"the same file twice", {"a.txt", "a.txt"}, "the same path as entry 1 (\\a.txt); it would replace that file"},
+      {"letter case", {"Index.htm", "INDEX.HTM"}, "the path of entry 1 (\\Index.htm) in other letter case"},
+      {"Polish letter case", {"\xB3\xF3" "d\x9F.txt", "\xA3\xD3" "D\x8F.TXT"}, "in other letter case"},
+      {"sharp s has no upper case", {"\xDF", "SS"}, ""},
+      {"distinct names", {"a.txt", "b.txt", "A.TXT.bak"}, ""},
+#ifdef _WIN32
+      {"bytes Windows-1250 leaves undefined", {"x\x81", "x\x83"}, ""},
+#else
+      {"bytes Windows-1250 leaves undefined", {"x\x81", "x\x83"}, "names the same file here as entry 1"},
+#endif
+  };
+  for (const Case& c : cases) {
+    ArchiveBuilder b;
+    for (const std::string& name : c.names) b.AddFile(0, name, "data", 0);
+    auto problems = Problems(b.Serialize());
+    if (!*c.expected) {
+      EXPECT_TRUE(problems.empty()) << c.what << ": " << ::testing::PrintToString(problems);
+      continue;
+    }
+    ASSERT_EQ(problems.size(), 1u) << c.what << ": " << ::testing::PrintToString(problems);
+    EXPECT_NE(problems[0].find(c.expected), std::string::npos) << c.what << ": " << problems[0];
+  }
+  // A file, then a folder of the same name with a file inside in other case.
+  ArchiveBuilder b;
+  b.AddFile(0, "x", "data", 0);
+  uint16_t d = b.AddDirectory(0, "x");
+  b.AddFile(d, "f", "1", 0);
+  b.AddFile(d, "F", "2", 0);
+  auto problems = Problems(b.Serialize());
+  ASSERT_EQ(problems.size(), 2u) << ::testing::PrintToString(problems);
+  EXPECT_NE(problems[0].find("entry 2 (\\x): the same path as entry 1 (\\x) (a file and a folder"), std::string::npos)
+      << problems[0];
+  EXPECT_NE(problems[1].find("entry 4 (\\x\\F): the path of entry 3 (\\x\\f)"), std::string::npos) << problems[1];
+}
+
+// 65,535 folders, each inside the one before: listing and testing print a bounded
+// amount per entry (the paths alone would run to gigabytes).
+TEST(Check, ADeepArchivePrintsABoundedAmount) {
+  ArchiveBuilder b;
+  uint16_t parent = 0;
+  for (int i = 0; i < 65535; ++i) parent = b.AddDirectory(parent, "ab");
+  ScratchFolder folder;
+  testing::WriteWholeFile(folder / "deep.vek", b.Serialize());
+  tools::OpenedArchive archive;
+  std::string error;
+  ASSERT_TRUE(tools::OpenArchive((folder / "deep.vek").string(), &archive, &error)) << error;
+  FILE* out = tmpfile();
+  tools::ListArchive(archive, out);
+  long listed = ftell(out);
+  fclose(out);
+  auto problems = tools::CheckArchive(archive);
+  tools::CloseArchive(&archive);
+  size_t reported = 0;
+  auto lines = tools::SummariseProblems(problems);
+  for (const auto& line : lines) reported += line.size() + 1;
+  EXPECT_LT(listed, 65535L * 300);
+  EXPECT_EQ(problems.size(), 65535u - 10922u);  // paths of 3 bytes a level: 10,922 levels fit
+  EXPECT_LT(reported, 4096u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines.back(), "... and " + std::to_string(problems.size() - 5) +
+                              " more of this kind: unsafe: its path is too long");
 }
 
 TEST(Listing, ShowsEveryEntryAndTheTotals) {

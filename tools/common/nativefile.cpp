@@ -19,7 +19,7 @@ Error OpenNativeForReading(const std::string& path, FileHandle* handle) {
   return PlatformFileEdge().OpenRead(path.c_str(), handle);
 #else
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return InOutError(TranslateErrno(errno));
+  if (fd < 0) return InOutError(TranslateOpenErrno(errno, path.c_str()));
   *handle = fd;
   return NoError();
 #endif

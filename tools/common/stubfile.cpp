@@ -1,10 +1,13 @@
 #include "stubfile.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 
+#include "errorwords.h"
+#include "nativefile.h"
 #include "rnvek100.h"
 
 namespace vek::tools {
@@ -17,6 +20,7 @@ constexpr size_t kCoffOptionalSizeOffset = 16;
 constexpr size_t kSectionHeaderSize = 40;
 constexpr size_t kSectionRawSizeOffset = 16;
 constexpr size_t kSectionRawPointerOffset = 20;
+constexpr size_t kOptionalSizeOfHeadersOffset = 60;
 
 bool IsSignatureAt(const unsigned char* p) {
   return memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
@@ -25,7 +29,10 @@ bool IsSignatureAt(const unsigned char* p) {
 
 }  // namespace
 
-std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size) {
+std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size, std::string* problem) {
+  std::string ignored;
+  if (!problem) problem = &ignored;
+  problem->clear();
   if (size < 0x40 || image[0] != 'M' || image[1] != 'Z') return std::nullopt;
   uint32_t pe = LoadU32(image + kDosLfanewOffset);
   if (uint64_t{pe} + 4 + kCoffHeaderSize > size || memcmp(image + pe, "PE\0\0", 4) != 0) return std::nullopt;
@@ -33,22 +40,53 @@ std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, si
   uint16_t sections = LoadU16(coff + kCoffSectionCountOffset);
   uint16_t optional_size = LoadU16(coff + kCoffOptionalSizeOffset);
   uint64_t table = uint64_t{pe} + 4 + kCoffHeaderSize + optional_size;
+  uint64_t table_end = table + uint64_t{sections} * kSectionHeaderSize;
+  if (table_end > size) return std::nullopt;
+  // The headers end at SizeOfHeaders, and never before the section table's end.
+  uint64_t headers_end = table_end;
+  if (optional_size >= kOptionalSizeOfHeadersOffset + 4) {
+    headers_end = std::max<uint64_t>(headers_end, LoadU32(coff + kCoffHeaderSize + kOptionalSizeOfHeadersOffset));
+  }
+  std::optional<SectionSpan> found;
+  uint64_t image_end = headers_end;
   for (uint16_t i = 0; i < sections; ++i) {
-    uint64_t at = table + uint64_t{i} * kSectionHeaderSize;
-    if (at + kSectionHeaderSize > size) return std::nullopt;
-    const unsigned char* header = image + at;
+    const unsigned char* header = image + table + uint64_t{i} * kSectionHeaderSize;
+    uint64_t begin = LoadU32(header + kSectionRawPointerOffset);
+    uint64_t raw = LoadU32(header + kSectionRawSizeOffset);
+    if (raw) image_end = std::max(image_end, begin + raw);
     char name[9] = {};
     memcpy(name, header, 8);
-    if (strcmp(name, kStartOffsetSection) != 0) continue;
-    SectionSpan span{LoadU32(header + kSectionRawPointerOffset), LoadU32(header + kSectionRawSizeOffset)};
-    if (span.raw_size < 4 || uint64_t{span.file_offset} + 4 > size) return std::nullopt;
-    return span;
+    if (strcmp(name, kStartOffsetSection) == 0 && !found) {
+      found = SectionSpan{static_cast<uint32_t>(begin), static_cast<uint32_t>(raw), 0};
+    }
   }
-  return std::nullopt;
+  if (!found) return std::nullopt;
+  const uint64_t begin = found->file_offset, end = begin + found->raw_size;
+  if (found->raw_size < 4) {
+    *problem = "its " + std::string(kStartOffsetSection) + " section holds fewer than 4 bytes";
+  } else if (begin < headers_end) {
+    *problem = "its " + std::string(kStartOffsetSection) + " section lies in the PE headers";
+  } else if (begin + 4 > size) {
+    *problem = "its " + std::string(kStartOffsetSection) + " section lies beyond the end of the file";
+  } else {
+    for (uint16_t i = 0; i < sections; ++i) {
+      const unsigned char* header = image + table + uint64_t{i} * kSectionHeaderSize;
+      uint64_t other = LoadU32(header + kSectionRawPointerOffset);
+      uint64_t other_end = other + LoadU32(header + kSectionRawSizeOffset);
+      bool same = other == begin && other_end == end && memcmp(header, kStartOffsetSection, 7) == 0;
+      if (!same && other < end && begin < other_end) {
+        *problem = "its " + std::string(kStartOffsetSection) + " section overlaps the data of another section";
+        break;
+      }
+    }
+  }
+  if (!problem->empty()) return std::nullopt;
+  found->image_end = image_end;
+  return found;
 }
 
-std::optional<SectionSpan> FindStartOffsetSection(const std::vector<unsigned char>& image) {
-  return FindStartOffsetSection(image.data(), image.size());
+std::optional<SectionSpan> FindStartOffsetSection(const std::vector<unsigned char>& image, std::string* problem) {
+  return FindStartOffsetSection(image.data(), image.size(), problem);
 }
 
 namespace {
@@ -74,29 +112,70 @@ bool PlausibleInFile(std::ifstream& in, uint64_t file_size, uint64_t pos) {
   return true;
 }
 
+// Why the file cannot be opened, in the edge's code and words.
+std::string OpenFailureInWords(const std::string& path) {
+  FileHandle handle = kNoFile;
+  Error e = OpenNativeForReading(path, &handle);
+  if (!e) {
+    static_cast<void>(PlatformFileEdge().Close(handle));
+    return "it could not be read";
+  }
+  return ReportInWords(e);
+}
+
 }  // namespace
 
 std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open the file";
+#ifdef _WIN32
+  struct _stat64 st;
+  int stat_result = _stat64(path.c_str(), &st);
+#else
+  struct stat st;
+  int stat_result = stat(path.c_str(), &st);
+#endif
+  // A folder opens for reading on POSIX but not on Windows: refuse it alike on both.
+  if (stat_result == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
+    *error = "a folder, not an archive";
     return std::nullopt;
   }
-  in.seekg(0, std::ios::end);
-  uint64_t file_size = static_cast<uint64_t>(in.tellg());
+  if (stat_result == 0 && (st.st_mode & S_IFMT) != S_IFREG) {
+    *error = "not a regular file";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (stat_result != 0 || !in) {
+    *error = "cannot open the file: " + OpenFailureInWords(path);
+    return std::nullopt;
+  }
+  const uint64_t file_size = static_cast<uint64_t>(st.st_size);
   // A file that begins with the signature is a bare archive, even one cut short.
   unsigned char signature[ArchiveSignature::kSize];
   if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {
     return ArchiveStart{0, StartSource::kBareArchive};
   }
-  // The PE headers and section table lie within the first 64 KiB of any stub.
+  // The PE headers and section table lie within the first 64 KiB of any stub. Where
+  // our stub's constant is, it is the archive's start: the stub reads nothing else.
   std::vector<unsigned char> head(64 * 1024);
   head.resize(ReadAt(in, 0, head.data(), head.size()));
-  if (auto span = FindStartOffsetSection(head)) {
+  std::string problem;
+  auto span = FindStartOffsetSection(head, &problem);
+  if (!problem.empty()) {
+    *error = "a broken self-extracting executable: " + problem;
+    return std::nullopt;
+  }
+  if (span) {
     uint32_t offset = LoadU32(head.data() + span->file_offset);
-    if (offset < file_size && PlausibleInFile(in, file_size, offset)) {
-      return ArchiveStart{offset, StartSource::kStubConstant};
+    if (offset < span->image_end) {
+      *error = "a self-extracting executable whose archive start offset " + std::to_string(offset) +
+               " points into the stub itself (which ends at " + std::to_string(span->image_end) + ")";
+      return std::nullopt;
     }
+    if (offset >= file_size) {
+      *error = "a self-extracting executable whose archive start offset " + std::to_string(offset) +
+               " lies beyond the end of the file (" + std::to_string(file_size) + " bytes): it is cut short";
+      return std::nullopt;
+    }
+    return ArchiveStart{offset, StartSource::kStubConstant};
   }
   // Scan for the signature in overlapping windows.
   constexpr size_t kWindow = 1 << 20;

@@ -16,12 +16,18 @@ inline constexpr char kStartOffsetSection[] = ".vekofs";
 struct SectionSpan {
   uint32_t file_offset = 0;  // PointerToRawData
   uint32_t raw_size = 0;     // SizeOfRawData
+  uint64_t image_end = 0;    // where the headers and every section's raw data end
 };
 
 // Locates the start-offset section in the bytes of a PE image; nullopt when the bytes
-// are no PE image or it has no such section of at least 4 bytes within the file.
-std::optional<SectionSpan> FindStartOffsetSection(const std::vector<unsigned char>& image);
-std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size);
+// are no PE image or it has no such section. A section of that name that is not a
+// section of its own (fewer than 4 bytes, in the headers, overlapping another
+// section's data, beyond the bytes) gives nullopt too, with the reason in *problem;
+// *problem stays empty otherwise.
+std::optional<SectionSpan> FindStartOffsetSection(const std::vector<unsigned char>& image,
+                                                  std::string* problem = nullptr);
+std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size,
+                                                  std::string* problem = nullptr);
 
 // How the archive start in a file was found.
 enum class StartSource { kBareArchive, kStubConstant, kScan };
@@ -32,9 +38,12 @@ struct ArchiveStart {
 };
 
 // Finds where the archive begins in the file at path (a UTF-8 path on POSIX, the
-// ANSI path on Windows): our stub's constant when it points at a signature; offset 0
-// for a bare archive; else the first "RN-VEK" 0x00 0x01 followed by a header whose
-// entry table fits in the file. nullopt when none is found; error receives a reason.
+// ANSI path on Windows): offset 0 for a bare archive (it begins with the signature);
+// in an executable with our stub's start-offset section, the constant there, as the
+// stub itself takes it, never anything else (a constant that cannot be right, or a
+// broken section, is an error); in any other file the first "RN-VEK" 0x00 0x01
+// followed by a header whose entry table fits in the file. nullopt when none is
+// found, or the path is no regular file; error receives a reason.
 std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error);
 
 }  // namespace vek::tools

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cp1250.h"
+#include "errorwords.h"
 #include "inspect.h"
 #include "messagebox.h"
 #include "rnvek100.h"
@@ -15,10 +16,7 @@ namespace vek::tools {
 namespace {
 
 // How an entry is named in messages: "entry 12, \dir\file".
-std::string EntryLabel(uint32_t id) {
-  AnsiString relative = GetEntryPath(static_cast<int32_t>(id));
-  return "entry " + std::to_string(id) + ", " + PrintablePath(relative.data(), relative.size());
-}
+std::string EntryLabel(uint32_t id) { return "entry " + std::to_string(id) + ", " + ShownPath(static_cast<int32_t>(id)); }
 
 // Boxes become lines on standard error; an error box makes the run fail.
 class ConsoleMessages final : public MessageBoxPresenter {
@@ -33,11 +31,7 @@ class ConsoleMessages final : public MessageBoxPresenter {
 };
 
 // The text of the default error report, as the stub shows it.
-std::string ReportText(const Error& error) {
-  char text[300];
-  FormatErrorReport(error, text, sizeof text);
-  return text;
-}
+std::string ReportText(const Error& error) { return ReportInWords(error); }
 
 }  // namespace
 
@@ -74,6 +68,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), error.c_str());
     return 1;
   }
+  NoteHowFound(archive, stderr);
   FileEdge& edge = *archive.file.edge;
   AnsiString destination(destination_text.c_str());
   Error e = ForceDirectoryChain(destination, edge);

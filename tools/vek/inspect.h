@@ -25,7 +25,12 @@ struct OpenedArchive {
 bool OpenArchive(const std::string& path, OpenedArchive* archive, std::string* error);
 void CloseArchive(OpenedArchive* archive);
 
-// The message of a reader error, as the stub would show it.
+// Says, on out, when the archive was found by searching for its signature (a file
+// that is neither an archive nor an executable with our stub's start offset).
+void NoteHowFound(const OpenedArchive& archive, FILE* out);
+
+// The message of a reader error, as the stub would show it, with the system's
+// reason in words beside a bare code.
 std::string ErrorText(const Error& error);
 
 // A path from the archive, readable on this terminal: UTF-8 on POSIX, control bytes
@@ -35,10 +40,29 @@ std::string PrintablePath(const char* bytes, size_t length);
 // "1999-03-14 12:00:00", or "" for a time stamp that is no valid date.
 std::string FormatDosTime(uint32_t stamp);
 
+// An entry's relative path for messages and listings, as PrintablePath shows it:
+// whole when short, else "..." and its last levels, so that no path from the
+// archive prints more than about kShownPathLimit bytes however deep it runs.
+inline constexpr size_t kShownPathLimit = 200;
+std::string ShownPath(int32_t id);
+
 // Writes the listing of the loaded table.
 void ListArchive(const OpenedArchive& archive, FILE* out);
 
-// The problems of the loaded archive, one line each; empty when it is sound.
-std::vector<std::string> CheckArchive(const OpenedArchive& archive);
+// One problem that the check found: its kind (problems of one kind are summarised
+// together) and its line.
+struct Problem {
+  std::string kind;
+  std::string text;
+};
+
+// The problems of the loaded archive; empty when it is sound.
+std::vector<Problem> CheckArchive(const OpenedArchive& archive);
+
+// The lines that report problems: of each kind the first `shown` in full, then one
+// line that counts the rest.
+inline constexpr size_t kProblemsShownPerKind = 5;
+std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems,
+                                           size_t shown = kProblemsShownPerKind);
 
 }  // namespace vek::tools

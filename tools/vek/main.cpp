@@ -12,17 +12,22 @@ namespace {
 
 const char kUsage[] =
     "Usage: vek list FILE\n"
-    "       vek test FILE\n"
-    "       vek extract FILE [-C FOLDER]\n"
+    "  or:  vek test FILE\n"
+    "  or:  vek extract FILE [-C FOLDER]\n"
     "\n"
-    "FILE is a VEK archive or a self-extracting executable that carries one.\n"
+    "FILE is a VEK archive or a self-extracting executable that carries one:\n"
+    "the archive is where the executable's stub finds it. In other files it is\n"
+    "searched for by its signature, and vek says so.\n"
     "\n"
     "  list      show every entry: identifier, kind, attributes (D directory,\n"
     "            R read-only, H hidden, S system, A archive), modification time,\n"
     "            size and path\n"
     "  test      check the archive's structure: identifiers 1..N in order, parents\n"
     "            that are earlier directories, file data inside the file and not\n"
-    "            overlapping, known kinds, safe names; one line per problem\n"
+    "            overlapping, known kinds, safe names, no two entries on one\n"
+    "            path (nor on paths that differ only in letter case, or that\n"
+    "            this system's file names make one); one line per problem, the\n"
+    "            first few of each kind, then how many more\n"
     "  extract   write every directory and file below FOLDER (created when\n"
     "            missing; the current folder without -C), with the stored\n"
     "            attributes and modification times; an entry whose name could\n"
@@ -49,6 +54,7 @@ int List(const std::string& path) {
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), error.c_str());
     return 1;
   }
+  vek::tools::NoteHowFound(archive, stderr);
   vek::tools::ListArchive(archive, stdout);
   vek::tools::CloseArchive(&archive);
   return 0;
@@ -61,9 +67,12 @@ int Test(const std::string& path) {
     printf("%s: %s\n", path.c_str(), error.c_str());
     return 2;
   }
-  std::vector<std::string> problems = vek::tools::CheckArchive(archive);
+  vek::tools::NoteHowFound(archive, stdout);
+  std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(archive);
   vek::tools::CloseArchive(&archive);
-  for (const std::string& p : problems) printf("%s: %s\n", path.c_str(), p.c_str());
+  for (const std::string& line : vek::tools::SummariseProblems(problems)) {
+    printf("%s: %s\n", path.c_str(), line.c_str());
+  }
   if (!problems.empty()) {
     printf("%s: %zu problem%s\n", path.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
     return 2;

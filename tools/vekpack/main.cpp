@@ -3,7 +3,16 @@
 #include <string.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <limits.h>
+#include <unistd.h>
+#endif
 
 #include "terminal.h"
 #include "vekbuild.h"
@@ -14,14 +23,20 @@ const char kUsage[] =
     "Usage: vekpack [OPTIONS] SOURCE-FOLDER OUTPUT\n"
     "\n"
     "Packs every file and folder below SOURCE-FOLDER, uncompressed, into the VEK\n"
-    "archive OUTPUT. With --stub, OUTPUT is a self-extracting executable: a copy of\n"
-    "the stub with the archive appended and its archive start offset set.\n"
+    "archive OUTPUT. With --sfx or --stub, OUTPUT is a self-extracting executable:\n"
+    "a copy of the Windows extractor stub with the archive appended and its archive\n"
+    "start offset set. Without either, OUTPUT is a bare archive.\n"
     "\n"
     "Options:\n"
-    "  -s, --stub FILE   prepend this extractor stub (vekstub.exe)\n"
+    "      --sfx[=ARCH]  prepend the installed stub: ARCH x64 (the default; 64-bit\n"
+    "                    Windows) or x86 (32- and 64-bit Windows)\n"
+    "  -s, --stub FILE   prepend this extractor stub instead\n"
     "  -q, --quiet       no progress and no summary\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
+    "\n"
+    "The installed stubs are vekstub-x86_64.exe and vekstub-i686.exe in\n"
+    "../share/vek/ from the folder that holds vekpack, or beside vekpack itself.\n"
     "\n"
     "Entries are stored depth first: at each level the files, then each folder\n"
     "followed by its contents, names in byte order. Files get the archive attribute\n"
@@ -35,8 +50,10 @@ const char kUsage[] =
     "\n"
     "Refused, with no output written: a name longer than 232 bytes or one that\n"
     "Windows-1250 cannot write, more than 65,535 entries, a file of 2 GiB or more,\n"
-    "an output that would reach 2 GiB, an unreadable file, a stub without the\n"
-    "archive start offset. OUTPUT is replaced only when it was written whole.\n"
+    "an output that would reach 2 GiB, an unreadable file, a file that changes\n"
+    "while it is read, an OUTPUT inside SOURCE-FOLDER (or one of its files), a\n"
+    "stub without the archive start offset in a section of its own. OUTPUT is\n"
+    "replaced only when it was written whole and flushed to the disk.\n"
     "\n"
     "Exit status: 0 on success, 1 when refused or failed, 2 on wrong usage.\n";
 
@@ -45,10 +62,66 @@ int Usage(const char* problem) {
   return 2;
 }
 
+namespace fs = std::filesystem;
+
+// The folder that holds this program; empty when the system does not say.
+fs::path ProgramFolder() {
+#ifdef _WIN32
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) return fs::path(std::wstring(buffer.data(), n)).parent_path();
+    buffer.resize(buffer.size() * 2);
+  }
+#else
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return fs::path(std::string(buffer, static_cast<size_t>(n))).parent_path();
+#endif
+}
+
+std::string PathText(const fs::path& p) {
+#ifdef _WIN32
+  std::u8string utf8 = p.u8string();
+  return std::string(utf8.begin(), utf8.end());
+#else
+  return p.string();
+#endif
+}
+
+// The installed stub for the architecture: ../share/vek/ from the program's folder
+// (an installed prefix), else beside the program (the Windows zip). Empty with
+// *looked naming the places when neither has it.
+std::string InstalledStub(const std::string& arch, std::string* looked) {
+  const std::string name = "vekstub-" + arch + ".exe";
+  fs::path folder = ProgramFolder();
+  if (folder.empty()) {
+    *looked = "(the folder of vekpack is unknown)";
+    return "";
+  }
+  const fs::path candidates[] = {folder / ".." / "share" / "vek" / name, folder / name};
+  for (const fs::path& candidate : candidates) {
+    std::error_code ec;
+    if (fs::is_regular_file(candidate, ec)) return PathText(candidate.lexically_normal());
+  }
+  *looked = PathText(candidates[0].lexically_normal()) + " and " + PathText(candidates[1].lexically_normal());
+  return "";
+}
+
+// The stub architecture an --sfx value names; empty when it names none.
+std::string SfxArch(const std::string& value) {
+  if (value.empty() || value == "x64" || value == "x86_64" || value == "amd64") return "x86_64";
+  if (value == "x86" || value == "i686" || value == "i386" || value == "win32") return "i686";
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string stub;
+  std::string sfx_arch;  // set by --sfx
   bool quiet = false;
   std::string positional[2];
   int count = 0;
@@ -70,6 +143,9 @@ int main(int argc, char** argv) {
       stub = argv[i];
     } else if (!options_done && arg.rfind("--stub=", 0) == 0) {
       stub = arg.substr(7);
+    } else if (!options_done && (arg == "--sfx" || arg.rfind("--sfx=", 0) == 0)) {
+      sfx_arch = SfxArch(arg.size() > 5 ? arg.substr(6) : std::string());
+      if (sfx_arch.empty()) return Usage(("--sfx takes x64 or x86, not " + arg.substr(6)).c_str());
     } else if (!options_done && arg == "--") {
       options_done = true;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
@@ -80,6 +156,16 @@ int main(int argc, char** argv) {
     }
   }
   if (count != 2) return Usage("need SOURCE-FOLDER and OUTPUT");
+  if (!sfx_arch.empty() && !stub.empty()) return Usage("--sfx and --stub exclude each other");
+  if (!sfx_arch.empty()) {
+    std::string looked;
+    stub = InstalledStub(sfx_arch, &looked);
+    if (stub.empty()) {
+      fprintf(stderr, "vekpack: no installed %s stub (looked for %s); name one with --stub FILE\n",
+              sfx_arch.c_str(), looked.c_str());
+      return 1;
+    }
+  }
 
   vek::build::PackOptions options;
   options.source_folder = positional[0];

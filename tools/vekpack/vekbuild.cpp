@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <random>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -89,7 +91,16 @@ struct FileFacts {
   bool read_only = false;
   uint64_t size = 0;
   time_t modified = 0;
+  int64_t modified_ns = 0;  // to the nanosecond where the platform tells
 };
+
+#ifdef _WIN32
+int64_t ModifiedNs(const struct _stat64& st) { return static_cast<int64_t>(st.st_mtime) * 1000000000; }
+#else
+int64_t ModifiedNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+#endif
 
 // Facts about a path, following symbolic links; false when it cannot be examined.
 bool Examine(const fs::path& p, FileFacts* facts) {
@@ -108,6 +119,7 @@ bool Examine(const fs::path& p, FileFacts* facts) {
 #endif
   facts->size = static_cast<uint64_t>(st.st_size);
   facts->modified = st.st_mtime;
+  facts->modified_ns = ModifiedNs(st);
   return true;
 }
 
@@ -134,15 +146,6 @@ bool LocalTime(time_t t, struct tm* out) {
   return true;
 #else
   return localtime_r(&t, out) != nullptr;
-#endif
-}
-
-FILE* OpenFile(const fs::path& p, const char* mode) {
-#ifdef _WIN32
-  std::wstring wmode(mode, mode + strlen(mode));
-  return _wfopen(p.c_str(), wmode.c_str());
-#else
-  return fopen(p.c_str(), mode);
 #endif
 }
 
@@ -195,7 +198,7 @@ class Scanner {
       if (clamped && warn_) warn_(shown + ": modification time outside 1980-2107; clamped");
       uint32_t attributes = kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
       builder_.AddFileFromSource(parent, cp, SourceString(full), static_cast<int32_t>(facts.size), stamp,
-                                 attributes, shown);
+                                 attributes, shown, facts.modified_ns);
     }
     for (Subdirectory& sub : subdirs) {
       uint16_t id = builder_.AddDirectory(parent, sub.name, sub.shown);
@@ -240,6 +243,18 @@ class SourceFile {
   SourceFile& operator=(const SourceFile&) = delete;
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
+  // Whether the open file's size or modification time differ from the entry's.
+  bool Changed(const Entry& e) const {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_fstat64(fd_, &st) != 0) return true;
+#else
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return true;
+#endif
+    return static_cast<uint64_t>(st.st_size) != static_cast<uint64_t>(e.size) ||
+           (e.source_modified >= 0 && ModifiedNs(st) != e.source_modified);
+  }
   // Bytes read, 0 at the end, -1 on failure.
   long Read(char* buffer, size_t count) {
     for (;;) {
@@ -281,12 +296,18 @@ class TemporaryOutputGuard {
     memcpy(g_temporary_output, name.c_str(), name.size() + 1);
     previous_int_ = std::signal(SIGINT, RemoveTemporaryOutput);
     previous_term_ = std::signal(SIGTERM, RemoveTemporaryOutput);
+#ifdef SIGHUP
+    previous_hup_ = std::signal(SIGHUP, RemoveTemporaryOutput);
+#endif
     armed_ = true;
   }
   ~TemporaryOutputGuard() {
     if (!armed_) return;
     std::signal(SIGINT, previous_int_);
     std::signal(SIGTERM, previous_term_);
+#ifdef SIGHUP
+    std::signal(SIGHUP, previous_hup_);
+#endif
     g_temporary_output[0] = 0;
   }
   TemporaryOutputGuard(const TemporaryOutputGuard&) = delete;
@@ -296,7 +317,82 @@ class TemporaryOutputGuard {
   bool armed_ = false;
   void (*previous_int_)(int) = SIG_DFL;
   void (*previous_term_)(int) = SIG_DFL;
+  void (*previous_hup_)(int) = SIG_DFL;
 };
+
+// Creates the temporary output next to the output, exclusively and readable by its
+// owner only until it is complete: a name that exists already (a file or a link
+// that someone planted) is never opened; another random name is tried instead.
+FILE* CreateTemporaryOutput(const fs::path& output, fs::path* temp) {
+  static std::mt19937_64 names([] {
+    std::random_device device;
+    uint64_t seed = (uint64_t{device()} << 32) ^ device();
+    seed ^= static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    return seed ^ (static_cast<uint64_t>(vek_getpid()) << 16);
+  }());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[40];
+    snprintf(suffix, sizeof suffix, ".vekpack-%016llx.tmp", static_cast<unsigned long long>(names()));
+    *temp = output;
+    *temp += suffix;
+#ifdef _WIN32
+    int fd = _wopen(temp->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+#endif
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+#ifdef _WIN32
+    FILE* out = _fdopen(fd, "wb");
+#else
+    FILE* out = fdopen(fd, "wb");
+#endif
+    if (!out) {
+      int e = errno;
+#ifdef _WIN32
+      _close(fd);
+      _wunlink(temp->c_str());
+#else
+      close(fd);
+      unlink(temp->c_str());
+#endif
+      errno = e;
+    }
+    return out;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
+// Gives the complete temporary output the mode a new file gets (0666 less the
+// umask) and puts its bytes on the disk, so that the output it replaces is never
+// left empty by a power cut.
+bool Commit(FILE* out) {
+  int fd = fileno(out);
+#ifdef _WIN32
+  return _commit(fd) == 0;
+#else
+  mode_t mask = umask(022);
+  umask(mask);
+  return fchmod(fd, 0666 & ~mask) == 0 && fsync(fd) == 0;
+#endif
+}
+
+// Puts the rename on the disk: the folder's entry for the output.
+void SyncFolder(const fs::path& output) {
+#ifndef _WIN32
+  fs::path folder = output.parent_path();
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    (void)fsync(fd);
+    close(fd);
+  }
+#else
+  (void)output;
+#endif
+}
 
 // Copies exactly size bytes of source to out; throws when it cannot.
 void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total,
@@ -310,6 +406,8 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
   }
   SourceFile in(e.source);
   if (!in.ok()) throw BuildError(e.display_path + ": cannot open the file: " + strerror(errno));
+  const std::string changed = e.display_path + ": the file changed while it was read (its size or time)";
+  if (in.Changed(e)) throw BuildError(changed);
   uint64_t left = static_cast<uint64_t>(e.size);
 #if defined(__linux__)
   // Let the kernel move the bytes of larger files; small ones go through the output
@@ -340,9 +438,9 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
     *done += static_cast<uint64_t>(got);
     if (options.progress) options.progress(*done, total);
   }
-  if (left != 0 || failed) {
-    throw BuildError(e.display_path + ": the file could not be read whole (changed while packing?)");
-  }
+  if (failed) throw BuildError(e.display_path + ": cannot read the file: " + strerror(errno));
+  char extra;
+  if (left != 0 || in.Read(&extra, 1) != 0 || in.Changed(e)) throw BuildError(changed);
   if (options.progress) options.progress(*done, total);
 }
 
@@ -408,7 +506,8 @@ uint16_t ArchiveBuilder::AddFile(uint16_t parent, std::string name, std::string 
 }
 
 uint16_t ArchiveBuilder::AddFileFromSource(uint16_t parent, std::string name, std::string source, int32_t size,
-                                           uint32_t time_stamp, uint32_t attributes, std::string display_path) {
+                                           uint32_t time_stamp, uint32_t attributes, std::string display_path,
+                                           int64_t modified) {
   Entry e;
   e.parent_id = parent;
   e.kind = kEntryKindFile;
@@ -417,6 +516,7 @@ uint16_t ArchiveBuilder::AddFileFromSource(uint16_t parent, std::string name, st
   e.time_stamp = time_stamp;
   e.size = size;
   e.source = std::move(source);
+  e.source_modified = modified;
   e.display_path = std::move(display_path);
   return Add(std::move(e));
 }
@@ -477,9 +577,36 @@ void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder,
   scanner.Level(root, 0);
 }
 
+namespace {
+
+// The stub's bytes, read with plain calls: a C++ stream would report a folder or a
+// failed read in its library's words, not the system's.
+std::string ReadStub(const std::string& name) {
+  FileFacts facts;
+  if (Examine(SourcePath(name), &facts) && facts.is_directory) {
+    throw BuildError(name + ": cannot open the stub: it is a folder");
+  }
+  SourceFile in(name);
+  if (!in.ok()) throw BuildError(name + ": cannot open the stub: " + strerror(errno));
+  std::string bytes;
+  std::vector<char> block(64 * 1024);
+  for (;;) {
+    long n = in.Read(block.data(), block.size());
+    if (n < 0) throw BuildError(name + ": cannot read the stub: " + strerror(errno));
+    if (n == 0) break;
+    bytes.append(block.data(), static_cast<size_t>(n));
+    if (bytes.size() >= kPositionLimit) throw BuildError(name + ": the stub is 2 GiB or larger");
+  }
+  return bytes;
+}
+
+}  // namespace
+
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name) {
+  std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
-                                            stub_bytes.size());
+                                            stub_bytes.size(), &problem);
+  if (!problem.empty()) throw BuildError(stub_name + ": not a usable stub: " + problem);
   if (!span) {
     throw BuildError(stub_name + ": not a stub: it holds no archive start offset (no " +
                      std::string(tools::kStartOffsetSection) + " section)");
@@ -494,10 +621,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   PackResult result;
   std::string stub;
   if (!options.stub.empty()) {
-    std::ifstream in(SourcePath(options.stub), std::ios::binary);
-    if (!in) throw BuildError(options.stub + ": cannot open the stub");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    stub = PrepareStub(bytes, options.stub);
+    stub = PrepareStub(ReadStub(options.stub), options.stub);
   }
   result.start_offset = static_cast<uint32_t>(stub.size());
   result.archive_bytes = builder.ArchiveSize();
@@ -515,9 +639,19 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   }
 
   fs::path output = SourcePath(options.output);
-  fs::path temp = output;
-  temp += ".vekpack-" + std::to_string(vek_getpid()) + ".tmp";
-  FILE* out = OpenFile(temp, "wb");
+  // The output is never packed into itself: no source file may be the output.
+  FileFacts existing;
+  if (Examine(output, &existing) && existing.is_regular) {
+    for (const Entry& e : builder.entries()) {
+      std::error_code ec;
+      if (!e.source.empty() && static_cast<uint64_t>(e.size) == existing.size &&
+          fs::equivalent(SourcePath(e.source), output, ec)) {
+        throw BuildError(e.display_path + ": this is the output " + options.output + "; it cannot be packed");
+      }
+    }
+  }
+  fs::path temp;
+  FILE* out = CreateTemporaryOutput(output, &temp);
   if (!out) throw BuildError(options.output + ": cannot create the output: " + strerror(errno));
   TemporaryOutputGuard interrupt_guard(temp);
   std::vector<char> out_buffer(kCopyBlock);
@@ -533,7 +667,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     for (const Entry& e : builder.entries()) {
       if (e.kind == kEntryKindFile) CopyData(e, out, options, &done, result.data_bytes, copy_buffer);
     }
-    if (fflush(out) != 0 || ferror(out)) throw BuildError(options.output + ": cannot write: " + strerror(errno));
+    if (fflush(out) != 0 || ferror(out) || !Commit(out)) {
+      throw BuildError(options.output + ": cannot write: " + strerror(errno));
+    }
     FILE* closing = out;
     out = nullptr;
     if (fclose(closing) != 0) throw BuildError(options.output + ": cannot write: " + strerror(errno));
@@ -543,6 +679,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     }
     fs::rename(temp, output, ec);
     if (ec) throw BuildError(options.output + ": cannot replace the output: " + ec.message());
+    SyncFolder(output);
   } catch (...) {
     if (out) fclose(out);
     std::error_code ignored;
@@ -552,7 +689,23 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   return result;
 }
 
+// Whether path lies inside folder (both as the file system resolves them).
+bool Inside(const fs::path& path, const fs::path& folder) {
+  std::error_code ec;
+  fs::path f = fs::weakly_canonical(folder, ec);
+  if (ec) return false;
+  fs::path p = fs::weakly_canonical(path, ec);
+  if (ec) return false;
+  auto [fi, pi] = std::mismatch(f.begin(), f.end(), p.begin(), p.end());
+  return fi == f.end() || (std::next(fi) == f.end() && fi->empty());  // a trailing separator
+}
+
 PackResult Pack(const PackOptions& options) {
+  fs::path output = SourcePath(options.output);
+  if (Inside(fs::absolute(output), SourcePath(options.source_folder))) {
+    throw BuildError(options.output + ": the output lies inside the source folder " + options.source_folder +
+                     "; it would be packed into itself");
+  }
   ArchiveBuilder builder;
   ScanFolder(options.source_folder, builder, options.warn);
   return WriteArchive(builder, options);

@@ -35,6 +35,8 @@ struct Entry {
   int32_t size = 0;
   uint32_t data_offset = 0;
   std::string source;        // file to take the data from, or empty for `data`
+  int64_t source_modified = -1;  // the source's modification time when scanned, in
+                                 // nanoseconds since 1970; -1 when not known
   std::string data;          // the data itself, when no source is given
   std::string display_path;  // for messages: the path as the user knows it
 };
@@ -51,9 +53,12 @@ class ArchiveBuilder {
   // Adds a file with its bytes in memory.
   uint16_t AddFile(uint16_t parent, std::string name, std::string data, uint32_t time_stamp,
                    uint32_t attributes = kFileAttributes);
-  // Adds a file whose bytes are read from source when the archive is written.
+  // Adds a file whose bytes are read from source when the archive is written; a
+  // file whose size or (when given) modification time is not what they were then is
+  // refused as changed while it was read.
   uint16_t AddFileFromSource(uint16_t parent, std::string name, std::string source, int32_t size,
-                             uint32_t time_stamp, uint32_t attributes, std::string display_path);
+                             uint32_t time_stamp, uint32_t attributes, std::string display_path,
+                             int64_t modified = -1);
 
   const std::vector<Entry>& entries() const { return entries_; }
   // Size of the archive: signature, header, records and data.
@@ -99,10 +104,14 @@ void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder,
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name);
 
 // Writes builder's archive (after the stub, if any) to options.output through a
-// temporary file that replaces the output only when everything was written.
+// temporary file that replaces the output only when everything was written: created
+// exclusively next to the output (never through a name planted there), flushed to
+// the disk before it replaces the output, removed on an interrupt, termination or
+// hang-up. The output itself is never packed: a source file that is the output is
+// refused.
 PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& options);
 
-// ScanFolder + WriteArchive.
+// ScanFolder + WriteArchive; an output inside the source folder is refused.
 PackResult Pack(const PackOptions& options);
 
 }  // namespace vek::build

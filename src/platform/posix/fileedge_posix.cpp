@@ -43,6 +43,21 @@ uint32_t TranslateErrno(int e) {
   }
 }
 
+uint32_t TranslateOpenErrno(int e, const char* path) {
+  if (e != ENOENT) return TranslateErrno(e);
+  const char* slash = strrchr(path, '/');
+  if (!slash || slash == path) return TranslateErrno(e);
+  size_t length = static_cast<size_t>(slash - path);
+  char* parent = static_cast<char*>(malloc(length + 1));
+  if (!parent) return TranslateErrno(e);
+  memcpy(parent, path, length);
+  parent[length] = 0;
+  struct stat st;
+  bool folder_there = stat(parent, &st) == 0 && S_ISDIR(st.st_mode);
+  free(parent);
+  return folder_there ? TranslateErrno(e) : kWinErrorPathNotFound;
+}
+
 namespace {
 
 // A Windows path in Windows-1250 as a POSIX path in UTF-8; empty on failure.
@@ -114,7 +129,7 @@ class PosixFileEdge final : public FileEdge {
     NativePath native(path);
     if (!native.get()) return InOutError(kWinErrorInvalidName);
     int fd = open(native.get(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return InOutError(TranslateErrno(errno));
+    if (fd < 0) return InOutError(TranslateOpenErrno(errno, native.get()));
     *file = fd;
     return NoError();
   }
@@ -124,7 +139,7 @@ class PosixFileEdge final : public FileEdge {
     if (!native.get()) return InOutError(kWinErrorInvalidName);
     // Open without truncating first: a read-only file must come out untouched.
     int fd = open(native.get(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return InOutError(TranslateErrno(errno));
+    if (fd < 0) return InOutError(TranslateOpenErrno(errno, native.get()));
     struct stat st;
     if (fstat(fd, &st) != 0) {
       int e = errno;
@@ -144,9 +159,12 @@ class PosixFileEdge final : public FileEdge {
     return NoError();
   }
 
-  Error Seek(FileHandle file, int32_t offset) override {
+  Error Seek(FileHandle file, int64_t offset) override {
     if (offset < 0) return InOutError(kWinErrorNegativeSeek);
-    if (lseek(static_cast<int>(file), offset, SEEK_SET) < 0) return InOutError(TranslateErrno(errno));
+    static_assert(sizeof(off_t) >= sizeof(int64_t), "64-bit file positions needed");
+    if (lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0) {
+      return InOutError(TranslateErrno(errno));
+    }
     return NoError();
   }
 
@@ -174,9 +192,9 @@ class PosixFileEdge final : public FileEdge {
       ssize_t n = write(static_cast<int>(file), p + *done, count - *done);
       if (n < 0) {
         if (errno == EINTR) continue;
-        // Nothing written yet: a refusal. Some written: report what went.
-        if (*done == 0) return InOutError(TranslateErrno(errno));
-        break;
+        // A full disk after part of the bytes went is as much a failure as one
+        // before the first: *done tells how many went.
+        return InOutError(TranslateErrno(errno));
       }
       if (n == 0) break;
       *done += static_cast<uint32_t>(n);
@@ -186,10 +204,13 @@ class PosixFileEdge final : public FileEdge {
 
   // Lets the kernel move the bytes between the files (no copy through user space);
   // falls back to reading and writing where the files do not allow it.
-  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* written) override {
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                  uint32_t* written) override {
 #ifdef __linux__
     if (copy_range_usable_) {
       uint32_t total = 0;
+      *read = 0;
+      *written = 0;
       while (total < count) {
         ssize_t n = copy_file_range(static_cast<int>(from), nullptr, static_cast<int>(to), nullptr, count - total, 0);
         if (n < 0) {
@@ -199,19 +220,20 @@ class PosixFileEdge final : public FileEdge {
             copy_range_usable_ = false;  // not for these files: copy by hand from now on
             break;
           }
-          if (total == 0) return InOutError(TranslateErrno(errno));
-          break;
+          // A failure after part of the block went (a full disk) is still a failure.
+          *read = *written = total;
+          return InOutError(TranslateErrno(errno));
         }
         if (n == 0) break;  // the end of the archive
         total += static_cast<uint32_t>(n);
       }
       if (copy_range_usable_) {
-        *written = total;
+        *read = *written = total;
         return NoError();
       }
     }
 #endif
-    return FileEdge::CopyBlock(from, to, buffer, count, written);
+    return FileEdge::CopyBlock(from, to, buffer, count, read, written);
   }
 
   Error Close(FileHandle file) override {

@@ -32,10 +32,11 @@ class Win32FileEdge final : public FileEdge {
     return NoError();
   }
 
-  Error Seek(FileHandle file, int32_t offset) override {
-    SetLastError(NO_ERROR);
-    DWORD result = SetFilePointer(ToHandle(file), offset, nullptr, FILE_BEGIN);
-    if (result == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return LastError();
+  Error Seek(FileHandle file, int64_t offset) override {
+    if (offset < 0) return InOutError(kWinErrorNegativeSeek);
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    if (!SetFilePointerEx(ToHandle(file), distance, nullptr, FILE_BEGIN)) return LastError();
     return NoError();
   }
 
