@@ -21,6 +21,17 @@ bool CopyToNameBuffer(const AnsiString& text, char (&buffer)[kNameBufferSize]) {
   return true;
 }
 
+// A name that the platform takes as a file in the folder it is joined to: not empty,
+// not "." or "..", and none of the characters that separate or reach further.
+bool IsPlainFileName(const AnsiString& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || strchr("\\/:*?\"<>|", c)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TDdeMgr* DdeManager = nullptr;
@@ -146,14 +157,15 @@ bool TDdeClientConv::AssignLink(const AnsiString& service, const AnsiString& top
   return !service_.failed() && !topic_.failed();
 }
 
-bool TDdeClientConv::SwitchLink(const AnsiString& service, const AnsiString& topic) {
+bool TDdeClientConv::SwitchLink(const AnsiString& service, const AnsiString& topic,
+                                bool may_start) {
   AnsiString new_service(service);
   AnsiString new_topic(topic);
   if (new_service.failed() || new_topic.failed()) return false;
   CloseConversation();
   service_ = new_service;
   topic_ = new_topic;
-  bool opened = !service_.failed() && !topic_.failed() && OpenConversation();
+  bool opened = !service_.failed() && !topic_.failed() && Open(may_start);
   if (!opened) {
     service_.Clear();
     topic_.Clear();
@@ -161,7 +173,7 @@ bool TDdeClientConv::SwitchLink(const AnsiString& service, const AnsiString& top
   return opened;
 }
 
-bool TDdeClientConv::OpenConversation() {
+bool TDdeClientConv::Open(bool may_start) {
   if (conversation_handle_ != 0) return false;
   if (service_.empty() && topic_.empty()) return false;
   if (!DdeManager) return false;
@@ -180,25 +192,50 @@ bool TDdeClientConv::OpenConversation() {
   }
 
   bool connected = TryConnect();
-  if (!connected && (!service_.empty() || !ServiceApplication.empty())) {
-    // Start the server and try once more at once. The space stays even when the
-    // topic is empty: "progman" with no topic gives "progman ".
-    AnsiString command;
-    if (!ServiceApplication.empty()) {
-      command = ServiceApplication;
-    } else {
-      command = service_;
-      command += ' ';
-      command += topic_;
-    }
-    if (!CopyToNameBuffer(command, buffer)) return false;
-    if (edge.WinExec(buffer, kSwShowMinNoActive) >= kWinExecStarted) connected = TryConnect();
+  if (!connected && may_start && StartServer(ServerStartCommand(service_, topic_))) {
+    connected = TryConnect();  // at once, and only once
   }
   if (!connected) return false;
 
   execute_format_ = conversation_info_.wFmt != 0 ? conversation_info_.wFmt : kCfText;
   OnOpen(this);
   return true;
+}
+
+AnsiString TDdeClientConv::ServerStartCommand(const AnsiString& service,
+                                              const AnsiString& topic) const {
+  if (!ServiceApplication.empty()) return ServiceApplication;
+  AnsiString command;
+  if (!IsPlainFileName(service) || !DdeManager) return command;
+  DdemlEdge& edge = DdeManager->Edge();
+  char folder[kNameBufferSize];
+  const uint32_t length = edge.GetWindowsDirectoryA(folder, kNameBufferSize);
+  if (length == 0 || length >= kNameBufferSize) return command;
+  AnsiString path(folder, length);
+  if (path.back() != '\\') path += '\\';
+  path += service;
+  path += ".exe";
+  if (path.failed()) return command;
+  const uint32_t attributes = edge.GetFileAttributesA(path.c_str());
+  if (attributes == kInvalidFileAttributes || (attributes & kFileAttributeDirectory)) {
+    return command;
+  }
+  // In quotes, so that a blank in the folder's name cannot make the platform run a
+  // program named by the text before it.
+  command += '"';
+  command += path;
+  command += '"';
+  if (!topic.empty()) {
+    command += ' ';
+    command += topic;
+  }
+  return command;
+}
+
+bool TDdeClientConv::StartServer(const AnsiString& command) {
+  char buffer[kNameBufferSize];
+  if (command.empty() || !DdeManager || !CopyToNameBuffer(command, buffer)) return false;
+  return DdeManager->Edge().WinExec(buffer, kSwShowMinNoActive) >= kWinExecStarted;
 }
 
 bool TDdeClientConv::TryConnect() {

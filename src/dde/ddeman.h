@@ -90,10 +90,25 @@ class TDdeClientConv : public TComponent {
   // (SwitchLink). Returns whether the link was set (and, if automatic, opened).
   bool AssignLink(const AnsiString& service, const AnsiString& topic);
   // Closes, sets the link and opens; on failure service and topic end up empty.
-  bool SwitchLink(const AnsiString& service, const AnsiString& topic);
+  bool SwitchLink(const AnsiString& service, const AnsiString& topic) {
+    return SwitchLink(service, topic, true);
+  }
+  // The same; with may_start false a failed connect starts nothing.
+  bool SwitchLink(const AnsiString& service, const AnsiString& topic, bool may_start);
   // True when this call opened a conversation. Starts the server program once when
-  // the first connect fails. Names or a start command over 255 characters fail it.
-  bool OpenConversation();
+  // the first connect fails (ServerStartCommand) and then tries once more. Names or a
+  // start command over 255 characters fail it.
+  bool OpenConversation() { return Open(true); }
+  // The command that starts the server of service and topic: ServiceApplication as it
+  // is when set; else the program named by the service in the Windows directory, by
+  // its full path in double quotes and followed by a space and the topic when there is
+  // one, provided that file exists; else empty. A bare name is never handed to the
+  // platform, which would look for it first in the folder the program was started
+  // from; a service that is not a plain file name has no program.
+  AnsiString ServerStartCommand(const AnsiString& service, const AnsiString& topic) const;
+  // Runs command minimised without activating it; true when the platform reports it
+  // started. An empty or overlong command runs nothing.
+  bool StartServer(const AnsiString& command);
   // Ends any conversation (OnClose fires if one was open), frees the string handles
   // and empties service and topic. Closing twice is harmless.
   void CloseConversation();
@@ -131,6 +146,7 @@ class TDdeClientConv : public TComponent {
  private:
   friend class TDdeMgr;  // ManagerCallback
 
+  bool Open(bool may_start);
   bool TryConnect();
   // Forgets the conversation (OnClose fires if one was open); no DdeDisconnect.
   void ConversationEnded();

@@ -1,6 +1,7 @@
 // The DDEML edge: every call of the DDE layer into the Windows DDE management library
 // (DDEML), and the three other Windows functions it needs (WinExec,
-// RegisterClipboardFormatA, GetModuleFileNameA), goes through this interface.
+// RegisterClipboardFormatA, GetModuleFileNameA, and GetWindowsDirectoryA with
+// GetFileAttributesA to find a server program), goes through this interface.
 //
 // The Win32 implementation (ddemledge_win32.cpp) forwards each call unchanged; a
 // recording fake under tests/ plays the server side for the native unit tests. The
@@ -58,6 +59,10 @@ inline constexpr uint32_t kDmlErrSysError = 0x400F;
 // WinExec returns a value of at least this when the program was started.
 inline constexpr uint32_t kWinExecStarted = 32;
 
+// GetFileAttributesA: no such file; the attribute of a folder.
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+
 // The platform's CONVCONTEXT, member for member (36 bytes on every Windows).
 struct ConvContext {
   uint32_t cb;
@@ -106,6 +111,11 @@ class DdemlEdge {
   // its length, 0 on failure.
   virtual uint32_t GetModuleFileNameA(char* buffer, uint32_t size) = 0;
   virtual uint32_t WinExec(const char* command_line, uint32_t show) = 0;
+  // Writes the Windows directory, zero-terminated and without a trailing backslash
+  // (unless it is a root), into buffer; returns its length, 0 on failure, or the size
+  // it needs when buffer is too small.
+  virtual uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) = 0;
+  virtual uint32_t GetFileAttributesA(const char* path) = 0;
 
   virtual uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands,
                                   uint32_t reserved) = 0;

@@ -22,6 +22,9 @@ static_assert(kXtypExecute == XTYP_EXECUTE && kXtypXactComplete == XTYP_XACT_COM
                   kXtypWildConnect == XTYP_WILDCONNECT &&
                   kXtypConnectConfirm == XTYP_CONNECT_CONFIRM && kXtypAdvData == XTYP_ADVDATA,
               "transaction types agree with ddeml.h");
+static_assert(kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES &&
+                  kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY,
+              "file attributes agree with windows.h");
 
 // DDEML knows one callback per instance; the program has one instance, so the portable
 // callback is kept here and reached through a function of the platform's signature.
@@ -49,6 +52,10 @@ class Win32DdemlEdge final : public DdemlEdge {
   uint32_t WinExec(const char* command_line, uint32_t show) override {
     return ::WinExec(command_line, show);
   }
+  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
+    return ::GetWindowsDirectoryA(buffer, size);
+  }
+  uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
   uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands,
                           uint32_t reserved) override {
     g_callback = callback;

@@ -1,8 +1,47 @@
 #include "progman.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 namespace vek {
+namespace {
+
+constexpr char kProgmanService[] = "progman";
+
+// The characters that end a field or a command in Program Manager's syntax.
+bool NeedsQuotes(const AnsiString& field) {
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (strchr(",()[]", field[i]) && field[i] != 0) return true;
+  }
+  return false;
+}
+
+// The folder a shortcut to command starts in: everything before the last backslash,
+// with the backslash kept after a bare drive ("C:\INDEX.HTM" gives "C:\").
+AnsiString CommandFolder(const AnsiString& command) {
+  size_t end = command.size();
+  while (end > 0 && command[end - 1] != '\\') --end;
+  if (end == 0) return AnsiString();
+  if (!(end == 1 || (end == 3 && command[1] == ':'))) --end;
+  return AnsiString(command.data(), end);
+}
+
+// The name Program Manager gives an item that has none: the command's file name
+// without its extension.
+AnsiString FileTitle(const AnsiString& command) {
+  size_t start = command.size();
+  while (start > 0 && command[start - 1] != '\\' && command[start - 1] != ':') --start;
+  size_t end = command.size();
+  for (size_t i = command.size(); i > start; --i) {
+    if (command[i - 1] == '.') {
+      end = i - 1;
+      break;
+    }
+  }
+  return AnsiString(command.data() + start, end - start);
+}
+
+}  // namespace
 
 int ShowGroupNumber(TActivateType show) {
   switch (show) {
@@ -18,6 +57,7 @@ TProgMan::TProgMan(TComponent* owner) : TDdeClientConv(owner) {}
 
 TProgMan::~TProgMan() {
   CloseConversation();
+  free(item_outcomes_);
   // program_items_ goes next, then the conversation's own destructor closes again,
   // which finds nothing left to close.
 }
@@ -26,48 +66,93 @@ Error TProgMan::SetprogramItems(const TStringList& lines) {
   return program_items_.Assign(lines) ? NoError() : OutOfMemoryError();
 }
 
+void TProgMan::ClearReport() {
+  group_sent_ = group_folder_ = false;
+  free(item_outcomes_);
+  item_outcomes_ = nullptr;
+  item_count_ = 0;
+}
+
 Error TProgMan::CreateProgramGroup() {
+  ClearReport();
   VEK_TRY(ConnectProgman());
   // Without a conversation every send below fails and reports through the events.
   VEK_TRY(SendCreateGroup(programGroup));
   const int count = program_items_.Count();  // read once: handlers may add lines
+  if (count > 0) {
+    item_outcomes_ = static_cast<uint8_t*>(calloc(static_cast<size_t>(count), 1));
+    if (!item_outcomes_) return OutOfMemoryError();
+  }
   for (int i = 0; i < count; ++i) {
     if (i >= program_items_.Count()) break;  // a handler removed lines
     AnsiString command_line, name, third;
     VEK_TRY(SplitItemLine(program_items_[i], &command_line, &name, &third));
     VEK_TRY(SendAddItem(command_line, name, third));
+    item_outcomes_[i] = item_sent_ ? itemSent : itemNotRegistered;
+    item_count_ = i + 1;
   }
   DisconnectProgman();
+  if (ShortcutFallback) WriteShortcuts(*ShortcutFallback);
   return NoError();
 }
 
 Error TProgMan::ConnectProgman() {
   VEK_TRY(SetConnectMode(ddeAutomatic));
-  AnsiString topic(DdeTopic());  // taken before AssignLink empties it
+  AnsiString topic(DdeTopic());  // taken before the link is reset
   if (topic.failed()) return OutOfMemoryError();
-  AssignLink("progman", topic);
+  // As always first, so that a shell that answers it sees what it always saw; nothing
+  // is started before the documented topic has been asked too.
+  if (SwitchLink(kProgmanService, topic, false)) return NoError();
+  if (!(topic == kDocumentedTopic) && SwitchLink(kProgmanService, kDocumentedTopic, false)) {
+    return NoError();
+  }
+  if (StartServer(ServerStartCommand(kProgmanService, topic))) {
+    SwitchLink(kProgmanService, kDocumentedTopic, false);
+  }
   return NoError();
+}
+
+bool TProgMan::QuoteField(const AnsiString& field, AnsiString* out) {
+  out->Clear();
+  if (memchr(field.data(), '"', field.size())) return false;
+  const bool quoted = NeedsQuotes(field);
+  if (quoted) *out += '"';
+  *out += field;
+  if (quoted) *out += '"';
+  return true;
+}
+
+bool TProgMan::IsShortcutName(const AnsiString& name) {
+  if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || strchr("\\/:*?\"<>|", c)) return false;
+  }
+  return true;
 }
 
 Error TProgMan::SendCreateGroup(const AnsiString& group) {
   // Both commands are built before anything is sent, so an error handler that changes
   // programGroup does not change the ShowGroup command.
+  AnsiString name;
+  const bool carried = QuoteField(group, &name);
   AnsiString create("[CreateGroup(");
-  create += group;
+  create += name;
   create += ")]";
   AnsiString show("[ShowGroup(");
-  show += group;
+  show += name;
   show += ',';
   show += static_cast<char>('0' + ShowGroupNumber(ShowGroup));
   show += ")]";
-  if (create.failed() || show.failed()) return OutOfMemoryError();
+  if (name.failed() || create.failed() || show.failed()) return OutOfMemoryError();
 
   Error error;
-  if (!SendLine(create, &error)) {
+  group_sent_ = carried && SendLine(create, &error);
+  if (!group_sent_) {
     if (!error.ok()) return error;
     OnGroupError(this);
   }
-  SendLine(show, &error);  // a ShowGroup that was not sent is not reported
+  if (carried) SendLine(show, &error);  // a ShowGroup that was not sent is not reported
   return error;
 }
 
@@ -75,18 +160,9 @@ Error TProgMan::SplitItemLine(const AnsiString& line, AnsiString* command_line, 
                               AnsiString* third) {
   AnsiString* slots[3] = {command_line, name, third};
   for (AnsiString* slot : slots) slot->Clear();
-  const char* data = line.data();
-  size_t size = line.size();
-  size_t start = 0;
-  for (int i = 0; i < 3; ++i) {
-    const void* comma = i < 2 ? memchr(data + start, ',', size - start) : nullptr;
-    if (!comma) {
-      slots[i]->Append(data + start, size - start);
-      break;
-    }
-    size_t end = static_cast<size_t>(static_cast<const char*>(comma) - data);
-    slots[i]->Append(data + start, end - start);
-    start = end + 1;
+  size_t pos = 0;
+  if (ReadField(line, &pos, command_line) && ReadField(line, &pos, name)) {
+    third->Append(line.data() + pos, line.size() - pos);  // the rest, as it is
   }
   for (AnsiString* slot : slots) {
     if (slot->failed()) return OutOfMemoryError();
@@ -94,22 +170,53 @@ Error TProgMan::SplitItemLine(const AnsiString& line, AnsiString* command_line, 
   return NoError();
 }
 
+bool TProgMan::ReadField(const AnsiString& list, size_t* pos, AnsiString* field) {
+  const char* data = list.data();
+  const size_t size = list.size();
+  size_t start = *pos;
+  if (start < size && data[start] == '"') {
+    // Quoted: to the next quote, commas and all; the quotes go.
+    const void* close = memchr(data + start + 1, '"', size - start - 1);
+    const size_t end = close ? static_cast<size_t>(static_cast<const char*>(close) - data) : size;
+    field->Append(data + start + 1, end - start - 1);
+    start = close ? end + 1 : size;
+  }
+  const void* comma = memchr(data + start, ',', size - start);
+  const size_t end = comma ? static_cast<size_t>(static_cast<const char*>(comma) - data) : size;
+  field->Append(data + start, end - start);
+  *pos = comma ? end + 1 : size;
+  return comma != nullptr;
+}
+
 Error TProgMan::SendAddItem(const AnsiString& command_line, const AnsiString& name,
                             const AnsiString& third) {
   // An empty name is left out with its comma: a third field then comes second.
+  AnsiString field;
   AnsiString text("[AddItem(");
-  text += command_line;
+  bool carried = QuoteField(command_line, &field);
+  text += field;
   if (!name.empty()) {
+    carried = QuoteField(name, &field) && carried;
     text += ',';
-    text += name;
+    text += field;
   }
   if (!third.empty()) {
-    text += ',';
-    text += third;
+    // The rest of the arguments: each one quoted as it needs.
+    size_t pos = 0;
+    bool more = true;
+    while (more) {
+      AnsiString argument;
+      more = ReadField(third, &pos, &argument);
+      carried = QuoteField(argument, &field) && carried;
+      text += ',';
+      text += field;
+    }
   }
   text += ")]";
+  if (field.failed()) return OutOfMemoryError();
   Error error;
-  if (!SendLine(text, &error)) {
+  item_sent_ = carried && SendLine(text, &error);
+  if (!item_sent_) {
     if (!error.ok()) return error;
     OnItemError(this);
   }
@@ -130,6 +237,55 @@ bool TProgMan::SendLine(AnsiString& text, Error* error) {
   }
   // Longer than the buffer: sent whole from the string itself, never cut.
   return SendCommand(text.c_str(), false);
+}
+
+void TProgMan::WriteShortcuts(ShellLinkEdge& edge) {
+  // Without CreateGroup an AddItem that went out landed in some other group: every
+  // line is written then.
+  const bool every_line = !group_sent_;
+  bool folder_tried = false;
+  auto folder = [&] {
+    if (!folder_tried) {
+      folder_tried = true;
+      group_folder_ = IsShortcutName(programGroup) && edge.CreateGroupFolder(programGroup.c_str());
+    }
+    return group_folder_;
+  };
+  if (every_line) folder();
+  for (int i = 0; i < item_count_ && i < program_items_.Count(); ++i) {
+    if (every_line) {
+      item_outcomes_[i] = itemNotRegistered;
+    } else if (item_outcomes_[i] == itemSent) {
+      continue;
+    }
+    if (!folder()) return;
+    AnsiString command_line, name, third, icon;
+    if (!SplitItemLine(program_items_[i], &command_line, &name, &third).ok()) return;
+    size_t pos = 0;
+    ReadField(third, &pos, &icon);
+    if (name.empty()) name = FileTitle(command_line);
+    const AnsiString folder = CommandFolder(command_line);
+    if (!IsShortcutName(name) || command_line.empty() || folder.failed() || name.failed()) continue;
+    if (edge.CreateShortcut(programGroup.c_str(), name.c_str(), command_line.c_str(),
+                            folder.c_str(), icon.c_str())) {
+      item_outcomes_[i] = itemShortcut;
+    }
+  }
+}
+
+TItemOutcome TProgMan::ItemOutcome(int index) const {
+  if (index < 0 || index >= item_count_) return itemNotRegistered;
+  return static_cast<TItemOutcome>(item_outcomes_[index]);
+}
+
+TGroupOutcome TProgMan::GroupOutcome() const {
+  if (!group_sent_ && !group_folder_) return groupNotRegistered;
+  bool shortcuts = group_folder_;
+  for (int i = 0; i < item_count_; ++i) {
+    if (item_outcomes_[i] == itemNotRegistered) return groupNotRegistered;
+    if (item_outcomes_[i] == itemShortcut) shortcuts = true;
+  }
+  return shortcuts ? groupShortcuts : groupSent;
 }
 
 }  // namespace vek

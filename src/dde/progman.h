@@ -6,10 +6,20 @@
 //   [ShowGroup(<group>,<n>)]        n = 1, 2, 3 or 7 after ShowGroup
 //   [AddItem(<command>,<name>,<third>)]  one per line of programItems
 //
-// Failures of single commands are reported only through OnGroupError (CreateGroup)
-// and OnItemError (each AddItem); ShowGroup reports nothing. CreateProgramGroup
-// returns an Error only when setting the connect mode fails or memory runs out; the
-// commands after it are then not sent and the conversation stays open.
+// A name or field holding a comma, a parenthesis or a square bracket goes in double
+// quotes; one holding a double quote, which no quoting carries, is not sent at all.
+//
+// Reaching the shell: first service "progman" with the component's topic (empty on
+// the main window), then the documented topic "PROGMAN", and only then the Program
+// Manager of the Windows directory is started, if there is one, and asked once more.
+//
+// Failures of single commands are reported through OnGroupError (CreateGroup) and
+// OnItemError (each AddItem); ShowGroup reports nothing. When ShortcutFallback is
+// set, what Program Manager did not get is written as the group's folder and
+// shortcuts in the user's Start menu instead. GroupOutcome tells what the last
+// CreateProgramGroup achieved. CreateProgramGroup returns an Error only when setting
+// the connect mode fails or memory runs out; the commands after it are then not sent
+// and the conversation stays open.
 #pragma once
 
 #include <stdint.h>
@@ -18,6 +28,7 @@
 #include "classes.h"
 #include "ddeman.h"
 #include "error.h"
+#include "shelllink.h"
 
 namespace vek {
 
@@ -31,10 +42,27 @@ enum TActivateType : uint8_t {
 // The Windows show-window command number for a ShowGroup value (1, 2, 3, 7).
 int ShowGroupNumber(TActivateType show);
 
+// What became of one line of programItems in the last CreateProgramGroup.
+enum TItemOutcome : uint8_t {
+  itemNotRegistered = 0,
+  itemSent = 1,      // its AddItem was handed to the DDE library
+  itemShortcut = 2,  // written as a shortcut by the fallback
+};
+
+// What the last CreateProgramGroup achieved for the group as a whole.
+enum TGroupOutcome : uint8_t {
+  groupNotRegistered = 0,  // the group or some line reached the shell neither way
+  groupSent = 1,           // CreateGroup and every AddItem were sent over DDE
+  groupShortcuts = 2,      // all there, the fallback's folder and shortcuts included
+};
+
 class TProgMan : public TDdeClientConv {
  public:
   // A command and its zero byte normally travel through this buffer.
   static constexpr size_t kCommandBufferSize = 256;
+
+  // The topic of the Program Manager service as documented.
+  static constexpr char kDocumentedTopic[] = "PROGMAN";
 
   explicit TProgMan(TComponent* owner);
   ~TProgMan() override;
@@ -43,18 +71,50 @@ class TProgMan : public TDdeClientConv {
   // programGroup, one AddItem per line of programItems, and closes the conversation.
   Error CreateProgramGroup();
 
-  // Automatic connect mode, then AssignLink("progman", current topic). Whether the
-  // conversation opened is not reported.
+  // Automatic connect mode, then the link to "progman" with the current topic; when
+  // that finds no server, the documented topic; when that finds none either, the
+  // Program Manager of the Windows directory is started (never one found along the
+  // search path) and the documented topic asked once more. Whether the conversation
+  // opened is not reported.
   Error ConnectProgman();
   Error SendCreateGroup(const AnsiString& group);
   // Splits an item line at its first two commas into command line, item name and
   // third field. Anything after the second comma, further commas included, stays in
-  // the third field, so extra AddItem arguments pass through unchanged.
+  // the third field, so extra AddItem arguments pass through. The command line and
+  // the name may be given in double quotes to hold commas (ReadField); the third field
+  // is kept as it is, quotes and all, and split into arguments when it is sent.
   static Error SplitItemLine(const AnsiString& line, AnsiString* command_line, AnsiString* name,
                              AnsiString* third);
   Error SendAddItem(const AnsiString& command_line, const AnsiString& name,
                     const AnsiString& third);
   void DisconnectProgman();
+
+  // A name or field as a command carries it: in double quotes when it holds a comma,
+  // a parenthesis or a square bracket, unchanged otherwise. false when it holds a
+  // double quote: such a field is refused, not sent.
+  static bool QuoteField(const AnsiString& field, AnsiString* out);
+  // Reads the field of a comma-separated list that starts at *pos into field and
+  // moves *pos past its comma; false when no comma ended it. A field that begins with
+  // a double quote runs to the next double quote, commas included; the two quotes are
+  // not part of it, and text after the closing one is kept.
+  static bool ReadField(const AnsiString& list, size_t* pos, AnsiString* field);
+  // Whether name can name a Start-menu folder or shortcut as it is: not empty, no
+  // control character, none of \ / : * ? " < > |, not ending in a dot or a blank.
+  static bool IsShortcutName(const AnsiString& name);
+
+  // The report of the last CreateProgramGroup.
+  TGroupOutcome GroupOutcome() const;
+  // Line index of programItems as the last CreateProgramGroup read them.
+  TItemOutcome ItemOutcome(int index) const;
+  bool GroupSent() const { return group_sent_; }
+
+  // Option: when set, CreateProgramGroup ends by writing through this edge what
+  // Program Manager did not get: when CreateGroup was not sent, the group's folder
+  // and every line as a shortcut; otherwise each line whose AddItem was not sent. A
+  // shortcut is named by the item's name (by the command's file name when that is
+  // empty), points at the command line, starts in the command's folder and takes
+  // the first argument of the third field as its icon.
+  ShellLinkEdge* ShortcutFallback = nullptr;
 
   // Published properties.
   TStringList& programItems() { return program_items_; }
@@ -68,8 +128,15 @@ class TProgMan : public TDdeClientConv {
  private:
   // Sends text followed by CR LF; false when it was not sent.
   bool SendLine(AnsiString& text, Error* error);
+  void ClearReport();
+  void WriteShortcuts(ShellLinkEdge& edge);
 
   TStringList program_items_;
+  bool group_sent_ = false;
+  bool group_folder_ = false;  // made by the fallback
+  bool item_sent_ = false;     // the last SendAddItem's command was sent
+  uint8_t* item_outcomes_ = nullptr;  // TItemOutcome per line read
+  int item_count_ = 0;
   char command_buffer_[kCommandBufferSize] = {};
 };
 

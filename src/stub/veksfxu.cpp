@@ -125,7 +125,7 @@ Error TForm1::EXTBTNClick(TComponent*) {
   }
   outcome_ = RunOutcome::kExtractFailed;
   VEK_TRY(ExtractArchive(destination));
-  if (!RegisterProgramGroup(destination).ok()) {
+  if (RegisterProgramGroup(destination) == groupNotRegistered) {
     outcome_ = RunOutcome::kRegisterFailed;
     ShowMessageBox(settings_.group_error, MessageKind::kInformation);
     return NoError();
@@ -161,24 +161,37 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   return files_.Close(handle);
 }
 
-Error TForm1::RegisterProgramGroup(const AnsiString& destination) {
+AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix) {
+  if (!memchr(destination.data(), ',', destination.size())) return destination + suffix;
+  const char* comma = strchr(suffix, ',');
+  AnsiString line("\"");
+  line += destination;
+  line.Append(suffix, static_cast<size_t>(comma - suffix));
+  line += '"';
+  line += comma;
+  return line;
+}
+
+TGroupOutcome TForm1::RegisterProgramGroup(const AnsiString& destination) {
+  registration_ = groupNotRegistered;
   PM->programGroup = settings_.group;
-  if (PM->programGroup.failed()) return OutOfMemoryError();
+  if (PM->programGroup.failed()) return registration_;
   const int count = settings_.items ? settings_.item_count : 1;
   for (int i = 0; i < count; ++i) {
     // destination\TARGET,NAME (without items: destination + kProgramItemSuffix)
-    AnsiString line = destination;
+    AnsiString suffix(kProgramItemSuffix);
     if (settings_.items) {
-      line += '\\';
-      line += settings_.items[i].target;
-      line += ',';
-      line += settings_.items[i].name;
-    } else {
-      line += kProgramItemSuffix;
+      suffix = "\\";
+      suffix += settings_.items[i].target;
+      suffix += ',';
+      suffix += settings_.items[i].name;
     }
-    if (line.failed() || !PM->programItems().Add(line)) return OutOfMemoryError();
+    AnsiString line = ProgramItemLine(destination, suffix.c_str());
+    if (suffix.failed() || line.failed() || !PM->programItems().Add(line)) return registration_;
   }
-  return PM->CreateProgramGroup();
+  // An error stops PM part-way: nothing it reports can be relied on then.
+  if (PM->CreateProgramGroup().ok()) registration_ = PM->GroupOutcome();
+  return registration_;
 }
 
 // ---- The application's reports -------------------------------------------------------

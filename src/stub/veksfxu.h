@@ -150,6 +150,14 @@ class TForm1 : public TComponent {
   // nothing.
   Error EXTBTNClick(TComponent* sender);
 
+  // The run's registration step: fills PM with the group and the item line for the
+  // destination and registers them. Its outcome, kept as LastRegistration, is
+  // groupNotRegistered when the group or its item reached the shell neither over DDE
+  // nor as a shortcut (or an error stopped PM); the run then shows the group message
+  // instead of the closing one and leaves the window open.
+  TGroupOutcome RegisterProgramGroup(const AnsiString& destination);
+  TGroupOutcome LastRegistration() const { return registration_; }
+
   TProgMan* PM = nullptr;
   bool Running() const { return running_; }
   RunOutcome Outcome() const { return outcome_; }
@@ -157,7 +165,6 @@ class TForm1 : public TComponent {
 
  private:
   Error ExtractArchive(const AnsiString& destination);
-  Error RegisterProgramGroup(const AnsiString& destination);
 
   TForm1Window& window_;
   FileEdge& files_;
@@ -165,6 +172,7 @@ class TForm1 : public TComponent {
   const StubSettings& settings_;
   bool running_ = false;
   RunOutcome outcome_ = RunOutcome::kNotRun;
+  TGroupOutcome registration_ = groupNotRegistered;
 };
 
 // The unit's variables.
@@ -174,6 +182,12 @@ extern uint16_t EntryCount;  // the entry count of the run
 
 // Removes every trailing backslash.
 void StripTrailingBackslashes(AnsiString& path);
+
+// An item line of the run: the destination followed by suffix ("\TARGET,NAME", by
+// default kProgramItemSuffix). When the destination holds a comma, the command (up to
+// the suffix's comma) goes in double quotes so that the line still splits into the
+// command and the item's name.
+AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix = kProgramItemSuffix);
 
 // ---- The application's reports -------------------------------------------------------
 

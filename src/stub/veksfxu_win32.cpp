@@ -9,6 +9,7 @@
 
 #include "cp1250.h"
 #include "gauge.h"
+#include "shelllink.h"
 #include "text1250.h"
 #include "win32ui.h"
 #include "win32path.h"
@@ -304,6 +305,8 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
   Win32Form1* form = new Win32Form1(application, archive_start_offset, settings);
   if (!form) return OutOfMemoryError();
   if (!form->LoadLayout()) return OutOfMemoryError();
+  // Where no Program Manager takes the group, it goes straight into the Start menu.
+  form->PM->ShortcutFallback = &PlatformShellLinkEdge();
 
   // The window as laid out: style, no controls, no menu, class TForm1, caption Form1.
   alignas(4) WORD form_template[32] = {};

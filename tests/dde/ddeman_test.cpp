@@ -1,3 +1,4 @@
+#include <set>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -101,12 +102,13 @@ TEST_F(DdeTest, StartsServerOnceWhenFirstConnectFails) {
     const char* service; const char* topic; const char* application;
     uint32_t winexec; bool comes_up; const char* command; size_t connects; bool opened;
   } cases[] = {
-      {"progman", "", "", 32, true, "progman ", 2, true},
-      {"progman", "", "", 33, false, "progman ", 2, false},
-      {"progman", "", "", 31, true, "progman ", 1, false},
-      {"progman", "t", "", 2, true, "progman t", 1, false},
+      {"progman", "", "", 32, true, "\"C:\\WINDOWS\\progman.exe\"", 2, true},
+      {"progman", "", "", 33, false, "\"C:\\WINDOWS\\progman.exe\"", 2, false},
+      {"progman", "", "", 31, true, "\"C:\\WINDOWS\\progman.exe\"", 1, false},
+      {"progman", "t", "", 2, true, "\"C:\\WINDOWS\\progman.exe\" t", 1, false},
       {"", "t", "C:\\pm.exe /x", 40, true, "C:\\pm.exe /x", 2, true},
       {"", "t", "", 40, true, nullptr, 1, false},
+      {"other", "", "", 40, true, nullptr, 1, false},  // no C:\WINDOWS\other.exe
   };
   for (const auto& c : cases) {
     ddeml.calls.clear();
@@ -121,6 +123,45 @@ TEST_F(DdeTest, StartsServerOnceWhenFirstConnectFails) {
       EXPECT_THAT(ddeml.CallsOf("WinExec"), ElementsAre("WinExec(\"" + std::string(c.command) + "\",7)"));
     } else {
       EXPECT_EQ(ddeml.Count("WinExec"), 0u);
+    }
+  }
+}
+
+// The server program is only ever the one in the Windows directory, by its full
+// path: a program of that name in the current folder, or one that a service name
+// reaching out of the folder would find, is never started.
+TEST_F(DdeTest, TheServerProgramComesOnlyFromTheWindowsDirectory) {
+  const std::string overlong(256, 'w');
+  const struct {
+    const char* service; const char* windows; std::set<std::string> files;
+    const char* command;  // nullptr: nothing started
+  } cases[] = {
+      {"progman", "C:\\WINDOWS", {"progman.exe", "C:\\Users\\u\\Downloads\\progman.exe"}, nullptr},
+      {"progman", "C:\\WINDOWS", {"C:\\WINDOWS\\progman.exe"}, "\"C:\\WINDOWS\\progman.exe\""},
+      {"progman", "C:\\", {"C:\\progman.exe"}, "\"C:\\progman.exe\""},
+      {"progman", "D:\\Win Dir", {"D:\\Win Dir\\progman.exe"}, "\"D:\\Win Dir\\progman.exe\""},
+      {"progman", "", {"progman.exe", "\\progman.exe"}, nullptr},  // no Windows directory
+      {"progman", overlong.c_str(), {}, nullptr},
+      {"..\\Downloads\\progman", "C:\\WINDOWS", {"C:\\WINDOWS\\..\\Downloads\\progman.exe"}, nullptr},
+      {"C:progman", "C:\\WINDOWS", {"C:progman.exe"}, nullptr},
+      {"..", "C:\\WINDOWS", {"C:\\WINDOWS\\...exe"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.service + std::string(" in ") + c.windows);
+    ddeml.calls.clear();
+    ddeml.server_running = false;
+    ddeml.windows_directory = c.windows;
+    ddeml.files = c.files;
+    TDdeClientConv conv(nullptr);
+    EXPECT_EQ(conv.SwitchLink(c.service, ""), c.command != nullptr);  // started: it answers
+    if (c.command) {
+      EXPECT_THAT(ddeml.CallsOf("WinExec"), ElementsAre("WinExec(\"" + std::string(c.command) + "\",7)"));
+    } else {
+      EXPECT_EQ(ddeml.Count("WinExec"), 0u);
+    }
+    // Only the Windows directory's file is ever looked at.
+    for (const std::string& call : ddeml.CallsOf("GetFileAttributesA")) {
+      EXPECT_EQ(call.rfind("GetFileAttributesA(\"" + std::string(c.windows), 0), 0u) << call;
     }
   }
 }

@@ -6,10 +6,16 @@
 # Run 1: the recording DDE server answers as "progman"; dde_e2e_client registers the
 # worked example's group, and the server's file must hold exactly its three commands,
 # each ending in CR LF and arriving with one terminating zero byte.
-# Run 2: no server of ours. Wine's shell answers "progman" only for its own topics and
-# refuses the empty topic, and the "progman " that the client then starts is Wine's
-# Program Manager, which serves no DDE: so both connects fail, the error events fire
-# once each, and the client ends by itself.
+# Run 2: no server of ours, only Wine's own shell, which refuses the empty topic and
+# answers the documented topic "PROGMAN": the client's second connect opens the
+# conversation, nothing is started, no event fires, and the shell writes the item's
+# shortcut into the prefix's Start menu. A progman.exe planted in the current folder
+# and next to the client never runs.
+# Run 3: every connect refused. The prefix keeps its Program Manager in system32, not
+# in the Windows directory, so nothing is started at all; the events fire once each
+# and the planted programs still never run.
+# Run 4: as run 3 with a program planted as C:\windows\progman.exe: that one, by its
+# full path, is what is started, and only that one.
 #
 # Exit 0 on success, 1 on failure, 77 (skip) when Xvfb or Wine is missing.
 set -u
@@ -22,11 +28,12 @@ BUILD_DIR=$(cd "$1" && pwd)
 BIN=$BUILD_DIR/tests/dde
 SERVER=$BIN/dde_recording_server.exe
 CLIENT=$BIN/dde_e2e_client.exe
+PLANTED=$BIN/dde_planted.exe
 
 WORK=$BIN/e2e
 . "$(dirname "$0")/../support/wine-e2e.sh"
 find_wine_tools
-for exe in "$SERVER" "$CLIENT"; do
+for exe in "$SERVER" "$CLIENT" "$PLANTED"; do
   [ -f "$exe" ] || { echo "FAIL: $exe not built"; exit 1; }
 done
 
@@ -34,7 +41,18 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder would copy Start-menu shortcuts into the desktop's own menus.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# Whether the shortcut file $1 holds text $2 (as ANSI or as UTF-16).
+lnk_mentions() {
+  python3 - "$1" "$2" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+text = sys.argv[2]
+sys.exit(0 if text.encode("latin-1") in data or text.encode("utf-16-le") in data else 1)
+PY
+}
 
 trap cleanup EXIT
 start_xvfb 90
@@ -74,23 +92,70 @@ grep -q '^OnItemError 0$' "$WORK/client1.log" || fail "run 1: OnItemError fired"
 grep -q '^WinExec' "$WORK/client1.log" && fail "run 1: server start attempted"
 grep -q '^end$' "$WORK/client1.log" || fail "run 1: client did not finish"
 
-# --- Run 2: no server of ours -----------------------------------------------------
-timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client2.log")" >"$WORK/client2.txt" 2>&1
+# --- Run 2: only Wine's own shell -------------------------------------------------
+# Where the current folder and the client's own folder would put a progman.exe first.
+CWD=$WORK/cwd
+mkdir -p "$CWD"
+cp "$PLANTED" "$CWD/progman.exe"
+cp "$PLANTED" "$BIN/progman.exe"
+planted_ran() { [ -e "$CWD/progman.exe.ran" ] || [ -e "$BIN/progman.exe.ran" ]; }
+trap 'rm -f "$BIN/progman.exe" "$BIN/progman.exe.ran"; cleanup' EXIT
+
+PROGRAMS=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/Start Menu/Programs' | head -n 1)
+[ -n "$PROGRAMS" ] || fail "no Start Menu/Programs folder in the prefix"
+LNK="$PROGRAMS/NWM Tarnovista/Tarnovista 3_99.lnk"
+rm -rf "$PROGRAMS/NWM Tarnovista"
+# The shell makes a shortcut only to something that is there.
+TARGET=$WINEPREFIX/drive_c/Tarnovista_3_99
+mkdir -p "$TARGET"
+echo '<html></html>' >"$TARGET/index.htm"
+
+(cd "$CWD" && timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client2.log")" >"$WORK/client2.txt" 2>&1)
 rc=$?
 [ $rc -eq 124 ] && fail "run 2: client hung"
 [ $rc -eq 0 ] || fail "run 2: client exit code $rc"
-grep -q '^WinExec("progman ",7) = ' "$WORK/client2.log" || fail "run 2: no start of \"progman \""
-winexec=$(sed -n 's/^WinExec("progman ",7) = \([0-9]*\)$/\1/p' "$WORK/client2.log")
-connects=$(grep -c '^DdeConnect(topic 0) = 0$' "$WORK/client2.log")
-if [ "$winexec" -ge 32 ]; then expected_connects=2; else expected_connects=1; fi
-[ "$connects" -eq "$expected_connects" ] ||
-  fail "run 2: $connects failed connects after WinExec returned $winexec"
-grep -q '= conversation$' "$WORK/client2.log" && fail "run 2: a server answered"
-grep -q '^DdeClientTransaction' "$WORK/client2.log" && fail "run 2: a transaction was started"
-grep -q '^OnGroupError 1$' "$WORK/client2.log" || fail "run 2: OnGroupError did not fire once"
-grep -q '^OnItemError 1$' "$WORK/client2.log" || fail "run 2: OnItemError did not fire once"
-grep -q '^end$' "$WORK/client2.log" || fail "run 2: client did not finish"
+[ "$(grep -c '^DdeConnect' "$WORK/client2.log")" -eq 2 ] || fail "run 2: not two connects"
+grep -q '^DdeConnect(topic 0) = 0$' "$WORK/client2.log" || fail "run 2: the empty topic was answered"
+grep -q '^DdeConnect(topic set) = conversation$' "$WORK/client2.log" ||
+  fail "run 2: the documented topic was not answered"
+grep -q '^WinExec' "$WORK/client2.log" && fail "run 2: a program was started"
+[ "$(grep -c '^DdeClientTransaction(format 1) = started$' "$WORK/client2.log")" -eq 3 ] ||
+  fail "run 2: not three transactions"
+grep -q '^OnGroupError 0$' "$WORK/client2.log" || fail "run 2: OnGroupError fired"
+grep -q '^OnItemError 0$' "$WORK/client2.log" || fail "run 2: OnItemError fired"
+wait_for_file "$LNK" 20 || fail "run 2: Wine's shell wrote no $LNK"
+lnk_mentions "$LNK" 'C:\Tarnovista_3_99\INDEX.HTM' || fail "run 2: the shortcut does not point at the item"
+planted_ran && fail "run 2: a planted progman.exe ran"
 
-echo "PASS: three commands recorded byte for byte; without a server the events fired" \
-  "and \"progman \" was started (WinExec returned $winexec)"
+# --- Run 3: nobody answers, no Program Manager in the Windows directory -------------------
+[ -e "$WINEPREFIX/drive_c/windows/progman.exe" ] && fail "the prefix has C:\\windows\\progman.exe"
+(cd "$CWD" && timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client3.log")" refuse >"$WORK/client3.txt" 2>&1)
+rc=$?
+[ $rc -eq 0 ] || fail "run 3: client exit code $rc"
+[ "$(grep -c '^DdeConnect(.*) = 0$' "$WORK/client3.log")" -eq 2 ] || fail "run 3: not two refused connects"
+grep -q '^GetFileAttributesA("C:\\windows\\progman.exe") = none$' "$WORK/client3.log" ||
+  fail "run 3: the Windows directory was not looked at"
+grep -q '^WinExec' "$WORK/client3.log" && fail "run 3: a program was started"
+grep -q '^OnGroupError 1$' "$WORK/client3.log" || fail "run 3: OnGroupError did not fire once"
+grep -q '^OnItemError 1$' "$WORK/client3.log" || fail "run 3: OnItemError did not fire once"
+planted_ran && fail "run 3: a planted progman.exe ran"
+
+# --- Run 4: a progman.exe in the Windows directory -----------------------------------------
+WINDIR_PROGMAN=$WINEPREFIX/drive_c/windows/progman.exe
+cp "$PLANTED" "$WINDIR_PROGMAN"
+trap 'rm -f "$BIN/progman.exe" "$BIN/progman.exe.ran" "$WINDIR_PROGMAN" "$WINDIR_PROGMAN.ran"; cleanup' EXIT
+(cd "$CWD" && timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client4.log")" refuse >"$WORK/client4.txt" 2>&1)
+rc=$?
+[ $rc -eq 0 ] || fail "run 4: client exit code $rc"
+grep -q '^WinExec(""C:\\windows\\progman.exe"",7) = ' "$WORK/client4.log" ||
+  fail "run 4: C:\\windows\\progman.exe was not started by its full path"
+[ "$(grep -c '^WinExec' "$WORK/client4.log")" -eq 1 ] || fail "run 4: more than one start"
+[ "$(grep -c '^DdeConnect' "$WORK/client4.log")" -eq 3 ] || fail "run 4: not three connects"
+wait_for_file "$WINDIR_PROGMAN.ran" 20 || fail "run 4: the Windows directory's progman.exe did not run"
+planted_ran && fail "run 4: a planted progman.exe ran"
+rm -f "$WINDIR_PROGMAN" "$WINDIR_PROGMAN.ran"
+
+echo "PASS: three commands recorded byte for byte; Wine's shell took them on its" \
+  "documented topic and wrote the shortcut; with no server only the Windows" \
+  "directory's progman.exe was ever started"
 exit 0

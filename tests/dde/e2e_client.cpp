@@ -1,8 +1,9 @@
 // The Windows side of the DDE end-to-end test: sets up DdeManager as the program does
 // at start-up, puts a TProgMan on a form and registers the worked example's group:
 //
-//   dde_e2e_client LOG_FILE
+//   dde_e2e_client LOG_FILE [refuse]
 //
+// With "refuse" every connect is refused as if no server answered at all.
 // The real DDEML edge is wrapped so that the calls the test looks at (connects, the
 // server start, transactions) are written to LOG_FILE with their results, followed by
 // the number of error events and CreateProgramGroup's result. Exit code 0 after the
@@ -11,6 +12,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "ddeman.h"
 #include "progman.h"
@@ -30,7 +32,7 @@ void Log(const char* format, ...) {
 
 class LoggingEdge final : public vek::DdemlEdge {
  public:
-  explicit LoggingEdge(vek::DdemlEdge& edge) : edge_(edge) {}
+  LoggingEdge(vek::DdemlEdge& edge, bool refuse) : edge_(edge), refuse_(refuse) {}
 
   uint32_t RegisterClipboardFormatA(const char* name) override {
     return edge_.RegisterClipboardFormatA(name);
@@ -42,6 +44,15 @@ class LoggingEdge final : public vek::DdemlEdge {
     uint32_t result = edge_.WinExec(command_line, show);
     Log("WinExec(\"%s\",%u) = %u", command_line, show, result);
     return result;
+  }
+  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
+    return edge_.GetWindowsDirectoryA(buffer, size);
+  }
+  uint32_t GetFileAttributesA(const char* path) override {
+    uint32_t attributes = edge_.GetFileAttributesA(path);
+    Log("GetFileAttributesA(\"%s\") = %s", path,
+        attributes == vek::kInvalidFileAttributes ? "none" : "found");
+    return attributes;
   }
   uint32_t DdeInitializeA(uint32_t* instance, vek::DdeCallback callback, uint32_t commands,
                           uint32_t reserved) override {
@@ -61,7 +72,7 @@ class LoggingEdge final : public vek::DdemlEdge {
   }
   vek::HCONV DdeConnect(uint32_t instance, vek::HSZ service, vek::HSZ topic,
                         vek::ConvContext* context) override {
-    vek::HCONV conv = edge_.DdeConnect(instance, service, topic, context);
+    vek::HCONV conv = refuse_ ? 0 : edge_.DdeConnect(instance, service, topic, context);
     Log("DdeConnect(topic %s) = %s", topic ? "set" : "0", conv ? "conversation" : "0");
     return conv;
   }
@@ -91,6 +102,7 @@ class LoggingEdge final : public vek::DdemlEdge {
 
  private:
   vek::DdemlEdge& edge_;
+  bool refuse_;
 };
 
 struct Events {
@@ -103,11 +115,12 @@ struct Events {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || !(g_log = fopen(argv[1], "wb"))) {
-    fprintf(stderr, "usage: dde_e2e_client LOG_FILE\n");
+  const bool refuse = argc == 3 && strcmp(argv[2], "refuse") == 0;
+  if ((argc != 2 && !refuse) || !(g_log = fopen(argv[1], "wb"))) {
+    fprintf(stderr, "usage: dde_e2e_client LOG_FILE [refuse]\n");
     return 2;
   }
-  LoggingEdge edge(vek::PlatformDdemlEdge());
+  LoggingEdge edge(vek::PlatformDdemlEdge(), refuse);
   vek::TComponent* application = new vek::TComponent(nullptr);
   vek::Error error = vek::InitDdeManager(application, edge);
   if (!error.ok()) {

@@ -1,3 +1,5 @@
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -7,6 +9,7 @@
 #include "dde_fixture.h"
 #include "progman.h"
 #include "recording_ddeml.h"
+#include "recording_shelllink.h"
 
 namespace vek::testing {
 namespace {
@@ -55,8 +58,17 @@ TEST(SplitItemLineTest, SplitsAtFirstTwoCommasAndBuildsAddItem) {
       // Text after a third comma stays in the third field.
       {"x,y,z,1", "x", "y", "z,1", "[AddItem(x,y,z,1)]"},
       {"a,b,,,e", "a", "b", ",,e", "[AddItem(a,b,,,e)]"},
+      // Blanks stay; a field with parentheses goes in quotes.
       {" C:\\A B\\f (1).htm , Name (2) ", " C:\\A B\\f (1).htm ", " Name (2) ", "",
-       "[AddItem( C:\\A B\\f (1).htm , Name (2) )]"},
+       "[AddItem(\" C:\\A B\\f (1).htm \",\" Name (2) \")]"},
+      // A quoted command or name holds commas; the third field keeps its quotes and
+      // is sent argument by argument.
+      {"\"C:\\a,b\\x.htm\",N", "C:\\a,b\\x.htm", "N", "", "[AddItem(\"C:\\a,b\\x.htm\",N)]"},
+      {"x,\"N,1\"", "x", "N,1", "", "[AddItem(x,\"N,1\")]"},
+      {"\"C:\\x.htm\"", "C:\\x.htm", "", "", "[AddItem(C:\\x.htm)]"},
+      {"x,y,\"C:\\a,b.ico\",1", "x", "y", "\"C:\\a,b.ico\",1", "[AddItem(x,y,\"C:\\a,b.ico\",1)]"},
+      {"x,y,C:\\(x86)\\a.ico,0", "x", "y", "C:\\(x86)\\a.ico,0", "[AddItem(x,y,\"C:\\(x86)\\a.ico\",0)]"},
+      {"\"x,y", "x,y", "", "", "[AddItem(\"x,y\")]"},  // no closing quote: to the end
   };
   for (const auto& c : cases) {
     AnsiString command_line("junk"), name("junk"), third("junk");
@@ -90,6 +102,8 @@ TEST_F(ProgManTest, WorkedExampleSendsThreeCommandsAndCloses) {
   EXPECT_EQ(ddeml.OpenConversations(), 0u);
   EXPECT_EQ(pm->ConversationHandle(), 0u);
   EXPECT_EQ(group_errors.calls + item_errors.calls, 0);
+  EXPECT_EQ(pm->GroupOutcome(), groupSent);
+  EXPECT_EQ(pm->ItemOutcome(0), itemSent);
 
   // A second call sends the same commands again.
   ASSERT_TRUE(pm->CreateProgramGroup().ok());
@@ -119,11 +133,12 @@ TEST_F(ProgManTest, NoServerFiresEventsAndStillCloses) {
   EXPECT_EQ(group_errors.calls, 1);
   EXPECT_EQ(group_errors.last_sender, pm);
   EXPECT_EQ(item_errors.calls, 3);
-  EXPECT_THAT(ddeml.CallsOf("WinExec"), ElementsAre("WinExec(\"progman \",7)"));
-  EXPECT_EQ(ddeml.Count("DdeConnect"), 2u);
+  EXPECT_THAT(ddeml.CallsOf("WinExec"), ElementsAre("WinExec(\"\"C:\\WINDOWS\\progman.exe\"\",7)"));
+  EXPECT_EQ(ddeml.Count("DdeConnect"), 3u);
   EXPECT_EQ(ddeml.Count("DdeCreateDataHandle"), 0u);
   EXPECT_EQ(ddeml.LiveStringHandles(), 1u);  // only the manager's own service name
   EXPECT_EQ(pm->DdeService(), "");
+  EXPECT_EQ(pm->GroupOutcome(), groupNotRegistered);
 }
 
 TEST_F(ProgManTest, RefusedCommandsFireTheirOwnEvents) {
@@ -190,6 +205,128 @@ TEST_F(ProgManTest, ConnectModeFailureStopsTheRun) {
   EXPECT_EQ(pm->CreateProgramGroup(), GeneralError("Unable to connect DDE conversation"));
   EXPECT_EQ(ddeml.Count("DdeCreateDataHandle"), 0u);
   EXPECT_EQ(group_errors.calls + item_errors.calls, 0);
+}
+
+TEST(QuoteFieldTest, QuotesWhatWouldEndAFieldAndRefusesQuotes) {
+  const struct { const char* field; bool carried; const char* sent; } cases[] = {
+      {"NWM Tarnovista", true, "NWM Tarnovista"},
+      {"C:\\Tarnovista,3_99", true, "\"C:\\Tarnovista,3_99\""},
+      {"C:\\Program Files (x86)\\Tarnovista", true, "\"C:\\Program Files (x86)\\Tarnovista\""},
+      {"a)", true, "\"a)\""},
+      {"[x]", true, "\"[x]\""},
+      {"   ", true, "   "},
+      {"", true, ""},
+      {"say \"hi\"", false, ""},
+      {"\"", false, ""},
+  };
+  for (const auto& c : cases) {
+    AnsiString out("junk");
+    EXPECT_EQ(TProgMan::QuoteField(c.field, &out), c.carried) << c.field;
+    EXPECT_EQ(out, c.sent) << c.field;
+  }
+}
+
+TEST_F(ProgManTest, QuotedNamesReachTheCommandsAndARefusedOneIsNotSent) {
+  pm->programGroup = "A, B (1)";
+  SetItems({"C:\\x.htm,Say \"hi\"", "C:\\y.htm,Y"});
+  ASSERT_TRUE(pm->CreateProgramGroup().ok());
+  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[CreateGroup(\"A, B (1)\")]"),
+                                          Exec("[ShowGroup(\"A, B (1)\",1)]"),
+                                          Exec("[AddItem(C:\\y.htm,Y)]")));
+  EXPECT_EQ(item_errors.calls, 1);
+  EXPECT_EQ(pm->GroupOutcome(), groupNotRegistered);
+
+  ddeml.executes.clear();
+  pm->programGroup = "\"G\"";
+  SetItems({"x"});
+  ASSERT_TRUE(pm->CreateProgramGroup().ok());
+  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[AddItem(x)]")));  // nor ShowGroup
+  EXPECT_EQ(group_errors.calls, 1);
+}
+
+// The first connect is the one it always was; Wine's shell, for one, refuses it and
+// answers the documented topic; only when nothing answers either is the Program
+// Manager of the Windows directory started.
+TEST_F(ProgManTest, ReachesTheShellByItsTopicBeforeStartingAnything) {
+  const std::string any = "DdeConnect(7,\"progman\",0,cb=36,cp=1004)";
+  const std::string documented = "DdeConnect(7,\"progman\",\"PROGMAN\",cb=36,cp=1004)";
+  auto all = [](const std::string&, const std::string&) { return true; };
+  auto progman_topic = [](const std::string&, const std::string& topic) { return topic == "PROGMAN"; };
+  const struct {
+    const char* what; bool running; std::function<bool(const std::string&, const std::string&)> accepts;
+    std::set<std::string> files; std::vector<std::string> connects; size_t starts; bool sent;
+  } cases[] = {
+      {"any topic", true, all, {"C:\\WINDOWS\\progman.exe"}, {any}, 0, true},
+      {"the documented topic only", true, progman_topic, {"C:\\WINDOWS\\progman.exe"}, {any, documented}, 0, true},
+      {"none until started", false, progman_topic, {"C:\\WINDOWS\\progman.exe"}, {any, documented, documented}, 1, true},
+      {"none, and a progman.exe only in the current folder", false, all, {"progman.exe"}, {any, documented}, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ddeml.calls.clear();
+    ddeml.executes.clear();
+    ddeml.server_running = c.running;
+    ddeml.accepts = c.accepts;
+    ddeml.files = c.files;
+    pm->programGroup = "NWM Tarnovista";
+    SetItems({"C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99"});
+    ASSERT_TRUE(pm->CreateProgramGroup().ok());
+    EXPECT_EQ(ddeml.CallsOf("DdeConnect"), c.connects);
+    EXPECT_EQ(ddeml.Count("WinExec"), c.starts);
+    EXPECT_EQ(ddeml.executes.size(), c.sent ? 3u : 0u);
+    EXPECT_EQ(pm->GroupOutcome(), c.sent ? groupSent : groupNotRegistered);
+    EXPECT_EQ(ddeml.OpenConversations(), 0u);
+  }
+}
+
+// What Program Manager did not get goes into the Start menu as a folder and shortcuts.
+TEST_F(ProgManTest, WithTheFallbackWhatWasNotSentBecomesShortcuts) {
+  const char* kGroup = "NWM Tarnovista";
+  const struct {
+    const char* what; bool server; const char* group; std::vector<std::string> lines;
+    bool fail_folders; bool fail_shortcuts;
+    std::vector<std::string> calls; TGroupOutcome outcome; std::vector<TItemOutcome> items;
+  } cases[] = {
+      {"no server", false, kGroup, {"C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99"}, false, false,
+       {"folder NWM Tarnovista",
+        "shortcut NWM Tarnovista|Tarnovista 3_99|C:\\Tarnovista_3_99\\INDEX.HTM|C:\\Tarnovista_3_99|"},
+       groupShortcuts, {itemShortcut}},
+      {"a drive root, no name, an icon", false, kGroup, {"C:\\INDEX.HTM,,C:\\i.ico,2"}, false, false,
+       {"folder NWM Tarnovista", "shortcut NWM Tarnovista|INDEX|C:\\INDEX.HTM|C:\\|C:\\i.ico"},
+       groupShortcuts, {itemShortcut}},
+      {"one AddItem refused", true, kGroup, {"C:\\a\\x.htm,A", "C:\\b\\y\"z.htm,B"}, false, false,
+       {"folder NWM Tarnovista", "shortcut NWM Tarnovista|B|C:\\b\\y\"z.htm|C:\\b|"},
+       groupShortcuts, {itemSent, itemShortcut}},
+      {"everything sent", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, {}, groupSent, {itemSent}},
+      {"the shortcut fails", false, kGroup, {"C:\\a\\x.htm,A"}, false, true,
+       {"folder NWM Tarnovista", "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"},
+       groupNotRegistered, {itemNotRegistered}},
+      {"the folder fails", false, kGroup, {"C:\\a\\x.htm,A"}, true, false,
+       {"folder NWM Tarnovista"}, groupNotRegistered, {itemNotRegistered}},
+      {"a group that is no file name", false, "..\\Startup", {"C:\\a\\x.htm,A"}, false, false,
+       {}, groupNotRegistered, {itemNotRegistered}},
+      {"an item name that is no file name", false, kGroup, {"C:\\a\\x.htm,A:B", "C:\\a\\y.htm,Y."},
+       false, false, {"folder NWM Tarnovista"}, groupNotRegistered, {itemNotRegistered, itemNotRegistered}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::RecordingShellLinks links;
+    links.fail_folders = c.fail_folders;
+    links.fail_shortcuts = c.fail_shortcuts;
+    pm->ShortcutFallback = &links;
+    ddeml.server_running = c.server;
+    ddeml.files.clear();
+    group_errors.calls = item_errors.calls = 0;
+    pm->programGroup = c.group;
+    SetItems(c.lines);
+    ASSERT_TRUE(pm->CreateProgramGroup().ok());
+    EXPECT_EQ(links.calls, c.calls);
+    EXPECT_EQ(pm->GroupOutcome(), c.outcome);
+    for (size_t i = 0; i < c.items.size(); ++i) EXPECT_EQ(pm->ItemOutcome(static_cast<int>(i)), c.items[i]);
+    if (!c.server) {
+      EXPECT_EQ(group_errors.calls, 1) << "the events still tell";
+    }
+  }
 }
 
 }  // namespace

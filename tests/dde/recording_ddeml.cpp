@@ -87,6 +87,18 @@ uint32_t RecordingDdeml::WinExec(const char* command_line, uint32_t show) {
   return winexec_result;
 }
 
+uint32_t RecordingDdeml::GetWindowsDirectoryA(char* buffer, uint32_t size) {
+  Log("GetWindowsDirectoryA(" + std::to_string(size) + ")");
+  if (windows_directory.size() >= size) return static_cast<uint32_t>(windows_directory.size() + 1);
+  memcpy(buffer, windows_directory.c_str(), windows_directory.size() + 1);
+  return static_cast<uint32_t>(windows_directory.size());
+}
+
+uint32_t RecordingDdeml::GetFileAttributesA(const char* path) {
+  Log(std::string("GetFileAttributesA(\"") + path + "\")");
+  return files.count(path) ? 0x20 : kInvalidFileAttributes;  // FILE_ATTRIBUTE_ARCHIVE
+}
+
 uint32_t RecordingDdeml::DdeInitializeA(uint32_t* instance, DdeCallback fn, uint32_t commands,
                                         uint32_t reserved) {
   Log("DdeInitializeA(" + std::to_string(*instance) + "," + Hex(commands) + "," +

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ class RecordingDdeml : public DdemlEdge {
   uint32_t initialize_result = 0;
   uint32_t last_error = 0;
   std::string module_file_name = "C:\\Program Files\\Tarnovista\\setup.exe";
+  // The Windows directory, and the files that GetFileAttributesA finds (full paths
+  // as asked, or bare names standing for files in the current folder).
+  std::string windows_directory = "C:\\WINDOWS";
+  std::set<std::string> files = {"C:\\WINDOWS\\progman.exe"};
 
   // --- What happened ----------------------------------------------------------
   std::vector<std::string> calls;
@@ -61,6 +66,8 @@ class RecordingDdeml : public DdemlEdge {
   uint32_t RegisterClipboardFormatA(const char* name) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t WinExec(const char* command_line, uint32_t show) override;
+  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  uint32_t GetFileAttributesA(const char* path) override;
   uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands,
                           uint32_t reserved) override;
   uint32_t DdeGetLastError(uint32_t instance) override;

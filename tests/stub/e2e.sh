@@ -21,6 +21,15 @@
 #   cutdata    the executable cut inside its last file's data: "Read beyond end of
 #              file.", no closing message, the window stays open, and a second
 #              Extract gives the same report
+#   shortcut   stub_noshell.exe, whose DDE connects are all refused, packed the same
+#              way: the stub itself writes Start Menu\Programs\NWM Tarnovista\
+#              Tarnovista 3_99.lnk to C:\Tarnovista_3_99\INDEX.HTM, starting in
+#              C:\Tarnovista_3_99; the closing message (screenshot), exit code 0
+#   nogroup    stub_noshell.exe with "nolinks", whose shortcuts also fail: the group
+#              message (screenshot) instead of the closing one, the window stays open
+#   wineshell  no server of ours, only Wine's own shell: it takes the group on its
+#              documented topic and writes that shortcut itself; the closing message
+#              (screenshot), exit code 0 (last: the shell leaves a folder window open)
 #
 # With VEK_E2E_SIGNED=1 the executable is first signed with a throw-away certificate
 # (openssl, osslsigncode), the signature is verified, and every run above uses the
@@ -40,12 +49,13 @@ STUB=$BUILD_DIR/src/stub/vekstub.exe
 VEKPACK=$BUILD_DIR/tools/vekpack.exe
 SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
 PROBE=$BUILD_DIR/tests/stub/stub_probe.exe
+NOSHELL_STUB=$BUILD_DIR/tests/stub/stub_noshell.exe
 EXAMPLES=$SOURCE_DIR/examples/tarnovista
 
 . "$(dirname "$0")/../support/wine-e2e.sh"
 find_wine_tools
 XDOTOOL=$(command -v xdotool) || { echo "SKIP: xdotool not found"; exit 77; }
-for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE"; do
+for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE" "$NOSHELL_STUB"; do
   [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
 done
 
@@ -63,7 +73,8 @@ mkdir -p "$SHOTS"
 # A prefix of our own: it is set to run every program in a virtual desktop.
 export WINEPREFIX=$BUILD_DIR/tests/stub/wineprefix
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder would copy Start-menu shortcuts into the desktop's own menus.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 DEST=$WINEPREFIX/drive_c/Tarnovista_3_99
 
 trap cleanup EXIT
@@ -105,11 +116,14 @@ fi
 
 # --- Helpers to run and drive it -----------------------------------------------------------
 
-# Starts an executable (default: EXE) in the background; its exit code goes to $WORK/$1.rc.
+# Starts an executable (default: EXE) with the arguments after it in the background;
+# its exit code goes to $WORK/$1.rc.
 start_stub() {
   local name=$1 exe=${2:-$EXE}
+  shift
+  [ $# -gt 0 ] && shift
   rm -f "$WORK/$name.rc"
-  (timeout 180 "$WINE" "$exe" >"$WORK/$name.log" 2>&1; echo $? >"$WORK/$name.rc") &
+  (timeout 180 "$WINE" "$exe" "$@" >"$WORK/$name.log" 2>&1; echo $? >"$WORK/$name.rc") &
   STUB_PID=$!
 }
 
@@ -230,6 +244,13 @@ printf '[CreateGroup(NWM Tarnovista)]\r\n\0[ShowGroup(NWM Tarnovista,1)]\r\n\0[A
 cmp "$WORK/expected.bin" "$RECEIVED" >"$WORK/cmp.txt" 2>&1 ||
   fail "main: the server received other bytes: $(od -c "$RECEIVED" 2>/dev/null | head -n 8)"
 echo "main: extracted $(find "$DEST" -type f | wc -l) files, times kept, three DDE commands, exit 0"
+
+# The runs up to the Start-menu ones register with a recording server too: Wine's own
+# shell, which answers ShowGroup with a folder window of its own, stays out of them.
+RECEIVED_REST=$WORK/received-rest.bin
+"$WINE" "$SERVER" "$(win "$RECEIVED_REST")" >"$WORK/server-rest.log" 2>&1 &
+SERVER_PID=$!
+wait_for_file "$RECEIVED_REST.ready" 60 || fail "second recording server did not get ready"
 
 # --- quit: Alt+K, the close box, Esc then Alt+F4 ---------------------------------------------
 rm -rf "$DEST"
@@ -368,6 +389,108 @@ done
 keys "$W" alt+F4
 expect_exit cutdata 0
 echo "cutdata: \"Read beyond end of file.\" twice, no closing message, the window stayed open"
+# --- The Start menu: shortcuts written by Wine's shell or by the stub --------------------------
+touch "$RECEIVED_REST.stop"
+for ((i = 0; i < 100; i++)); do
+  kill -0 "$SERVER_PID" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$SERVER_PID" 2>/dev/null && fail "second recording server did not stop"
+SERVER_PID=
+
+PROGRAMS=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/Start Menu/Programs' | head -n 1)
+[ -n "$PROGRAMS" ] || fail "no Start Menu/Programs folder in the prefix"
+GROUP_DIR="$PROGRAMS/NWM Tarnovista"
+LNK="$GROUP_DIR/Tarnovista 3_99.lnk"
+ITEM='C:\Tarnovista_3_99\INDEX.HTM'
+
+# Whether the shortcut file $1 holds text $2 (as ANSI or as UTF-16; with a third
+# argument "utf16", as UTF-16 only, the form of the working folder's string).
+lnk_mentions() {
+  python3 - "$1" "$2" "${3:-any}" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+text = sys.argv[2]
+found = text.encode("utf-16-le") in data
+if sys.argv[3] != "utf16":
+    found = found or text.encode("latin-1") in data
+sys.exit(0 if found else 1)
+PY
+}
+
+# Wine's shell answers ShowGroup by opening a folder window; closed, so that it takes
+# no keys meant for the stub.
+close_shell_windows() {
+  local i id seen=0
+  for ((i = 0; i < 40; i++)); do
+    id=$("$XDOTOOL" search --onlyvisible --name '^(Desktop|NWM Tarnovista)$' 2>/dev/null | head -n 1)
+    if [ -n "$id" ]; then
+      [ $seen = 1 ] || { sleep 1; shot shell-group-window; }
+      seen=1
+      keys "$id" alt+F4
+    elif [ $seen = 1 ] || [ $i -ge 20 ]; then
+      return 0
+    fi
+    sleep 0.5
+  done
+}
+
+# Runs the executable $2 (arguments after it) to its closing message and checks that
+# the shortcut is there and points at the item.
+install_to_start_menu() {
+  local name=$1
+  shift
+  rm -rf "$DEST" "$GROUP_DIR"
+  start_stub "$name" "$@"
+  local w
+  w=$(find_window "$MAIN_NAME" 60) || fail "$name: no window"
+  keys "$w" Return
+  find_window '^Information$' 60 >/dev/null || fail "$name: no closing message"
+  sleep 0.5
+  probe "$name-box" title:Information
+  has "$name-box" "text=$CLOSING"
+  shot "closing-$name"
+  wait_for_file "$LNK" 20 || fail "$name: no $LNK"
+  lnk_mentions "$LNK" "$ITEM" || fail "$name: the shortcut does not point at $ITEM"
+  close_shell_windows
+  keys "$(find_window '^Information$' 5)" Return
+  expect_exit "$name" 0
+  window_gone "$MAIN_NAME" 10 || fail "$name: window still there"
+}
+
+# --- shortcut: no DDE server answers, the stub writes the shortcut itself ---------------------
+NOSHELL_EXE=$EXE_DIR/noshell/TARNOVISTA.Setup.exe
+mkdir -p "$EXE_DIR/noshell"
+timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$NOSHELL_STUB")" "$(win "$EXAMPLES")" "$(win "$NOSHELL_EXE")" \
+  >"$WORK/vekpack-noshell.txt" 2>&1 || fail "vekpack with stub_noshell.exe"
+install_to_start_menu shortcut "$NOSHELL_EXE"
+lnk_mentions "$LNK" 'C:\Tarnovista_3_99' utf16 || fail "shortcut: no working folder"
+echo "shortcut: with every DDE connect refused the stub wrote the shortcut itself, exit 0"
+
+# --- nogroup: neither DDE nor a shortcut: the group message, the window stays -----------------
+rm -rf "$DEST" "$GROUP_DIR"
+start_stub nogroup "$NOSHELL_EXE" nolinks
+W=$(find_window "$MAIN_NAME" 60) || fail "nogroup: no window"
+keys "$W" Return
+find_window '^Information$' 60 >/dev/null || fail "nogroup: no message"
+sleep 0.5
+probe nogroup title:Information
+has nogroup "text=Błąd podczas tworzenia grupy..."
+shot group-message
+keys "$(find_window '^Information$' 5)" Return
+window_gone '^Information$' 10 || fail "nogroup: message still up"
+probe nogroupafter class:TForm1
+has nogroupafter "enabled=1"
+[ -e "$GROUP_DIR" ] && fail "nogroup: a group folder was made"
+[ -f "$DEST/index.htm" ] || fail "nogroup: nothing extracted"
+keys "$W" alt+F4
+expect_exit nogroup 0
+echo "nogroup: \"Błąd podczas tworzenia grupy...\", window stayed open, no shortcut"
+
+# --- wineshell: only Wine's own shell takes the group -----------------------------------------
+install_to_start_menu wineshell
+echo "wineshell: Wine's shell wrote ${LNK#"$WINEPREFIX"/} -> $ITEM, closing message, exit 0"
+
 
 echo "PASS: screenshots in $SHOTS"
 exit 0

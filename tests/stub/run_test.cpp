@@ -11,6 +11,7 @@
 #include "ddeman.h"
 #include "extended80.h"
 #include "recording_ddeml.h"
+#include "recording_shelllink.h"
 #include "rnvek100.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -88,6 +89,7 @@ class Harness {
     EXPECT_TRUE(InitDdeManager(nullptr, ddeml).ok());
     form = new TForm1(nullptr, window, files, static_cast<uint32_t>(kFakeStub.size()));
     EXPECT_TRUE(form->LoadLayout());
+    form->PM->ShortcutFallback = &links;  // as the Windows window sets it
     destination = scratch.destination() + "\\out";
   }
   ~Harness() {
@@ -123,6 +125,7 @@ class Harness {
 
   ScratchFolder scratch;
   testing::RecordingDdeml ddeml;
+  testing::RecordingShellLinks links;
   FaultyFileEdge files{PlatformFileEdge()};
   ScriptedWindow window;
   ScriptedBoxes boxes;
@@ -162,6 +165,8 @@ TEST(Run, ACompleteRunExtractsRegistersTellsAndCloses) {
   EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>");
   EXPECT_EQ(ReadWholeFile(h.Out("numery/3-99.htm")), std::string(40000, 'x'));
   EXPECT_EQ(h.ddeml.executes, GroupCommands(h.destination));
+  EXPECT_EQ(h.form->LastRegistration(), groupSent);
+  EXPECT_TRUE(h.links.calls.empty());
   ASSERT_EQ(h.boxes.boxes.size(), 1u);
   EXPECT_EQ(h.boxes.boxes[0].text, kClosingMessage);
   EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kInformation);
@@ -384,15 +389,54 @@ TEST(Run, AFailedRegistrationShowsTheGroupMessageAndTheNextRunAddsASecondItem) {
   EXPECT_EQ(h.window.closes, 1);
 }
 
-TEST(Run, NoServerStillEndsWithTheClosingMessage) {
-  Harness h;
-  h.Pack(SampleArchive());
-  h.ddeml.server_running = false;
-  h.ddeml.winexec_starts_server = false;
-  ASSERT_TRUE(h.Extract(h.destination).ok());
-  EXPECT_TRUE(h.ddeml.executes.empty());
-  EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{kClosingMessage});
-  EXPECT_EQ(h.window.closes, 1);
+// Without a Program Manager the item becomes a shortcut; the closing message comes
+// only when the group and its item got there one way or the other.
+TEST(Run, NoServerMeansAShortcutOrTheGroupMessageNeverAFalseDone) {
+  const struct {
+    const char* what; bool fallback; bool fail_shortcuts;
+    TGroupOutcome outcome; const char* box; int closes;
+  } cases[] = {
+      {"shortcut written", true, false, groupShortcuts, kClosingMessage, 1},
+      {"shortcut fails", true, true, groupNotRegistered, kGroupErrorMessage, 0},
+      {"no fallback", false, false, groupNotRegistered, kGroupErrorMessage, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h;
+    h.Pack(SampleArchive());
+    h.ddeml.server_running = false;
+    h.ddeml.winexec_starts_server = false;
+    h.links.fail_shortcuts = c.fail_shortcuts;
+    if (!c.fallback) h.form->PM->ShortcutFallback = nullptr;
+    ASSERT_TRUE(h.Extract(h.destination).ok());
+    EXPECT_TRUE(h.ddeml.executes.empty());
+    EXPECT_EQ(h.form->LastRegistration(), c.outcome);
+    EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{c.box});
+    EXPECT_EQ(h.window.closes, c.closes);
+    if (c.fallback) {
+      EXPECT_EQ(h.links.calls.back(), "shortcut NWM Tarnovista|Tarnovista 3_99|" + h.destination +
+                                          "\\INDEX.HTM|" + h.destination + "|");
+    }
+  }
+}
+
+// A destination with a comma, parentheses or brackets stays one field of one item.
+TEST(Run, ADestinationWithCommasOrParenthesesIsQuotedInTheItem) {
+  const struct { const char* folder; } cases[] = {{"out,3_99"}, {"Program Files (x86)"}, {"a[1],(2)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    Harness h;
+    h.Pack(SampleArchive());
+    const std::string destination = h.scratch.destination() + "\\" + c.folder;
+    ASSERT_TRUE(h.Extract(destination).ok());
+    ASSERT_EQ(h.ddeml.executes.size(), 3u);
+    EXPECT_EQ(h.ddeml.executes[2],
+              Exec("[AddItem(\"" + destination + "\\INDEX.HTM\",Tarnovista 3_99)]"));
+    EXPECT_EQ(h.form->LastRegistration(), groupSent);
+    EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{kClosingMessage});
+  }
+  EXPECT_EQ(ProgramItemLine("C:\\Tarnovista_3_99"), "C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99");
+  EXPECT_EQ(ProgramItemLine("C:\\T,3"), "\"C:\\T,3\\INDEX.HTM\",Tarnovista 3_99");
 }
 
 TEST(Run, APressWhileARunIsInProgressStartsNoNestedRun) {
