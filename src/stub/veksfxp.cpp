@@ -45,18 +45,10 @@ class SilentMessages final : public MessageBoxPresenter {
   bool error_shown = false;
 };
 
-struct RegistrationFlags {
-  bool failed = false;
-  void Failed(TComponent*) { failed = true; }
-};
-
 int RunSilently(ApplicationHost& host, TComponent* application, const StartOptions& options) {
   SilentWindow window(host.ModulePath());
   TForm1* form = new TForm1(application, window, host.Files(), host.ArchiveStart(), *options.settings);
   if (!form || !form->LoadLayout()) return kExitApplicationError;
-  RegistrationFlags registration;
-  form->PM->OnGroupError = MakeNotifyEvent<&RegistrationFlags::Failed>(&registration);
-  form->PM->OnItemError = MakeNotifyEvent<&RegistrationFlags::Failed>(&registration);
   form->FormCreate(form);
   if (options.has_destination) window.SetDEText(options.destination.c_str());
 
@@ -70,7 +62,9 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
     case RunOutcome::kExtractFailed: return kExitExtractFailed;
     case RunOutcome::kRegisterFailed: break;
     case RunOutcome::kDone:
-      if (error.ok() && !messages.error_shown && !registration.failed) return kExitOk;
+      // The run knows whether the group and its items got through, over DDE or as
+      // shortcuts; a command that failed on the way but was made up for is no failure.
+      if (error.ok() && !messages.error_shown) return kExitOk;
       break;
   }
   return messages.error_shown ? kExitExtractFailed : kExitRegisterFailed;
