@@ -420,15 +420,16 @@ PY
 
 # Wine's shell answers ShowGroup by opening a folder window; closed, so that it takes
 # no keys meant for the stub.
+# $1: how many seconds to wait for one to appear (default 10).
 close_shell_windows() {
-  local i id seen=0
-  for ((i = 0; i < 40; i++)); do
+  local i id seen=0 wait=$((${1:-10} * 2))
+  for ((i = 0; i < wait + 20; i++)); do
     id=$("$XDOTOOL" search --onlyvisible --name '^(Desktop|NWM Tarnovista)$' 2>/dev/null | head -n 1)
     if [ -n "$id" ]; then
       [ $seen = 1 ] || { sleep 1; shot shell-group-window; }
       seen=1
       keys "$id" alt+F4
-    elif [ $seen = 1 ] || [ $i -ge 20 ]; then
+    elif [ $seen = 1 ] || [ $i -ge $wait ]; then
       return 0
     fi
     sleep 0.5
@@ -453,7 +454,15 @@ install_to_start_menu() {
   wait_for_file "$LNK" 20 || fail "$name: no $LNK"
   lnk_mentions "$LNK" "$ITEM" || fail "$name: the shortcut does not point at $ITEM"
   close_shell_windows
-  keys "$(find_window '^Information$' 5)" Return
+  # The shell may open its folder window late and take the key: close it and press
+  # again until the message has gone.
+  local tries id
+  for ((tries = 0; tries < 8; tries++)); do
+    id=$(find_window '^Information$' 5) || break
+    keys "$id" Return
+    window_gone '^Information$' 4 && break
+    close_shell_windows 4
+  done
   expect_exit "$name" 0
   window_gone "$MAIN_NAME" 10 || fail "$name: window still there"
 }

@@ -12,9 +12,13 @@
 #include "veksfxu.h"
 #include "win32ui.h"
 
-// As in the stub: vekpack writes the archive's offset here.
+// As in the stub: vekpack writes the archive's offset here (and no configuration's).
 extern "C" {
-__attribute__((section(".vekofs"), used)) volatile uint32_t ArchiveStartOffset = 0;
+struct VekStubConstants {
+  uint32_t archive_start_offset;
+  uint32_t config_offset;
+};
+__attribute__((section(".vekofs"), used)) volatile VekStubConstants VekConstants = {0, 0};
 }
 
 namespace vek {
@@ -85,7 +89,7 @@ class TestHost final : public ApplicationHost {
  public:
   TestHost(int show_command, bool no_links) : show_command_(show_command), no_links_(no_links) {}
   Error CreateMainWindow(TComponent* application) override {
-    Error error = CreateForm1(application, ArchiveStartOffset);
+    Error error = CreateForm1(application, VekConstants.archive_start_offset, DefaultSettings(), nullptr);
     if (error.ok() && no_links_) Form1->PM->ShortcutFallback = &links_;
     return error;
   }
