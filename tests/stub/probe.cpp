@@ -1,7 +1,7 @@
 // A helper of the stub's end-to-end test: describes a top-level window of the same
 // desktop as text, so that the test can check what the user sees.
 //
-//   stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS]
+//   stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS [ok]]
 //
 // Waits up to SECONDS (default 30) for a visible window of that class or exact
 // caption, then writes to OUT-FILE (UTF-8, one item per line):
@@ -13,7 +13,8 @@
 //   selection ID START END              for edit controls
 //
 // The file is written under another name and renamed, so that it appears complete.
-// Exit code 0 when the window was found, 1 when not.
+// With "ok", the window's OK button is then pressed through a message, whichever
+// window has the keyboard focus. Exit code 0 when the window was found, 1 when not.
 #include <windows.h>
 
 #include <stdio.h>
@@ -79,7 +80,7 @@ BOOL CALLBACK DescribeChild(HWND child, LPARAM) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS]\n");
+    fprintf(stderr, "usage: stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS [ok]]\n");
     return 2;
   }
   Search search;
@@ -134,5 +135,9 @@ int wmain(int argc, wchar_t** argv) {
   EnumChildWindows(window, DescribeChild, 0);
   fclose(g_out);
   if (!MoveFileExW(temp, argv[1], MOVEFILE_REPLACE_EXISTING)) return 2;
+  if (argc > 4 && wcscmp(argv[4], L"ok") == 0) {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+  }
   return 0;
 }
