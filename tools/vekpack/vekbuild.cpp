@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <unordered_map>
 
 #ifdef _WIN32
@@ -498,13 +499,68 @@ void SyncFolder(const fs::path& output) {
 #endif
 }
 
-// Copies exactly size bytes of source to out; throws when it cannot.
-void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* done, uint64_t total,
-              std::vector<char>& buffer, SourceFolder& folder) {
-  if (e.source.empty()) {
-    if (!e.data.empty() && fwrite(e.data.data(), 1, e.data.size(), out) != e.data.size()) {
-      throw BuildError(options.output + ": cannot write: " + strerror(errno));
+// The output's bytes on their way to the file: a source file's bytes are read
+// straight into the free end of the buffer, so that they are copied once on their
+// way instead of twice, and many small files leave in one write.
+class OutputSink {
+ public:
+  explicit OutputSink(int fd) : fd_(fd), buffer_(new char[kCopyBlock]) {}
+  int fd() const { return fd_; }
+  // Where the next bytes go, and how many fit; flushes a full buffer first.
+  char* Space(size_t* room) {
+    if (used_ == kCopyBlock) Flush();
+    *room = kCopyBlock - used_;
+    return buffer_.get() + used_;
+  }
+  void Took(size_t n) { used_ += n; }
+  void Append(const char* data, size_t size) {
+    while (size > 0) {
+      size_t room;
+      char* at = Space(&room);
+      size_t n = std::min(room, size);
+      memcpy(at, data, n);
+      Took(n);
+      data += n;
+      size -= n;
     }
+  }
+  // Writes out what is buffered; false (errno set) when the output refuses it.
+  bool Flush() {
+    size_t at = 0;
+    while (at < used_) {
+#ifdef _WIN32
+      long n = _write(fd_, buffer_.get() + at, static_cast<unsigned>(used_ - at));
+#else
+      long n = static_cast<long>(write(fd_, buffer_.get() + at, used_ - at));
+#endif
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n == 0) errno = ENOSPC;
+        failed_ = true;
+        used_ = 0;  // reported once; nothing more is kept
+        return false;
+      }
+      at += static_cast<size_t>(n);
+    }
+    used_ = 0;
+    return !failed_;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  int fd_;
+  std::unique_ptr<char[]> buffer_;  // left uninitialised: every byte is read or copied in first
+  size_t used_ = 0;
+  bool failed_ = false;
+};
+
+// Copies exactly size bytes of source to out; throws when it cannot.
+void CopyData(const Entry& e, OutputSink& out, const PackOptions& options, uint64_t* done, uint64_t total,
+              SourceFolder& folder) {
+  auto refused = [&] { return BuildError(options.output + ": cannot write: " + strerror(errno)); };
+  if (e.source.empty()) {
+    out.Append(e.data.data(), e.data.size());
+    if (out.failed()) throw refused();
     *done += e.data.size();
     return;
   }
@@ -512,33 +568,31 @@ void CopyData(const Entry& e, FILE* out, const PackOptions& options, uint64_t* d
   if (!in.ok()) throw BuildError(e.display_path + ": cannot open the file: " + strerror(errno));
   uint64_t left = static_cast<uint64_t>(e.size);
 #if defined(__linux__)
-  // Let the kernel move the bytes of larger files; small ones go through the output
-  // buffer, which gathers many of them into one write.
-  if (left >= kKernelCopyThreshold && fflush(out) == 0) {
-    int out_fd = fileno(out);
+  // Let the kernel move the bytes of larger files; small ones gather in the buffer.
+  if (left >= kKernelCopyThreshold) {
+    if (!out.Flush()) throw refused();
     while (left > 0) {
-      ssize_t n = copy_file_range(in.fd(), nullptr, out_fd, nullptr, left, 0);
+      ssize_t n = copy_file_range(in.fd(), nullptr, out.fd(), nullptr, left, 0);
       if (n <= 0) break;
       left -= static_cast<uint64_t>(n);
       *done += static_cast<uint64_t>(n);
     }
   }
 #endif
-  if (buffer.size() < kCopyBlock) buffer.resize(kCopyBlock);
   bool failed = false;
   while (left > 0) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
-    long got = in.Read(buffer.data(), want);
+    size_t room;
+    char* at = out.Space(&room);
+    if (out.failed()) throw refused();
+    long got = in.Read(at, static_cast<size_t>(std::min<uint64_t>(left, room)));
     if (got <= 0) {
       failed = got < 0;
       break;
     }
-    if (fwrite(buffer.data(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
-      throw BuildError(options.output + ": cannot write: " + strerror(errno));
-    }
+    out.Took(static_cast<size_t>(got));
     left -= static_cast<uint64_t>(got);
     *done += static_cast<uint64_t>(got);
-    if (options.progress) options.progress(*done, total);
+    if (options.progress && room == kCopyBlock) options.progress(*done, total);
   }
   if (failed) throw BuildError(e.display_path + ": cannot read the file: " + strerror(errno));
   // One look at the open file after its bytes are read covers a change at any time
@@ -813,20 +867,18 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   FILE* out = CreateTemporaryOutput(output, &temp);
   if (!out) throw BuildError(options.output + ": cannot create the output: " + strerror(errno));
   TemporaryOutputGuard interrupt_guard(temp);
-  std::vector<char> out_buffer(kCopyBlock);
-  setvbuf(out, out_buffer.data(), _IOFBF, out_buffer.size());
   try {
+    // Everything goes through the sink; the stream only closes the file.
+    OutputSink sink(fileno(out));
     std::string prologue = builder.SerializePrologue();
-    if (fwrite(stub.data(), 1, stub.size(), out) != stub.size() ||
-        fwrite(prologue.data(), 1, prologue.size(), out) != prologue.size()) {
-      throw BuildError(options.output + ": cannot write: " + strerror(errno));
-    }
+    sink.Append(stub.data(), stub.size());
+    sink.Append(prologue.data(), prologue.size());
     uint64_t done = 0;
-    std::vector<char> copy_buffer;
     SourceFolder folder;
     for (const Entry& e : builder.entries()) {
-      if (e.kind == kEntryKindFile) CopyData(e, out, options, &done, result.data_bytes, copy_buffer, folder);
+      if (e.kind == kEntryKindFile) CopyData(e, sink, options, &done, result.data_bytes, folder);
     }
+    if (!sink.Flush()) throw BuildError(options.output + ": cannot write: " + strerror(errno));
     if (fflush(out) != 0 || ferror(out) || !Commit(out)) {
       throw BuildError(options.output + ": cannot write: " + strerror(errno));
     }
