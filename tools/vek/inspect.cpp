@@ -10,6 +10,7 @@
 #include "errorwords.h"
 #include "nativefile.h"
 #include "stubconfig.h"
+#include "winpath.h"
 
 namespace vek::tools {
 namespace {
@@ -41,26 +42,6 @@ std::string KindName(uint8_t kind) {
 
 std::string EntryLabel(int32_t id) { return "entry " + std::to_string(id) + " (" + ShownPath(id) + ")"; }
 
-// Windows-1250 letters in upper case, as the Windows file system matches names.
-unsigned char UpperCp1250(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
-  switch (c) {
-    case 0x9A: return 0x8A;  // s caron
-    case 0x9C: return 0x8C;  // s acute
-    case 0x9D: return 0x8D;  // t caron
-    case 0x9E: return 0x8E;  // z caron
-    case 0x9F: return 0x8F;  // z acute
-    case 0xB3: return 0xA3;  // l stroke
-    case 0xB9: return 0xA5;  // a ogonek
-    case 0xBA: return 0xAA;  // s cedilla
-    case 0xBE: return 0xBC;  // l caron
-    case 0xBF: return 0xAF;  // z dot
-    default: break;
-  }
-  if (c >= 0xE0 && c != 0xF7 && c != 0xFF) return static_cast<unsigned char>(c - 0x20);
-  return c;
-}
-
 // The ways two distinct entries can land on one name: the same bytes; names that
 // differ only in letter case (one name on Windows); names that this system's file
 // names make one (on POSIX, bytes that Windows-1250 leaves undefined all become
@@ -70,7 +51,7 @@ enum KeyKind { kExactKey, kFoldedKey, kLocalKey, kKeyKinds };
 std::string SegmentKey(KeyKind kind, const char* name, size_t length) {
   std::string key(name, length);
   if (kind == kFoldedKey) {
-    for (char& c : key) c = static_cast<char>(UpperCp1250(static_cast<unsigned char>(c)));
+    for (char& c : key) c = static_cast<char>(FoldCase1250(static_cast<unsigned char>(c)));
   } else if (kind == kLocalKey) {
 #ifndef _WIN32
     std::string utf8(length * 3 + 1, '\0');
