@@ -68,18 +68,7 @@ timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client1.log")" >"$WORK/client1.txt" 
 rc=$?
 [ $rc -eq 0 ] || fail "run 1: client exit code $rc"
 
-# Let the server record what is still on its way, then stop it.
-for ((i = 0; i < 50; i++)); do
-  grep -q '^disconnect' "$OUT.log" 2>/dev/null && break
-  sleep 0.1
-done
-touch "$OUT.stop"
-for ((i = 0; i < 100; i++)); do
-  kill -0 "$SERVER_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$SERVER_PID" 2>/dev/null && fail "recording server did not stop"
-SERVER_PID=
+stop_recording_server "$OUT" || fail "recording server did not stop"
 cp "$OUT.log" "$WORK/server.log" 2>/dev/null
 
 printf '[CreateGroup(NWM Tarnovista)]\r\n\0[ShowGroup(NWM Tarnovista,1)]\r\n\0[AddItem(C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99)]\r\n\0' \

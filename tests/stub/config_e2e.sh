@@ -113,45 +113,13 @@ expect_exit() {
   STUB_PID=
   [ "$(cat "$WORK/$1.rc")" = "$2" ] || fail "$1: exit code $(cat "$WORK/$1.rc"), expected $2"
 }
-find_window() {
-  local i id
-  for ((i = 0; i < $2 * 5; i++)); do
-    id=$("$XDOTOOL" search --name "$1" 2>/dev/null | head -n 1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-probe() {
-  timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$1.txt")" "$2" 20 >"$WORK/$1.probe.log" 2>&1 ||
-    fail "$1: no window $2"
-}
-keys() {
-  local id=$1
-  shift
-  timeout 10 "$XDOTOOL" windowfocus --sync "$id" 2>/dev/null || "$XDOTOOL" windowfocus "$id"
-  sleep 0.3
-  "$XDOTOOL" key --clearmodifiers "$@"
-}
-shot() { import -window root "$SHOTS/$1.png" 2>"$WORK/import.log" || fail "screenshot $1"; }
-has() { grep -qF -- "$2" "$WORK/$1.txt" || fail "$1: expected \"$2\" in $(cat "$WORK/$1.txt")"; }
 start_server() {  # RECEIVED-FILE
   "$WINE" "$SERVER" "$(win "$1")" >"$WORK/server.log" 2>&1 &
   SERVER_PID=$!
-  wait_for_file "$1.ready" 60 || fail "recording server did not get ready"
+  wait_for_file "$1.ready" 120 || fail "recording server did not get ready"
 }
 stop_server() {  # RECEIVED-FILE
-  local i
-  for ((i = 0; i < 50; i++)); do
-    grep -q '^disconnect' "$1.log" 2>/dev/null && break
-    sleep 0.1
-  done
-  touch "$1.stop"
-  for ((i = 0; i < 100; i++)); do
-    kill -0 "$SERVER_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  SERVER_PID=
+  stop_recording_server "$1" || fail "recording server did not stop"
 }
 # The commands for a destination, as the server records them from a Unicode client:
 # UTF-16LE, each with CR LF and its terminating zero.

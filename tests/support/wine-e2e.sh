@@ -79,3 +79,70 @@ ensure_wine_prefix() {
   end_wine_server
   make_wine_prefix "$WORK/wineboot.log" || fail "wineboot -i"
 }
+
+# --- Windows on the display (XDOTOOL set by the caller) ---------------------------------
+
+# Finds an X window by name (a regular expression) within $2 seconds, looking every
+# $3 seconds (default 0.2); prints its id.
+find_window() {
+  local i id step=${3:-0.2}
+  local tries
+  tries=$(awk -v s="$2" -v d="$step" 'BEGIN { print int(s / d) }')
+  for ((i = 0; i < tries; i++)); do
+    id=$("$XDOTOOL" search --name "$1" 2>/dev/null | head -n 1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep "$step"
+  done
+  return 1
+}
+
+# Waits up to $2 seconds until no window is named $1.
+window_gone() {
+  local i
+  for ((i = 0; i < $2 * 5; i++)); do
+    "$XDOTOOL" search --name "$1" >/dev/null 2>&1 || return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Describes a window (class:NAME or title:TEXT) into $WORK/$1.txt with the probe
+# program (PROBE).
+probe() {
+  timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$1.txt")" "$2" 20 >"$WORK/$1.probe.log" 2>&1 ||
+    fail "$1: no window $2"
+}
+
+# Sends keys to a window after giving it the focus.
+keys() {
+  local id=$1
+  shift
+  timeout 10 "$XDOTOOL" windowfocus --sync "$id" 2>/dev/null || "$XDOTOOL" windowfocus "$id"
+  sleep 0.3
+  "$XDOTOOL" key --clearmodifiers "$@"
+}
+
+# A screenshot of the whole display into $SHOTS/$1.png.
+shot() { import -window root "$SHOTS/$1.png" 2>"$WORK/import.log" || fail "screenshot $1"; }
+
+# Fails unless probe $1's description holds the text $2.
+has() { grep -qF -- "$2" "$WORK/$1.txt" || fail "$1: expected \"$2\" in $(cat "$WORK/$1.txt")"; }
+
+# --- The recording DDE server ---------------------------------------------------------
+
+# Lets the server (SERVER_PID) recording into file $1 take in what is still on its
+# way, then asks it to stop and waits for it; returns 1 when it does not stop.
+stop_recording_server() {
+  local i
+  for ((i = 0; i < 50; i++)); do
+    grep -q '^disconnect' "$1.log" 2>/dev/null && break
+    sleep 0.1
+  done
+  touch "$1.stop"
+  for ((i = 0; i < 100; i++)); do
+    kill -0 "$SERVER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$SERVER_PID" 2>/dev/null && return 1
+  SERVER_PID=
+}
