@@ -138,45 +138,6 @@ expect_exit() {
   [ "$rc" = "$code" ] || fail "$name: exit code $rc, expected $code"
 }
 
-# Finds an X window by exact name within $2 seconds and prints its id.
-find_window() {
-  local i id
-  for ((i = 0; i < $2 * 5; i++)); do
-    id=$("$XDOTOOL" search --name "$1" 2>/dev/null | head -n 1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-
-window_gone() {
-  local i
-  for ((i = 0; i < $2 * 5; i++)); do
-    "$XDOTOOL" search --name "$1" >/dev/null 2>&1 || return 0
-    sleep 0.2
-  done
-  return 1
-}
-
-# Describes a window (class:NAME or title:TEXT) into $WORK/$1.txt.
-probe() {
-  timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$1.txt")" "$2" 20 >"$WORK/$1.probe.log" 2>&1 ||
-    fail "$1: no window $2"
-}
-
-# Sends keys to a window after giving it the focus.
-keys() {
-  local id=$1
-  shift
-  timeout 10 "$XDOTOOL" windowfocus --sync "$id" 2>/dev/null || "$XDOTOOL" windowfocus "$id"
-  sleep 0.3
-  "$XDOTOOL" key --clearmodifiers "$@"
-}
-
-shot() { import -window root "$SHOTS/$1.png" 2>"$WORK/import.log" || fail "screenshot $1"; }
-
-has() { grep -qF -- "$2" "$WORK/$1.txt" || fail "$1: expected \"$2\" in $(cat "$WORK/$1.txt")"; }
-
 MAIN_NAME='archiwum VEK'
 CAPTION='Samorozpakowujące się archiwum VEK.'
 CLOSING='Aby rozpocząć czytanie off-line NWM Tarnovista 3/99, wybierz Start/Programy/NWM Tarnovista/Tarnovista 3_99'
@@ -229,16 +190,7 @@ keys "$BOX" Return
 expect_exit main 0
 window_gone "$MAIN_NAME" 10 || fail "main: window still there"
 
-for ((i = 0; i < 50; i++)); do
-  grep -q '^disconnect' "$RECEIVED.log" 2>/dev/null && break
-  sleep 0.1
-done
-touch "$RECEIVED.stop"
-for ((i = 0; i < 100; i++)); do
-  kill -0 "$SERVER_PID" 2>/dev/null || break
-  sleep 0.1
-done
-SERVER_PID=
+stop_recording_server "$RECEIVED" || fail "recording server did not stop"
 printf '[CreateGroup(NWM Tarnovista)]\r\n\0[ShowGroup(NWM Tarnovista,1)]\r\n\0[AddItem(C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99)]\r\n\0' \
   >"$WORK/expected.bin"
 cmp "$WORK/expected.bin" "$RECEIVED" >"$WORK/cmp.txt" 2>&1 ||
@@ -250,7 +202,7 @@ echo "main: extracted $(find "$DEST" -type f | wc -l) files, times kept, three D
 RECEIVED_REST=$WORK/received-rest.bin
 "$WINE" "$SERVER" "$(win "$RECEIVED_REST")" >"$WORK/server-rest.log" 2>&1 &
 SERVER_PID=$!
-wait_for_file "$RECEIVED_REST.ready" 60 || fail "second recording server did not get ready"
+wait_for_file "$RECEIVED_REST.ready" 120 || fail "second recording server did not get ready"
 
 # --- quit: Alt+K, the close box, Esc then Alt+F4 ---------------------------------------------
 rm -rf "$DEST"
@@ -390,13 +342,7 @@ keys "$W" alt+F4
 expect_exit cutdata 0
 echo "cutdata: \"Read beyond end of file.\" twice, no closing message, the window stayed open"
 # --- The Start menu: shortcuts written by Wine's shell or by the stub --------------------------
-touch "$RECEIVED_REST.stop"
-for ((i = 0; i < 100; i++)); do
-  kill -0 "$SERVER_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$SERVER_PID" 2>/dev/null && fail "second recording server did not stop"
-SERVER_PID=
+stop_recording_server "$RECEIVED_REST" || fail "second recording server did not stop"
 
 PROGRAMS=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/Start Menu/Programs' | head -n 1)
 [ -n "$PROGRAMS" ] || fail "no Start Menu/Programs folder in the prefix"
@@ -422,14 +368,19 @@ PY
 # no keys meant for the stub.
 # $1: how many seconds to wait for one to appear (default 10).
 close_shell_windows() {
-  local i id seen=0 wait=$((${1:-10} * 2))
-  for ((i = 0; i < wait + 20; i++)); do
+  local i id seen=0 quiet=0 wait=$((${1:-10} * 2))
+  for ((i = 0; i < wait + 40; i++)); do
     id=$("$XDOTOOL" search --onlyvisible --name '^(Desktop|NWM Tarnovista)$' 2>/dev/null | head -n 1)
     if [ -n "$id" ]; then
       [ $seen = 1 ] || { sleep 1; shot shell-group-window; }
-      seen=1
-      keys "$id" alt+F4
-    elif [ $seen = 1 ] || [ $i -ge $wait ]; then
+      seen=1 quiet=0
+      # Asked through a message: keys reach it only once the closing message is gone.
+      timeout 30 "$WINE" "$PROBE" "$(win "$WORK/shell-window.txt")" \
+        "title:$("$XDOTOOL" getwindowname "$id" 2>/dev/null)" 2 close >/dev/null 2>&1 || keys "$id" alt+F4
+    elif [ $seen = 1 ]; then
+      # The shell may open one more (a window for the group, then for its display).
+      ((++quiet >= 6)) && return 0
+    elif [ $i -ge $wait ]; then
       return 0
     fi
     sleep 0.5
@@ -450,15 +401,17 @@ install_to_start_menu() {
   sleep 0.5
   probe "$name-box" title:Information
   has "$name-box" "text=$CLOSING"
-  shot "closing-$name"
   wait_for_file "$LNK" 20 || fail "$name: no $LNK"
   lnk_mentions "$LNK" "$ITEM" || fail "$name: the shortcut does not point at $ITEM"
   # Wine's shell opens the group's folder window over the message at its own pace and
-  # takes the keys: OK is pressed through a message instead.
+  # takes the keys: it is closed before the screenshot, and OK is pressed through a
+  # message.
+  close_shell_windows
+  shot "closing-$name"
   timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$name-ok.txt")" title:Information 20 ok \
     >"$WORK/$name-ok.probe.log" 2>&1 || fail "$name: could not press OK"
   window_gone '^Information$' 20 || fail "$name: the closing message stayed"
-  close_shell_windows
+  close_shell_windows 2
   expect_exit "$name" 0
   window_gone "$MAIN_NAME" 10 || fail "$name: window still there"
 }

@@ -1,7 +1,7 @@
 // A helper of the stub's end-to-end test: describes a top-level window of the same
 // desktop as text, so that the test can check what the user sees.
 //
-//   stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS [ok]]
+//   stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS [ok|close]]
 //
 // Waits up to SECONDS (default 30) for a visible window of that class or exact
 // caption, then writes to OUT-FILE (UTF-8, one item per line):
@@ -14,7 +14,7 @@
 //
 // The file is written under another name and renamed, so that it appears complete.
 // With "ok", the window's OK button is then pressed through a message, whichever
-// window has the keyboard focus. Exit code 0 when the window was found, 1 when not.
+// window has the keyboard focus; with "close", the window is asked to close. Exit code 0 when the window was found, 1 when not.
 #include <windows.h>
 
 #include <stdio.h>
@@ -80,7 +80,7 @@ BOOL CALLBACK DescribeChild(HWND child, LPARAM) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS [ok]]\n");
+    fprintf(stderr, "usage: stub_probe OUT-FILE class:NAME|title:TEXT [SECONDS [ok|close]]\n");
     return 2;
   }
   Search search;
@@ -139,5 +139,6 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
   }
+  if (argc > 4 && wcscmp(argv[4], L"close") == 0) PostMessageW(window, WM_CLOSE, 0, 0);
   return 0;
 }
