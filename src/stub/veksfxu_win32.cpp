@@ -129,7 +129,10 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   }
   void SetDEText(const char* text) override { SetWindowTextW(de_, WideText(text).get()); }
   void SetCaption(const char* text) override { SetWindowTextW(window_, WideText(text).get()); }
+  // Called once a file: the gauge hears only of a new value.
   void SetPBProgress(int32_t value) override {
+    if (value == progress_) return;
+    progress_ = value;
     SendMessageW(pb_, kGaugeSetProgress, static_cast<WPARAM>(value), 0);
   }
   void Close() override { PostQuitMessage(0); }
@@ -173,6 +176,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
 
   HWND window_ = nullptr;
   HWND pb_ = nullptr;
+  int32_t progress_ = -1;  // the value the gauge was last given
   HWND de_ = nullptr;
   HFONT form_font_ = nullptr;
   HFONT control_font_ = nullptr;
