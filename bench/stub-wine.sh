@@ -8,10 +8,11 @@
 # and extracted copies live in DIR (default /dev/shm) and are deleted at the end.
 #
 # Two trees: 1 GiB in 10,000 files and 20,000 files of 20 bytes (--quick: 100 MiB
-# in 1,000 files and 5,000 files). For the stub the time runs from the press of
-# Enter in its dialog to the end of its registration, which comes just before its
-# closing message; for vek.exe it is
-# the whole run less the start of a Wine program (timed with `vek.exe --version`).
+# in 1,000 files and 5,000 files). For the stub, the extraction runs from the
+# press of Enter in its dialog to the first DDE conversation of its registration
+# (the recording server logs when it began), and the whole run to the end of the
+# registration, which comes just before its closing message; for vek.exe the time
+# is the whole run less the start of a Wine program (timed with `vek.exe --version`).
 # The recording DDE server stands in for Program Manager, so registration does not
 # wait. Each tool's median, with the fastest and slowest run, and the ratio.
 set -u
@@ -51,16 +52,6 @@ ensure_wine_prefix
 now() { echo "$EPOCHREALTIME"; }
 mkfifo "$WORK/never" && exec 9<>"$WORK/never"  # read -t on it waits without a process
 
-# Waits up to $2 seconds for a window named exactly $1; prints its id.
-find_window() {
-  local i id
-  for ((i = 0; i < $2 * 20; i++)); do
-    id=$("$XDOTOOL" search --name "$1" 2>/dev/null | head -n 1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.05
-  done
-  return 1
-}
 
 make_tree() { # make_tree DIR FILES BYTES-EACH
   python3 - "$@" <<'EOF'
@@ -76,26 +67,35 @@ for i in range(files):
 EOF
 }
 
-# How many conversations the recording server has seen end, in ENDED; and a pause:
-# both in bash alone, so that waiting starts no process while the stub works.
+# How many conversations the recording server has seen end, in ENDED, and when the
+# first one after the first $1 ended began (the server's clock is the shell's), in
+# BEGAN; all in bash alone, so that waiting starts no process while the stub works.
 disconnects() {
   local line
-  ENDED=0
+  ENDED=0 BEGAN=
   if [ -f "$WORK/received.bin.log" ]; then
-    while IFS= read -r line; do [[ $line == disconnect* ]] && ((ENDED++)); done <"$WORK/received.bin.log"
+    while IFS= read -r line; do
+      if [[ $line == disconnect* ]]; then
+        ((ENDED++))
+      elif [[ $line == *connect*" at="* && -z $BEGAN && $ENDED -ge ${1:-0} ]]; then
+        BEGAN=${line##* at=}
+      fi
+    done <"$WORK/received.bin.log"
   fi
   return 0
 }
 pause() { read -r -t "$1" -u 9 _ || true; }
 
 # One run of the stub: type the destination, press Enter, wait for the closing box.
-stub_run() { # stub_run EXE DEST -> seconds in RESULT
+# The extraction runs from the press of Enter to the first conversation of the
+# registration; the whole run, in WHOLE, to the end of the last.
+stub_run() { # stub_run EXE DEST -> seconds of the extraction in RESULT, of the whole run in WHOLE
   local exe=$1 dest=$2 start end main box
   rm -rf "$dest" "$WORK/stub.rc"
-  ensure_server
+  fresh_server
   (timeout 900 "$WINE" "$exe" >"$WORK/stub.log" 2>&1; echo $? >"$WORK/stub.rc") &
   STUB_PID=$!
-  main=$(find_window 'archiwum VEK' 60) || fail "the stub's window did not appear"
+  main=$(find_window 'archiwum VEK' 60 0.05) || fail "the stub's window did not appear"
   sleep 0.5
   timeout 10 "$XDOTOOL" windowfocus --sync "$main" 2>/dev/null || "$XDOTOOL" windowfocus "$main"
   "$XDOTOOL" type --delay 5 "$(win "$dest")"
@@ -110,10 +110,13 @@ stub_run() { # stub_run EXE DEST -> seconds in RESULT
   # its log costs the machine nothing, unlike asking the X server for windows.
   while disconnects && [ "$ENDED" -le "$before" ]; do
     [ -e "$WORK/stub.rc" ] && fail "the stub ended before registering"
+    ((${EPOCHREALTIME%.*} - ${start%.*} > 900)) && fail "no registration within 15 minutes"
     pause 0.05
   done
   end=$(now)
-  box=$(find_window '^Information$' 60) || fail "no closing message"
+  disconnects "$before"
+  [ -n "$BEGAN" ] || fail "the recording server logged no time for the registration"
+  box=$(find_window '^Information$' 60 0.05) || fail "no closing message"
   "$XDOTOOL" windowfocus "$box" 2>/dev/null
   "$XDOTOOL" key --clearmodifiers Return
   wait_for_file "$WORK/stub.rc" 60 || fail "the stub did not end"
@@ -122,7 +125,8 @@ stub_run() { # stub_run EXE DEST -> seconds in RESULT
   local n
   n=$(find "$dest" -type f | wc -l)
   [ "$n" -eq "$FILES" ] || fail "the stub extracted $n files, $FILES expected"
-  RESULT=$(echo "$end - $start" | bc -l)
+  RESULT=$(echo "$BEGAN - $start" | bc -l)
+  WHOLE=$(echo "$end - $start" | bc -l)
 }
 
 vek_run() { # vek_run ARCHIVE DEST -> seconds, less the start of a Wine program, in RESULT
@@ -138,13 +142,23 @@ stats() { # median, min and max of the arguments
   printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {m = NR % 2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2; printf "%.2f %.2f %.2f", m, v[1], v[NR]}'
 }
 
-# The recording server ends by itself after two minutes: started again when gone.
-ensure_server() {
-  [ -n "$SERVER_PID" ] && kill -0 "$SERVER_PID" 2>/dev/null && return 0
-  rm -f "$WORK/received.bin.ready"
+# A recording server of its own for each run of the stub: it ends by itself two
+# minutes after it starts, which must not fall inside a run.
+fresh_server() {
+  local i
+  if [ -n "$SERVER_PID" ]; then
+    touch "$WORK/received.bin.stop"
+    for ((i = 0; i < 100; i++)); do
+      kill -0 "$SERVER_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$SERVER_PID" 2>/dev/null
+    wait "$SERVER_PID" 2>/dev/null
+  fi
+  rm -f "$WORK/received.bin.ready" "$WORK/received.bin.stop"
   "$WINE" "$SERVER" "$(win "$WORK/received.bin")" >>"$WORK/server.log" 2>&1 &
   SERVER_PID=$!
-  wait_for_file "$WORK/received.bin.ready" 60 || fail "recording server did not get ready"
+  wait_for_file "$WORK/received.bin.ready" 120 || fail "recording server did not get ready"
 }
 
 # The start of a Wine program, which vek.exe pays and the stub's timing leaves out.
@@ -172,23 +186,26 @@ for spec in "${TREES[@]}"; do
   make_tree "$tree" "$files" "$size"
   "$VEKPACK" -q --stub "$STUB" "$tree" "$exe" || fail "vekpack"
   rm -rf "$tree"
-  stub_times=() vek_times=()
+  stub_times=() whole_times=() vek_times=()
   for ((r = 0; r < RUNS; r++)); do
     if ((r % 2 == 0)); then
-      stub_run "$exe" "$dest"; stub_times+=("$RESULT")
+      stub_run "$exe" "$dest"; stub_times+=("$RESULT") whole_times+=("$WHOLE")
       vek_run "$exe" "$dest"; vek_times+=("$RESULT")
     else
       vek_run "$exe" "$dest"; vek_times+=("$RESULT")
-      stub_run "$exe" "$dest"; stub_times+=("$RESULT")
+      stub_run "$exe" "$dest"; stub_times+=("$RESULT") whole_times+=("$WHOLE")
     fi
     n=$(find "$dest" -type f | wc -l)
     [ "$n" -eq "$files" ] || fail "the last run extracted $n files, $files expected"
   done
   rm -rf "$dest" "$exe"
   read -r sm smin smax <<<"$(stats "${stub_times[@]}")"
+  read -r wm wmin wmax <<<"$(stats "${whole_times[@]}")"
   read -r vm vmin vmax <<<"$(stats "${vek_times[@]}")"
   echo "$title (median of $RUNS runs, fastest and slowest in brackets):"
-  printf '  vekstub.exe   %7.2f s  [%.2f .. %.2f]  %.3fx vek.exe\n' "$sm" "$smin" "$smax" "$(echo "$sm / $vm" | bc -l)"
-  printf '  vek.exe       %7.2f s  [%.2f .. %.2f]\n' "$vm" "$vmin" "$vmax"
+  printf '  vekstub.exe extraction        %7.2f s  [%.2f .. %.2f]  %.3fx vek.exe\n' "$sm" "$smin" "$smax" "$(echo "$sm / $vm" | bc -l)"
+  printf '  vek.exe extract               %7.2f s  [%.2f .. %.2f]\n' "$vm" "$vmin" "$vmax"
+  printf '  vekstub.exe with registration %7.2f s  [%.2f .. %.2f]  %.3fx vek.exe\n' \
+    "$wm" "$wmin" "$wmax" "$(echo "$wm / $vm" | bc -l)"
 done
 touch "$WORK/received.bin.stop"

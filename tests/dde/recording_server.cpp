@@ -30,6 +30,15 @@ void Log(const char* format, ...) {
   fclose(f);
 }
 
+// Seconds since 1970 with microseconds, from the same clock as the shell's
+// EPOCHREALTIME under Wine: when a conversation began, for the stub's benchmark.
+double Now() {
+  FILETIME ft;
+  GetSystemTimePreciseAsFileTime(&ft);
+  ULONGLONG ticks = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
+}
+
 bool IsOurService(HSZ hsz) { return hsz == nullptr || DdeCmpStringHandles(hsz, g_service) == 0; }
 
 HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data,
@@ -38,10 +47,10 @@ HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz
   if (hsz1) DdeQueryStringA(g_instance, hsz1, topic, sizeof topic, CP_WINANSI);
   switch (type) {
     case XTYP_CONNECT:
-      Log("connect topic=\"%s\"", topic);
+      Log("connect topic=\"%s\" at=%.6f", topic, Now());
       return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(IsOurService(hsz2)));
     case XTYP_WILDCONNECT: {
-      Log("wildconnect topic=\"%s\"", topic);
+      Log("wildconnect topic=\"%s\" at=%.6f", topic, Now());
       if (!IsOurService(hsz2)) return nullptr;
       // One pair (service, topic) and the terminating empty pair.
       HSZPAIR pairs[2] = {{g_service, hsz1 ? hsz1 : g_service}, {nullptr, nullptr}};
