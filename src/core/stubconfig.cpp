@@ -13,13 +13,14 @@ struct KeyInfo {
   bool may_be_empty;
 };
 
-// Limits: what the window shows in one line (caption, prompt, footer, at 96 pixels
-// per inch), what a message box shows without becoming a wall of text, and names
-// the Start menu and a DDE command carry comfortably.
+// Limits: what the window shows in one line (caption, prompt, footer, a button's
+// caption, at 96 pixels per inch), what a message box shows without becoming a wall
+// of text, and names the Start menu and a DDE command carry comfortably.
 constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"caption", 60, false},      {"prompt", 50, true},         {"folder", 160, false},
     {"footer", 64, true},        {"group", 60, false},         {"item", 60, false},
     {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
+    {"extract-button", 12, false}, {"quit-button", 12, false},
 };
 
 // Characters a Start-menu name cannot hold: those of no file name, and those that

@@ -6,6 +6,7 @@
 // dropped. Every key may be given once, except "item", which may repeat:
 //
 //   caption prompt folder footer group done folder-error group-error
+//   extract-button quit-button
 //   item = TARGET,NAME      TARGET relative to the destination, NAME the item's name
 //
 // vekpack checks a publisher's file with this parser and writes it, as the
@@ -34,6 +35,8 @@ enum ConfigKey : uint8_t {
   kKeyDone,
   kKeyFolderError,
   kKeyGroupError,
+  kKeyExtractButton,
+  kKeyQuitButton,
   kConfigKeyCount,
 };
 

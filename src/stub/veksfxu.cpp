@@ -34,7 +34,7 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
   const char** const slots[kConfigKeyCount] = {
       &settings_.caption, &settings_.prompt, &settings_.folder,       &settings_.footer,
       &settings_.group,   nullptr,           &settings_.done,         &settings_.folder_error,
-      &settings_.group_error};
+      &settings_.group_error, &settings_.extract_button, &settings_.quit_button};
   settings_.utf8 = true;
   for (int k = 0; k < kConfigKeyCount; ++k) {
     if (!slots[k]) continue;

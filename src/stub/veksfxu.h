@@ -60,6 +60,8 @@ struct StubSettings {
   const char* done = kClosingMessage;
   const char* folder_error = kSubfolderErrorMessage;
   const char* group_error = kGroupErrorMessage;
+  const char* extract_button = kExtractCaption;
+  const char* quit_button = kQuitCaption;
   const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
   int item_count = 0;
 };

@@ -72,9 +72,9 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     pb_ = Control(0, kGaugeClassName, "", 0, layout.PB, kIdPB, gauge_font_);
     de_ = Control(WS_EX_CLIENTEDGE, L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, layout.DE, kIdDE,
                   control_font_);
-    HWND extract = Control(0, L"BUTTON", kExtractCaption, WS_TABSTOP | BS_DEFPUSHBUTTON,
+    HWND extract = Control(0, L"BUTTON", Settings().extract_button, WS_TABSTOP | BS_DEFPUSHBUTTON,
                            layout.EXTBTN, kIdEXTBTN, form_font_);
-    HWND quit = Control(0, L"BUTTON", kQuitCaption, WS_TABSTOP | BS_PUSHBUTTON, layout.QUITBTN,
+    HWND quit = Control(0, L"BUTTON", Settings().quit_button, WS_TABSTOP | BS_PUSHBUTTON, layout.QUITBTN,
                         kIdQUITBTN, form_font_);
     if (!label2 || !label1 || !pb_ || !de_ || !extract || !quit) return false;
     FitLabel(label1);

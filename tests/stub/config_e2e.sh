@@ -81,6 +81,8 @@ item    = archiwum/o-pismie-i-redakcji.htm, About Acme
 done    = $DONE
 folder-error = The folder could not be made.
 group-error  = The Start-menu group could not be made.
+extract-button = &Install
+quit-button    = &Cancel
 EOF
 EXE=$WORK/exe/AcmeReader.Setup.exe
 mkdir -p "$WORK/exe"
@@ -153,6 +155,8 @@ has dialog "title=$CAPTION enabled=1"
 has dialog "text=$PROMPT"
 has dialog "text=$FOLDER"
 has dialog "text=$FOOTER"
+has dialog "text=&Install"
+has dialog "text=&Cancel"
 shot configured-dialog
 keys "$MAIN" Return
 find_window '^Information$' 60 >/dev/null || fail "window: no closing message"

@@ -50,6 +50,7 @@ TEST(ConfigReader, GoodFiles) {
       {"group = Acme 2.0 - Tools\n", kKeyGroup, "Acme 2.0 - Tools"},
       {"done = Done: see Start, Programs (Acme).\n", kKeyDone, "Done: see Start, Programs (Acme)."},
       {"folder-error = No folder.\ngroup-error = No group.\n", kKeyGroupError, "No group."},
+      {"extract-button = &Install\nquit-button = &Cancel\n", kKeyQuitButton, "&Cancel"},
       {"caption = " + std::string(60, 'c'), kKeyCaption, nullptr},  // at its limit
   };
   for (const auto& c : cases) {
@@ -120,6 +121,7 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"prompt = " + std::string(51, 'p') + "\n", 1, ConfigProblem::kTooLong},
       {"footer = " + std::string(65, 'f') + "\n", 1, ConfigProblem::kTooLong},
       {"done = " + std::string(301, 'd') + "\n", 1, ConfigProblem::kTooLong},
+      {"quit-button = " + std::string(13, 'q') + "\n", 1, ConfigProblem::kTooLong},
       {"item = " + std::string(101, 't') + ",N\n", 1, ConfigProblem::kTooLong},
       {"caption = a\tb\n", 1, ConfigProblem::kControlCharacter},
       {"caption = a\rb\n", 1, ConfigProblem::kControlCharacter},
