@@ -28,6 +28,12 @@ for ((kept = 0; kept <= 40; kept++)); do
   rm -rf out
   "${run[@]}" "$vek" extract -q cut.vek -C out >out.txt 2>err.txt
   rc=$?
+  if grep -q '^wine client error' err.txt; then
+    # Wine lost its server as the program started (not the program's doing): once more.
+    rm -rf out
+    "${run[@]}" "$vek" extract -q cut.vek -C out >out.txt 2>err.txt
+    rc=$?
+  fi
   err=$(tr -d '\r' <err.txt)
   cut=-1
   for i in 0 1 2 3; do
