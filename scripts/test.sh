@@ -28,7 +28,6 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   make_wine_prefix "$PWD/build/windows-x64/wineboot.log" ||
     { echo "wineboot failed:"; tail -n 20 "$PWD/build/windows-x64/wineboot.log"; exit 1; }
 fi
-keep_wine_server
 status=0
 ctest --preset windows-x64 --timeout 600 || status=$?
 end_wine_server

@@ -28,15 +28,6 @@ end_wine_server() {
   timeout 60 "$WINESERVER" -w >/dev/null 2>&1 || true
 }
 
-# Starts the Wine server for WINEPREFIX to stay until it is ended: one that ends itself
-# a few seconds after its last program can take a program starting at that moment
-# down with it ("wine client error: recvmsg: Connection reset by peer"). Not from a
-# test that ctest runs: the server would hold the test's output open and ctest would
-# wait for it.
-keep_wine_server() {
-  "$WINESERVER" -p >/dev/null 2>&1 || true
-}
-
 # Creates WINEPREFIX when it does not exist yet and waits until the new prefix has
 # settled (wineboot's own programs ended and its server gone). $1: the log file.
 make_wine_prefix() {
