@@ -366,17 +366,23 @@ PY
 
 # Wine's shell answers ShowGroup by opening a folder window; closed, so that it takes
 # no keys meant for the stub.
-# $1: how many seconds to wait for one to appear (default 10).
+# $1: how many seconds to wait for one to appear (default 10). $2: "message" while the
+# closing message holds the keys: then only the group's own window is closed, asked
+# through a message (never anything named Desktop: that may be the desktop itself).
 close_shell_windows() {
-  local i id seen=0 quiet=0 wait=$((${1:-10} * 2))
+  local i id seen=0 quiet=0 wait=$((${1:-10} * 2)) names='^(Desktop|NWM Tarnovista)$'
+  [ "${2:-}" = message ] && names='^NWM Tarnovista$'
   for ((i = 0; i < wait + 40; i++)); do
-    id=$("$XDOTOOL" search --onlyvisible --name '^(Desktop|NWM Tarnovista)$' 2>/dev/null | head -n 1)
+    id=$("$XDOTOOL" search --onlyvisible --name "$names" 2>/dev/null | head -n 1)
     if [ -n "$id" ]; then
       [ $seen = 1 ] || { sleep 1; shot shell-group-window; }
       seen=1 quiet=0
-      # Asked through a message: keys reach it only once the closing message is gone.
-      timeout 30 "$WINE" "$PROBE" "$(win "$WORK/shell-window.txt")" \
-        "title:$("$XDOTOOL" getwindowname "$id" 2>/dev/null)" 2 close >/dev/null 2>&1 || keys "$id" alt+F4
+      if [ "${2:-}" = message ]; then
+        timeout 30 "$WINE" "$PROBE" "$(win "$WORK/shell-window.txt")" "title:NWM Tarnovista" 2 close \
+          >/dev/null 2>&1
+      else
+        keys "$id" alt+F4
+      fi
     elif [ $seen = 1 ]; then
       # The shell may open one more (a window for the group, then for its display).
       ((++quiet >= 6)) && return 0
@@ -406,7 +412,7 @@ install_to_start_menu() {
   # Wine's shell opens the group's folder window over the message at its own pace and
   # takes the keys: it is closed before the screenshot, and OK is pressed through a
   # message.
-  close_shell_windows
+  close_shell_windows 10 message
   shot "closing-$name"
   timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$name-ok.txt")" title:Information 20 ok \
     >"$WORK/$name-ok.probe.log" 2>&1 || fail "$name: could not press OK"
