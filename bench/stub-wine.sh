@@ -178,8 +178,8 @@ elif [ "$QUICK" = 1 ]; then
 else
   TREES=("1 GiB in 10,000 files:10000:107374" "20,000 files of 20 bytes:20000:20")
 fi
-for spec in "${TREES[@]}"; do
-  IFS=: read -r title files size <<<"$spec"
+for tree_line in "${TREES[@]}"; do
+  IFS=: read -r title files size <<<"$tree_line"
   FILES=$files
   tree=$WORK/tree exe=$WORK/setup.exe dest=$WORK/out
   rm -rf "$tree"
