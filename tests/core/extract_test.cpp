@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+
+#include "inspect.h"
 #include "rnvek100.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -84,6 +87,62 @@ TEST(Extract, WritesTheTreeWithBytesTimesAndAttributes) {
   std::string rw = (out / "index.htm").string();
   ASSERT_TRUE(PlatformFileEdge().GetAttributes(rw.c_str(), &attributes));
   EXPECT_FALSE(attributes & kAttrReadOnly);
+}
+
+// A stamp that is no date leaves the file's time as extraction made it, and the
+// listing says so: the two never disagree about which stamps are dates.
+TEST(Extract, ListingAndExtractionAgreeOnWhichStampsAreDates) {
+  const struct {
+    uint32_t stamp;
+    const char* shown;  // nullptr: not a date
+  } cases[] = {
+      {DosStamp(1999, 2, 28, 23, 59, 58), "1999-02-28 23:59:58"},
+      {DosStamp(2000, 2, 29, 0, 0, 0), "2000-02-29 00:00:00"},
+      {DosStamp(2107, 12, 31, 23, 59, 58), "2107-12-31 23:59:58"},
+      {DosStamp(2001, 2, 29, 0, 0, 0), nullptr},
+      {DosStamp(2100, 2, 29, 0, 0, 0), nullptr},
+      {DosStamp(1999, 2, 31, 12, 0, 0), nullptr},
+      {DosStamp(1999, 4, 31, 12, 0, 0), nullptr},
+      {DosStamp(1999, 0, 1, 0, 0, 0), nullptr},
+      {DosStamp(1999, 13, 1, 0, 0, 0), nullptr},
+      {DosStamp(1999, 1, 0, 0, 0, 0), nullptr},
+      {DosStamp(1999, 1, 1, 24, 0, 0), nullptr},
+      {DosStamp(1999, 1, 1, 0, 60, 0), nullptr},
+      {DosStamp(1999, 1, 1, 0, 0, 0) | 30u, nullptr},  // 60 seconds
+      {0, nullptr},
+  };
+  ArchiveBuilder b;
+  for (size_t i = 0; i < std::size(cases); ++i) b.AddFile(0, "f" + std::to_string(i), "x", cases[i].stamp);
+  ScratchFolder out;
+  const fs::path archive = out / "a.vek";
+  { std::ofstream(archive, std::ios::binary) << b.Serialize(); }
+  tools::OpenedArchive opened;
+  std::string error;
+  ASSERT_TRUE(tools::OpenArchive(archive.string(), &opened, &error)) << error;
+  const fs::path listed = out / "list.txt";
+  FILE* f = fopen(listed.string().c_str(), "w");
+  tools::ListArchive(opened, f);
+  fclose(f);
+  const std::string listing = ReadWholeFile(listed);
+  const fs::path dest = out / "x";
+  fs::create_directory(dest);
+  Error extracted = ExtractAll(opened.file, dest.string());
+  tools::CloseArchive(&opened);
+  ASSERT_TRUE(extracted.ok());
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const std::string name = "f" + std::to_string(i);
+    const std::string line = listing.substr(listing.find(name + "\n") - 40, 40);
+    bool clamped;
+    const uint32_t on_disk =
+        build::ToDosTimeStamp(static_cast<time_t>(testing::ModificationTime(dest / name)), &clamped);
+    if (cases[i].shown) {
+      EXPECT_NE(line.find(cases[i].shown), std::string::npos) << line;
+      EXPECT_EQ(on_disk, cases[i].stamp) << name;
+    } else {
+      EXPECT_NE(line.find("(invalid)"), std::string::npos) << line;
+      EXPECT_NE(on_disk, cases[i].stamp) << name;
+    }
+  }
 }
 
 TEST(Extract, CopiesInBlocksOfTheStoredSize) {

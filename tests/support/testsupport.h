@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dostime.h"
 #include "fileedge.h"
 #include "messagebox.h"
 #include "rnvek100.h"
@@ -128,10 +129,8 @@ void PatchName(std::string& archive, uint32_t slot, const std::string& name, int
 std::string FakeStub(const char* section_name, size_t length);
 
 // A DOS time stamp from its parts.
-constexpr uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
-  return (static_cast<uint32_t>(year - 1980) << 25) | (static_cast<uint32_t>(month) << 21) |
-         (static_cast<uint32_t>(day) << 16) | (static_cast<uint32_t>(hour) << 11) |
-         (static_cast<uint32_t>(minute) << 5) | static_cast<uint32_t>(second / 2);
+inline uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
+  return EncodeDosTime(DosTime{year, month, day, hour, minute, second});
 }
 
 }  // namespace vek::testing

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "cp1250.h"
+#include "dostime.h"
 #include "errorwords.h"
 #include "nativefile.h"
 #include "stubconfig.h"
@@ -183,15 +184,6 @@ std::string PrintablePath(const char* bytes, size_t length) {
   return out;
 }
 
-std::string FormatDosTime(uint32_t stamp) {
-  unsigned date = stamp >> 16, t = stamp & 0xFFFF;
-  unsigned year = 1980 + ((date >> 9) & 0x7F), month = (date >> 5) & 0x0F, day = date & 0x1F;
-  unsigned hour = (t >> 11) & 0x1F, minute = (t >> 5) & 0x3F, second = (t & 0x1F) * 2;
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return "";
-  char buffer[32];
-  snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u", year, month, day, hour, minute, second);
-  return buffer;
-}
 
 bool ReadConfigBlock(const std::string& path, const ArchiveStart& start, std::string* text, std::string* error) {
   if (start.config_offset == 0 || start.config_offset >= start.offset) return false;
@@ -330,7 +322,9 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
       int32_t s = GetEntrySize(static_cast<int32_t>(id));
       if (s > 0) bytes += static_cast<uint64_t>(s);
       size = std::to_string(s);
-      when = FormatDosTime(GetEntryTimeStamp(static_cast<int32_t>(id)));
+      char text[20];
+      FormatDosTime(GetEntryTimeStamp(static_cast<int32_t>(id)), text);
+      when = text;
       if (when.empty()) when = "(invalid)";
     } else if (kind == kEntryKindDirectory) {
       ++dirs;

@@ -46,9 +46,6 @@ std::string ErrorText(const Error& error);
 // shown as \xNN.
 std::string PrintablePath(const char* bytes, size_t length);
 
-// "1999-03-14 12:00:00", or "" for a time stamp that is no valid date.
-std::string FormatDosTime(uint32_t stamp);
-
 // An entry's relative path for messages and listings, as PrintablePath shows it:
 // whole when short, else "..." and its last levels, so that no path from the
 // archive prints more than about kShownPathLimit bytes however deep it runs.

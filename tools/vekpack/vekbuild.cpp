@@ -27,6 +27,7 @@
 #endif
 
 #include "cp1250.h"
+#include "dostime.h"
 #include "rnvek100.h"
 #include "stubconfig.h"
 #include "stubfile.h"
@@ -607,23 +608,14 @@ void CopyData(const Entry& e, OutputSink& out, const PackOptions& options, uint6
 }  // namespace
 
 uint32_t ToDosTimeStamp(time_t t, bool* clamped) {
-  *clamped = false;
   struct tm tm;
-  if (!LocalTime(t, &tm) || tm.tm_year + 1900 < 1980) {
-    *clamped = true;
-    return (0u << 25) | (1u << 21) | (1u << 16);  // 1980-01-01 00:00:00
+  if (!LocalTime(t, &tm)) {  // before 1970, or beyond what the platform converts
+    if (clamped) *clamped = true;
+    return EncodeDosTime(DosTime{t < 0 ? kDosFirstYear - 1 : kDosLastYear + 1}, nullptr);
   }
-  int year = tm.tm_year + 1900;
-  if (year > 2107) {
-    *clamped = true;
-    return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
-  }
-  uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | (static_cast<uint32_t>(tm.tm_mon + 1) << 5) |
-                  static_cast<uint32_t>(tm.tm_mday);
-  int seconds = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // a leap second counts as :59
-  uint32_t time_part = (static_cast<uint32_t>(tm.tm_hour) << 11) | (static_cast<uint32_t>(tm.tm_min) << 5) |
-                       static_cast<uint32_t>(seconds / 2);
-  return (date << 16) | time_part;
+  const int second = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // a leap second counts as :59
+  return EncodeDosTime(DosTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, second},
+                       clamped);
 }
 
 uint16_t ArchiveBuilder::Add(Entry entry) {

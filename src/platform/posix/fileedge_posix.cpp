@@ -12,6 +12,7 @@
 
 #include "ansistring.h"
 #include "cp1250.h"
+#include "dostime.h"
 #include "fileedge.h"
 #include "posixerror.h"
 #include "securedfolders.h"
@@ -99,39 +100,17 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int year, int month, int day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
 }  // namespace
 
 bool DosStampToUnixTime(uint32_t stamp, time_t* out) {
-  unsigned date = stamp >> 16;
-  unsigned time_part = stamp & 0xFFFF;
-  int year = static_cast<int>((date >> 9) & 0x7F) + 1980;
-  int month = static_cast<int>((date >> 5) & 0x0F);
-  int day = static_cast<int>(date & 0x1F);
-  int hour = static_cast<int>((time_part >> 11) & 0x1F);
-  int minute = static_cast<int>((time_part >> 5) & 0x3F);
-  int second = static_cast<int>(time_part & 0x1F) * 2;
-  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 || second > 59) {
-    return false;
-  }
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month == 2 && day == 29 && !leap) return false;
+  DosTime r;
+  if (!DecodeDosTime(stamp, &r)) return false;
   // The wall-clock reading counted as if it were universal time; the instant is that
   // minus the zone's offset at the instant. localtime_r answers from the zone state
   // loaded once (mktime would look at /etc/localtime again on every call). Settle the
   // offset by a few rounds; a reading that the clock skips (the hour lost in spring)
   // makes them alternate between two offsets: take the later instant, as mktime does.
-  const time_t wall = static_cast<time_t>(DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second);
+  const time_t wall = static_cast<time_t>(DaysFromCivil(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 + r.second);
   time_t t = wall;
   time_t before = wall;
   for (int round = 0; round < 3; ++round) {

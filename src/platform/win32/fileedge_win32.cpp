@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "dostime.h"
 #include "fileedge.h"
 #include "securedfolders.h"
 #include "win32path.h"
@@ -262,7 +263,8 @@ class Win32FileEdge final : public FileEdge {
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = false;
     FILETIME local, utc;
-    if (h != INVALID_HANDLE_VALUE &&
+    // Only a stamp that is a date: Windows' own conversion takes some that are not.
+    if (h != INVALID_HANDLE_VALUE && IsValidDosTime(dos_time_stamp) &&
         DosDateTimeToFileTime(static_cast<WORD>(dos_time_stamp >> 16),
                               static_cast<WORD>(dos_time_stamp & 0xFFFF), &local) &&
         LocalFileTimeToFileTime(&local, &utc)) {
