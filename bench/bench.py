@@ -6,7 +6,7 @@ a busy machine it shows each tool's own work where the elapsed time also holds t
 wait for a processor), and (with strace installed) the system calls each tool
 makes per file.
 
-Usage: bench.py [--quick] [--runs N] [--trees seed,small,mid,big,many] [--dir DIR] BUILD-DIR
+Usage: bench.py [--quick] [--runs N] [--trees seed,small,mid,big,many] [--dir DIR] [--pack-only] BUILD-DIR
 BUILD-DIR is a native build (build/native) holding tools/vek and tools/vekpack.
 --dir is where the trees, archives and extracted copies live: /dev/shm (tmpfs) shows
 the tools' own work, a folder on disk the file system's as well.
@@ -130,7 +130,7 @@ def calls_per_file(cmd, files, before=None):
         return total / files
 
 
-def bench_tree(name, tree, tools, scratch, runs, files):
+def bench_tree(name, tree, tools, scratch, runs, files, pack_only=False):
     CPU.clear()
     vek, vekpack = tools
     work = os.path.join(scratch, name)
@@ -156,6 +156,9 @@ def bench_tree(name, tree, tools, scratch, runs, files):
     if STRACE:
         for tool, cmd in jobs:
             calls[tool] = calls_per_file(cmd, files)
+    if pack_only:
+        shutil.rmtree(work)
+        return pack, None, calls
     run(["zip", "-q", "-0", "-r", zipf, "."], cwd=tree)
     run([SEVEN_ZIP, "a", "-mx0", "-bd", sevenz, "."], cwd=tree)
 
@@ -195,6 +198,7 @@ def main():
     parser.add_argument("--only", choices=["seed", "small", "mid", "big", "many"], help="one tree")
     parser.add_argument("--dir", default=os.environ.get("VEK_BENCH_DIR"),
                         help="where trees and outputs live (e.g. /dev/shm or a folder on disk)")
+    parser.add_argument("--pack-only", action="store_true", help="measure packing only (vekpack and tar -c)")
     args = parser.parse_args()
     wanted = [args.only] if args.only else args.trees.split(",")
     vek = os.path.join(args.build_dir, "tools", "vek")
@@ -203,7 +207,8 @@ def main():
         if not os.access(tool, os.X_OK):
             sys.exit("bench: %s is missing: build the native preset first" % tool)
     vek, vekpack = os.path.abspath(vek), os.path.abspath(vekpack)
-    ensure_peers()
+    if not args.pack_only:
+        ensure_peers()
     if not STRACE:
         print("(strace is not installed: no system-call counts)")
     scratch = tempfile.mkdtemp(prefix="vekbench-", dir=args.dir)
@@ -234,8 +239,10 @@ def main():
                 sys.exit("bench: unknown tree %s" % name)
             print("%s:" % title)
             sys.stdout.flush()
-            pack, extract, calls = bench_tree(name, tree, (vek, vekpack), scratch, args.runs, count_files(tree))
-            report("extraction", extract, "tar -x", calls)
+            pack, extract, calls = bench_tree(name, tree, (vek, vekpack), scratch, args.runs, count_files(tree),
+                                              args.pack_only)
+            if extract:
+                report("extraction", extract, "tar -x", calls)
             report("packing", pack, "tar -c", calls)
             sys.stdout.flush()
             shutil.rmtree(tree)
