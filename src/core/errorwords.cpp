@@ -1,10 +1,7 @@
 #include "errorwords.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "fileedge.h"
+#include "toolhost.h"
 
 namespace vek::tools {
 namespace {
@@ -31,7 +28,7 @@ constexpr Reason kReasons[] = {
     {kWinErrorNegativeSeek, "seek to a negative position"},
     {kWinErrorAlreadyExists, "the file already exists"},
     {kWinErrorFilenameTooLong, "the file name is too long"},
-    {1117, "device input/output error"},
+    {kWinErrorIoDevice, "device input/output error"},
 };
 
 bool HasOwnWords(uint32_t code) {
@@ -39,23 +36,15 @@ bool HasOwnWords(uint32_t code) {
          code == kIoReadBeyondEnd || code == kIoDiskFull || code == kIoInvalidNumericInput;
 }
 
-}  // namespace
-
+// The system's reason for a Windows error code, in words; empty when the runtime's
+// own message already says it ("File not found") or the code is unknown here.
 std::string ReasonInWords(uint32_t code) {
   if (HasOwnWords(code)) return "";
   for (const Reason& r : kReasons) {
     if (r.code == code) return r.words;
   }
-#ifdef _WIN32
-  // Any other code comes from Windows itself: take its own text, one line.
-  char buffer[512];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                           MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
-  if (n == 0) {
-    n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-                       sizeof buffer, nullptr);
-  }
-  std::string text(buffer, n);
+  // Any other code comes from the system itself: its own text, one line, as a clause.
+  std::string text = SystemErrorText(code);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
     text.pop_back();
   }
@@ -66,10 +55,9 @@ std::string ReasonInWords(uint32_t code) {
     text[0] = static_cast<char>(text[0] - 'A' + 'a');
   }
   return text;
-#else
-  return "";
-#endif
 }
+
+}  // namespace
 
 std::string ErrorInWords(const Error& error) {
   char buffer[300];

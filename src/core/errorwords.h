@@ -9,10 +9,6 @@
 
 namespace vek::tools {
 
-// The system's reason for a Windows error code, in words; empty when the runtime's
-// own message already says it ("File not found") or the code is unknown here.
-std::string ReasonInWords(uint32_t code);
-
 // The message with the reason beside it, without a final full stop.
 std::string ErrorInWords(const Error& error);
 

@@ -42,6 +42,7 @@ inline constexpr uint32_t kWinErrorInvalidName = 123;
 inline constexpr uint32_t kWinErrorNegativeSeek = 131;
 inline constexpr uint32_t kWinErrorAlreadyExists = 183;
 inline constexpr uint32_t kWinErrorFilenameTooLong = 206;
+inline constexpr uint32_t kWinErrorIoDevice = 1117;
 
 // The failure of an entry whose file is the archive being read.
 inline constexpr char kOverwritesArchive[] = "The entry would overwrite the archive being read";

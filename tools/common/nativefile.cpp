@@ -1,39 +1,14 @@
 #include "nativefile.h"
 
-#include <sys/stat.h>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <errno.h>
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "posixerror.h"
-#endif
+#include "toolhost.h"
 
 namespace vek::tools {
 
-Error OpenNativeForReading(const std::string& path, FileHandle* handle) {
-#ifdef _WIN32
-  return PlatformFileEdge().OpenRead(path.c_str(), handle);
-#else
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return InOutError(TranslateOpenErrno(errno, path.c_str()));
-  *handle = fd;
-  return NoError();
-#endif
-}
+Error OpenNativeForReading(const std::string& path, FileHandle* handle) { return OpenNativeFile(path.c_str(), handle); }
 
 long long NativeFileSize(const std::string& path) {
-#ifdef _WIN32
-  struct _stat64 st;
-  if (_stat64(path.c_str(), &st) != 0) return -1;
-#else
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return -1;
-#endif
-  return static_cast<long long>(st.st_size);
+  PathFacts facts;
+  return ExamineNativePath(path.c_str(), &facts) ? static_cast<long long>(facts.size) : -1;
 }
 
 }  // namespace vek::tools

@@ -1,7 +1,6 @@
 #include "stubfile.h"
 
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include "errorwords.h"
 #include "nativefile.h"
 #include "rnvek100.h"
+#include "toolhost.h"
 
 namespace vek::tools {
 namespace {
@@ -89,10 +89,6 @@ std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, si
   return found;
 }
 
-std::optional<SectionSpan> FindStartOffsetSection(const std::vector<unsigned char>& image, std::string* problem) {
-  return FindStartOffsetSection(image.data(), image.size(), problem);
-}
-
 namespace {
 
 // Reads up to count bytes at offset; returns how many came.
@@ -130,28 +126,23 @@ std::string OpenFailureInWords(const std::string& path) {
 }  // namespace
 
 std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error) {
-#ifdef _WIN32
-  struct _stat64 st;
-  int stat_result = _stat64(path.c_str(), &st);
-#else
-  struct stat st;
-  int stat_result = stat(path.c_str(), &st);
-#endif
+  PathFacts facts;
+  const bool examined = ExamineNativePath(path.c_str(), &facts);
   // A folder opens for reading on POSIX but not on Windows: refuse it alike on both.
-  if (stat_result == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
+  if (examined && facts.kind == FileKind::kFolder) {
     *error = "a folder, not an archive";
     return std::nullopt;
   }
-  if (stat_result == 0 && (st.st_mode & S_IFMT) != S_IFREG) {
+  if (examined && facts.kind != FileKind::kFile) {
     *error = "not a regular file";
     return std::nullopt;
   }
   std::ifstream in(path, std::ios::binary);
-  if (stat_result != 0 || !in) {
+  if (!examined || !in) {
     *error = "cannot open the file: " + OpenFailureInWords(path);
     return std::nullopt;
   }
-  const uint64_t file_size = static_cast<uint64_t>(st.st_size);
+  const uint64_t file_size = facts.size;
   // A file that begins with the signature is a bare archive, even one cut short.
   unsigned char signature[ArchiveSignature::kSize];
   if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {

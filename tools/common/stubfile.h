@@ -31,11 +31,8 @@ struct SectionSpan {
 // are no PE image or it has no such section. A section of that name that is not a
 // section of its own (fewer than 4 bytes, in the headers, overlapping another
 // section's data, beyond the bytes) gives nullopt too, with the reason in *problem;
-// *problem stays empty otherwise.
-std::optional<SectionSpan> FindStartOffsetSection(const std::vector<unsigned char>& image,
-                                                  std::string* problem = nullptr);
-// When image holds only the beginning of a longer file (enough for the headers),
-// file_size gives the file's length.
+// *problem stays empty otherwise. When image holds only the beginning of a longer
+// file (enough for the headers), file_size gives the file's length.
 std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size,
                                                   std::string* problem = nullptr, uint64_t file_size = 0);
 

@@ -2,17 +2,11 @@
 
 #include <stdio.h>
 
-#ifdef _WIN32
-#include <io.h>
-#define vek_isatty _isatty
-#else
-#include <unistd.h>
-#define vek_isatty isatty
-#endif
+#include "toolhost.h"
 
 namespace vek::tools {
 
-bool StderrIsTerminal() { return vek_isatty(2) != 0; }
+bool StderrIsTerminal() { return StandardErrorIsTerminal(); }
 
 void ProgressLine::Update(uint64_t done, uint64_t total) {
   if (!shown_) return;

@@ -42,7 +42,7 @@ uint32_t TranslateErrno(int e) {
     case EINVAL: return kWinErrorInvalidParameter;
     case ENAMETOOLONG: return kWinErrorFilenameTooLong;
     case EILSEQ: return kWinErrorInvalidName;
-    default: return 1117;  // ERROR_IO_DEVICE
+    default: return kWinErrorIoDevice;
   }
 }
 

@@ -1,0 +1,35 @@
+// What the command-line tools ask of the system besides packing and extracting: one
+// implementation per platform (toolhost_posix.cpp, toolhost_win32.cpp).
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "fileedge.h"
+#include "packedge.h"
+
+namespace vek {
+
+// The system's own words for a Windows error code, on one line; empty where the
+// system has none (on POSIX the codes are the edges' translations).
+std::string SystemErrorText(uint32_t code);
+
+bool StandardErrorIsTerminal();
+
+// The folder that holds the running program (UTF-8); empty when the system does not
+// say.
+std::string ProgramFolder();
+
+// The program's arguments in UTF-8: on Windows taken from the wide command line, so
+// that any name reaches the pack edge; elsewhere argv as it came.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Opens, as a handle of the file edge, a file named in the platform's own terms
+// (UTF-8 on POSIX, the ANSI code page on Windows).
+Error OpenNativeFile(const char* path, FileHandle* file);
+// The facts of such a path (kind and size at least); false when it cannot be examined.
+bool ExamineNativePath(const char* path, PathFacts* facts);
+
+}  // namespace vek

@@ -1,0 +1,73 @@
+// The tools' requests to Windows.
+#include <windows.h>
+
+#include <io.h>
+#include <shellapi.h>
+
+#include "toolhost.h"
+
+namespace vek {
+namespace {
+
+std::string Utf8(const wchar_t* text, int length) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string SystemErrorText(uint32_t code) {
+  char buffer[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                           MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
+  if (n == 0) {
+    n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
+                       sizeof buffer, nullptr);
+  }
+  return std::string(buffer, n);
+}
+
+bool StandardErrorIsTerminal() { return _isatty(2) != 0; }
+
+std::string ProgramFolder() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::string();
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  size_t slash = buffer.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return std::string();
+  return Utf8(buffer.data(), static_cast<int>(slash));
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) out.push_back(Utf8(wide[i], -1).c_str());
+  LocalFree(wide);
+  return out;
+}
+
+Error OpenNativeFile(const char* path, FileHandle* file) { return PlatformFileEdge().OpenRead(path, file); }
+
+bool ExamineNativePath(const char* path, PathFacts* facts) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+  *facts = PathFacts{};
+  facts->kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::kFolder : FileKind::kFile;
+  facts->read_only = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  facts->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+}  // namespace vek
