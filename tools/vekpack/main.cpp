@@ -7,14 +7,8 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <limits.h>
-#include <unistd.h>
-#endif
-
 #include "terminal.h"
+#include "toolhost.h"
 #include "vekbuild.h"
 
 namespace {
@@ -86,31 +80,10 @@ int Usage(const char* problem) {
 
 namespace fs = std::filesystem;
 
-// The folder that holds this program; empty when the system does not say.
-fs::path ProgramFolder() {
-#ifdef _WIN32
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};
-    if (n < buffer.size()) return fs::path(std::wstring(buffer.data(), n)).parent_path();
-    buffer.resize(buffer.size() * 2);
-  }
-#else
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  return fs::path(std::string(buffer, static_cast<size_t>(n))).parent_path();
-#endif
-}
-
-std::string PathText(const fs::path& p) {
-#ifdef _WIN32
-  std::u8string utf8 = p.u8string();
-  return std::string(utf8.begin(), utf8.end());
-#else
-  return p.string();
-#endif
+// A UTF-8 path with its "." and ".." resolved as text.
+std::string Normal(const std::string& path) {
+  std::u8string normal = fs::path(std::u8string(path.begin(), path.end())).lexically_normal().u8string();
+  return std::string(normal.begin(), normal.end());
 }
 
 // The installed stub for the architecture: ../share/vek/ from the program's folder
@@ -118,17 +91,23 @@ std::string PathText(const fs::path& p) {
 // *looked naming the places when neither has it.
 std::string InstalledStub(const std::string& arch, std::string* looked) {
   const std::string name = "vekstub-" + arch + ".exe";
-  fs::path folder = ProgramFolder();
+  const std::string folder = vek::ProgramFolder();
   if (folder.empty()) {
     *looked = "(the folder of vekpack is unknown)";
     return "";
   }
-  const fs::path candidates[] = {folder / ".." / "share" / "vek" / name, folder / name};
-  for (const fs::path& candidate : candidates) {
-    std::error_code ec;
-    if (fs::is_regular_file(candidate, ec)) return PathText(candidate.lexically_normal());
+  const char separator = vek::kPathSeparators[0];
+  const std::string candidates[] = {Normal(folder + separator + ".." + separator + "share" + separator + "vek" +
+                                           separator + name),
+                                    Normal(folder + separator + name)};
+  for (const std::string& candidate : candidates) {
+    vek::PathFacts facts;
+    if (vek::PlatformPackEdge().Examine(vek::kNoFolder, candidate.c_str(), &facts).ok() &&
+        facts.kind == vek::FileKind::kFile) {
+      return candidate;
+    }
   }
-  *looked = PathText(candidates[0].lexically_normal()) + " and " + PathText(candidates[1].lexically_normal());
+  *looked = candidates[0] + " and " + candidates[1];
   return "";
 }
 
@@ -142,6 +121,7 @@ std::string SfxArch(const std::string& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args = vek::ProgramArguments(argc, argv);
   std::string stub;
   std::string config;
   std::string sfx_arch;  // set by --sfx
@@ -149,8 +129,8 @@ int main(int argc, char** argv) {
   std::string positional[2];
   int count = 0;
   bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (!options_done && (arg == "-h" || arg == "--help")) {
       fputs(kUsage, stdout);
       return 0;
@@ -162,13 +142,13 @@ int main(int argc, char** argv) {
     if (!options_done && (arg == "-q" || arg == "--quiet")) {
       quiet = true;
     } else if (!options_done && (arg == "-s" || arg == "--stub")) {
-      if (++i >= argc) return Usage("--stub needs a file");
-      stub = argv[i];
+      if (++i >= args.size()) return Usage("--stub needs a file");
+      stub = args[i];
     } else if (!options_done && arg.rfind("--stub=", 0) == 0) {
       stub = arg.substr(7);
     } else if (!options_done && (arg == "-c" || arg == "--config")) {
-      if (++i >= argc) return Usage("--config needs a file");
-      config = argv[i];
+      if (++i >= args.size()) return Usage("--config needs a file");
+      config = args[i];
     } else if (!options_done && arg.rfind("--config=", 0) == 0) {
       config = arg.substr(9);
     } else if (!options_done && (arg == "--sfx" || arg.rfind("--sfx=", 0) == 0)) {

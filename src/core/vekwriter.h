@@ -1,0 +1,122 @@
+// The archive writer: entries are added by name and place first; the writer copies
+// each file's data and learns, as it opens the file, what its record holds (size,
+// time, attributes, where the data lies), then writes the entry table at its place
+// ahead of the data. Bare archives and the archive behind a stub alike.
+#pragma once
+
+#include <stdint.h>
+#include <time.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "archivesink.h"
+#include "fileedge.h"
+#include "packedge.h"
+
+namespace vek::build {
+
+// The builder's rights notice: 32 characters, beginning and ending with a space.
+inline constexpr char kRightsNotice[] = " vekpack (c) 2026 the VEK team. ";
+static_assert(sizeof(kRightsNotice) - 1 == 32);
+
+// Every file gets the archive attribute, and read-only when it has no write access.
+inline constexpr uint32_t kFileAttributes = kAttrArchive;
+inline constexpr uint32_t kReadOnlyAttribute = kAttrReadOnly;
+
+// The extractor seeks with 32-bit signed positions: no file, and no archive with the
+// stub before it, may reach 2 GiB.
+inline constexpr uint64_t kPositionLimit = uint64_t{1} << 31;
+
+struct Entry {
+  uint16_t id = 0;
+  uint16_t parent_id = 0;
+  uint8_t kind = 0;          // 0 directory, 255 file
+  std::string name;          // Windows-1250 bytes
+  uint32_t attributes = 0;
+  uint32_t time_stamp = 0;   // MS-DOS date (high 16 bits) and time, local time
+  int32_t size = 0;          // -1: learned when the data is written (with the time
+                             // and attributes)
+  uint32_t data_offset = 0;  // where the sizes before it are known
+  std::string source;        // file to take the data from, or empty for `data`
+  int64_t source_modified = -1;  // the source's modification time when scanned, in
+                                 // nanoseconds since 1970; -1 when not known
+  std::string data;          // the data itself, when no source is given
+  std::string display_path;  // for messages: the path as the user knows it (empty:
+                             // the source, else the name)
+  const std::string& shown() const { return !display_path.empty() ? display_path : !source.empty() ? source : name; }
+};
+
+// Converts a time to an MS-DOS time stamp in local time (2-second steps, rounded
+// down). Times before 1980 or after 2107 are clamped; clamped is then set.
+uint32_t ToDosTimeStamp(time_t t, bool* clamped);
+
+// A file's record as its facts give it: the stamp of its modification time (a
+// warning names shown when the time is clamped) and its attributes.
+uint32_t StampOf(const PathFacts& facts, const std::string& shown,
+                 const std::function<void(const std::string&)>& warn);
+inline uint32_t AttributesOf(const PathFacts& facts) {
+  return kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
+}
+
+class ArchiveBuilder {
+ public:
+  // Adds a directory below parent (0: the archive root) and returns its identifier;
+  // display_path names it in messages (default: its name).
+  uint16_t AddDirectory(uint16_t parent, std::string name, std::string display_path = {});
+  // Adds a file with its bytes in memory.
+  uint16_t AddFile(uint16_t parent, std::string name, std::string data, uint32_t time_stamp,
+                   uint32_t attributes = kFileAttributes);
+  // Adds a file whose bytes are read from source when the archive is written; a
+  // file whose size or (when given) modification time is not what they were then is
+  // refused as changed while it was read.
+  uint16_t AddFileFromSource(uint16_t parent, std::string name, std::string source, int32_t size,
+                             uint32_t time_stamp, uint32_t attributes, std::string display_path,
+                             int64_t modified = -1);
+  // Adds a file whose size, time and attributes are taken when the writer opens it.
+  uint16_t AddSourceFile(uint16_t parent, std::string name, std::string source);
+
+  const std::vector<Entry>& entries() const { return entries_; }
+  // Size of the archive: signature, header, records and data (once every file's size
+  // is known: not with files added by AddSourceFile).
+  uint64_t ArchiveSize() const;
+
+  // The signature, header and entry table, as they precede the data.
+  std::string SerializePrologue() const;
+  // The whole archive in memory (tests and small archives).
+  std::string Serialize() const;
+
+ private:
+  uint16_t Add(Entry entry);
+  std::vector<Entry> entries_;
+  uint64_t data_size_ = 0;
+  bool sizes_known_ = true;
+};
+
+struct WriteHooks {
+  // Called for each warning (clamped times).
+  std::function<void(const std::string&)> warn;
+  // Called now and then while data is written: files done, files in all.
+  std::function<void(uint64_t, uint64_t)> progress;
+  // The output as it stood before, when it is a file: a source that is this file is
+  // refused, never packed into itself.
+  const PathFacts* output = nullptr;
+};
+
+struct WrittenArchive {
+  uint32_t files = 0;
+  uint32_t directories = 0;
+  uint64_t data_bytes = 0;
+  uint64_t archive_bytes = 0;
+};
+
+// Writes builder's archive into sink from its position and finishes the sink: room
+// for the signature, header and table, each file's data (from memory, or read from
+// its source through edge), then the table at its place. Throws BuildError naming
+// the path of a problem; the sink's output is then incomplete.
+WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge,
+                              const WriteHooks& hooks = {});
+
+}  // namespace vek::build

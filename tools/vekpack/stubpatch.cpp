@@ -1,0 +1,65 @@
+#include "stubpatch.h"
+
+#include "archivesink.h"
+#include "errorwords.h"
+#include "rnvek100.h"
+#include "stubfile.h"
+#include "vekwriter.h"
+
+namespace vek::build {
+namespace {
+
+constexpr size_t kInputBlock = 64 * 1024;
+
+}  // namespace
+
+std::string ReadInputFile(PackEdge& edge, const std::string& path, uint64_t limit, const std::string& what) {
+  PathFacts facts;
+  Error error = edge.Examine(kNoFolder, path.c_str(), &facts);
+  if (error.ok() && facts.kind == FileKind::kFolder) throw BuildError(path + ": cannot open the " + what + ": it is a folder");
+  FileHandle file = kNoFile;
+  if (error.ok()) error = edge.OpenRead(kNoFolder, path.c_str(), &file);
+  if (!error.ok()) throw BuildError(path + ": cannot open the " + what + ": " + tools::ErrorInWords(error));
+  std::string bytes;
+  for (;;) {
+    const size_t at = bytes.size();
+    bytes.resize(at + kInputBlock);
+    size_t got = 0;
+    error = edge.Read(file, &bytes[at], kInputBlock, &got);
+    bytes.resize(at + got);
+    if (!error.ok() || got == 0 || bytes.size() >= limit) break;
+  }
+  (void)edge.Close(file);  // read only: nothing is lost when it fails
+  if (!error.ok()) throw BuildError(path + ": cannot read the " + what + ": " + tools::ErrorInWords(error));
+  if (bytes.size() >= limit) {
+    throw BuildError(path + ": the " + what + " is larger than " + std::to_string(limit - 1) + " bytes");
+  }
+  return bytes;
+}
+
+std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
+                        const std::string& config_block) {
+  std::string problem;
+  auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
+                                            stub_bytes.size(), &problem);
+  if (!problem.empty()) throw BuildError(stub_name + ": not a usable stub: " + problem);
+  if (!span) {
+    throw BuildError(stub_name + ": not a stub: it holds no archive start offset (no " +
+                     std::string(tools::kStartOffsetSection) + " section)");
+  }
+  if (!config_block.empty() && !span->HoldsConfigOffset()) {
+    throw BuildError(stub_name + ": this stub cannot carry a configuration (its " +
+                     std::string(tools::kStartOffsetSection) + " section has no configuration offset)");
+  }
+  if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
+  std::string out = stub_bytes;
+  auto* constants = reinterpret_cast<unsigned char*>(out.data()) + span->file_offset;
+  StoreU32(constants, static_cast<uint32_t>(out.size() + config_block.size()));
+  if (!config_block.empty()) {
+    StoreU32(constants + tools::kConfigOffsetPosition, static_cast<uint32_t>(out.size()));
+  }
+  out += config_block;
+  return out;
+}
+
+}  // namespace vek::build
