@@ -11,9 +11,10 @@ namespace vek::build {
 namespace {
 
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
-// Files of this size and more move into a file sink inside the system where it can;
-// smaller ones are read into the sink's buffer and leave with their neighbours.
-constexpr uint64_t kSystemCopyThreshold = 256 * 1024;
+// Files of this size and more move into a file sink inside the system where it can
+// (one copy of each byte instead of two); smaller ones are read into the sink's
+// buffer and leave with their neighbours.
+constexpr uint64_t kSystemCopyThreshold = 32 * 1024;
 // Entry records are written in pieces of this many.
 constexpr size_t kRecordsPerPiece = 4096;
 
