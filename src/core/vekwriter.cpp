@@ -237,16 +237,25 @@ uint16_t ArchiveBuilder::AddDirectory(uint16_t parent, std::string name, std::st
   return Add(std::move(e));
 }
 
-uint16_t ArchiveBuilder::AddFile(uint16_t parent, std::string name, std::string data, uint32_t time_stamp,
-                                 uint32_t attributes) {
-  if (data.size() >= kPositionLimit) throw BuildError(name + ": the file is 2 GiB or larger");
+namespace {
+
+Entry FileEntry(uint16_t parent, std::string name, int32_t size, uint32_t time_stamp, uint32_t attributes) {
   Entry e;
   e.parent_id = parent;
   e.kind = kEntryKindFile;
   e.name = std::move(name);
-  e.attributes = attributes;
+  e.size = size;
   e.time_stamp = time_stamp;
-  e.size = static_cast<int32_t>(data.size());
+  e.attributes = attributes;
+  return e;
+}
+
+}  // namespace
+
+uint16_t ArchiveBuilder::AddFile(uint16_t parent, std::string name, std::string data, uint32_t time_stamp,
+                                 uint32_t attributes) {
+  if (data.size() >= kPositionLimit) throw BuildError(name + ": the file is 2 GiB or larger");
+  Entry e = FileEntry(parent, std::move(name), static_cast<int32_t>(data.size()), time_stamp, attributes);
   e.data = std::move(data);
   return Add(std::move(e));
 }
@@ -254,13 +263,7 @@ uint16_t ArchiveBuilder::AddFile(uint16_t parent, std::string name, std::string 
 uint16_t ArchiveBuilder::AddFileFromSource(uint16_t parent, std::string name, std::string source, int32_t size,
                                            uint32_t time_stamp, uint32_t attributes, std::string display_path,
                                            int64_t modified) {
-  Entry e;
-  e.parent_id = parent;
-  e.kind = kEntryKindFile;
-  e.name = std::move(name);
-  e.attributes = attributes;
-  e.time_stamp = time_stamp;
-  e.size = size;
+  Entry e = FileEntry(parent, std::move(name), size, time_stamp, attributes);
   e.source = std::move(source);
   e.source_modified = modified;
   e.display_path = std::move(display_path);
@@ -268,11 +271,7 @@ uint16_t ArchiveBuilder::AddFileFromSource(uint16_t parent, std::string name, st
 }
 
 uint16_t ArchiveBuilder::AddSourceFile(uint16_t parent, std::string name, std::string source) {
-  Entry e;
-  e.parent_id = parent;
-  e.kind = kEntryKindFile;
-  e.name = std::move(name);
-  e.size = -1;
+  Entry e = FileEntry(parent, std::move(name), -1, 0, 0);
   e.source = std::move(source);
   return Add(std::move(e));
 }

@@ -22,6 +22,10 @@ constexpr size_t kSectionVirtualSizeOffset = 8;
 constexpr size_t kSectionRawSizeOffset = 16;
 constexpr size_t kSectionRawPointerOffset = 20;
 constexpr size_t kOptionalSizeOfHeadersOffset = 60;
+// The PE headers and section table of any stub lie within its first bytes.
+constexpr size_t kStubHeadersLimit = 64 * 1024;
+// An archive start that a 32-bit offset can name.
+constexpr uint64_t kArchiveStartLimit = uint64_t{1} << 32;
 
 bool IsSignatureAt(const unsigned char* p) {
   return memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
@@ -148,9 +152,8 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
   if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {
     return ArchiveStart{0, StartSource::kBareArchive};
   }
-  // The PE headers and section table lie within the first 64 KiB of any stub. Where
-  // our stub's constant is, it is the archive's start: the stub reads nothing else.
-  std::vector<unsigned char> head(64 * 1024);
+  // Where our stub's constant is, it is the archive's start: the stub reads nothing else.
+  std::vector<unsigned char> head(kStubHeadersLimit);
   head.resize(ReadAt(in, 0, head.data(), head.size()));
   std::string problem;
   auto span = FindStartOffsetSection(head.data(), head.size(), &problem, file_size);
@@ -193,7 +196,7 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
       if (!hit) break;
       i = static_cast<const unsigned char*>(hit) - window.data();
       if (i + ArchiveSignature::kSize <= got && IsSignatureAt(window.data() + i) &&
-          PlausibleInFile(in, file_size, base + i) && base + i < (uint64_t{1} << 32)) {
+          PlausibleInFile(in, file_size, base + i) && base + i < kArchiveStartLimit) {
         return ArchiveStart{static_cast<uint32_t>(base + i), StartSource::kScan};
       }
     }
