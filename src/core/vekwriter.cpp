@@ -131,7 +131,15 @@ class DataWriter {
       throw BuildError(sink_.name() + ": the archive would reach 2 GiB, beyond what the extractor can seek");
     }
     if (e.size < 0) {
-      record->time_stamp = StampOf(facts, e.shown(), hooks_.warn);
+      // Files of a tree often share their time to the second: the time zone is
+      // consulted once for them.
+      const int64_t second = facts.modified_ns / kNanosecondsPerSecond;
+      if (facts.modified_ns < 0 || second != stamp_second_) {
+        bool clamped = false;
+        stamp_ = StampOf(facts, e.shown(), hooks_.warn, &clamped);
+        stamp_second_ = facts.modified_ns < 0 || clamped ? -1 : second;  // each clamped one is named
+      }
+      record->time_stamp = stamp_;
       record->attributes = AttributesOf(facts);
     }
     record->size = static_cast<uint32_t>(facts.size);
@@ -177,6 +185,8 @@ class DataWriter {
   const uint64_t data_start_;
   FolderHandle folder_ = kNoFolder;
   std::string folder_path_;
+  int64_t stamp_second_ = -1;  // the second of the last stamp made, -1: none
+  uint32_t stamp_ = 0;
 };
 
 }  // namespace
@@ -192,12 +202,13 @@ uint32_t ToDosTimeStamp(time_t t, bool* clamped) {
 }
 
 uint32_t StampOf(const PathFacts& facts, const std::string& shown,
-                 const std::function<void(const std::string&)>& warn) {
+                 const std::function<void(const std::string&)>& warn, bool* clamped) {
   const int64_t ns = facts.modified_ns;  // seconds rounded down, before 1970 too
   const int64_t seconds = ns >= 0 ? ns / kNanosecondsPerSecond : -((-ns - 1) / kNanosecondsPerSecond) - 1;
-  bool clamped = false;
-  uint32_t stamp = ToDosTimeStamp(static_cast<time_t>(seconds), &clamped);
-  if (clamped && warn) warn(shown + ": modification time outside 1980-2107; clamped");
+  bool outside = false;
+  uint32_t stamp = ToDosTimeStamp(static_cast<time_t>(seconds), &outside);
+  if (outside && warn) warn(shown + ": modification time outside 1980-2107; clamped");
+  if (clamped) *clamped = outside;
   return stamp;
 }
 

@@ -54,9 +54,10 @@ struct Entry {
 uint32_t ToDosTimeStamp(time_t t, bool* clamped);
 
 // A file's record as its facts give it: the stamp of its modification time (a
-// warning names shown when the time is clamped) and its attributes.
+// warning names shown when the time is clamped; *clamped tells it too) and its
+// attributes.
 uint32_t StampOf(const PathFacts& facts, const std::string& shown,
-                 const std::function<void(const std::string&)>& warn);
+                 const std::function<void(const std::string&)>& warn, bool* clamped = nullptr);
 inline uint32_t AttributesOf(const PathFacts& facts) {
   return kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
 }

@@ -75,21 +75,33 @@ TEST(Builder, OrdersFilesFirstThenEachFolderWithItsContents) {
   EXPECT_EQ(e[2].attributes | e[2].time_stamp | static_cast<uint32_t>(e[2].size) | e[2].data_offset, 0u);
 }
 
+// The same whether the facts are taken by the scan or as the bytes are copied; each
+// clamped file is named.
 TEST(Builder, MarksReadOnlyFilesAndClampsTimesOutsideTheDosRange) {
-  ScratchFolder src;
+  ScratchFolder src, out;
   WriteWholeFile(src / "old.txt", "1970");
+  WriteWholeFile(src / "old2.txt", "1970");
   WriteWholeFile(src / "ro.txt", "ro");
   SetTime(src / "old.txt", 86400 * 2);  // 1970
+  SetTime(src / "old2.txt", 86400 * 2);
   fs::permissions(src / "ro.txt", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   ArchiveBuilder b;
   std::vector<std::string> warnings;
-  build::ScanFolder(src.path().string(), b, [&](const std::string& w) { warnings.push_back(w); });
-  ASSERT_EQ(b.entries().size(), 2u);
+  auto warn = [&](const std::string& w) { warnings.push_back(w); };
+  build::ScanFolder(src.path().string(), b, warn);
+  ASSERT_EQ(b.entries().size(), 3u);
   EXPECT_EQ(b.entries()[0].time_stamp, (1u << 21) | (1u << 16));  // 1980-01-01 00:00:00
-  EXPECT_EQ(b.entries()[1].attributes, 0x21u);
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_NE(warnings[0].find("old.txt"), std::string::npos);
+  EXPECT_EQ(b.entries()[2].attributes, 0x21u);
+  build::PackOptions options;
+  options.source_folder = src.path().string();
+  options.output = (out / "out.vek").string();
+  options.warn = warn;
+  build::Pack(options);
+  EXPECT_EQ(ReadWholeFile(out / "out.vek"), b.Serialize());
+  ASSERT_EQ(warnings.size(), 4u);  // the scan's, then the packing's
+  EXPECT_NE(warnings[2].find("old.txt"), std::string::npos);
+  EXPECT_NE(warnings[3].find("old2.txt"), std::string::npos);
 }
 
 // Any time zone: every zone's offset is whole minutes, so the seconds of a UTC time

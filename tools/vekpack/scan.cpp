@@ -145,8 +145,12 @@ class Scanner {
 }  // namespace
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && strchr(kPathSeparators, folder.back())) return folder + name;
-  return folder + kPathSeparators[0] + name;
+  std::string path;
+  path.reserve(folder.size() + 1 + name.size());
+  path = folder;
+  if (folder.empty() || !strchr(kPathSeparators, folder.back())) path += kPathSeparators[0];
+  path += name;
+  return path;
 }
 
 PathFacts ExamineSourceFolder(PackEdge& edge, const std::string& source_folder) {
