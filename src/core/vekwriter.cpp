@@ -144,34 +144,40 @@ class DataWriter {
     }
     record->size = static_cast<uint32_t>(facts.size);
 
-    // One read that asks for a byte more than the size and gets the size tells that
-    // the file ended there: a small file costs one read. A file read in pieces is
-    // looked at again afterwards: a change shows as another size or time.
+    // Each piece asks for a byte more than is left: one that gets exactly what was
+    // left shows that the file ended there, so a small file costs one read. A larger
+    // file, and one moved in pieces, is looked at again afterwards: a change while it
+    // was copied shows as another size or time.
     uint64_t left = facts.size;
     int pieces = 0;
-    if (left >= kSystemCopyThreshold) {
-      for (uint64_t done = 0; left > 0; left -= done, ++pieces) {
-        error = sink_.CopyFrom(edge_, file, left, &done);
-        if (error == InOutError(kWinErrorNotSupported)) break;
-        if (!error.ok()) throw BuildError(sink_.name() + ": cannot write: " + tools::ErrorInWords(error));
-        if (done == 0) Changed(e);  // it ended early
-      }
-    }
+    bool inside_the_system = left >= kSystemCopyThreshold;
     for (;;) {
-      size_t room;
-      char* at = sink_.Space(static_cast<size_t>(std::min<uint64_t>(left + 1, FileSink::kBufferSize)), &room);
-      const size_t asked = static_cast<size_t>(std::min<uint64_t>(left + 1, room));
-      size_t got = 0;
-      error = edge_.Read(file, at, asked, &got);
-      if (!error.ok()) CannotRead(e, "read", error);
+      uint64_t asked = left + 1;
+      uint64_t got = 0;
+      if (inside_the_system) {
+        error = sink_.CopyFrom(edge_, file, asked, &got);
+        if (error == InOutError(kWinErrorNotSupported)) {
+          inside_the_system = false;
+          continue;
+        }
+        if (!error.ok()) throw BuildError(sink_.name() + ": cannot write: " + tools::ErrorInWords(error));
+      } else {
+        size_t room;
+        char* at = sink_.Space(static_cast<size_t>(std::min<uint64_t>(asked, FileSink::kBufferSize)), &room);
+        asked = std::min<uint64_t>(asked, room);
+        size_t read = 0;
+        error = edge_.Read(file, at, static_cast<size_t>(asked), &read);
+        if (!error.ok()) CannotRead(e, "read", error);
+        got = read;
+        sink_.Took(read);
+      }
       ++pieces;
       if (got > left) Changed(e);  // it grew
-      sink_.Took(got);
       left -= got;
       if (got == 0 || (left == 0 && got < asked)) break;
     }
     if (left != 0) Changed(e);  // it shrank
-    if (pieces > 1) {
+    if (pieces > 1 || facts.size >= kSystemCopyThreshold) {
       PathFacts after;
       error = edge_.FileFacts(file, &after);
       if (!error.ok()) CannotRead(e, "read", error);

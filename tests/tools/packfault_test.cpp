@@ -81,8 +81,8 @@ TEST(PackOnAFullDisk, EveryFailingCallEndsInACleanErrorOrAHarmlessSuccess) {
 }
 
 // The writer takes a file's facts as it opens it: a file that is not then what it
-// is when read is refused, naming it. A file read in one piece ends where its size
-// said; one read in pieces is looked at again afterwards.
+// is when read is refused, naming it. A small file read in one piece ends where its
+// size said; a larger one is looked at again afterwards.
 TEST(PackWhileFilesChange, AFileThatChangesOnceOpenedIsRefused) {
   const struct {
     const char* what;
