@@ -73,7 +73,6 @@ bool TForm1::LoadLayout() {
   if (!PM) return false;
   PM->Name = "PM";
   PM->ShowGroup = activateNormalSize;
-  PM->Loaded();
   return !PM->Name.failed();
 }
 

@@ -34,9 +34,6 @@ class LoggingEdge final : public vek::DdemlEdge {
  public:
   LoggingEdge(vek::DdemlEdge& edge, bool refuse) : edge_(edge), refuse_(refuse) {}
 
-  uint32_t RegisterClipboardFormatA(const char* name) override {
-    return edge_.RegisterClipboardFormatA(name);
-  }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return edge_.GetModuleFileNameA(buffer, size);
   }
@@ -129,8 +126,6 @@ int main(int argc, char** argv) {
     Log("InitDdeManager: %s", message);
     return 217;
   }
-  Log("service %s", vek::DdeManager->AppServiceName().c_str());
-
   vek::TComponent* form = new vek::TComponent(application);
   vek::TProgMan* pm = new vek::TProgMan(form);
   pm->Name = "PM";
