@@ -1,5 +1,6 @@
 // The Windows side of the DDE end-to-end test: sets up DdeManager as the program does
-// at start-up, puts a TProgMan on a form and registers the worked example's group:
+// at start-up, puts a TProgMan on a form and registers the stub's own group and item
+// ("NWM Tarnovista", C:\Tarnovista_3_99\INDEX.HTM as "Tarnovista 3_99"):
 //
 //   dde_e2e_client LOG_FILE [refuse]
 //
