@@ -41,7 +41,6 @@ struct TNotifyEvent {
   void* Data = nullptr;
   void (*Code)(void* data, TComponent* sender) = nullptr;
 
-  bool Assigned() const { return Code != nullptr; }
   // Calls the handler when one is assigned.
   void operator()(TComponent* sender) const {
     if (Code) Code(Data, sender);
