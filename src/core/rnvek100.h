@@ -1,7 +1,7 @@
 // rnvek100: the VEK archive reader and extractor.
 //
-// A VEK archive is an 8-byte signature, a 48-byte header, a table of 256-byte entry
-// records and the uncompressed file data, all little-endian. This unit holds, once per
+// A VEK archive (layout.h) is an 8-byte signature, a 48-byte header, a table of 256-byte
+// entry records and the uncompressed file data, all little-endian. This unit holds, once per
 // process, the signature and header buffers and the entry table, reads them from an
 // open archive file, answers lookups by entry identifier and builds relative paths
 // from parent links.
@@ -13,61 +13,13 @@
 #include "ansistring.h"
 #include "error.h"
 #include "fileedge.h"
+#include "layout.h"
 
 namespace vek {
-
-// ---- Layouts ---------------------------------------------------------------------
-
-struct ArchiveSignature {
-  static constexpr size_t kSize = 8;
-  static constexpr size_t kMagicOffset = 0;
-  static constexpr size_t kMagicSize = 6;
-  static constexpr size_t kTailOffset = 6;
-  static constexpr size_t kTailSize = 2;
-};
-inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
-inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
-
-struct ArchiveHeader {
-  static constexpr size_t kSize = 48;
-  static constexpr size_t kEntryCountOffset = 0;
-  static constexpr size_t kEntryCountSize = 2;
-  static constexpr size_t kReservedOffset = 2;
-  static constexpr size_t kReservedSize = 13;
-  static constexpr size_t kNoticeOffset = 15;
-  static constexpr size_t kNoticeSize = 33;  // length byte + up to 32 characters
-  // HeaderReserved as the builder writes it: byte 4 of the header is 1, the rest 0.
-  static constexpr size_t kReservedOneOffset = 4;
-};
-
-struct EntryRecord {
-  static constexpr size_t kSize = 256;
-  static constexpr size_t kIdOffset = 0;
-  static constexpr size_t kParentIdOffset = 2;
-  static constexpr size_t kKindOffset = 4;
-  static constexpr size_t kReservedOffset = 5;
-  static constexpr size_t kNameOffset = 6;
-  static constexpr size_t kNameFieldSize = 233;  // length byte + characters
-  static constexpr size_t kNameMaxLength = 232;
-  static constexpr size_t kFillerOffset = 239;
-  static constexpr size_t kAttributesOffset = 240;
-  static constexpr size_t kTimeStampOffset = 244;
-  static constexpr size_t kSizeOffset = 248;
-  static constexpr size_t kDataOffsetOffset = 252;
-};
-
-// Bytes from the archive start to the first entry record.
-inline constexpr uint32_t kArchivePrologueSize =
-    static_cast<uint32_t>(ArchiveSignature::kSize + ArchiveHeader::kSize);
-
-inline constexpr uint8_t kEntryKindDirectory = 0;
-inline constexpr uint8_t kEntryKindFile = 255;
-inline constexpr uint8_t kEntryKindNotFound = 128;
 
 // The table's room when the archive holds fewer records; it grows to the entry count
 // when there are more (at most 65,535).
 inline constexpr uint32_t kEntryTableCapacity = 10000;
-inline constexpr uint32_t kMaxEntryCount = 65535;
 
 // ---- The archive file ------------------------------------------------------------
 
@@ -142,26 +94,6 @@ uint32_t GetLoadedEntryCount();
 // The raw record in a slot (1-based), for tools that inspect the table as stored;
 // nullptr for a slot that was not loaded.
 const unsigned char* GetSlotRecord(uint32_t slot);
-
-// ---- Little-endian helpers ---------------------------------------------------------
-
-inline uint16_t LoadU16(const unsigned char* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t LoadU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void StoreU16(unsigned char* p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-inline void StoreU32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 }  // namespace vek
 

@@ -1,15 +1,17 @@
 // The program entry of the Windows stub.
 #include <windows.h>
 
+#include <stddef.h>
 #include <stdlib.h>
 
 #include "ddeman.h"
+#include "layout.h"
 #include "stubconfig.h"
 #include "veksfxp.h"
 #include "win32path.h"
 #include "win32ui.h"
 
-// The stub's constants, which vekpack writes into the section .vekofs: first
+// The stub's constants (layout.h), which vekpack writes into their own section: first
 // ArchiveStartOffset, where the archive begins in this executable, then the offset of
 // the configuration block (0: none), which lies between the stub and the archive. They
 // are read through volatile accesses so that the compiler never takes the zeros
@@ -19,8 +21,12 @@ struct VekStubConstants {
   uint32_t archive_start_offset;
   uint32_t config_offset;
 };
-__attribute__((section(".vekofs"), used)) volatile VekStubConstants VekConstants = {0, 0};
+__attribute__((section(VEK_STUB_SECTION), used)) volatile VekStubConstants VekConstants = {0, 0};
 }
+static_assert(offsetof(VekStubConstants, archive_start_offset) == vek::StubConstants::kStartOffsetOffset &&
+                  offsetof(VekStubConstants, config_offset) == vek::StubConstants::kConfigOffsetOffset &&
+                  sizeof(VekStubConstants) == vek::StubConstants::kSize,
+              "the constants as vekpack writes them");
 
 namespace vek {
 namespace {

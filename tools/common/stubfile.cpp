@@ -8,7 +8,7 @@
 
 #include "errorwords.h"
 #include "nativefile.h"
-#include "rnvek100.h"
+#include "layout.h"
 
 namespace vek::tools {
 namespace {

@@ -8,14 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "layout.h"
+
 namespace vek::tools {
 
 // The stub keeps ArchiveStartOffset as the first 4 bytes of this section and, in the
 // next 4, the offset of the configuration block (0: none), which lies between the stub
 // and the archive. A stub whose section is only 4 bytes long cannot carry one.
-inline constexpr char kStartOffsetSection[] = ".vekofs";
-inline constexpr uint32_t kConfigOffsetPosition = 4;
-inline constexpr uint32_t kStubConstantsSize = 8;
+using vek::kStartOffsetSection;
+inline constexpr uint32_t kConfigOffsetPosition = StubConstants::kConfigOffsetOffset;
+inline constexpr uint32_t kStubConstantsSize = StubConstants::kSize;
 
 struct SectionSpan {
   uint32_t file_offset = 0;   // PointerToRawData
