@@ -68,6 +68,15 @@ struct EntryRecord {
   static constexpr size_t kNameMaxLength = kNameSize - 1;
 };
 
+// A record's name: its bytes, and its length byte cut to the field's room.
+inline const char* RecordName(const unsigned char* record) {
+  return reinterpret_cast<const char*>(record + EntryRecord::kNameOffset + 1);
+}
+inline size_t RecordNameLength(const unsigned char* record) {
+  const size_t length = record[EntryRecord::kNameOffset];
+  return length > EntryRecord::kNameMaxLength ? EntryRecord::kNameMaxLength : length;
+}
+
 inline constexpr uint8_t kEntryKindDirectory = 0;
 inline constexpr uint8_t kEntryKindFile = 255;
 // What a lookup answers for an identifier that no record carries; no record holds it.

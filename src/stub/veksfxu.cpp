@@ -4,6 +4,7 @@
 
 #include "cp1250.h"
 #include "extended80.h"
+#include "extractor.h"
 #include "messagebox.h"
 #include "rnvek100.h"
 #include "winpath.h"
@@ -87,16 +88,6 @@ void TForm1::QUITBTNClick(TComponent*) { window_.Close(); }
 
 namespace {
 
-// What a run holds between opening the archive and step 7: released on every way out.
-struct RunResources {
-  ArchiveFile archive;
-  bool table = false;
-  ~RunResources() {
-    if (table) FreeEntryTable();
-    if (archive.handle != kNoFile) (void)archive.edge->Close(archive.handle);
-  }
-};
-
 struct RunningFlag {
   bool& flag;
   explicit RunningFlag(bool& f) : flag(f) { flag = true; }
@@ -135,28 +126,18 @@ Error TForm1::EXTBTNClick(TComponent*) {
 }
 
 Error TForm1::ExtractArchive(const AnsiString& destination) {
-  RunResources run{{&files_, kNoFile}};
-  VEK_TRY(files_.OpenRead(OwnPath.c_str(), &run.archive.handle));
-  VEK_TRY(files_.Seek(run.archive.handle, static_cast<int64_t>(archive_start_offset_)));
-  VEK_TRY(ReadArchiveSignature(run.archive));
-  VEK_TRY(ReadArchiveHeader(run.archive));
-  EntryCount = GetEntryCount();
-  run.table = true;
-  VEK_TRY(AllocateEntryTable());
-  VEK_TRY(LoadEntryTable(run.archive));
+  FileHandle archive = kNoFile;
+  VEK_TRY(files_.OpenRead(OwnPath.c_str(), &archive));
+  ArchiveReader reader;  // closes the archive on every way out
+  VEK_TRY(reader.Open(files_, archive, archive_start_offset_));
+  EntryCount = reader.GetEntryCount();
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
-    VEK_TRY(ExtractEntry(run.archive, static_cast<int32_t>(i), destination,
-                         archive_start_offset_, n));
+    VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(i), destination));
     window_.SetPBProgress(ExtractionPercent(i, n));
   }
-
-  FreeEntryTable();
-  run.table = false;
-  const FileHandle handle = run.archive.handle;
-  run.archive.handle = kNoFile;
-  return files_.Close(handle);
+  return reader.Close();
 }
 
 AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix) {

@@ -125,8 +125,8 @@ TEST(NameRules, EveryUserTakesExactlyTheNamesTheRulesTake) {
       const PathSafety expected[] = {PathSafety::kSafe, PathSafety::kEmptyName, PathSafety::kDotName,
                                      PathSafety::kForbiddenCharacter, PathSafety::kTrailingDotOrBlank,
                                      PathSafety::kDeviceName};
-      EXPECT_EQ(CheckEntryPath(1), expected[static_cast<int>(c.rule)]) << "reader";
-      EXPECT_EQ(CheckEntryPath(2), expected[static_cast<int>(c.rule)]) << "reader, below";
+      EXPECT_EQ(loaded.reader.CheckEntryPath(1), expected[static_cast<int>(c.rule)]) << "reader";
+      EXPECT_EQ(loaded.reader.CheckEntryPath(2), expected[static_cast<int>(c.rule)]) << "reader, below";
     }
 
     // vekpack's scan of a folder holding a file of that name, where this system's

@@ -113,18 +113,9 @@ Error FaultyFileEdge::Close(FileHandle file) {
 LoadedArchive::LoadedArchive(const std::string& bytes, FileEdge& edge) {
   fs::path path = folder_ / "archive.vek";
   WriteWholeFile(path, bytes);
-  file.edge = &edge;
-  load_error = edge.OpenRead(path.string().c_str(), &file.handle);
-  if (load_error) return;
-  load_error = ReadArchiveSignature(file);
-  if (load_error.ok()) load_error = ReadArchiveHeader(file);
-  if (load_error.ok()) load_error = AllocateEntryTable();
-  if (load_error.ok()) load_error = LoadEntryTable(file);
-}
-
-LoadedArchive::~LoadedArchive() {
-  FreeEntryTable();
-  if (file.handle != kNoFile) (void)file.edge->Close(file.handle);
+  FileHandle file = kNoFile;
+  load_error = edge.OpenRead(path.string().c_str(), &file);
+  if (load_error.ok()) load_error = reader.Open(edge, file, 0);
 }
 
 std::string FakeStub(const char* section_name, size_t length) {

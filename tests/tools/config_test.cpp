@@ -6,7 +6,9 @@
 
 #include <string>
 
-#include "inspect.h"
+#include "check.h"
+#include "list.h"
+#include "open.h"
 #include "stubconfig.h"
 #include "testsupport.h"
 #include "vekbuild.h"
