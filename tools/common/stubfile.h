@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fileedge.h"
 #include "layout.h"
 
 namespace vek::tools {
@@ -49,6 +50,7 @@ struct ArchiveStart {
   StartSource source = StartSource::kBareArchive;
   // The configuration block [config_offset, offset) when the stub names one.
   uint32_t config_offset = 0;
+  uint64_t file_size = 0;  // of the whole file
 };
 
 // Finds where the archive begins in the file at path (a UTF-8 path on POSIX, the
@@ -57,7 +59,10 @@ struct ArchiveStart {
 // stub itself takes it, never anything else (a constant that cannot be right, or a
 // broken section, is an error); in any other file the first "RN-VEK" 0x00 0x01
 // followed by a header whose entry table fits in the file. nullopt when none is
-// found, or the path is no regular file; error receives a reason.
-std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error);
+// found, or the path is no regular file; error receives a reason. The file is read
+// through the platform's file edge; with opened, it stays open when a start is found
+// and *opened receives its handle, to be read and closed through that edge.
+std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error,
+                                          FileHandle* opened = nullptr);
 
 }  // namespace vek::tools

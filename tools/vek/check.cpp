@@ -21,8 +21,7 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
     problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01"});
   }
   const uint64_t data_start = reader.DataStart();
-  const uint64_t data_size = archive.file_size > 0 && uint64_t(archive.file_size) > data_start
-                                 ? uint64_t(archive.file_size) - data_start : 0;
+  const uint64_t data_size = archive.start.file_size > data_start ? archive.start.file_size - data_start : 0;
   struct Range {
     uint64_t begin, end;
     uint32_t id;

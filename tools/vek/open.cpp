@@ -2,26 +2,27 @@
 
 #include <string.h>
 
-#include <fstream>
-
 #include "errorwords.h"
-#include "nativefile.h"
 #include "stubconfig.h"
 
 namespace vek::tools {
 namespace {
 
-// Reads the configuration block [start.config_offset, start.offset) of the file at
-// path; false when there is none; a block that cannot be read or lacks its magic gives
-// true with *error set.
-bool ReadConfigBlock(const std::string& path, const ArchiveStart& start, std::string* text, std::string* error) {
+// Reads the configuration block [start.config_offset, start.offset) of the file;
+// false when there is none; a block that cannot be read or lacks its magic gives true
+// with *error set.
+bool ReadConfigBlock(FileEdge& edge, FileHandle file, const ArchiveStart& start, std::string* text,
+                     std::string* error) {
   if (start.config_offset == 0 || start.config_offset >= start.offset) return false;
   const uint32_t size = start.offset - start.config_offset;
-  std::string block(size, '\0');
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(start.config_offset);
-  if (size < kConfigMagicSize || size > kConfigMagicSize + kConfigTextLimit ||
-      !in.read(block.data(), size) || memcmp(block.data(), kConfigMagic, kConfigMagicSize) != 0) {
+  std::string block;
+  bool read = size >= kConfigMagicSize && size <= kConfigMagicSize + kConfigTextLimit;
+  if (read) {
+    block.resize(size);
+    uint32_t done = 0;
+    read = !edge.Seek(file, start.config_offset) && !edge.Read(file, block.data(), size, &done) && done == size;
+  }
+  if (!read || memcmp(block.data(), kConfigMagic, kConfigMagicSize) != 0) {
     *error = "the configuration block at " + std::to_string(start.config_offset) + " is damaged";
     return true;
   }
@@ -39,19 +40,14 @@ bool ReadConfigBlock(const std::string& path, const ArchiveStart& start, std::st
 
 bool OpenArchive(const std::string& path, OpenedArchive* archive, std::string* error) {
   archive->path = path;
-  auto start = LocateArchive(path, error);
+  FileHandle file = kNoFile;
+  auto start = LocateArchive(path, error, &file);
   if (!start) return false;
   archive->start = *start;
-  archive->has_config = ReadConfigBlock(path, *start, &archive->config, &archive->config_error);
-  archive->file_size = NativeFileSize(path);
-  FileHandle file = kNoFile;
-  Error e = OpenNativeForReading(path, &file);
-  if (e) {
-    *error = ErrorInWords(e);
-    return false;
-  }
+  FileEdge& edge = PlatformFileEdge();
+  archive->has_config = ReadConfigBlock(edge, file, *start, &archive->config, &archive->config_error);
   ArchiveReader& reader = archive->reader;
-  e = reader.Open(PlatformFileEdge(), file, start->offset);
+  const Error e = reader.Open(edge, file, start->offset);
   if (e) {
     *error = ErrorInWords(e);
     if (e.kind == ErrorKind::kInOut && e.code == kIoReadBeyondEnd) {

@@ -19,8 +19,7 @@ inline constexpr int kExitProblems = 2;  // 'test' found problems, or wrong usag
 struct OpenedArchive {
   std::string path;
   ArchiveStart start;
-  long long file_size = 0;
-  ArchiveReader reader;
+  ArchiveReader reader;  // over the file, read through the platform's file edge
   // The configuration block's text (after its magic) when the stub names one.
   bool has_config = false;
   std::string config;
