@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "check.h"
-#include "cp1250.h"
+#include "nativetext.h"
 #include "shown.h"
 #include "winpath.h"
 
@@ -20,15 +20,10 @@ namespace {
 enum KeyKind { kExactKey, kFoldedKey, kLocalKey, kKeyKinds };
 
 std::string SegmentKey(KeyKind kind, const char* name, size_t length) {
+  if (kind == kLocalKey) return Cp1250ToNative(name, length);  // on Windows the bytes themselves
   std::string key(name, length);
   if (kind == kFoldedKey) {
     for (char& c : key) c = static_cast<char>(FoldCase1250(static_cast<unsigned char>(c)));
-  } else if (kind == kLocalKey) {
-#ifndef _WIN32
-    std::string utf8(length * 3 + 1, '\0');
-    size_t n = Cp1250ToUtf8(name, length, utf8.data(), utf8.size());
-    key = n == static_cast<size_t>(-1) ? std::string() : utf8.substr(0, n);
-#endif
   }
   return key;
 }
@@ -99,9 +94,6 @@ void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* probl
       known[at] = 1;
     }
     for (int k = 0; k < kKeyKinds; ++k) {
-#ifdef _WIN32
-      if (k == kLocalKey) break;  // the names go to Windows as they are
-#endif
       auto [it, inserted] = first[k].emplace(hashes[size_t{id} * kKeyKinds + k], id);
       if (inserted) continue;
       int32_t earlier = static_cast<int32_t>(it->second);

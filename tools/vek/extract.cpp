@@ -3,12 +3,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <vector>
-
-#include "cp1250.h"
 #include "errorwords.h"
 #include "extractor.h"
 #include "messagebox.h"
+#include "nativetext.h"
 #include "open.h"
 #include "shown.h"
 #include "terminal.h"
@@ -45,15 +43,7 @@ std::string ReportText(const Error& error) { return ReportInWords(error); }
 
 bool DestinationFromArgument(const std::string& folder, std::string* destination) {
   std::string converted;
-#ifdef _WIN32
-  converted = folder;  // already in the ANSI code page
-#else
-  std::vector<char> buffer(folder.size() + 1);
-  if (Utf8ToCp1250(folder.data(), folder.size(), buffer.data(), buffer.size()) == static_cast<size_t>(-1)) {
-    return false;
-  }
-  converted.assign(buffer.data());
-#endif
+  if (!NativeToCp1250(folder, &converted)) return false;
   for (char& c : converted) {
     if (c == '/') c = '\\';
   }

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "cp1250.h"
+#include "nativetext.h"
 
 namespace vek::tools {
 
@@ -20,13 +20,7 @@ std::string PrintablePath(const char* bytes, size_t length) {
     } else if (c < 0x80) {
       out += static_cast<char>(c);
     } else {
-#ifdef _WIN32
-      out += static_cast<char>(c);
-#else
-      char utf8[4];
-      size_t n = Cp1250ToUtf8(reinterpret_cast<const char*>(&c), 1, utf8, sizeof utf8);
-      out.append(utf8, n == static_cast<size_t>(-1) ? 0 : n);
-#endif
+      out += Cp1250ToNative(&bytes[i], 1);
     }
   }
   return out;
