@@ -101,7 +101,7 @@ TEST(Extract, ListingAndExtractionAgreeOnWhichStampsAreDates) {
   } cases[] = {
       {DosStamp(1999, 2, 28, 23, 59, 58), "1999-02-28 23:59:58"},
       {DosStamp(2000, 2, 29, 0, 0, 0), "2000-02-29 00:00:00"},
-      {DosStamp(2099, 12, 31, 23, 59, 58), "2099-12-31 23:59:58"},
+      {DosStamp(2107, 12, 31, 23, 59, 58), "2107-12-31 23:59:58"},
       {DosStamp(2001, 2, 29, 0, 0, 0), nullptr},
       {DosStamp(2100, 2, 29, 0, 0, 0), nullptr},
       {DosStamp(1999, 2, 31, 12, 0, 0), nullptr},
