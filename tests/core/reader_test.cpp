@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "memoryedge.h"
 #include "rnvek100.h"
@@ -263,21 +264,27 @@ TEST(Paths, PathsBeyondWhatThisPlatformCreatesAreFlagged) {
   EXPECT_EQ(loaded.reader.CheckEntryPathBelow(AnsiString(destination.c_str()), deepest_made), PathSafety::kTooLong);
 }
 
-// The archive cut at every length up to the end of its table (in memory, behind a
-// prefix that the start offset skips): whatever is cut short is "Read beyond end of
-// file", and the records read until then answer lookups.
-TEST(Reading, ACutShortArchiveIsReadBeyondEndOfFileAtEveryLength) {
+// The archive cut at every length of its signature and header and on both sides of
+// every record's end (in memory, behind a prefix that the start offset skips):
+// whatever is cut short is "Read beyond end of file", and the records read until then
+// answer lookups.
+TEST(Reading, ACutShortArchiveIsReadBeyondEndOfFileAtEveryBoundary) {
   const std::string prefix(100, 'x');
   const std::string a = prefix + SmallTree().Serialize();
   const size_t table_end = kArchivePrologueSize + 5 * EntryRecord::kSize;
-  for (size_t length = 0; length <= table_end; ++length) {
+  std::vector<size_t> lengths;
+  for (size_t length = 0; length <= kArchivePrologueSize; ++length) lengths.push_back(length);
+  for (size_t end = kArchivePrologueSize + EntryRecord::kSize; end <= table_end; end += EntryRecord::kSize) {
+    lengths.insert(lengths.end(), {end - 1, end, end + 1});
+  }
+  for (size_t length : lengths) {
     testing::MemoryFileEdge edge(reinterpret_cast<const unsigned char*>(a.data()), prefix.size() + length);
     FileHandle file = kNoFile;
     ASSERT_TRUE(edge.OpenRead("archive", &file).ok());
     ArchiveReader reader;
     const Error e = reader.Open(edge, file, static_cast<uint32_t>(prefix.size()));
     const uint32_t records = length < kArchivePrologueSize ? 0 : (length - kArchivePrologueSize) / EntryRecord::kSize;
-    EXPECT_EQ(e, length == table_end ? NoError() : InOutError(kIoReadBeyondEnd)) << length;
+    EXPECT_EQ(e, length >= table_end ? NoError() : InOutError(kIoReadBeyondEnd)) << length;
     EXPECT_EQ(reader.GetLoadedEntryCount(), records) << length;
     EXPECT_EQ(reader.GetEntryKind(2), records >= 2 ? kEntryKindDirectory : kEntryKindNotFound) << length;
     EXPECT_EQ(reader.GetEntryPath(3).c_str(), std::string(records >= 3 ? "\\docs\\a.htm" : "")) << length;
