@@ -2,9 +2,10 @@
 //
 // The reader, the extractor and the DDE layer report failures as values, not C++
 // exceptions: the Windows stub is built without the exception runtime to stay small.
-// An `Error` is what the original design raised as an exception: the runtime's
-// input/output error (a code whose message follows from it), its general exception
-// with a fixed message, its out-of-memory error, or the DDE manager's start-up error.
+// An `Error` is one of four kinds, each with the class name and message that the
+// program's reports show: an input/output error (a code whose message follows from
+// it), a general error with a fixed message, out of memory, or the DDE manager's
+// start-up error.
 #pragma once
 
 #include <stddef.h>

@@ -1,502 +1,121 @@
+// The reader's table: opening an archive and the lookups by identifier.
 #include "rnvek100.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "winpath.h"
-
 namespace vek {
 namespace {
 
-// The unit's state, one of each per process.
-unsigned char g_signature[ArchiveSignature::kSize];
-unsigned char g_header[ArchiveHeader::kSize];
-unsigned char* g_table = nullptr;  // g_capacity slots of EntryRecord::kSize bytes
-uint32_t g_capacity = 0;
-uint32_t g_loaded = 0;  // slots filled by the last LoadEntryTable
-
-// Index from Id to the first slot (1-based) holding it, 0 for none, over the loaded
-// slots, so that every lookup costs the same whatever the table's size.
+// Identifiers are 16 bits: the index holds one slot number for each.
 constexpr uint32_t kIdCount = 65536;
-uint32_t* g_first_slot = nullptr;
-
-// Per-slot memo of path safety, filled on demand (see CheckEntryPath).
-enum : uint8_t { kUnknown = 0, kVisiting = 1, kDone = 2 };
-struct PathMemo {
-  uint8_t state;
-  PathSafety safety;
-  uint32_t length;  // of the relative path in the platform's units, capped at kLengthCap
-};
-constexpr uint32_t kLengthCap = 0x7FFFFFFF;
-PathMemo* g_memo = nullptr;
-uint32_t* g_walk = nullptr;  // scratch stack of slots for walks, g_capacity long
-
-const unsigned char* Slot(uint32_t slot) {  // 1-based
-  return g_table + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
-}
-
-// The slot that a lookup for id finds, or 0: the first one in slot order among the
-// EntryCount slots that a scan would examine.
-uint32_t FindSlot(int32_t id) {
-  if (id < 0 || id > 65535 || !g_first_slot) return 0;
-  uint32_t slot = g_first_slot[id];
-  uint32_t n = GetEntryCount();
-  if (slot == 0 || slot > n || slot > g_loaded) return 0;
-  return slot;
-}
-
-uint32_t NameLength(const unsigned char* record) {
-  uint32_t length = record[EntryRecord::kNameOffset];
-  return length > EntryRecord::kNameMaxLength ? EntryRecord::kNameMaxLength : length;
-}
-
-PathSafety NameSafety(const unsigned char* record) {
-  switch (CheckWindowsName(reinterpret_cast<const char*>(record + EntryRecord::kNameOffset + 1), NameLength(record))) {
-    case NameRule::kFine: return PathSafety::kSafe;
-    case NameRule::kEmpty: return PathSafety::kEmptyName;
-    case NameRule::kDotName: return PathSafety::kDotName;
-    case NameRule::kForbiddenCharacter: return PathSafety::kForbiddenCharacter;
-    case NameRule::kTrailingDotOrBlank: return PathSafety::kTrailingDotOrBlank;
-    case NameRule::kDeviceName: return PathSafety::kDeviceName;
-  }
-  return PathSafety::kForbiddenCharacter;
-}
-
-void DropMemo() {
-  free(g_memo);
-  g_memo = nullptr;
-}
-
-void ReleaseTable() {
-  free(g_table);
-  free(g_first_slot);
-  free(g_walk);
-  DropMemo();
-  g_table = nullptr;
-  g_first_slot = nullptr;
-  g_walk = nullptr;
-  g_capacity = 0;
-  g_loaded = 0;
-}
 
 }  // namespace
 
-Error ReadExactly(ArchiveFile& file, void* buffer, uint32_t count) {
+Error ArchiveReader::ReadExactly(void* buffer, uint32_t count) {
   uint32_t done = 0;
-  VEK_TRY(file.edge->Read(file.handle, buffer, count, &done));
+  VEK_TRY(file_.edge->Read(file_.handle, buffer, count, &done));
   if (done != count) return InOutError(kIoReadBeyondEnd);
   return NoError();
 }
 
-Error ReadArchiveSignature(ArchiveFile& file) {
-  return ReadExactly(file, g_signature, ArchiveSignature::kSize);
+Error ArchiveReader::Open(FileEdge& edge, FileHandle file, uint32_t start_offset) {
+  (void)Close();
+  file_ = {&edge, file};
+  start_offset_ = start_offset;
+  VEK_TRY(edge.Seek(file, static_cast<int64_t>(start_offset)));
+  VEK_TRY(ReadExactly(signature_, ArchiveSignature::kSize));
+  VEK_TRY(ReadExactly(header_, ArchiveHeader::kSize));
+  VEK_TRY(AllocateTable());
+  return LoadTable();
 }
 
-Error ReadArchiveHeader(ArchiveFile& file) {
-  DropMemo();
-  return ReadExactly(file, g_header, ArchiveHeader::kSize);
-}
-
-uint16_t GetEntryCount() { return LoadU16(g_header + ArchiveHeader::kEntryCountOffset); }
-
-const unsigned char* GetSignatureBuffer() { return g_signature; }
-const unsigned char* GetHeaderBuffer() { return g_header; }
-
-Error AllocateEntryTable() {
+Error ArchiveReader::Close() {
   ReleaseTable();
+  memset(signature_, 0, sizeof signature_);
+  memset(header_, 0, sizeof header_);
+  start_offset_ = 0;
+  Error closed = NoError();
+  if (file_.handle != kNoFile) closed = file_.edge->Close(file_.handle);
+  file_.handle = kNoFile;
+  return closed;
+}
+
+Error ArchiveReader::AllocateTable() {
   uint32_t capacity = GetEntryCount();
   if (capacity < kEntryTableCapacity) capacity = kEntryTableCapacity;
-  g_table = static_cast<unsigned char*>(malloc(static_cast<size_t>(capacity) * EntryRecord::kSize));
-  g_first_slot = static_cast<uint32_t*>(calloc(kIdCount, sizeof(uint32_t)));
-  g_walk = static_cast<uint32_t*>(malloc(static_cast<size_t>(capacity) * sizeof(uint32_t)));
-  if (!g_table || !g_first_slot || !g_walk) {
+  table_ = static_cast<unsigned char*>(malloc(static_cast<size_t>(capacity) * EntryRecord::kSize));
+  first_slot_ = static_cast<uint32_t*>(calloc(kIdCount, sizeof(uint32_t)));
+  walk_ = static_cast<uint32_t*>(malloc(static_cast<size_t>(capacity) * sizeof(uint32_t)));
+  if (!table_ || !first_slot_ || !walk_) {
     ReleaseTable();
     return OutOfMemoryError();
   }
-  g_capacity = capacity;
+  capacity_ = capacity;
   return NoError();
 }
 
-Error LoadEntryTable(ArchiveFile& file) {
-  if (!g_table) return OutOfMemoryError();
-  DropMemo();
-  memset(g_first_slot, 0, kIdCount * sizeof(uint32_t));
-  g_loaded = 0;
-  uint32_t n = GetEntryCount();
-  if (n > g_capacity) n = g_capacity;  // never past the table
+Error ArchiveReader::LoadTable() {
+  const uint32_t n = GetEntryCount();  // never more than the capacity
   for (uint32_t slot = 1; slot <= n; ++slot) {
-    unsigned char* record = g_table + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
-    VEK_TRY(ReadExactly(file, record, EntryRecord::kSize));
-    g_loaded = slot;
+    unsigned char* record = table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
+    VEK_TRY(ReadExactly(record, EntryRecord::kSize));
+    loaded_ = slot;
     uint16_t id = LoadU16(record + EntryRecord::kIdOffset);
-    if (g_first_slot[id] == 0) g_first_slot[id] = slot;
+    if (first_slot_[id] == 0) first_slot_[id] = slot;
   }
   return NoError();
 }
 
-void FreeEntryTable() { ReleaseTable(); }
-
-uint32_t GetLoadedEntryCount() { return g_loaded; }
-
-const unsigned char* GetSlotRecord(uint32_t slot) {
-  return slot >= 1 && slot <= g_loaded ? Slot(slot) : nullptr;
+void ArchiveReader::ReleaseTable() {
+  free(table_);
+  free(first_slot_);
+  free(walk_);
+  free(memo_);
+  table_ = nullptr;
+  first_slot_ = nullptr;
+  walk_ = nullptr;
+  memo_ = nullptr;
+  capacity_ = 0;
+  loaded_ = 0;
 }
 
-uint8_t GetEntryKind(int32_t id) {
+uint32_t ArchiveReader::FindSlot(int32_t id) const {
+  if (id < 0 || id >= static_cast<int32_t>(kIdCount) || !first_slot_) return 0;
+  return first_slot_[id];  // only loaded slots are in the index
+}
+
+bool ArchiveReader::FindEntry(int32_t id, ArchiveEntry* entry) const {
+  const uint32_t slot = FindSlot(id);
+  *entry = ArchiveEntry{};
+  if (!slot) return false;
+  const unsigned char* record = Slot(slot);
+  entry->id = LoadU16(record + EntryRecord::kIdOffset);
+  entry->parent_id = LoadU16(record + EntryRecord::kParentIdOffset);
+  entry->kind = record[EntryRecord::kKindOffset];
+  entry->name = RecordName(record);
+  entry->name_length = RecordNameLength(record);
+  entry->attributes = LoadU32(record + EntryRecord::kAttributesOffset);
+  entry->time_stamp = LoadU32(record + EntryRecord::kTimeStampOffset);
+  entry->size = static_cast<int32_t>(LoadU32(record + EntryRecord::kSizeOffset));
+  entry->data_offset = LoadU32(record + EntryRecord::kDataOffsetOffset);
+  return true;
+}
+
+uint8_t ArchiveReader::GetEntryKind(int32_t id) const {
   uint32_t slot = FindSlot(id);
   return slot ? Slot(slot)[EntryRecord::kKindOffset] : kEntryKindNotFound;
 }
 
-uint32_t GetEntryAttributes(int32_t id) {
-  uint32_t slot = FindSlot(id);
-  return slot ? LoadU32(Slot(slot) + EntryRecord::kAttributesOffset) : 0;
-}
-
-uint32_t GetEntryTimeStamp(int32_t id) {
-  uint32_t slot = FindSlot(id);
-  return slot ? LoadU32(Slot(slot) + EntryRecord::kTimeStampOffset) : 0;
-}
-
-int32_t GetEntrySize(int32_t id) {
-  uint32_t slot = FindSlot(id);
-  return slot ? static_cast<int32_t>(LoadU32(Slot(slot) + EntryRecord::kSizeOffset)) : 0;
-}
-
-uint32_t GetEntryDataOffset(int32_t id) {
-  uint32_t slot = FindSlot(id);
-  return slot ? LoadU32(Slot(slot) + EntryRecord::kDataOffsetOffset) : 0;
-}
-
-uint16_t GetEntryParentId(int32_t id) {
+uint16_t ArchiveReader::GetEntryParentId(int32_t id) const {
   uint32_t slot = FindSlot(id);
   return slot ? LoadU16(Slot(slot) + EntryRecord::kParentIdOffset) : 0;
 }
 
-const char* GetEntryName(int32_t id, size_t* length) {
+const char* ArchiveReader::GetEntryName(int32_t id, size_t* length) const {
   uint32_t slot = FindSlot(id);
-  if (!slot) {
-    *length = 0;
-    return nullptr;
-  }
-  *length = NameLength(Slot(slot));
-  return reinterpret_cast<const char*>(Slot(slot) + EntryRecord::kNameOffset + 1);
-}
-
-AnsiString GetEntryPath(int32_t id) {
-  AnsiString path;
-  uint32_t n = GetEntryCount();
-  // Walk from the entry outward, at most EntryCount levels (a cycle ends there), and
-  // never more than the scratch stack holds (a header read again after loading may
-  // claim more entries than the table has).
-  uint32_t max_levels = n < g_capacity ? n : g_capacity;
-  uint32_t levels = 0;
-  size_t length = 0;
-  int32_t key = id;
-  while (levels < max_levels) {
-    uint32_t slot = FindSlot(key);
-    if (!slot) break;
-    g_walk[levels++] = slot;
-    length += 1 + NameLength(Slot(slot));
-    uint16_t parent = LoadU16(Slot(slot) + EntryRecord::kParentIdOffset);
-    if (parent == 0) break;
-    key = parent;
-  }
-  if (!path.Reserve(length)) return path;
-  while (levels > 0) {
-    const unsigned char* record = Slot(g_walk[--levels]);
-    path.Append('\\');
-    path.Append(reinterpret_cast<const char*>(record + EntryRecord::kNameOffset + 1),
-                NameLength(record));
-  }
-  return path;
-}
-
-PathSafety CheckEntryPath(int32_t id) {
-  uint32_t start = FindSlot(id);
-  if (!start) return PathSafety::kSafe;  // an empty path: nothing is written for it
-  if (!g_memo) {
-    g_memo = static_cast<PathMemo*>(calloc(g_capacity, sizeof(PathMemo)));
-    if (!g_memo) return PathSafety::kTooLong;  // cannot tell: refuse rather than guess
-  }
-  // Walk up until a slot whose answer is known, the root, a missing parent or a slot
-  // already on this walk (a cycle); then settle the walk from the top down.
-  uint32_t depth = 0;
-  uint32_t slot = start;
-  PathSafety above = PathSafety::kSafe;
-  uint32_t above_length = 0;
-  uint32_t cycle_from = UINT32_MAX;  // index in g_walk where a cycle begins
-  for (;;) {
-    PathMemo& memo = g_memo[slot - 1];
-    if (memo.state == kDone) {
-      above = memo.safety;
-      above_length = memo.length;
-      break;
-    }
-    if (memo.state == kVisiting) {
-      for (uint32_t i = 0; i < depth; ++i) {
-        if (g_walk[i] == slot) cycle_from = i;
-      }
-      break;
-    }
-    memo.state = kVisiting;
-    g_walk[depth++] = slot;
-    uint16_t parent = LoadU16(Slot(slot) + EntryRecord::kParentIdOffset);
-    uint32_t next = parent ? FindSlot(parent) : 0;
-    if (!next) break;
-    slot = next;
-  }
-  const PathLimits& limits = PlatformPathLimits();
-  while (depth > 0) {
-    uint32_t index = --depth;
-    PathMemo& memo = g_memo[g_walk[index] - 1];
-    const unsigned char* record = Slot(g_walk[index]);
-    size_t name_units = PathUnits(limits, reinterpret_cast<const char*>(record + EntryRecord::kNameOffset + 1),
-                                  NameLength(record));
-    uint64_t length = uint64_t{above_length} + 1 + name_units;
-    if (length > kLengthCap) length = kLengthCap;
-    size_t limit = record[EntryRecord::kKindOffset] == kEntryKindDirectory ? limits.max_directory_path
-                                                                          : limits.max_file_path;
-    PathSafety safety = NameSafety(record);
-    if (cycle_from != UINT32_MAX) {
-      safety = PathSafety::kCycle;  // in the cycle, or below it
-    } else if (safety == PathSafety::kSafe) {
-      safety = above;
-      if (safety == PathSafety::kSafe && (length > limit || name_units > limits.max_name)) {
-        safety = PathSafety::kTooLong;
-      }
-    }
-    memo.state = kDone;
-    memo.safety = safety;
-    memo.length = static_cast<uint32_t>(length);
-    above = safety;
-    above_length = static_cast<uint32_t>(length);
-  }
-  return g_memo[start - 1].safety;
-}
-
-PathSafety CheckEntryPathBelow(const AnsiString& destination, int32_t id) {
-  PathSafety safety = CheckEntryPath(id);
-  uint32_t slot = FindSlot(id);
-  if (safety != PathSafety::kSafe || !slot) return safety;
-  // Every entry's relative path begins with "\" and holds no other separator but
-  // those between its names.
-  if (JoinLeavesTheDisk(destination.data(), destination.size(), "\\", 1)) return PathSafety::kNetworkPath;
-  const PathLimits& limits = PlatformPathLimits();
-  size_t limit = Slot(slot)[EntryRecord::kKindOffset] == kEntryKindDirectory ? limits.max_directory_path
-                                                                           : limits.max_file_path;
-  uint64_t length = uint64_t{PathUnits(limits, destination.data(), destination.size())} + g_memo[slot - 1].length;
-  return length > limit ? PathSafety::kTooLong : PathSafety::kSafe;
-}
-
-const char* DescribePathSafety(PathSafety safety) {
-  switch (safety) {
-    case PathSafety::kSafe: return "safe";
-    case PathSafety::kDotName: return "a name on its path is \".\", \"..\" or only dots and blanks";
-    case PathSafety::kForbiddenCharacter:
-      return "a name on its path holds a character that Windows forbids in names (\\ / : * ? \" < > | or a control "
-             "character) or one that Windows-1250 does not define";
-    case PathSafety::kCycle: return "its parent links run into a cycle";
-    case PathSafety::kTooLong: return "its path is longer than this system can create";
-    case PathSafety::kEmptyName: return "a name on its path is empty";
-    case PathSafety::kDeviceName:
-      return "a name on its path is a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)";
-    case PathSafety::kTrailingDotOrBlank: return "a name on its path ends in a dot or a blank, which Windows drops";
-    case PathSafety::kNetworkPath: return "below this destination its first names would name a network host or device";
-  }
-  return "unsafe";
-}
-
-}  // namespace vek
-
-// ---- Extraction ----------------------------------------------------------------------
-
-#include "messagebox.h"
-
-namespace vek {
-namespace {
-
-// Closes an output file that an error leaves behind, so that it can be replaced later.
-Error Abandon(ArchiveFile& output, Error error) {
-  (void)output.edge->Close(output.handle);
-  output.handle = kNoFile;
-  return error;
-}
-
-// Copies count bytes from the archive to the output. A refusal by the platform
-// comes back as it is. A transfer that comes out short sets *shortfall: data cut
-// short is the input/output error 100, a write that stops short a full disk.
-Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_t count,
-                uint32_t* written, Error* shortfall) {
-  uint32_t read = 0;
-  VEK_TRY(archive.edge->CopyBlock(archive.handle, output.handle, buffer, count, &read, written));
-  if (*written < read) {
-    *shortfall = InOutError(kWinErrorDiskFull);
-  } else if (read < count) {
-    *shortfall = InOutError(kIoReadBeyondEnd);
-  }
-  return NoError();
-}
-
-}  // namespace
-
-Error ForceDirectoryChain(const char* path, FileEdge& edge) {
-  // Try the path itself first: mostly its parent is there, and one call does. Else
-  // walk up from the path to the first directory that exists (or a drive, or a path
-  // that is its own parent), then create the missing ones outermost first. One copy
-  // of the path serves every level: a level is the path cut short by a zero byte
-  // written over the separator that ends it, and the separators are found by one scan
-  // from the start (with regard to double-byte characters: a trail byte 0x5C is no
-  // backslash), so the work grows with the path's length and not with its square.
-  size_t n = strlen(path);
-  if (n == 0) return GeneralError(kUnableToCreateDirectory);
-  char* p = static_cast<char*>(malloc(n + 1));
-  size_t* separators = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));  // single-byte "\" and ":"
-  size_t* levels = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));       // lengths to create
-  if (!p || !separators || !levels) {
-    free(p);
-    free(separators);
-    free(levels);
-    return OutOfMemoryError();
-  }
-  memcpy(p, path, n + 1);
-  size_t count = 0;
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
-    if (edge.IsLeadByte(c) && i + 1 < n) {
-      ++i;
-    } else if (c == '\\' || c == ':') {
-      separators[count++] = i;
-    }
-  }
-  // The path's first `length` bytes, as a string, for the duration of one call.
-  auto cut = [p](size_t length) {
-    char saved = p[length];
-    p[length] = 0;
-    return saved;
-  };
-  auto is_directory = [&](size_t length) {
-    char saved = cut(length);
-    uint32_t attributes = 0;
-    bool yes = edge.GetAttributes(p, &attributes) && (attributes & kAttrDirectory);
-    p[length] = saved;
-    return yes;
-  };
-
-  Error result = NoError();
-  size_t depth = 0;
-  size_t length = n;
-  size_t k = count;  // separators before `length`
-  for (bool first = true;; first = false) {
-    if (length == 0) {
-      result = GeneralError(kUnableToCreateDirectory);
-      break;
-    }
-    while (k > 0 && separators[k - 1] >= length) --k;
-    if (k > 0 && separators[k - 1] == length - 1 && p[length - 1] == '\\') {
-      --length;  // one trailing backslash goes
-      --k;
-    }
-    if (length < 3) break;
-    size_t parent_length = k > 0 ? separators[k - 1] + 1 : 0;
-    // (Not for a bare relative name, whose missing parent is an error.)
-    if (first && parent_length != 0 && parent_length != length) {
-      char saved = cut(length);
-      bool made = edge.MakeDirectory(p).ok();
-      p[length] = saved;
-      if (made) break;
-    }
-    if (is_directory(length)) break;
-    if (parent_length == length) break;  // the path is its own parent
-    levels[depth++] = length;
-    length = parent_length;
-  }
-  while (result.ok() && depth > 0) {
-    size_t level = levels[--depth];
-    char saved = cut(level);
-    Error made = edge.MakeDirectory(p);
-    p[level] = saved;
-    // A directory that is there after all (made meanwhile) is as good as a new one.
-    if (made && !is_directory(level)) result = made;
-  }
-  free(p);
-  free(separators);
-  free(levels);
-  return result;
-}
-
-Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
-  VEK_TRY(ForceDirectoryChain(destination, edge));
-  uint32_t attributes = 0;
-  if (!edge.GetAttributes(destination.c_str(), &attributes) || !(attributes & kAttrDirectory)) {
-    return InOutError(kWinErrorPathNotFound);
-  }
-  return NoError();
-}
-
-void SetEntryAttributesAndTime(int32_t id, const AnsiString& full_path, FileEdge& edge) {
-  uint32_t attributes = GetEntryAttributes(id);
-  uint32_t stamp = GetEntryTimeStamp(id);
-  // The time goes first: a read-only file could not be opened to set it afterwards.
-  (void)edge.SetLastWriteTime(full_path.c_str(), stamp);
-  (void)edge.SetAttributes(full_path.c_str(), attributes);
-}
-
-Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,
-                       uint32_t archive_start_offset, uint32_t entry_count) {
-  AnsiString full = destination + GetEntryPath(id);
-  if (full.failed()) return OutOfMemoryError();
-  uint32_t offset = GetEntryDataOffset(id);
-  int32_t size = GetEntrySize(id);
-  int32_t full_blocks = size / static_cast<int32_t>(kCopyBlockSize);
-  int32_t remainder = size - static_cast<int32_t>(kCopyBlockSize) * full_blocks;
-
-  ArchiveFile output{archive.edge, kNoFile};
-  VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
-  // In 64 bits: no data offset wraps around to the archive's own bytes. Data past
-  // the end of the file reads short below.
-  uint64_t position = uint64_t{archive_start_offset} + kArchivePrologueSize +
-                      uint64_t{EntryRecord::kSize} * entry_count + offset;
-  Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(position));
-  if (error) return Abandon(output, error);
-
-  char* buffer = nullptr;
-  if (full_blocks > 0 || remainder > 0) {
-    buffer = static_cast<char*>(malloc(kCopyBlockSize));
-    if (!buffer) return Abandon(output, OutOfMemoryError());
-  }
-  // The copy stops at the first block that fails or comes out short.
-  bool wrote = false;
-  uint32_t last_written = 0;
-  Error shortfall = NoError();
-  for (int32_t block = 0; block < full_blocks && error.ok() && shortfall.ok(); ++block) {
-    error = CopyBlock(archive, output, buffer, kCopyBlockSize, &last_written, &shortfall);
-    wrote = true;
-  }
-  if (error.ok() && shortfall.ok() && remainder > 0) {
-    error = CopyBlock(archive, output, buffer, static_cast<uint32_t>(remainder), &last_written, &shortfall);
-    wrote = true;
-  }
-  free(buffer);
-  if (error) return Abandon(output, error);
-  if (wrote && last_written == 0) ShowMessageBox(kErrorWritingFile, MessageKind::kError);
-  if (shortfall) return Abandon(output, shortfall);
-
-  // The time goes before the attributes: a read-only file could not take it after.
-  return output.edge->FinishEntryFile(output.handle, full.c_str(), GetEntryTimeStamp(id), GetEntryAttributes(id));
-}
-
-Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,
-                   uint32_t archive_start_offset, uint32_t entry_count) {
-  uint8_t kind = GetEntryKind(id);
-  if (kind != kEntryKindDirectory && kind != kEntryKindFile) return NoError();
-  if (CheckEntryPathBelow(destination, id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
-  if (kind == kEntryKindDirectory) {
-    AnsiString full = destination + GetEntryPath(id);
-    if (full.failed()) return OutOfMemoryError();
-    VEK_TRY(archive.edge->SecureFolders(full.c_str(), full.size(), destination.size()));
-    return ForceDirectoryChain(full, *archive.edge);
-  }
-  return ExtractFileEntry(archive, id, destination, archive_start_offset, entry_count);
+  *length = slot ? RecordNameLength(Slot(slot)) : 0;
+  return slot ? RecordName(Slot(slot)) : nullptr;
 }
 
 }  // namespace vek

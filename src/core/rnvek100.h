@@ -1,10 +1,13 @@
-// rnvek100: the VEK archive reader and extractor.
+// rnvek100: the VEK archive reader.
 //
-// A VEK archive is an 8-byte signature, a 48-byte header, a table of 256-byte entry
-// records and the uncompressed file data, all little-endian. This unit holds, once per
-// process, the signature and header buffers and the entry table, reads them from an
-// open archive file, answers lookups by entry identifier and builds relative paths
-// from parent links.
+// An ArchiveReader opens one archive (layout.h) in a file: it reads the signature and
+// the header, loads the entry table, answers lookups by entry identifier, builds each
+// entry's path from the parent links and judges whether that path can be written
+// below a destination. Each reader owns its file and its state, so one process may
+// read several archives at once. Extraction (extractor.h) writes an open reader's
+// entries.
+//
+// The table is read here (rnvek100.cpp); paths and their safety are in entrypath.cpp.
 #pragma once
 
 #include <stddef.h>
@@ -13,102 +16,35 @@
 #include "ansistring.h"
 #include "error.h"
 #include "fileedge.h"
+#include "layout.h"
 
 namespace vek {
 
-// ---- Layouts ---------------------------------------------------------------------
-
-struct ArchiveSignature {
-  static constexpr size_t kSize = 8;
-  static constexpr size_t kMagicOffset = 0;
-  static constexpr size_t kMagicSize = 6;
-  static constexpr size_t kTailOffset = 6;
-  static constexpr size_t kTailSize = 2;
-};
-inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
-inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
-
-struct ArchiveHeader {
-  static constexpr size_t kSize = 48;
-  static constexpr size_t kEntryCountOffset = 0;
-  static constexpr size_t kEntryCountSize = 2;
-  static constexpr size_t kReservedOffset = 2;
-  static constexpr size_t kReservedSize = 13;
-  static constexpr size_t kNoticeOffset = 15;
-  static constexpr size_t kNoticeSize = 33;  // length byte + up to 32 characters
-  // HeaderReserved as the builder writes it: byte 4 of the header is 1, the rest 0.
-  static constexpr size_t kReservedOneOffset = 4;
-};
-
-struct EntryRecord {
-  static constexpr size_t kSize = 256;
-  static constexpr size_t kIdOffset = 0;
-  static constexpr size_t kParentIdOffset = 2;
-  static constexpr size_t kKindOffset = 4;
-  static constexpr size_t kReservedOffset = 5;
-  static constexpr size_t kNameOffset = 6;
-  static constexpr size_t kNameFieldSize = 233;  // length byte + characters
-  static constexpr size_t kNameMaxLength = 232;
-  static constexpr size_t kFillerOffset = 239;
-  static constexpr size_t kAttributesOffset = 240;
-  static constexpr size_t kTimeStampOffset = 244;
-  static constexpr size_t kSizeOffset = 248;
-  static constexpr size_t kDataOffsetOffset = 252;
-};
-
-// Bytes from the archive start to the first entry record.
-inline constexpr uint32_t kArchivePrologueSize =
-    static_cast<uint32_t>(ArchiveSignature::kSize + ArchiveHeader::kSize);
-
-inline constexpr uint8_t kEntryKindDirectory = 0;
-inline constexpr uint8_t kEntryKindFile = 255;
-inline constexpr uint8_t kEntryKindNotFound = 128;
-
 // The table's room when the archive holds fewer records; it grows to the entry count
-// when there are more (at most 65,535).
+// when there are more (at most kMaxEntryCount).
 inline constexpr uint32_t kEntryTableCapacity = 10000;
-inline constexpr uint32_t kMaxEntryCount = 65535;
 
-// ---- The archive file ------------------------------------------------------------
-
-// An open file read or written byte by byte through a file edge.
+// An open file read or written through a file edge.
 struct ArchiveFile {
   FileEdge* edge = nullptr;
   FileHandle handle = kNoFile;
 };
 
-// Reads exactly count bytes; a shortfall is the input/output error 100.
-Error ReadExactly(ArchiveFile& file, void* buffer, uint32_t count);
-
-// ---- The reader ------------------------------------------------------------------
-
-Error ReadArchiveSignature(ArchiveFile& file);
-Error ReadArchiveHeader(ArchiveFile& file);
-uint16_t GetEntryCount();
-Error AllocateEntryTable();
-Error LoadEntryTable(ArchiveFile& file);
-void FreeEntryTable();
-
-// The raw buffers, for tools that show them.
-const unsigned char* GetSignatureBuffer();
-const unsigned char* GetHeaderBuffer();
-
-// Lookups by identifier: the field of the first slot, in slot order, whose Id equals
-// id; the not-found value when none does.
-uint8_t GetEntryKind(int32_t id);
-uint32_t GetEntryAttributes(int32_t id);
-uint32_t GetEntryTimeStamp(int32_t id);
-int32_t GetEntrySize(int32_t id);
-uint32_t GetEntryDataOffset(int32_t id);
-uint16_t GetEntryParentId(int32_t id);
-// The entry's name bytes (at most 232) and their count; nullptr when not found.
-const char* GetEntryName(int32_t id, size_t* length);
-
-// The entry's path relative to the destination folder: "\" + segment for every
-// ancestor, outermost first, then the entry's own. Empty when no slot holds id. A
-// parent that no slot holds ends the walk; a cycle ends it after EntryCount levels.
-// Check failed() on the result when memory may run out.
-AnsiString GetEntryPath(int32_t id);
+// One entry as the reader knows it: its record's fields, found by FindEntry. Anything
+// else the reader comes to hold about an entry belongs here too, so that extraction
+// and the tools take an entry from one place. The name points into the reader's table
+// and stays valid while the reader is open.
+struct ArchiveEntry {
+  uint16_t id = 0;
+  uint16_t parent_id = 0;
+  uint8_t kind = kEntryKindNotFound;
+  const char* name = nullptr;  // Windows-1250, name_length bytes (at most 232)
+  size_t name_length = 0;
+  uint32_t attributes = 0;
+  uint32_t time_stamp = 0;  // MS-DOS date and time, local time
+  int32_t size = 0;
+  uint32_t data_offset = 0;  // from the start of the data area
+};
 
 // Whether an entry's path can be written below a destination folder without leaving
 // it, judged by Windows' rules on every platform (winpath.h): every name on the path
@@ -127,80 +63,92 @@ enum class PathSafety : uint8_t {
   kTrailingDotOrBlank,
   kNetworkPath,  // the destination and the path together name a network host or a device
 };
-// No platform takes a longer path than this, whatever the destination.
-inline constexpr size_t kMaxEntryPathLength = 32767;
-PathSafety CheckEntryPath(int32_t id);
-// CheckEntryPath, and then whether destination + the entry's path stays where the
-// destination is: it must not become a UNC or device path unless the destination is
-// one, and the whole must not be longer than the platform can create.
-PathSafety CheckEntryPathBelow(const AnsiString& destination, int32_t id);
 const char* DescribePathSafety(PathSafety safety);
 
-// Number of slots loaded by the last LoadEntryTable (fewer than the count when it
-// failed part-way).
-uint32_t GetLoadedEntryCount();
-// The raw record in a slot (1-based), for tools that inspect the table as stored;
-// nullptr for a slot that was not loaded.
-const unsigned char* GetSlotRecord(uint32_t slot);
+class ArchiveReader {
+ public:
+  ArchiveReader() = default;
+  ~ArchiveReader() { (void)Close(); }
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
 
-// ---- Little-endian helpers ---------------------------------------------------------
+  // Takes over file, open for reading through edge (the reader closes it, whatever
+  // the outcome), positions it at start_offset, reads the signature and the header,
+  // sizes the table for the header's entry count and loads that many records. A read
+  // that comes out short is the input/output error 100 (kIoReadBeyondEnd); the records
+  // loaded until then answer lookups (GetLoadedEntryCount). A reader that was open is
+  // closed first.
+  Error Open(FileEdge& edge, FileHandle file, uint32_t start_offset);
+  // Releases the table and closes the file; returns the close's failure.
+  Error Close();
 
-inline uint16_t LoadU16(const unsigned char* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t LoadU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void StoreU16(unsigned char* p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-inline void StoreU32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
+  ArchiveFile& file() { return file_; }
+  // Where the data area begins in the file: after the signature, the header and
+  // EntryCount records, in 64 bits so that no data offset wraps around to them.
+  uint64_t DataStart() const {
+    return uint64_t{start_offset_} + kArchivePrologueSize + uint64_t{EntryRecord::kSize} * GetEntryCount();
+  }
+  // The signature and header as read, for tools that show them.
+  const unsigned char* signature() const { return signature_; }
+  const unsigned char* header() const { return header_; }
+  uint16_t GetEntryCount() const { return LoadU16(header_ + ArchiveHeader::kEntryCountOffset); }
+  // Records loaded by Open (fewer than the count when it failed part-way).
+  uint32_t GetLoadedEntryCount() const { return loaded_; }
+  // The raw record in a slot (1-based), for tools that inspect the table as stored;
+  // nullptr for a slot that was not loaded.
+  const unsigned char* GetSlotRecord(uint32_t slot) const {
+    return slot >= 1 && slot <= loaded_ ? Slot(slot) : nullptr;
+  }
 
-}  // namespace vek
+  // ---- Lookups by identifier ---------------------------------------------------------
+  // The first record, in table order among the EntryCount records, whose Id equals
+  // id; when none does, false or the not-found values (kind kEntryKindNotFound, zeros,
+  // nullptr).
+  bool FindEntry(int32_t id, ArchiveEntry* entry) const;
+  uint8_t GetEntryKind(int32_t id) const;
+  uint16_t GetEntryParentId(int32_t id) const;
+  // The entry's name bytes (at most 232) and their count; nullptr when not found.
+  const char* GetEntryName(int32_t id, size_t* length) const;
 
-// ---- Extraction ----------------------------------------------------------------------
+  // ---- Paths (entrypath.cpp) ---------------------------------------------------------
+  // The entry's path relative to the destination folder: "\" + name for every
+  // ancestor, outermost first, then the entry's own. Empty when no record holds id. A
+  // parent that no record holds ends the walk; a cycle ends it after EntryCount levels.
+  // Check failed() on the result when memory may run out.
+  AnsiString GetEntryPath(int32_t id) const;
+  // The entry's path judged alone (the answers are remembered until the reader closes).
+  PathSafety CheckEntryPath(int32_t id) const;
+  // CheckEntryPath, and then whether destination + the entry's path stays where the
+  // destination is: it must not become a UNC or device path unless the destination is
+  // one, and the whole must not be longer than the platform can create.
+  PathSafety CheckEntryPathBelow(const AnsiString& destination, int32_t id) const;
 
-namespace vek {
+ private:
+  struct PathMemo;
 
-inline constexpr uint32_t kCopyBlockSize = 32768;
-inline constexpr char kErrorWritingFile[] = "Error writing file";
-inline constexpr char kUnableToCreateDirectory[] = "Unable to create directory";
+  const unsigned char* Slot(uint32_t slot) const {
+    return table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
+  }
+  uint32_t FindSlot(int32_t id) const;
+  Error ReadExactly(void* buffer, uint32_t count);
+  Error AllocateTable();
+  Error LoadTable();
+  void ReleaseTable();
 
-// Makes sure that the directory path and every missing directory above it exist,
-// outermost first, in time linear in the path's length. Fails for an empty path
-// ("Unable to create directory") and with the platform's code for a directory that
-// could not be made and is not there afterwards (a file in its place, no permission).
-Error ForceDirectoryChain(const char* path, FileEdge& edge);
-inline Error ForceDirectoryChain(const AnsiString& path, FileEdge& edge) {
-  return ForceDirectoryChain(path.c_str(), edge);
-}
-
-// Creates the destination folder with ForceDirectoryChain and makes sure that it is a
-// directory afterwards: one that was not made ("D:" of a missing drive, a name of
-// fewer than 3 bytes) is the input/output error 3, "path not found".
-Error ForceDestination(const AnsiString& destination, FileEdge& edge);
-
-// Writes entry id below destination (no trailing backslash; empty for the root of the
-// current drive): a directory is made, a file created and filled from the data area,
-// other kinds produce nothing. An entry that CheckEntryPathBelow refuses fails with the
-// input/output error 3 ("Invalid filename") before anything is made.
-// A file's data is copied whole or the entry fails: data cut short by the end of the
-// archive is the input/output error 100 ("Read beyond end of file"), a write that
-// stops short the disk-full code 112; the bytes copied so far stay in the file.
-// "Error writing file" is shown first when the last write transferred nothing.
-Error ExtractEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,
-                   uint32_t archive_start_offset, uint32_t entry_count);
-Error ExtractFileEntry(ArchiveFile& archive, int32_t id, const AnsiString& destination,
-                       uint32_t archive_start_offset, uint32_t entry_count);
-// Applies the entry's time stamp and then its attributes to the file at full_path;
-// failures are not reported.
-void SetEntryAttributesAndTime(int32_t id, const AnsiString& full_path, FileEdge& edge);
+  ArchiveFile file_;
+  uint32_t start_offset_ = 0;
+  unsigned char signature_[ArchiveSignature::kSize] = {};
+  unsigned char header_[ArchiveHeader::kSize] = {};
+  unsigned char* table_ = nullptr;  // capacity_ records
+  uint32_t capacity_ = 0;
+  uint32_t loaded_ = 0;
+  // The first slot (1-based) that holds each identifier, 0 for none, over the loaded
+  // slots, so that a lookup costs the same whatever the table's size.
+  uint32_t* first_slot_ = nullptr;
+  // Per slot: what CheckEntryPath found, filled on demand.
+  mutable PathMemo* memo_ = nullptr;
+  // Scratch room for the slots of one walk up the parent links, capacity_ long.
+  uint32_t* walk_ = nullptr;
+};
 
 }  // namespace vek

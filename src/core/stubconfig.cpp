@@ -22,15 +22,17 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
     {"extract-button", 12, false}, {"quit-button", 12, false},
 };
+// An item's TARGET; its NAME has the limit of "item".
+constexpr uint32_t kTargetLimit = 100;
 
-// Characters a Start-menu name cannot hold: those of no file name, and those that
-// end or split an argument of a Program Manager command.
-constexpr char kNotInName[] = "\\/:*?\"<>|,()[]";
-constexpr char kNotInTarget[] = ":*?\"<>|,()[]";
-constexpr char kNotInFolder[] = "/*?\"<>|,";
+// The characters that a Start-menu name and an item's TARGET cannot hold beyond those
+// Windows forbids in names: each ends or splits a field of the item line
+// ("TARGET,NAME") or of a Program Manager command.
+constexpr char kNotInItemField[] = ",()[]";
+// The folder begins every item's command line: no comma there either.
+constexpr char kNotInFolder[] = ",";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Checks UTF-8 and control characters over [begin, end) and counts the characters.
 ConfigProblem CheckText(const char* begin, const char* end, uint32_t* characters) {
@@ -51,47 +53,48 @@ bool HasAny(const char* text, const char* set) {
   return false;
 }
 
-// A path component [begin, end) of only dots: "." or "..", which leave the folder
-// they are in or mean it, or a longer run, which Windows shortens.
-bool IsDots(const char* begin, const char* end) {
-  if (begin == end) return false;
-  for (const char* p = begin; p < end; ++p) {
-    if (*p != '.') return false;
+// The problem of a name that breaks a rule: kBadName with the rule, or in a path
+// `in_path` for a name that is empty, "." or "..", which leaves or means the folder
+// it is in.
+ConfigProblem NameProblem(NameRule rule, ConfigProblem in_path, ConfigResult* result) {
+  if (rule == NameRule::kFine) return ConfigProblem::kNone;
+  if (in_path != ConfigProblem::kBadName && (rule == NameRule::kEmpty || rule == NameRule::kDotName)) {
+    return in_path;
   }
-  return true;
+  result->name_rule = rule;
+  return ConfigProblem::kBadName;
 }
 
-ConfigProblem CheckTarget(const char* target) {
-  if (IsSeparator(target[0]) || strchr(target, ':')) return ConfigProblem::kTargetLeaves;
-  const char* start = target;
-  for (const char* p = target;; ++p) {
-    if (*p == 0 || IsSeparator(*p)) {
-      if (p == start || IsDots(start, p)) return ConfigProblem::kTargetLeaves;
-      if (*p == 0) break;
-      start = p + 1;
-    }
-  }
-  return HasAny(target, kNotInTarget) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
+// The group or an item's NAME: one name of the Start menu.
+ConfigProblem CheckStartMenuName(const char* name, ConfigResult* result) {
+  const ConfigProblem problem =
+      NameProblem(CheckWindowsName(name, strlen(name), NameEncoding::kUtf8), ConfigProblem::kBadName, result);
+  if (problem != ConfigProblem::kNone) return problem;
+  return HasAny(name, kNotInItemField) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
 }
 
-ConfigProblem CheckFolder(const char* folder) {
+ConfigProblem CheckTarget(const char* target, ConfigResult* result) {
+  if (IsWindowsSeparator(target[0]) || strchr(target, ':')) return ConfigProblem::kTargetLeaves;
+  const ConfigProblem problem = NameProblem(CheckWindowsNames(target, strlen(target), NameEncoding::kUtf8),
+                                            ConfigProblem::kTargetLeaves, result);
+  if (problem != ConfigProblem::kNone) return problem;
+  return HasAny(target, kNotInItemField) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
+}
+
+ConfigProblem CheckFolder(const char* folder, ConfigResult* result) {
   const char drive = static_cast<char>(folder[0] | 0x20);
   if (drive < 'a' || drive > 'z' || folder[1] != ':' || folder[2] != '\\' || folder[3] == 0) {
     return ConfigProblem::kFolderNotAbsolute;
   }
-  if (HasAny(folder + 3, kNotInFolder) || strchr(folder + 3, ':')) {
-    return ConfigProblem::kBadCharacter;
-  }
-  const char* start = folder + 3;
-  for (const char* p = start;; ++p) {
-    if (*p == 0 || *p == '\\') {
-      // An empty component only at the end: "C:\Name\" is "C:\Name".
-      if ((p == start && *p != 0) || IsDots(start, p)) return ConfigProblem::kFolderNotAbsolute;
-      if (*p == 0) break;
-      start = p + 1;
-    }
-  }
-  return ConfigProblem::kNone;
+  // Names separated by "\" alone; one "\" may end it ("C:\Name\" is "C:\Name").
+  const char* names = folder + 3;
+  size_t length = strlen(names);
+  if (names[length - 1] == '\\') --length;
+  const NameRule rule = memchr(names, '/', length) ? NameRule::kForbiddenCharacter
+                                                   : CheckWindowsNames(names, length, NameEncoding::kUtf8);
+  const ConfigProblem problem = NameProblem(rule, ConfigProblem::kFolderNotAbsolute, result);
+  if (problem != ConfigProblem::kNone) return problem;
+  return HasAny(names, kNotInFolder) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
 }
 
 // Drops blanks at both ends of [*begin, *end).
@@ -100,7 +103,7 @@ void Trim(char** begin, char** end) {
   while (*end > *begin && IsBlank((*end)[-1])) --*end;
 }
 
-ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out) {
+ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out, ConfigResult* result) {
   uint32_t characters = 0;
   ConfigProblem problem = CheckText(begin, end, &characters);
   if (problem != ConfigProblem::kNone) return problem;
@@ -109,8 +112,8 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out)
     if (characters > kKeys[key].limit) return ConfigProblem::kTooLong;
     *end = 0;
     out->text[key] = begin;
-    if (key == kKeyFolder) return CheckFolder(begin);
-    if (key == kKeyGroup && HasAny(begin, kNotInName)) return ConfigProblem::kBadCharacter;
+    if (key == kKeyFolder) return CheckFolder(begin, result);
+    if (key == kKeyGroup) return CheckStartMenuName(begin, result);
     return ConfigProblem::kNone;
   }
 
@@ -125,14 +128,18 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out)
   uint32_t target_characters = 0, name_characters = 0;
   CheckText(target, target_end, &target_characters);
   CheckText(name, name_end, &name_characters);
-  if (target_characters > kConfigTargetLimit || name_characters > kKeys[kKeyItem].limit) {
+  if (target_characters > kTargetLimit || name_characters > kKeys[kKeyItem].limit) {
     return ConfigProblem::kTooLong;
   }
   *target_end = 0;
   *name_end = 0;
-  problem = CheckTarget(target);
+  result->field = ConfigField::kTarget;
+  problem = CheckTarget(target, result);
   if (problem != ConfigProblem::kNone) return problem;
-  if (HasAny(name, kNotInName)) return ConfigProblem::kBadCharacter;
+  result->field = ConfigField::kName;
+  problem = CheckStartMenuName(name, result);
+  if (problem != ConfigProblem::kNone) return problem;
+  result->field = ConfigField::kValue;
   out->items[out->item_count++] = {target, name};
   return ConfigProblem::kNone;
 }
@@ -140,8 +147,6 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out)
 }  // namespace
 
 const char* ConfigKeyName(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].name : ""; }
-
-uint32_t ConfigKeyLimit(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].limit : 0; }
 
 ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
   *out = StubConfig();
@@ -200,14 +205,21 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
     seen[key] = true;
     char* value = equals + 1;
     Trim(&value, &stop);
-    result.problem = CheckValue(key, value, stop, out);
+    result.problem = CheckValue(key, value, stop, out, &result);
     if (!result.ok()) return result;
   }
   result = ConfigResult();
   return result;
 }
 
+// The messages below name these limits.
+static_assert(kConfigTextLimit == 16384 && kConfigMaxItems == 16 && kTargetLimit == 100 &&
+                  kKeys[kKeyItem].limit == 60,
+              "DescribeConfigProblem names the limits");
+
 const char* DescribeConfigProblem(const ConfigResult& result) {
+  static constexpr const char* kBadNames[][6] = {
+      VEK_NAME_RULE_TEXTS(""), VEK_NAME_RULE_TEXTS("TARGET: "), VEK_NAME_RULE_TEXTS("NAME: ")};
   const bool item = result.key == kKeyItem;
   switch (result.problem) {
     case ConfigProblem::kNone: return "no problem";
@@ -224,12 +236,11 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
     case ConfigProblem::kTooManyItems: return "more than 16 items";
     case ConfigProblem::kTargetLeaves:
       return "TARGET must stay inside the destination: a relative path without a drive, \".\" or \"..\"";
+    case ConfigProblem::kBadName:
+      return kBadNames[static_cast<size_t>(result.field)][static_cast<size_t>(result.name_rule)];
     case ConfigProblem::kBadCharacter:
-      if (item || result.key == kKeyGroup) {
-        return "a character that a Start-menu name or a Program Manager command cannot hold "
-               "(\\ / : * ? \" < > | , ( ) [ ])";
-      }
-      return "a character that a folder name cannot hold (/ * ? \" < > | , or a second :)";
+      if (result.key == kKeyFolder) return "a comma, which would split the items' command lines";
+      return "a character that splits an item line or a Program Manager command (, ( ) [ ])";
     case ConfigProblem::kFolderNotAbsolute:
       return "the folder must be a full path such as C:\\Name, without \".\" or \"..\" or empty parts";
   }

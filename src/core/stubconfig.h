@@ -17,6 +17,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "winpath.h"
+
 namespace vek {
 
 inline constexpr char kConfigMagic[8] = {'V', 'E', 'K', '-', 'C', 'F', 'G', '1'};
@@ -42,10 +44,6 @@ enum ConfigKey : uint8_t {
 
 // The key's name as written in the file.
 const char* ConfigKeyName(ConfigKey key);
-// The most characters (Unicode code points) a key's value may have; for "item" the
-// limit of its NAME (TARGET: kConfigTargetLimit).
-uint32_t ConfigKeyLimit(ConfigKey key);
-inline constexpr uint32_t kConfigTargetLimit = 100;
 
 struct ConfigItem {
   const char* target;  // relative path below the destination, "\" or "/" separated
@@ -73,14 +71,23 @@ enum class ConfigProblem : uint8_t {
   kItemWithoutComma,
   kTooManyItems,
   kTargetLeaves,      // absolute, with a drive, or through ".." or "."
-  kBadCharacter,      // a character the value cannot hold
+  kBadName,           // a name Windows would not take as written (ConfigResult::name_rule)
+  kBadCharacter,      // a character that splits an item line or a Program Manager command
   kFolderNotAbsolute, // folder is not "X:\..."
 };
 
+// Which part of an "item = TARGET,NAME" line a problem concerns.
+enum class ConfigField : uint8_t { kValue, kTarget, kName };
+
+// The group and an item's NAME are each one name; an item's TARGET and the folder
+// after its drive are names separated by "\" (TARGET also "/"). Every one of them is
+// judged by the Windows name rules (winpath.h), in UTF-8.
 struct ConfigResult {
   ConfigProblem problem = ConfigProblem::kNone;
   uint32_t line = 0;  // 1-based; 0 for the whole text
   ConfigKey key = kConfigKeyCount;  // the key of that line, when known
+  ConfigField field = ConfigField::kValue;
+  NameRule name_rule = NameRule::kFine;  // the rule a kBadName breaks
   bool ok() const { return problem == ConfigProblem::kNone; }
 };
 

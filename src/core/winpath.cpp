@@ -5,93 +5,131 @@
 namespace vek {
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+// What NextCharacter gives for an undefined Windows-1250 byte or malformed UTF-8.
+constexpr uint32_t kNoCharacter = 0xFFFFFFFF;
+// The longest device name, CONOUT$.
+constexpr size_t kLongestDeviceName = 7;
 
-bool IsForbiddenByte(unsigned char c) {
-  if (c < 0x20) return true;
+// The character at *p (before end) and *p moved past it.
+uint32_t NextCharacter(const char** p, const char* end, NameEncoding encoding) {
+  if (encoding == NameEncoding::kUtf8) {
+    const uint32_t c = DecodeUtf8(p, end);
+    return c == kBadUtf8 ? kNoCharacter : c;
+  }
+  const unsigned char byte = static_cast<unsigned char>(*(*p)++);
+  if (byte < 0x80) return byte;
+  const uint16_t c = Cp1250ToUnicode(byte);
+  return c == 0 ? kNoCharacter : c;
+}
+
+// The character at *p as the device-name rule reads it: in 8-bit text the byte
+// itself, as the Western code pages (Latin-1) read it.
+uint32_t NextDeviceCharacter(const char** p, const char* end, NameEncoding encoding) {
+  if (encoding == NameEncoding::kUtf8) return DecodeUtf8(p, end);
+  return static_cast<unsigned char>(*(*p)++);
+}
+
+bool IsForbiddenCharacter(uint32_t c) {
+  if (c < 0x20 || c == kNoCharacter) return true;
   switch (c) {
     case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
       return true;
-    default:
-      return c >= 0x80 && Cp1250ToUnicode(c) == 0;
-  }
-}
-
-// Compares length bytes of name with an upper-case ASCII word, ignoring letter case.
-bool EqualsWord(const char* name, size_t length, const char* word) {
-  size_t i = 0;
-  for (; i < length && word[i]; ++i) {
-    if (FoldCase1250(static_cast<unsigned char>(name[i])) != static_cast<unsigned char>(word[i])) return false;
-  }
-  return i == length && word[i] == 0;
-}
-
-bool IsDeviceDigit(unsigned char c) { return (c >= '1' && c <= '9') || c == 0xB9 || c == 0xB2 || c == 0xB3; }
-
-}  // namespace
-
-bool IsWindowsDeviceName(const char* name, size_t length) {
-  size_t base = 0;
-  while (base < length && name[base] != '.') ++base;
-  while (base > 0 && name[base - 1] == ' ') --base;
-  switch (base) {
-    case 3:
-      return EqualsWord(name, 3, "CON") || EqualsWord(name, 3, "PRN") || EqualsWord(name, 3, "AUX") ||
-             EqualsWord(name, 3, "NUL");
-    case 4:
-      return (EqualsWord(name, 3, "COM") || EqualsWord(name, 3, "LPT")) &&
-             IsDeviceDigit(static_cast<unsigned char>(name[3]));
-    case 6:
-      return EqualsWord(name, 6, "CONIN$");
-    case 7:
-      return EqualsWord(name, 7, "CONOUT$");
     default:
       return false;
   }
 }
 
-NameRule CheckWindowsName(const char* name, size_t length) {
+uint32_t AsciiUpper(uint32_t c) { return c >= 'a' && c <= 'z' ? c - 0x20 : c; }
+
+// Whether the n characters of base are word (upper-case ASCII) when letter case is ignored.
+bool EqualsWord(const uint32_t* base, size_t n, const char* word) {
+  size_t i = 0;
+  for (; i < n && word[i]; ++i) {
+    if (AsciiUpper(base[i]) != static_cast<unsigned char>(word[i])) return false;
+  }
+  return i == n && word[i] == 0;
+}
+
+// 1-9, and the superscripts 1, 2 and 3.
+bool IsDeviceDigit(uint32_t c) { return (c >= '1' && c <= '9') || c == 0xB9 || c == 0xB2 || c == 0xB3; }
+
+}  // namespace
+
+bool IsWindowsDeviceName(const char* name, size_t length, NameEncoding encoding) {
+  // The characters before the first dot, without trailing blanks.
+  uint32_t base[kLongestDeviceName];
+  size_t n = 0, blanks = 0;
+  for (const char *p = name, *end = name + length; p < end && *p != '.';) {
+    const uint32_t c = NextDeviceCharacter(&p, end, encoding);
+    if (c == ' ') {
+      ++blanks;
+      continue;
+    }
+    if (n + blanks >= kLongestDeviceName) return false;
+    for (; blanks > 0; --blanks) base[n++] = ' ';
+    base[n++] = c;
+  }
+  switch (n) {
+    case 3:
+      return EqualsWord(base, 3, "CON") || EqualsWord(base, 3, "PRN") || EqualsWord(base, 3, "AUX") ||
+             EqualsWord(base, 3, "NUL");
+    case 4:
+      return (EqualsWord(base, 3, "COM") || EqualsWord(base, 3, "LPT")) && IsDeviceDigit(base[3]);
+    case 6:
+      return EqualsWord(base, 6, "CONIN$");
+    case 7:
+      return EqualsWord(base, 7, "CONOUT$");
+    default:
+      return false;
+  }
+}
+
+NameRule CheckWindowsName(const char* name, size_t length, NameEncoding encoding) {
   if (length == 0) return NameRule::kEmpty;
   bool only_dots_and_blanks = true;
-  for (size_t i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (IsForbiddenByte(c)) return NameRule::kForbiddenCharacter;
+  for (const char *p = name, *end = name + length; p < end;) {
+    const uint32_t c = NextCharacter(&p, end, encoding);
+    if (IsForbiddenCharacter(c)) return NameRule::kForbiddenCharacter;
     if (c != '.' && c != ' ') only_dots_and_blanks = false;
   }
   if (only_dots_and_blanks) return NameRule::kDotName;
-  if (IsWindowsDeviceName(name, length)) return NameRule::kDeviceName;
-  char last = name[length - 1];
+  if (IsWindowsDeviceName(name, length, encoding)) return NameRule::kDeviceName;
+  const char last = name[length - 1];
   if (last == '.' || last == ' ') return NameRule::kTrailingDotOrBlank;
   return NameRule::kFine;
 }
 
-const char* DescribeNameRule(NameRule rule) {
-  switch (rule) {
-    case NameRule::kFine: return "a name Windows takes as written";
-    case NameRule::kEmpty: return "an empty name";
-    case NameRule::kDotName: return "\".\", \"..\" or only dots and blanks";
-    case NameRule::kForbiddenCharacter:
-      return "a character Windows forbids in names (\\ / : * ? \" < > | or a control character)";
-    case NameRule::kTrailingDotOrBlank: return "a trailing dot or blank, which Windows drops";
-    case NameRule::kDeviceName: return "a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)";
+NameRule CheckWindowsNames(const char* path, size_t length, NameEncoding encoding) {
+  size_t start = 0;
+  for (size_t i = 0; i <= length; ++i) {
+    if (i < length && !IsWindowsSeparator(path[i])) continue;
+    const NameRule rule = CheckWindowsName(path + start, i - start, encoding);
+    if (rule != NameRule::kFine) return rule;
+    start = i + 1;
   }
-  return "a name Windows refuses";
+  return NameRule::kFine;
+}
+
+const char* DescribeNameRule(NameRule rule) {
+  static constexpr const char* kTexts[] = VEK_NAME_RULE_TEXTS("");
+  const size_t index = static_cast<size_t>(rule);
+  return index < sizeof kTexts / sizeof kTexts[0] ? kTexts[index] : "a name Windows refuses";
 }
 
 PathKind ClassifyWindowsPath(const char* p, size_t n) {
-  if (n >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
-    if (n >= 3 && (p[2] == '.' || p[2] == '?') && (n == 3 || IsSeparator(p[3]))) {
+  if (n >= 2 && IsWindowsSeparator(p[0]) && IsWindowsSeparator(p[1])) {
+    if (n >= 3 && (p[2] == '.' || p[2] == '?') && (n == 3 || IsWindowsSeparator(p[3]))) {
       return n > 4 ? PathKind::kDevice : PathKind::kNetworkPrefix;
     }
     size_t i = 2;
-    while (i < n && !IsSeparator(p[i])) ++i;
+    while (i < n && !IsWindowsSeparator(p[i])) ++i;
     if (i == 2 || i == n) return PathKind::kNetworkPrefix;  // no host, or no share
     size_t share = ++i;
-    while (i < n && !IsSeparator(p[i])) ++i;
+    while (i < n && !IsWindowsSeparator(p[i])) ++i;
     return i == share ? PathKind::kNetworkPrefix : PathKind::kUnc;
   }
-  if (n >= 1 && IsSeparator(p[0])) return PathKind::kRooted;
-  if (n >= 2 && p[1] == ':') return n >= 3 && IsSeparator(p[2]) ? PathKind::kDriveAbsolute : PathKind::kDriveRelative;
+  if (n >= 1 && IsWindowsSeparator(p[0])) return PathKind::kRooted;
+  if (n >= 2 && p[1] == ':') return n >= 3 && IsWindowsSeparator(p[2]) ? PathKind::kDriveAbsolute : PathKind::kDriveRelative;
   return PathKind::kRelative;
 }
 
@@ -102,14 +140,14 @@ bool JoinLeavesTheDisk(const char* destination, size_t destination_length, const
   size_t k = 0;
   for (size_t i = 0; i < destination_length && k < 2; ++i) first[k++] = destination[i];
   for (size_t i = 0; i < relative_length && k < 2; ++i) first[k++] = relative[i];
-  if (!IsSeparator(first[0]) || !IsSeparator(first[1])) return false;
+  if (!IsWindowsSeparator(first[0]) || !IsWindowsSeparator(first[1])) return false;
   PathKind kind = ClassifyWindowsPath(destination, destination_length);
   return kind != PathKind::kUnc && kind != PathKind::kDevice;
 }
 
 size_t TrimDestination(const char* destination, size_t length, bool* root) {
   size_t trimmed = length;
-  while (trimmed > 0 && IsSeparator(destination[trimmed - 1])) --trimmed;
+  while (trimmed > 0 && IsWindowsSeparator(destination[trimmed - 1])) --trimmed;
   *root = length > 0 && trimmed == 0;
   return trimmed;
 }

@@ -3,9 +3,15 @@
 // The stub hands an entry's bytes to the Windows 8-bit file functions unchanged, and
 // Windows reads more into a name than its bytes: CON or aux.txt opens a device, a
 // trailing dot or blank is dropped ("evil." is "evil"), and a path that begins with two
-// separators leaves the disk for a network host. These rules are written once, over
-// Windows-1250 bytes, so that the reader, `vek` on any system, `vekpack` and the tests
-// all refuse the same names.
+// separators leaves the disk for a network host. These rules are written once, here,
+// and every part that names something on Windows asks them: the reader and `vek` for
+// an entry's path, `vekpack` for the names it packs, the configuration check for the
+// Start-menu group, an item's name and target and the proposed folder, the Program
+// Manager commands and the shortcuts written into the Start menu.
+//
+// A name is judged in Windows-1250, the archive's code page, or in UTF-8, the
+// encoding of a publisher's configuration and of the Unicode conversation with the
+// shell: the rules are the same, only the bytes of a character differ.
 #pragma once
 
 #include <stddef.h>
@@ -13,27 +19,52 @@
 
 namespace vek {
 
+enum class NameEncoding : uint8_t {
+  kWindows1250,  // one byte a character; the five bytes the code page leaves undefined are no character
+  kUtf8,         // a malformed sequence is no character
+};
+
+// The separators of a Windows path.
+inline bool IsWindowsSeparator(char c) { return c == '\\' || c == '/'; }
+
 // What is wrong with one name (one path segment), as Windows would see it.
 enum class NameRule : uint8_t {
   kFine = 0,
   kEmpty,               // no name at all: the path would hold two separators in a row
   kDotName,             // ".", "..", or only dots and blanks, which Windows folds into them
-  kForbiddenCharacter,  // \ / : * ? " < > | , a control character, or a byte Windows-1250 leaves undefined
+  kForbiddenCharacter,  // \ / : * ? " < > | , a control character (0-31), or no character of the encoding
   kTrailingDotOrBlank,  // Windows drops it: "evil." and "evil " both name "evil"
   kDeviceName,          // CON PRN AUX NUL COM1-9 LPT1-9 CONIN$ CONOUT$, with any extension
 };
 
-NameRule CheckWindowsName(const char* name, size_t length);
-// "a Windows device name", ... for messages.
+NameRule CheckWindowsName(const char* name, size_t length,
+                          NameEncoding encoding = NameEncoding::kWindows1250);
+// The first name of a path (names separated by "\" or "/") that breaks a rule, in
+// order; kFine when none does. Each separator ends a name: an empty path, a separator
+// at either end and two in a row all hold an empty name.
+NameRule CheckWindowsNames(const char* path, size_t length, NameEncoding encoding);
+
+// The rules in words, as an array initialiser indexed by NameRule with prefix before
+// each text: a message that names the part of a line it concerns is then made when
+// the program is compiled ("NAME: " "a trailing dot or blank, which Windows drops").
+#define VEK_NAME_RULE_TEXTS(prefix)                                                   \
+  {prefix "a name Windows takes as written",                                          \
+   prefix "an empty name",                                                            \
+   prefix "\".\", \"..\" or only dots and blanks",                                    \
+   prefix "a character Windows forbids in names (\\ / : * ? \" < > | or a control character)", \
+   prefix "a trailing dot or blank, which Windows drops",                             \
+   prefix "a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)"}
 const char* DescribeNameRule(NameRule rule);
 
 // True when Windows (before Windows 11) takes the name for a device in any folder:
 // the part before the first dot, without trailing blanks, is a device name in any
-// letter case. COM and LPT count with the digits 1-9 and with the bytes 0xB9, 0xB2,
-// 0xB3, which are the superscripts 1, 2, 3 in the 8-bit code pages of Western,
-// Baltic, Greek and Turkish Windows (the stub's bytes are read in the machine's code
-// page; in Windows-1250 they are letters that no sensible name puts there).
-bool IsWindowsDeviceName(const char* name, size_t length);
+// letter case. COM and LPT count with the digits 1-9 and with the superscripts 1, 2,
+// 3 (U+00B9, U+00B2, U+00B3). In 8-bit text that is the bytes 0xB9, 0xB2, 0xB3, which
+// are those superscripts in the code pages of Western, Baltic, Greek and Turkish
+// Windows: the stub's bytes are read in the machine's code page, and in Windows-1250
+// they are letters that no sensible name puts there.
+bool IsWindowsDeviceName(const char* name, size_t length,
+                         NameEncoding encoding = NameEncoding::kWindows1250);
 
 // How Windows reads the start of a path (separators are "\" and "/").
 enum class PathKind : uint8_t {
@@ -55,9 +86,10 @@ PathKind ClassifyWindowsPath(const char* path, size_t length);
 bool JoinLeavesTheDisk(const char* destination, size_t destination_length, const char* relative,
                        size_t relative_length);
 
-// The length of a destination typed by a user without its trailing "\" and "/". A
-// text made only of separators means the root of the current drive: the length is 0
-// (joining "\name" then gives "\name") and *root is set. An empty text gives 0 with
+// The length of a destination typed by a user without its trailing "\" and "/". For a
+// text made only of separators the length is 0 and *root is set: `vek` takes it for
+// the root (of the current drive on Windows; joining "\name" then gives "\name", never
+// a network path), the stub for a folder it cannot make. An empty text gives 0 with
 // *root clear.
 size_t TrimDestination(const char* destination, size_t length, bool* root);
 

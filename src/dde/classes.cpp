@@ -24,12 +24,6 @@ TComponent::~TComponent() {
   }
 }
 
-int TComponent::ComponentCount() const {
-  int count = 0;
-  for (const TComponent* c = first_owned_; c; c = c->next_sibling_) ++count;
-  return count;
-}
-
 TStringList::~TStringList() {
   Clear();
   free(items_);
@@ -55,15 +49,6 @@ bool TStringList::Add(const AnsiString& line) {
 
 void TStringList::Clear() {
   while (count_ > 0) items_[--count_].~AnsiString();
-}
-
-bool TStringList::Assign(const TStringList& source) {
-  if (&source == this) return true;
-  Clear();
-  for (int i = 0; i < source.Count(); ++i) {
-    if (!Add(source[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace vek

@@ -28,14 +28,7 @@ class TComponent {
   static void* operator new(size_t size) noexcept { return malloc(size); }
   static void operator delete(void* p) { free(p); }
 
-  TComponent* Owner() const { return owner_; }
-  int ComponentCount() const;
-
-  // Runs once a form has read all stored properties of the component.
-  virtual void Loaded() {}
-
   AnsiString Name;
-  intptr_t Tag = 0;
 
  private:
   TComponent* owner_;
@@ -48,7 +41,6 @@ struct TNotifyEvent {
   void* Data = nullptr;
   void (*Code)(void* data, TComponent* sender) = nullptr;
 
-  bool Assigned() const { return Code != nullptr; }
   // Calls the handler when one is assigned.
   void operator()(TComponent* sender) const {
     if (Code) Code(Data, sender);
@@ -78,9 +70,6 @@ class TStringList {
   // Appends a copy of line; false when memory ran out (the list is unchanged).
   bool Add(const AnsiString& line);
   void Clear();
-  // Replaces the lines with copies of source's lines; false when memory ran out (the
-  // list then holds the lines copied so far).
-  bool Assign(const TStringList& source);
 
  private:
   AnsiString* items_ = nullptr;

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "cp1250.h"
+#include "winpath.h"
 
 namespace vek {
 namespace {
@@ -21,15 +22,15 @@ bool CopyToNameBuffer(const AnsiString& text, char (&buffer)[kNameBufferSize]) {
   return true;
 }
 
-// A name that the platform takes as a file in the folder it is joined to: not empty,
-// not "." or "..", and none of the characters that separate or reach further.
+// A name that the platform takes as a file in the folder it is joined to, as written.
 bool IsPlainFileName(const AnsiString& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || strchr("\\/:*?\"<>|", c)) return false;
-  }
-  return true;
+  return CheckWindowsName(name.data(), name.size()) == NameRule::kFine;
+}
+
+// NoError() when success is true, else the EDdeError chosen by DdeGetLastError.
+Error DdeResult(DdemlEdge& edge, uint32_t instance, bool success) {
+  if (success) return NoError();
+  return DdeError(edge.DdeGetLastError(instance));
 }
 
 }  // namespace
@@ -50,25 +51,22 @@ AnsiString ServiceNameFromPath(const char* path) {
 
 TDdeMgr::TDdeMgr(TComponent* owner, DdemlEdge& edge, bool unicode)
     : TComponent(owner), edge_(edge), unicode_(unicode) {
-  link_clipboard_format_ = static_cast<uint16_t>(edge_.RegisterClipboardFormatA("Link"));
-  instance_id_ = 0;
   uint32_t result =
       unicode ? edge_.DdeInitializeW(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0)
               : edge_.DdeInitializeA(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0);
-  init_error_ = CheckDdeResult(result == kDmlErrNoError);
+  init_error_ = DdeResult(edge_, instance_id_, result == kDmlErrNoError);
   if (!init_error_.ok()) return;
 
   char path[kModulePathSize];
   uint32_t length = edge_.GetModuleFileNameA(path, kModulePathSize);
   if (length >= kModulePathSize) length = kModulePathSize - 1;
   path[length] = 0;
-  app_service_name_ = ServiceNameFromPath(path);
-  if (app_service_name_.failed()) {
+  const AnsiString service = ServiceNameFromPath(path);
+  if (service.failed()) {
     init_error_ = OutOfMemoryError();
     return;
   }
-  app_service_handle_ =
-      edge_.DdeCreateStringHandleA(instance_id_, app_service_name_.c_str(), kCpWinAnsi);
+  app_service_handle_ = edge_.DdeCreateStringHandleA(instance_id_, service.c_str(), kCpWinAnsi);
   edge_.DdeNameService(instance_id_, app_service_handle_, 0, kDnsRegister);
 }
 
@@ -82,41 +80,22 @@ TDdeMgr::~TDdeMgr() {
   if (DdeManager == this) DdeManager = nullptr;
 }
 
-Error TDdeMgr::CheckDdeResult(bool success) {
-  if (success) return NoError();
-  return DdeError(edge_.DdeGetLastError(instance_id_));
-}
-
 HDDEDATA TDdeMgr::ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                   HDDEDATA data, uintptr_t data1, uintptr_t data2) {
   // The program serves nothing: its own service accepts no connection.
   if (type == kXtypConnect || type == kXtypWildConnect || type == kXtypConnectConfirm) return 0;
   if (!DdeManager) return 0;
 
+  // A server ending a conversation is all the client side hears of: commands are sent
+  // without waiting for their completion, and advise data would go to linked items,
+  // which the program has none of.
+  if (type != kXtypDisconnect || conv == 0) return 0;
   // The user handle of a client conversation is its TDdeClientConv (set by
   // TryConnect); no other kind of conversation exists in this program.
-  TDdeClientConv* client = nullptr;
-  if (conv != 0) {
-    ConvInfo info = {};
-    info.cb = sizeof(ConvInfo);
-    uint32_t transaction =
-        type == kXtypXactComplete ? static_cast<uint32_t>(data1) : kQidSync;
-    if (DdeManager->Edge().DdeQueryConvInfo(conv, transaction, &info) == 0) return 0;
-    client = reinterpret_cast<TDdeClientConv*>(info.hUser);
-  }
-
-  switch (type) {
-    case kXtypXactComplete:
-      if (client) client->pending_command_ = false;
-      break;
-    case kXtypDisconnect:
-      if (client) client->ConversationEnded();
-      break;
-    default:
-      // Advise data would go to linked items, the other types to the server side;
-      // the program has neither.
-      break;
-  }
+  ConvInfo info = {};
+  info.cb = sizeof(ConvInfo);
+  if (DdeManager->Edge().DdeQueryConvInfo(conv, kQidSync, &info) == 0) return 0;
+  if (TDdeClientConv* client = reinterpret_cast<TDdeClientConv*>(info.hUser)) client->ConversationEnded();
   return 0;
 }
 
@@ -138,11 +117,6 @@ Error InitDdeManager(TComponent* owner, DdemlEdge& edge, bool unicode) {
 TDdeClientConv::TDdeClientConv(TComponent* owner) : TComponent(owner) {}
 
 TDdeClientConv::~TDdeClientConv() { CloseConversation(); }
-
-void TDdeClientConv::Loaded() {
-  TComponent::Loaded();
-  if (!service_.empty() && connect_mode_ != ddeManual) SwitchLink(service_, topic_);
-}
 
 bool TDdeClientConv::AssignLink(const AnsiString& service, const AnsiString& topic) {
   // Copies first: the caller may pass this component's own fields, which the close
@@ -196,8 +170,6 @@ bool TDdeClientConv::Open(bool may_start) {
     connected = TryConnect();  // at once, and only once
   }
   if (!connected) return false;
-
-  execute_format_ = conversation_info_.wFmt != 0 ? conversation_info_.wFmt : kCfText;
   OnOpen(this);
   return true;
 }
@@ -246,12 +218,13 @@ bool TDdeClientConv::TryConnect() {
   context.iCodePage = kCpWinAnsi;
   conversation_handle_ =
       edge.DdeConnect(DdeManager->InstanceId(), service_handle_, topic_handle_, &context);
-  if (conversation_handle_ != 0) {
-    conversation_info_.cb = sizeof(ConvInfo);
-    edge.DdeQueryConvInfo(conversation_handle_, kQidSync, &conversation_info_);
-    edge.DdeSetUserHandle(conversation_handle_, kQidSync, reinterpret_cast<uintptr_t>(this));
-  }
-  return conversation_handle_ != 0;
+  if (conversation_handle_ == 0) return false;
+  ConvInfo info = {};
+  info.cb = sizeof(ConvInfo);
+  edge.DdeQueryConvInfo(conversation_handle_, kQidSync, &info);
+  edge.DdeSetUserHandle(conversation_handle_, kQidSync, reinterpret_cast<uintptr_t>(this));
+  execute_format_ = info.wFmt != 0 ? info.wFmt : kCfText;
+  return true;
 }
 
 void TDdeClientConv::CloseConversation() {
@@ -282,8 +255,8 @@ void TDdeClientConv::ConversationEnded() {
   conversation_handle_ = 0;
 }
 
-bool TDdeClientConv::SendCommand(const char* command, bool wait) {
-  if (conversation_handle_ == 0 || pending_command_ || !DdeManager) return false;
+bool TDdeClientConv::SendCommand(const char* command) {
+  if (conversation_handle_ == 0 || !DdeManager) return false;
   DdemlEdge& edge = DdeManager->Edge();
   uint32_t size = static_cast<uint32_t>(strlen(command)) + 1;  // with its zero byte
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(command);
@@ -300,14 +273,9 @@ bool TDdeClientConv::SendCommand(const char* command, bool wait) {
                                            execute_format_, 0);
   free(wide);
   if (data == 0) return false;
-  if (wait) pending_command_ = true;
   uint32_t result = 0;
-  if (edge.DdeClientTransaction(data, kDataIsHandle, conversation_handle_, 0, execute_format_,
-                                kXtypExecute, kTimeoutAsync, &result) == 0) {
-    pending_command_ = false;
-    return false;
-  }
-  return true;
+  return edge.DdeClientTransaction(data, kDataIsHandle, conversation_handle_, 0, execute_format_,
+                                   kXtypExecute, kTimeoutAsync, &result) != 0;
 }
 
 Error TDdeClientConv::SetConnectMode(TDataMode mode) {
@@ -317,26 +285,6 @@ Error TDdeClientConv::SetConnectMode(TDataMode mode) {
   }
   connect_mode_ = mode;
   return NoError();
-}
-
-bool TDdeClientConv::WriteLinkInfo(TStringList* lines) const {
-  if (service_.empty() && topic_.empty()) return false;
-  lines->Clear();
-  return lines->Add(AnsiString("Service ") + service_) && lines->Add(AnsiString("Topic ") + topic_);
-}
-
-void TDdeClientConv::ReadLinkInfo(const TStringList& lines) {
-  for (int i = 0; i < lines.Count(); ++i) {
-    const AnsiString& line = lines[i];
-    const char* space = strchr(line.c_str(), ' ');
-    const char* value = space ? space + 1 : line.c_str();
-    if (line.empty()) continue;
-    if (line[0] == 'S') {
-      service_ = AnsiString(value);
-    } else if (line[0] == 'T') {
-      topic_ = AnsiString(value);
-    }
-  }
 }
 
 }  // namespace vek

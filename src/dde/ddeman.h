@@ -27,9 +27,9 @@ class TDdeClientConv;
 
 class TDdeMgr : public TComponent {
  public:
-  // Registers "Link" as a clipboard format, opens the DDEML instance and registers the
-  // program's base name as a service. A failure to open the instance stops there and
-  // is kept as InitError(); use InitDdeManager, which reports it.
+  // Opens the DDEML instance and registers the program's base name as a service. A
+  // failure to open the instance stops there and is kept as InitError(); use
+  // InitDdeManager, which reports it.
   // With unicode, the instance is a Unicode one and execute commands, given as
   // UTF-8, go out as UTF-16, so that names outside the ANSI code page reach the
   // shell intact.
@@ -37,19 +37,12 @@ class TDdeMgr : public TComponent {
   // Unregisters and frees the service name, then ends the DDEML instance.
   ~TDdeMgr() override;
 
-  // NoError() when success is true, else the EDdeError chosen by DdeGetLastError.
-  Error CheckDdeResult(bool success);
-
-  // The function registered with DDEML. Only the client part does anything: a
-  // completed transaction clears its conversation's PendingCommand, and a server that
-  // ends a conversation ends it on this side too.
+  // The function registered with DDEML. Only the client part does anything: a server
+  // that ends a conversation ends it on this side too.
   static HDDEDATA ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                   HDDEDATA data, uintptr_t data1, uintptr_t data2);
 
-  const AnsiString& AppServiceName() const { return app_service_name_; }
-  HSZ AppServiceHandle() const { return app_service_handle_; }
   uint32_t InstanceId() const { return instance_id_; }
-  uint16_t LinkClipboardFormat() const { return link_clipboard_format_; }
   DdemlEdge& Edge() const { return edge_; }
   bool Unicode() const { return unicode_; }
   const Error& InitError() const { return init_error_; }
@@ -57,10 +50,8 @@ class TDdeMgr : public TComponent {
  private:
   DdemlEdge& edge_;
   bool unicode_;
-  AnsiString app_service_name_;
   HSZ app_service_handle_ = 0;
   uint32_t instance_id_ = 0;
-  uint16_t link_clipboard_format_ = 0;
   Error init_error_;
 };
 
@@ -82,9 +73,6 @@ class TDdeClientConv : public TComponent {
  public:
   explicit TDdeClientConv(TComponent* owner);
   ~TDdeClientConv() override;
-
-  // Load completion: a stored link with a service opens in automatic mode.
-  void Loaded() override;
 
   // Closes any conversation and sets the link; in automatic mode also opens it
   // (SwitchLink). Returns whether the link was set (and, if automatic, opened).
@@ -113,35 +101,21 @@ class TDdeClientConv : public TComponent {
   // and empties service and topic. Closing twice is harmless.
   void CloseConversation();
   // Starts an asynchronous execute transaction with the zero-terminated command and
-  // its terminating zero byte. True when the transaction was started.
-  bool SendCommand(const char* command, bool wait);
+  // its terminating zero byte, and does not wait for it. True when the transaction
+  // was started.
+  bool SendCommand(const char* command);
 
-  // Published properties.
   const AnsiString& DdeService() const { return service_; }
-  void SetDdeService(const AnsiString&) {}  // ignored: the link changes only as above
   const AnsiString& DdeTopic() const { return topic_; }
-  void SetDdeTopic(const AnsiString&) {}  // ignored
   TDataMode ConnectMode() const { return connect_mode_; }
   // Switching to ddeAutomatic with service and topic set opens the conversation; when
   // that fails the mode stays and "Unable to connect DDE conversation" is returned.
   Error SetConnectMode(TDataMode mode);
-  bool FormatChars() const { return format_chars_; }
-  void SetFormatChars(bool value) { format_chars_ = value; }
   AnsiString ServiceApplication;  // start command of the server; empty by default
   TNotifyEvent OnClose;
   TNotifyEvent OnOpen;
 
-  // The stored link ("LinkInfo"): "Service <name>" and "Topic <name>". Writing gives
-  // false when there is nothing to store (service and topic empty).
-  bool WriteLinkInfo(TStringList* lines) const;
-  void ReadLinkInfo(const TStringList& lines);
-
   HCONV ConversationHandle() const { return conversation_handle_; }
-  const ConvInfo& ConversationInfo() const { return conversation_info_; }
-  HSZ ServiceHandle() const { return service_handle_; }
-  HSZ TopicHandle() const { return topic_handle_; }
-  uint32_t ExecuteFormat() const { return execute_format_; }
-  bool PendingCommand() const { return pending_command_; }
 
  private:
   friend class TDdeMgr;  // ManagerCallback
@@ -154,13 +128,10 @@ class TDdeClientConv : public TComponent {
   AnsiString service_;
   AnsiString topic_;
   HCONV conversation_handle_ = 0;
-  ConvInfo conversation_info_ = {};
   HSZ service_handle_ = 0;
   HSZ topic_handle_ = 0;
-  uint32_t execute_format_ = 0;
+  uint32_t execute_format_ = 0;  // the conversation's data format
   TDataMode connect_mode_ = ddeAutomatic;
-  bool pending_command_ = false;
-  bool format_chars_ = false;
 };
 
 }  // namespace vek

@@ -1,7 +1,7 @@
 // The DDEML edge: every call of the DDE layer into the Windows DDE management library
-// (DDEML), and the three other Windows functions it needs (WinExec,
-// RegisterClipboardFormatA, GetModuleFileNameA, and GetWindowsDirectoryA with
-// GetFileAttributesA to find a server program), goes through this interface.
+// (DDEML), and the other Windows functions it needs (GetModuleFileNameA, WinExec, and
+// GetWindowsDirectoryA with GetFileAttributesA to find a server program), goes
+// through this interface.
 //
 // The Win32 implementation (ddemledge_win32.cpp) forwards each call unchanged; a
 // recording fake under tests/ plays the server side for the native unit tests. The
@@ -24,17 +24,10 @@ using HDDEDATA = uintptr_t;  // data handle (also a transaction's result)
 using DdeCallback = HDDEDATA (*)(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                  HDDEDATA data, uintptr_t data1, uintptr_t data2);
 
-// Transaction types.
-inline constexpr uint32_t kXtypAdvData = 0x4010;
-inline constexpr uint32_t kXtypAdvReq = 0x2022;
-inline constexpr uint32_t kXtypAdvStart = 0x1030;
-inline constexpr uint32_t kXtypAdvStop = 0x8040;
+// Transaction types: the one this program starts, and those its callback answers.
 inline constexpr uint32_t kXtypExecute = 0x4050;
 inline constexpr uint32_t kXtypConnect = 0x1062;
 inline constexpr uint32_t kXtypConnectConfirm = 0x8072;
-inline constexpr uint32_t kXtypXactComplete = 0x8080;
-inline constexpr uint32_t kXtypPoke = 0x4090;
-inline constexpr uint32_t kXtypRequest = 0x20B0;
 inline constexpr uint32_t kXtypDisconnect = 0x80C2;
 inline constexpr uint32_t kXtypWildConnect = 0x20E2;
 
@@ -45,6 +38,10 @@ inline constexpr int kCpWinAnsi = 1004;
 inline constexpr uint32_t kDnsRegister = 1;
 inline constexpr uint32_t kDnsUnregister = 2;
 inline constexpr uint32_t kCfText = 1;
+// Show-window commands.
+inline constexpr uint32_t kSwShowNormal = 1;
+inline constexpr uint32_t kSwShowMinimized = 2;
+inline constexpr uint32_t kSwShowMaximized = 3;
 inline constexpr uint32_t kSwShowMinNoActive = 7;
 
 // DdeInitializeA / DdeGetLastError codes.
@@ -106,7 +103,6 @@ class DdemlEdge {
  public:
   virtual ~DdemlEdge() = default;
 
-  virtual uint32_t RegisterClipboardFormatA(const char* name) = 0;
   // Writes the program's own executable path, zero-terminated, into buffer; returns
   // its length, 0 on failure.
   virtual uint32_t GetModuleFileNameA(char* buffer, uint32_t size) = 0;

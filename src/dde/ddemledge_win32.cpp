@@ -17,11 +17,13 @@ static_assert(offsetof(ConvInfo, ConvCtxt) == offsetof(CONVINFO, ConvCtxt),
 static_assert(sizeof(ConvContext) == sizeof(CONVCONTEXT), "ConvContext mirrors CONVCONTEXT");
 static_assert(offsetof(ConvContext, iCodePage) == offsetof(CONVCONTEXT, iCodePage),
               "ConvContext mirrors CONVCONTEXT");
-static_assert(kXtypExecute == XTYP_EXECUTE && kXtypXactComplete == XTYP_XACT_COMPLETE &&
-                  kXtypDisconnect == XTYP_DISCONNECT && kXtypConnect == XTYP_CONNECT &&
-                  kXtypWildConnect == XTYP_WILDCONNECT &&
-                  kXtypConnectConfirm == XTYP_CONNECT_CONFIRM && kXtypAdvData == XTYP_ADVDATA,
+static_assert(kXtypExecute == XTYP_EXECUTE && kXtypDisconnect == XTYP_DISCONNECT &&
+                  kXtypConnect == XTYP_CONNECT && kXtypWildConnect == XTYP_WILDCONNECT &&
+                  kXtypConnectConfirm == XTYP_CONNECT_CONFIRM,
               "transaction types agree with ddeml.h");
+static_assert(kSwShowNormal == SW_SHOWNORMAL && kSwShowMinimized == SW_SHOWMINIMIZED &&
+                  kSwShowMaximized == SW_SHOWMAXIMIZED && kSwShowMinNoActive == SW_SHOWMINNOACTIVE,
+              "show-window commands agree with windows.h");
 static_assert(kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES &&
                   kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY,
               "file attributes agree with windows.h");
@@ -43,9 +45,6 @@ DdeCallback g_callback = nullptr;
 
 class Win32DdemlEdge final : public DdemlEdge {
  public:
-  uint32_t RegisterClipboardFormatA(const char* name) override {
-    return ::RegisterClipboardFormatA(name);
-  }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return ::GetModuleFileNameA(nullptr, buffer, size);
   }

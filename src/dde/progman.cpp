@@ -3,10 +3,22 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "winpath.h"
+
 namespace vek {
 namespace {
 
 constexpr char kProgmanService[] = "progman";
+
+// Whether name is a name that Windows takes as written: the group becomes a folder of
+// the Start menu and an item a shortcut file in it, whether Program Manager makes them
+// or the fallback does. Names are UTF-8 over a Unicode conversation, else the
+// program's Windows-1250.
+bool IsWindowsName(const AnsiString& name) {
+  const NameEncoding encoding =
+      DdeManager && DdeManager->Unicode() ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
+  return CheckWindowsName(name.data(), name.size(), encoding) == NameRule::kFine;
+}
 
 // The characters that end a field or a command in Program Manager's syntax.
 bool NeedsQuotes(const AnsiString& field) {
@@ -45,11 +57,11 @@ AnsiString FileTitle(const AnsiString& command) {
 
 int ShowGroupNumber(TActivateType show) {
   switch (show) {
-    case activateAndIconize: return 2;  // SW_SHOWMINIMIZED
-    case activateMaximize: return 3;    // SW_SHOWMAXIMIZED
-    case iconizeNoActivate: return 7;   // SW_SHOWMINNOACTIVE
+    case activateAndIconize: return kSwShowMinimized;
+    case activateMaximize: return kSwShowMaximized;
+    case iconizeNoActivate: return kSwShowMinNoActive;
     case activateNormalSize:
-    default: return 1;                  // SW_SHOWNORMAL
+    default: return kSwShowNormal;
   }
 }
 
@@ -60,10 +72,6 @@ TProgMan::~TProgMan() {
   free(item_outcomes_);
   // program_items_ goes next, then the conversation's own destructor closes again,
   // which finds nothing left to close.
-}
-
-Error TProgMan::SetprogramItems(const TStringList& lines) {
-  return program_items_.Assign(lines) ? NoError() : OutOfMemoryError();
 }
 
 void TProgMan::ClearReport() {
@@ -122,20 +130,11 @@ bool TProgMan::QuoteField(const AnsiString& field, AnsiString* out) {
   return true;
 }
 
-bool TProgMan::IsShortcutName(const AnsiString& name) {
-  if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || strchr("\\/:*?\"<>|", c)) return false;
-  }
-  return true;
-}
-
 Error TProgMan::SendCreateGroup(const AnsiString& group) {
   // Both commands are built before anything is sent, so an error handler that changes
   // programGroup does not change the ShowGroup command.
   AnsiString name;
-  const bool carried = QuoteField(group, &name);
+  const bool carried = IsWindowsName(group) && QuoteField(group, &name);
   AnsiString create("[CreateGroup(");
   create += name;
   create += ")]";
@@ -196,7 +195,7 @@ Error TProgMan::SendAddItem(const AnsiString& command_line, const AnsiString& na
   bool carried = QuoteField(command_line, &field);
   text += field;
   if (!name.empty()) {
-    carried = QuoteField(name, &field) && carried;
+    carried = IsWindowsName(name) && QuoteField(name, &field) && carried;
     text += ',';
     text += field;
   }
@@ -233,10 +232,10 @@ bool TProgMan::SendLine(AnsiString& text, Error* error) {
   }
   if (text.size() < kCommandBufferSize) {
     memcpy(command_buffer_, text.c_str(), text.size() + 1);
-    return SendCommand(command_buffer_, false);
+    return SendCommand(command_buffer_);
   }
   // Longer than the buffer: sent whole from the string itself, never cut.
-  return SendCommand(text.c_str(), false);
+  return SendCommand(text.c_str());
 }
 
 void TProgMan::WriteShortcuts(ShellLinkEdge& edge) {
@@ -247,7 +246,7 @@ void TProgMan::WriteShortcuts(ShellLinkEdge& edge) {
   auto folder = [&] {
     if (!folder_tried) {
       folder_tried = true;
-      group_folder_ = IsShortcutName(programGroup) && edge.CreateGroupFolder(programGroup.c_str());
+      group_folder_ = IsWindowsName(programGroup) && edge.CreateGroupFolder(programGroup.c_str());
     }
     return group_folder_;
   };
@@ -265,17 +264,12 @@ void TProgMan::WriteShortcuts(ShellLinkEdge& edge) {
     ReadField(third, &pos, &icon);
     if (name.empty()) name = FileTitle(command_line);
     const AnsiString folder = CommandFolder(command_line);
-    if (!IsShortcutName(name) || command_line.empty() || folder.failed() || name.failed()) continue;
+    if (!IsWindowsName(name) || command_line.empty() || folder.failed() || name.failed()) continue;
     if (edge.CreateShortcut(programGroup.c_str(), name.c_str(), command_line.c_str(),
                             folder.c_str(), icon.c_str())) {
       item_outcomes_[i] = itemShortcut;
     }
   }
-}
-
-TItemOutcome TProgMan::ItemOutcome(int index) const {
-  if (index < 0 || index >= item_count_) return itemNotRegistered;
-  return static_cast<TItemOutcome>(item_outcomes_[index]);
 }
 
 TGroupOutcome TProgMan::GroupOutcome() const {

@@ -7,7 +7,9 @@
 //   [AddItem(<command>,<name>,<third>)]  one per line of programItems
 //
 // A name or field holding a comma, a parenthesis or a square bracket goes in double
-// quotes; one holding a double quote, which no quoting carries, is not sent at all.
+// quotes; one holding a double quote, which no quoting carries, is not sent at all,
+// and neither is a group or item name that Windows would not take as written
+// (winpath.h): Program Manager makes a folder and a file of them.
 //
 // Reaching the shell: first service "progman" with the component's topic (empty on
 // the main window), then the documented topic "PROGMAN", and only then the Program
@@ -98,28 +100,20 @@ class TProgMan : public TDdeClientConv {
   // a double quote runs to the next double quote, commas included; the two quotes are
   // not part of it, and text after the closing one is kept.
   static bool ReadField(const AnsiString& list, size_t* pos, AnsiString* field);
-  // Whether name can name a Start-menu folder or shortcut as it is: not empty, no
-  // control character, none of \ / : * ? " < > |, not ending in a dot or a blank.
-  static bool IsShortcutName(const AnsiString& name);
-
   // The report of the last CreateProgramGroup.
   TGroupOutcome GroupOutcome() const;
-  // Line index of programItems as the last CreateProgramGroup read them.
-  TItemOutcome ItemOutcome(int index) const;
-  bool GroupSent() const { return group_sent_; }
 
   // Option: when set, CreateProgramGroup ends by writing through this edge what
   // Program Manager did not get: when CreateGroup was not sent, the group's folder
   // and every line as a shortcut; otherwise each line whose AddItem was not sent. A
   // shortcut is named by the item's name (by the command's file name when that is
   // empty), points at the command line, starts in the command's folder and takes
-  // the first argument of the third field as its icon.
+  // the first argument of the third field as its icon. A group or shortcut name that
+  // Windows would not take as written is not written.
   ShellLinkEdge* ShortcutFallback = nullptr;
 
   // Published properties.
   TStringList& programItems() { return program_items_; }
-  // Copies the lines of lines into the component's own list.
-  Error SetprogramItems(const TStringList& lines);
   AnsiString programGroup;
   TActivateType ShowGroup = activateNormalSize;
   TNotifyEvent OnGroupError;

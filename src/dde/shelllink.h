@@ -3,8 +3,9 @@
 //
 // The Win32 implementation (shelllink_win32.cpp) finds the user's Start menu Programs
 // folder and saves each shortcut through the shell's link object; tests supply a
-// recording one. Texts are in the ANSI code page, the one in which the same names
-// would have reached Program Manager; the edge hands them to the shell as UTF-16.
+// recording one. Texts are in the encoding in which the same names would have reached
+// Program Manager (UTF-8 with a Unicode DDE manager, else the ANSI code page); the
+// edge hands them to the shell as UTF-16. Names are checked before they get here.
 #pragma once
 
 namespace vek {

@@ -1,7 +1,7 @@
 // The shell-link edge of the Windows build: the user's Start menu Programs folder
 // from the shell, the group's folder made in it, and each shortcut saved through the
 // shell's link object (IShellLinkW and its IPersistFile). Every text reaches the
-// shell as UTF-16, converted from the ANSI code page.
+// shell as UTF-16, converted from the encoding of the program's DDE commands.
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "ddeman.h"
 #include "shelllink.h"
 
 namespace vek {
@@ -19,22 +20,24 @@ namespace {
 // object saves to paths of at most MAX_PATH characters anyway.
 constexpr int kPathSize = 2 * MAX_PATH;
 
-// A zero-terminated text of the ANSI code page as UTF-16; empty when it cannot be
-// converted or memory runs out (failed() then tells).
-class AnsiToWide {
+// A zero-terminated text as UTF-16; empty when it cannot be converted or memory runs
+// out (failed() then tells). The texts are UTF-8 when the DDE manager is a Unicode
+// one, as the commands that Program Manager did not get would have been.
+class CommandTextToWide {
  public:
-  explicit AnsiToWide(const char* text) {
-    const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  explicit CommandTextToWide(const char* text) {
+    const UINT code_page = DdeManager && DdeManager->Unicode() ? CP_UTF8 : CP_ACP;
+    const int units = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
     if (units <= 0) return;
     text_ = static_cast<wchar_t*>(malloc(static_cast<size_t>(units) * sizeof(wchar_t)));
-    if (text_ && MultiByteToWideChar(CP_ACP, 0, text, -1, text_, units) != units) {
+    if (text_ && MultiByteToWideChar(code_page, 0, text, -1, text_, units) != units) {
       free(text_);
       text_ = nullptr;
     }
   }
-  ~AnsiToWide() { free(text_); }
-  AnsiToWide(const AnsiToWide&) = delete;
-  AnsiToWide& operator=(const AnsiToWide&) = delete;
+  ~CommandTextToWide() { free(text_); }
+  CommandTextToWide(const CommandTextToWide&) = delete;
+  CommandTextToWide& operator=(const CommandTextToWide&) = delete;
   bool failed() const { return text_ == nullptr; }
   const wchar_t* get() const { return text_ ? text_ : L""; }
 
@@ -57,12 +60,12 @@ bool ProgramsPath(const char* group, const char* name, wchar_t (&out)[kPathSize]
                               SHGFP_TYPE_CURRENT, programs))) {
     return false;
   }
-  const AnsiToWide wide_group(group);
+  const CommandTextToWide wide_group(group);
   if (wide_group.failed()) return false;
   out[0] = 0;
   if (!Append(out, programs) || !Append(out, L"\\") || !Append(out, wide_group.get())) return false;
   if (!name) return true;
-  const AnsiToWide wide_name(name);
+  const CommandTextToWide wide_name(name);
   return !wide_name.failed() && Append(out, L"\\") && Append(out, wide_name.get()) &&
          Append(out, L".lnk");
 }
@@ -80,7 +83,7 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
   bool CreateShortcut(const char* group, const char* name, const char* target,
                       const char* working_folder, const char* icon_path) override {
     wchar_t path[kPathSize];
-    const AnsiToWide wide_target(target), wide_folder(working_folder), wide_icon(icon_path);
+    const CommandTextToWide wide_target(target), wide_folder(working_folder), wide_icon(icon_path);
     if (!ProgramsPath(group, name, path) || wide_target.failed() || wide_folder.failed() ||
         wide_icon.failed()) {
       return false;

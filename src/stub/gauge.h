@@ -36,6 +36,9 @@ class TGauge {
   int32_t progress_ = 0;
 };
 
+// Room for the percentage the gauge shows ("100%") and its zero.
+inline constexpr int kGaugeTextSize = 8;
+
 // What the gauge shows in a client area of width × height pixels.
 struct GaugePicture {
   // The 1-pixel black frame is the client area's outermost ring; inside it the
@@ -44,7 +47,7 @@ struct GaugePicture {
   // fill_right <= fill_left.
   int fill_left, fill_right;
   int inner_top, inner_bottom;
-  char text[8];  // "%d%%", centred and drawn by inverting what lies beneath
+  char text[kGaugeTextSize];  // "%d%%", centred and drawn by inverting what lies beneath
 };
 GaugePicture ComposeGauge(int width, int height, int32_t percent);
 

@@ -8,6 +8,14 @@
 namespace vek {
 namespace {
 
+// The picture's percentage as UTF-16; returns its length.
+int WidePercent(const GaugePicture& picture, wchar_t (&out)[kGaugeTextSize]) {
+  int n = 0;
+  for (; picture.text[n]; ++n) out[n] = static_cast<wchar_t>(picture.text[n]);
+  out[n] = 0;
+  return n;
+}
+
 class GaugeWindow final : public TGauge::Painter {
  public:
   explicit GaugeWindow(HWND window) : window_(window) {}
@@ -18,11 +26,8 @@ class GaugeWindow final : public TGauge::Painter {
       Paint(dc);
       ReleaseDC(window_, dc);
     }
-    wchar_t text[8];
-    const GaugePicture picture = ComposeGauge(0, 0, gauge_.PercentDone());
-    int i = 0;
-    for (; picture.text[i]; ++i) text[i] = static_cast<wchar_t>(picture.text[i]);
-    text[i] = 0;
+    wchar_t text[kGaugeTextSize];
+    WidePercent(ComposeGauge(0, 0, gauge_.PercentDone()), text);
     SetWindowTextW(window_, text);
   }
 
@@ -58,9 +63,8 @@ class GaugeWindow final : public TGauge::Painter {
       HGDIOBJ old_font = font_ ? SelectObject(text, font_) : nullptr;
       SetTextColor(text, RGB(255, 255, 255));
       SetBkMode(text, TRANSPARENT);
-      wchar_t label[8];
-      int n = 0;
-      for (; picture.text[n]; ++n) label[n] = static_cast<wchar_t>(picture.text[n]);
+      wchar_t label[kGaugeTextSize];
+      const int n = WidePercent(picture, label);
       RECT area = client;
       DrawTextW(text, label, n, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
       if (old_font) SelectObject(text, old_font);

@@ -13,6 +13,9 @@ constexpr int kButtonGap = 16;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 constexpr int kIdText = 100;
+// The system's stop icon (IDI_HAND) and information icon (IDI_ASTERISK).
+constexpr WORD kStopIcon = 32513;
+constexpr WORD kInformationIcon = 32516;
 
 constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 
@@ -45,8 +48,7 @@ void Layout(HWND dialog, const DialogRequest& request) {
   HINSTANCE instance = ApplicationInstance();
   HWND icon = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, margin,
                               margin, icon_size, icon_size, dialog, nullptr, instance, nullptr);
-  // The system's stop icon (IDI_HAND) or information icon (IDI_ASTERISK).
-  const WORD icon_id = request.kind == MessageKind::kError ? 32513 : 32516;
+  const WORD icon_id = request.kind == MessageKind::kError ? kStopIcon : kInformationIcon;
   SendMessageW(icon, STM_SETICON,
                reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(icon_id))), 0);
   const int text_top = margin + (text_height < icon_size ? (icon_size - text_height) / 2 : 0);
@@ -104,15 +106,10 @@ void DialogMessageBoxes::ShowMessageBox(const char* text, MessageKind kind) {
   if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   DialogRequest request = {wide.get(), kind, font};
 
-  // An empty template: style, no extended style, no controls, no menu, the standard
-  // dialog class, then the caption.
-  const wchar_t* caption = kind == MessageKind::kError ? L"Error" : L"Information";
-  alignas(4) WORD dialog_template[32] = {};
-  dialog_template[0] = LOWORD(kDialogStyle);
-  dialog_template[1] = HIWORD(kDialogStyle);
-  int i = 11;
-  for (const wchar_t* c = caption; *c; ++c) dialog_template[i++] = static_cast<WORD>(*c);
-  DialogBoxIndirectParamW(ApplicationInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(dialog_template),
+  DialogTemplate dialog_template;
+  MakeDialogTemplate(&dialog_template, kDialogStyle, nullptr,
+                     kind == MessageKind::kError ? L"Error" : L"Information");
+  DialogBoxIndirectParamW(ApplicationInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(dialog_template.words),
                           MainWindowHandle(), DialogProc, reinterpret_cast<LPARAM>(&request));
   if (font != GetStockObject(DEFAULT_GUI_FONT)) DeleteObject(font);
 }

@@ -15,18 +15,4 @@ size_t Cp1250ToUtf16(const char* text, uint16_t* out, size_t size) {
   return len;
 }
 
-AnsiString Utf16ToCp1250(const uint16_t* text) {
-  AnsiString result;
-  for (; *text; ++text) {
-    unsigned char byte = '?';
-    if (*text < 0xD800 || *text > 0xDFFF) {
-      if (!UnicodeToCp1250(*text, &byte)) byte = '?';
-    } else if (*text <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-      ++text;  // a pair: a character beyond the code page
-    }
-    result += static_cast<char>(byte);
-  }
-  return result;
-}
-
 }  // namespace vek

@@ -6,15 +6,26 @@
 
 namespace vek {
 
-const char kSwitchesHelp[] =
+namespace {
+
+constexpr char kSwitches[] =
     "/S  install without a window or message into the proposed folder\n"
     "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
     "/?  show this list\n"
     "\n"
-    "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
-    "failed, 4 the Start-menu group or an item could not be made (files installed).";
+    "Exit codes of /S:";
 
-namespace {
+constexpr struct {
+  int code;
+  const char* meaning;
+} kExitCodes[] = {
+    {kExitOk, "installed"},
+    {kExitFolderFailed, "the folder could not be made"},
+    {kExitExtractFailed, "extraction failed"},
+    {kExitRegisterFailed, "the Start-menu group or an item could not be made (files installed)"},
+};
+static_assert(kExitOk < 10 && kExitFolderFailed < 10 && kExitExtractFailed < 10 && kExitRegisterFailed < 10,
+              "FormatSwitchesHelp writes each code as one digit");
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
@@ -72,6 +83,19 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
 
 }  // namespace
 
+size_t FormatSwitchesHelp(char* buf, size_t size) {
+  size_t len = 0;
+  AppendText(buf, size, &len, kSwitches);
+  for (const auto& exit : kExitCodes) {
+    const char code[] = {' ', static_cast<char>('0' + exit.code), ' ', 0};
+    if (&exit != kExitCodes) AppendText(buf, size, &len, ",");
+    AppendText(buf, size, &len, code);
+    AppendText(buf, size, &len, exit.meaning);
+  }
+  AppendText(buf, size, &len, ".");
+  return len;
+}
+
 Switches ParseSwitches(const uint16_t* line) {
   Switches result;
   const uint16_t* p = line;
@@ -113,11 +137,12 @@ Switches ParseSwitches(const uint16_t* line) {
 }
 
 int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& options) {
+  char text[kReportTextSize];
   if (options.help) {
-    host.ShowSwitches(kSwitchesHelp, options.settings->caption);
+    FormatSwitchesHelp(text, sizeof text);
+    host.ShowSwitches(text, options.settings->caption);
     return kExitOk;
   }
-  char text[400];
   TComponent* application = new TComponent(nullptr);
   // With a configuration the texts are UTF-8 and go to the shell in UTF-16.
   Error error = application ? InitDdeManager(application, ddeml, options.settings->utf8)

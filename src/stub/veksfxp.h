@@ -45,8 +45,8 @@ struct Switches {
 // word, the program, is skipped.
 Switches ParseSwitches(const uint16_t* command_line);
 
-// The text of the /? box.
-extern const char kSwitchesHelp[];
+// The text of the /? box: the switches and the exit codes of /S.
+size_t FormatSwitchesHelp(char* buf, size_t size);
 
 struct StartOptions {
   const StubSettings* settings = &DefaultSettings();

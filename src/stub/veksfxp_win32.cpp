@@ -1,15 +1,17 @@
 // The program entry of the Windows stub.
 #include <windows.h>
 
+#include <stddef.h>
 #include <stdlib.h>
 
 #include "ddeman.h"
+#include "layout.h"
 #include "stubconfig.h"
 #include "veksfxp.h"
 #include "win32path.h"
 #include "win32ui.h"
 
-// The stub's constants, which vekpack writes into the section .vekofs: first
+// The stub's constants (layout.h), which vekpack writes into their own section: first
 // ArchiveStartOffset, where the archive begins in this executable, then the offset of
 // the configuration block (0: none), which lies between the stub and the archive. They
 // are read through volatile accesses so that the compiler never takes the zeros
@@ -19,8 +21,12 @@ struct VekStubConstants {
   uint32_t archive_start_offset;
   uint32_t config_offset;
 };
-__attribute__((section(".vekofs"), used)) volatile VekStubConstants VekConstants = {0, 0};
+__attribute__((section(VEK_STUB_SECTION), used)) volatile VekStubConstants VekConstants = {0, 0};
 }
+static_assert(offsetof(VekStubConstants, archive_start_offset) == vek::StubConstants::kStartOffsetOffset &&
+                  offsetof(VekStubConstants, config_offset) == vek::StubConstants::kConfigOffsetOffset &&
+                  sizeof(VekStubConstants) == vek::StubConstants::kSize,
+              "the constants as vekpack writes them");
 
 namespace vek {
 namespace {
@@ -41,11 +47,9 @@ class Win32Host final : public ApplicationHost {
                 MB_OK | (stop_icon ? MB_ICONSTOP : 0));
   }
   const char* ModuleName() override {
-    DWORD length = GetModuleFileNameA(nullptr, path_, sizeof path_);
-    if (length >= sizeof path_) length = 0;
-    path_[length] = 0;
-    const char* name = path_;
-    for (const char* p = path_; *p; ++p) {
+    path_ = ModuleFileNameAnsi();
+    const char* name = path_.c_str();
+    for (const char* p = name; *p; ++p) {
       if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
     }
     return name;
@@ -55,11 +59,7 @@ class Win32Host final : public ApplicationHost {
                                  reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
   }
   uint32_t ArchiveStart() override { return ArchiveStartOffset(); }
-  AnsiString ModulePath() override {
-    DWORD length = GetModuleFileNameA(nullptr, path_, sizeof path_);
-    if (length >= sizeof path_) length = 0;
-    return AnsiString(path_, length);
-  }
+  AnsiString ModulePath() override { return ModuleFileNameAnsi(); }
   void ShowSwitches(const char* text, const char* caption) override {
     MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(), MB_OK | MB_ICONINFORMATION);
   }
@@ -68,7 +68,7 @@ class Win32Host final : public ApplicationHost {
   int show_command_;
   const StubSettings& settings_;
   const wchar_t* destination_;
-  char path_[MAX_PATH * 4];
+  AnsiString path_;  // ModuleName's
 };
 
 DialogMessageBoxes g_message_boxes;
@@ -84,12 +84,11 @@ bool LoadConfiguration(uint32_t offset) {
   }
   const DWORD size = end - offset;
   char* block = static_cast<char*>(malloc(size + 1));  // kept for the life of the process
-  if (!block) return false;
-  wchar_t path[MAX_PATH * 4];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-  if (length == 0 || length >= MAX_PATH * 4) return false;
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  wchar_t* path = ModuleFileNameAlloc();
+  const HANDLE file = block && path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                    : INVALID_HANDLE_VALUE;
+  free(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD got = 0;
   const bool read = SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == offset &&
@@ -99,21 +98,6 @@ bool LoadConfiguration(uint32_t offset) {
   block[size] = 0;
   return ParseStubConfig(block + kConfigMagicSize, size - kConfigMagicSize, &g_config).ok() &&
          g_configured.Init(g_config);
-}
-
-// A UTF-16 text in the run's encoding: UTF-8 with a configuration, else the ANSI
-// code page, as the edit box's text is taken.
-AnsiString RunText(const wchar_t* text, bool utf8) {
-  const UINT code_page = utf8 ? CP_UTF8 : CP_ACP;
-  const int bytes = WideCharToMultiByte(code_page, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  char* narrow = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes))) : nullptr;
-  AnsiString result;
-  if (narrow) {
-    WideCharToMultiByte(code_page, 0, text, -1, narrow, bytes, nullptr, nullptr);
-    result = AnsiString(narrow);
-  }
-  free(narrow);
-  return result;
 }
 
 }  // namespace
@@ -147,12 +131,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
     memcpy(destination, switches.destination, switches.destination_length * sizeof(wchar_t));
     destination[switches.destination_length] = 0;
     options.has_destination = true;
-    options.destination = RunText(destination, options.settings->utf8);
+    options.destination = NarrowText(destination, static_cast<int>(switches.destination_length));
   }
   if (options.silent && options.settings->utf8) {
     // The destination is known before the run: register it with the file edge.
-    AnsiString prefix(options.has_destination ? options.destination : AnsiString(options.settings->folder));
-    StripTrailingBackslashes(prefix);
+    bool only_separators = false;
+    const AnsiString prefix = RunDestination(
+        options.has_destination ? options.destination : AnsiString(options.settings->folder), &only_separators);
     SetUtf8PathPrefix(prefix.c_str());
   }
 

@@ -4,6 +4,7 @@
 
 #include "cp1250.h"
 #include "extended80.h"
+#include "extractor.h"
 #include "messagebox.h"
 #include "rnvek100.h"
 #include "winpath.h"
@@ -19,10 +20,10 @@ int ScaleToDpi(int pixels, int dpi) {
                           kLayoutPixelsPerInch);
 }
 
-void StripTrailingBackslashes(AnsiString& path) {
-  size_t length = path.size();
-  while (length > 0 && path[length - 1] == '\\') --length;
-  path.Truncate(length);
+AnsiString RunDestination(const AnsiString& typed, bool* only_separators) {
+  AnsiString destination(typed);
+  destination.Truncate(TrimDestination(destination.data(), destination.size(), only_separators));
+  return destination;
 }
 
 const StubSettings& DefaultSettings() {
@@ -73,7 +74,6 @@ bool TForm1::LoadLayout() {
   if (!PM) return false;
   PM->Name = "PM";
   PM->ShowGroup = activateNormalSize;
-  PM->Loaded();
   return !PM->Name.failed();
 }
 
@@ -88,16 +88,6 @@ void TForm1::QUITBTNClick(TComponent*) { window_.Close(); }
 
 namespace {
 
-// What a run holds between opening the archive and step 7: released on every way out.
-struct RunResources {
-  ArchiveFile archive;
-  bool table = false;
-  ~RunResources() {
-    if (table) FreeEntryTable();
-    if (archive.handle != kNoFile) (void)archive.edge->Close(archive.handle);
-  }
-};
-
 struct RunningFlag {
   bool& flag;
   explicit RunningFlag(bool& f) : flag(f) { flag = true; }
@@ -110,15 +100,14 @@ Error TForm1::EXTBTNClick(TComponent*) {
   if (running_) return NoError();
   RunningFlag running(running_);
 
-  AnsiString destination = window_.DEText();
-  // Every trailing "\" and "/" goes. A text made only of them means the root of the
-  // current drive and becomes empty, so that an entry's "\name" lands there and its
-  // first names never become a network host and share.
-  bool root = false;
-  destination.Truncate(TrimDestination(destination.data(), destination.size(), &root));
+  // Every trailing "\" and "/" goes. A text made only of them names no folder that
+  // the run could make: written below the root of the current drive, or with a "/"
+  // below a network path, the entries would land where nobody chose.
+  bool only_separators = false;
+  const AnsiString destination = RunDestination(window_.DEText(), &only_separators);
   if (destination.failed()) return OutOfMemoryError();
 
-  if (!root && !ForceDestination(destination, files_).ok()) {
+  if (only_separators || !ForceDestination(destination, files_).ok()) {
     outcome_ = RunOutcome::kFolderFailed;
     ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
     return NoError();
@@ -137,28 +126,18 @@ Error TForm1::EXTBTNClick(TComponent*) {
 }
 
 Error TForm1::ExtractArchive(const AnsiString& destination) {
-  RunResources run{{&files_, kNoFile}};
-  VEK_TRY(files_.OpenRead(OwnPath.c_str(), &run.archive.handle));
-  VEK_TRY(files_.Seek(run.archive.handle, static_cast<int64_t>(archive_start_offset_)));
-  VEK_TRY(ReadArchiveSignature(run.archive));
-  VEK_TRY(ReadArchiveHeader(run.archive));
-  EntryCount = GetEntryCount();
-  run.table = true;
-  VEK_TRY(AllocateEntryTable());
-  VEK_TRY(LoadEntryTable(run.archive));
+  FileHandle archive = kNoFile;
+  VEK_TRY(files_.OpenRead(OwnPath.c_str(), &archive));
+  ArchiveReader reader;  // closes the archive on every way out
+  VEK_TRY(reader.Open(files_, archive, archive_start_offset_));
+  EntryCount = reader.GetEntryCount();
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
-    VEK_TRY(ExtractEntry(run.archive, static_cast<int32_t>(i), destination,
-                         archive_start_offset_, n));
+    VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(i), destination));
     window_.SetPBProgress(ExtractionPercent(i, n));
   }
-
-  FreeEntryTable();
-  run.table = false;
-  const FileHandle handle = run.archive.handle;
-  run.archive.handle = kNoFile;
-  return files_.Close(handle);
+  return reader.Close();
 }
 
 AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix) {
@@ -216,22 +195,32 @@ void Terminate(char* buf, size_t size, size_t len) {
   if (size > 0) buf[len < size ? len : size - 1] = 0;
 }
 
+// The runtime error's text: the number is written leftwards from the fourth of the
+// five blanks after "error" (at most four digits), the address in its eight digits.
+constexpr char kRuntimeErrorTemplate[] = "Runtime error     at 00000000";
+constexpr size_t kNumberFirst = sizeof "Runtime error" - 1;
+constexpr size_t kNumberLast = kNumberFirst + 3;
+constexpr size_t kAddressDigits = 8;
+constexpr size_t kAddressFirst = sizeof kRuntimeErrorTemplate - 1 - kAddressDigits;
+
 }  // namespace
 
+void AppendText(char* buf, size_t size, size_t* len, const char* text) {
+  Put(buf, size, len, text);
+  Terminate(buf, size, *len);
+}
+
 size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size) {
-  // The template "Runtime error     at 00000000" with the number written leftwards
-  // from its fourth blank and the address ending on its last zero.
-  char text[] = "Runtime error     at 00000000";
-  char* const first_blank = text + 13;
-  char* p = first_blank + 3;  // the fourth of the five blanks
-  for (;;) {
-    *p = static_cast<char>('0' + error_number % 10);
+  char text[sizeof kRuntimeErrorTemplate];
+  memcpy(text, kRuntimeErrorTemplate, sizeof text);
+  for (size_t at = kNumberLast;; --at) {
+    text[at] = static_cast<char>('0' + error_number % 10);
     error_number /= 10;
-    if (error_number == 0 || p == first_blank) break;
-    --p;
+    if (error_number == 0 || at == kNumberFirst) break;
   }
-  char* q = text + sizeof text - 2;  // the last zero
-  for (; address != 0 && q > text + 20; address >>= 4) *q-- = "0123456789ABCDEF"[address & 0xF];
+  for (size_t at = kAddressFirst + kAddressDigits; address != 0 && at > kAddressFirst; address >>= 4) {
+    text[--at] = "0123456789ABCDEF"[address & 0xF];
+  }
   size_t len = 0;
   Put(buf, size, &len, text);
   Terminate(buf, size, len);
@@ -248,7 +237,7 @@ size_t FormatApplicationError(const Error& error, const char* module_name, uint3
   Put(buf, size, &len, " at ");
   PutHex8(buf, size, &len, address);
   Put(buf, size, &len, ".\n");
-  char message[256];
+  char message[kErrorMessageSize];
   size_t length = FormatErrorMessage(error, message, sizeof message);
   if (length >= sizeof message) length = sizeof message - 1;
   Put(buf, size, &len, message);

@@ -182,8 +182,10 @@ extern TForm1* Form1;
 extern AnsiString OwnPath;
 extern uint16_t EntryCount;  // the entry count of the run
 
-// Removes every trailing backslash.
-void StripTrailingBackslashes(AnsiString& path);
+// The destination as a run takes it from the text typed or given with /D: without
+// its trailing "\" and "/". *only_separators is set for a text made only of them,
+// which names no folder that a run makes.
+AnsiString RunDestination(const AnsiString& typed, bool* only_separators);
 
 // An item line of the run: the destination followed by suffix ("\TARGET,NAME", by
 // default kProgramItemSuffix). When the destination holds a comma, the command (up to
@@ -192,6 +194,15 @@ void StripTrailingBackslashes(AnsiString& path);
 AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix = kProgramItemSuffix);
 
 // ---- The application's reports -------------------------------------------------------
+
+// Room for a report's text: an error's message (at most kErrorMessageSize bytes with
+// its zero) and what is said around it, the executable's name among it.
+inline constexpr size_t kErrorMessageSize = 256;
+inline constexpr size_t kReportTextSize = 400;
+
+// Appends text to the zero-terminated buf (room for size bytes), never past its end;
+// *len counts every byte appended, cut or not.
+void AppendText(char* buf, size_t size, size_t* len, const char* text);
 
 // "Runtime error 217 at 0001A2B4": the error number and the code address relative to
 // the executable's image, in upper-case hexadecimal.

@@ -7,10 +7,8 @@
 // the default error report, and the window stays open.
 #include <stdlib.h>
 
-#include "cp1250.h"
 #include "gauge.h"
 #include "shelllink.h"
-#include "text1250.h"
 #include "win32ui.h"
 #include "win32path.h"
 
@@ -32,10 +30,9 @@ constexpr int kLayoutProgress = 50;  // PB's Progress as laid out; FormCreate se
 
 HINSTANCE g_instance = nullptr;
 HWND g_main = nullptr;
-bool g_texts_utf8 = false;
 const wchar_t* g_start_destination = nullptr;
 int g_dpi = 0;
-wchar_t g_title[260];
+wchar_t g_title[MAX_PATH];  // a file name without its folder
 
 uint16_t LowerCase(uint16_t c) {
   return static_cast<uint16_t>(
@@ -104,25 +101,13 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     // commands, so it is taken in their code page.
     // With a configuration it is taken in UTF-8 and registered with the file edge,
     // so that any name reaches the file system and the shell intact.
-    const UINT code_page = g_texts_utf8 ? CP_UTF8 : CP_ACP;
-    AnsiString text;
-    const int length = GetWindowTextLengthW(de_);
-    wchar_t* wide = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-    const int got = wide ? GetWindowTextW(de_, wide, length + 1) : 0;
-    const int bytes =
-        got > 0 ? WideCharToMultiByte(code_page, 0, wide, got, nullptr, 0, nullptr, nullptr) : 0;
-    char* narrow = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes))) : nullptr;
-    if (!wide || (bytes > 0 && !narrow)) {
-      text.Append("", static_cast<size_t>(-1));  // out of memory: marks the text as failed
-    } else if (narrow) {
-      WideCharToMultiByte(code_page, 0, wide, got, narrow, bytes, nullptr, nullptr);
-      text.Append(narrow, static_cast<size_t>(bytes));
-    }
-    free(narrow);
+    int length = 0;
+    wchar_t* wide = WindowTextAlloc(de_, &length);
+    AnsiString text = wide ? NarrowText(wide, length) : AnsiString("", static_cast<size_t>(-1));
     free(wide);
-    if (g_texts_utf8) {
-      AnsiString prefix(text);
-      StripTrailingBackslashes(prefix);
+    if (TextsUtf8()) {
+      bool only_separators = false;
+      const AnsiString prefix = RunDestination(text, &only_separators);
       SetUtf8PathPrefix(prefix.failed() ? nullptr : prefix.c_str());
     }
     return text;
@@ -136,12 +121,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     SendMessageW(pb_, kGaugeSetProgress, static_cast<WPARAM>(value), 0);
   }
   void Close() override { PostQuitMessage(0); }
-  AnsiString ModuleFileName() override {
-    char path[MAX_PATH * 4];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length >= sizeof path) length = 0;
-    return AnsiString(path, length);
-  }
+  AnsiString ModuleFileName() override { return ModuleFileNameAnsi(); }
 
  private:
   HWND Control(DWORD ex_style, const wchar_t* window_class, const char* text, DWORD style,
@@ -157,8 +137,9 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
 
   // AutoSize: the label's box fits its caption.
   void FitLabel(HWND label) {
-    wchar_t text[128];
-    const int length = GetWindowTextW(label, text, 128);
+    int length = 0;
+    wchar_t* text = WindowTextAlloc(label, &length);
+    if (!text) return;
     HDC dc = GetDC(label);
     HGDIOBJ old = SelectObject(dc, control_font_);
     SIZE size;
@@ -172,6 +153,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     }
     SelectObject(dc, old);
     ReleaseDC(label, dc);
+    free(text);
   }
 
   HWND window_ = nullptr;
@@ -236,17 +218,6 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
 
 // ---- Shared helpers ----------------------------------------------------------------------
 
-void SetTextsUtf8(bool utf8) { g_texts_utf8 = utf8; }
-
-WideText::WideText(const char* text) {
-  size_t (*convert)(const char*, uint16_t*, size_t) = g_texts_utf8 ? Utf8ToUtf16 : Cp1250ToUtf16;
-  const size_t length = convert(text, nullptr, 0);
-  text_ = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-  if (text_) convert(text, reinterpret_cast<uint16_t*>(text_), length + 1);
-}
-
-WideText::~WideText() { free(text_); }
-
 int ScreenDpi() {
   if (g_dpi == 0) {
     HDC screen = GetDC(nullptr);
@@ -270,12 +241,12 @@ HFONT CreateLayoutFont(int height, bool antialiased) {
 
 const wchar_t* ApplicationTitleText() {
   if (g_title[0] == 0) {
-    wchar_t path[MAX_PATH * 4];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    if (length >= MAX_PATH * 4) length = 0;
-    path[length] = 0;
-    ApplicationTitle(reinterpret_cast<const uint16_t*>(path), LowerCase,
-                     reinterpret_cast<uint16_t*>(g_title), sizeof g_title / sizeof g_title[0]);
+    wchar_t* path = ModuleFileNameAlloc();
+    if (path) {
+      ApplicationTitle(reinterpret_cast<const uint16_t*>(path), LowerCase,
+                       reinterpret_cast<uint16_t*>(g_title), sizeof g_title / sizeof g_title[0]);
+    }
+    free(path);
   }
   return g_title;
 }
@@ -284,7 +255,7 @@ HINSTANCE ApplicationInstance() { return g_instance; }
 HWND MainWindowHandle() { return g_main; }
 
 void ShowErrorReport(const Error& error) {
-  char text[300];
+  char text[kReportTextSize];
   FormatErrorReport(error, text, sizeof text);
   MessageBoxW(g_main, WideText(text).get(), ApplicationTitleText(), MB_OK | MB_ICONSTOP);
 }
@@ -313,15 +284,10 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
   form->PM->ShortcutFallback = &PlatformShellLinkEdge();
 
   // The window as laid out: style, no controls, no menu, class TForm1, caption Form1.
-  alignas(4) WORD form_template[32] = {};
-  form_template[0] = LOWORD(kFormStyle);
-  form_template[1] = HIWORD(kFormStyle);
-  int i = 10;
-  for (const wchar_t* c = kFormClassName; *c; ++c) form_template[i++] = static_cast<WORD>(*c);
-  form_template[i++] = 0;
-  for (const wchar_t* c = L"Form1"; *c; ++c) form_template[i++] = static_cast<WORD>(*c);
+  DialogTemplate form_template;
+  MakeDialogTemplate(&form_template, kFormStyle, kFormClassName, L"Form1");
   HWND window = CreateDialogIndirectParamW(g_instance,
-                                           reinterpret_cast<LPCDLGTEMPLATEW>(form_template),
+                                           reinterpret_cast<LPCDLGTEMPLATEW>(form_template.words),
                                            nullptr, FormProc, reinterpret_cast<LPARAM>(form));
   if (!window) return GeneralError("Error creating window");
   g_main = window;

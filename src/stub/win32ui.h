@@ -11,8 +11,11 @@
 
 namespace vek {
 
+// ---- Texts (win32text_win32.cpp) ---------------------------------------------------
+
 // The program's texts are Windows-1250, or UTF-8 when it carries a configuration.
 void SetTextsUtf8(bool utf8);
+bool TextsUtf8();
 
 // A text of the program as UTF-16 for the wide API.
 class WideText {
@@ -27,8 +30,29 @@ class WideText {
   wchar_t* text_ = nullptr;
 };
 
-// A window's text in Windows-1250.
-AnsiString WindowTextCp1250(HWND window);
+// length UTF-16 units of text in the run's encoding: UTF-8 with a configuration,
+// else the ANSI code page, in which the file functions and DDE commands take it.
+AnsiString NarrowText(const wchar_t* text, int length);
+
+// A window's text, zero-terminated, in a buffer that fits it (free it); *length is
+// its length. nullptr when memory runs out.
+wchar_t* WindowTextAlloc(HWND window, int* length);
+
+// The full path by which the system loaded the executable, in a buffer that fits it
+// (free it); nullptr when memory runs out or the system gives none.
+wchar_t* ModuleFileNameAlloc();
+// The same in the ANSI code page, as the 8-bit functions give it; empty on failure.
+AnsiString ModuleFileNameAnsi();
+
+// An in-memory dialog template without controls or menu, ready for the Indirect
+// dialog functions.
+inline constexpr int kDialogTemplateWords = 32;
+struct DialogTemplate {
+  alignas(4) WORD words[kDialogTemplateWords];
+};
+// style, the window class (nullptr: the system's dialog class) and the caption.
+void MakeDialogTemplate(DialogTemplate* out, DWORD style, const wchar_t* window_class,
+                        const wchar_t* caption);
 
 // The pixels per inch of the screen, and a layout length scaled to them.
 int ScreenDpi();

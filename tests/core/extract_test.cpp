@@ -14,7 +14,9 @@
 
 #include <fstream>
 
-#include "inspect.h"
+#include "extractor.h"
+#include "list.h"
+#include "open.h"
 #include "rnvek100.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -35,6 +37,7 @@ using testing::ScratchFolder;
 using Fault = FaultyFileEdge::Fault;
 
 const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
+constexpr uint32_t kReadFault = 30;  // a device's read failure (ERROR_READ_FAULT)
 
 std::string Pattern(size_t n) {
   std::string s(n, '\0');
@@ -43,11 +46,11 @@ std::string Pattern(size_t n) {
 }
 
 // Runs ExtractEntry for identifiers 1..N, stopping at the first error, as the run does.
-Error ExtractAll(ArchiveFile& file, const std::string& destination) {
-  uint32_t n = GetEntryCount();
+Error ExtractAll(ArchiveReader& reader, const std::string& destination) {
+  uint32_t n = reader.GetEntryCount();
   AnsiString dest(destination.c_str());
   for (uint32_t id = 1; id <= n; ++id) {
-    VEK_TRY(ExtractEntry(file, static_cast<int32_t>(id), dest, 0, n));
+    VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(id), dest));
   }
   return NoError();
 }
@@ -64,12 +67,12 @@ TEST(Extract, WritesTheTreeWithBytesTimesAndAttributes) {
   uint16_t d = b.AddDirectory(0, "numery");
   uint16_t e = b.AddDirectory(d, "1999");
   b.AddFile(e, "long name.with.dots.htm", Pattern(70000), DosStamp(1999, 2, 28, 23, 59, 58));
-  b.AddFile(e, "readonly.txt", "r", DosStamp(2001, 7, 1, 8, 0, 0), 0x21);
+  b.AddFile(e, "readonly.txt", "r", DosStamp(2001, 7, 1, 8, 0, 0), kAttrArchive | kAttrReadOnly);
   ScratchFolder out;
   {
     LoadedArchive loaded(b.Serialize());
     ASSERT_TRUE(loaded.load_error.ok());
-    ASSERT_TRUE(ExtractAll(loaded.file, out.destination()).ok());
+    ASSERT_TRUE(ExtractAll(loaded.reader, out.destination()).ok());
   }
   EXPECT_EQ(ReadWholeFile(out / "index.htm"), "<html>");
   EXPECT_EQ(ReadWholeFile(out / "numery/1999/long name.with.dots.htm"), Pattern(70000));
@@ -120,13 +123,13 @@ TEST(Extract, ListingAndExtractionAgreeOnWhichStampsAreDates) {
   std::string error;
   ASSERT_TRUE(tools::OpenArchive(archive.string(), &opened, &error)) << error;
   const fs::path listed = out / "list.txt";
-  FILE* f = fopen(listed.string().c_str(), "w");
+  FILE* f = fopen(listed.string().c_str(), "wb");
   tools::ListArchive(opened, f);
   fclose(f);
   const std::string listing = ReadWholeFile(listed);
   const fs::path dest = out / "x";
   fs::create_directory(dest);
-  Error extracted = ExtractAll(opened.file, dest.string());
+  Error extracted = ExtractAll(opened.reader, dest.string());
   tools::CloseArchive(&opened);
   ASSERT_TRUE(extracted.ok());
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -163,10 +166,11 @@ TEST(Extract, CopiesInBlocksOfTheStoredSize) {
     LoadedArchive loaded(a, edge);
     ASSERT_TRUE(loaded.load_error.ok());
     int reads_before = edge.Calls(Op::kRead);
-    ASSERT_TRUE(ExtractAll(loaded.file, out.destination()).ok()) << c.size;
+    int seeks_before = edge.Calls(Op::kSeek);
+    ASSERT_TRUE(ExtractAll(loaded.reader, out.destination()).ok()) << c.size;
     EXPECT_EQ(edge.Calls(Op::kRead) - reads_before, c.reads) << c.size;
     EXPECT_EQ(edge.Calls(Op::kWrite), c.reads) << c.size;
-    EXPECT_EQ(edge.Calls(Op::kSeek), 1) << c.size;
+    EXPECT_EQ(edge.Calls(Op::kSeek) - seeks_before, 1) << c.size;
     EXPECT_EQ(ReadWholeFile(out / "f.bin"), Pattern(c.bytes_on_disk)) << c.size;
     EXPECT_TRUE(boxes.boxes.empty()) << c.size;
   }
@@ -191,16 +195,21 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
     bool second_exists;
     int boxes;
   } cases[] = {
-      {"refused create", Op::kCreate, 1, Fault::kRefuse, 5, InOutError(5), SIZE_MAX, false, 0},
-      {"refused seek", Op::kSeek, 2, Fault::kRefuse, 131, InOutError(131), 0, false, 0},
-      {"disk full on the 2nd write", Op::kWrite, 2, Fault::kRefuse, 112, InOutError(112), 32768, false, 0},
-      {"refused read", Op::kRead, 3, Fault::kRefuse, 30, InOutError(30), 0, false, 0},
-      {"short last write", Op::kWrite, 2, Fault::kShort, 0, InOutError(112), 32768 + 3616, false, 0},
-      {"zero-byte last write", Op::kWrite, 2, Fault::kZero, 0, InOutError(112), 32768, false, 1},
-      {"zero-byte first write", Op::kWrite, 1, Fault::kZero, 0, InOutError(112), 0, false, 1},
-      {"short read", Op::kRead, 3, Fault::kShort, 0, InOutError(100), 16384, false, 0},
-      {"nothing read at a block's start", Op::kRead, 4, Fault::kZero, 0, InOutError(100), 32768, false, 1},
-      {"refused close", Op::kClose, 1, Fault::kRefuse, 6, InOutError(6), 40000, false, 0},
+      {"refused create", Op::kCreate, 1, Fault::kRefuse, kIoAccessDenied, InOutError(kIoAccessDenied), SIZE_MAX,
+       false, 0},
+      {"refused seek", Op::kSeek, 2, Fault::kRefuse, kWinErrorNegativeSeek, InOutError(kWinErrorNegativeSeek), 0,
+       false, 0},
+      {"disk full on the 2nd write", Op::kWrite, 2, Fault::kRefuse, kWinErrorDiskFull, InOutError(kWinErrorDiskFull),
+       32768, false, 0},
+      {"refused read", Op::kRead, 3, Fault::kRefuse, kReadFault, InOutError(kReadFault), 0, false, 0},
+      {"short last write", Op::kWrite, 2, Fault::kShort, 0, InOutError(kWinErrorDiskFull), 32768 + 3616, false, 0},
+      {"zero-byte last write", Op::kWrite, 2, Fault::kZero, 0, InOutError(kWinErrorDiskFull), 32768, false, 1},
+      {"zero-byte first write", Op::kWrite, 1, Fault::kZero, 0, InOutError(kWinErrorDiskFull), 0, false, 1},
+      {"short read", Op::kRead, 3, Fault::kShort, 0, InOutError(kIoReadBeyondEnd), 16384, false, 0},
+      {"nothing read at a block's start", Op::kRead, 4, Fault::kZero, 0, InOutError(kIoReadBeyondEnd), 32768, false,
+       1},
+      {"refused close", Op::kClose, 1, Fault::kRefuse, kWinErrorInvalidHandle, InOutError(kWinErrorInvalidHandle),
+       40000, false, 0},
   };
   for (const Case& c : cases) {
     ScratchFolder out;
@@ -212,7 +221,7 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
       // Reads 1 and 2 loaded the signature, header... count them from here.
       edge.Plan(c.op, c.nth + (c.op == Op::kRead ? edge.Calls(Op::kRead) - 2 : 0) +
                           (c.op == Op::kSeek ? edge.Calls(Op::kSeek) - 1 : 0), c.fault, c.code);
-      EXPECT_EQ(ExtractAll(loaded.file, out.destination()), c.expected) << c.name;
+      EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), c.expected) << c.name;
       EXPECT_EQ(edge.OpenHandles(), 1) << c.name << ": only the archive stays open";
     }
     fs::path f = out / "first.bin";
@@ -257,7 +266,7 @@ TEST(Extract, DataCutShortAtEveryByteEndsTheRunAtTheEntryCut) {
     {
       LoadedArchive loaded(whole.substr(0, data_start + kept));
       ASSERT_TRUE(loaded.load_error.ok());
-      EXPECT_EQ(ExtractAll(loaded.file, out.destination()), cut ? InOutError(100) : NoError()) << kept;
+      EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), cut ? InOutError(kIoReadBeyondEnd) : NoError()) << kept;
     }
     EXPECT_EQ(boxes.boxes.size(), cut && cut->data_offset == kept ? 1u : 0u) << kept;
     for (const build::Entry& e : b.entries()) {
@@ -286,7 +295,7 @@ TEST(Extract, DataOffsetsThatWouldWrapReadBeyondTheEnd) {
     {
       LoadedArchive loaded(a);
       ASSERT_TRUE(loaded.load_error.ok());
-      EXPECT_EQ(ExtractAll(loaded.file, out.destination()), InOutError(100)) << offset;
+      EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), InOutError(kIoReadBeyondEnd)) << offset;
     }
     EXPECT_EQ(ReadWholeFile(out / "f.bin"), "") << offset;
   }
@@ -316,10 +325,10 @@ TEST(Extract, AWriteCutShortByAFullDiskIsDiskFull) {
         struct rlimit lowered = saved;
         lowered.rlim_cur = limit;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        e = ExtractAll(loaded.file, out.destination());
+        e = ExtractAll(loaded.reader, out.destination());
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
       }
-      EXPECT_EQ(e, InOutError(112)) << limit << (wrapped ? " read + write" : "");
+      EXPECT_EQ(e, InOutError(kWinErrorDiskFull)) << limit << (wrapped ? " read + write" : "");
       EXPECT_EQ(fs::file_size(out / "b.bin"), limit) << limit;
       EXPECT_EQ(ReadWholeFile(out / "a.bin"), Pattern(50));
       EXPECT_TRUE(boxes.boxes.empty()) << limit;
@@ -358,9 +367,9 @@ TEST(Extract, UnsafeEntriesAreRefusedBeforeAnythingIsWritten) {
       ASSERT_TRUE(loaded.load_error.ok());
       AnsiString dest((outer / "dest").string().c_str());
       if (c.slot == 1) {
-        EXPECT_EQ(ExtractEntry(loaded.file, 1, dest, 0, 2), InOutError(3)) << c.what;
+        EXPECT_EQ(ExtractEntry(loaded.reader, 1, dest), InOutError(kIoInvalidFilename)) << c.what;
       }
-      EXPECT_EQ(ExtractEntry(loaded.file, 2, dest, 0, 2), InOutError(3)) << c.what;
+      EXPECT_EQ(ExtractEntry(loaded.reader, 2, dest), InOutError(kIoInvalidFilename)) << c.what;
     }
     auto names = TreeOf(outer.path());
     EXPECT_EQ(names, std::set<std::string>{"dest"}) << c.what;
@@ -379,12 +388,12 @@ TEST(Extract, NoEntrysFirstNamesBecomeANetworkHostAndShare) {
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
   for (const char* destination : {"\\", "/", "\\\\", "//", "\\\\server"}) {
-    EXPECT_EQ(CheckEntryPathBelow(destination, 1), PathSafety::kNetworkPath) << destination;
-    EXPECT_EQ(ExtractEntry(loaded.file, 3, destination, 0, 3), InOutError(3)) << destination;
+    EXPECT_EQ(loaded.reader.CheckEntryPathBelow(destination, 1), PathSafety::kNetworkPath) << destination;
+    EXPECT_EQ(ExtractEntry(loaded.reader, 3, destination), InOutError(kIoInvalidFilename)) << destination;
   }
   EXPECT_FALSE(fs::exists("/host"));
   for (const char* destination : {"", "C:", "\\\\server\\share", "\\\\?\\C:\\d"}) {
-    EXPECT_EQ(CheckEntryPathBelow(destination, 3), PathSafety::kSafe) << destination;
+    EXPECT_EQ(loaded.reader.CheckEntryPathBelow(destination, 3), PathSafety::kSafe) << destination;
   }
 }
 
@@ -399,15 +408,15 @@ TEST(Extract, ADeepChainIsMadeUpToThePathLimitAndThenRefusedQuickly) {
   auto started = std::chrono::steady_clock::now();
   LoadedArchive loaded(bytes);
   ASSERT_TRUE(loaded.load_error.ok());
-  uint32_t n = GetEntryCount();
+  uint32_t n = loaded.reader.GetEntryCount();
   AnsiString dest(out.destination().c_str());
   uint32_t id = 1;
   Error e;
-  for (; id <= n && (e = ExtractEntry(loaded.file, static_cast<int32_t>(id), dest, 0, n)).ok(); ++id) {
+  for (; id <= n && (e = ExtractEntry(loaded.reader, static_cast<int32_t>(id), dest)).ok(); ++id) {
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   printf("65,535-deep chain: %u levels made, refused at %u, in %.3f s\n", id - 1, id, seconds);
-  EXPECT_EQ(e, InOutError(3));
+  EXPECT_EQ(e, InOutError(kIoInvalidFilename));
   size_t limit = PlatformPathLimits().max_directory_path;
   size_t dest_units = PathUnits(PlatformPathLimits(), dest.data(), dest.size());
   EXPECT_EQ(id - 1, (limit - dest_units) / 2);  // "\d" a level
@@ -434,9 +443,9 @@ TEST(Extract, AFolderThatCannotBeMadeIsAnErrorWithItsCause) {
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
   AnsiString dest(out.destination().c_str());
-  EXPECT_TRUE(ExtractEntry(loaded.file, 1, dest, 0, 3).ok());
-  EXPECT_EQ(ExtractEntry(loaded.file, 2, dest, 0, 3), InOutError(kWinErrorAlreadyExists));
-  EXPECT_EQ(ExtractEntry(loaded.file, 3, dest, 0, 3), InOutError(kWinErrorAlreadyExists));
+  EXPECT_TRUE(ExtractEntry(loaded.reader, 1, dest).ok());
+  EXPECT_EQ(ExtractEntry(loaded.reader, 2, dest), InOutError(kWinErrorAlreadyExists));
+  EXPECT_EQ(ExtractEntry(loaded.reader, 3, dest), InOutError(kWinErrorAlreadyExists));
   // A destination below a file cannot be made either: "path not found" (Windows 3).
   std::string under_file = out.destination() + "\\blocked\\dest";
   Error e = ForceDirectoryChain(under_file.c_str(), PlatformFileEdge());
@@ -452,8 +461,8 @@ TEST(Extract, UnknownKindsAndIdentifiersMakeNothing) {
   LoadedArchive loaded(a);
   ASSERT_TRUE(loaded.load_error.ok());
   AnsiString dest(out.destination().c_str());
-  EXPECT_TRUE(ExtractEntry(loaded.file, 1, dest, 0, 1).ok());
-  EXPECT_TRUE(ExtractEntry(loaded.file, 2, dest, 0, 1).ok());
+  EXPECT_TRUE(ExtractEntry(loaded.reader, 1, dest).ok());
+  EXPECT_TRUE(ExtractEntry(loaded.reader, 2, dest).ok());
   EXPECT_TRUE(TreeOf(out.path()).empty());
 }
 
@@ -470,10 +479,10 @@ TEST(Extract, AnExistingReadOnlyFileIsAccessDeniedAndASecondRunReplacesAWritable
   ASSERT_TRUE(PlatformFileEdge().SetAttributes(path.c_str(), kAttrReadOnly));
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
-  EXPECT_EQ(ExtractAll(loaded.file, out.destination()), InOutError(5));
+  EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), InOutError(kIoAccessDenied));
   EXPECT_EQ(ReadWholeFile(out / "f.txt"), "old contents");
   ASSERT_TRUE(PlatformFileEdge().SetAttributes(path.c_str(), kAttrArchive));
-  EXPECT_TRUE(ExtractAll(loaded.file, out.destination()).ok());
+  EXPECT_TRUE(ExtractAll(loaded.reader, out.destination()).ok());
   EXPECT_EQ(ReadWholeFile(out / "f.txt"), "new");
 }
 
@@ -484,9 +493,9 @@ TEST(Extract, ADirectoryWhereAFileMustGoIsAccessDenied) {
   std::filesystem::create_directories(out / "index.htm");
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
-  EXPECT_EQ(ExtractAll(loaded.file, out.destination()), InOutError(5));
+  EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), InOutError(kIoAccessDenied));
   std::filesystem::remove(out / "index.htm");
-  EXPECT_TRUE(ExtractAll(loaded.file, out.destination()).ok());
+  EXPECT_TRUE(ExtractAll(loaded.reader, out.destination()).ok());
   EXPECT_EQ(ReadWholeFile(out / "index.htm"), "page");
 }
 
@@ -498,8 +507,8 @@ class ScriptedDirectories final : public FileEdge {
   std::set<std::string> existing;
   std::vector<std::string> made;
   std::string refused;  // a directory that MakeDirectory refuses with 5
-  Error OpenRead(const char*, FileHandle*) override { return InOutError(2); }
-  Error Create(const char*, FileHandle*) override { return InOutError(5); }
+  Error OpenRead(const char*, FileHandle*) override { return InOutError(kIoFileNotFound); }
+  Error Create(const char*, FileHandle*) override { return InOutError(kIoAccessDenied); }
   Error Seek(FileHandle, int64_t) override { return NoError(); }
   Error Read(FileHandle, void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
   Error Write(FileHandle, const void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
@@ -510,7 +519,7 @@ class ScriptedDirectories final : public FileEdge {
     return true;
   }
   Error MakeDirectory(const char* path) override {
-    if (refused == path) return InOutError(5);
+    if (refused == path) return InOutError(kIoAccessDenied);
     if (existing.count(path)) return InOutError(kWinErrorAlreadyExists);
     std::string parent;
     for (size_t i = 0, end = strlen(path); i < end; ++i) {
@@ -563,7 +572,7 @@ TEST(ForceDirectoryChain, FollowsTheWindowsPathRules) {
   // A level that cannot be made ends the chain with the platform's code.
   ScriptedDirectories edge;
   edge.refused = "D:\\a\\b";
-  EXPECT_EQ(ForceDirectoryChain("D:\\a\\b\\c", edge), InOutError(5));
+  EXPECT_EQ(ForceDirectoryChain("D:\\a\\b\\c", edge), InOutError(kIoAccessDenied));
   EXPECT_EQ(edge.made, std::vector<std::string>{"D:\\a"});
 }
 

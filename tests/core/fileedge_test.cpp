@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "extractor.h"
 #include "rnvek100.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -45,10 +46,10 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
   return files;
 }
 
-Error ExtractAll(ArchiveFile& file, const std::string& destination) {
-  uint32_t n = GetEntryCount();
+Error ExtractAll(ArchiveReader& reader, const std::string& destination) {
+  uint32_t n = reader.GetEntryCount();
   AnsiString dest(destination.c_str());
-  for (uint32_t id = 1; id <= n; ++id) VEK_TRY(ExtractEntry(file, static_cast<int32_t>(id), dest, 0, n));
+  for (uint32_t id = 1; id <= n; ++id) VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(id), dest));
   return NoError();
 }
 
@@ -107,7 +108,7 @@ TEST(EntryFiles, NothingStandingInTheDestinationIsWrittenThrough) {
     {
       testing::LoadedArchive loaded(b.Serialize());
       ASSERT_TRUE(loaded.load_error.ok());
-      EXPECT_TRUE(ExtractAll(loaded.file, dest.string()).ok()) << c.what;
+      EXPECT_TRUE(ExtractAll(loaded.reader, dest.string()).ok()) << c.what;
     }
     EXPECT_EQ(Snapshot(outside), before) << c.what << ": the outside changed";
     fs::path written = in_sub ? dest / "sub" / name : dest / name;
@@ -132,18 +133,15 @@ TEST(EntryFiles, TheArchiveBeingReadIsNeverOverwritten) {
   b.AddFile(0, "z.txt", "z", kStamp);
   const std::string bytes = b.Serialize();
   WriteWholeFile(s / "out.vek", bytes);
-  ArchiveFile archive{&PlatformFileEdge(), kNoFile};
-  ASSERT_TRUE(archive.edge->OpenRead((s / "out.vek").string().c_str(), &archive.handle).ok());
-  ASSERT_TRUE(ReadArchiveSignature(archive).ok());
-  ASSERT_TRUE(ReadArchiveHeader(archive).ok());
-  ASSERT_TRUE(AllocateEntryTable().ok());
-  ASSERT_TRUE(LoadEntryTable(archive).ok());
+  FileHandle file = kNoFile;
+  ASSERT_TRUE(PlatformFileEdge().OpenRead((s / "out.vek").string().c_str(), &file).ok());
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(PlatformFileEdge(), file, 0).ok());
   AnsiString dest(s.destination().c_str());
-  EXPECT_TRUE(ExtractEntry(archive, 1, dest, 0, 3).ok());
-  EXPECT_EQ(ExtractEntry(archive, 2, dest, 0, 3), GeneralError(kOverwritesArchive));
-  EXPECT_TRUE(ExtractEntry(archive, 3, dest, 0, 3).ok());
-  FreeEntryTable();
-  (void)archive.edge->Close(archive.handle);
+  EXPECT_TRUE(ExtractEntry(reader, 1, dest).ok());
+  EXPECT_EQ(ExtractEntry(reader, 2, dest), GeneralError(kOverwritesArchive));
+  EXPECT_TRUE(ExtractEntry(reader, 3, dest).ok());
+  ASSERT_TRUE(reader.Close().ok());
   EXPECT_EQ(ReadWholeFile(s / "out.vek"), bytes);
   EXPECT_EQ(ReadWholeFile(s / "z.txt"), "z");
 }

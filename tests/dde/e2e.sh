@@ -4,7 +4,7 @@
 #   tests/dde/e2e.sh BUILD_DIR      (the windows-x64 build directory)
 #
 # Run 1: the recording DDE server answers as "progman"; dde_e2e_client registers the
-# worked example's group, and the server's file must hold exactly its three commands,
+# stub's own group and item, and the server's file must hold exactly its three commands,
 # each ending in CR LF and arriving with one terminating zero byte.
 # Run 2: no server of ours, only Wine's own shell, which refuses the empty topic and
 # answers the documented topic "PROGMAN": the client's second connect opens the

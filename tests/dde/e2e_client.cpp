@@ -1,5 +1,6 @@
 // The Windows side of the DDE end-to-end test: sets up DdeManager as the program does
-// at start-up, puts a TProgMan on a form and registers the worked example's group:
+// at start-up, puts a TProgMan on a form and registers the stub's own group and item
+// ("NWM Tarnovista", C:\Tarnovista_3_99\INDEX.HTM as "Tarnovista 3_99"):
 //
 //   dde_e2e_client LOG_FILE [refuse]
 //
@@ -34,9 +35,6 @@ class LoggingEdge final : public vek::DdemlEdge {
  public:
   LoggingEdge(vek::DdemlEdge& edge, bool refuse) : edge_(edge), refuse_(refuse) {}
 
-  uint32_t RegisterClipboardFormatA(const char* name) override {
-    return edge_.RegisterClipboardFormatA(name);
-  }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return edge_.GetModuleFileNameA(buffer, size);
   }
@@ -129,8 +127,6 @@ int main(int argc, char** argv) {
     Log("InitDdeManager: %s", message);
     return 217;
   }
-  Log("service %s", vek::DdeManager->AppServiceName().c_str());
-
   vek::TComponent* form = new vek::TComponent(application);
   vek::TProgMan* pm = new vek::TProgMan(form);
   pm->Name = "PM";

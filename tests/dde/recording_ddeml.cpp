@@ -62,16 +62,6 @@ HDDEDATA RecordingDdeml::EndConversation(HCONV conv) {
   return result;
 }
 
-HDDEDATA RecordingDdeml::CompleteTransaction(HCONV conv, uint32_t transaction) {
-  return callback ? callback(kXtypXactComplete, conversation_format, conv, 0, 0, 0, transaction, 0)
-                  : 0;
-}
-
-uint32_t RecordingDdeml::RegisterClipboardFormatA(const char* name) {
-  Log(std::string("RegisterClipboardFormatA(\"") + name + "\")");
-  return 0xC0DE;
-}
-
 uint32_t RecordingDdeml::GetModuleFileNameA(char* buffer, uint32_t size) {
   Log("GetModuleFileNameA(" + std::to_string(size) + ")");
   if (size == 0) return 0;
@@ -165,12 +155,9 @@ uint32_t RecordingDdeml::DdeQueryConvInfo(HCONV conv, uint32_t transaction, Conv
   Log("DdeQueryConvInfo(" + Conv(conv) + "," + Id(transaction) +
       (info->cb == sizeof(ConvInfo) ? ")" : ",bad cb)"));
   auto it = conversations_.find(conv);
-  if (it == conversations_.end() || !it->second.open || info->cb != sizeof(ConvInfo)) return 0;
-  const auto& ids = it->second.transactions;
-  if (transaction != kQidSync) {
-    bool known = false;
-    for (uint32_t id : ids) known = known || id == transaction;
-    if (!known) return 0;
+  if (it == conversations_.end() || !it->second.open || info->cb != sizeof(ConvInfo) ||
+      transaction != kQidSync) {
+    return 0;
   }
   uint32_t cb = info->cb;
   memset(info, 0, sizeof *info);
@@ -216,7 +203,6 @@ HDDEDATA RecordingDdeml::DdeClientTransaction(HDDEDATA data, uint32_t size, HCON
   if (type == kXtypExecute) executes.push_back(bytes->second);
   data_.erase(bytes);  // the transaction owns the data now
   uint32_t transaction = next_transaction_++;
-  it->second.transactions.push_back(transaction);
   if (result) *result = transaction;
   return transaction;
 }

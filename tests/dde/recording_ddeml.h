@@ -59,11 +59,8 @@ class RecordingDdeml : public DdemlEdge {
   // --- Server actions, delivered through the registered callback ----------------
   // The server ends the conversation (XTYP_DISCONNECT).
   HDDEDATA EndConversation(HCONV conv);
-  // The transaction with this identifier completes (XTYP_XACT_COMPLETE).
-  HDDEDATA CompleteTransaction(HCONV conv, uint32_t transaction);
 
   // DdemlEdge
-  uint32_t RegisterClipboardFormatA(const char* name) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t WinExec(const char* command_line, uint32_t show) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
@@ -92,7 +89,6 @@ class RecordingDdeml : public DdemlEdge {
   struct Conversation {
     bool open = true;
     uintptr_t user = 0;
-    std::vector<uint32_t> transactions;
   };
 
   std::string Hsz(HSZ hsz) const;

@@ -155,20 +155,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   builder.AddFile(builder.entries()[parent - 1].parent_id, names.back(), "x", 0x26A9636Eu);
   std::string bytes = builder.Serialize();
   vek::testing::MemoryFileEdge edge(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-  vek::ArchiveFile file{&edge, vek::kNoFile};
-  (void)edge.OpenRead("archive", &file.handle);
-  if (!vek::ReadArchiveSignature(file).ok() || !vek::ReadArchiveHeader(file).ok() ||
-      !vek::AllocateEntryTable().ok() || !vek::LoadEntryTable(file).ok()) {
-    abort();
-  }
+  vek::FileHandle file = vek::kNoFile;
+  (void)edge.OpenRead("archive", &file);
+  vek::ArchiveReader reader;
+  if (!reader.Open(edge, file, 0).ok()) abort();
   // The empty destination is the root of the current drive, and a bare drive "C:" is
   // that drive's root (what is left of "C:\" once its backslash is stripped).
   const bool drive = destination.size() == 2 && destination[1] == ':';
   const FullPath below = Normalise(destination.empty() ? "\\" : drive ? destination + "\\" : destination);
   vek::AnsiString dest(destination.c_str());
-  for (uint32_t id = 1; id <= vek::GetEntryCount(); ++id) {
-    if (vek::CheckEntryPathBelow(dest, static_cast<int32_t>(id)) != vek::PathSafety::kSafe) continue;
-    vek::AnsiString relative = vek::GetEntryPath(static_cast<int32_t>(id));
+  for (uint32_t id = 1; id <= reader.GetEntryCount(); ++id) {
+    if (reader.CheckEntryPathBelow(dest, static_cast<int32_t>(id)) != vek::PathSafety::kSafe) continue;
+    vek::AnsiString relative = reader.GetEntryPath(static_cast<int32_t>(id));
     std::string rel(relative.data(), relative.size());
     FullPath full = Normalise(destination + rel);
     size_t levels = id <= names.size() ? id : names.size();
@@ -185,6 +183,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (written.find(':') != std::string::npos) Fail("a stream or drive", destination, rel);
     }
   }
-  vek::FreeEntryTable();
   return 0;
 }

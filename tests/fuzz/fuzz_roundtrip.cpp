@@ -52,23 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::string bytes = builder.Serialize();
   vek::testing::MemoryFileEdge edge(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-  vek::ArchiveFile file{&edge, vek::kNoFile};
-  (void)edge.OpenRead("archive", &file.handle);
-  if (!vek::ReadArchiveSignature(file).ok() || !vek::ReadArchiveHeader(file).ok() ||
-      !vek::AllocateEntryTable().ok() || !vek::LoadEntryTable(file).ok()) {
-    abort();
-  }
-  if (vek::GetEntryCount() != builder.entries().size()) abort();
+  vek::FileHandle file = vek::kNoFile;
+  (void)edge.OpenRead("archive", &file);
+  vek::ArchiveReader reader;
+  if (!reader.Open(edge, file, 0).ok()) abort();
+  if (reader.GetEntryCount() != builder.entries().size()) abort();
   for (const auto& e : builder.entries()) {
     int32_t id = e.id;
-    if (vek::GetEntryKind(id) != e.kind || vek::GetEntrySize(id) != e.size ||
-        vek::GetEntryDataOffset(id) != e.data_offset || vek::GetEntryAttributes(id) != e.attributes ||
-        vek::GetEntryTimeStamp(id) != e.time_stamp) {
+    vek::ArchiveEntry entry;
+    if (!reader.FindEntry(id, &entry) || entry.kind != e.kind || entry.size != e.size ||
+        entry.data_offset != e.data_offset || entry.attributes != e.attributes || entry.time_stamp != e.time_stamp ||
+        entry.parent_id != e.parent_id || std::string(entry.name, entry.name_length) != e.name) {
       abort();
     }
-    if (!(vek::GetEntryPath(id) == paths[e.id].c_str())) abort();
-    if (vek::CheckEntryPath(id) != (too_long[e.id] ? vek::PathSafety::kTooLong : vek::PathSafety::kSafe)) abort();
+    if (!(reader.GetEntryPath(id) == paths[e.id].c_str())) abort();
+    if (reader.CheckEntryPath(id) != (too_long[e.id] ? vek::PathSafety::kTooLong : vek::PathSafety::kSafe)) abort();
   }
-  vek::FreeEntryTable();
   return 0;
 }

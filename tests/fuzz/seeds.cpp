@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "rnvek100.h"
+#include "layout.h"
 #include "vekbuild.h"
 
 namespace {
@@ -29,15 +29,15 @@ std::vector<std::string> FuzzSeeds() {
   seeds.push_back(sound);
   seeds.push_back(sound.substr(0, 100));               // cut inside the table
   std::string cycle = sound;                            // a directory that is its own parent
-  Put16(cycle, Record(2) + 2, 2);
+  Put16(cycle, Record(2) + vek::EntryRecord::kParentIdOffset, 2);
   seeds.push_back(cycle);
   std::string dotdot = sound;                           // "..": climbs out of the destination
-  dotdot[Record(2) + 6] = 2;
-  dotdot[Record(2) + 7] = '.';
-  dotdot[Record(2) + 8] = '.';
+  dotdot[Record(2) + vek::EntryRecord::kNameOffset] = 2;
+  dotdot[Record(2) + vek::EntryRecord::kNameOffset + 1] = '.';
+  dotdot[Record(2) + vek::EntryRecord::kNameOffset + 2] = '.';
   seeds.push_back(dotdot);
   std::string count = sound;                            // more records claimed than present
-  Put16(count, 8, 65535);
+  Put16(count, vek::ArchiveSignature::kSize + vek::ArchiveHeader::kEntryCountOffset, 65535);
   seeds.push_back(count);
   // For the round-trip target: a short tree description.
   seeds.push_back(std::string("\x00\x01\x05name\x01\x00\x03\x10" "file", 13));

@@ -12,7 +12,8 @@
 #              in bytes and times, the recording "progman" server got the three
 #              commands, the closing message is up (screenshot), OK: exit code 0
 #   quit       Alt+K (Quit), the close box, Alt+F4 after Esc: exit 0, nothing written
-#   empty      an empty destination: the sub-folder message, nothing written
+#   empty      an empty destination, then "\", "\\\" and "/" typed into the same
+#              window: the sub-folder message each time, nothing written anywhere
 #   blocked    a folder where index.htm goes: "File access denied." (screenshot);
 #              after it is removed a second Extract completes
 #   readonly   a read-only index.htm: "File access denied." when Wine refuses it as
@@ -242,10 +243,27 @@ shot subfolder-message
 keys "$(find_window '^Information$' 5)" Return
 window_gone '^Information$' 10 || fail "empty: message still up"
 probe emptyafter class:TForm1
+# Only separators name no folder: not the root of the current drive (Z:, this
+# system's root, for a program started from a Linux folder), not a network path.
+# The first message is read; then an Information box with the window still there
+# and nothing written is the same message (the closing one ends the window).
+for typed in backslash "backslash backslash backslash" slash; do
+  keys "$W" BackSpace BackSpace BackSpace $typed Return
+  find_window '^Information$' 30 >/dev/null || fail "separators ($typed): no message"
+  if [ "$typed" = backslash ]; then
+    probe separators title:Information
+    has separators "text=Błąd podczas tworzenia podkatalogu..."
+  fi
+  keys "$(find_window '^Information$' 5)" Return
+  window_gone '^Information$' 10 || fail "separators ($typed): message still up"
+  find_window "$MAIN_NAME" 1 >/dev/null || fail "separators ($typed): the window closed"
+done
 keys "$W" alt+F4
 expect_exit empty 0
-[ -e "$DEST" ] && fail "empty: something was written"
-echo "empty: \"Błąd podczas tworzenia podkatalogu...\", nothing written, window stayed"
+for written in "$DEST" /index.htm "$WINEPREFIX/drive_c/index.htm"; do
+  [ -e "$written" ] && fail "empty: $written was written"
+done
+echo "empty: \"Błąd podczas tworzenia podkatalogu...\" for an empty text, \\, \\\\\\ and /; nothing written, window stayed"
 
 # --- blocked: a folder where a file goes ---------------------------------------------------------
 TITLE=Tarnovista  # TARNOVISTA.Setup.exe

@@ -27,9 +27,6 @@ namespace {
 class RefusingEdge final : public DdemlEdge {
  public:
   explicit RefusingEdge(DdemlEdge& edge) : edge_(edge) {}
-  uint32_t RegisterClipboardFormatA(const char* name) override {
-    return edge_.RegisterClipboardFormatA(name);
-  }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return edge_.GetModuleFileNameA(buffer, size);
   }

@@ -131,6 +131,11 @@ TEST(Unattended, ExitCodes) {
     EXPECT_EQ(ReadWholeFile(s.scratch / "out"), "in the way");
     EXPECT_TRUE(s.ddeml.executes.empty());
   }
+  for (const char* separators : {"\\", "/"}) {
+    Silent s;  // /D=\ names no folder: nothing is written anywhere
+    EXPECT_EQ(s.Run(separators), kExitFolderFailed);
+    EXPECT_TRUE(s.ddeml.executes.empty());
+  }
   {
     Silent s;  // the executable cut inside its entry table
     s.exe_bytes.resize(kFakeStub.size() + 56 + 256 + 10);
@@ -156,7 +161,13 @@ TEST(Unattended, TheSwitchesBoxInstallsNothing) {
   StartOptions options;
   options.help = true;
   EXPECT_EQ(RunProgram(host, ddeml, options), kExitOk);
-  EXPECT_EQ(host.switches_text, kSwitchesHelp);
+  EXPECT_EQ(host.switches_text,
+            "/S  install without a window or message into the proposed folder\n"
+            "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
+            "/?  show this list\n"
+            "\n"
+            "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
+            "failed, 4 the Start-menu group or an item could not be made (files installed).");
   EXPECT_TRUE(ddeml.calls.empty()) << "no DDE instance either";
 }
 

@@ -113,18 +113,9 @@ Error FaultyFileEdge::Close(FileHandle file) {
 LoadedArchive::LoadedArchive(const std::string& bytes, FileEdge& edge) {
   fs::path path = folder_ / "archive.vek";
   WriteWholeFile(path, bytes);
-  file.edge = &edge;
-  load_error = edge.OpenRead(path.string().c_str(), &file.handle);
-  if (load_error) return;
-  load_error = ReadArchiveSignature(file);
-  if (load_error.ok()) load_error = ReadArchiveHeader(file);
-  if (load_error.ok()) load_error = AllocateEntryTable();
-  if (load_error.ok()) load_error = LoadEntryTable(file);
-}
-
-LoadedArchive::~LoadedArchive() {
-  FreeEntryTable();
-  if (file.handle != kNoFile) (void)file.edge->Close(file.handle);
+  FileHandle file = kNoFile;
+  load_error = edge.OpenRead(path.string().c_str(), &file);
+  if (load_error.ok()) load_error = reader.Open(edge, file, 0);
 }
 
 std::string FakeStub(const char* section_name, size_t length) {
@@ -153,25 +144,30 @@ void PatchName(std::string& archive, uint32_t slot, const std::string& name, int
 
 }  // namespace vek::testing
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 namespace vek::testing {
 long long ModificationTime(const std::filesystem::path& path) {
 #ifdef _WIN32
-  struct _stat64 st;
-  if (_wstat64(path.c_str(), &st) != 0) return -1;
+  // The file's own time: Wine's _wstat64 reports a time in 2107 wrongly.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  const ULONGLONG ticks = (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  constexpr ULONGLONG kTicksPerSecond = 10000000, kSecondsFrom1601To1970 = 11644473600;
+  return static_cast<long long>(ticks / kTicksPerSecond) - static_cast<long long>(kSecondsFrom1601To1970);
 #else
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return -1;
-#endif
   return static_cast<long long>(st.st_mtime);
+#endif
 }
 }  // namespace vek::testing
 
 #include <ostream>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace vek::testing {
 bool RunningUnderWine() {

@@ -102,17 +102,16 @@ class RecordingMessages final : public MessageBoxPresenter {
   MessageBoxPresenter* previous_;
 };
 
-// Loads archive bytes (written to a scratch file) into the reader; the file stays
-// open for extraction until the object goes.
+// Opens archive bytes (written to a scratch file) in a reader; the file stays open
+// for extraction until the object goes.
 class LoadedArchive {
+ private:
+  ScratchFolder folder_;  // first: it goes after the reader has closed its file
+
  public:
   LoadedArchive(const std::string& bytes, FileEdge& edge = PlatformFileEdge());
-  ~LoadedArchive();
   Error load_error;
-  ArchiveFile file;
-
- private:
-  ScratchFolder folder_;
+  ArchiveReader reader;
 };
 
 // Byte surgery on a serialized archive (bare, starting at offset 0).

@@ -6,7 +6,9 @@
 
 #include <string>
 
-#include "inspect.h"
+#include "check.h"
+#include "list.h"
+#include "open.h"
 #include "stubconfig.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -104,10 +106,11 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"item = a\\\\x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
       {"item = a\\.\\x.htm,N\n", 1, ConfigProblem::kTargetLeaves},
       {"item = a\\,N\n", 1, ConfigProblem::kTargetLeaves},
-      {"item = x?.htm,N\n", 1, ConfigProblem::kBadCharacter},
+      {"item = x?.htm,N\n", 1, ConfigProblem::kBadName},
       {"item = x.htm,N (1)\n", 1, ConfigProblem::kBadCharacter},
-      {"item = x.htm,a/b\n", 1, ConfigProblem::kBadCharacter},
-      {"group = A\\B\n", 1, ConfigProblem::kBadCharacter},
+      {"item = x[1].htm,N\n", 1, ConfigProblem::kBadCharacter},
+      {"item = x.htm,a/b\n", 1, ConfigProblem::kBadName},
+      {"group = A\\B\n", 1, ConfigProblem::kBadName},
       {"group = A)\n", 1, ConfigProblem::kBadCharacter},
       {"folder = Acme\n", 1, ConfigProblem::kFolderNotAbsolute},
       {"folder = \\Acme\n", 1, ConfigProblem::kFolderNotAbsolute},
@@ -115,7 +118,9 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"folder = C:\\a\\..\\b\n", 1, ConfigProblem::kFolderNotAbsolute},
       {"folder = C:\\a\\\\b\n", 1, ConfigProblem::kFolderNotAbsolute},
       {"folder = C:\\a,b\n", 1, ConfigProblem::kBadCharacter},
-      {"folder = C:\\a:b\n", 1, ConfigProblem::kBadCharacter},
+      {"folder = C:\\a:b\n", 1, ConfigProblem::kBadName},
+      {"folder = C:\\a/b\n", 1, ConfigProblem::kBadName},
+      {"folder = C:\\a\\...\\b\n", 1, ConfigProblem::kFolderNotAbsolute},
       {"folder = C:/a\n", 1, ConfigProblem::kFolderNotAbsolute},
       {"caption = " + std::string(61, 'c') + "\n", 1, ConfigProblem::kTooLong},
       {"prompt = " + std::string(51, 'p') + "\n", 1, ConfigProblem::kTooLong},
@@ -224,6 +229,19 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       {"caption = a\ncolour = red\n", true, "setup.cfg:2: unknown key"},
       {"item = index.htm\n", true, "setup.cfg:1: item: an item is TARGET,NAME"},
       {"item = ../x.htm,X\n", true, "setup.cfg:1: item: TARGET must stay inside"},
+      // Names that Windows would not take as written: a device, a dropped dot, "." and "..".
+      {"group = CON\n", true, "setup.cfg:1: group: a Windows device name (CON, PRN, AUX, NUL,"},
+      {"# Acme\ngroup = Acme.\n", true, "setup.cfg:2: group: a trailing dot or blank, which Windows drops"},
+      {"group = LPT1.txt\n", true, "setup.cfg:1: group: a Windows device name"},
+      {"group = ..\n", true, "setup.cfg:1: group: \".\", \"..\" or only dots and blanks"},
+      {"group = .\n", true, "setup.cfg:1: group: \".\", \"..\" or only dots and blanks"},
+      {"item = index.htm,NUL\n", true, "setup.cfg:1: item: NAME: a Windows device name"},
+      {"item = index.htm,Manual.\n", true, "setup.cfg:1: item: NAME: a trailing dot or blank"},
+      {"item = CON,Name\n", true, "setup.cfg:1: item: TARGET: a Windows device name"},
+      {"item = docs\\aux.htm,Name\n", true, "setup.cfg:1: item: TARGET: a Windows device name"},
+      {"folder = C:\\CON\\x\n", true, "setup.cfg:1: folder: a Windows device name"},
+      {"folder = C:\\Acme \\x\n", true, "setup.cfg:1: folder: a trailing dot or blank"},
+      {"group = a*b\n", true, "setup.cfg:1: group: a character Windows forbids in names"},
       {"caption = " + std::string(61, 'c'), true, "setup.cfg:1: caption: the value is too long"},
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
   };

@@ -4,8 +4,10 @@
 #include <functional>
 #include <string>
 
+#include "check.h"
 #include "extract.h"
-#include "inspect.h"
+#include "list.h"
+#include "open.h"
 #include "testsupport.h"
 #include "vekbuild.h"
 #include "winpath.h"
@@ -48,21 +50,23 @@ std::vector<std::string> Problems(const std::string& bytes, std::string* open_er
 TEST(Check, ASoundArchiveHasNoProblems) { EXPECT_TRUE(Problems(Sound()).empty()); }
 
 TEST(Check, ReportsEachKindOfDamageOnItsOwnLine) {
+  constexpr size_t kParent = EntryRecord::kParentIdOffset;
+  constexpr size_t kSize = EntryRecord::kSizeOffset;
   struct Case {
     const char* what;
     std::function<void(std::string&)> damage;
     const char* expected;
   } cases[] = {
       {"duplicate", [](std::string& a) { PatchU16(a, RecordAt(3), 2); }, "record 3 carries identifier 2 (a duplicate)"},
-      {"later parent", [](std::string& a) { PatchU16(a, RecordAt(2) + 2, 3); }, "parent 3 is not an earlier entry"},
-      {"file parent", [](std::string& a) { PatchU16(a, RecordAt(3) + 2, 1); }, "parent 1 is not a directory"},
-      {"missing parent", [](std::string& a) { PatchU16(a, RecordAt(3) + 2, 900); }, "parent 900 does not exist"},
-      {"unknown kind", [](std::string& a) { a[RecordAt(1) + 4] = 9; }, "unknown kind 9"},
-      {"past the end", [](std::string& a) { PatchU32(a, RecordAt(4) + 248, 3); }, "runs past the end of the file"},
-      {"negative", [](std::string& a) { PatchU32(a, RecordAt(4) + 248, 0xFFFFFFF0u); }, "negative size -16"},
-      {"overlap", [](std::string& a) { PatchU32(a, RecordAt(4) + 252, 5); }, "overlaps"},
+      {"later parent", [](std::string& a) { PatchU16(a, RecordAt(2) + kParent, 3); }, "parent 3 is not an earlier entry"},
+      {"file parent", [](std::string& a) { PatchU16(a, RecordAt(3) + kParent, 1); }, "parent 1 is not a directory"},
+      {"missing parent", [](std::string& a) { PatchU16(a, RecordAt(3) + kParent, 900); }, "parent 900 does not exist"},
+      {"unknown kind", [](std::string& a) { a[RecordAt(1) + EntryRecord::kKindOffset] = 9; }, "unknown kind 9"},
+      {"past the end", [](std::string& a) { PatchU32(a, RecordAt(4) + kSize, 3); }, "runs past the end of the file"},
+      {"negative", [](std::string& a) { PatchU32(a, RecordAt(4) + kSize, 0xFFFFFFF0u); }, "negative size -16"},
+      {"overlap", [](std::string& a) { PatchU32(a, RecordAt(4) + EntryRecord::kDataOffsetOffset, 5); }, "overlaps"},
       {"dot-dot", [](std::string& a) { PatchName(a, 2, ".."); }, "unsafe"},
-      {"cycle", [](std::string& a) { PatchU16(a, RecordAt(2) + 2, 2); }, "cycle"},
+      {"cycle", [](std::string& a) { PatchU16(a, RecordAt(2) + kParent, 2); }, "cycle"},
       {"empty name", [](std::string& a) { PatchName(a, 1, ""); }, "empty name"},
   };
   for (const Case& c : cases) {
@@ -77,7 +81,7 @@ TEST(Check, ReportsEachKindOfDamageOnItsOwnLine) {
 
 TEST(Check, ACutShortTableCannotBeOpened) {
   std::string error;
-  auto problems = Problems(Sound().substr(0, 56 + 256 * 2 + 9), &error);
+  auto problems = Problems(Sound().substr(0, kArchivePrologueSize + EntryRecord::kSize * 2 + 9), &error);
   EXPECT_NE(error.find("Read beyond end of file"), std::string::npos) << error;
   EXPECT_NE(error.find("2 of 4 entry records"), std::string::npos) << error;
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "extractor.h"
 #include "rnvek100.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -42,14 +43,14 @@ TEST(Win32Extract, TheSampleComesBackWithBytesTimesAndAttributes) {
   testing::LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
   AnsiString dest(out.destination().c_str());
-  uint32_t n = GetEntryCount();
+  uint32_t n = loaded.reader.GetEntryCount();
   ASSERT_TRUE(ForceDirectoryChain(dest, PlatformFileEdge()).ok());
   for (uint32_t id = 1; id <= n; ++id) {
-    ASSERT_TRUE(ExtractEntry(loaded.file, static_cast<int32_t>(id), dest, 0, n).ok()) << id;
+    ASSERT_TRUE(ExtractEntry(loaded.reader, static_cast<int32_t>(id), dest).ok()) << id;
   }
   int files = 0;
   for (const build::Entry& e : b.entries()) {
-    std::string path = out.destination() + GetEntryPath(e.id).c_str();
+    std::string path = out.destination() + loaded.reader.GetEntryPath(e.id).c_str();
     DWORD attributes = GetFileAttributesA(path.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << path;
     if (e.kind == kEntryKindDirectory) {

@@ -3,11 +3,9 @@
 #include <string.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include "errorwords.h"
 #include "nativefile.h"
-#include "rnvek100.h"
 #include "toolhost.h"
 
 namespace vek::tools {
@@ -96,17 +94,18 @@ std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, si
 namespace {
 
 // Reads up to count bytes at offset; returns how many came.
-size_t ReadAt(std::ifstream& in, uint64_t offset, unsigned char* buffer, size_t count) {
-  in.clear();
-  in.seekg(static_cast<std::streamoff>(offset));
-  if (!in) return 0;
-  in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
-  return static_cast<size_t>(in.gcount());
+size_t ReadAt(FileHandle file, uint64_t offset, unsigned char* buffer, size_t count) {
+  FileEdge& edge = PlatformFileEdge();
+  uint32_t done = 0;
+  if (edge.Seek(file, static_cast<int64_t>(offset)) || edge.Read(file, buffer, static_cast<uint32_t>(count), &done)) {
+    return 0;
+  }
+  return done;
 }
 
-bool PlausibleInFile(std::ifstream& in, uint64_t file_size, uint64_t pos) {
+bool PlausibleInFile(FileHandle file, uint64_t file_size, uint64_t pos) {
   unsigned char head[kArchivePrologueSize + EntryRecord::kSize];
-  size_t got = ReadAt(in, pos, head, sizeof head);
+  size_t got = ReadAt(file, pos, head, sizeof head);
   if (got < kArchivePrologueSize) return false;
   uint16_t count = LoadU16(head + ArchiveSignature::kSize + ArchiveHeader::kEntryCountOffset);
   if (count > 0 && got < sizeof head) return false;
@@ -116,37 +115,7 @@ bool PlausibleInFile(std::ifstream& in, uint64_t file_size, uint64_t pos) {
   return true;
 }
 
-// Why the file cannot be opened, in the edge's code and words.
-std::string OpenFailureInWords(const std::string& path) {
-  FileHandle handle = kNoFile;
-  Error e = OpenNativeForReading(path, &handle);
-  if (!e) {
-    static_cast<void>(PlatformFileEdge().Close(handle));
-    return "it could not be read";
-  }
-  return ReportInWords(e);
-}
-
-}  // namespace
-
-std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error) {
-  PathFacts facts;
-  const bool examined = ExamineNativePath(path.c_str(), &facts);
-  // A folder opens for reading on POSIX but not on Windows: refuse it alike on both.
-  if (examined && facts.kind == FileKind::kFolder) {
-    *error = "a folder, not an archive";
-    return std::nullopt;
-  }
-  if (examined && facts.kind != FileKind::kFile) {
-    *error = "not a regular file";
-    return std::nullopt;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!examined || !in) {
-    *error = "cannot open the file: " + OpenFailureInWords(path);
-    return std::nullopt;
-  }
-  const uint64_t file_size = facts.size;
+std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std::string* error) {
   // A file that begins with the signature is a bare archive, even one cut short.
   unsigned char signature[ArchiveSignature::kSize];
   if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {
@@ -203,6 +172,38 @@ std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* 
   }
   *error = "no VEK archive found (no signature followed by a plausible header)";
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error, FileHandle* opened) {
+  PathFacts facts;
+  const bool examined = ExamineNativePath(path.c_str(), &facts);
+  // A folder opens for reading on POSIX but not on Windows: refuse it alike on both.
+  if (examined && facts.kind == FileKind::kFolder) {
+    *error = "a folder, not an archive";
+    return std::nullopt;
+  }
+  if (examined && facts.kind != FileKind::kFile) {
+    *error = "not a regular file";
+    return std::nullopt;
+  }
+  FileHandle in = kNoFile;
+  const Error open_error = OpenNativeForReading(path, &in);
+  if (!examined || open_error) {
+    *error = "cannot open the file: " + (open_error ? ReportInWords(open_error) : std::string("it could not be read"));
+    if (!open_error) (void)PlatformFileEdge().Close(in);
+    return std::nullopt;
+  }
+  const uint64_t file_size = facts.size;
+  std::optional<ArchiveStart> start = LocateInFile(in, file_size, error);
+  if (start) start->file_size = file_size;
+  if (start && opened) {
+    *opened = in;
+  } else {
+    (void)PlatformFileEdge().Close(in);
+  }
+  return start;
 }
 
 }  // namespace vek::tools

@@ -8,14 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "fileedge.h"
+#include "layout.h"
+
 namespace vek::tools {
 
 // The stub keeps ArchiveStartOffset as the first 4 bytes of this section and, in the
 // next 4, the offset of the configuration block (0: none), which lies between the stub
 // and the archive. A stub whose section is only 4 bytes long cannot carry one.
-inline constexpr char kStartOffsetSection[] = ".vekofs";
-inline constexpr uint32_t kConfigOffsetPosition = 4;
-inline constexpr uint32_t kStubConstantsSize = 8;
+using vek::kStartOffsetSection;
+inline constexpr uint32_t kConfigOffsetPosition = StubConstants::kConfigOffsetOffset;
+inline constexpr uint32_t kStubConstantsSize = StubConstants::kSize;
 
 struct SectionSpan {
   uint32_t file_offset = 0;   // PointerToRawData
@@ -44,6 +47,7 @@ struct ArchiveStart {
   StartSource source = StartSource::kBareArchive;
   // The configuration block [config_offset, offset) when the stub names one.
   uint32_t config_offset = 0;
+  uint64_t file_size = 0;  // of the whole file
 };
 
 // Finds where the archive begins in the file at path (a UTF-8 path on POSIX, the
@@ -52,7 +56,10 @@ struct ArchiveStart {
 // stub itself takes it, never anything else (a constant that cannot be right, or a
 // broken section, is an error); in any other file the first "RN-VEK" 0x00 0x01
 // followed by a header whose entry table fits in the file. nullopt when none is
-// found, or the path is no regular file; error receives a reason.
-std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error);
+// found, or the path is no regular file; error receives a reason. The file is read
+// through the platform's file edge; with opened, it stays open when a start is found
+// and *opened receives its handle, to be read and closed through that edge.
+std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error,
+                                          FileHandle* opened = nullptr);
 
 }  // namespace vek::tools

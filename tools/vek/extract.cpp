@@ -3,32 +3,37 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <vector>
-
-#include "cp1250.h"
 #include "errorwords.h"
-#include "inspect.h"
+#include "extractor.h"
 #include "messagebox.h"
-#include "rnvek100.h"
+#include "nativetext.h"
+#include "open.h"
+#include "shown.h"
 #include "terminal.h"
 #include "winpath.h"
 
 namespace vek::tools {
 namespace {
 
-// How an entry is named in messages: "entry 12, \dir\file".
-std::string EntryLabel(uint32_t id) { return "entry " + std::to_string(id) + ", " + ShownPath(static_cast<int32_t>(id)); }
+// How an entry is named in extraction's messages: "entry 12, \dir\file".
+std::string ExtractedLabel(const ArchiveReader& reader, uint32_t id) {
+  return "entry " + std::to_string(id) + ", " + ShownPath(reader, static_cast<int32_t>(id));
+}
 
 // Boxes become lines on standard error; an error box makes the run fail.
 class ConsoleMessages final : public MessageBoxPresenter {
  public:
+  explicit ConsoleMessages(const ArchiveReader& reader) : reader_(reader) {}
   void ShowMessageBox(const char* text, MessageKind kind) override {
     if (kind == MessageKind::kError) ++errors;
     fprintf(stderr, "\nvek: %s: %s (%s)\n", kind == MessageKind::kError ? "error" : "note",
-            PrintablePath(text, strlen(text)).c_str(), EntryLabel(current).c_str());
+            PrintablePath(text, strlen(text)).c_str(), ExtractedLabel(reader_, current).c_str());
   }
   int errors = 0;
   uint32_t current = 0;  // the entry being extracted
+
+ private:
+  const ArchiveReader& reader_;
 };
 
 // The text of the default error report, as the stub shows it.
@@ -38,15 +43,7 @@ std::string ReportText(const Error& error) { return ReportInWords(error); }
 
 bool DestinationFromArgument(const std::string& folder, std::string* destination) {
   std::string converted;
-#ifdef _WIN32
-  converted = folder;  // already in the ANSI code page
-#else
-  std::vector<char> buffer(folder.size() + 1);
-  if (Utf8ToCp1250(folder.data(), folder.size(), buffer.data(), buffer.size()) == static_cast<size_t>(-1)) {
-    return false;
-  }
-  converted.assign(buffer.data());
-#endif
+  if (!NativeToCp1250(folder, &converted)) return false;
   for (char& c : converted) {
     if (c == '/') c = '\\';
   }
@@ -69,43 +66,42 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   std::string destination_text;
   if (!DestinationFromArgument(folder, &destination_text)) {
     fprintf(stderr, "vek: %s: the folder name cannot be written in Windows-1250\n", folder.c_str());
-    return 1;
+    return kExitFailure;
   }
   OpenedArchive archive;
   std::string error;
   if (!OpenArchive(path, &archive, &error)) {
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), error.c_str());
-    return 1;
+    return kExitFailure;
   }
   NoteHowFound(archive, stderr);
-  FileEdge& edge = *archive.file.edge;
+  ArchiveReader& reader = archive.reader;
   AnsiString destination(destination_text.c_str());
   // The root (an empty destination) is there already.
-  Error e = destination.empty() ? NoError() : ForceDestination(destination, edge);
+  Error e = destination.empty() ? NoError() : ForceDestination(destination, *reader.file().edge);
   if (e) {
     fprintf(stderr, "vek: %s: %s\n", folder.c_str(), ReportText(e).c_str());
-    CloseArchive(&archive);
-    return 1;
+    return kExitFailure;
   }
-  ConsoleMessages messages;
+  ConsoleMessages messages(reader);
   MessageBoxPresenter* previous = SetMessageBoxPresenter(&messages);
   ProgressLine line("extracting", progress);
-  int status = 0;
-  for (uint32_t id = 1; id <= archive.count; ++id) {
+  int status = kExitSuccess;
+  const uint32_t count = reader.GetEntryCount();
+  for (uint32_t id = 1; id <= count; ++id) {
     messages.current = id;
-    e = ExtractEntry(archive.file, static_cast<int32_t>(id), destination, archive.start.offset, archive.count);
+    e = ExtractEntry(reader, static_cast<int32_t>(id), destination);
     if (e) {
       line.Finish();
-      fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), EntryLabel(id).c_str());
-      status = 1;
+      fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), ExtractedLabel(reader, id).c_str());
+      status = kExitFailure;
       break;
     }
-    line.Update(id, archive.count);
+    line.Update(id, count);
   }
   line.Finish();
   SetMessageBoxPresenter(previous);
-  CloseArchive(&archive);
-  if (status == 0 && messages.errors > 0) status = 1;
+  if (status == kExitSuccess && messages.errors > 0) status = kExitFailure;
   return status;
 }
 

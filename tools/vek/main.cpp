@@ -5,10 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "extract.h"
-#include "inspect.h"
+#include "list.h"
+#include "open.h"
 
 namespace {
+
+using vek::tools::kExitFailure;
+using vek::tools::kExitProblems;
+using vek::tools::kExitSuccess;
 
 const char kUsage[] =
     "Usage: vek list FILE\n"
@@ -44,7 +50,7 @@ const char kUsage[] =
 
 int Usage(const char* problem) {
   fprintf(stderr, "vek: %s\nTry 'vek --help' for more information.\n", problem);
-  return 2;
+  return kExitProblems;
 }
 
 int List(const std::string& path) {
@@ -52,12 +58,11 @@ int List(const std::string& path) {
   std::string error;
   if (!vek::tools::OpenArchive(path, &archive, &error)) {
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), error.c_str());
-    return 1;
+    return kExitFailure;
   }
   vek::tools::NoteHowFound(archive, stderr);
   vek::tools::ListArchive(archive, stdout);
-  vek::tools::CloseArchive(&archive);
-  return 0;
+  return kExitSuccess;
 }
 
 int Test(const std::string& path) {
@@ -65,20 +70,21 @@ int Test(const std::string& path) {
   std::string error;
   if (!vek::tools::OpenArchive(path, &archive, &error)) {
     printf("%s: %s\n", path.c_str(), error.c_str());
-    return 2;
+    return kExitProblems;
   }
   vek::tools::NoteHowFound(archive, stdout);
-  std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(archive);
+  const std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(archive);
+  const unsigned count = archive.reader.GetEntryCount();
   vek::tools::CloseArchive(&archive);
   for (const std::string& line : vek::tools::SummariseProblems(problems)) {
     printf("%s: %s\n", path.c_str(), line.c_str());
   }
   if (!problems.empty()) {
     printf("%s: %zu problem%s\n", path.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
-    return 2;
+    return kExitProblems;
   }
-  printf("%s: OK, %u entries\n", path.c_str(), archive.count);
-  return 0;
+  printf("%s: OK, %u entries\n", path.c_str(), count);
+  return kExitSuccess;
 }
 
 }  // namespace
@@ -92,11 +98,11 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       fputs(kUsage, stdout);
-      return 0;
+      return kExitSuccess;
     }
     if (arg == "-V" || arg == "--version") {
       printf("vek %s\n", VEK_VERSION);
-      return 0;
+      return kExitSuccess;
     }
     if (arg == "-q" || arg == "--quiet") {
       quiet = true;

@@ -67,9 +67,12 @@ const char kUsage[] =
     "  extract-button, quit-button\n"
     "                the buttons' captions (12); & before a letter makes it the\n"
     "                button's Alt key, as in &Extract\n"
-    "Group and item names cannot hold \\ / : * ? \" < > | , ( ) [ ]; TARGET cannot\n"
-    "hold : * ? \" < > | , ( ) [ ] nor leave the destination; no value holds a\n"
-    "control character. A problem is refused with the file's name and line.\n"
+    "The group, an item's NAME and each name in TARGET and in the folder must be a\n"
+    "name Windows takes as written: no device name (CON, NUL, COM1, LPT1.txt, ...),\n"
+    "no trailing dot or blank, not . or .., none of \\ / : * ? \" < > |. Names and\n"
+    "TARGET cannot hold , ( ) [ ] either, the folder no comma; TARGET stays inside\n"
+    "the destination; no value holds a control character. A problem is refused\n"
+    "with the file's name, line and key.\n"
     "\n"
     "Exit status: 0 on success, 1 when refused or failed, 2 on wrong usage.\n";
 

@@ -1,0 +1,183 @@
+// Extraction: the folders on the way and the entries' directories and files.
+#include "extractor.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "messagebox.h"
+
+namespace vek {
+namespace {
+
+// Closes an output file that an error leaves behind, so that it can be replaced later.
+Error Abandon(ArchiveFile& output, Error error) {
+  (void)output.edge->Close(output.handle);
+  output.handle = kNoFile;
+  return error;
+}
+
+// Copies count bytes from the archive to the output. A refusal by the platform
+// comes back as it is. A transfer that comes out short sets *shortfall: data cut
+// short is the input/output error 100, a write that stops short a full disk.
+Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_t count,
+                uint32_t* written, Error* shortfall) {
+  uint32_t read = 0;
+  VEK_TRY(archive.edge->CopyBlock(archive.handle, output.handle, buffer, count, &read, written));
+  if (*written < read) {
+    *shortfall = InOutError(kWinErrorDiskFull);
+  } else if (read < count) {
+    *shortfall = InOutError(kIoReadBeyondEnd);
+  }
+  return NoError();
+}
+
+}  // namespace
+
+Error ForceDirectoryChain(const char* path, FileEdge& edge) {
+  // Try the path itself first: mostly its parent is there, and one call does. Else
+  // walk up from the path to the first directory that exists (or a drive, or a path
+  // that is its own parent), then create the missing ones outermost first. One copy
+  // of the path serves every level: a level is the path cut short by a zero byte
+  // written over the separator that ends it, and the separators are found by one scan
+  // from the start (with regard to double-byte characters: a trail byte 0x5C is no
+  // backslash), so the work grows with the path's length and not with its square.
+  size_t n = strlen(path);
+  if (n == 0) return GeneralError(kUnableToCreateDirectory);
+  char* p = static_cast<char*>(malloc(n + 1));
+  size_t* separators = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));  // single-byte "\" and ":"
+  size_t* levels = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));       // lengths to create
+  if (!p || !separators || !levels) {
+    free(p);
+    free(separators);
+    free(levels);
+    return OutOfMemoryError();
+  }
+  memcpy(p, path, n + 1);
+  size_t count = 0;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (edge.IsLeadByte(c) && i + 1 < n) {
+      ++i;
+    } else if (c == '\\' || c == ':') {
+      separators[count++] = i;
+    }
+  }
+  // The path's first `length` bytes, as a string, for the duration of one call.
+  auto cut = [p](size_t length) {
+    char saved = p[length];
+    p[length] = 0;
+    return saved;
+  };
+  auto is_directory = [&](size_t length) {
+    char saved = cut(length);
+    uint32_t attributes = 0;
+    bool yes = edge.GetAttributes(p, &attributes) && (attributes & kAttrDirectory);
+    p[length] = saved;
+    return yes;
+  };
+
+  Error result = NoError();
+  size_t depth = 0;
+  size_t length = n;
+  size_t k = count;  // separators before `length`
+  for (bool first = true;; first = false) {
+    if (length == 0) {
+      result = GeneralError(kUnableToCreateDirectory);
+      break;
+    }
+    while (k > 0 && separators[k - 1] >= length) --k;
+    if (k > 0 && separators[k - 1] == length - 1 && p[length - 1] == '\\') {
+      --length;  // one trailing backslash goes
+      --k;
+    }
+    if (length < 3) break;
+    size_t parent_length = k > 0 ? separators[k - 1] + 1 : 0;
+    // (Not for a bare relative name, whose missing parent is an error.)
+    if (first && parent_length != 0 && parent_length != length) {
+      char saved = cut(length);
+      bool made = edge.MakeDirectory(p).ok();
+      p[length] = saved;
+      if (made) break;
+    }
+    if (is_directory(length)) break;
+    if (parent_length == length) break;  // the path is its own parent
+    levels[depth++] = length;
+    length = parent_length;
+  }
+  while (result.ok() && depth > 0) {
+    size_t level = levels[--depth];
+    char saved = cut(level);
+    Error made = edge.MakeDirectory(p);
+    p[level] = saved;
+    // A directory that is there after all (made meanwhile) is as good as a new one.
+    if (made && !is_directory(level)) result = made;
+  }
+  free(p);
+  free(separators);
+  free(levels);
+  return result;
+}
+
+Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
+  VEK_TRY(ForceDirectoryChain(destination, edge));
+  uint32_t attributes = 0;
+  if (!edge.GetAttributes(destination.c_str(), &attributes) || !(attributes & kAttrDirectory)) {
+    return InOutError(kWinErrorPathNotFound);
+  }
+  return NoError();
+}
+
+Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination) {
+  AnsiString full = destination + reader.GetEntryPath(entry.id);
+  if (full.failed()) return OutOfMemoryError();
+  ArchiveFile& archive = reader.file();
+  const int32_t full_blocks = entry.size / static_cast<int32_t>(kCopyBlockSize);
+  const int32_t remainder = entry.size - static_cast<int32_t>(kCopyBlockSize) * full_blocks;
+
+  ArchiveFile output{archive.edge, kNoFile};
+  VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
+  // Data past the end of the file reads short below.
+  Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));
+  if (error) return Abandon(output, error);
+
+  char* buffer = nullptr;
+  if (full_blocks > 0 || remainder > 0) {
+    buffer = static_cast<char*>(malloc(kCopyBlockSize));
+    if (!buffer) return Abandon(output, OutOfMemoryError());
+  }
+  // The copy stops at the first block that fails or comes out short.
+  bool wrote = false;
+  uint32_t last_written = 0;
+  Error shortfall = NoError();
+  for (int32_t block = 0; block < full_blocks && error.ok() && shortfall.ok(); ++block) {
+    error = CopyBlock(archive, output, buffer, kCopyBlockSize, &last_written, &shortfall);
+    wrote = true;
+  }
+  if (error.ok() && shortfall.ok() && remainder > 0) {
+    error = CopyBlock(archive, output, buffer, static_cast<uint32_t>(remainder), &last_written, &shortfall);
+    wrote = true;
+  }
+  free(buffer);
+  if (error) return Abandon(output, error);
+  if (wrote && last_written == 0) ShowMessageBox(kErrorWritingFile, MessageKind::kError);
+  if (shortfall) return Abandon(output, shortfall);
+
+  // The time goes before the attributes: a read-only file could not take it after.
+  return output.edge->FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
+}
+
+Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination) {
+  ArchiveEntry entry;
+  reader.FindEntry(id, &entry);
+  if (entry.kind != kEntryKindDirectory && entry.kind != kEntryKindFile) return NoError();
+  if (reader.CheckEntryPathBelow(destination, id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
+  if (entry.kind == kEntryKindDirectory) {
+    AnsiString full = destination + reader.GetEntryPath(id);
+    if (full.failed()) return OutOfMemoryError();
+    VEK_TRY(reader.file().edge->SecureFolders(full.c_str(), full.size(), destination.size()));
+    return ForceDirectoryChain(full, *reader.file().edge);
+  }
+  return ExtractFileEntry(reader, entry, destination);
+}
+
+}  // namespace vek

@@ -1,0 +1,46 @@
+// Extraction: writing an open reader's entries below a destination folder, and making
+// the folders on the way.
+#pragma once
+
+#include <stdint.h>
+
+#include "ansistring.h"
+#include "error.h"
+#include "fileedge.h"
+#include "rnvek100.h"
+
+namespace vek {
+
+inline constexpr uint32_t kCopyBlockSize = 32768;
+inline constexpr char kErrorWritingFile[] = "Error writing file";
+inline constexpr char kUnableToCreateDirectory[] = "Unable to create directory";
+
+// Makes sure that the directory path and every missing directory above it exist,
+// outermost first, in time linear in the path's length. Fails for an empty path
+// ("Unable to create directory") and with the platform's code for a directory that
+// could not be made and is not there afterwards (a file in its place, no permission).
+Error ForceDirectoryChain(const char* path, FileEdge& edge);
+inline Error ForceDirectoryChain(const AnsiString& path, FileEdge& edge) {
+  return ForceDirectoryChain(path.c_str(), edge);
+}
+
+// Creates the destination folder with ForceDirectoryChain and makes sure that it is a
+// directory afterwards: one that was not made ("D:" of a missing drive, a name of
+// fewer than 3 bytes) is the input/output error 3 (kWinErrorPathNotFound).
+Error ForceDestination(const AnsiString& destination, FileEdge& edge);
+
+// Writes entry id of the reader below destination (no trailing backslash; empty for
+// the root of the current drive) through the reader's file edge: a directory is made,
+// a file created and filled from the data area, other kinds produce nothing. An entry
+// that CheckEntryPathBelow refuses fails with the input/output error 3
+// (kIoInvalidFilename) before anything is made.
+Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination);
+
+// Writes the file entry: its data is copied whole or the entry fails. Data cut short
+// by the end of the archive is the input/output error 100 (kIoReadBeyondEnd), a write
+// that stops short the disk-full code 112 (kWinErrorDiskFull); the bytes copied so far
+// stay in the file. "Error writing file" is shown first when the last write
+// transferred nothing. The file then gets the entry's time and attributes.
+Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination);
+
+}  // namespace vek

@@ -1,0 +1,181 @@
+// The bytes of a VEK archive and of the stub's constants, defined once for the stub,
+// vek and vekpack.
+//
+// An archive is an 8-byte signature, a 48-byte header, a table of 256-byte entry
+// records and the uncompressed file data, all little-endian. Every field is an offset
+// and a size; the static_asserts below check that the fields of each record follow one
+// another without gap or overlap and fill the record exactly.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace vek {
+
+// ---- The signature -----------------------------------------------------------------
+
+struct ArchiveSignature {
+  static constexpr size_t kMagicOffset = 0;
+  static constexpr size_t kMagicSize = 6;
+  static constexpr size_t kTailOffset = 6;
+  static constexpr size_t kTailSize = 2;
+  static constexpr size_t kSize = 8;
+};
+inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
+inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
+
+// ---- The header --------------------------------------------------------------------
+
+struct ArchiveHeader {
+  static constexpr size_t kEntryCountOffset = 0;
+  static constexpr size_t kEntryCountSize = 2;
+  static constexpr size_t kReservedOffset = 2;
+  static constexpr size_t kReservedSize = 13;
+  static constexpr size_t kNoticeOffset = 15;
+  static constexpr size_t kNoticeSize = 33;  // a length byte, then up to 32 characters
+  static constexpr size_t kSize = 48;
+
+  static constexpr size_t kNoticeMaxLength = kNoticeSize - 1;
+  // The reserved bytes as the builder writes them: this one is 1, the others 0.
+  static constexpr size_t kReservedOneOffset = 4;
+};
+
+// ---- The entry record ----------------------------------------------------------------
+
+struct EntryRecord {
+  static constexpr size_t kIdOffset = 0;
+  static constexpr size_t kIdSize = 2;
+  static constexpr size_t kParentIdOffset = 2;  // 0: the entry lies at the top
+  static constexpr size_t kParentIdSize = 2;
+  static constexpr size_t kKindOffset = 4;
+  static constexpr size_t kKindSize = 1;
+  static constexpr size_t kReservedOffset = 5;
+  static constexpr size_t kReservedSize = 1;
+  static constexpr size_t kNameOffset = 6;
+  static constexpr size_t kNameSize = 233;  // a length byte, then the characters
+  static constexpr size_t kFillerOffset = 239;
+  static constexpr size_t kFillerSize = 1;
+  static constexpr size_t kAttributesOffset = 240;
+  static constexpr size_t kAttributesSize = 4;
+  static constexpr size_t kTimeStampOffset = 244;  // MS-DOS date and time, local time
+  static constexpr size_t kTimeStampSize = 4;
+  static constexpr size_t kSizeOffset = 248;  // the file's size in bytes, signed
+  static constexpr size_t kSizeSize = 4;
+  static constexpr size_t kDataOffsetOffset = 252;  // from the start of the data area
+  static constexpr size_t kDataOffsetSize = 4;
+  static constexpr size_t kSize = 256;
+
+  static constexpr size_t kNameMaxLength = kNameSize - 1;
+};
+
+// A record's name: its bytes, and its length byte cut to the field's room.
+inline const char* RecordName(const unsigned char* record) {
+  return reinterpret_cast<const char*>(record + EntryRecord::kNameOffset + 1);
+}
+inline size_t RecordNameLength(const unsigned char* record) {
+  const size_t length = record[EntryRecord::kNameOffset];
+  return length > EntryRecord::kNameMaxLength ? EntryRecord::kNameMaxLength : length;
+}
+
+inline constexpr uint8_t kEntryKindDirectory = 0;
+inline constexpr uint8_t kEntryKindFile = 255;
+// What a lookup answers for an identifier that no record carries; no record holds it.
+inline constexpr uint8_t kEntryKindNotFound = 128;
+
+// Identifiers are 16 bits and 0 names no entry.
+inline constexpr uint32_t kMaxEntryCount = 65535;
+
+// Bytes from the archive's start to the first entry record.
+inline constexpr uint32_t kArchivePrologueSize =
+    static_cast<uint32_t>(ArchiveSignature::kSize + ArchiveHeader::kSize);
+
+// ---- The stub's constants ------------------------------------------------------------
+//
+// A self-extracting executable's stub keeps its constants in a PE section of its own,
+// which vekpack fills in: where the archive starts in the executable, and where the
+// configuration block lies (0: none; the block lies between the stub and the archive).
+// A stub whose section holds only the start offset cannot carry a configuration.
+
+#define VEK_STUB_SECTION ".vekofs"  // for the compiler's section attribute
+inline constexpr char kStartOffsetSection[] = VEK_STUB_SECTION;
+inline constexpr size_t kSectionNameMaxLength = 8;
+
+struct StubConstants {
+  static constexpr size_t kStartOffsetOffset = 0;
+  static constexpr size_t kStartOffsetSize = 4;
+  static constexpr size_t kConfigOffsetOffset = 4;
+  static constexpr size_t kConfigOffsetSize = 4;
+  static constexpr size_t kSize = 8;
+};
+
+// ---- The layout checks ---------------------------------------------------------------
+
+struct FieldSpan {
+  size_t offset;
+  size_t size;
+};
+
+// True when the fields, in order, start at 0, each where the one before it ends, and
+// the last ends at total.
+template <size_t N>
+constexpr bool FieldsChain(const FieldSpan (&fields)[N], size_t total) {
+  size_t at = 0;
+  for (size_t i = 0; i < N; ++i) {
+    if (fields[i].offset != at) return false;
+    at += fields[i].size;
+  }
+  return at == total;
+}
+
+static_assert(FieldsChain({{ArchiveSignature::kMagicOffset, ArchiveSignature::kMagicSize},
+                           {ArchiveSignature::kTailOffset, ArchiveSignature::kTailSize}},
+                          ArchiveSignature::kSize),
+              "the signature's fields must fill it");
+static_assert(FieldsChain({{ArchiveHeader::kEntryCountOffset, ArchiveHeader::kEntryCountSize},
+                           {ArchiveHeader::kReservedOffset, ArchiveHeader::kReservedSize},
+                           {ArchiveHeader::kNoticeOffset, ArchiveHeader::kNoticeSize}},
+                          ArchiveHeader::kSize),
+              "the header's fields must fill it");
+static_assert(ArchiveHeader::kReservedOneOffset >= ArchiveHeader::kReservedOffset &&
+                  ArchiveHeader::kReservedOneOffset < ArchiveHeader::kReservedOffset + ArchiveHeader::kReservedSize,
+              "the reserved byte set to 1 lies among the reserved bytes");
+static_assert(FieldsChain({{EntryRecord::kIdOffset, EntryRecord::kIdSize},
+                           {EntryRecord::kParentIdOffset, EntryRecord::kParentIdSize},
+                           {EntryRecord::kKindOffset, EntryRecord::kKindSize},
+                           {EntryRecord::kReservedOffset, EntryRecord::kReservedSize},
+                           {EntryRecord::kNameOffset, EntryRecord::kNameSize},
+                           {EntryRecord::kFillerOffset, EntryRecord::kFillerSize},
+                           {EntryRecord::kAttributesOffset, EntryRecord::kAttributesSize},
+                           {EntryRecord::kTimeStampOffset, EntryRecord::kTimeStampSize},
+                           {EntryRecord::kSizeOffset, EntryRecord::kSizeSize},
+                           {EntryRecord::kDataOffsetOffset, EntryRecord::kDataOffsetSize}},
+                          EntryRecord::kSize),
+              "the entry record's fields must fill it");
+static_assert(EntryRecord::kNameMaxLength <= 0xFF, "a name's length fits its length byte");
+static_assert(FieldsChain({{StubConstants::kStartOffsetOffset, StubConstants::kStartOffsetSize},
+                           {StubConstants::kConfigOffsetOffset, StubConstants::kConfigOffsetSize}},
+                          StubConstants::kSize),
+              "the stub's constants must fill their block");
+static_assert(sizeof(kStartOffsetSection) - 1 <= kSectionNameMaxLength, "a PE section name has at most 8 bytes");
+
+// ---- Little-endian fields ------------------------------------------------------------
+
+inline uint16_t LoadU16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t LoadU32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void StoreU16(unsigned char* p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void StoreU32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+}  // namespace vek

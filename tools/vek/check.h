@@ -1,0 +1,34 @@
+// vek test: the structural check of an opened archive.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+#include "open.h"
+
+namespace vek::tools {
+
+// One problem that the check found: its kind (problems of one kind are summarised
+// together) and its line.
+struct Problem {
+  std::string kind;
+  std::string text;
+};
+
+// The problems of the opened archive; empty when it is sound.
+std::vector<Problem> CheckArchive(const OpenedArchive& archive);
+
+// The part of the check in duplicates.cpp: entries that land on the path of an
+// earlier entry (the same bytes, other letter case, or names that this system's file
+// names make one).
+void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* problems);
+
+// The lines that report problems: of each kind the first `shown` in full, then one
+// line that counts the rest.
+inline constexpr size_t kProblemsShownPerKind = 5;
+std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems,
+                                           size_t shown = kProblemsShownPerKind);
+
+}  // namespace vek::tools

@@ -1,0 +1,124 @@
+// vek test: entries that land on one path.
+#include <stdint.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "check.h"
+#include "nativetext.h"
+#include "shown.h"
+#include "winpath.h"
+
+namespace vek::tools {
+namespace {
+
+// The ways two distinct entries can land on one name: the same bytes; names that
+// differ only in letter case (one name on Windows); names that this system's file
+// names make one (on POSIX, bytes that Windows-1250 leaves undefined all become
+// U+FFFD).
+enum KeyKind { kExactKey, kFoldedKey, kLocalKey, kKeyKinds };
+
+std::string SegmentKey(KeyKind kind, const char* name, size_t length) {
+  if (kind == kLocalKey) return Cp1250ToNative(name, length);  // on Windows the bytes themselves
+  std::string key(name, length);
+  if (kind == kFoldedKey) {
+    for (char& c : key) c = static_cast<char>(FoldCase1250(static_cast<unsigned char>(c)));
+  }
+  return key;
+}
+
+uint64_t Mix(uint64_t h) {
+  h ^= h >> 30;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 27;
+  h *= 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
+}
+
+uint64_t HashBytes(const std::string& bytes) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 0x100000001B3ull;
+  return h;
+}
+
+// The whole key of an entry's path, segment by segment, to confirm a hash match.
+std::string PathKey(const ArchiveReader& reader, KeyKind kind, int32_t id) {
+  AnsiString path = reader.GetEntryPath(id);
+  std::string key;
+  size_t begin = 0;
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path.data()[i] == '\\') {
+      key += '\\';
+      key += SegmentKey(kind, path.data() + begin + 1, i - begin - 1);
+      begin = i;
+    }
+  }
+  return key;
+}
+
+}  // namespace
+
+// By hashes of the entries' paths built from their parents' (each entry costs its own
+// name, whatever its depth). Only entries with safe paths take part: the others are
+// refused anyway.
+void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* problems) {
+  const uint32_t n = reader.GetEntryCount();
+  std::vector<uint64_t> hashes(static_cast<size_t>(n + 1) * kKeyKinds);
+  std::vector<uint8_t> known(n + 1);
+  std::unordered_map<uint64_t, uint32_t> first[kKeyKinds];
+  std::vector<uint32_t> chain;
+  for (uint32_t id = 1; id <= n; ++id) {
+    uint8_t kind = reader.GetEntryKind(static_cast<int32_t>(id));
+    if (kind != kEntryKindFile && kind != kEntryKindDirectory) continue;
+    if (reader.CheckEntryPath(static_cast<int32_t>(id)) != PathSafety::kSafe) continue;
+    // Hash the entry and its ancestors not yet hashed, outermost first.
+    chain.clear();
+    for (uint32_t at = id; at != 0 && at <= n && !known[at];) {
+      chain.push_back(at);
+      uint16_t parent = reader.GetEntryParentId(static_cast<int32_t>(at));
+      at = parent != 0 && reader.GetEntryKind(parent) != kEntryKindNotFound ? parent : 0;
+    }
+    while (!chain.empty()) {
+      uint32_t at = chain.back();
+      chain.pop_back();
+      uint16_t parent = reader.GetEntryParentId(static_cast<int32_t>(at));
+      bool rooted = parent == 0 || parent > n || reader.GetEntryKind(parent) == kEntryKindNotFound;
+      size_t length = 0;
+      const char* name = reader.GetEntryName(static_cast<int32_t>(at), &length);
+      for (int k = 0; k < kKeyKinds; ++k) {
+        uint64_t above = rooted ? 0 : hashes[size_t{parent} * kKeyKinds + k];
+        hashes[size_t{at} * kKeyKinds + k] =
+            Mix(above * 0x9E3779B97F4A7C15ull + HashBytes(SegmentKey(static_cast<KeyKind>(k), name, length)));
+      }
+      known[at] = 1;
+    }
+    for (int k = 0; k < kKeyKinds; ++k) {
+      auto [it, inserted] = first[k].emplace(hashes[size_t{id} * kKeyKinds + k], id);
+      if (inserted) continue;
+      int32_t earlier = static_cast<int32_t>(it->second);
+      KeyKind key_kind = static_cast<KeyKind>(k);
+      if (PathKey(reader, key_kind, earlier) != PathKey(reader, key_kind, static_cast<int32_t>(id))) continue;
+      std::string label = EntryLabel(reader, static_cast<int32_t>(id));
+      std::string other = EntryLabel(reader, earlier);
+      uint8_t earlier_kind = reader.GetEntryKind(earlier);
+      if (k == kExactKey) {
+        problems->push_back({"duplicate path",
+                             label + ": the same path as " + other +
+                                 (kind == kEntryKindFile && earlier_kind == kEntryKindFile
+                                      ? "; it would replace that file"
+                                      : kind != earlier_kind ? " (a file and a folder of one name)" : "")});
+      } else if (k == kFoldedKey) {
+        problems->push_back({"duplicate path in other case",
+                             label + ": the path of " + other + " in other letter case; on Windows they are one"});
+      } else {
+        problems->push_back({"duplicate local name",
+                             label + ": names the same file here as " + other +
+                                 " (bytes that Windows-1250 leaves undefined become one character here)"});
+      }
+      break;  // the closest match says it
+    }
+  }
+}
+
+}  // namespace vek::tools

@@ -1,0 +1,99 @@
+#include "list.h"
+
+#include <stdint.h>
+
+#include <string>
+
+#include "dostime.h"
+#include "shown.h"
+
+namespace vek::tools {
+namespace {
+
+const char* SourceName(StartSource source) {
+  switch (source) {
+    case StartSource::kBareArchive: return "bare archive";
+    case StartSource::kStubConstant: return "self-extracting executable, start offset from its stub";
+    case StartSource::kScan: return "found by searching for the signature";
+  }
+  return "";
+}
+
+// "DRHSA", a dot for each attribute the entry lacks.
+std::string Attributes(uint8_t kind, uint32_t a) {
+  std::string s = ".....";
+  if (kind == kEntryKindDirectory || (a & kAttrDirectory)) s[0] = 'D';
+  if (a & kAttrReadOnly) s[1] = 'R';
+  if (a & kAttrHidden) s[2] = 'H';
+  if (a & kAttrSystem) s[3] = 'S';
+  if (a & kAttrArchive) s[4] = 'A';
+  return s;
+}
+
+std::string KindName(uint8_t kind) {
+  if (kind == kEntryKindDirectory) return "dir";
+  if (kind == kEntryKindFile) return "file";
+  return "?" + std::to_string(kind);
+}
+
+void ListConfiguration(const OpenedArchive& archive, FILE* out) {
+  // UTF-8, as the publisher wrote it.
+  fprintf(out, "Configuration (at %u):\n", archive.start.config_offset);
+  if (!archive.config_error.empty()) fprintf(out, "  (%s)\n", archive.config_error.c_str());
+  size_t at = 0;
+  while (at < archive.config.size()) {
+    size_t end = archive.config.find('\n', at);
+    if (end == std::string::npos) end = archive.config.size();
+    fprintf(out, "  %s\n", archive.config.substr(at, end - at).c_str());
+    at = end + 1;
+  }
+  fputc('\n', out);
+}
+
+}  // namespace
+
+void ListArchive(const OpenedArchive& archive, FILE* out) {
+  const ArchiveReader& reader = archive.reader;
+  const unsigned char* header = reader.header();
+  unsigned notice_length = header[ArchiveHeader::kNoticeOffset];
+  if (notice_length > ArchiveHeader::kNoticeMaxLength) notice_length = ArchiveHeader::kNoticeMaxLength;
+  fprintf(out, "Archive: %s\n", archive.path.c_str());
+  fprintf(out, "Start:   %u (%s)\n", archive.start.offset, SourceName(archive.start.source));
+  fprintf(out, "Notice:  \"%s\"\n\n",
+          PrintablePath(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length).c_str());
+  if (archive.has_config) ListConfiguration(archive, out);
+  const char* rule = "----- ---- ----- ------------------- ---------- ------------------------\n";
+  fprintf(out, "   Id Kind Attr  Modified                  Size Path\n%s", rule);
+  const uint32_t count = reader.GetEntryCount();
+  uint32_t files = 0, dirs = 0, other = 0;
+  uint64_t bytes = 0;
+  for (uint32_t id = 1; id <= count; ++id) {
+    ArchiveEntry entry;
+    reader.FindEntry(static_cast<int32_t>(id), &entry);
+    std::string when;
+    std::string size;
+    if (entry.kind == kEntryKindFile) {
+      ++files;
+      if (entry.size > 0) bytes += static_cast<uint64_t>(entry.size);
+      size = std::to_string(entry.size);
+      char text[20];
+      FormatDosTime(entry.time_stamp, text);
+      when = text;
+      if (when.empty()) when = "(invalid)";
+    } else if (entry.kind == kEntryKindDirectory) {
+      ++dirs;
+    } else {
+      ++other;
+    }
+    fprintf(out, "%5u %-4s %s %-19s %10s %s\n", id, KindName(entry.kind).c_str(),
+            Attributes(entry.kind, entry.attributes).c_str(), when.c_str(), size.c_str(),
+            ShownPath(reader, static_cast<int32_t>(id)).c_str());
+  }
+  fputs(rule, out);
+  fprintf(out, "%37llu %u entries: %u files, %u directories", static_cast<unsigned long long>(bytes), count,
+          files, dirs);
+  if (other) fprintf(out, ", %u of unknown kind", other);
+  fputc('\n', out);
+}
+
+}  // namespace vek::tools
