@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "errorwords.h"
-#include "rnvek100.h"
+#include "layout.h"
 
 namespace vek::build {
 namespace {

@@ -14,13 +14,15 @@
 
 #include "archivesink.h"
 #include "fileedge.h"
+#include "layout.h"
 #include "packedge.h"
 
 namespace vek::build {
 
-// The builder's rights notice: 32 characters, beginning and ending with a space.
+// The builder's rights notice: the header's 32 characters, beginning and ending with
+// a space.
 inline constexpr char kRightsNotice[] = " vekpack (c) 2026 the VEK team. ";
-static_assert(sizeof(kRightsNotice) - 1 == 32);
+static_assert(sizeof(kRightsNotice) - 1 == ArchiveHeader::kNoticeMaxLength);
 
 // Every file gets the archive attribute, and read-only when it has no write access.
 inline constexpr uint32_t kFileAttributes = kAttrArchive;

@@ -8,7 +8,7 @@
 
 #include "cp1250.h"
 #include "errorwords.h"
-#include "rnvek100.h"
+#include "layout.h"
 #include "winpath.h"
 
 namespace vek::build {

@@ -2,7 +2,7 @@
 
 #include "archivesink.h"
 #include "errorwords.h"
-#include "rnvek100.h"
+#include "layout.h"
 #include "stubfile.h"
 #include "vekwriter.h"
 
