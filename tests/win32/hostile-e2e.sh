@@ -12,7 +12,8 @@ source "$src/tests/support/wine-e2e.sh"
 find_wine_tools
 rm -rf "$WORK"
 mkdir -p "$WORK"
-export WINEPREFIX=${WINEPREFIX:-$(dirname "$WORK")/wineprefix} WINEDLLOVERRIDES="mscoree,mshtml="
+# A prefix of its own: nothing else may write into its drive C: while it runs.
+export WINEPREFIX=$(dirname "$WORK")/wineprefix WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=-all
 ensure_wine_prefix
 trap cleanup EXIT
