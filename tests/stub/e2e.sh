@@ -31,12 +31,10 @@
 #              documented topic and writes that shortcut itself; the closing message
 #              (screenshot), exit code 0 (last: the shell leaves a folder window open)
 #
-# With VEK_E2E_SIGNED=1 the executable is first signed with a throw-away certificate
-# (openssl, osslsigncode), the signature is verified, and every run above uses the
-# signed executable; its files go to BUILD_DIR/tests/stub/e2e-signed.
+# The same executable signed after packing: signed_e2e.sh.
 #
 # Screenshots stay in BUILD_DIR/tests/stub/e2e/screenshots. Exit 0 on success, 1 on
-# failure, 77 (skip) when Xvfb or Wine (or, to sign, osslsigncode) is missing.
+# failure, 77 (skip) when Xvfb, Wine or xdotool is missing.
 set -u
 
 if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
@@ -59,14 +57,7 @@ for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE" "$NOSHELL_STUB"; do
   [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
 done
 
-SIGNED=${VEK_E2E_SIGNED:-0}
-if [ "$SIGNED" = 1 ]; then
-  command -v osslsigncode >/dev/null || { echo "SKIP: osslsigncode not found"; exit 77; }
-  command -v openssl >/dev/null || { echo "SKIP: openssl not found"; exit 77; }
-  WORK=$BUILD_DIR/tests/stub/e2e-signed
-else
-  WORK=$BUILD_DIR/tests/stub/e2e
-fi
+WORK=$BUILD_DIR/tests/stub/e2e
 SHOTS=$WORK/screenshots
 rm -rf "$WORK"
 mkdir -p "$SHOTS"
@@ -94,25 +85,8 @@ timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" "$(win "$EXAMPLES")" "$(w
   >"$WORK/vekpack.txt" 2>&1 || fail "vekpack"
 [ -f "$EXE" ] || fail "vekpack wrote nothing"
 STUB_SIZE=$(stat -c %s "$STUB")
-PACKED_SIZE=$(stat -c %s "$EXE")  # before any signature goes behind the archive
+PACKED_SIZE=$(stat -c %s "$EXE")
 echo "stub: $STUB_SIZE bytes; $(tail -n 1 "$WORK/vekpack.txt" | tr -d '\r')"
-
-if [ "$SIGNED" = 1 ]; then
-  # Sign as a publisher would, after the archive is appended; the signature goes
-  # behind the archive, where the stub never reads.
-  KEYS=$WORK/keys
-  mkdir -p "$KEYS"
-  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VEK test publisher" \
-    -addext "extendedKeyUsage=codeSigning" \
-    -keyout "$KEYS/key.pem" -out "$KEYS/cert.pem" >"$WORK/openssl.txt" 2>&1 || fail "openssl"
-  osslsigncode sign -certs "$KEYS/cert.pem" -key "$KEYS/key.pem" -n "Tarnovista 3/99" -h sha256 \
-    -in "$EXE" -out "$EXE.signed" >"$WORK/sign.txt" 2>&1 || fail "osslsigncode sign"
-  osslsigncode verify -CAfile "$KEYS/cert.pem" "$EXE.signed" >"$WORK/verify.txt" 2>&1 ||
-    fail "the signature does not verify"
-  grep -q "Signature verification: ok" "$WORK/verify.txt" || fail "the signature does not verify"
-  mv "$EXE.signed" "$EXE"
-  echo "signed: $(stat -c %s "$EXE") bytes, signature verifies"
-fi
 
 # --- Helpers to run and drive it -----------------------------------------------------------
 
