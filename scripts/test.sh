@@ -1,38 +1,90 @@
 #!/usr/bin/env bash
-# Runs every test: the native unit tests (plain and under sanitizers), the Windows x64 tests under Wine (unit tests
-# and end-to-end runs in a virtual display), and an i686 build that proves the 32-bit
-# code compiles. Installs what is missing first.
+# Runs every test: the Windows x64 tests under Wine (unit tests and end-to-end runs in
+# virtual displays), the native unit tests (plain and under sanitizers), and an i686
+# build that proves the 32-bit code compiles. Installs what is missing first; exits
+# non-zero when a build or any test fails.
+#
+# On two cores the Windows tests, which mostly wait for Wine and its windows, run in
+# the background while the Linux builds and tests run at a lower priority beside
+# them. Each stub is built once: windows-x86 makes the i686 one, windows-x64 the
+# x86_64 one, and every other build takes them from there. The native build is made
+# without debugging information (the same code, half the compile time) and without
+# the fuzz replays, which the sanitizers' build runs. The Windows tests' output goes
+# to build/windows-x64/ctest.log and is printed when they end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-
-echo "== native build and tests"
-cmake --preset native >/dev/null
-cmake --build --preset native
-ctest --preset native --timeout 600
-
-echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
-cmake --build --preset asan
-ctest --preset asan --timeout 900
-
-echo "== Windows x64 build and tests under Wine"
-cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64
-export WINEPREFIX="$PWD/build/windows-x64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 . scripts/wine-tools.sh
 find_wine
-end_wine_server
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  echo "(creating the Wine prefix)"
-  make_wine_prefix "$PWD/build/windows-x64/wineboot.log" ||
-    { echo "wineboot failed:"; tail -n 20 "$PWD/build/windows-x64/wineboot.log"; exit 1; }
-fi
-status=0
-ctest --preset windows-x64 --timeout 600 || status=$?
-end_wine_server
 
-echo "== Windows x86 build (compile only)"
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86
+root=$PWD
+export WINEPREFIX=$root/build/windows-x64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The end-to-end tests' prefixes are copies of this one (scripts/wine-tools.sh).
+export VEK_WINE_TEMPLATE=$root/build/windows-x64/wineprefix-template
+stub_x86_64=$root/build/windows-x64/src/stub/vekstub.exe
+stub_i686=$root/build/windows-x86/src/stub/vekstub.exe
+wine_log=$root/build/windows-x64/ctest.log
+start=$SECONDS
+mkdir -p build/windows-x64
+
+# Background jobs (the Wine prefix, the Windows tests) end with this script.
+jobs_pids=()
+stop_jobs() {
+  local pid
+  for pid in "${jobs_pids[@]}"; do
+    kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
+  done
+  end_wine_server
+}
+trap stop_jobs EXIT
+# Runs "$@" in the background in a process group of its own; its id in last_pid.
+background() {
+  setsid -w "$@" &
+  last_pid=$!
+  jobs_pids+=("$last_pid")
+}
+phase() { echo "== $* ($((SECONDS - start)) s)"; }
+
+phase "Wine prefix (in the background) and the i686 stub"
+end_wine_server
+background bash -c '. scripts/wine-tools.sh && find_wine && make_wine_prefix "$1"' _ "$root/build/windows-x64/wineboot.log"
+prefix_pid=$last_pid
+cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
+cmake --build --preset windows-x86 --target vekstub
+
+phase "Windows x64 build"
+cmake --preset windows-x64 -DVEK_STUB_i686="$stub_i686" >/dev/null
+cmake --build --preset windows-x64
+if ! wait "$prefix_pid"; then
+  echo "wineboot failed:"
+  tail -n 20 build/windows-x64/wineboot.log
+  exit 1
+fi
+
+phase "Windows x64 tests under Wine (in the background; output in $wine_log)"
+background bash -c 'ctest --preset windows-x64 -j4 --timeout 600 >"$1" 2>&1' _ "$wine_log"
+wine_pid=$last_pid
+
+status=0
+phase "native build and tests"
+nice cmake --preset native -DVEK_STUB_x86_64="$stub_x86_64" -DVEK_STUB_i686="$stub_i686" \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DVEK_FUZZ_REPLAY=OFF >/dev/null
+nice cmake --build --preset native
+ctest --preset native -j2 --timeout 600 || status=1
+
+phase "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+nice cmake --preset asan >/dev/null
+nice cmake --build --preset asan
+ctest --preset asan -j2 --timeout 900 || status=1
+
+phase "Windows x86 build (compile only)"
+# Configured again now that the x86_64 stub is there to take.
+nice cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
+nice cmake --build --preset windows-x86
+
+phase "waiting for the Windows x64 tests"
+wait "$wine_pid" || status=1
+cat "$wine_log"
+end_wine_server
+phase "done"
 exit $status
