@@ -5,12 +5,13 @@
 # non-zero when a build or any test fails.
 #
 # On two cores the Windows tests, which mostly wait for Wine and its windows, run in
-# the background while the Linux builds and tests run at a lower priority beside
-# them. Each stub is built once: windows-x86 makes the i686 one, windows-x64 the
-# x86_64 one, and every other build takes them from there. The native build is made
-# without debugging information (the same code, half the compile time) and without
-# the fuzz replays, which the sanitizers' build runs. The Windows tests' output goes
-# to build/windows-x64/ctest.log and is printed when they end.
+# the background while the Linux builds run beside them at a lower priority; the
+# Linux tests run after them, alone, as some of them time what they do. Each stub is
+# built once: windows-x86 makes the i686 one, windows-x64 the x86_64 one, and every
+# other build takes them from there. The native build is made without debugging
+# information (the same code, half the compile time) and without the fuzz replays,
+# which the sanitizers' build runs. The Windows tests' output goes to
+# build/windows-x64/ctest.log and is printed when they end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -27,21 +28,32 @@ wine_log=$root/build/windows-x64/ctest.log
 start=$SECONDS
 mkdir -p build/windows-x64
 
-# Background jobs (the Wine prefix, the Windows tests) end with this script.
-jobs_pids=()
+# Background jobs (the Wine prefix, the Windows tests), each in a process group of its
+# own, end with this script.
+running=()
 stop_jobs() {
   local pid
-  for pid in "${jobs_pids[@]}"; do
-    kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
+  for pid in "${running[@]}"; do
+    kill -- "-$pid" 2>/dev/null || true
   done
   end_wine_server
 }
 trap stop_jobs EXIT
-# Runs "$@" in the background in a process group of its own; its id in last_pid.
+# Starts "$@" in the background; its process id in last_pid.
 background() {
   setsid -w "$@" &
   last_pid=$!
-  jobs_pids+=("$last_pid")
+  running+=("$last_pid")
+}
+# Waits for the background job $1 and returns its exit status.
+finish() {
+  local rc=0 pid kept=()
+  wait "$1" || rc=$?
+  for pid in "${running[@]}"; do
+    [ "$pid" = "$1" ] || kept+=("$pid")
+  done
+  running=("${kept[@]}")
+  return $rc
 }
 phase() { echo "== $* ($((SECONDS - start)) s)"; }
 
@@ -55,7 +67,7 @@ cmake --build --preset windows-x86 --target vekstub
 phase "Windows x64 build"
 cmake --preset windows-x64 -DVEK_STUB_i686="$stub_i686" >/dev/null
 cmake --build --preset windows-x64
-if ! wait "$prefix_pid"; then
+if ! finish "$prefix_pid"; then
   echo "wineboot failed:"
   tail -n 20 build/windows-x64/wineboot.log
   exit 1
@@ -66,16 +78,14 @@ background bash -c 'ctest --preset windows-x64 -j4 --timeout 600 >"$1" 2>&1' _ "
 wine_pid=$last_pid
 
 status=0
-phase "native build and tests"
+phase "native build"
 nice cmake --preset native -DVEK_STUB_x86_64="$stub_x86_64" -DVEK_STUB_i686="$stub_i686" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DVEK_FUZZ_REPLAY=OFF >/dev/null
 nice cmake --build --preset native
-ctest --preset native -j2 --timeout 600 || status=1
 
-phase "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+phase "build under AddressSanitizer and UndefinedBehaviorSanitizer"
 nice cmake --preset asan >/dev/null
 nice cmake --build --preset asan
-ctest --preset asan -j2 --timeout 900 || status=1
 
 phase "Windows x86 build (compile only)"
 # Configured again now that the x86_64 stub is there to take.
@@ -83,8 +93,14 @@ nice cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
 nice cmake --build --preset windows-x86
 
 phase "waiting for the Windows x64 tests"
-wait "$wine_pid" || status=1
+finish "$wine_pid" || status=1
 cat "$wine_log"
 end_wine_server
+
+phase "native tests"
+ctest --preset native -j2 --timeout 600 || status=1
+
+phase "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --preset asan -j2 --timeout 900 || status=1
 phase "done"
 exit $status
