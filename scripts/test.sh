@@ -9,8 +9,8 @@
 # Linux tests run after them, alone, as some of them time what they do. Each stub is
 # built once: windows-x86 makes the i686 one, windows-x64 the x86_64 one, and every
 # other build takes them from there. The native build is made without debugging
-# information (the same code, half the compile time) and without the fuzz replays,
-# which the sanitizers' build runs. The Windows tests' output goes to
+# information (the same code; it took a third of the compile time) and without the
+# fuzz replays, which the sanitizers' build runs. The Windows tests' output goes to
 # build/windows-x64/ctest.log and is printed when they end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
