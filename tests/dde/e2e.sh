@@ -58,6 +58,7 @@ PY
 trap cleanup EXIT
 start_xvfb 90
 ensure_wine_prefix
+keep_wine_server
 
 # --- Run 1: the recording server is up ------------------------------------------
 OUT=$WORK/received.bin

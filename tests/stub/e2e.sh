@@ -73,6 +73,7 @@ trap cleanup EXIT
 # --- Display and prefix --------------------------------------------------------------
 start_xvfb 70
 ensure_wine_prefix
+keep_wine_server
 timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d vek /f >"$WORK/reg.log" 2>&1 &&
   timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v vek /d 800x600 /f >>"$WORK/reg.log" 2>&1 ||
   fail "could not set up the virtual desktop"

@@ -50,6 +50,7 @@ DEST=$WINEPREFIX/drive_c/Tarnovista_3_99
 trap cleanup EXIT
 start_xvfb 110
 ensure_wine_prefix
+keep_wine_server
 
 # --- verify: packed, then signed ------------------------------------------------------------
 EXE=$WORK/exe/TARNOVISTA.Setup.exe

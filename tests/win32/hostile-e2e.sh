@@ -15,8 +15,9 @@ mkdir -p "$WORK"
 # A prefix of its own: nothing else may write into its drive C: while it runs.
 export WINEPREFIX=$(dirname "$WORK")/wineprefix WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=-all
-ensure_wine_prefix
 trap cleanup EXIT
+ensure_wine_prefix
+keep_wine_server
 
 base=$WINEPREFIX/drive_c/vek-hostile  # C:\vek-hostile, the current folder of each run
 rm -rf "$base" "$WINEPREFIX/drive_c/host"
