@@ -5,13 +5,16 @@
 # non-zero when a build or any test fails.
 #
 # On two cores the Windows tests, which mostly wait for Wine and its windows, run in
-# the background while the Linux builds run beside them at a lower priority; the
-# Linux tests run after them, alone, as some of them time what they do. Each stub is
-# built once: windows-x86 makes the i686 one, windows-x64 the x86_64 one, and every
-# other build takes them from there. The native build is made without debugging
-# information (the same code; it took a third of the compile time) and without the
-# fuzz replays, which the sanitizers' build runs. The Windows tests' output goes to
-# build/windows-x64/ctest.log and is printed when they end.
+# the background while the native and sanitizer builds run beside them at a lower
+# priority. The native tests run after them, alone, as some of them time what they
+# do; the tests under the sanitizers (whose time limits leave room) run beside the
+# i686 build. Builds run three jobs: the third fills the gaps that links and make's
+# own steps leave. Each stub is built once: windows-x86 makes the i686 one,
+# windows-x64 the x86_64 one, and every other build takes them from there. The
+# native build is made without debugging information (the same code; it took a third
+# of the compile time) and without the fuzz replays, which the sanitizers' build
+# runs. The Windows tests' output goes to build/windows-x64/ctest.log, that of the
+# tests under the sanitizers to build/asan/ctest.log; both are printed when they end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -25,6 +28,7 @@ export VEK_WINE_TEMPLATE=$root/build/windows-x64/wineprefix-template
 stub_x86_64=$root/build/windows-x64/src/stub/vekstub.exe
 stub_i686=$root/build/windows-x86/src/stub/vekstub.exe
 wine_log=$root/build/windows-x64/ctest.log
+asan_log=$root/build/asan/ctest.log
 start=$SECONDS
 mkdir -p build/windows-x64
 
@@ -62,11 +66,11 @@ end_wine_server
 background bash -c '. scripts/wine-tools.sh && find_wine && make_wine_prefix "$1"' _ "$root/build/windows-x64/wineboot.log"
 prefix_pid=$last_pid
 cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
-cmake --build --preset windows-x86 --target vekstub
+cmake --build --preset windows-x86 --target vekstub --parallel 3
 
 phase "Windows x64 build"
 cmake --preset windows-x64 -DVEK_STUB_i686="$stub_i686" >/dev/null
-cmake --build --preset windows-x64
+cmake --build --preset windows-x64 --parallel 3
 if ! finish "$prefix_pid"; then
   echo "wineboot failed:"
   tail -n 20 build/windows-x64/wineboot.log
@@ -81,16 +85,11 @@ status=0
 phase "native build"
 nice cmake --preset native -DVEK_STUB_x86_64="$stub_x86_64" -DVEK_STUB_i686="$stub_i686" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DVEK_FUZZ_REPLAY=OFF >/dev/null
-nice cmake --build --preset native
+nice cmake --build --preset native --parallel 3
 
 phase "build under AddressSanitizer and UndefinedBehaviorSanitizer"
 nice cmake --preset asan >/dev/null
-nice cmake --build --preset asan
-
-phase "Windows x86 build (compile only)"
-# Configured again now that the x86_64 stub is there to take.
-nice cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
-nice cmake --build --preset windows-x86
+nice cmake --build --preset asan --parallel 3
 
 phase "waiting for the Windows x64 tests"
 finish "$wine_pid" || status=1
@@ -100,7 +99,13 @@ end_wine_server
 phase "native tests"
 ctest --preset native -j2 --timeout 600 || status=1
 
-phase "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-ctest --preset asan -j2 --timeout 900 || status=1
+phase "native tests under the sanitizers (output in $asan_log) and, beside them, the Windows x86 build (compile only)"
+background bash -c 'ctest --preset asan -j2 --timeout 900 >"$1" 2>&1' _ "$asan_log"
+asan_pid=$last_pid
+# Configured again now that the x86_64 stub is there to take.
+nice cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
+nice cmake --build --preset windows-x86 --parallel 3
+finish "$asan_pid" || status=1
+cat "$asan_log"
 phase "done"
 exit $status
