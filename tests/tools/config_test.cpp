@@ -172,6 +172,8 @@ struct Packed {
 Packed PackWithConfig(ScratchFolder& out, const std::string& config, bool new_stub = true) {
   std::filesystem::create_directories(out / "src");
   WriteWholeFile(out / "src" / "index.htm", "<html></html>");
+  std::filesystem::create_directories(out / "src" / "docs");
+  WriteWholeFile(out / "src" / "docs" / "a.htm", "a");
   WriteWholeFile(out / "stub.exe", FakeStub(new_stub));
   WriteWholeFile(out / "setup.cfg", config);
   build::PackOptions options;
@@ -226,7 +228,7 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
     bool new_stub;
     std::string message;
   } cases[] = {
-      {"caption = a\ncolour = red\n", true, "setup.cfg:2: unknown key"},
+      {"caption = a\ncolour = red\n", true, "setup.cfg:2: colour: unknown key"},
       {"item = index.htm\n", true, "setup.cfg:1: item: an item is TARGET,NAME"},
       {"item = ../x.htm,X\n", true, "setup.cfg:1: item: TARGET must stay inside"},
       // Names that Windows would not take as written: a device, a dropped dot, "." and "..".
@@ -242,7 +244,10 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       {"folder = C:\\CON\\x\n", true, "setup.cfg:1: folder: a Windows device name"},
       {"folder = C:\\Acme \\x\n", true, "setup.cfg:1: folder: a trailing dot or blank"},
       {"group = a*b\n", true, "setup.cfg:1: group: a character Windows forbids in names"},
-      {"caption = " + std::string(61, 'c'), true, "setup.cfg:1: caption: the value is too long"},
+      {"caption = " + std::string(61, 'c'), true, "setup.cfg:1: caption: the value is too long (61 characters; at most 60)"},
+      {"item = a.htm," + std::string(61, 'n'), true, "setup.cfg:1: item: NAME is too long (61 characters; at most 60)"},
+      {"item = index.htm,Index\nitem = docs\\missing.htm,M\n", true,
+       "setup.cfg: item = docs\\missing.htm,M: TARGET docs\\missing.htm is not in the packed folder"},
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
   };
   for (const auto& c : cases) {
@@ -261,6 +266,8 @@ TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
   ScratchFolder out;
   std::filesystem::create_directories(out / "src");
   WriteWholeFile(out / "src" / "index.htm", "<html></html>");
+  std::filesystem::create_directories(out / "src" / "docs");
+  WriteWholeFile(out / "src" / "docs" / "a.htm", "a");
   WriteWholeFile(out / "stub.exe", FakeStub(true));
   build::PackOptions options;
   options.source_folder = (out / "src").string();

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "errorwords.h"
+#include "configtext.h"
 #include "stubconfig.h"
 
 namespace vek::tools {
@@ -31,7 +32,7 @@ bool ReadConfigBlock(FileEdge& edge, FileHandle file, const ArchiveStart& start,
   std::string copy = *text;
   ConfigResult result = ParseStubConfig(copy.data(), copy.size(), &config);
   if (!result.ok()) {
-    *error = "the configuration, line " + std::to_string(result.line) + ": " + DescribeConfigProblem(result);
+    *error = DescribeConfigResult("the configuration", result);
   }
   return true;
 }
