@@ -266,8 +266,6 @@ TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
   ScratchFolder out;
   std::filesystem::create_directories(out / "src");
   WriteWholeFile(out / "src" / "index.htm", "<html></html>");
-  std::filesystem::create_directories(out / "src" / "docs");
-  WriteWholeFile(out / "src" / "docs" / "a.htm", "a");
   WriteWholeFile(out / "stub.exe", FakeStub(true));
   build::PackOptions options;
   options.source_folder = (out / "src").string();
@@ -281,6 +279,26 @@ TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
   auto start = tools::LocateArchive(options.output, &error);
   ASSERT_TRUE(start) << error;
   EXPECT_EQ(start->config_offset, 0u);
+}
+
+// A configuration offset that the stub refuses to run with is a problem for vek test too.
+TEST(ConfigBlock, AnOffsetOutsideTheBlockIsAProblem) {
+  ScratchFolder out;
+  const Packed p = PackWithConfig(out, "group = Acme\n");
+  const uint32_t archive = LoadU32(reinterpret_cast<const unsigned char*>(&p.exe[0x200]));
+  for (uint32_t offset : {0x40u, archive, archive + 10, static_cast<uint32_t>(p.exe.size() + 100)}) {
+    std::string exe = p.exe;
+    testing::PatchU32(exe, 0x204, offset);
+    WriteWholeFile(out / "moved.exe", exe);
+    tools::OpenedArchive archive_file;
+    std::string error;
+    ASSERT_TRUE(tools::OpenArchive((out / "moved.exe").string(), &archive_file, &error)) << error;
+    const auto problems = tools::CheckArchive(archive_file);
+    tools::CloseArchive(&archive_file);
+    ASSERT_EQ(problems.size(), 1u) << offset;
+    EXPECT_NE(problems[0].text.find("outside the space between its image and the archive"), std::string::npos)
+        << problems[0].text;
+  }
 }
 
 }  // namespace

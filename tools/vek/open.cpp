@@ -14,7 +14,12 @@ namespace {
 // with *error set.
 bool ReadConfigBlock(FileEdge& edge, FileHandle file, const ArchiveStart& start, std::string* text,
                      std::string* error) {
-  if (start.config_offset == 0 || start.config_offset >= start.offset) return false;
+  if (start.config_offset == 0) return false;
+  if (start.config_misplaced) {
+    *error = "the stub names a configuration at " + std::to_string(start.config_offset) +
+             ", outside the space between its image and the archive (the installer refuses to run)";
+    return true;
+  }
   const uint32_t size = start.offset - start.config_offset;
   std::string block;
   bool read = size >= kConfigMagicSize && size <= kConfigMagicSize + kConfigTextLimit;
