@@ -77,6 +77,11 @@ TEST(Check, ReportsEachKindOfDamageOnItsOwnLine) {
     bool found = false;
     for (const auto& p : problems) found = found || p.find(c.expected) != std::string::npos;
     EXPECT_TRUE(found) << c.what << ": got " << ::testing::PrintToString(problems);
+    // Extraction reports them too and never ends as if all were well.
+    ScratchFolder out;
+    testing::WriteWholeFile(out / "x.vek", a);
+    EXPECT_NE(tools::ExtractCommand((out / "x.vek").string(), (out / "to").string(), false), tools::kExitSuccess)
+        << c.what;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "check.h"
 #include "errorwords.h"
 #include "extractor.h"
 #include "messagebox.h"
@@ -75,6 +76,12 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     return kExitFailure;
   }
   NoteHowFound(archive, stderr);
+  // What vek test would report is reported here too; the run still writes what the
+  // installer would, and ends with the status of problems found.
+  const std::vector<Problem> problems = CheckArchive(archive);
+  for (const std::string& line : SummariseProblems(problems)) {
+    fprintf(stderr, "vek: %s: %s\n", path.c_str(), line.c_str());
+  }
   ArchiveReader& reader = archive.reader;
   AnsiString destination(destination_text.c_str());
   // The root (an empty destination) is there already.
@@ -102,6 +109,11 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   line.Finish();
   SetMessageBoxPresenter(previous);
   if (status == kExitSuccess && messages.errors > 0) status = kExitFailure;
+  if (status == kExitSuccess && !problems.empty()) {
+    fprintf(stderr, "vek: %s: extracted as the installer would, with %zu problem%s in the archive\n", path.c_str(),
+            problems.size(), problems.size() == 1 ? "" : "s");
+    status = kExitProblems;
+  }
   return status;
 }
 

@@ -46,7 +46,8 @@ const char kUsage[] =
     "  -V, --version            show the version and exit\n"
     "\n"
     "Exit status: 0 on success; 1 when the file cannot be read as an archive or\n"
-    "extraction fails; 2 when 'test' finds problems or on wrong usage.\n";
+    "extraction fails; 2 when 'test' finds problems, when 'extract' finds them\n"
+    "(it reports them and writes what the installer would), or on wrong usage.\n";
 
 int Usage(const char* problem) {
   fprintf(stderr, "vek: %s\nTry 'vek --help' for more information.\n", problem);
