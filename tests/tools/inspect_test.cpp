@@ -1,6 +1,7 @@
 // Finding the archive in a file, and the structural check behind `vek test`.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -90,6 +91,26 @@ TEST(Check, ACutShortTableCannotBeOpened) {
   auto problems = Problems(Sound().substr(0, kArchivePrologueSize + EntryRecord::kSize * 2 + 9), &error);
   EXPECT_NE(error.find("Read beyond end of file"), std::string::npos) << error;
   EXPECT_NE(error.find("2 of 4 entry records"), std::string::npos) << error;
+}
+
+// Files sharing bytes: the overlap archive's trick (one stretch of data under many
+// names). Every file beginning inside a longer one counts, not only the next.
+TEST(Check, FilesSharingDataAreReportedAndNeverExtracted) {
+  ArchiveBuilder b;
+  b.AddFile(0, "big.txt", std::string(100, 'x'), 0);
+  b.AddFile(0, "b.txt", "bb", 0);
+  b.AddFile(0, "c.txt", "cc", 0);
+  std::string a = b.Serialize();
+  PatchU32(a, RecordAt(2) + EntryRecord::kDataOffsetOffset, 10);
+  PatchU32(a, RecordAt(3) + EntryRecord::kDataOffsetOffset, 30);
+  const auto problems = Problems(a);
+  ASSERT_EQ(problems.size(), 2u) << ::testing::PrintToString(problems);
+  EXPECT_NE(problems[0].find("entry 2 (\\b.txt): its data overlaps that of entry 1"), std::string::npos);
+  EXPECT_NE(problems[1].find("entry 3 (\\c.txt): its data overlaps that of entry 1"), std::string::npos);
+  ScratchFolder out;
+  testing::WriteWholeFile(out / "x.vek", a);
+  EXPECT_EQ(tools::ExtractCommand((out / "x.vek").string(), (out / "to").string(), false), tools::kExitFailure);
+  EXPECT_FALSE(std::filesystem::exists(out / "to"));
 }
 
 TEST(Locate, FindsAnArchiveBehindForeignBytesByItsSignature) {

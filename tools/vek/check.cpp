@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "dataranges.h"
 #include "shown.h"
 
 namespace vek::tools {
@@ -22,11 +23,6 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   }
   const uint64_t data_start = reader.DataStart();
   const uint64_t data_size = archive.start.file_size > data_start ? archive.start.file_size - data_start : 0;
-  struct Range {
-    uint64_t begin, end;
-    uint32_t id;
-  };
-  std::vector<Range> ranges;
   for (uint32_t slot = 1; slot <= count; ++slot) {
     int32_t id = static_cast<int32_t>(slot);
     ArchiveEntry entry;
@@ -66,7 +62,6 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
           problems.push_back({"data past the end", label + ": its data (" + std::to_string(offset) + " + " +
                                                        std::to_string(size) + ") runs past the end of the file"});
         }
-        if (size > 0) ranges.push_back({offset, end, slot});
       }
     }
   }
@@ -81,13 +76,20 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
                                            std::to_string(slot)});
     }
   }
-  std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.begin < b.begin; });
-  for (size_t i = 1; i < ranges.size(); ++i) {
-    if (ranges[i].begin < ranges[i - 1].end) {
-      problems.push_back({"overlap", EntryLabel(reader, static_cast<int32_t>(ranges[i].id)) + ": its data overlaps that of " +
-                                        EntryLabel(reader, static_cast<int32_t>(ranges[i - 1].id))});
-    }
-  }
+  struct Found {
+    const ArchiveReader& reader;
+    std::vector<Problem>* problems;
+  } found{reader, &problems};
+  FindDataOverlaps(
+      reader,
+      [](void* context, const DataOverlap& overlap) {
+        Found& f = *static_cast<Found*>(context);
+        f.problems->push_back({"overlap", EntryLabel(f.reader, static_cast<int32_t>(overlap.file)) +
+                                              ": its data overlaps that of " +
+                                              EntryLabel(f.reader, static_cast<int32_t>(overlap.other))});
+        return true;
+      },
+      &found);
   FindDuplicatePaths(reader, &problems);
   return problems;
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "check.h"
+#include "dataranges.h"
 #include "errorwords.h"
 #include "extractor.h"
 #include "messagebox.h"
@@ -83,6 +84,18 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), line.c_str());
   }
   ArchiveReader& reader = archive.reader;
+  DataOverlap overlap;
+  if (!FindFirstDataOverlap(reader, &overlap)) {
+    fprintf(stderr, "vek: %s: %s\n", path.c_str(), ReportText(OutOfMemoryError()).c_str());
+    return kExitFailure;
+  }
+  if (overlap.file != 0) {
+    fprintf(stderr,
+            "vek: %s: refused, nothing written: the data of %s overlaps that of %s (files sharing bytes could "
+            "write far more than the archive holds)\n",
+            path.c_str(), ExtractedLabel(reader, overlap.file).c_str(), ExtractedLabel(reader, overlap.other).c_str());
+    return kExitFailure;
+  }
   AnsiString destination(destination_text.c_str());
   // The root (an empty destination) is there already.
   Error e = destination.empty() ? NoError() : ForceDestination(destination, *reader.file().edge);
