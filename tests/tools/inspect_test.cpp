@@ -113,6 +113,32 @@ TEST(Check, FilesSharingDataAreReportedAndNeverExtracted) {
   EXPECT_FALSE(std::filesystem::exists(out / "to"));
 }
 
+TEST(Check, ReportsANameThatCanBeAnotherEntrysShortName) {
+  const struct {
+    const char *long_name, *alias;
+    bool reported;
+  } cases[] = {
+      {"LongFolderName", "LONG~NYX", true},  // Wine's form
+      {"LongFolderName", "longfo~1", true},
+      {"LongFolderName", "LO1A2B~1", true},  // Windows, after many alike
+      {"config file.txt", "CONFIG~1.TXT", true},
+      {"document.html", "DOCUME~1.HTM", true},
+      {"document.html", "DOCUME~1.TXT", false},
+      {"Readme.txt", "README~1.TXT", false},  // a short name already: none made
+      {"LongFolderName", "OTHER~1", false},
+  };
+  for (const auto& c : cases) {
+    ArchiveBuilder b;
+    b.AddFile(0, c.long_name, "a", 0);
+    b.AddFile(0, c.alias, "b", 0);
+    const uint16_t folder = b.AddDirectory(0, "elsewhere");
+    b.AddFile(folder, c.alias, "c", 0);  // another folder: no alias of the first
+    const auto problems = Problems(b.Serialize());
+    ASSERT_EQ(problems.size(), c.reported ? 1u : 0u) << c.alias << ": " << ::testing::PrintToString(problems);
+    if (c.reported) EXPECT_NE(problems[0].find("entry 2 (\\" + std::string(c.alias) + "): can be"), std::string::npos);
+  }
+}
+
 TEST(Locate, FindsAnArchiveBehindForeignBytesByItsSignature) {
   ScratchFolder folder;
   std::string prefix(5000, 'x');

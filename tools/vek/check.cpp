@@ -91,6 +91,7 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
       },
       &found);
   FindDuplicatePaths(reader, &problems);
+  FindShortNameAliases(reader, &problems);
   return problems;
 }
 

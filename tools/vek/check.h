@@ -25,6 +25,10 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive);
 // names make one).
 void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* problems);
 
+// The part in aliases.cpp: names of the form "NAME~N.EXT" that can be the short (8.3)
+// name Windows gives a long name in the same folder.
+void FindShortNameAliases(const ArchiveReader& reader, std::vector<Problem>* problems);
+
 // The lines that report problems: of each kind the first `shown` in full, then one
 // line that counts the rest.
 inline constexpr size_t kProblemsShownPerKind = 5;
