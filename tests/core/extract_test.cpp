@@ -398,7 +398,7 @@ TEST(Extract, NoEntrysFirstNamesBecomeANetworkHostAndShare) {
 }
 
 // A 65,535-deep chain: refused up front where the platform's path limit is reached,
-// with the levels above it made, and all of it in well under five seconds.
+// with the levels above it made, and quickly.
 TEST(Extract, ADeepChainIsMadeUpToThePathLimitAndThenRefusedQuickly) {
   ArchiveBuilder b;
   uint16_t parent = 0;
@@ -424,10 +424,12 @@ TEST(Extract, ADeepChainIsMadeUpToThePathLimitAndThenRefusedQuickly) {
   for (uint32_t level = 1; level < id; ++level) deepest += "\\d";
   uint32_t attributes = 0;
   EXPECT_TRUE(PlatformFileEdge().GetAttributes(deepest.c_str(), &attributes) && (attributes & kAttrDirectory));
+  // A guard against work that grows with the depth for every entry (minutes), not a
+  // benchmark: about a second here, many more on a shared and busy machine.
 #if defined(__SANITIZE_ADDRESS__)
-  EXPECT_LT(seconds, 15.0);  // the sanitizers' own cost
+  EXPECT_LT(seconds, 90.0);  // the sanitizers' own cost
 #else
-  EXPECT_LT(seconds, 5.0);
+  EXPECT_LT(seconds, 30.0);
 #endif
 }
 
