@@ -20,6 +20,13 @@ int ScaleToDpi(int pixels, int dpi) {
                           kLayoutPixelsPerInch);
 }
 
+void PlaceInArea(const ScreenArea& area, int width, int height, int* left, int* top) {
+  if (*left + width > area.right) *left = area.right - width;
+  if (*top + height > area.bottom) *top = area.bottom - height;
+  if (*left < area.left) *left = area.left;
+  if (*top < area.top) *top = area.top;
+}
+
 AnsiString RunDestination(const AnsiString& typed, bool* only_separators) {
   AnsiString destination(typed);
   destination.Truncate(TrimDestination(destination.data(), destination.size(), only_separators));

@@ -116,6 +116,16 @@ inline constexpr char kLayoutFontFace[] = "MS Sans Serif";
 // A length of the layout at another number of pixels per inch, rounded to nearest.
 int ScaleToDpi(int pixels, int dpi);
 
+// A monitor's work area (the screen without the taskbar), in pixels.
+struct ScreenArea {
+  int left, top, right, bottom;
+};
+// Where a window of this outer size goes: at (*left, *top), the layout's corner, when
+// it fits the area there; otherwise moved into the area as far as needed (to the
+// area's top-left corner when the window is the larger), so that no part of it, its
+// close box and buttons included, is off the screen at a high pixel density.
+void PlaceInArea(const ScreenArea& area, int width, int height, int* left, int* top);
+
 // ---- The window ----------------------------------------------------------------------
 
 class TForm1Window {

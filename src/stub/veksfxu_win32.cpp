@@ -81,8 +81,14 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     // The client area and the outer position of the layout.
     RECT frame = {0, 0, Scaled(layout.client_width), Scaled(layout.client_height)};
     AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
-    SetWindowPos(window_, nullptr, layout.left, layout.top, frame.right - frame.left,
-                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    int left = layout.left, top = layout.top;
+    MONITORINFO monitor = {sizeof monitor, {}, {}, 0};
+    if (GetMonitorInfoW(MonitorFromPoint(POINT{left, top}, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      const RECT& work = monitor.rcWork;
+      PlaceInArea({work.left, work.top, work.right, work.bottom}, width, height, &left, &top);
+    }
+    SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
     const int big = GetSystemMetrics(SM_CXICON), small = GetSystemMetrics(SM_CXSMICON);
     SendMessageW(window_, WM_SETICON, ICON_BIG,

@@ -10,6 +10,7 @@
 
 #include "extended80.h"
 #include "gauge.h"
+#include "veksfxu.h"
 
 namespace vek {
 namespace {
@@ -185,6 +186,26 @@ TEST(Gauge, PictureFillsBeforeTheTruncatedColumnAndWritesThePercentage) {
     EXPECT_EQ(picture.inner_top, 1);
     EXPECT_EQ(picture.inner_bottom, 16);
     EXPECT_STREQ(picture.text, c.text);
+  }
+}
+
+// The layout's corner (198, 118) at 192 pixels per inch: the window is 850 x 316.
+TEST(Placement, KeepsTheLayoutsCornerWhereTheWindowFitsAndMovesItOnScreenElsewhere) {
+  const struct {
+    ScreenArea area;
+    int width, height, left, top;
+  } cases[] = {
+      {{0, 0, 1920, 1040}, 850, 316, 198, 118},  // fits
+      {{0, 0, 1000, 700}, 850, 316, 150, 118},   // runs off the right edge
+      {{0, 0, 800, 560}, 850, 316, 0, 118},      // wider than the screen
+      {{0, 0, 1000, 400}, 850, 316, 150, 84},    // and off the bottom
+      {{1920, 0, 3840, 1040}, 850, 316, 1920, 118},  // a second monitor on the right
+  };
+  for (const auto& c : cases) {
+    int left = 198, top = 118;
+    PlaceInArea(c.area, c.width, c.height, &left, &top);
+    EXPECT_EQ(left, c.left) << c.area.right;
+    EXPECT_EQ(top, c.top) << c.area.bottom;
   }
 }
 
