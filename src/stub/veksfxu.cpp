@@ -27,6 +27,17 @@ void PlaceInArea(const ScreenArea& area, int width, int height, int* left, int* 
   if (*top < area.top) *top = area.top;
 }
 
+int FittingDpi(int dpi, const ScreenArea& area, int frame_width, int frame_height) {
+  const Form1Layout layout;
+  const int room_x = area.right - area.left - frame_width, room_y = area.bottom - area.top - frame_height;
+  if (room_x <= 0 || room_y <= 0) return dpi;
+  while (dpi > kLayoutPixelsPerInch &&
+         (ScaleToDpi(layout.client_width, dpi) > room_x || ScaleToDpi(layout.client_height, dpi) > room_y)) {
+    --dpi;
+  }
+  return dpi;
+}
+
 AnsiString RunDestination(const AnsiString& typed, bool* only_separators) {
   AnsiString destination(typed);
   destination.Truncate(TrimDestination(destination.data(), destination.size(), only_separators));

@@ -125,6 +125,10 @@ struct ScreenArea {
 // area's top-left corner when the window is the larger), so that no part of it, its
 // close box and buttons included, is off the screen at a high pixel density.
 void PlaceInArea(const ScreenArea& area, int width, int height, int* left, int* top);
+// The pixels per inch the layout is drawn at: the screen's, or fewer when the window
+// (its client area and a frame of frame_width x frame_height) would not fit the area
+// at the screen's, so that on a small screen at a high density the whole window shows.
+int FittingDpi(int dpi, const ScreenArea& area, int frame_width, int frame_height);
 
 // ---- The window ----------------------------------------------------------------------
 

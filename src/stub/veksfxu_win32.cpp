@@ -230,6 +230,11 @@ int ScreenDpi() {
     g_dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kLayoutPixelsPerInch;
     if (screen) ReleaseDC(nullptr, screen);
     if (g_dpi <= 0) g_dpi = kLayoutPixelsPerInch;
+    RECT work, frame = {0, 0, 0, 0};
+    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0)) {
+      g_dpi = FittingDpi(g_dpi, {work.left, work.top, work.right, work.bottom}, frame.right - frame.left,
+                         frame.bottom - frame.top);
+    }
   }
   return g_dpi;
 }

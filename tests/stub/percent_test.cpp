@@ -190,6 +190,22 @@ TEST(Gauge, PictureFillsBeforeTheTruncatedColumnAndWritesThePercentage) {
 }
 
 // The layout's corner (198, 118) at 192 pixels per inch: the window is 850 x 316.
+// The layout is 417 x 139 at 96 pixels per inch; the frame here 16 x 39.
+TEST(Placement, DrawsTheLayoutSmallerOnlyWhereItWouldNotFitTheScreen) {
+  const struct {
+    int dpi;
+    ScreenArea area;
+    int expected;
+  } cases[] = {
+      {192, {0, 0, 1920, 1040}, 192},  // fits
+      {192, {0, 0, 1000, 740}, 192},   // 834 + 16 wide
+      {192, {0, 0, 800, 600}, 180},    // 417 * 180 / 96 = 781.9 -> 782 <= 800 - 16
+      {144, {0, 0, 640, 440}, 143},
+      {96, {0, 0, 320, 200}, 96},      // never below the layout's own size
+  };
+  for (const auto& c : cases) EXPECT_EQ(FittingDpi(c.dpi, c.area, 16, 39), c.expected) << c.area.right;
+}
+
 TEST(Placement, KeepsTheLayoutsCornerWhereTheWindowFitsAndMovesItOnScreenElsewhere) {
   const struct {
     ScreenArea area;
