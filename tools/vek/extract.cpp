@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "errorwords.h"
+#include "check.h"
 #include "extractor.h"
 #include "messagebox.h"
 #include "nativetext.h"
@@ -76,6 +77,10 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   }
   NoteHowFound(archive, stderr);
   ArchiveReader& reader = archive.reader;
+  if (reader.ExtensionUnusable()) {
+    fprintf(stderr, "vek: %s: the archive is damaged: %s\n", path.c_str(), ChecksumsInWords(reader.extension()));
+    return kExitFailure;
+  }
   AnsiString destination(destination_text.c_str());
   // The root (an empty destination) is there already.
   Error e = destination.empty() ? NoError() : ForceDestination(destination, *reader.file().edge);
@@ -90,7 +95,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   const uint32_t count = reader.GetEntryCount();
   for (uint32_t id = 1; id <= count; ++id) {
     messages.current = id;
-    e = ExtractEntry(reader, static_cast<int32_t>(id), destination);
+    e = ExtractEntry(reader, static_cast<int32_t>(id), destination, DataCheck::kVerify);
     if (e) {
       line.Finish();
       fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), ExtractedLabel(reader, id).c_str());
