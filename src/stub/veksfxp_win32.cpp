@@ -35,6 +35,16 @@ namespace {
 
 uint32_t ArchiveStartOffset() { return VekConstants.archive_start_offset; }
 
+}  // namespace
+
+ExtensionPlace StubExtension() {
+  // The stub's image ends before either block: neither lies inside it.
+  return StubExtensionPlace(VekConstants.archive_start_offset, VekConstants.config_offset,
+                            VekConstants.extension_offset, 1);
+}
+
+namespace {
+
 class Win32Host final : public ApplicationHost {
  public:
   Win32Host(int show_command, const StubSettings& settings, const wchar_t* destination)
@@ -61,6 +71,7 @@ class Win32Host final : public ApplicationHost {
                                  reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
   }
   uint32_t ArchiveStart() override { return ArchiveStartOffset(); }
+  ExtensionPlace Extension() override { return StubExtension(); }
   AnsiString ModulePath() override { return ModuleFileNameAnsi(); }
   void ShowSwitches(const char* text, const char* caption) override {
     MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(), MB_OK | MB_ICONINFORMATION);
