@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "crc32.h"
 #include "messagebox.h"
 
 namespace vek {
@@ -29,6 +30,29 @@ Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_
     *shortfall = InOutError(kIoReadBeyondEnd);
   }
   return NoError();
+}
+
+// Copies a file's stored bytes in blocks, comparing their checksum at the end.
+Error CopyChecked(ArchiveFile& archive, ArchiveFile& output, const ArchiveEntry& entry) {
+  char* buffer = static_cast<char*>(malloc(kCopyBlockSize));
+  if (!buffer) return OutOfMemoryError();
+  uint32_t left = static_cast<uint32_t>(entry.size);
+  uint32_t crc = 0;
+  Error error = NoError();
+  while (left > 0 && !error) {
+    const uint32_t want = left < kCopyBlockSize ? left : kCopyBlockSize;
+    uint32_t got = 0;
+    uint32_t written = 0;
+    error = archive.edge->Read(archive.handle, buffer, want, &got);
+    if (!error && got == 0) error = InOutError(kIoReadBeyondEnd);
+    if (!error) error = output.edge->Write(output.handle, buffer, got, &written);
+    if (!error && written != got) error = InOutError(kWinErrorDiskFull);
+    crc = Crc32(crc, buffer, got);
+    left -= got;
+  }
+  free(buffer);
+  if (!error && crc != entry.crc) error = GeneralError(kDataDamaged);
+  return error;
 }
 
 }  // namespace
@@ -127,10 +151,25 @@ Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
   return NoError();
 }
 
-Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination) {
+Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination,
+                       DataCheck check) {
+  if (entry.method == kMethodInvalid) return GeneralError(kArchiveDamaged);
   AnsiString full = destination + reader.GetEntryPath(entry.id);
   if (full.failed()) return OutOfMemoryError();
   ArchiveFile& archive = reader.file();
+  if (check == DataCheck::kVerify && entry.checked && entry.size >= 0) {
+    ArchiveFile output{archive.edge, kNoFile};
+    VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
+    Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));
+    if (!error) error = CopyChecked(archive, output, entry);
+    if (error) {
+      // Nothing of a file that failed its check, or was cut short, stays under its name.
+      (void)Abandon(output, NoError());
+      (void)output.edge->RemoveFile(full.c_str());
+      return error;
+    }
+    return output.edge->FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
+  }
   const int32_t full_blocks = entry.size / static_cast<int32_t>(kCopyBlockSize);
   const int32_t remainder = entry.size - static_cast<int32_t>(kCopyBlockSize) * full_blocks;
 
@@ -166,7 +205,7 @@ Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const A
   return output.edge->FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
 }
 
-Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination) {
+Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination, DataCheck check) {
   ArchiveEntry entry;
   reader.FindEntry(id, &entry);
   if (entry.kind != kEntryKindDirectory && entry.kind != kEntryKindFile) return NoError();
@@ -177,7 +216,7 @@ Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destinat
     VEK_TRY(reader.file().edge->SecureFolders(full.c_str(), full.size(), destination.size()));
     return ForceDirectoryChain(full, *reader.file().edge);
   }
-  return ExtractFileEntry(reader, entry, destination);
+  return ExtractFileEntry(reader, entry, destination, check);
 }
 
 }  // namespace vek

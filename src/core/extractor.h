@@ -29,18 +29,32 @@ inline Error ForceDirectoryChain(const AnsiString& path, FileEdge& edge) {
 // fewer than 3 bytes) is the input/output error 3 (kWinErrorPathNotFound).
 Error ForceDestination(const AnsiString& destination, FileEdge& edge);
 
+// Whether extraction compares each file's stored bytes with its checksum as it writes
+// the file (kVerify), or takes them as checked already (kTrusted: the stub checks the
+// whole archive before it writes anything). Without checksums nothing is compared.
+enum class DataCheck : uint8_t { kTrusted, kVerify };
+
 // Writes entry id of the reader below destination (no trailing backslash; empty for
 // the root of the current drive) through the reader's file edge: a directory is made,
 // a file created and filled from the data area, other kinds produce nothing. An entry
 // that CheckEntryPathBelow refuses fails with the input/output error 3
 // (kIoInvalidFilename) before anything is made.
-Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination);
+Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination,
+                   DataCheck check = DataCheck::kTrusted);
 
 // Writes the file entry: its data is copied whole or the entry fails. Data cut short
 // by the end of the archive is the input/output error 100 (kIoReadBeyondEnd), a write
 // that stops short the disk-full code 112 (kWinErrorDiskFull); the bytes copied so far
 // stay in the file. "Error writing file" is shown first when the last write
 // transferred nothing. The file then gets the entry's time and attributes.
-Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination);
+//
+// With kVerify, a file with a checksum whose stored bytes do not match it is
+// kDataDamaged, one whose records disagree kArchiveDamaged; such a file that fails in
+// any way is removed again: nothing of it is left under its name.
+Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination,
+                       DataCheck check = DataCheck::kTrusted);
+
+// The failure of a file whose stored bytes do not match their checksum.
+inline constexpr char kDataDamaged[] = "Damaged data: the checksum does not match";
 
 }  // namespace vek

@@ -107,6 +107,10 @@ class FileEdge {
     return NoError();
   }
 
+  // Removes a file made by CreateEntryFile and closed again, which must not stay (its
+  // data proved damaged). The platform's code when it could not be removed.
+  virtual Error RemoveFile(const char* path) { return InOutError(kWinErrorInvalidFunction); }
+
   // Reads a path's attributes; false when they cannot be read (no such path).
   virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;
   // Makes one directory with default security; the platform's code when it could not

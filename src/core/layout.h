@@ -2,9 +2,11 @@
 // vek and vekpack.
 //
 // An archive is an 8-byte signature, a 48-byte header, a table of 256-byte entry
-// records and the uncompressed file data, all little-endian. Every field is an offset
-// and a size; the static_asserts below check that the fields of each record follow one
-// another without gap or overlap and fill the record exactly.
+// records and the file data, all little-endian. Beside it, an extension block may
+// carry what the table has no room for: checksums, each file's method and original
+// size, the names' encoding. Every field is an offset and a size; the static_asserts
+// below check that the fields of each record follow one another without gap or overlap
+// and fill the record exactly.
 #pragma once
 
 #include <stddef.h>
@@ -23,6 +25,9 @@ struct ArchiveSignature {
 };
 inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
 inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
+// The tail of an archive that a reader of the plain layout must not take for one: its
+// extension block has flags set (deflated files, UTF-8 names).
+inline constexpr unsigned char kExtendedSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x02};
 
 // ---- The header --------------------------------------------------------------------
 
@@ -79,6 +84,9 @@ inline size_t RecordNameLength(const unsigned char* record) {
 
 inline constexpr uint8_t kEntryKindDirectory = 0;
 inline constexpr uint8_t kEntryKindFile = 255;
+// A file whose data is deflated (its extension record says so): a reader of the plain
+// layout makes nothing for a kind it does not know, instead of the compressed bytes.
+inline constexpr uint8_t kEntryKindDeflated = 254;
 // What a lookup answers for an identifier that no record carries; no record holds it.
 inline constexpr uint8_t kEntryKindNotFound = 128;
 
@@ -89,12 +97,73 @@ inline constexpr uint32_t kMaxEntryCount = 65535;
 inline constexpr uint32_t kArchivePrologueSize =
     static_cast<uint32_t>(ArchiveSignature::kSize + ArchiveHeader::kSize);
 
+// ---- The extension block ---------------------------------------------------------------
+//
+// One block beside the archive, the same bytes wherever it lies: in an executable
+// between the stub and the configuration block (or the archive), found through the
+// stub's constants; after a bare archive, followed by the footer at the very end of
+// the file. Then one record per table slot, in table order. Checksums are zlib's
+// CRC-32 (polynomial 0xEDB88320).
+
+struct ExtensionHeader {
+  static constexpr size_t kMagicOffset = 0;
+  static constexpr size_t kMagicSize = 8;
+  static constexpr size_t kBlockSizeOffset = 8;  // the whole block, records included
+  static constexpr size_t kBlockSizeSize = 4;
+  static constexpr size_t kFlagsOffset = 12;
+  static constexpr size_t kFlagsSize = 4;
+  static constexpr size_t kEntryCountOffset = 16;  // equals the header's EntryCount
+  static constexpr size_t kEntryCountSize = 4;
+  static constexpr size_t kPrologueCrcOffset = 20;  // signature, header and table
+  static constexpr size_t kPrologueCrcSize = 4;
+  static constexpr size_t kBlockCrcOffset = 24;  // the block without this field
+  static constexpr size_t kBlockCrcSize = 4;
+  static constexpr size_t kSize = 28;
+};
+inline constexpr char kExtensionMagic[ExtensionHeader::kMagicSize + 1] = "VEK-EXT1";
+
+inline constexpr uint32_t kExtensionNamesUtf8 = 1u << 0;  // names are UTF-8, not Windows-1250
+inline constexpr uint32_t kExtensionDeflated = 1u << 1;   // some entries are deflated
+// The flags this release reads: none yet. A block with either of the above comes from
+// a newer vekpack and is refused as such.
+inline constexpr uint32_t kExtensionKnownFlags = 0;
+
+struct ExtensionRecord {
+  static constexpr size_t kCrcOffset = 0;  // of the stored bytes; 0 for other kinds
+  static constexpr size_t kCrcSize = 4;
+  static constexpr size_t kOriginalSizeOffset = 4;  // once extracted; below 2^31
+  static constexpr size_t kOriginalSizeSize = 4;
+  static constexpr size_t kMethodOffset = 8;
+  static constexpr size_t kMethodSize = 1;
+  static constexpr size_t kReservedOffset = 9;  // zero
+  static constexpr size_t kReservedSize = 3;
+  static constexpr size_t kSize = 12;
+};
+inline constexpr uint8_t kMethodStored = 0;
+inline constexpr uint8_t kMethodDeflate = 8;  // a zlib stream (RFC 1950)
+
+// After a bare archive's extension block, the last bytes of the file.
+struct ExtensionFooter {
+  static constexpr size_t kBlockSizeOffset = 0;
+  static constexpr size_t kBlockSizeSize = 4;
+  static constexpr size_t kMagicOffset = 4;
+  static constexpr size_t kMagicSize = 8;
+  static constexpr size_t kSize = 12;
+};
+inline constexpr char kExtensionFooterMagic[ExtensionFooter::kMagicSize + 1] = "VEK-TAIL";
+
+inline constexpr uint32_t ExtensionBlockSize(uint32_t entry_count) {
+  return static_cast<uint32_t>(ExtensionHeader::kSize + ExtensionRecord::kSize * entry_count);
+}
+
 // ---- The stub's constants ------------------------------------------------------------
 //
 // A self-extracting executable's stub keeps its constants in a PE section of its own,
-// which vekpack fills in: where the archive starts in the executable, and where the
-// configuration block lies (0: none; the block lies between the stub and the archive).
-// A stub whose section holds only the start offset cannot carry a configuration.
+// which vekpack fills in: where the archive starts in the executable, where the
+// configuration block lies and where the extension block lies (0: none). The file
+// holds [stub][extension block][configuration block][archive]: the extension block
+// ends where the configuration block begins, or the archive when there is none. A
+// stub whose section holds fewer constants cannot carry the blocks it has no room for.
 
 #define VEK_STUB_SECTION ".vekofs"  // for the compiler's section attribute
 inline constexpr char kStartOffsetSection[] = VEK_STUB_SECTION;
@@ -105,7 +174,11 @@ struct StubConstants {
   static constexpr size_t kStartOffsetSize = 4;
   static constexpr size_t kConfigOffsetOffset = 4;
   static constexpr size_t kConfigOffsetSize = 4;
-  static constexpr size_t kSize = 8;
+  static constexpr size_t kExtensionOffsetOffset = 8;
+  static constexpr size_t kExtensionOffsetSize = 4;
+  static constexpr size_t kSize = 12;
+  // What a stub that predates the extension block holds.
+  static constexpr size_t kSizeWithoutExtension = kExtensionOffsetOffset;
 };
 
 // ---- The layout checks ---------------------------------------------------------------
@@ -152,8 +225,29 @@ static_assert(FieldsChain({{EntryRecord::kIdOffset, EntryRecord::kIdSize},
                           EntryRecord::kSize),
               "the entry record's fields must fill it");
 static_assert(EntryRecord::kNameMaxLength <= 0xFF, "a name's length fits its length byte");
+static_assert(FieldsChain({{ExtensionHeader::kMagicOffset, ExtensionHeader::kMagicSize},
+                           {ExtensionHeader::kBlockSizeOffset, ExtensionHeader::kBlockSizeSize},
+                           {ExtensionHeader::kFlagsOffset, ExtensionHeader::kFlagsSize},
+                           {ExtensionHeader::kEntryCountOffset, ExtensionHeader::kEntryCountSize},
+                           {ExtensionHeader::kPrologueCrcOffset, ExtensionHeader::kPrologueCrcSize},
+                           {ExtensionHeader::kBlockCrcOffset, ExtensionHeader::kBlockCrcSize}},
+                          ExtensionHeader::kSize),
+              "the extension block's header fields must fill it");
+static_assert(FieldsChain({{ExtensionRecord::kCrcOffset, ExtensionRecord::kCrcSize},
+                           {ExtensionRecord::kOriginalSizeOffset, ExtensionRecord::kOriginalSizeSize},
+                           {ExtensionRecord::kMethodOffset, ExtensionRecord::kMethodSize},
+                           {ExtensionRecord::kReservedOffset, ExtensionRecord::kReservedSize}},
+                          ExtensionRecord::kSize),
+              "the extension record's fields must fill it");
+static_assert(FieldsChain({{ExtensionFooter::kBlockSizeOffset, ExtensionFooter::kBlockSizeSize},
+                           {ExtensionFooter::kMagicOffset, ExtensionFooter::kMagicSize}},
+                          ExtensionFooter::kSize),
+              "the footer's fields must fill it");
+static_assert(ExtensionHeader::kBlockCrcOffset + ExtensionHeader::kBlockCrcSize == ExtensionHeader::kSize,
+              "the block's own check is its header's last field: the records follow it");
 static_assert(FieldsChain({{StubConstants::kStartOffsetOffset, StubConstants::kStartOffsetSize},
-                           {StubConstants::kConfigOffsetOffset, StubConstants::kConfigOffsetSize}},
+                           {StubConstants::kConfigOffsetOffset, StubConstants::kConfigOffsetSize},
+                           {StubConstants::kExtensionOffsetOffset, StubConstants::kExtensionOffsetSize}},
                           StubConstants::kSize),
               "the stub's constants must fill their block");
 static_assert(sizeof(kStartOffsetSection) - 1 <= kSectionNameMaxLength, "a PE section name has at most 8 bytes");

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "crc32.h"
+
 namespace vek {
 namespace {
 
@@ -19,7 +21,7 @@ Error ArchiveReader::ReadExactly(void* buffer, uint32_t count) {
   return NoError();
 }
 
-Error ArchiveReader::Open(FileEdge& edge, FileHandle file, uint32_t start_offset) {
+Error ArchiveReader::Open(FileEdge& edge, FileHandle file, uint32_t start_offset, ExtensionPlace extension) {
   (void)Close();
   file_ = {&edge, file};
   start_offset_ = start_offset;
@@ -27,7 +29,48 @@ Error ArchiveReader::Open(FileEdge& edge, FileHandle file, uint32_t start_offset
   VEK_TRY(ReadExactly(signature_, ArchiveSignature::kSize));
   VEK_TRY(ReadExactly(header_, ArchiveHeader::kSize));
   VEK_TRY(AllocateTable());
-  return LoadTable();
+  VEK_TRY(LoadTable());
+  if (extension.present()) ReadExtension(extension);
+  return NoError();
+}
+
+void ArchiveReader::ReadExtension(ExtensionPlace place) {
+  // A block larger than any count asks for is damaged before it is read.
+  const uint32_t n = GetEntryCount();
+  const uint32_t size = place.end - place.offset;
+  extension_state_ = ExtensionState::kDamaged;
+  if (size > ExtensionBlockSize(kMaxEntryCount)) return;
+  extension_ = static_cast<unsigned char*>(malloc(size));
+  uint32_t done = 0;
+  if (!extension_ || file_.edge->Seek(file_.handle, place.offset) ||
+      file_.edge->Read(file_.handle, extension_, size, &done) || done != size) {
+    free(extension_);
+    extension_ = nullptr;
+    return;
+  }
+  extension_state_ = JudgeExtensionBlock(extension_, size, n, signature_);
+  if (extension_state_ == ExtensionState::kSound) {
+    // The signature, header and table as they lie in the file, one after the other.
+    uint32_t crc = Crc32(0, signature_, ArchiveSignature::kSize);
+    crc = Crc32(crc, header_, ArchiveHeader::kSize);
+    crc = Crc32(crc, table_, static_cast<size_t>(n) * EntryRecord::kSize);
+    if (crc != LoadU32(extension_ + ExtensionHeader::kPrologueCrcOffset)) {
+      extension_state_ = ExtensionState::kPrologueDamaged;
+    }
+  }
+  if (extension_state_ != ExtensionState::kSound) {
+    free(extension_);
+    extension_ = nullptr;
+  }
+}
+
+uint32_t ArchiveReader::ExtensionFlags() const { return extension_ ? vek::ExtensionFlags(extension_) : 0; }
+
+bool ArchiveReader::SignatureKnown() const {
+  if (memcmp(signature_, kArchiveMagic, ArchiveSignature::kMagicSize) != 0) return false;
+  const unsigned char* tail = signature_ + ArchiveSignature::kTailOffset;
+  return memcmp(tail, kSignatureTail, ArchiveSignature::kTailSize) == 0 ||
+         (memcmp(tail, kExtendedSignatureTail, ArchiveSignature::kTailSize) == 0 && ExtensionFlags() != 0);
 }
 
 Error ArchiveReader::Close() {
@@ -72,6 +115,9 @@ void ArchiveReader::ReleaseTable() {
   free(first_slot_);
   free(walk_);
   free(memo_);
+  free(extension_);
+  extension_ = nullptr;
+  extension_state_ = ExtensionState::kAbsent;
   table_ = nullptr;
   first_slot_ = nullptr;
   walk_ = nullptr;
@@ -99,6 +145,15 @@ bool ArchiveReader::FindEntry(int32_t id, ArchiveEntry* entry) const {
   entry->time_stamp = LoadU32(record + EntryRecord::kTimeStampOffset);
   entry->size = static_cast<int32_t>(LoadU32(record + EntryRecord::kSizeOffset));
   entry->data_offset = LoadU32(record + EntryRecord::kDataOffsetOffset);
+  if (!extension_ || entry->kind != kEntryKindFile) return true;
+  const unsigned char* more = ExtensionRecordAt(extension_, slot);
+  entry->checked = true;
+  entry->crc = LoadU32(more + ExtensionRecord::kCrcOffset);
+  // A stored file: its original size is its size.
+  if (more[ExtensionRecord::kMethodOffset] != kMethodStored ||
+      LoadU32(more + ExtensionRecord::kOriginalSizeOffset) != LoadU32(record + EntryRecord::kSizeOffset)) {
+    entry->method = kMethodInvalid;
+  }
   return true;
 }
 

@@ -5,7 +5,8 @@
 // entry's path from the parent links and judges whether that path can be written
 // below a destination. Each reader owns its file and its state, so one process may
 // read several archives at once. Extraction (extractor.h) writes an open reader's
-// entries.
+// entries. An archive with an extension block (extension.h) has it read and judged by
+// Open too: each entry then carries its checksum, method and original size.
 //
 // The table is read here (rnvek100.cpp); paths and their safety are in entrypath.cpp.
 #pragma once
@@ -15,6 +16,7 @@
 
 #include "ansistring.h"
 #include "error.h"
+#include "extension.h"
 #include "fileedge.h"
 #include "layout.h"
 
@@ -30,10 +32,13 @@ struct ArchiveFile {
   FileHandle handle = kNoFile;
 };
 
-// One entry as the reader knows it: its record's fields, found by FindEntry. Anything
-// else the reader comes to hold about an entry belongs here too, so that extraction
-// and the tools take an entry from one place. The name points into the reader's table
-// and stays valid while the reader is open.
+// The method of a file whose record and extension record disagree (another length, a
+// method this release does not read): no block ever holds it.
+inline constexpr uint8_t kMethodInvalid = 0xFF;
+
+// One entry as the reader knows it: its record's fields, found by FindEntry, and what
+// the extension block says of it. The name points into the reader's table and stays
+// valid while the reader is open.
 struct ArchiveEntry {
   uint16_t id = 0;
   uint16_t parent_id = 0;
@@ -44,6 +49,10 @@ struct ArchiveEntry {
   uint32_t time_stamp = 0;  // MS-DOS date and time, local time
   int32_t size = 0;
   uint32_t data_offset = 0;  // from the start of the data area
+  // From the extension block, for a file. Without one: unchecked and stored.
+  bool checked = false;  // crc is the CRC-32 of the stored bytes
+  uint32_t crc = 0;
+  uint8_t method = kMethodStored;
 };
 
 // Whether an entry's path can be written below a destination folder without leaving
@@ -77,8 +86,9 @@ class ArchiveReader {
   // sizes the table for the header's entry count and loads that many records. A read
   // that comes out short is the input/output error 100 (kIoReadBeyondEnd); the records
   // loaded until then answer lookups (GetLoadedEntryCount). A reader that was open is
-  // closed first.
-  Error Open(FileEdge& edge, FileHandle file, uint32_t start_offset);
+  // closed first. With an extension place, the block there is then read and judged
+  // (extension()); whatever it says, Open succeeds when the table was loaded.
+  Error Open(FileEdge& edge, FileHandle file, uint32_t start_offset, ExtensionPlace extension = {});
   // Releases the table and closes the file; returns the close's failure.
   Error Close();
 
@@ -99,6 +109,21 @@ class ArchiveReader {
   const unsigned char* GetSlotRecord(uint32_t slot) const {
     return slot >= 1 && slot <= loaded_ ? Slot(slot) : nullptr;
   }
+
+  // ---- The extension block -----------------------------------------------------------
+  ExtensionState extension() const { return extension_state_; }
+  // Whether entries carry checksums: the block is there and sound.
+  bool HasChecksums() const { return extension_state_ == ExtensionState::kSound; }
+  // Whether the block was there but cannot be trusted (damaged, newer, or the
+  // header and table do not match it): such an archive must not be extracted.
+  bool ExtensionUnusable() const {
+    return extension_state_ != ExtensionState::kAbsent && extension_state_ != ExtensionState::kSound;
+  }
+  // The sound block's flags (0 without one).
+  uint32_t ExtensionFlags() const;
+  // Whether the signature's tail is one this reader takes: 00 01, or 00 02 with a
+  // block that says why.
+  bool SignatureKnown() const;
 
   // ---- Lookups by identifier ---------------------------------------------------------
   // The first record, in table order among the EntryCount records, whose Id equals
@@ -133,6 +158,7 @@ class ArchiveReader {
   Error ReadExactly(void* buffer, uint32_t count);
   Error AllocateTable();
   Error LoadTable();
+  void ReadExtension(ExtensionPlace place);
   void ReleaseTable();
 
   ArchiveFile file_;
@@ -149,6 +175,9 @@ class ArchiveReader {
   mutable PathMemo* memo_ = nullptr;
   // Scratch room for the slots of one walk up the parent links, capacity_ long.
   uint32_t* walk_ = nullptr;
+  // The extension block as read (only kept when sound).
+  unsigned char* extension_ = nullptr;
+  ExtensionState extension_state_ = ExtensionState::kAbsent;
 };
 
 }  // namespace vek

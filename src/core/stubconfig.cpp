@@ -20,7 +20,7 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"caption", 60, false},      {"prompt", 50, true},         {"folder", 160, false},
     {"footer", 64, true},        {"group", 60, false},         {"item", 60, false},
     {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
-    {"extract-button", 12, false}, {"quit-button", 12, false},
+    {"extract-button", 12, false}, {"quit-button", 12, false}, {"damaged", 200, false},
 };
 // An item's TARGET; its NAME has the limit of "item".
 constexpr uint32_t kTargetLimit = 100;

@@ -6,7 +6,7 @@
 // dropped. Every key may be given once, except "item", which may repeat:
 //
 //   caption prompt folder footer group done folder-error group-error
-//   extract-button quit-button
+//   extract-button quit-button damaged
 //   item = TARGET,NAME      TARGET relative to the destination, NAME the item's name
 //
 // vekpack checks a publisher's file with this parser and writes it, as the
@@ -39,6 +39,7 @@ enum ConfigKey : uint8_t {
   kKeyGroupError,
   kKeyExtractButton,
   kKeyQuitButton,
+  kKeyDamaged,  // the report of a damaged installer
   kConfigKeyCount,
 };
 

@@ -4,33 +4,24 @@
 
 #include <algorithm>
 
+#include "crc32.h"
+#include "datawriter.h"
 #include "errorwords.h"
+#include "extension.h"
 #include "layout.h"
 
 namespace vek::build {
 namespace {
 
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
-// Files of this size and more move into a file sink inside the system where it can
-// (one copy of each byte instead of two); smaller ones are read into the sink's
-// buffer and leave with their neighbours.
-constexpr uint64_t kSystemCopyThreshold = 32 * 1024;
 // Entry records are written in pieces of this many.
 constexpr size_t kRecordsPerPiece = 4096;
 
-// What a record holds besides the entry's name and place: given, or learned while
-// the data was written.
-struct RecordFacts {
-  uint32_t attributes = 0;
-  uint32_t time_stamp = 0;
-  uint32_t size = 0;
-  uint32_t data_offset = 0;
-};
-
-void PutSignatureAndHeader(unsigned char* p, size_t entry_count) {
+void PutSignatureAndHeader(unsigned char* p, size_t entry_count, bool extended = false) {
   memset(p, 0, kArchivePrologueSize);
   memcpy(p + ArchiveSignature::kMagicOffset, kArchiveMagic, ArchiveSignature::kMagicSize);
-  memcpy(p + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize);
+  memcpy(p + ArchiveSignature::kTailOffset, extended ? kExtendedSignatureTail : kSignatureTail,
+         ArchiveSignature::kTailSize);
   unsigned char* header = p + ArchiveSignature::kSize;
   StoreU16(header + ArchiveHeader::kEntryCountOffset, static_cast<uint16_t>(entry_count));
   header[ArchiveHeader::kReservedOneOffset] = 1;
@@ -50,150 +41,6 @@ void PutRecord(unsigned char* record, const Entry& e, const RecordFacts& facts) 
   StoreU32(record + EntryRecord::kSizeOffset, facts.size);
   StoreU32(record + EntryRecord::kDataOffsetOffset, facts.data_offset);
 }
-
-RecordFacts GivenFacts(const Entry& e) {
-  return {e.attributes, e.time_stamp, static_cast<uint32_t>(e.size), e.data_offset};
-}
-
-// Copies the data of every file, learning what the records hold.
-class DataWriter {
- public:
-  DataWriter(ArchiveSink& sink, PackEdge& edge, const WriteHooks& hooks, uint64_t data_start)
-      : sink_(sink), edge_(edge), hooks_(hooks), data_start_(data_start) {}
-  ~DataWriter() { CloseFolder(); }
-
-  RecordFacts Write(const Entry& e) {
-    RecordFacts facts = GivenFacts(e);
-    facts.data_offset = static_cast<uint32_t>(sink_.position() - data_start_);
-    if (e.source.empty()) {
-      sink_.Append(e.data.data(), e.data.size());
-    } else {
-      CopySource(e, &facts);
-    }
-    return facts;
-  }
-
- private:
-  [[noreturn]] void Changed(const Entry& e) {
-    throw BuildError(e.shown() + ": the file changed while it was read (its size or time)");
-  }
-  [[noreturn]] void CannotRead(const Entry& e, const char* what, const Error& error) {
-    throw BuildError(e.shown() + ": cannot " + what + " the file: " + tools::ErrorInWords(error));
-  }
-
-  // Opens the source through its folder, kept open while its files follow.
-  FileHandle Open(const Entry& e) {
-    const size_t slash = e.source.find_last_of(kPathSeparators);
-    FileHandle file = kNoFile;
-    Error error;
-    if (slash == std::string::npos) {
-      error = edge_.OpenRead(kNoFolder, e.source.c_str(), &file);
-    } else {
-      const size_t folder_length = slash == 0 ? 1 : slash;
-      if (folder_ == kNoFolder || folder_path_.compare(0, std::string::npos, e.source, 0, folder_length) != 0) {
-        CloseFolder();
-        folder_path_.assign(e.source, 0, folder_length);
-        PathFacts ignored;
-        error = edge_.OpenFolder(kNoFolder, folder_path_.c_str(), &folder_, &ignored);
-        if (!error.ok()) folder_ = kNoFolder;
-      }
-      if (error.ok()) error = edge_.OpenRead(folder_, e.source.c_str() + slash + 1, &file);
-    }
-    if (!error.ok()) CannotRead(e, "open", error);
-    return file;
-  }
-
-  void CloseFolder() {
-    if (folder_ != kNoFolder) edge_.CloseFolder(folder_);
-    folder_ = kNoFolder;
-  }
-
-  void CopySource(const Entry& e, RecordFacts* record) {
-    struct Closer {
-      PackEdge& edge;
-      FileHandle file;
-      ~Closer() { (void)edge.Close(file); }  // read only: nothing is lost when it fails
-    } closer{edge_, Open(e)};
-    const FileHandle file = closer.file;
-    PathFacts facts;
-    Error error = edge_.FileFacts(file, &facts);
-    if (!error.ok()) CannotRead(e, "read", error);
-    if (hooks_.output && facts.SameFileAs(*hooks_.output)) {
-      throw BuildError(e.shown() + ": this is the output " + sink_.name() + "; it cannot be packed");
-    }
-    if (facts.kind != FileKind::kFile) Changed(e);
-    if (e.size >= 0 && (facts.size != static_cast<uint64_t>(e.size) ||
-                        (e.source_modified >= 0 && facts.modified_ns != e.source_modified))) {
-      Changed(e);
-    }
-    if (facts.size >= kPositionLimit) throw BuildError(e.shown() + ": the file is 2 GiB or larger");
-    if (sink_.position() + facts.size >= kPositionLimit) {
-      throw BuildError(sink_.name() + ": the archive would reach 2 GiB, beyond what the extractor can seek");
-    }
-    if (e.size < 0) {
-      // Files of a tree often share their time to the second: the time zone is
-      // consulted once for them.
-      const int64_t second = facts.modified_ns / kNanosecondsPerSecond;
-      if (facts.modified_ns < 0 || second != stamp_second_) {
-        bool clamped = false;
-        stamp_ = StampOf(facts, e.shown(), hooks_.warn, &clamped);
-        stamp_second_ = facts.modified_ns < 0 || clamped ? -1 : second;  // each clamped one is named
-      }
-      record->time_stamp = stamp_;
-      record->attributes = AttributesOf(facts);
-    }
-    record->size = static_cast<uint32_t>(facts.size);
-
-    // Each piece asks for a byte more than is left: one that gets exactly what was
-    // left shows that the file ended there, so a small file costs one read. A larger
-    // file, and one moved in pieces, is looked at again afterwards: a change while it
-    // was copied shows as another size or time.
-    uint64_t left = facts.size;
-    int pieces = 0;
-    bool inside_the_system = left >= kSystemCopyThreshold;
-    for (;;) {
-      uint64_t asked = left + 1;
-      uint64_t got = 0;
-      if (inside_the_system) {
-        error = sink_.CopyFrom(edge_, file, asked, &got);
-        if (error == InOutError(kWinErrorNotSupported)) {
-          inside_the_system = false;
-          continue;
-        }
-        if (!error.ok()) throw BuildError(sink_.name() + ": cannot write: " + tools::ErrorInWords(error));
-      } else {
-        size_t room;
-        char* at = sink_.Space(static_cast<size_t>(std::min<uint64_t>(asked, FileSink::kBufferSize)), &room);
-        asked = std::min<uint64_t>(asked, room);
-        size_t read = 0;
-        error = edge_.Read(file, at, static_cast<size_t>(asked), &read);
-        if (!error.ok()) CannotRead(e, "read", error);
-        got = read;
-        sink_.Took(read);
-      }
-      ++pieces;
-      if (got > left) Changed(e);  // it grew
-      left -= got;
-      if (got == 0 || (left == 0 && got < asked)) break;
-    }
-    if (left != 0) Changed(e);  // it shrank
-    if (pieces > 1 || facts.size >= kSystemCopyThreshold) {
-      PathFacts after;
-      error = edge_.FileFacts(file, &after);
-      if (!error.ok()) CannotRead(e, "read", error);
-      if (after.size != facts.size || after.modified_ns != facts.modified_ns) Changed(e);
-    }
-  }
-
-  ArchiveSink& sink_;
-  PackEdge& edge_;
-  const WriteHooks& hooks_;
-  const uint64_t data_start_;
-  FolderHandle folder_ = kNoFolder;
-  std::string folder_path_;
-  int64_t stamp_second_ = -1;  // the second of the last stamp made, -1: none
-  uint32_t stamp_ = 0;
-};
 
 }  // namespace
 
@@ -310,13 +157,40 @@ std::string ArchiveBuilder::SerializePrologue() const {
 }
 
 std::string ArchiveBuilder::Serialize() const {
-  MemorySink sink;
-  WriteArchiveTo(*this, sink, PlatformPackEdge());
-  return std::move(sink.bytes());
+  ArchiveOptions plain;
+  plain.checksums = false;
+  return Serialize(plain);
 }
 
+std::string ArchiveBuilder::Serialize(const ArchiveOptions& options) const {
+  MemorySink sink;
+  WrittenArchive written = WriteArchiveTo(*this, sink, PlatformPackEdge(), {}, options);
+  return std::move(sink.bytes()) + ExtensionTrailer(written.extension);
+}
+
+std::string ExtensionTrailer(const std::string& block) {
+  if (block.empty()) return block;
+  unsigned char footer[ExtensionFooter::kSize];
+  PutExtensionFooter(footer, static_cast<uint32_t>(block.size()));
+  return block + std::string(reinterpret_cast<const char*>(footer), sizeof footer);
+}
+
+namespace {
+
+// Every file's data, stored, in table order.
+void WriteStored(const std::vector<Entry>& entries, DataWriter& data, std::vector<RecordFacts>& facts,
+                 const std::function<void(size_t)>& done) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].kind != kEntryKindFile) continue;
+    facts[i] = data.Write(entries[i]);
+    done(i);
+  }
+}
+
+}  // namespace
+
 WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge,
-                              const WriteHooks& hooks) {
+                              const WriteHooks& hooks, const ArchiveOptions& options) {
   const std::vector<Entry>& entries = builder.entries();
   const uint64_t prologue_at = sink.position();
   const uint64_t table_size = uint64_t{EntryRecord::kSize} * entries.size();
@@ -326,32 +200,35 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
   const uint64_t files = static_cast<uint64_t>(
       std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return e.kind == kEntryKindFile; }));
   std::vector<RecordFacts> facts(entries.size());
-  {
-    DataWriter data(sink, edge, hooks, sink.position());
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const Entry& e = entries[i];
-      if (e.kind != kEntryKindFile) {
-        ++written.directories;
-        facts[i] = GivenFacts(e);
-        continue;
-      }
-      facts[i] = data.Write(e);
-      ++written.files;
-      written.data_bytes += facts[i].size;
-      if (hooks.progress) hooks.progress(written.files, files);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].kind != kEntryKindFile) {
+      ++written.directories;
+      facts[i] = GivenFacts(entries[i]);
     }
+  }
+  auto done = [&](size_t i) {
+    ++written.files;
+    written.data_bytes += facts[i].size;
+    if (hooks.progress) hooks.progress(written.files, files);
+  };
+  {
+    DataWriter data(sink, edge, hooks, sink.position(), options.checksums);
+    WriteStored(entries, data, facts, done);
   }
   written.archive_bytes = sink.position() - prologue_at;
 
   // The table, now that every record is known, at its place ahead of the data.
+  const uint32_t flags = 0;  // this writer neither deflates nor writes UTF-8 names
   std::string piece(kArchivePrologueSize + EntryRecord::kSize * std::min(entries.size(), kRecordsPerPiece), '\0');
   auto* p = reinterpret_cast<unsigned char*>(piece.data());
-  PutSignatureAndHeader(p, entries.size());
+  PutSignatureAndHeader(p, entries.size(), flags != 0);
   size_t filled = kArchivePrologueSize;
   uint64_t at = prologue_at;
+  uint32_t prologue_crc = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (filled + EntryRecord::kSize > piece.size()) {
       sink.WriteAt(at, p, filled);
+      prologue_crc = Crc32(prologue_crc, p, filled);
       at += filled;
       filled = 0;
     }
@@ -359,7 +236,21 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
     filled += EntryRecord::kSize;
   }
   sink.WriteAt(at, p, filled);
+  prologue_crc = Crc32(prologue_crc, p, filled);
   sink.Finish();
+
+  if (options.checksums) {
+    const uint32_t n = static_cast<uint32_t>(entries.size());
+    written.extension.assign(ExtensionBlockSize(n), '\0');
+    auto* block = reinterpret_cast<unsigned char*>(written.extension.data());
+    PutExtensionHeader(block, flags, n, prologue_crc);
+    for (uint32_t i = 0; i < n; ++i) {
+      const RecordFacts& f = facts[i];
+      const bool file = entries[i].kind == kEntryKindFile;
+      PutExtensionRecord(ExtensionRecordAt(block, i + 1), file ? f.crc : 0, file ? f.size : 0, kMethodStored);
+    }
+    SealExtensionBlock(block, written.extension.size());
+  }
   return written;
 }
 

@@ -1,7 +1,8 @@
 // The archive writer: entries are added by name and place first; the writer copies
 // each file's data and learns, as it opens the file, what its record holds (size,
-// time, attributes, where the data lies), then writes the entry table at its place
-// ahead of the data. Bare archives and the archive behind a stub alike.
+// time, attributes, where the data lies, its checksum), then writes the entry table at its place ahead of the data and
+// makes the extension block (extension.h). Bare archives and the archive behind a stub
+// alike.
 #pragma once
 
 #include <stdint.h>
@@ -64,6 +65,12 @@ inline uint32_t AttributesOf(const PathFacts& facts) {
   return kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
 }
 
+// How the data is written.
+struct ArchiveOptions {
+  // Make the extension block: a checksum for every file and for the header and table.
+  bool checksums = true;
+};
+
 class ArchiveBuilder {
  public:
   // Adds a directory below parent (0: the archive root) and returns its identifier;
@@ -88,8 +95,12 @@ class ArchiveBuilder {
 
   // The signature, header and entry table, as they precede the data.
   std::string SerializePrologue() const;
-  // The whole archive in memory (tests and small archives).
+  // The whole archive in memory (tests and small archives), in the plain layout: no
+  // extension block.
   std::string Serialize() const;
+  // The whole bare archive as WriteArchiveTo writes it with options: with checksums,
+  // the extension block and its footer after it.
+  std::string Serialize(const ArchiveOptions& options) const;
 
  private:
   uint16_t Add(Entry entry);
@@ -113,13 +124,20 @@ struct WrittenArchive {
   uint32_t directories = 0;
   uint64_t data_bytes = 0;
   uint64_t archive_bytes = 0;
+  // The extension block, ready to be placed (empty without checksums).
+  std::string extension;
 };
 
 // Writes builder's archive into sink from its position and finishes the sink: room
 // for the signature, header and table, each file's data (from memory, or read from
 // its source through edge), then the table at its place. Throws BuildError naming
-// the path of a problem; the sink's output is then incomplete.
+// the path of a problem; the sink's output is then incomplete. The extension block
+// comes back in the result: the caller places it (ExtensionTrailer for a bare
+// archive; before the archive in an executable).
 WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge,
-                              const WriteHooks& hooks = {});
+                              const WriteHooks& hooks = {}, const ArchiveOptions& options = {});
+
+// What follows a bare archive: its extension block and the footer that finds it.
+std::string ExtensionTrailer(const std::string& block);
 
 }  // namespace vek::build

@@ -23,8 +23,10 @@ constexpr struct {
     {kExitFolderFailed, "the folder could not be made"},
     {kExitExtractFailed, "extraction failed"},
     {kExitRegisterFailed, "the Start-menu group or an item could not be made (files installed)"},
+    {kExitDamaged, "the installer is damaged (nothing written)"},
 };
-static_assert(kExitOk < 10 && kExitFolderFailed < 10 && kExitExtractFailed < 10 && kExitRegisterFailed < 10,
+static_assert(kExitOk < 10 && kExitFolderFailed < 10 && kExitExtractFailed < 10 && kExitRegisterFailed < 10 &&
+                  kExitDamaged < 10,
               "FormatSwitchesHelp writes each code as one digit");
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
@@ -60,6 +62,7 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
   SilentWindow window(host.ModulePath());
   TForm1* form = new TForm1(application, window, host.Files(), host.ArchiveStart(), *options.settings);
   if (!form || !form->LoadLayout()) return kExitApplicationError;
+  form->SetExtension(host.Extension());
   form->FormCreate(form);
   if (options.has_destination) window.SetDEText(options.destination.c_str());
 
@@ -69,6 +72,7 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
   SetMessageBoxPresenter(previous);
   switch (form->Outcome()) {
     case RunOutcome::kFolderFailed: return kExitFolderFailed;
+    case RunOutcome::kDamaged: return kExitDamaged;
     case RunOutcome::kNotRun:
     case RunOutcome::kExtractFailed: return kExitExtractFailed;
     case RunOutcome::kRegisterFailed: break;

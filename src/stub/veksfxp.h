@@ -26,6 +26,7 @@ inline constexpr int kExitStartupError = 217;
 inline constexpr int kExitFolderFailed = 2;    // the destination could not be made
 inline constexpr int kExitExtractFailed = 3;   // the archive could not be read or written out
 inline constexpr int kExitRegisterFailed = 4;  // files installed, the Start-menu group or an item not made
+inline constexpr int kExitDamaged = 5;         // the installer is damaged: nothing written
 
 // The command line's switches; anything else on it is ignored.
 //   /S        install without a window or message box
@@ -77,6 +78,7 @@ class ApplicationHost {
   // the executable (in the file edge's encoding).
   virtual FileEdge& Files() { return PlatformFileEdge(); }
   virtual uint32_t ArchiveStart() { return 0; }
+  virtual ExtensionPlace Extension() { return {}; }
   virtual AnsiString ModulePath() { return AnsiString(); }
   // The /? box: text and caption in the settings' encoding.
   virtual void ShowSwitches(const char* text, const char* caption) {}

@@ -12,19 +12,21 @@
 #include "win32ui.h"
 
 // The stub's constants (layout.h), which vekpack writes into their own section: first
-// ArchiveStartOffset, where the archive begins in this executable, then the offset of
-// the configuration block (0: none), which lies between the stub and the archive. They
-// are read through volatile accesses so that the compiler never takes the zeros
+// ArchiveStartOffset, where the archive begins in this executable, then the offsets of
+// the configuration block and of the extension block (0: none), which lie between the
+// stub and the archive. They are read through volatile accesses so that the compiler never takes the zeros
 // written here.
 extern "C" {
 struct VekStubConstants {
   uint32_t archive_start_offset;
   uint32_t config_offset;
+  uint32_t extension_offset;
 };
-__attribute__((section(VEK_STUB_SECTION), used)) volatile VekStubConstants VekConstants = {0, 0};
+__attribute__((section(VEK_STUB_SECTION), used)) volatile VekStubConstants VekConstants = {0, 0, 0};
 }
 static_assert(offsetof(VekStubConstants, archive_start_offset) == vek::StubConstants::kStartOffsetOffset &&
                   offsetof(VekStubConstants, config_offset) == vek::StubConstants::kConfigOffsetOffset &&
+                  offsetof(VekStubConstants, extension_offset) == vek::StubConstants::kExtensionOffsetOffset &&
                   sizeof(VekStubConstants) == vek::StubConstants::kSize,
               "the constants as vekpack writes them");
 
@@ -32,6 +34,16 @@ namespace vek {
 namespace {
 
 uint32_t ArchiveStartOffset() { return VekConstants.archive_start_offset; }
+
+}  // namespace
+
+ExtensionPlace StubExtension() {
+  // The stub's image ends before either block: neither lies inside it.
+  return StubExtensionPlace(VekConstants.archive_start_offset, VekConstants.config_offset,
+                            VekConstants.extension_offset, 1);
+}
+
+namespace {
 
 class Win32Host final : public ApplicationHost {
  public:
@@ -59,6 +71,7 @@ class Win32Host final : public ApplicationHost {
                                  reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
   }
   uint32_t ArchiveStart() override { return ArchiveStartOffset(); }
+  ExtensionPlace Extension() override { return StubExtension(); }
   AnsiString ModulePath() override { return ModuleFileNameAnsi(); }
   void ShowSwitches(const char* text, const char* caption) override {
     MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(), MB_OK | MB_ICONINFORMATION);

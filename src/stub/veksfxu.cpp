@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "archivecheck.h"
+#include "dataranges.h"
 #include "cp1250.h"
 #include "extended80.h"
 #include "extractor.h"
@@ -53,7 +55,7 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
   const char** const slots[kConfigKeyCount] = {
       &settings_.caption, &settings_.prompt, &settings_.folder,       &settings_.footer,
       &settings_.group,   nullptr,           &settings_.done,         &settings_.folder_error,
-      &settings_.group_error, &settings_.extract_button, &settings_.quit_button};
+      &settings_.group_error, &settings_.extract_button, &settings_.quit_button, &settings_.damaged};
   settings_.utf8 = true;
   for (int k = 0; k < kConfigKeyCount; ++k) {
     if (!slots[k]) continue;
@@ -125,6 +127,9 @@ Error TForm1::EXTBTNClick(TComponent*) {
   const AnsiString destination = RunDestination(window_.DEText(), &only_separators);
   if (destination.failed()) return OutOfMemoryError();
 
+  // Nothing is made or written from a damaged installer.
+  outcome_ = RunOutcome::kExtractFailed;
+  VEK_TRY(CheckInstaller());  // kDamaged when it is
   if (only_separators || !ForceDestination(destination, files_).ok()) {
     outcome_ = RunOutcome::kFolderFailed;
     ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
@@ -156,6 +161,56 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
     window_.SetPBProgress(ExtractionPercent(i, n));
   }
   return reader.Close();
+}
+
+Error TForm1::CheckInstaller() {
+  FileHandle archive = kNoFile;
+  VEK_TRY(files_.OpenRead(OwnPath.c_str(), &archive));
+  ArchiveReader reader;  // closes the archive on every way out
+  Error error = reader.Open(files_, archive, archive_start_offset_, extension_);
+  // Without checksums a table that cannot be read is extraction's to report, as always.
+  if (error && !extension_.present()) return NoError();
+  if (!error && reader.ExtensionUnusable()) error = GeneralError(kArchiveDamaged);
+  uint32_t slot = 0;
+  // Files sharing data could write far more than the installer holds.
+  DataOverlap overlap;
+  if (!error && !FindFirstDataOverlap(reader, &overlap)) error = OutOfMemoryError();
+  if (!error && overlap.file != 0) return Damaged(reader, overlap.file);
+  if (!error && extension_.present()) {
+    DataChecker checker(reader);
+    const uint32_t n = reader.GetEntryCount();
+    for (uint32_t id = 1; id <= n && !error; ++id) {
+      ArchiveEntry entry;
+      if (!reader.FindEntry(static_cast<int32_t>(id), &entry) || entry.id != id) continue;
+      error = checker.CheckEntry(entry);
+      if (error) slot = id;
+      window_.SetPBProgress(ExtractionPercent(id, n));
+    }
+  }
+  if (error && IsDamage(error)) return Damaged(reader, slot);
+  window_.SetPBProgress(0);
+  if (error) return error;
+  return reader.Close();
+}
+
+Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {
+  outcome_ = RunOutcome::kDamaged;
+  damage_report_ = settings_.damaged;
+  if (slot != 0) {
+    const AnsiString path = reader.GetEntryPath(static_cast<int32_t>(slot));
+    damage_report_ += "\n\n";
+    if (!settings_.utf8) {
+      damage_report_ += path;
+    } else {
+      // The path is Windows-1250; the texts are UTF-8.
+      const size_t room = path.size() * 3 + 1;
+      char* utf8 = static_cast<char*>(malloc(room));
+      if (utf8) damage_report_.Append(utf8, Cp1250ToUtf8(path.c_str(), path.size(), utf8, room));
+      free(utf8);
+    }
+  }
+  if (damage_report_.failed()) return OutOfMemoryError();
+  return GeneralError(damage_report_.c_str());
 }
 
 AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix) {

@@ -17,11 +17,14 @@
 #include "ansistring.h"
 #include "classes.h"
 #include "error.h"
+#include "extension.h"
 #include "fileedge.h"
 #include "progman.h"
 #include "stubconfig.h"
 
 namespace vek {
+
+class ArchiveReader;
 
 // ---- Fixed texts (Windows-1250) ------------------------------------------------------
 
@@ -36,6 +39,8 @@ inline constexpr char kProgramGroupName[] = "NWM Tarnovista";
 inline constexpr char kProgramItemSuffix[] = "\\INDEX.HTM,Tarnovista 3_99";
 inline constexpr char kSubfolderErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia podkatalogu...";
 inline constexpr char kGroupErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia grupy...";
+inline constexpr char kDamagedMessage[] =
+    "Instalator jest uszkodzony i trzeba go pobra\xE6 ponownie.";
 inline constexpr char kClosingMessage[] =
     "Aby rozpocz\xB9\xE6 czytanie off-line NWM Tarnovista 3/99, wybierz "
     "Start/Programy/NWM Tarnovista/Tarnovista 3_99";
@@ -62,6 +67,7 @@ struct StubSettings {
   const char* group_error = kGroupErrorMessage;
   const char* extract_button = kExtractCaption;
   const char* quit_button = kQuitCaption;
+  const char* damaged = kDamagedMessage;
   const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
   int item_count = 0;
 };
@@ -88,6 +94,7 @@ enum class RunOutcome : uint8_t {
   kFolderFailed,    // the destination could not be made: nothing written
   kExtractFailed,   // reading the archive or writing an entry failed
   kRegisterFailed,  // registering the group raised an error: files installed
+  kDamaged,         // the installer's bytes failed their checksums: nothing written
   kDone,
 };
 
@@ -154,6 +161,11 @@ class TForm1 : public TComponent {
   // own executable. files: the file edge the run reads and writes through.
   TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, uint32_t archive_start_offset,
          const StubSettings& settings = DefaultSettings());
+  // Where the executable's extension block lies (the stub's constants). With one, a
+  // run first checks the header, the table and every file's data against it, before
+  // it makes or writes anything: a mismatch ends the run with the report of a
+  // damaged installer (settings' damaged text and the damaged entry's path).
+  void SetExtension(ExtensionPlace extension) { extension_ = extension; }
 
   // Creates the components that the layout holds (PM); false when memory ran out.
   bool LoadLayout();
@@ -181,10 +193,14 @@ class TForm1 : public TComponent {
 
  private:
   Error ExtractArchive(const AnsiString& destination);
+  Error CheckInstaller();
+  Error Damaged(const ArchiveReader& reader, uint32_t slot);
 
   TForm1Window& window_;
   FileEdge& files_;
   uint32_t archive_start_offset_;
+  ExtensionPlace extension_;
+  AnsiString damage_report_;  // the text of the damaged installer's report
   const StubSettings& settings_;
   bool running_ = false;
   RunOutcome outcome_ = RunOutcome::kNotRun;

@@ -291,6 +291,7 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
   Win32Form1* form = new Win32Form1(application, archive_start_offset, settings);
   if (!form) return OutOfMemoryError();
   if (!form->LoadLayout()) return OutOfMemoryError();
+  form->SetExtension(StubExtension());
   // Where no Program Manager takes the group, it goes straight into the Start menu.
   form->PM->ShortcutFallback = &PlatformShellLinkEdge();
 

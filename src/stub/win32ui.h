@@ -97,4 +97,7 @@ void RunForm1(int show_command);
 // The default error report: the error's message, the application's title, stop icon.
 void ShowErrorReport(const Error& error);
 
+// Where the stub's constants place the extension block (none: an empty place).
+ExtensionPlace StubExtension();
+
 }  // namespace vek

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cp1250.h"
+#include "crc32.h"
 #include "error.h"
 
 namespace vek {
@@ -67,6 +68,29 @@ TEST(Cp1250, RefusesWhatItCannotRepresentOrDecode) {
   for (const char* text : bad) {
     char out[16];
     EXPECT_EQ(Utf8ToCp1250(text, strlen(text), out, sizeof out), static_cast<size_t>(-1)) << text;
+  }
+}
+
+}  // namespace
+}  // namespace vek
+
+namespace vek {
+namespace {
+
+// zlib's CRC-32: the check value of "123456789", and the folding way against the
+// tables for every length around its block size, at every alignment, in pieces.
+TEST(Crc32, IsZlibsAndTheTwoWaysAgree) {
+  EXPECT_EQ(Crc32(0, "123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(Crc32(0, "", 0), 0u);
+  std::string bytes(600, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + (i >> 3));
+  for (size_t offset = 0; offset < 8; ++offset) {
+    for (size_t length = 0; length + offset <= bytes.size(); length += 7) {
+      const char* p = bytes.data() + offset;
+      const uint32_t whole = Crc32Portable(0, p, length);
+      EXPECT_EQ(Crc32(0, p, length), whole) << offset << " " << length;
+      EXPECT_EQ(Crc32(Crc32(0, p, length / 3), p + length / 3, length - length / 3), whole);
+    }
   }
 }
 

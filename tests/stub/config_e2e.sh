@@ -18,7 +18,10 @@
 #             no window appears while it runs, the tree is there, the server got the
 #             group and items for that folder, exit 0
 #   nofolder  /S with a destination below a file: exit 2, nothing written
-#   cut       /S on the executable cut inside its entry table: exit 3
+#   cut       /S on the executable cut inside its entry table: a damaged installer,
+#             exit 5, nothing written
+#   damaged   /S on the executable with one byte of its last file flipped: exit 5,
+#             nothing written
 #
 # Screenshots stay in BUILD_DIR/tests/stub/config-e2e/screenshots. Exit 0 on success,
 # 1 on failure, 77 (skip) when Xvfb, Wine, xdotool or osslsigncode is missing.
@@ -258,15 +261,30 @@ find "$DRIVE_C" -path "$DRIVE_C/windows" -prune -o -path "$DRIVE_C/users" -prune
 [ "$(cat "$DRIVE_C/blocker")" = blocker ] || fail "nofolder: the file in the way changed"
 echo "nofolder: exit 2, nothing written"
 
-# --- cut: extraction fails ------------------------------------------------------------------------
+# --- cut and damaged: the checksums refuse them before anything is written -------------------------
 CUT=$WORK/cut/AcmeReader.Setup.exe
 mkdir -p "$WORK/cut"
 START=$(sed -n 's/^Start: *\([0-9]*\).*/\1/p' "$WORK/list-lf.txt")
 head -c $((START + 56 + 256 * 3 + 100)) "$EXE" >"$CUT"
 rm -rf "$DRIVE_C/Cut"
 start_exe cut "$CUT" /S '/D=C:\Cut'
-expect_exit cut 3
-echo "cut: exit 3"
+expect_exit cut 5
+[ -e "$DRIVE_C/Cut" ] && fail "cut: C:\\Cut was made"
+echo "cut: exit 5, nothing written"
+
+DAMAGED=$WORK/damaged/AcmeReader.Setup.exe
+mkdir -p "$WORK/damaged"
+python3 - "$EXE" "$DAMAGED" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[-10] ^= 0x20
+open(sys.argv[2], "wb").write(data)
+PY
+rm -rf "$DRIVE_C/Damaged"
+start_exe damaged "$DAMAGED" /S '/D=C:\Damaged'
+expect_exit damaged 5
+[ -e "$DRIVE_C/Damaged" ] && fail "damaged: C:\\Damaged was made"
+echo "damaged: exit 5, nothing written"
 
 echo "PASS: screenshots in $SHOTS"
 exit 0

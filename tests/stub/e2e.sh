@@ -18,10 +18,11 @@
 #              after it is removed a second Extract completes
 #   readonly   a read-only index.htm: "File access denied." when Wine refuses it as
 #              Windows does (as root it may not: then reported and passed over)
-#   truncated  the executable cut inside its entry table: "Read beyond end of file."
-#   cutdata    the executable cut inside its last file's data: "Read beyond end of
-#              file.", no closing message, the window stays open, and a second
-#              Extract gives the same report
+#   truncated  the executable cut inside its entry table: the report of a damaged
+#              installer (its checksums), nothing written
+#   cutdata    the executable cut inside its last file's data: the damaged
+#              installer's report naming that file, no closing message, the window
+#              stays open, nothing written, and a second Extract gives the same report
 #   shortcut   stub_noshell.exe, whose DDE connects are all refused, packed the same
 #              way: the stub itself writes Start Menu\Programs\NWM Tarnovista\
 #              Tarnovista 3_99.lnk to C:\Tarnovista_3_99\INDEX.HTM, starting in
@@ -304,12 +305,13 @@ keys "$W" Return
 find_window "^$TITLE\$" 30 >/dev/null || fail "truncated: no error report"
 sleep 0.5
 probe truncated "title:$TITLE"
-has truncated "text=Read beyond end of file."
+has truncated "text=Instalator jest uszkodzony i trzeba go pobra"
+[ -e "$DEST" ] && fail "truncated: the destination was made"
 keys "$(find_window "^$TITLE\$" 5)" Return
 window_gone "^$TITLE\$" 10 || fail "truncated: error report still up"
 keys "$W" alt+F4
 expect_exit truncated 0
-echo "truncated: \"Read beyond end of file.\""
+echo "truncated: the damaged installer's report, nothing written"
 
 # --- cutdata: cut one byte short of the archive's end, inside its last file's data ---------
 rm -rf "$DEST"
@@ -322,7 +324,9 @@ for run in 1 2; do
   find_window "^$TITLE\$" 60 >/dev/null || fail "cutdata: no error report after Extract $run"
   sleep 0.5
   probe cutdata$run "title:$TITLE"
-  has cutdata$run "text=Read beyond end of file."
+  has cutdata$run "text=Instalator jest uszkodzony i trzeba go pobra"
+  has cutdata$run "mapa-regionu.gif"
+  [ -e "$DEST" ] && fail "cutdata: the destination was made"
   "$XDOTOOL" search --name '^Information$' >/dev/null 2>&1 && fail "cutdata: a closing message after Extract $run"
   [ "$run" = 1 ] && shot cut-short-report
   keys "$(find_window "^$TITLE\$" 5)" Return
@@ -333,7 +337,7 @@ done
 "$XDOTOOL" search --name '^Information$' >/dev/null 2>&1 && fail "cutdata: a closing message"
 keys "$W" alt+F4
 expect_exit cutdata 0
-echo "cutdata: \"Read beyond end of file.\" twice, no closing message, the window stayed open"
+echo "cutdata: the damaged installer's report twice, no closing message, the window stayed open, nothing written"
 # --- The Start menu: shortcuts written by Wine's shell or by the stub --------------------------
 stop_recording_server "$RECEIVED_REST" || fail "second recording server did not stop"
 

@@ -293,6 +293,52 @@ TEST(Run, AnArchiveCutShortInItsTableReadsBeyondTheEnd) {
   EXPECT_EQ(h.files.OpenHandles(), 0);
 }
 
+// An executable with checksums is checked whole before anything is made: a byte
+// flipped anywhere in the header, the table, the block or a file's data ends the run
+// with the report of a damaged installer naming the entry, the window open and
+// nothing written; the sound one extracts as always.
+TEST(Run, ADamagedInstallerIsReportedBeforeAnythingIsMade) {
+  const size_t data = kFakeStub.size() + kArchivePrologueSize + 3 * EntryRecord::kSize;
+  const std::string damaged = std::string(kDamagedMessage) + "\n\n";
+  struct Case {
+    const char* what;
+    size_t at;  // the byte flipped (0: none)
+    std::string report;
+  } cases[] = {
+      {"sound", 0, ""},
+      {"header", kFakeStub.size() + 20, std::string(kDamagedMessage)},
+      {"table", kFakeStub.size() + kArchivePrologueSize + 2 * EntryRecord::kSize + 100, std::string(kDamagedMessage)},
+      {"block", kFakeStub.size() - 5, std::string(kDamagedMessage)},
+      {"first file", data, damaged + "\\index.htm"},
+      {"last file", data + 18 + 39999, damaged + "\\numery\\3-99.htm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h;
+    ExtensionPlace place;
+    std::string exe = testing::WithBlockInStub(kFakeStub, SampleArchive().Serialize(build::ArchiveOptions{}), &place);
+    ASSERT_LT(c.at, exe.size());
+    if (c.at) exe[c.at] = static_cast<char>(exe[c.at] ^ 0x40);
+    h.form->SetExtension(place);
+    h.Pack(exe);
+    const Error error = h.Extract(h.destination);
+    if (c.report.empty()) {
+      EXPECT_TRUE(error.ok());
+      EXPECT_EQ(h.form->Outcome(), RunOutcome::kDone);
+      EXPECT_EQ(fs::file_size(h.Out("numery/3-99.htm")), 40000u);
+      continue;
+    }
+    char report[512];
+    FormatErrorReport(error, report, sizeof report);
+    EXPECT_EQ(std::string(report), c.report + (c.report.back() == '.' ? "" : "."));
+    EXPECT_EQ(h.form->Outcome(), RunOutcome::kDamaged);
+    EXPECT_FALSE(fs::exists(h.Out()));
+    EXPECT_EQ(h.window.closes, 0);
+    EXPECT_TRUE(h.BoxTexts().empty());
+    EXPECT_EQ(h.files.OpenHandles(), 0);
+  }
+}
+
 // Cut where the data of numery\3-99.htm begins (after index.htm's 18 bytes), and
 // three bytes into it: the run ends at that entry with its error report, after the
 // "Error writing file" box when its read got nothing; no closing message, and a

@@ -65,11 +65,13 @@ class SilentHost final : public ApplicationHost {
   const char* ModuleName() override { return "setup.exe"; }
   uint32_t RelativeAddress(const void*) override { return 0; }
   uint32_t ArchiveStart() override { return static_cast<uint32_t>(kFakeStub.size()); }
+  ExtensionPlace Extension() override { return extension; }
   AnsiString ModulePath() override { return AnsiString(module_.c_str()); }
   void ShowSwitches(const char* text, const char*) override { switches_text = text; }
 
   int system_messages = 0;
   std::string switches_text;
+  ExtensionPlace extension;
 
  private:
   std::string module_;
@@ -87,23 +89,26 @@ class CountedBoxes final : public MessageBoxPresenter {
   MessageBoxPresenter* previous_;
 };
 
-std::string Sample() {
+build::ArchiveBuilder SampleTree() {
   build::ArchiveBuilder b;
   b.AddFile(0, "index.htm", "<html>start</html>", 0x26AE6000);
   uint16_t docs = b.AddDirectory(0, "docs");
   b.AddFile(docs, "help.htm", "help", 0x26AE6000);
-  return kFakeStub + b.Serialize();
+  return b;
 }
+std::string Sample() { return kFakeStub + SampleTree().Serialize(); }
 
 struct Silent {
   ScratchFolder scratch;
   testing::RecordingDdeml ddeml;
   CountedBoxes boxes;
   std::string exe_bytes = Sample();
+  ExtensionPlace extension;
 
   int Run(const std::string& destination, const StubSettings& settings = DefaultSettings()) {
     testing::WriteWholeFile(scratch / "setup.exe", exe_bytes);
     SilentHost host((scratch / "setup.exe").string());
+    host.extension = extension;
     StartOptions options;
     options.silent = true;
     options.settings = &settings;
@@ -146,6 +151,16 @@ TEST(Unattended, ExitCodes) {
     std::filesystem::create_directories(s.scratch / "out" / "index.htm");
     EXPECT_EQ(s.Run(s.Out()), kExitExtractFailed);
   }
+  // With checksums: sound, then a byte flipped in the table or in the last file's data.
+  enum Damage { kNone, kTable, kLastFile };
+  for (Damage damage : {kNone, kTable, kLastFile}) {
+    Silent s;
+    s.exe_bytes = testing::WithBlockInStub(kFakeStub, SampleTree().Serialize(build::ArchiveOptions{}), &s.extension);
+    const size_t at = damage == kTable ? kFakeStub.size() + 56 + 256 + 30 : s.exe_bytes.size() - 1;
+    if (damage != kNone) s.exe_bytes[at] = static_cast<char>(s.exe_bytes[at] ^ 1);
+    EXPECT_EQ(s.Run(s.Out()), damage == kNone ? kExitOk : kExitDamaged);
+    EXPECT_EQ(std::filesystem::exists(s.scratch / "out"), damage == kNone) << "nothing made from damage";
+  }
   {
     Silent s;  // no shell answers: files installed, the group not made
     s.ddeml.accepts = [](const std::string&, const std::string&) { return false; };
@@ -167,7 +182,8 @@ TEST(Unattended, TheSwitchesBoxInstallsNothing) {
             "/?  show this list\n"
             "\n"
             "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
-            "failed, 4 the Start-menu group or an item could not be made (files installed).");
+            "failed, 4 the Start-menu group or an item could not be made (files installed), 5 the "
+            "installer is damaged (nothing written).");
   EXPECT_TRUE(ddeml.calls.empty()) << "no DDE instance either";
 }
 

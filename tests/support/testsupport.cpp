@@ -136,6 +136,14 @@ std::string FakeStub(const char* section_name, size_t length) {
   return pe;
 }
 
+std::string WithBlockInStub(const std::string& stub, const std::string& bare, ExtensionPlace* place) {
+  const size_t block = LoadU32(reinterpret_cast<const unsigned char*>(bare.data()) + bare.size() - ExtensionFooter::kSize);
+  const size_t archive = bare.size() - ExtensionFooter::kSize - block;
+  place->offset = static_cast<uint32_t>(stub.size() - block);
+  place->end = static_cast<uint32_t>(stub.size());
+  return stub.substr(0, stub.size() - block) + bare.substr(archive, block) + bare.substr(0, archive);
+}
+
 void PatchName(std::string& archive, uint32_t slot, const std::string& name, int length_byte) {
   size_t at = RecordAt(slot) + EntryRecord::kNameOffset;
   archive[at] = static_cast<char>(length_byte >= 0 ? length_byte : static_cast<int>(name.size()));

@@ -127,6 +127,12 @@ void PatchName(std::string& archive, uint32_t slot, const std::string& name, int
 // section of the given name of 0x200 bytes at 0x200; length bytes in all.
 std::string FakeStub(const char* section_name, size_t length);
 
+// A self-extracting executable from stub bytes and a bare archive with its checksum
+// block and footer (ArchiveBuilder::Serialize with checksums): the block laid over the
+// stub's last bytes, then the archive. *place: where the stub's constants would say
+// the block lies.
+std::string WithBlockInStub(const std::string& stub, const std::string& bare, ExtensionPlace* place);
+
 // A DOS time stamp from its parts.
 inline uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
   return EncodeDosTime(DosTime{year, month, day, hour, minute, second});

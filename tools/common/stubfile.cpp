@@ -30,6 +30,13 @@ bool IsSignatureAt(const unsigned char* p) {
          memcmp(p + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize) == 0;
 }
 
+// A bare archive may begin with the extended tail too: its footer says why.
+bool IsBareSignatureAt(const unsigned char* p) {
+  return IsSignatureAt(p) ||
+         (memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
+          memcmp(p + ArchiveSignature::kTailOffset, kExtendedSignatureTail, ArchiveSignature::kTailSize) == 0);
+}
+
 }  // namespace
 
 std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size, std::string* problem,
@@ -118,8 +125,19 @@ bool PlausibleInFile(FileHandle file, uint64_t file_size, uint64_t pos) {
 std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std::string* error) {
   // A file that begins with the signature is a bare archive, even one cut short.
   unsigned char signature[ArchiveSignature::kSize];
-  if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {
-    return ArchiveStart{0, StartSource::kBareArchive};
+  if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsBareSignatureAt(signature)) {
+    ArchiveStart start;  // offset 0, a bare archive
+    // The extension block ends where the footer begins, at the end of the file.
+    unsigned char footer[ExtensionFooter::kSize];
+    if (file_size >= kArchivePrologueSize + ExtensionFooter::kSize &&
+        ReadAt(in, file_size - sizeof footer, footer, sizeof footer) == sizeof footer) {
+      const uint64_t size = ReadExtensionFooter(footer);
+      const uint64_t end = file_size - sizeof footer;
+      if (size > 0 && size <= end - kArchivePrologueSize && end < kArchiveStartLimit) {
+        start.extension = {static_cast<uint32_t>(end - size), static_cast<uint32_t>(end)};
+      }
+    }
+    return start;
   }
   // Where our stub's constant is, it is the archive's start: the stub reads nothing else.
   std::vector<unsigned char> head(kStubHeadersLimit);
@@ -147,12 +165,20 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
                " lies beyond the end of the file (" + std::to_string(file_size) + " bytes): it is cut short";
       return std::nullopt;
     }
-    ArchiveStart start{offset, StartSource::kStubConstant};
-    // The configuration block, when the stub names one, lies between it and the archive.
-    if (span->HoldsConfigOffset() && uint64_t{span->file_offset} + kStubConstantsSize <= head.size()) {
-      uint32_t config = LoadU32(head.data() + span->file_offset + kConfigOffsetPosition);
+    ArchiveStart start;
+    start.offset = offset;
+    start.source = StartSource::kStubConstant;
+    // The configuration and extension blocks, when the stub names them, lie between it
+    // and the archive: [extension][configuration][archive].
+    const unsigned char* constants = head.data() + span->file_offset;
+    if (span->HoldsConfigOffset() && uint64_t{span->file_offset} + StubConstants::kSizeWithoutExtension <= head.size()) {
+      uint32_t config = LoadU32(constants + kConfigOffsetPosition);
       start.config_offset = config;
       start.config_misplaced = config != 0 && (config < span->image_end || config >= offset);
+    }
+    if (span->HoldsExtensionOffset() && uint64_t{span->file_offset} + StubConstants::kSize <= head.size()) {
+      start.extension = StubExtensionPlace(offset, start.config_offset, LoadU32(constants + kExtensionOffsetPosition),
+                                           span->image_end);
     }
     return start;
   }
@@ -167,7 +193,10 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
       i = static_cast<const unsigned char*>(hit) - window.data();
       if (i + ArchiveSignature::kSize <= got && IsSignatureAt(window.data() + i) &&
           PlausibleInFile(in, file_size, base + i) && base + i < kArchiveStartLimit) {
-        return ArchiveStart{static_cast<uint32_t>(base + i), StartSource::kScan};
+        ArchiveStart found;
+        found.offset = static_cast<uint32_t>(base + i);
+        found.source = StartSource::kScan;
+        return found;
       }
     }
   }

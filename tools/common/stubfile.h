@@ -8,26 +8,28 @@
 #include <string>
 #include <vector>
 
+#include "extension.h"
 #include "fileedge.h"
 #include "layout.h"
 
 namespace vek::tools {
 
-// The stub keeps ArchiveStartOffset as the first 4 bytes of this section and, in the
-// next 4, the offset of the configuration block (0: none), which lies between the stub
-// and the archive. A stub whose section is only 4 bytes long cannot carry one.
+// The stub keeps ArchiveStartOffset as the first 4 bytes of this section, in the next
+// 4 the offset of the configuration block and in the next 4 that of the extension
+// block (0: none), which lie between the stub and the archive (layout.h). A stub whose
+// section is shorter cannot carry the blocks it has no room for.
 using vek::kStartOffsetSection;
 inline constexpr uint32_t kConfigOffsetPosition = StubConstants::kConfigOffsetOffset;
-inline constexpr uint32_t kStubConstantsSize = StubConstants::kSize;
+inline constexpr uint32_t kExtensionOffsetPosition = StubConstants::kExtensionOffsetOffset;
 
 struct SectionSpan {
   uint32_t file_offset = 0;   // PointerToRawData
   uint32_t raw_size = 0;      // SizeOfRawData
   uint32_t virtual_size = 0;  // VirtualSize: what the loader maps of it
   uint64_t image_end = 0;     // where the headers and every section's raw data end
-  bool HoldsConfigOffset() const {
-    return raw_size >= kStubConstantsSize && virtual_size >= kStubConstantsSize;
-  }
+  bool Holds(size_t constants) const { return raw_size >= constants && virtual_size >= constants; }
+  bool HoldsConfigOffset() const { return Holds(StubConstants::kSizeWithoutExtension); }
+  bool HoldsExtensionOffset() const { return Holds(StubConstants::kSize); }
 };
 
 // Locates the start-offset section in the bytes of a PE image; nullopt when the bytes
@@ -50,11 +52,14 @@ struct ArchiveStart {
   // The stub names a configuration that does not lie between its image and the
   // archive (config_offset holds the offset named): the stub refuses to run.
   bool config_misplaced = false;
+  // The extension block, when the stub names one or a bare archive's footer does.
+  ExtensionPlace extension;
   uint64_t file_size = 0;  // of the whole file
 };
 
 // Finds where the archive begins in the file at path (a UTF-8 path on POSIX, the
-// ANSI path on Windows): offset 0 for a bare archive (it begins with the signature);
+// ANSI path on Windows): offset 0 for a bare archive (it begins with the signature;
+// its extension block is found through the footer at the end of the file);
 // in an executable with our stub's start-offset section, the constant there, as the
 // stub itself takes it, never anything else (a constant that cannot be right, or a
 // broken section, is an error); in any other file the first "RN-VEK" 0x00 0x01

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "archivecheck.h"
 #include "dataranges.h"
+#include "errorwords.h"
+#include "extractor.h"
 #include "shown.h"
 
 namespace vek::tools {
@@ -16,10 +19,9 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   const uint32_t count = reader.GetEntryCount();
   std::vector<Problem> problems;
   if (!archive.config_error.empty()) problems.push_back({"configuration", PrintableText(archive.config_error.data(), archive.config_error.size())});
-  const unsigned char* signature = reader.signature();
-  if (memcmp(signature, kArchiveMagic, ArchiveSignature::kMagicSize) != 0 ||
-      memcmp(signature + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize) != 0) {
-    problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01"});
+  if (!reader.SignatureKnown()) problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01"});
+  if (reader.ExtensionUnusable()) {
+    problems.push_back({"checksums", std::string("damaged: ") + ChecksumsInWords(reader.extension())});
   }
   const uint64_t data_start = reader.DataStart();
   const uint64_t data_size = archive.start.file_size > data_start ? archive.start.file_size - data_start : 0;
@@ -93,6 +95,33 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   FindDuplicatePaths(reader, &problems);
   FindShortNameAliases(reader, &problems);
   return problems;
+}
+
+const char* ChecksumsInWords(ExtensionState state) {
+  switch (state) {
+    case ExtensionState::kAbsent: return "none";
+    case ExtensionState::kSound: return "CRC-32 of the header, the table and every file";
+    case ExtensionState::kDamaged: return "the checksum block is damaged";
+    case ExtensionState::kNewer: return "the checksum block was made by a newer vekpack";
+    case ExtensionState::kPrologueDamaged: return "the header or the entry table does not match its checksum";
+  }
+  return "?";
+}
+
+void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems) {
+  ArchiveReader& reader = archive.reader;
+  if (!reader.HasChecksums()) return;
+  DataChecker checker(reader);
+  const uint32_t count = reader.GetEntryCount();
+  for (uint32_t slot = 1; slot <= count; ++slot) {
+    ArchiveEntry entry;
+    if (!reader.FindEntry(static_cast<int32_t>(slot), &entry) || entry.id != slot) continue;
+    const Error error = checker.CheckEntry(entry);
+    if (error == InOutError(kIoReadBeyondEnd)) continue;  // the structural check names it
+    if (error) {
+      problems->push_back({"damaged data", EntryLabel(reader, static_cast<int32_t>(slot)) + ": " + ErrorInWords(error)});
+    }
+  }
 }
 
 std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems, size_t shown) {

@@ -20,6 +20,13 @@ struct Problem {
 // The problems of the opened archive; empty when it is sound.
 std::vector<Problem> CheckArchive(const OpenedArchive& archive);
 
+// What the extension block gives, in words (vek list).
+const char* ChecksumsInWords(ExtensionState state);
+
+// Reads every file's stored bytes and compares them with their checksums (nothing
+// to compare without checksums): one problem naming each damaged entry.
+void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems);
+
 // The part of the check in duplicates.cpp: entries that land on the path of an
 // earlier entry (the same bytes, other letter case, or names that this system's file
 // names make one).

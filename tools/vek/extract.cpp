@@ -84,6 +84,10 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), line.c_str());
   }
   ArchiveReader& reader = archive.reader;
+  if (reader.ExtensionUnusable()) {
+    fprintf(stderr, "vek: %s: the archive is damaged: %s\n", path.c_str(), ChecksumsInWords(reader.extension()));
+    return kExitFailure;
+  }
   DataOverlap overlap;
   if (!FindFirstDataOverlap(reader, &overlap)) {
     fprintf(stderr, "vek: %s: %s\n", path.c_str(), ReportText(OutOfMemoryError()).c_str());
@@ -110,7 +114,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   const uint32_t count = reader.GetEntryCount();
   for (uint32_t id = 1; id <= count; ++id) {
     messages.current = id;
-    e = ExtractEntry(reader, static_cast<int32_t>(id), destination);
+    e = ExtractEntry(reader, static_cast<int32_t>(id), destination, DataCheck::kVerify);
     if (e) {
       line.Finish();
       fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), ExtractedLabel(reader, id).c_str());

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dostime.h"
+#include "check.h"
 #include "shown.h"
 
 namespace vek::tools {
@@ -61,8 +62,9 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   if (notice_length > ArchiveHeader::kNoticeMaxLength) notice_length = ArchiveHeader::kNoticeMaxLength;
   fprintf(out, "Archive: %s\n", archive.path.c_str());
   fprintf(out, "Start:   %u (%s)\n", archive.start.offset, SourceName(archive.start.source));
-  fprintf(out, "Notice:  \"%s\"\n\n",
+  fprintf(out, "Notice:  \"%s\"\n",
           PrintablePath(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length).c_str());
+  fprintf(out, "Checksums: %s\n\n", ChecksumsInWords(reader.extension()));
   if (archive.has_config) ListConfiguration(archive, out);
   const char* rule = "----- ---- ----- ------------------- ---------- ------------------------\n";
   fprintf(out, "   Id Kind Attr  Modified                  Size Path\n%s", rule);

@@ -18,7 +18,7 @@ using vek::tools::kExitSuccess;
 
 const char kUsage[] =
     "Usage: vek list FILE\n"
-    "  or:  vek test FILE\n"
+    "  or:  vek test [--quick] FILE\n"
     "  or:  vek extract FILE [-C FOLDER]\n"
     "\n"
     "FILE is a VEK archive or a self-extracting executable that carries one:\n"
@@ -32,16 +32,21 @@ const char kUsage[] =
     "            that are earlier directories, file data inside the file and not\n"
     "            overlapping, known kinds, safe names, no two entries on one\n"
     "            path (nor on paths that differ only in letter case, or that\n"
-    "            this system's file names make one); one line per problem, the\n"
-    "            first few of each kind, then how many more\n"
+    "            this system's file names make one); then, when the archive\n"
+    "            carries checksums, read every file's data and compare it (not\n"
+    "            with --quick); one line per problem, the first few of each\n"
+    "            kind, then how many more\n"
     "  extract   write every directory and file below FOLDER (created when\n"
     "            missing; the current folder without -C), with the stored\n"
     "            attributes and modification times; an entry whose name could\n"
     "            lead outside FOLDER stops extraction with \"Invalid filename.\"\n"
+    "            With checksums, each file is checked as it is written; a damaged\n"
+    "            one is removed again and stops extraction\n"
     "\n"
     "Options:\n"
     "  -C, --directory FOLDER   extract below FOLDER\n"
     "  -q, --quiet              no progress display\n"
+    "      --quick              test: the structure only, no file data read\n"
     "  -h, --help               show this help and exit\n"
     "  -V, --version            show the version and exit\n"
     "\n"
@@ -66,7 +71,7 @@ int List(const std::string& path) {
   return kExitSuccess;
 }
 
-int Test(const std::string& path) {
+int Test(const std::string& path, bool quick) {
   vek::tools::OpenedArchive archive;
   std::string error;
   if (!vek::tools::OpenArchive(path, &archive, &error)) {
@@ -74,7 +79,8 @@ int Test(const std::string& path) {
     return kExitProblems;
   }
   vek::tools::NoteHowFound(archive, stdout);
-  const std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(archive);
+  std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(archive);
+  if (!quick) vek::tools::CheckFileData(archive, &problems);
   const unsigned count = archive.reader.GetEntryCount();
   vek::tools::CloseArchive(&archive);
   for (const std::string& line : vek::tools::SummariseProblems(problems)) {
@@ -95,6 +101,7 @@ int main(int argc, char** argv) {
   std::string folder;
   bool have_folder = false;
   bool quiet = false;
+  bool quick = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -107,6 +114,8 @@ int main(int argc, char** argv) {
     }
     if (arg == "-q" || arg == "--quiet") {
       quiet = true;
+    } else if (arg == "--quick") {
+      quick = true;
     } else if (arg == "-C" || arg == "--directory") {
       if (++i >= argc) return Usage("-C needs a folder");
       folder = argv[i];
@@ -125,7 +134,8 @@ int main(int argc, char** argv) {
   if (args.size() != 2) return Usage("need a command and one FILE");
   if (have_folder && command != "extract") return Usage("-C goes with extract only");
   if (command == "list" || command == "l") return List(args[1]);
-  if (command == "test" || command == "t") return Test(args[1]);
+  if (quick && command != "test" && command != "t") return Usage("--quick goes with test only");
+  if (command == "test" || command == "t") return Test(args[1], quick);
   if (command == "extract" || command == "x") {
     return vek::tools::ExtractCommand(args[1], have_folder ? folder : std::string("."), !quiet);
   }

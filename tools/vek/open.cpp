@@ -53,7 +53,7 @@ bool OpenArchive(const std::string& path, OpenedArchive* archive, std::string* e
   FileEdge& edge = PlatformFileEdge();
   archive->has_config = ReadConfigBlock(edge, file, *start, &archive->config, &archive->config_error);
   ArchiveReader& reader = archive->reader;
-  const Error e = reader.Open(edge, file, start->offset);
+  const Error e = reader.Open(edge, file, start->offset, start->extension);
   if (e) {
     *error = ErrorInWords(e);
     if (e.kind == ErrorKind::kInOut && e.code == kIoReadBeyondEnd) {

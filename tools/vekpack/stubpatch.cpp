@@ -37,8 +37,14 @@ std::string ReadInputFile(PackEdge& edge, const std::string& path, uint64_t limi
   return bytes;
 }
 
+bool StubCarriesExtension(const std::string& stub_bytes) {
+  auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
+                                            stub_bytes.size());
+  return span && span->HoldsExtensionOffset();
+}
+
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
-                        const std::string& config_block) {
+                        const std::string& config_block, uint32_t extension_size) {
   std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
                                             stub_bytes.size(), &problem);
@@ -51,13 +57,18 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
     throw BuildError(stub_name + ": this stub cannot carry a configuration (its " +
                      std::string(tools::kStartOffsetSection) + " section has no configuration offset)");
   }
+  if (extension_size > 0 && !span->HoldsExtensionOffset()) {
+    throw BuildError(stub_name + ": this stub cannot carry checksums (its " + std::string(tools::kStartOffsetSection) +
+                     " section has no extension block offset)");
+  }
   if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
   std::string out = stub_bytes;
   auto* constants = reinterpret_cast<unsigned char*>(out.data()) + span->file_offset;
-  StoreU32(constants, static_cast<uint32_t>(out.size() + config_block.size()));
-  if (!config_block.empty()) {
-    StoreU32(constants + tools::kConfigOffsetPosition, static_cast<uint32_t>(out.size()));
-  }
+  const uint32_t stub_size = static_cast<uint32_t>(out.size());
+  StoreU32(constants, static_cast<uint32_t>(stub_size + extension_size + config_block.size()));
+  if (!config_block.empty()) StoreU32(constants + tools::kConfigOffsetPosition, stub_size + extension_size);
+  if (extension_size > 0) StoreU32(constants + tools::kExtensionOffsetPosition, stub_size);
+  out.append(extension_size, '\0');
   out += config_block;
   return out;
 }

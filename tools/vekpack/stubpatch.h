@@ -1,5 +1,6 @@
 // The stub in front of a self-extracting executable: its start-offset constant set to
-// where the archive begins, and the configuration block's offset beside it.
+// where the archive begins, and the offsets of the extension and configuration blocks
+// beside it: [stub][extension block][configuration block][archive].
 #pragma once
 
 #include <stdint.h>
@@ -10,11 +11,18 @@
 
 namespace vek::build {
 
-// Sets the start-offset constant in a copy of the stub's bytes to the stub's length
-// (plus config_block's) and, with a configuration block, the block's offset; throws
-// BuildError when the stub has no such constant or no room for the block's offset.
+// Sets the start-offset constant in a copy of the stub's bytes to where the archive
+// will begin and, with a configuration block, the block's offset; with
+// extension_size > 0, room of that size for the extension block right after the stub
+// and its offset. Returns the stub, the room (zeros) and the configuration block:
+// everything before the archive. Throws BuildError when the stub has no such constant
+// or no room for a block's offset.
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
-                        const std::string& config_block = {});
+                        const std::string& config_block = {}, uint32_t extension_size = 0);
+
+// Whether the stub's constants have room for the extension block's offset (a stub made
+// before checked payloads has not).
+bool StubCarriesExtension(const std::string& stub_bytes);
 
 // The whole of a small input file (the stub, the configuration): a folder, a file
 // that cannot be read and one of limit bytes or more are refused naming `what`.

@@ -54,10 +54,21 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   if (!options.config.empty() && options.stub.empty()) {
     throw BuildError(options.config + ": a configuration goes with a stub (--stub)");
   }
+  ArchiveOptions archive;
   std::string stub;
+  uint32_t extension_at = 0;
   if (!options.stub.empty()) {
     std::string config_block = options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder);
-    stub = PrepareStub(ReadInputFile(edge, options.stub, kPositionLimit, "stub"), options.stub, config_block);
+    std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
+    if (!StubCarriesExtension(stub_bytes)) {
+      const std::string old = options.stub + ": this stub predates checked payloads";
+      if (options.warn) options.warn(old + ": no checksums written");
+      archive.checksums = false;
+    }
+    const uint32_t extension_size =
+        archive.checksums ? ExtensionBlockSize(static_cast<uint32_t>(builder.entries().size())) : 0;
+    extension_at = static_cast<uint32_t>(stub_bytes.size());
+    stub = PrepareStub(stub_bytes, options.stub, config_block, extension_size);
   }
   // The output as it stands: a source that is this file is refused.
   PathFacts existing;
@@ -71,7 +82,15 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   TemporaryOutput output(edge, options.output);
   FileSink sink(edge, output.file(), options.output);
   sink.Append(stub.data(), stub.size());
-  WrittenArchive written = WriteArchiveTo(builder, sink, edge, hooks);
+  WrittenArchive written = WriteArchiveTo(builder, sink, edge, hooks, archive);
+  std::string trailer;
+  if (stub.empty()) {
+    trailer = ExtensionTrailer(written.extension);
+    sink.Append(trailer.data(), trailer.size());
+  } else if (!written.extension.empty()) {
+    sink.WriteAt(extension_at, written.extension.data(), written.extension.size());
+  }
+  sink.Finish();
   output.Replace();
 
   PackResult result;
@@ -80,7 +99,8 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   result.data_bytes = written.data_bytes;
   result.archive_bytes = written.archive_bytes;
   result.start_offset = static_cast<uint32_t>(stub.size());
-  result.output_bytes = stub.size() + written.archive_bytes;
+  result.output_bytes = stub.size() + written.archive_bytes + trailer.size();
+  result.checksums = !written.extension.empty();
   return result;
 }
 

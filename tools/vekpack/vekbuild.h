@@ -37,11 +37,14 @@ struct PackResult {
   uint64_t archive_bytes = 0;
   uint64_t output_bytes = 0;
   uint32_t start_offset = 0;
+  bool checksums = false;  // an extension block was written
 };
 
 // Writes builder's archive (after the stub, if any) to options.output through a
 // temporary file that replaces the output only when everything was written (see
-// TemporaryOutput). The output itself is never packed: a source file that is the
+// TemporaryOutput), with its extension block: after a bare archive (with its
+// footer), between the stub and the configuration block in an executable. A stub
+// that predates the block gets none (with a warning). The output itself is never packed: a source file that is the
 // output is refused.
 PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& options);
 

@@ -389,6 +389,13 @@ class PosixFileEdge final : public FileEdge {
     return Close(file);
   }
 
+  Error RemoveFile(const char* path) override {
+    NativePath native(path);
+    if (!native.get()) return InOutError(kWinErrorInvalidName);
+    if (unlink(native.get()) != 0) return InOutError(TranslateErrno(errno));
+    return NoError();
+  }
+
   bool GetAttributes(const char* path, uint32_t* attributes) override {
     NativePath native(path);
     struct stat st;

@@ -242,6 +242,11 @@ class Win32FileEdge final : public FileEdge {
     }
   }
 
+  Error RemoveFile(const char* path) override {
+    if (!DeleteFileU(path)) return LastError();
+    return NoError();
+  }
+
   bool GetAttributes(const char* path, uint32_t* attributes) override {
     DWORD a = GetFileAttributesU(path);
     if (a == INVALID_FILE_ATTRIBUTES) return false;

@@ -1,0 +1,105 @@
+#include "archivecheck.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "crc32.h"
+#include "extractor.h"
+
+namespace vek {
+
+namespace {
+// The pieces in which the archive's data is read for the check.
+constexpr uint32_t kCheckBlockSize = 256 * 1024;
+
+}  // namespace
+
+// One entry's stored bytes, served from the checker's buffer, their checksum computed
+// on the way.
+class CheckedPieces {
+ public:
+  CheckedPieces(DataChecker& checker, uint64_t at, uint32_t size) : checker_(checker), at_(at), left_(size) {}
+  Error Next(const unsigned char** data, size_t* size) {
+    *data = checker_.buffer_;
+    *size = 0;
+    if (left_ == 0) return NoError();
+    DataChecker& c = checker_;
+    if (at_ < c.buffer_at_ || at_ >= c.buffer_at_ + c.buffer_length_) {
+      ArchiveFile& file = c.reader_.file();
+      c.buffer_at_ = at_;
+      c.buffer_length_ = 0;
+      VEK_TRY(file.edge->Seek(file.handle, static_cast<int64_t>(at_)));
+      VEK_TRY(file.edge->Read(file.handle, c.buffer_, kCheckBlockSize, &c.buffer_length_));
+      if (c.buffer_length_ == 0) return InOutError(kIoReadBeyondEnd);
+    }
+    const uint64_t offset = at_ - c.buffer_at_;
+    uint32_t n = static_cast<uint32_t>(c.buffer_length_ - offset);
+    if (n > left_) n = left_;
+    *data = c.buffer_ + offset;
+    *size = n;
+    crc_ = Crc32(crc_, *data, n);
+    at_ += n;
+    left_ -= n;
+    c.bytes_read_ += n;
+    return NoError();
+  }
+  uint32_t crc() const { return crc_; }
+
+ private:
+  DataChecker& checker_;
+  uint64_t at_;
+  uint32_t left_;
+  uint32_t crc_ = 0;
+};
+
+namespace {
+
+Error Drain(CheckedPieces& source) {
+  for (;;) {
+    const unsigned char* data;
+    size_t size;
+    VEK_TRY(source.Next(&data, &size));
+    if (size == 0) return NoError();
+  }
+}
+
+}  // namespace
+
+DataChecker::~DataChecker() { free(buffer_); }
+
+Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
+  if (entry.kind != kEntryKindFile || !entry.checked) return NoError();
+  if (entry.method == kMethodInvalid || entry.size < 0) return GeneralError(kArchiveDamaged);
+  if (!buffer_) {
+    buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize));
+    if (!buffer_) return OutOfMemoryError();
+  }
+  CheckedPieces pieces(*this, reader_.DataStart() + entry.data_offset, static_cast<uint32_t>(entry.size));
+  VEK_TRY(Drain(pieces));
+  return pieces.crc() == entry.crc ? NoError() : GeneralError(kDataDamaged);
+}
+
+Error CheckArchiveData(ArchiveReader& reader, uint32_t* slot) {
+  *slot = 0;
+  if (reader.ExtensionUnusable()) return GeneralError(kArchiveDamaged);
+  if (!reader.HasChecksums()) return NoError();
+  const uint32_t n = reader.GetEntryCount();
+  ArchiveEntry entry;
+  DataChecker checker(reader);
+  for (uint32_t id = 1; id <= n; ++id) {
+    if (!reader.FindEntry(static_cast<int32_t>(id), &entry)) continue;
+    const Error error = checker.CheckEntry(entry);
+    if (error) {
+      *slot = id;
+      return error;
+    }
+  }
+  return NoError();
+}
+
+bool IsDamage(const Error& error) {
+  return error == GeneralError(kArchiveDamaged) || error == GeneralError(kDataDamaged) ||
+         error == InOutError(kIoReadBeyondEnd);
+}
+
+}  // namespace vek

@@ -1,0 +1,137 @@
+// Checksums: a damaged archive or executable is found by `vek test` (naming the
+// damaged entry) and by `vek extract` (which leaves no damaged file under its name);
+// an archive without checksums reads as it always did.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "extract.h"
+#include "open.h"
+#include "testsupport.h"
+#include "vekbuild.h"
+
+namespace vek {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchFolder;
+
+// \first.txt (1), \dir (2), \dir\middle.txt (3), \dir\last.txt (4): ten bytes each.
+build::ArchiveBuilder Tree() {
+  build::ArchiveBuilder b;
+  b.AddFile(0, "first.txt", "1111111111", testing::DosStamp(2001, 2, 3, 4, 5, 6));
+  const uint16_t d = b.AddDirectory(0, "dir");
+  b.AddFile(d, "middle.txt", "2222222222", testing::DosStamp(2001, 2, 3, 4, 5, 6));
+  b.AddFile(d, "last.txt", "3333333333", testing::DosStamp(2001, 2, 3, 4, 5, 6));
+  return b;
+}
+constexpr size_t kTableSize = 4 * EntryRecord::kSize;
+constexpr size_t kDataSize = 30;
+
+enum class Form { kPlain, kBare, kExecutable };
+
+// The file's bytes, where its archive begins and where its checksum block begins.
+struct Packed {
+  std::string bytes;
+  size_t archive = 0;
+  size_t block = 0;
+};
+
+Packed Pack(Form form, const fs::path& folder) {
+  const build::ArchiveBuilder b = Tree();
+  if (form == Form::kPlain) return {b.Serialize(), 0, 0};
+  if (form == Form::kBare) return {b.Serialize(build::ArchiveOptions{}), 0, kArchivePrologueSize + kTableSize + kDataSize};
+  // A stub whose constants have room for the block's offset.
+  std::string stub = testing::FakeStub(".vekofs", 0x600);
+  testing::PatchU32(stub, 0x44 + 20 + 40 + 8, 0x200);  // the section's virtual size
+  testing::WriteWholeFile(folder / "stub.exe", stub);
+  build::PackOptions options;
+  options.output = (folder / "setup.exe").string();
+  options.stub = (folder / "stub.exe").string();
+  build::WriteArchive(b, options);
+  return {testing::ReadWholeFile(folder / "setup.exe"), 0x600 + ExtensionBlockSize(4), 0x600};
+}
+
+TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
+  struct Case {
+    const char* what;
+    Form form;
+    size_t (*at)(const Packed&);  // the byte flipped
+    const char* problem;          // in vek test's lines; nullptr: none
+    std::vector<const char*> extracted;  // what vek extract leaves
+  } cases[] = {
+      {"header", Form::kBare, [](const Packed& p) { return p.archive + 30; },
+       "the header or the entry table does not match its checksum", {}},
+      {"table", Form::kBare, [](const Packed& p) { return p.archive + kArchivePrologueSize + EntryRecord::kSize + 40; },
+       "the header or the entry table does not match its checksum", {}},
+      {"first file", Form::kBare, [](const Packed& p) { return p.archive + kArchivePrologueSize + kTableSize; },
+       "entry 1 (\\first.txt): Damaged data", {}},
+      {"middle file", Form::kBare, [](const Packed& p) { return p.archive + kArchivePrologueSize + kTableSize + 15; },
+       "entry 3 (\\dir\\middle.txt): Damaged data", {"first.txt", "dir"}},
+      {"last file", Form::kBare, [](const Packed& p) { return p.archive + kArchivePrologueSize + kTableSize + 29; },
+       "entry 4 (\\dir\\last.txt): Damaged data", {"first.txt", "dir", "dir/middle.txt"}},
+      {"checksum block", Form::kBare, [](const Packed& p) { return p.block + 40; },
+       "the checksum block is damaged", {}},
+      {"executable, middle file", Form::kExecutable,
+       [](const Packed& p) { return p.archive + kArchivePrologueSize + kTableSize + 15; },
+       "entry 3 (\\dir\\middle.txt): Damaged data", {"first.txt", "dir"}},
+      {"executable, table", Form::kExecutable,
+       [](const Packed& p) { return p.archive + kArchivePrologueSize + 3 * EntryRecord::kSize + 100; },
+       "the header or the entry table does not match its checksum", {}},
+      {"executable, checksum block", Form::kExecutable, [](const Packed& p) { return p.block + 30; },
+       "the checksum block is damaged", {}},
+      // Without checksums, damaged data goes unnoticed, as it always did.
+      {"no checksums, middle file", Form::kPlain,
+       [](const Packed& p) { return p.archive + kArchivePrologueSize + kTableSize + 15; }, nullptr,
+       {"first.txt", "dir", "dir/middle.txt", "dir/last.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder folder;
+    Packed packed = Pack(c.form, folder.path());
+    const fs::path file = folder / "damaged";
+    const size_t at = c.at(packed);
+    ASSERT_LT(at, packed.bytes.size());
+    packed.bytes[at] = static_cast<char>(packed.bytes[at] ^ 0x10);
+    testing::WriteWholeFile(file, packed.bytes);
+
+    tools::OpenedArchive archive;
+    std::string error;
+    ASSERT_TRUE(tools::OpenArchive(file.string(), &archive, &error)) << error;
+    std::vector<tools::Problem> problems = tools::CheckArchive(archive);
+    tools::CheckFileData(archive, &problems);
+    tools::CloseArchive(&archive);
+    if (c.problem) {
+      ASSERT_EQ(problems.size(), 1u);
+      EXPECT_NE(problems[0].text.find(c.problem), std::string::npos) << problems[0].text;
+    } else {
+      EXPECT_TRUE(problems.empty());
+    }
+
+    const fs::path out = folder / "out";
+    EXPECT_EQ(tools::ExtractCommand(file.string(), out.string(), false), c.problem ? 1 : 0);
+    std::vector<std::string> left;
+    if (fs::exists(out)) {
+      for (const auto& e : fs::recursive_directory_iterator(out)) left.push_back(fs::relative(e.path(), out).generic_string());
+    }
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> expected(c.extracted.begin(), c.extracted.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+  }
+}
+
+// The archive in a file made with checksums is byte for byte the one made without:
+// the block lies beside it.
+TEST(Checksums, TheArchiveItselfIsThePlainLayout) {
+  ScratchFolder folder;
+  const std::string plain = Tree().Serialize();
+  EXPECT_EQ(Pack(Form::kBare, folder.path()).bytes.substr(0, plain.size()), plain);
+  const Packed exe = Pack(Form::kExecutable, folder.path());
+  EXPECT_EQ(exe.bytes.substr(exe.archive), plain);
+}
+
+}  // namespace
+}  // namespace vek
