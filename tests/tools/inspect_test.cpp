@@ -135,7 +135,9 @@ TEST(Check, ReportsANameThatCanBeAnotherEntrysShortName) {
     b.AddFile(folder, c.alias, "c", 0);  // another folder: no alias of the first
     const auto problems = Problems(b.Serialize());
     ASSERT_EQ(problems.size(), c.reported ? 1u : 0u) << c.alias << ": " << ::testing::PrintToString(problems);
-    if (c.reported) EXPECT_NE(problems[0].find("entry 2 (\\" + std::string(c.alias) + "): can be"), std::string::npos);
+    if (c.reported) {
+      EXPECT_NE(problems[0].find("entry 2 (\\" + std::string(c.alias) + "): can be"), std::string::npos);
+    }
   }
 }
 
