@@ -12,8 +12,9 @@
 # shortcut into the prefix's Start menu. A progman.exe planted in the current folder
 # and next to the client never runs.
 # Run 3: every connect refused. The prefix keeps its Program Manager in system32, not
-# in the Windows directory, so nothing is started at all; the events fire once each
-# and the planted programs still never run.
+# in the Windows directory, so nothing is started at all; OnGroupError fires once,
+# OnItemError never (no AddItem goes without its group), and the planted programs
+# still never run.
 # Run 4: as run 3 with a program planted as C:\windows\progman.exe: that one, by its
 # full path, is what is started, and only that one.
 #
@@ -126,7 +127,7 @@ grep -q '^GetFileAttributesA("C:\\windows\\progman.exe") = none$' "$WORK/client3
   fail "run 3: the Windows directory was not looked at"
 grep -q '^WinExec' "$WORK/client3.log" && fail "run 3: a program was started"
 grep -q '^OnGroupError 1$' "$WORK/client3.log" || fail "run 3: OnGroupError did not fire once"
-grep -q '^OnItemError 1$' "$WORK/client3.log" || fail "run 3: OnItemError did not fire once"
+grep -q '^OnItemError 0$' "$WORK/client3.log" || fail "run 3: OnItemError fired without a group"
 planted_ran && fail "run 3: a planted progman.exe ran"
 
 # --- Run 4: a progman.exe in the Windows directory -----------------------------------------
