@@ -109,7 +109,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
   # CPack puts the summary on the Description line itself; this is the extended text.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "vekpack packs a folder, uncompressed, into a VEK archive or, with --sfx,

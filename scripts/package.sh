@@ -38,6 +38,8 @@ if command -v lintian >/dev/null 2>&1; then
   echo "== lintian $deb"
   lintian --fail-on error --info "$deb"
   echo "lintian: no errors"
+else
+  echo "== lintian is not installed (Debian: lintian): the .deb is not checked by it"
 fi
 echo "== the Windows zip under Wine"
 WINEPREFIX="$PWD/build/windows-x64/wineprefix" bash tests/package/zip-wine.sh "$zip" "$PWD/examples/tarnovista" "$PWD/build/windows-x64/zip-check"

@@ -1,38 +1,111 @@
 #!/usr/bin/env bash
-# Runs every test: the native unit tests (plain and under sanitizers), the Windows x64 tests under Wine (unit tests
-# and end-to-end runs in a virtual display), and an i686 build that proves the 32-bit
-# code compiles. Installs what is missing first.
+# Runs every test: the Windows x64 tests under Wine (unit tests and end-to-end runs in
+# virtual displays), the native unit tests (plain and under sanitizers), and an i686
+# build that proves the 32-bit code compiles. Installs what is missing first; exits
+# non-zero when a build or any test fails.
+#
+# On two cores the Windows tests, which mostly wait for Wine and its windows, run in
+# the background while the native and sanitizer builds run beside them at a lower
+# priority. The native tests run after them, alone, as some of them time what they
+# do; the tests under the sanitizers (whose time limits leave room) run beside the
+# i686 build. Builds run three jobs: the third fills the gaps that links and make's
+# own steps leave. Each stub is built once: windows-x86 makes the i686 one,
+# windows-x64 the x86_64 one, and every other build takes them from there. The
+# native build is made without debugging information (the same code; it took a third
+# of the compile time) and without the fuzz replays, which the sanitizers' build
+# runs. The Windows tests' output goes to build/windows-x64/ctest.log, that of the
+# tests under the sanitizers to build/asan/ctest.log; both are printed when they end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-
-echo "== native build and tests"
-cmake --preset native >/dev/null
-cmake --build --preset native
-ctest --preset native --timeout 600
-
-echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
-cmake --build --preset asan
-ctest --preset asan --timeout 900
-
-echo "== Windows x64 build and tests under Wine"
-cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64
-export WINEPREFIX="$PWD/build/windows-x64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 . scripts/wine-tools.sh
 find_wine
+
+root=$PWD
+export WINEPREFIX=$root/build/windows-x64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The end-to-end tests' prefixes are copies of this one (scripts/wine-tools.sh).
+export VEK_WINE_TEMPLATE=$root/build/windows-x64/wineprefix-template
+stub_x86_64=$root/build/windows-x64/src/stub/vekstub.exe
+stub_i686=$root/build/windows-x86/src/stub/vekstub.exe
+wine_log=$root/build/windows-x64/ctest.log
+asan_log=$root/build/asan/ctest.log
+start=$SECONDS
+mkdir -p build/windows-x64
+
+# Background jobs (the Wine prefix, the Windows tests), each in a process group of its
+# own, end with this script.
+running=()
+stop_jobs() {
+  local pid
+  for pid in "${running[@]}"; do
+    kill -- "-$pid" 2>/dev/null || true
+  done
+  end_wine_server
+}
+trap stop_jobs EXIT
+# Starts "$@" in the background; its process id in last_pid.
+background() {
+  setsid -w "$@" &
+  last_pid=$!
+  running+=("$last_pid")
+}
+# Waits for the background job $1 and returns its exit status.
+finish() {
+  local rc=0 pid kept=()
+  wait "$1" || rc=$?
+  for pid in "${running[@]}"; do
+    [ "$pid" = "$1" ] || kept+=("$pid")
+  done
+  running=("${kept[@]}")
+  return $rc
+}
+phase() { echo "== $* ($((SECONDS - start)) s)"; }
+
+phase "Wine prefix (in the background) and the i686 stub"
 end_wine_server
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  echo "(creating the Wine prefix)"
-  make_wine_prefix "$PWD/build/windows-x64/wineboot.log" ||
-    { echo "wineboot failed:"; tail -n 20 "$PWD/build/windows-x64/wineboot.log"; exit 1; }
+background bash -c '. scripts/wine-tools.sh && find_wine && make_wine_prefix "$1"' _ "$root/build/windows-x64/wineboot.log"
+prefix_pid=$last_pid
+cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
+cmake --build --preset windows-x86 --target vekstub --parallel 3
+
+phase "Windows x64 build"
+cmake --preset windows-x64 -DVEK_STUB_i686="$stub_i686" >/dev/null
+cmake --build --preset windows-x64 --parallel 3
+if ! finish "$prefix_pid"; then
+  echo "wineboot failed:"
+  tail -n 20 build/windows-x64/wineboot.log
+  exit 1
 fi
+
+phase "Windows x64 tests under Wine (in the background; output in $wine_log)"
+background bash -c 'ctest --preset windows-x64 -j4 --timeout 600 >"$1" 2>&1' _ "$wine_log"
+wine_pid=$last_pid
+
 status=0
-ctest --preset windows-x64 --timeout 600 || status=$?
+phase "native build"
+nice cmake --preset native -DVEK_STUB_x86_64="$stub_x86_64" -DVEK_STUB_i686="$stub_i686" \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DVEK_FUZZ_REPLAY=OFF >/dev/null
+nice cmake --build --preset native --parallel 3
+
+phase "build under AddressSanitizer and UndefinedBehaviorSanitizer"
+nice cmake --preset asan >/dev/null
+nice cmake --build --preset asan --parallel 3
+
+phase "waiting for the Windows x64 tests"
+finish "$wine_pid" || status=1
+cat "$wine_log"
 end_wine_server
 
-echo "== Windows x86 build (compile only)"
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86
+phase "native tests"
+ctest --preset native -j2 --timeout 600 || status=1
+
+phase "native tests under the sanitizers (output in $asan_log) and, beside them, the Windows x86 build (compile only)"
+background bash -c 'ctest --preset asan -j2 --timeout 900 >"$1" 2>&1' _ "$asan_log"
+asan_pid=$last_pid
+# Configured again now that the x86_64 stub is there to take.
+nice cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
+nice cmake --build --preset windows-x86 --parallel 3
+finish "$asan_pid" || status=1
+cat "$asan_log"
+phase "done"
 exit $status

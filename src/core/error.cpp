@@ -67,9 +67,9 @@ size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
       Put(buf, size, &len, "Out of memory");
       break;
     case ErrorKind::kDde:
-      if (error.code == 0x4007 || error.code == 0x4008) {
+      if (error.code == kDdeLowMemory || error.code == kDdeMemoryError) {
         Put(buf, size, &len, "Error occurred when DDE ran out of memory ($0");
-      } else if (error.code == 0x400A) {
+      } else if (error.code == kDdeNoConvEstablished) {
         Put(buf, size, &len, "DDE Error - conversation not established ($0");
       } else {
         Put(buf, size, &len, "An error returned from DDE  ($0");

@@ -30,6 +30,11 @@ inline constexpr uint32_t kIoReadBeyondEnd = 100;
 inline constexpr uint32_t kIoDiskFull = 101;
 inline constexpr uint32_t kIoInvalidNumericInput = 106;
 
+// DDEML codes whose reports have their own text.
+inline constexpr uint32_t kDdeLowMemory = 0x4007;
+inline constexpr uint32_t kDdeMemoryError = 0x4008;
+inline constexpr uint32_t kDdeNoConvEstablished = 0x400A;
+
 struct [[nodiscard]] Error {
   ErrorKind kind = ErrorKind::kNone;
   uint32_t code = 0;

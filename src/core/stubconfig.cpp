@@ -97,6 +97,12 @@ ConfigProblem CheckFolder(const char* folder, ConfigResult* result) {
   return HasAny(names, kNotInFolder) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
 }
 
+ConfigProblem TooLong(uint32_t characters, uint32_t limit, ConfigResult* result) {
+  result->characters = characters;
+  result->limit = limit;
+  return ConfigProblem::kTooLong;
+}
+
 // Drops blanks at both ends of [*begin, *end).
 void Trim(char** begin, char** end) {
   while (*begin < *end && IsBlank(**begin)) ++*begin;
@@ -109,7 +115,7 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
   if (problem != ConfigProblem::kNone) return problem;
   if (key != kKeyItem) {
     if (characters == 0 && !kKeys[key].may_be_empty) return ConfigProblem::kEmpty;
-    if (characters > kKeys[key].limit) return ConfigProblem::kTooLong;
+    if (characters > kKeys[key].limit) return TooLong(characters, kKeys[key].limit, result);
     *end = 0;
     out->text[key] = begin;
     if (key == kKeyFolder) return CheckFolder(begin, result);
@@ -128,8 +134,13 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
   uint32_t target_characters = 0, name_characters = 0;
   CheckText(target, target_end, &target_characters);
   CheckText(name, name_end, &name_characters);
-  if (target_characters > kTargetLimit || name_characters > kKeys[kKeyItem].limit) {
-    return ConfigProblem::kTooLong;
+  if (target_characters > kTargetLimit) {
+    result->field = ConfigField::kTarget;
+    return TooLong(target_characters, kTargetLimit, result);
+  }
+  if (name_characters > kKeys[kKeyItem].limit) {
+    result->field = ConfigField::kName;
+    return TooLong(name_characters, kKeys[kKeyItem].limit, result);
   }
   *target_end = 0;
   *name_end = 0;
@@ -194,7 +205,11 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
     if (key == kConfigKeyCount) {
       uint32_t ignored;
       result.problem = CheckText(begin, key_end, &ignored);
-      if (result.ok()) result.problem = ConfigProblem::kUnknownKey;
+      if (result.ok()) {
+        result.problem = ConfigProblem::kUnknownKey;
+        result.word = begin;
+        result.word_length = static_cast<uint32_t>(key_end - begin);
+      }
       return result;
     }
     result.key = key;
@@ -213,9 +228,7 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
 }
 
 // The messages below name these limits.
-static_assert(kConfigTextLimit == 16384 && kConfigMaxItems == 16 && kTargetLimit == 100 &&
-                  kKeys[kKeyItem].limit == 60,
-              "DescribeConfigProblem names the limits");
+static_assert(kConfigTextLimit == 16384 && kConfigMaxItems == 16, "DescribeConfigProblem names the limits");
 
 const char* DescribeConfigProblem(const ConfigResult& result) {
   static constexpr const char* kBadNames[][6] = {
@@ -231,7 +244,8 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
     case ConfigProblem::kDuplicateKey: return "the key is given twice";
     case ConfigProblem::kEmpty: return item ? "TARGET and NAME must not be empty" : "the value must not be empty";
     case ConfigProblem::kTooLong:
-      return item ? "TARGET longer than 100 characters or NAME longer than 60" : "the value is too long";
+      if (!item) return "the value is too long";
+      return result.field == ConfigField::kTarget ? "TARGET is too long" : "NAME is too long";
     case ConfigProblem::kItemWithoutComma: return "an item is TARGET,NAME: the comma is missing";
     case ConfigProblem::kTooManyItems: return "more than 16 items";
     case ConfigProblem::kTargetLeaves:

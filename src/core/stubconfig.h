@@ -88,6 +88,10 @@ struct ConfigResult {
   ConfigKey key = kConfigKeyCount;  // the key of that line, when known
   ConfigField field = ConfigField::kValue;
   NameRule name_rule = NameRule::kFine;  // the rule a kBadName breaks
+  uint32_t characters = 0;  // kTooLong: the value's (or field's) characters
+  uint32_t limit = 0;       // kTooLong: its limit
+  const char* word = nullptr;  // kUnknownKey: the key as written (word_length bytes)
+  uint32_t word_length = 0;
   bool ok() const { return problem == ConfigProblem::kNone; }
 };
 

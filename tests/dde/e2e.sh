@@ -43,7 +43,8 @@ done
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
-export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
+# A prefix of its own: the runs below end its server and start Wine's shell in it.
+export WINEPREFIX=$BIN/wineprefix
 export WINEDEBUG=-all
 # winemenubuilder would copy Start-menu shortcuts into the desktop's own menus.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -61,6 +62,7 @@ PY
 trap cleanup EXIT
 start_xvfb 90
 ensure_wine_prefix
+keep_wine_server
 
 # --- Run 1: the recording server is up ------------------------------------------
 OUT=$WORK/received.bin

@@ -34,7 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (c == '\\' || c == '/' || c == ':' || c < 0x20 || strchr("*?\"<>|", c) != nullptr) c = '_';
       name.push_back(static_cast<char>(c));
     }
-    if (vek::CheckWindowsName(name.data(), name.size()) != vek::NameRule::kFine) name = "n_" + name + "_";
+    if (vek::CheckWindowsName(name.data(), name.size()) != vek::NameRule::kFine) {
+      name.insert(0, "n_");
+      name += '_';
+    }
     if (vek::CheckWindowsName(name.data(), name.size()) != vek::NameRule::kFine) name = "n";  // undefined bytes
     uint16_t id;
     if (directory) {

@@ -65,6 +65,7 @@ trap cleanup EXIT
 
 start_xvfb 140
 ensure_wine_prefix
+keep_wine_server
 
 # --- The configured executable -----------------------------------------------------------
 CAPTION='Acme Reader 2.0 Setup'
@@ -215,6 +216,7 @@ timeout 30 "$WINESERVER" -k >/dev/null 2>&1
 timeout 60 "$WINE" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >>"$WORK/reg.log" 2>&1 ||
   fail "could not leave the virtual desktop"
 timeout 30 "$WINESERVER" -w >/dev/null 2>&1
+keep_wine_server
 SILENT_DEST=$DRIVE_C/Some\ Where/Else
 rm -rf "$DRIVE_C/Some Where" "$PROGRAMS/$GROUP"
 # xev reports every window mapped (shown) on the display while the program runs, however

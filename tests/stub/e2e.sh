@@ -32,12 +32,10 @@
 #              documented topic and writes that shortcut itself; the closing message
 #              (screenshot), exit code 0 (last: the shell leaves a folder window open)
 #
-# With VEK_E2E_SIGNED=1 the executable is first signed with a throw-away certificate
-# (openssl, osslsigncode), the signature is verified, and every run above uses the
-# signed executable; its files go to BUILD_DIR/tests/stub/e2e-signed.
+# The same executable signed after packing: signed_e2e.sh.
 #
 # Screenshots stay in BUILD_DIR/tests/stub/e2e/screenshots. Exit 0 on success, 1 on
-# failure, 77 (skip) when Xvfb or Wine (or, to sign, osslsigncode) is missing.
+# failure, 77 (skip) when Xvfb, Wine or xdotool is missing.
 set -u
 
 if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
@@ -60,14 +58,7 @@ for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE" "$NOSHELL_STUB"; do
   [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
 done
 
-SIGNED=${VEK_E2E_SIGNED:-0}
-if [ "$SIGNED" = 1 ]; then
-  command -v osslsigncode >/dev/null || { echo "SKIP: osslsigncode not found"; exit 77; }
-  command -v openssl >/dev/null || { echo "SKIP: openssl not found"; exit 77; }
-  WORK=$BUILD_DIR/tests/stub/e2e-signed
-else
-  WORK=$BUILD_DIR/tests/stub/e2e
-fi
+WORK=$BUILD_DIR/tests/stub/e2e
 SHOTS=$WORK/screenshots
 rm -rf "$WORK"
 mkdir -p "$SHOTS"
@@ -83,6 +74,7 @@ trap cleanup EXIT
 # --- Display and prefix --------------------------------------------------------------
 start_xvfb 70
 ensure_wine_prefix
+keep_wine_server
 timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d vek /f >"$WORK/reg.log" 2>&1 &&
   timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v vek /d 800x600 /f >>"$WORK/reg.log" 2>&1 ||
   fail "could not set up the virtual desktop"
@@ -95,25 +87,8 @@ timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" "$(win "$EXAMPLES")" "$(w
   >"$WORK/vekpack.txt" 2>&1 || fail "vekpack"
 [ -f "$EXE" ] || fail "vekpack wrote nothing"
 STUB_SIZE=$(stat -c %s "$STUB")
-PACKED_SIZE=$(stat -c %s "$EXE")  # before any signature goes behind the archive
+PACKED_SIZE=$(stat -c %s "$EXE")
 echo "stub: $STUB_SIZE bytes; $(tail -n 1 "$WORK/vekpack.txt" | tr -d '\r')"
-
-if [ "$SIGNED" = 1 ]; then
-  # Sign as a publisher would, after the archive is appended; the signature goes
-  # behind the archive, where the stub never reads.
-  KEYS=$WORK/keys
-  mkdir -p "$KEYS"
-  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VEK test publisher" \
-    -addext "extendedKeyUsage=codeSigning" \
-    -keyout "$KEYS/key.pem" -out "$KEYS/cert.pem" >"$WORK/openssl.txt" 2>&1 || fail "openssl"
-  osslsigncode sign -certs "$KEYS/cert.pem" -key "$KEYS/key.pem" -n "Tarnovista 3/99" -h sha256 \
-    -in "$EXE" -out "$EXE.signed" >"$WORK/sign.txt" 2>&1 || fail "osslsigncode sign"
-  osslsigncode verify -CAfile "$KEYS/cert.pem" "$EXE.signed" >"$WORK/verify.txt" 2>&1 ||
-    fail "the signature does not verify"
-  grep -q "Signature verification: ok" "$WORK/verify.txt" || fail "the signature does not verify"
-  mv "$EXE.signed" "$EXE"
-  echo "signed: $(stat -c %s "$EXE") bytes, signature verifies"
-fi
 
 # --- Helpers to run and drive it -----------------------------------------------------------
 
@@ -411,11 +386,12 @@ close_shell_windows() {
   done
 }
 
-# Runs the executable $2 (arguments after it) to its closing message and checks that
-# the shortcut is there and points at the item.
+# Runs the executable $3 (arguments after it) to its closing message and checks that
+# the shortcut is there and points at the item. $2: how many seconds Wine's shell may
+# take to open the group's folder window (0 when the group never reaches the shell).
 install_to_start_menu() {
-  local name=$1
-  shift
+  local name=$1 shell_wait=$2
+  shift 2
   rm -rf "$DEST" "$GROUP_DIR"
   start_stub "$name" "$@"
   local w
@@ -430,12 +406,12 @@ install_to_start_menu() {
   # Wine's shell opens the group's folder window over the message at its own pace and
   # takes the keys: it is closed before the screenshot, and OK is pressed through a
   # message.
-  close_shell_windows 10 message
+  close_shell_windows "$shell_wait" message
   shot "closing-$name"
   timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$name-ok.txt")" title:Information 20 ok \
     >"$WORK/$name-ok.probe.log" 2>&1 || fail "$name: could not press OK"
   window_gone '^Information$' 20 || fail "$name: the closing message stayed"
-  close_shell_windows 2
+  close_shell_windows $((shell_wait > 2 ? 2 : shell_wait))
   expect_exit "$name" 0
   window_gone "$MAIN_NAME" 10 || fail "$name: window still there"
 }
@@ -445,7 +421,7 @@ NOSHELL_EXE=$EXE_DIR/noshell/TARNOVISTA.Setup.exe
 mkdir -p "$EXE_DIR/noshell"
 timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$NOSHELL_STUB")" "$(win "$EXAMPLES")" "$(win "$NOSHELL_EXE")" \
   >"$WORK/vekpack-noshell.txt" 2>&1 || fail "vekpack with stub_noshell.exe"
-install_to_start_menu shortcut "$NOSHELL_EXE"
+install_to_start_menu shortcut 0 "$NOSHELL_EXE"
 lnk_mentions "$LNK" 'C:\Tarnovista_3_99' utf16 || fail "shortcut: no working folder"
 echo "shortcut: with every DDE connect refused the stub wrote the shortcut itself, exit 0"
 
@@ -470,7 +446,7 @@ expect_exit nogroup 0
 echo "nogroup: \"Błąd podczas tworzenia grupy...\", window stayed open, no shortcut"
 
 # --- wineshell: only Wine's own shell takes the group -----------------------------------------
-install_to_start_menu wineshell
+install_to_start_menu wineshell 10
 echo "wineshell: Wine's shell wrote ${LNK#"$WINEPREFIX"/} -> $ITEM, closing message, exit 0"
 
 

@@ -80,6 +80,13 @@ ensure_wine_prefix() {
   make_wine_prefix "$WORK/wineboot.log" || fail "wineboot -i"
 }
 
+# Starts the prefix's Wine server to stay until the clean-up ends it. Otherwise it ends
+# as soon as no program runs, Windows' services with it, and the next program starts
+# them all again: a second and a half each time.
+keep_wine_server() {
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 || fail "wineserver -p"
+}
+
 # --- Windows on the display (XDOTOOL set by the caller) ---------------------------------
 
 # Finds an X window by name (a regular expression) within $2 seconds, looking every

@@ -172,6 +172,8 @@ struct Packed {
 Packed PackWithConfig(ScratchFolder& out, const std::string& config, bool new_stub = true) {
   std::filesystem::create_directories(out / "src");
   WriteWholeFile(out / "src" / "index.htm", "<html></html>");
+  std::filesystem::create_directories(out / "src" / "docs");
+  WriteWholeFile(out / "src" / "docs" / "a.htm", "a");
   WriteWholeFile(out / "stub.exe", FakeStub(new_stub));
   WriteWholeFile(out / "setup.cfg", config);
   build::PackOptions options;
@@ -226,7 +228,7 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
     bool new_stub;
     std::string message;
   } cases[] = {
-      {"caption = a\ncolour = red\n", true, "setup.cfg:2: unknown key"},
+      {"caption = a\ncolour = red\n", true, "setup.cfg:2: colour: unknown key"},
       {"item = index.htm\n", true, "setup.cfg:1: item: an item is TARGET,NAME"},
       {"item = ../x.htm,X\n", true, "setup.cfg:1: item: TARGET must stay inside"},
       // Names that Windows would not take as written: a device, a dropped dot, "." and "..".
@@ -242,7 +244,10 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       {"folder = C:\\CON\\x\n", true, "setup.cfg:1: folder: a Windows device name"},
       {"folder = C:\\Acme \\x\n", true, "setup.cfg:1: folder: a trailing dot or blank"},
       {"group = a*b\n", true, "setup.cfg:1: group: a character Windows forbids in names"},
-      {"caption = " + std::string(61, 'c'), true, "setup.cfg:1: caption: the value is too long"},
+      {"caption = " + std::string(61, 'c'), true, "setup.cfg:1: caption: the value is too long (61 characters; at most 60)"},
+      {"item = a.htm," + std::string(61, 'n'), true, "setup.cfg:1: item: NAME is too long (61 characters; at most 60)"},
+      {"item = index.htm,Index\nitem = docs\\missing.htm,M\n", true,
+       "setup.cfg: item = docs\\missing.htm,M: TARGET docs\\missing.htm is not in the packed folder"},
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
   };
   for (const auto& c : cases) {
@@ -274,6 +279,26 @@ TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
   auto start = tools::LocateArchive(options.output, &error);
   ASSERT_TRUE(start) << error;
   EXPECT_EQ(start->config_offset, 0u);
+}
+
+// A configuration offset that the stub refuses to run with is a problem for vek test too.
+TEST(ConfigBlock, AnOffsetOutsideTheBlockIsAProblem) {
+  ScratchFolder out;
+  const Packed p = PackWithConfig(out, "group = Acme\n");
+  const uint32_t archive = LoadU32(reinterpret_cast<const unsigned char*>(&p.exe[0x200]));
+  for (uint32_t offset : {0x40u, archive, archive + 10, static_cast<uint32_t>(p.exe.size() + 100)}) {
+    std::string exe = p.exe;
+    testing::PatchU32(exe, 0x204, offset);
+    WriteWholeFile(out / "moved.exe", exe);
+    tools::OpenedArchive archive_file;
+    std::string error;
+    ASSERT_TRUE(tools::OpenArchive((out / "moved.exe").string(), &archive_file, &error)) << error;
+    const auto problems = tools::CheckArchive(archive_file);
+    tools::CloseArchive(&archive_file);
+    ASSERT_EQ(problems.size(), 1u) << offset;
+    EXPECT_NE(problems[0].text.find("outside the space between its image and the archive"), std::string::npos)
+        << problems[0].text;
+  }
 }
 
 }  // namespace

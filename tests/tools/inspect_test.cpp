@@ -8,6 +8,7 @@
 #include "extract.h"
 #include "list.h"
 #include "open.h"
+#include "shown.h"
 #include "testsupport.h"
 #include "vekbuild.h"
 #include "winpath.h"
@@ -233,6 +234,22 @@ TEST(Listing, ShowsEveryEntryAndTheTotals) {
   EXPECT_NE(text.find("    1 file ....A 1999-01-02 03:04:06          4 \\a.txt"), std::string::npos) << text;
   EXPECT_NE(text.find("    2 dir  D....                                \\dir"), std::string::npos) << text;
   EXPECT_NE(text.find("4 entries: 3 files, 1 directories"), std::string::npos) << text;
+}
+
+// What a stored configuration could send to the terminal: escapes, a bell, a carriage
+// return, a C1 control, a NUL, bytes that are not UTF-8.
+TEST(Listing, TextFromTheArchiveCannotReachTheTerminalAsControls) {
+  const struct {
+    std::string text, shown;
+  } cases[] = {
+      {"caption = Zażółć", "caption = Zażółć"},
+      {"caption = \x1B]0;owned\x07x", "caption = \\x1B]0;owned\\x07x"},
+      {"done = ok\rFAKE", "done = ok\\x0DFAKE"},
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"\xC2\x9B" "2J \x7F", "\\xC2\\x9B2J \\x7F"},
+      {"\xFF\xC3", "\\xFF\\xC3"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tools::PrintableText(c.text.data(), c.text.size()), c.shown) << c.shown;
 }
 
 }  // namespace

@@ -12,10 +12,12 @@ source "$src/tests/support/wine-e2e.sh"
 find_wine_tools
 rm -rf "$WORK"
 mkdir -p "$WORK"
-export WINEPREFIX=${WINEPREFIX:-$(dirname "$WORK")/wineprefix} WINEDLLOVERRIDES="mscoree,mshtml="
+# A prefix of its own: nothing else may write into its drive C: while it runs.
+export WINEPREFIX=$(dirname "$WORK")/wineprefix WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=-all
-ensure_wine_prefix
 trap cleanup EXIT
+ensure_wine_prefix
+keep_wine_server
 
 base=$WINEPREFIX/drive_c/vek-hostile  # C:\vek-hostile, the current folder of each run
 rm -rf "$base" "$WINEPREFIX/drive_c/host"
@@ -49,22 +51,26 @@ open(out, "wb").write(b"RN-VEK\x00\x01" + bytes(header) + b"".join(records) + da
 PY
 }
 
+# Every file and folder of drive C: with its time of modification, to the nanosecond
+# (not of change: the other tests' copies of the prefix add hard links to its files).
+drive_c_times() { (cd "$WINEPREFIX/drive_c" && find . -printf '%T@ %p\n' | sort); }
+
 # run NAME ARGS...: vek.exe in C:\vek-hostile with Wine's file trace, which goes with
 # vek's own messages to NAME.trace.log; the exit code in $rc.
 run() {
   local name=$1
   shift
-  touch "$WORK/marker"
-  sleep 1
+  drive_c_times >"$WORK/before.txt"
   (cd "$base" && WINEDEBUG=+file timeout 120 "$WINE" "$vek" "$@" >"$WORK/$name.out.txt" 2>"$WORK/$name.trace.log")
   rc=$?
 }
 
-# Nothing new in drive C: but below the folders given (relative to drive_c).
+# Nothing new or changed in drive C: since the run began but below the folders given
+# (relative to drive_c).
 only_below() {
   local stray
-  stray=$(cd "$WINEPREFIX/drive_c" && find . -newer "$WORK/marker" -not -path ./vek-hostile -not -path . |
-          grep -v -E "^\./($(IFS='|'; echo "$*"))(/|$)" || true)
+  stray=$(drive_c_times | comm -13 "$WORK/before.txt" - | cut -d' ' -f2- |
+          grep -v -x -e . -e ./vek-hostile | grep -v -E "^\./($(IFS='|'; echo "$*"))(/|$)" || true)
   [ -z "$stray" ] || fail "$case: written outside the destination: $stray"
 }
 

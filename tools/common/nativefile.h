@@ -11,7 +11,4 @@ namespace vek::tools {
 // Opens path for reading; returns the edge error on failure.
 Error OpenNativeForReading(const std::string& path, FileHandle* handle);
 
-// The file's size in bytes, or -1.
-long long NativeFileSize(const std::string& path);
-
 }  // namespace vek::tools

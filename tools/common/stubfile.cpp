@@ -151,7 +151,8 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
     // The configuration block, when the stub names one, lies between it and the archive.
     if (span->HoldsConfigOffset() && uint64_t{span->file_offset} + kStubConstantsSize <= head.size()) {
       uint32_t config = LoadU32(head.data() + span->file_offset + kConfigOffsetPosition);
-      if (config != 0 && config >= span->image_end && config < offset) start.config_offset = config;
+      start.config_offset = config;
+      start.config_misplaced = config != 0 && (config < span->image_end || config >= offset);
     }
     return start;
   }

@@ -47,6 +47,9 @@ struct ArchiveStart {
   StartSource source = StartSource::kBareArchive;
   // The configuration block [config_offset, offset) when the stub names one.
   uint32_t config_offset = 0;
+  // The stub names a configuration that does not lie between its image and the
+  // archive (config_offset holds the offset named): the stub refuses to run.
+  bool config_misplaced = false;
   uint64_t file_size = 0;  // of the whole file
 };
 

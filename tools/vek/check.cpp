@@ -14,7 +14,7 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   const ArchiveReader& reader = archive.reader;
   const uint32_t count = reader.GetEntryCount();
   std::vector<Problem> problems;
-  if (!archive.config_error.empty()) problems.push_back({"configuration", archive.config_error});
+  if (!archive.config_error.empty()) problems.push_back({"configuration", PrintableText(archive.config_error.data(), archive.config_error.size())});
   const unsigned char* signature = reader.signature();
   if (memcmp(signature, kArchiveMagic, ArchiveSignature::kMagicSize) != 0 ||
       memcmp(signature + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize) != 0) {

@@ -39,12 +39,14 @@ std::string KindName(uint8_t kind) {
 void ListConfiguration(const OpenedArchive& archive, FILE* out) {
   // UTF-8, as the publisher wrote it.
   fprintf(out, "Configuration (at %u):\n", archive.start.config_offset);
-  if (!archive.config_error.empty()) fprintf(out, "  (%s)\n", archive.config_error.c_str());
+  if (!archive.config_error.empty()) {
+    fprintf(out, "  (%s)\n", PrintableText(archive.config_error.data(), archive.config_error.size()).c_str());
+  }
   size_t at = 0;
   while (at < archive.config.size()) {
     size_t end = archive.config.find('\n', at);
     if (end == std::string::npos) end = archive.config.size();
-    fprintf(out, "  %s\n", archive.config.substr(at, end - at).c_str());
+    fprintf(out, "  %s\n", PrintableText(archive.config.data() + at, end - at).c_str());
     at = end + 1;
   }
   fputc('\n', out);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "errorwords.h"
+#include "configtext.h"
 #include "stubconfig.h"
 
 namespace vek::tools {
@@ -13,7 +14,12 @@ namespace {
 // with *error set.
 bool ReadConfigBlock(FileEdge& edge, FileHandle file, const ArchiveStart& start, std::string* text,
                      std::string* error) {
-  if (start.config_offset == 0 || start.config_offset >= start.offset) return false;
+  if (start.config_offset == 0) return false;
+  if (start.config_misplaced) {
+    *error = "the stub names a configuration at " + std::to_string(start.config_offset) +
+             ", outside the space between its image and the archive (the installer refuses to run)";
+    return true;
+  }
   const uint32_t size = start.offset - start.config_offset;
   std::string block;
   bool read = size >= kConfigMagicSize && size <= kConfigMagicSize + kConfigTextLimit;
@@ -31,7 +37,7 @@ bool ReadConfigBlock(FileEdge& edge, FileHandle file, const ArchiveStart& start,
   std::string copy = *text;
   ConfigResult result = ParseStubConfig(copy.data(), copy.size(), &config);
   if (!result.ok()) {
-    *error = "the configuration, line " + std::to_string(result.line) + ": " + DescribeConfigProblem(result);
+    *error = DescribeConfigResult("the configuration", result);
   }
   return true;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "cp1250.h"
 #include "nativetext.h"
 
 namespace vek::tools {
@@ -64,6 +65,26 @@ std::string ShownPath(const ArchiveReader& reader, int32_t id) {
 
 std::string EntryLabel(const ArchiveReader& reader, int32_t id) {
   return "entry " + std::to_string(id) + " (" + ShownPath(reader, id) + ")";
+}
+
+std::string PrintableText(const char* text, size_t length) {
+  std::string out;
+  const char* const end = text + length;
+  for (const char* p = text; p < end;) {
+    const char* begin = p;
+    const uint32_t c = DecodeUtf8(&p, end);
+    if (c != kBadUtf8 && c >= 0x20 && c != 0x7F && (c < 0x80 || c >= 0xA0)) {
+      out.append(begin, p);
+      continue;
+    }
+    if (c == kBadUtf8) p = begin + 1;
+    for (const char* q = begin; q < p; ++q) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(*q));
+      out += hex;
+    }
+  }
+  return out;
 }
 
 }  // namespace vek::tools

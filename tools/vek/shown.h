@@ -14,6 +14,11 @@ namespace vek::tools {
 // as \xNN.
 std::string PrintablePath(const char* bytes, size_t length);
 
+// UTF-8 text from the archive (its configuration) as the terminal may show it: the
+// C0 and C1 control characters and DEL, and bytes that are not UTF-8, as \xNN, so no
+// text from an archive can move the cursor, set a title or cut a line short.
+std::string PrintableText(const char* text, size_t length);
+
 // An entry's relative path for messages and listings, as PrintablePath shows it:
 // whole when short, else "..." and its last levels, so that no path from the
 // archive prints more than about kShownPathLimit bytes however deep it runs.

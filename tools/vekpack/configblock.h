@@ -5,17 +5,14 @@
 #include <string>
 
 #include "packedge.h"
+#include "vekwriter.h"
 
 namespace vek::build {
 
 // Reads and checks a configuration file (see stubconfig.h) and returns the block
 // that goes between the stub and the archive: its magic and the configuration in
 // canonical form, one "key = value" line per setting. Throws BuildError naming the
-// file and line of a problem.
-std::string MakeConfigBlock(const std::string& config_path);
-std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path);
-// The configuration in canonical form, from the text of a configuration file;
-// throws BuildError naming `shown` and the line of a problem.
-std::string CanonicalConfig(std::string text, const std::string& shown);
+// file and line of a problem, or an item whose TARGET `tree` (when given) lacks.
+std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, const ArchiveBuilder* tree);
 
 }  // namespace vek::build

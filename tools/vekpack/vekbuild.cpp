@@ -56,7 +56,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   }
   std::string stub;
   if (!options.stub.empty()) {
-    std::string config_block = options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config);
+    std::string config_block = options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder);
     stub = PrepareStub(ReadInputFile(edge, options.stub, kPositionLimit, "stub"), options.stub, config_block);
   }
   // The output as it stands: a source that is this file is refused.
