@@ -1,9 +1,7 @@
 #include "ddeman.h"
 
-#include <stdlib.h>
 #include <string.h>
 
-#include "cp1250.h"
 #include "winpath.h"
 
 namespace vek {
@@ -49,11 +47,8 @@ AnsiString ServiceNameFromPath(const char* path) {
 // ---------------------------------------------------------------------------------
 // TDdeMgr
 
-TDdeMgr::TDdeMgr(TComponent* owner, DdemlEdge& edge, bool unicode)
-    : TComponent(owner), edge_(edge), unicode_(unicode) {
-  uint32_t result =
-      unicode ? edge_.DdeInitializeW(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0)
-              : edge_.DdeInitializeA(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0);
+TDdeMgr::TDdeMgr(TComponent* owner, DdemlEdge& edge) : TComponent(owner), edge_(edge) {
+  uint32_t result = edge_.DdeInitializeA(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0);
   init_error_ = DdeResult(edge_, instance_id_, result == kDmlErrNoError);
   if (!init_error_.ok()) return;
 
@@ -99,8 +94,8 @@ HDDEDATA TDdeMgr::ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HS
   return 0;
 }
 
-Error InitDdeManager(TComponent* owner, DdemlEdge& edge, bool unicode) {
-  TDdeMgr* manager = new TDdeMgr(owner, edge, unicode);
+Error InitDdeManager(TComponent* owner, DdemlEdge& edge) {
+  TDdeMgr* manager = new TDdeMgr(owner, edge);
   if (!manager) return OutOfMemoryError();
   Error error = manager->InitError();
   if (!error.ok()) {
@@ -258,20 +253,10 @@ void TDdeClientConv::ConversationEnded() {
 bool TDdeClientConv::SendCommand(const char* command) {
   if (conversation_handle_ == 0 || !DdeManager) return false;
   DdemlEdge& edge = DdeManager->Edge();
-  uint32_t size = static_cast<uint32_t>(strlen(command)) + 1;  // with its zero byte
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(command);
-  uint16_t* wide = nullptr;
-  if (DdeManager->Unicode()) {
-    const size_t units = Utf8ToUtf16(command, nullptr, 0) + 1;
-    wide = static_cast<uint16_t*>(malloc(units * sizeof(uint16_t)));
-    if (!wide) return false;
-    Utf8ToUtf16(command, wide, units);
-    bytes = reinterpret_cast<const uint8_t*>(wide);
-    size = static_cast<uint32_t>(units * sizeof(uint16_t));
-  }
-  HDDEDATA data = edge.DdeCreateDataHandle(DdeManager->InstanceId(), bytes, size, 0, 0,
+  const uint32_t size = static_cast<uint32_t>(strlen(command)) + 1;  // with its zero byte
+  HDDEDATA data = edge.DdeCreateDataHandle(DdeManager->InstanceId(),
+                                           reinterpret_cast<const uint8_t*>(command), size, 0, 0,
                                            execute_format_, 0);
-  free(wide);
   if (data == 0) return false;
   uint32_t result = 0;
   return edge.DdeClientTransaction(data, kDataIsHandle, conversation_handle_, 0, execute_format_,

@@ -29,11 +29,9 @@ class TDdeMgr : public TComponent {
  public:
   // Opens the DDEML instance and registers the program's base name as a service. A
   // failure to open the instance stops there and is kept as InitError(); use
-  // InitDdeManager, which reports it.
-  // With unicode, the instance is a Unicode one and execute commands, given as
-  // UTF-8, go out as UTF-16, so that names outside the ANSI code page reach the
-  // shell intact.
-  TDdeMgr(TComponent* owner, DdemlEdge& edge, bool unicode = false);
+  // InitDdeManager, which reports it. The instance is an ANSI one: the program sends
+  // only ASCII commands (progman.h), which read the same in every code page.
+  TDdeMgr(TComponent* owner, DdemlEdge& edge);
   // Unregisters and frees the service name, then ends the DDEML instance.
   ~TDdeMgr() override;
 
@@ -44,12 +42,10 @@ class TDdeMgr : public TComponent {
 
   uint32_t InstanceId() const { return instance_id_; }
   DdemlEdge& Edge() const { return edge_; }
-  bool Unicode() const { return unicode_; }
   const Error& InitError() const { return init_error_; }
 
  private:
   DdemlEdge& edge_;
-  bool unicode_;
   HSZ app_service_handle_ = 0;
   uint32_t instance_id_ = 0;
   Error init_error_;
@@ -61,7 +57,7 @@ extern TDdeMgr* DdeManager;
 // Creates DdeManager owned by owner. On failure it is destroyed again, DdeManager stays
 // nullptr and the error (EDdeError, or out of memory) is returned: the program then
 // ends with runtime error 217.
-Error InitDdeManager(TComponent* owner, DdemlEdge& edge, bool unicode = false);
+Error InitDdeManager(TComponent* owner, DdemlEdge& edge);
 
 // The base name of an executable path: the file name without its directory, cut
 // before its first "." ("C:\a\setup.exe" gives "setup", "a.b.exe" gives "a").

@@ -117,12 +117,6 @@ class DdemlEdge {
 
   virtual uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands,
                                   uint32_t reserved) = 0;
-  // An instance whose execute commands are UTF-16. An edge without one (a fake)
-  // opens the ANSI instance.
-  virtual uint32_t DdeInitializeW(uint32_t* instance, DdeCallback callback, uint32_t commands,
-                                  uint32_t reserved) {
-    return DdeInitializeA(instance, callback, commands, reserved);
-  }
   virtual uint32_t DdeGetLastError(uint32_t instance) = 0;
   virtual bool DdeUninitialize(uint32_t instance) = 0;
   // Returns 0 when no handle could be made; DDEML gives 0 for the empty string too.

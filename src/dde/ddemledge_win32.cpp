@@ -63,14 +63,6 @@ class Win32DdemlEdge final : public DdemlEdge {
     *instance = id;
     return result;
   }
-  uint32_t DdeInitializeW(uint32_t* instance, DdeCallback callback, uint32_t commands,
-                          uint32_t reserved) override {
-    g_callback = callback;
-    DWORD id = *instance;
-    UINT result = ::DdeInitializeW(&id, Trampoline, commands, reserved);
-    *instance = id;
-    return result;
-  }
   uint32_t DdeGetLastError(uint32_t instance) override { return ::DdeGetLastError(instance); }
   bool DdeUninitialize(uint32_t instance) override { return ::DdeUninitialize(instance); }
   vek::HSZ DdeCreateStringHandleA(uint32_t instance, const char* text, int code_page) override {

@@ -12,12 +12,32 @@ constexpr char kProgmanService[] = "progman";
 
 // Whether name is a name that Windows takes as written: the group becomes a folder of
 // the Start menu and an item a shortcut file in it, whether Program Manager makes them
-// or the fallback does. Names are UTF-8 over a Unicode conversation, else the
-// program's Windows-1250.
-bool IsWindowsName(const AnsiString& name) {
-  const NameEncoding encoding =
-      DdeManager && DdeManager->Unicode() ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
+// or the fallback does.
+bool IsWindowsName(const AnsiString& name, bool utf8) {
+  const NameEncoding encoding = utf8 ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
   return CheckWindowsName(name.data(), name.size(), encoding) == NameRule::kFine;
+}
+
+// Whether text is ASCII, the only text that every shell reads as written: Wine's shell
+// drops (or, for a group, crashes on) a command holding any other character, and a
+// Windows shell reads the bytes in the machine's ANSI code page, which a configured
+// name need not fit.
+bool IsAscii(const AnsiString& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+// A field as a command carries it (TProgMan::QuoteField), when it is ASCII; false
+// when it cannot be sent.
+bool CarryField(const AnsiString& field, AnsiString* out) {
+  return IsAscii(field) && TProgMan::QuoteField(field, out);
+}
+
+// The same for a group or item name, which must also be a name that Windows takes.
+bool CarryName(const AnsiString& name, bool utf8, AnsiString* out) {
+  return IsWindowsName(name, utf8) && CarryField(name, out);
 }
 
 // The characters that end a field or a command in Program Manager's syntax.
@@ -75,7 +95,7 @@ TProgMan::~TProgMan() {
 }
 
 void TProgMan::ClearReport() {
-  group_sent_ = group_folder_ = false;
+  group_sent_ = group_missing_ = group_folder_ = false;
   free(item_outcomes_);
   item_outcomes_ = nullptr;
   item_count_ = 0;
@@ -83,24 +103,38 @@ void TProgMan::ClearReport() {
 
 Error TProgMan::CreateProgramGroup() {
   ClearReport();
-  VEK_TRY(ConnectProgman());
-  // Without a conversation every send below fails and reports through the events.
-  VEK_TRY(SendCreateGroup(programGroup));
   const int count = program_items_.Count();  // read once: handlers may add lines
   if (count > 0) {
     item_outcomes_ = static_cast<uint8_t*>(calloc(static_cast<size_t>(count), 1));
     if (!item_outcomes_) return OutOfMemoryError();
   }
-  for (int i = 0; i < count; ++i) {
-    if (i >= program_items_.Count()) break;  // a handler removed lines
+  item_count_ = count;
+  if (!Quiet) VEK_TRY(SendProgramGroup(count));
+  if (ShortcutFallback) {
+    if (group_sent_) AwaitShell(*ShortcutFallback);
+    WriteShortcuts(*ShortcutFallback);
+  }
+  return NoError();
+}
+
+Error TProgMan::SendProgramGroup(int count) {
+  // A group that cannot go over DDE needs no conversation: it is reported as a
+  // CreateGroup that was not sent.
+  AnsiString unused;
+  if (!CarryName(programGroup, Utf8, &unused)) {
+    OnGroupError(this);
+    return NoError();
+  }
+  VEK_TRY(ConnectProgman());
+  // Without a conversation every send below fails and reports through the events.
+  VEK_TRY(SendCreateGroup(programGroup));
+  for (int i = 0; group_sent_ && i < count && i < program_items_.Count(); ++i) {
     AnsiString command_line, name, third;
     VEK_TRY(SplitItemLine(program_items_[i], &command_line, &name, &third));
     VEK_TRY(SendAddItem(command_line, name, third));
     item_outcomes_[i] = item_sent_ ? itemSent : itemNotRegistered;
-    item_count_ = i + 1;
   }
   DisconnectProgman();
-  if (ShortcutFallback) WriteShortcuts(*ShortcutFallback);
   return NoError();
 }
 
@@ -134,7 +168,7 @@ Error TProgMan::SendCreateGroup(const AnsiString& group) {
   // Both commands are built before anything is sent, so an error handler that changes
   // programGroup does not change the ShowGroup command.
   AnsiString name;
-  const bool carried = IsWindowsName(group) && QuoteField(group, &name);
+  const bool carried = CarryName(group, Utf8, &name);
   AnsiString create("[CreateGroup(");
   create += name;
   create += ")]";
@@ -151,7 +185,7 @@ Error TProgMan::SendCreateGroup(const AnsiString& group) {
     if (!error.ok()) return error;
     OnGroupError(this);
   }
-  if (carried) SendLine(show, &error);  // a ShowGroup that was not sent is not reported
+  if (group_sent_) SendLine(show, &error);  // a ShowGroup that was not sent is not reported
   return error;
 }
 
@@ -192,10 +226,10 @@ Error TProgMan::SendAddItem(const AnsiString& command_line, const AnsiString& na
   // An empty name is left out with its comma: a third field then comes second.
   AnsiString field;
   AnsiString text("[AddItem(");
-  bool carried = QuoteField(command_line, &field);
+  bool carried = CarryField(command_line, &field);
   text += field;
   if (!name.empty()) {
-    carried = IsWindowsName(name) && QuoteField(name, &field) && carried;
+    carried = CarryName(name, Utf8, &field) && carried;
     text += ',';
     text += field;
   }
@@ -206,7 +240,7 @@ Error TProgMan::SendAddItem(const AnsiString& command_line, const AnsiString& na
     while (more) {
       AnsiString argument;
       more = ReadField(third, &pos, &argument);
-      carried = QuoteField(argument, &field) && carried;
+      carried = CarryField(argument, &field) && carried;
       text += ',';
       text += field;
     }
@@ -238,19 +272,67 @@ bool TProgMan::SendLine(AnsiString& text, Error* error) {
   return SendCommand(text.c_str());
 }
 
+namespace {
+
+// A line's shortcut: its command, its name (the command's file name when it has
+// none) and its icon, the first argument of the third field.
+bool ShortcutFields(const AnsiString& line, AnsiString* command_line, AnsiString* name,
+                    AnsiString* icon) {
+  AnsiString third;
+  if (!TProgMan::SplitItemLine(line, command_line, name, &third).ok()) return false;
+  size_t pos = 0;
+  TProgMan::ReadField(third, &pos, icon);
+  if (name->empty()) *name = FileTitle(*command_line);
+  return !name->failed() && !icon->failed();
+}
+
+}  // namespace
+
+bool TProgMan::ShellMadeAll(ShellLinkEdge& edge, bool mark) {
+  bool all = true, any_sent = false;
+  for (int i = 0; i < item_count_ && i < program_items_.Count(); ++i) {
+    if (item_outcomes_[i] != itemSent) continue;
+    any_sent = true;
+    AnsiString command_line, name, icon;
+    if (ShortcutFields(program_items_[i], &command_line, &name, &icon) && IsWindowsName(name, Utf8) &&
+        edge.Exists(programGroup.c_str(), name.c_str(), Utf8)) {
+      continue;
+    }
+    all = false;
+    if (!mark) return false;
+    item_outcomes_[i] = itemNotRegistered;
+  }
+  if (!any_sent && !edge.Exists(programGroup.c_str(), nullptr, Utf8)) {
+    all = false;
+    if (mark) group_missing_ = true;
+  }
+  return all;
+}
+
+void TProgMan::AwaitShell(ShellLinkEdge& edge) {
+  // Wine's shell has done its work when the conversation has closed; a busy shell may
+  // take longer. What it has not made in the end is written by the fallback.
+  for (uint32_t waited = 0; !ShellMadeAll(edge, false); waited += kShellPollMs) {
+    if (waited >= kShellWaitMs) {
+      ShellMadeAll(edge, true);
+      return;
+    }
+    edge.Wait(kShellPollMs);
+  }
+}
+
 void TProgMan::WriteShortcuts(ShellLinkEdge& edge) {
-  // Without CreateGroup an AddItem that went out landed in some other group: every
-  // line is written then.
+  // Without CreateGroup no AddItem went out: every line is written then.
   const bool every_line = !group_sent_;
   bool folder_tried = false;
   auto folder = [&] {
     if (!folder_tried) {
       folder_tried = true;
-      group_folder_ = IsWindowsName(programGroup) && edge.CreateGroupFolder(programGroup.c_str());
+      group_folder_ = IsWindowsName(programGroup, Utf8) && edge.CreateGroupFolder(programGroup.c_str(), Utf8);
     }
     return group_folder_;
   };
-  if (every_line) folder();
+  if (every_line || group_missing_) folder();
   for (int i = 0; i < item_count_ && i < program_items_.Count(); ++i) {
     if (every_line) {
       item_outcomes_[i] = itemNotRegistered;
@@ -258,24 +340,21 @@ void TProgMan::WriteShortcuts(ShellLinkEdge& edge) {
       continue;
     }
     if (!folder()) return;
-    AnsiString command_line, name, third, icon;
-    if (!SplitItemLine(program_items_[i], &command_line, &name, &third).ok()) return;
-    size_t pos = 0;
-    ReadField(third, &pos, &icon);
-    if (name.empty()) name = FileTitle(command_line);
-    const AnsiString folder = CommandFolder(command_line);
-    if (!IsWindowsName(name) || command_line.empty() || folder.failed() || name.failed()) continue;
+    AnsiString command_line, name, icon;
+    if (!ShortcutFields(program_items_[i], &command_line, &name, &icon)) return;
+    const AnsiString working_folder = CommandFolder(command_line);
+    if (!IsWindowsName(name, Utf8) || command_line.empty() || working_folder.failed()) continue;
     if (edge.CreateShortcut(programGroup.c_str(), name.c_str(), command_line.c_str(),
-                            folder.c_str(), icon.c_str())) {
+                            working_folder.c_str(), icon.c_str(), Utf8)) {
       item_outcomes_[i] = itemShortcut;
     }
   }
 }
 
 TGroupOutcome TProgMan::GroupOutcome() const {
-  if (!group_sent_ && !group_folder_) return groupNotRegistered;
+  if (!group_folder_ && (!group_sent_ || group_missing_)) return groupNotRegistered;
   bool shortcuts = group_folder_;
-  for (int i = 0; i < item_count_; ++i) {
+  for (int i = 0; i < item_count_ && i < program_items_.Count(); ++i) {
     if (item_outcomes_[i] == itemNotRegistered) return groupNotRegistered;
     if (item_outcomes_[i] == itemShortcut) shortcuts = true;
   }

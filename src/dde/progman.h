@@ -7,21 +7,24 @@
 //   [AddItem(<command>,<name>,<third>)]  one per line of programItems
 //
 // A name or field holding a comma, a parenthesis or a square bracket goes in double
-// quotes; one holding a double quote, which no quoting carries, is not sent at all,
-// and neither is a group or item name that Windows would not take as written
-// (winpath.h): Program Manager makes a folder and a file of them.
+// quotes. Only what every shell reads as written goes over DDE: ASCII text. A field
+// holding any other character, or a double quote (which no quoting carries), is not
+// sent, and neither is a group or item name that Windows would not take as written
+// (winpath.h): Program Manager makes a folder and a file of them. No AddItem goes
+// without its CreateGroup: it would land in whatever group the shell has at hand.
 //
 // Reaching the shell: first service "progman" with the component's topic (empty on
 // the main window), then the documented topic "PROGMAN", and only then the Program
 // Manager of the Windows directory is started, if there is one, and asked once more.
 //
 // Failures of single commands are reported through OnGroupError (CreateGroup) and
-// OnItemError (each AddItem); ShowGroup reports nothing. When ShortcutFallback is
-// set, what Program Manager did not get is written as the group's folder and
-// shortcuts in the user's Start menu instead. GroupOutcome tells what the last
-// CreateProgramGroup achieved. CreateProgramGroup returns an Error only when setting
-// the connect mode fails or memory runs out; the commands after it are then not sent
-// and the conversation stays open.
+// OnItemError (each AddItem tried); ShowGroup reports nothing. With ShortcutFallback
+// set, the commands' result is looked for where the shell keeps it, and what the shell
+// did not get or did not make is written as the group's folder and shortcuts in the
+// user's Start menu instead. GroupOutcome tells what the last CreateProgramGroup
+// achieved. CreateProgramGroup returns an Error only when setting the connect mode
+// fails or memory runs out; the commands after it are then not sent and the
+// conversation stays open.
 #pragma once
 
 #include <stdint.h>
@@ -54,7 +57,8 @@ enum TItemOutcome : uint8_t {
 // What the last CreateProgramGroup achieved for the group as a whole.
 enum TGroupOutcome : uint8_t {
   groupNotRegistered = 0,  // the group or some line reached the shell neither way
-  groupSent = 1,           // CreateGroup and every AddItem were sent over DDE
+  groupSent = 1,           // CreateGroup and every AddItem were sent over DDE (and, with
+                           // ShortcutFallback, found made by the shell)
   groupShortcuts = 2,      // all there, the fallback's folder and shortcuts included
 };
 
@@ -65,12 +69,19 @@ class TProgMan : public TDdeClientConv {
 
   // The topic of the Program Manager service as documented.
   static constexpr char kDocumentedTopic[] = "PROGMAN";
+  // The execute transactions are asynchronous: how long the shell is given to make the
+  // group and its shortcuts, and how often it is looked for meanwhile.
+  static constexpr uint32_t kShellWaitMs = 3000;
+  static constexpr uint32_t kShellPollMs = 100;
 
   explicit TProgMan(TComponent* owner);
   ~TProgMan() override;
 
   // Opens a conversation with "progman", sends CreateGroup and ShowGroup for
-  // programGroup, one AddItem per line of programItems, and closes the conversation.
+  // programGroup, one AddItem per line of programItems, and closes the conversation;
+  // then, with ShortcutFallback, waits until the shell has made the group and the
+  // items sent (kShellWaitMs at most) and writes what is missing. With Quiet nothing
+  // goes over DDE and the fallback writes everything.
   Error CreateProgramGroup();
 
   // Automatic connect mode, then the link to "progman" with the current topic; when
@@ -104,13 +115,22 @@ class TProgMan : public TDdeClientConv {
   TGroupOutcome GroupOutcome() const;
 
   // Option: when set, CreateProgramGroup ends by writing through this edge what
-  // Program Manager did not get: when CreateGroup was not sent, the group's folder
-  // and every line as a shortcut; otherwise each line whose AddItem was not sent. A
-  // shortcut is named by the item's name (by the command's file name when that is
-  // empty), points at the command line, starts in the command's folder and takes
-  // the first argument of the third field as its icon. A group or shortcut name that
-  // Windows would not take as written is not written.
+  // Program Manager did not get or did not make in time: when CreateGroup was not
+  // sent, the group's folder and every line as a shortcut; otherwise each line whose
+  // AddItem was not sent or whose shortcut is not there (and the folder, when no line
+  // was sent and it is not there). A shortcut is named by the item's name (by the
+  // command's file name when that is empty), points at the command line, starts in
+  // the command's folder and takes the first argument of the third field as its
+  // icon. A group or shortcut name that Windows would not take as written is not
+  // written.
   ShellLinkEdge* ShortcutFallback = nullptr;
+  // Option: nothing goes over DDE. A shell opens the group's window on CreateGroup
+  // (Windows' Explorer and Wine's shell alike), which an unattended install must not
+  // cause; the group and its items are then written through ShortcutFallback alone.
+  bool Quiet = false;
+  // The group and the item lines are UTF-8 (a configured installer), else in the ANSI
+  // code page, judged as Windows-1250.
+  bool Utf8 = false;
 
   // Published properties.
   TStringList& programItems() { return program_items_; }
@@ -123,11 +143,17 @@ class TProgMan : public TDdeClientConv {
   // Sends text followed by CR LF; false when it was not sent.
   bool SendLine(AnsiString& text, Error* error);
   void ClearReport();
+  Error SendProgramGroup(int count);
+  // Whether the shell has made every line sent (or, with none, the group's folder);
+  // with mark, the lines it has not made are marked as not registered.
+  bool ShellMadeAll(ShellLinkEdge& edge, bool mark);
+  void AwaitShell(ShellLinkEdge& edge);
   void WriteShortcuts(ShellLinkEdge& edge);
 
   TStringList program_items_;
   bool group_sent_ = false;
-  bool group_folder_ = false;  // made by the fallback
+  bool group_missing_ = false;  // sent, but its folder not found afterwards
+  bool group_folder_ = false;   // made by the fallback
   bool item_sent_ = false;     // the last SendAddItem's command was sent
   uint8_t* item_outcomes_ = nullptr;  // TItemOutcome per line read
   int item_count_ = 0;

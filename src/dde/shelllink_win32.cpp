@@ -1,7 +1,7 @@
-// The shell-link edge of the Windows build: the user's Start menu Programs folder
-// from the shell, the group's folder made in it, and each shortcut saved through the
-// shell's link object (IShellLinkW and its IPersistFile). Every text reaches the
-// shell as UTF-16, converted from the encoding of the program's DDE commands.
+// The shell-link edge of the Windows build: the user's and the common Start menu
+// Programs folder from the shell, the group's folder made in the user's, and each
+// shortcut saved through the shell's link object (IShellLinkW and its IPersistFile).
+// Every text reaches the shell as UTF-16, converted from UTF-8 or the ANSI code page.
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
@@ -10,7 +10,6 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "ddeman.h"
 #include "shelllink.h"
 
 namespace vek {
@@ -20,13 +19,12 @@ namespace {
 // object saves to paths of at most MAX_PATH characters anyway.
 constexpr int kPathSize = 2 * MAX_PATH;
 
-// A zero-terminated text as UTF-16; empty when it cannot be converted or memory runs
-// out (failed() then tells). The texts are UTF-8 when the DDE manager is a Unicode
-// one, as the commands that Program Manager did not get would have been.
+// A zero-terminated text, UTF-8 or in the ANSI code page, as UTF-16; empty when it
+// cannot be converted or memory runs out (failed() then tells).
 class CommandTextToWide {
  public:
-  explicit CommandTextToWide(const char* text) {
-    const UINT code_page = DdeManager && DdeManager->Unicode() ? CP_UTF8 : CP_ACP;
+  CommandTextToWide(const char* text, bool utf8) {
+    const UINT code_page = utf8 ? CP_UTF8 : CP_ACP;
     const int units = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
     if (units <= 0) return;
     text_ = static_cast<wchar_t*>(malloc(static_cast<size_t>(units) * sizeof(wchar_t)));
@@ -53,39 +51,39 @@ bool Append(wchar_t* out, const wchar_t* text) {
   return true;
 }
 
-// "<Programs>\<group>", and with a name "<Programs>\<group>\<name>.lnk".
-bool ProgramsPath(const char* group, const char* name, wchar_t (&out)[kPathSize]) {
+// "<Programs>\<group>", and with a name "<Programs>\<group>\<name>.lnk", in the
+// Programs folder `folder` (CSIDL_PROGRAMS or CSIDL_COMMON_PROGRAMS).
+bool ProgramsPath(int folder, const char* group, const char* name, bool utf8,
+                  wchar_t (&out)[kPathSize]) {
   wchar_t programs[MAX_PATH];
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, nullptr,
-                              SHGFP_TYPE_CURRENT, programs))) {
-    return false;
-  }
-  const CommandTextToWide wide_group(group);
+  if (FAILED(SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, programs))) return false;
+  const CommandTextToWide wide_group(group, utf8);
   if (wide_group.failed()) return false;
   out[0] = 0;
   if (!Append(out, programs) || !Append(out, L"\\") || !Append(out, wide_group.get())) return false;
   if (!name) return true;
-  const CommandTextToWide wide_name(name);
+  const CommandTextToWide wide_name(name, utf8);
   return !wide_name.failed() && Append(out, L"\\") && Append(out, wide_name.get()) &&
          Append(out, L".lnk");
 }
 
 class Win32ShellLinkEdge final : public ShellLinkEdge {
  public:
-  bool CreateGroupFolder(const char* group) override {
+  bool CreateGroupFolder(const char* group, bool utf8) override {
     wchar_t path[kPathSize];
-    if (!ProgramsPath(group, nullptr, path)) return false;
+    if (!ProgramsPath(CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, group, nullptr, utf8, path)) return false;
     if (CreateDirectoryW(path, nullptr)) return true;
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
   bool CreateShortcut(const char* group, const char* name, const char* target,
-                      const char* working_folder, const char* icon_path) override {
+                      const char* working_folder, const char* icon_path, bool utf8) override {
     wchar_t path[kPathSize];
-    const CommandTextToWide wide_target(target), wide_folder(working_folder), wide_icon(icon_path);
-    if (!ProgramsPath(group, name, path) || wide_target.failed() || wide_folder.failed() ||
-        wide_icon.failed()) {
+    const CommandTextToWide wide_target(target, utf8), wide_folder(working_folder, utf8),
+        wide_icon(icon_path, utf8);
+    if (!ProgramsPath(CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, group, name, utf8, path) ||
+        wide_target.failed() || wide_folder.failed() || wide_icon.failed()) {
       return false;
     }
     // The link object is a COM object of the shell: COM is started for the call (or
@@ -108,6 +106,20 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
     if (SUCCEEDED(com)) CoUninitialize();
     return saved;
   }
+
+  bool Exists(const char* group, const char* name, bool utf8) override {
+    static constexpr int kFolders[] = {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS};
+    for (const int folder : kFolders) {
+      wchar_t path[kPathSize];
+      if (ProgramsPath(folder, group, name, utf8, path) &&
+          GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void Wait(uint32_t milliseconds) override { Sleep(milliseconds); }
 };
 
 // At namespace scope: no guard variable, which would draw in the runtime's locking.

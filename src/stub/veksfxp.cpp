@@ -60,9 +60,13 @@ class SilentMessages final : public MessageBoxPresenter {
 
 int RunSilently(ApplicationHost& host, TComponent* application, const StartOptions& options) {
   SilentWindow window(host.ModulePath());
-  TForm1* form = new TForm1(application, window, host.Files(), host.ArchiveStart(), *options.settings);
+  TForm1* form = new TForm1(application, window, host.Files(), host.ShellLinks(), host.ArchiveStart(),
+                            *options.settings);
   if (!form || !form->LoadLayout()) return kExitApplicationError;
   form->SetExtension(host.Extension());
+  // The group's window, which a shell opens on CreateGroup, is not to appear either:
+  // the group and its items are written straight into the Start menu.
+  form->PM->Quiet = true;
   form->FormCreate(form);
   if (options.has_destination) window.SetDEText(options.destination.c_str());
 
@@ -143,14 +147,15 @@ Switches ParseSwitches(const uint16_t* line) {
 int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& options) {
   char text[kReportTextSize];
   if (options.help) {
-    FormatSwitchesHelp(text, sizeof text);
-    host.ShowSwitches(text, options.settings->caption);
+    // /S promises that no box appears: with it, /? shows nothing and installs nothing.
+    if (!options.silent) {
+      FormatSwitchesHelp(text, sizeof text);
+      host.ShowSwitches(text, options.settings->caption);
+    }
     return kExitOk;
   }
   TComponent* application = new TComponent(nullptr);
-  // With a configuration the texts are UTF-8 and go to the shell in UTF-16.
-  Error error = application ? InitDdeManager(application, ddeml, options.settings->utf8)
-                            : OutOfMemoryError();
+  Error error = application ? InitDdeManager(application, ddeml) : OutOfMemoryError();
   if (!error.ok()) {
     delete application;
     if (options.silent) return kExitStartupError;

@@ -15,6 +15,7 @@
 #include "ddemledge.h"
 #include "error.h"
 #include "fileedge.h"
+#include "shelllink.h"
 #include "veksfxu.h"
 
 namespace vek {
@@ -33,7 +34,7 @@ inline constexpr int kExitDamaged = 5;         // the installer is damaged: noth
 //   /D=PATH   the destination; the rest of the line, so it comes last and may hold
 //             blanks (one pair of quotes around it, or around the whole switch, is
 //             dropped)
-//   /?        show the switches
+//   /?        show the switches and install nothing; with /S, show nothing either
 struct Switches {
   bool silent = false;
   bool help = false;
@@ -74,6 +75,9 @@ class ApplicationHost {
   // A code address relative to the start of the executable's image.
   virtual uint32_t RelativeAddress(const void* code) = 0;
 
+  // The Start menu's folders, where the window's run and an unattended one alike
+  // write the group and its items when no shell makes them.
+  virtual ShellLinkEdge& ShellLinks() = 0;
   // For an unattended install: the file edge, ArchiveStartOffset and the full path of
   // the executable (in the file edge's encoding).
   virtual FileEdge& Files() { return PlatformFileEdge(); }
@@ -86,7 +90,7 @@ class ApplicationHost {
 
 // Runs the program; returns its exit code. With options.silent nothing is shown: the
 // extraction run goes straight to work on the destination and its outcome gives the
-// exit code.
+// exit code; /S with /? shows nothing, installs nothing and ends with 0.
 int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& options = StartOptions());
 
 }  // namespace vek

@@ -1,4 +1,5 @@
-// The program entry of the Windows stub.
+// The Windows stub's program: its constants, its host and what WinMain does before
+// RunProgram (the switches, the configuration, the destination given with /D=).
 #include <windows.h>
 
 #include <stddef.h>
@@ -47,12 +48,14 @@ namespace {
 
 class Win32Host final : public ApplicationHost {
  public:
-  Win32Host(int show_command, const StubSettings& settings, const wchar_t* destination)
-      : show_command_(show_command), settings_(settings), destination_(destination) {}
+  Win32Host(int show_command, const StubSettings& settings, const wchar_t* destination,
+            ShellLinkEdge& links)
+      : show_command_(show_command), settings_(settings), destination_(destination), links_(links) {}
 
   Error CreateMainWindow(TComponent* application) override {
-    return CreateForm1(application, ArchiveStartOffset(), settings_, destination_);
+    return CreateForm1(application, ArchiveStartOffset(), settings_, destination_, links_);
   }
+  ShellLinkEdge& ShellLinks() override { return links_; }
   void Run() override { RunForm1(show_command_); }
   void ShowSystemMessage(const char* text, const char* caption, bool stop_icon) override {
     MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(),
@@ -81,6 +84,7 @@ class Win32Host final : public ApplicationHost {
   int show_command_;
   const StubSettings& settings_;
   const wchar_t* destination_;
+  ShellLinkEdge& links_;
   AnsiString path_;  // ModuleName's
 };
 
@@ -114,10 +118,8 @@ bool LoadConfiguration(uint32_t offset) {
 }
 
 }  // namespace
-}  // namespace vek
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
-  using namespace vek;
+int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
   SetMessageBoxPresenter(&g_message_boxes);
   const Switches switches = ParseSwitches(reinterpret_cast<const uint16_t*>(GetCommandLineW()));
   StartOptions options;
@@ -154,6 +156,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show_command) {
     SetUtf8PathPrefix(prefix.c_str());
   }
 
-  Win32Host host(show_command, *options.settings, destination);
-  return RunProgram(host, PlatformDdemlEdge(), options);
+  Win32Host host(show_command, *options.settings, destination, links);
+  return RunProgram(host, ddeml, options);
 }
+
+}  // namespace vek

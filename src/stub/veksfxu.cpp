@@ -82,9 +82,9 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
   return true;
 }
 
-TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files,
+TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, ShellLinkEdge& links,
                uint32_t archive_start_offset, const StubSettings& settings)
-    : TComponent(owner), window_(window), files_(files),
+    : TComponent(owner), window_(window), files_(files), links_(links),
       archive_start_offset_(archive_start_offset), settings_(settings) {
   Name = "Form1";
 }
@@ -94,6 +94,9 @@ bool TForm1::LoadLayout() {
   if (!PM) return false;
   PM->Name = "PM";
   PM->ShowGroup = activateNormalSize;
+  // Where no Program Manager makes the group, it goes straight into the Start menu.
+  PM->ShortcutFallback = &links_;
+  PM->Utf8 = settings_.utf8;
   return !PM->Name.failed();
 }
 

@@ -20,6 +20,7 @@
 #include "extension.h"
 #include "fileedge.h"
 #include "progman.h"
+#include "shelllink.h"
 #include "stubconfig.h"
 
 namespace vek {
@@ -158,16 +159,18 @@ class TForm1Window {
 class TForm1 : public TComponent {
  public:
   // archive_start_offset: ArchiveStartOffset, the byte offset of the archive in our
-  // own executable. files: the file edge the run reads and writes through.
-  TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, uint32_t archive_start_offset,
-         const StubSettings& settings = DefaultSettings());
+  // own executable. files: the file edge the run reads and writes through. links: the
+  // Start menu, where the group is written when no shell makes it.
+  TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, ShellLinkEdge& links,
+         uint32_t archive_start_offset, const StubSettings& settings = DefaultSettings());
   // Where the executable's extension block lies (the stub's constants). With one, a
   // run first checks the header, the table and every file's data against it, before
   // it makes or writes anything: a mismatch ends the run with the report of a
   // damaged installer (settings' damaged text and the damaged entry's path).
   void SetExtension(ExtensionPlace extension) { extension_ = extension; }
 
-  // Creates the components that the layout holds (PM); false when memory ran out.
+  // Creates the components that the layout holds (PM, with links as its shortcut
+  // fallback); false when memory ran out.
   bool LoadLayout();
 
   void FormCreate(TComponent* sender);
@@ -178,11 +181,14 @@ class TForm1 : public TComponent {
   // nothing.
   Error EXTBTNClick(TComponent* sender);
 
-  // The run's registration step: fills PM with the group and the item line for the
-  // destination and registers them. Its outcome, kept as LastRegistration, is
-  // groupNotRegistered when the group or its item reached the shell neither over DDE
-  // nor as a shortcut (or an error stopped PM); the run then shows the group message
-  // instead of the closing one and leaves the window open.
+  // The run's registration step: fills PM with the group and the item lines for the
+  // destination and registers them, the same way with and without a window (PM's
+  // Quiet set for an unattended install). Its outcome, kept as LastRegistration, is
+  // groupSent when the shell made the group and every item from the DDE commands,
+  // groupShortcuts when the run wrote some or all of them itself, and
+  // groupNotRegistered when the group or an item is in the Start menu neither way (or
+  // an error stopped PM); the run then shows the group message instead of the closing
+  // one and leaves the window open.
   TGroupOutcome RegisterProgramGroup(const AnsiString& destination);
   TGroupOutcome LastRegistration() const { return registration_; }
 
@@ -198,6 +204,7 @@ class TForm1 : public TComponent {
 
   TForm1Window& window_;
   FileEdge& files_;
+  ShellLinkEdge& links_;
   uint32_t archive_start_offset_;
   ExtensionPlace extension_;
   AnsiString damage_report_;  // the text of the damaged installer's report

@@ -8,7 +8,6 @@
 #include <stdlib.h>
 
 #include "gauge.h"
-#include "shelllink.h"
 #include "win32ui.h"
 #include "win32path.h"
 
@@ -41,8 +40,9 @@ uint16_t LowerCase(uint16_t c) {
 
 class Win32Form1 final : public TForm1Window, public TForm1 {
  public:
-  Win32Form1(TComponent* owner, uint32_t archive_start_offset, const StubSettings& settings)
-      : TForm1(owner, *this, PlatformFileEdge(), archive_start_offset, settings) {}
+  Win32Form1(TComponent* owner, uint32_t archive_start_offset, const StubSettings& settings,
+             ShellLinkEdge& links)
+      : TForm1(owner, *this, PlatformFileEdge(), links, archive_start_offset, settings) {}
 
   ~Win32Form1() override {
     if (window_) DestroyWindow(window_);
@@ -274,7 +274,7 @@ void ShowErrorReport(const Error& error) {
 // ---- The main window -------------------------------------------------------------------
 
 Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
-                  const StubSettings& settings, const wchar_t* destination) {
+                  const StubSettings& settings, const wchar_t* destination, ShellLinkEdge& links) {
   g_start_destination = destination;
   g_instance = GetModuleHandleW(nullptr);
   if (!RegisterGaugeClass(g_instance)) return GeneralError("Error creating window class");
@@ -288,12 +288,10 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
   form_class.lpszClassName = kFormClassName;
   if (!RegisterClassW(&form_class)) return GeneralError("Error creating window class");
 
-  Win32Form1* form = new Win32Form1(application, archive_start_offset, settings);
+  Win32Form1* form = new Win32Form1(application, archive_start_offset, settings, links);
   if (!form) return OutOfMemoryError();
   if (!form->LoadLayout()) return OutOfMemoryError();
   form->SetExtension(StubExtension());
-  // Where no Program Manager takes the group, it goes straight into the Start menu.
-  form->PM->ShortcutFallback = &PlatformShellLinkEdge();
 
   // The window as laid out: style, no controls, no menu, class TForm1, caption Form1.
   DialogTemplate form_template;

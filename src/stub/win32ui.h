@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include "ansistring.h"
+#include "ddemledge.h"
 #include "error.h"
 #include "messagebox.h"
+#include "shelllink.h"
 #include "veksfxu.h"
 
 namespace vek {
@@ -88,9 +90,9 @@ HWND MainWindowHandle();
 
 // Makes the main window, owned by application, with the settings, and runs FormCreate;
 // a destination given with /D (zero-terminated UTF-16, or nullptr) then replaces DE's
-// text.
+// text. links: where the run writes the group when no shell makes it.
 Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
-                  const StubSettings& settings, const wchar_t* destination);
+                  const StubSettings& settings, const wchar_t* destination, ShellLinkEdge& links);
 // Shows it as the program was asked to (show command), and runs the message loop.
 void RunForm1(int show_command);
 
@@ -99,5 +101,12 @@ void ShowErrorReport(const Error& error);
 
 // Where the stub's constants place the extension block (none: an empty place).
 ExtensionPlace StubExtension();
+
+// ---- The program (veksfxp_win32.cpp) -----------------------------------------------------
+
+// What WinMain does with the platform's edges: the switches, the configuration, then
+// RunProgram with this DDEML edge and this Start menu; returns the exit code. A test
+// build runs it with edges of its own.
+int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links);
 
 }  // namespace vek

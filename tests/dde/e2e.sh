@@ -11,9 +11,13 @@
 # conversation, nothing is started, no event fires, and the shell writes the item's
 # shortcut into the prefix's Start menu. A progman.exe planted in the current folder
 # and next to the client never runs.
+# Run 2b: the same with the stub's Start menu edge and a second item "Spis treści",
+# which is not ASCII and so never goes over DDE: Wine's shell makes the group and the
+# first shortcut, which are found there, and the client writes only the second.
 # Run 3: every connect refused. The prefix keeps its Program Manager in system32, not
-# in the Windows directory, so nothing is started at all; the events fire once each
-# and the planted programs still never run.
+# in the Windows directory, so nothing is started at all; OnGroupError fires once,
+# OnItemError never (no AddItem goes without its group), and the planted programs
+# still never run.
 # Run 4: as run 3 with a program planted as C:\windows\progman.exe: that one, by its
 # full path, is what is started, and only that one.
 #
@@ -118,6 +122,21 @@ wait_for_file "$LNK" 20 || fail "run 2: Wine's shell wrote no $LNK"
 lnk_mentions "$LNK" 'C:\Tarnovista_3_99\INDEX.HTM' || fail "run 2: the shortcut does not point at the item"
 planted_ran && fail "run 2: a planted progman.exe ran"
 
+# --- Run 2b: Wine's shell and the fallback, each for its own item ---------------------------
+rm -rf "$PROGRAMS/NWM Tarnovista"
+(cd "$CWD" && timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client2b.log")" fallback >"$WORK/client2b.txt" 2>&1)
+rc=$?
+[ $rc -eq 0 ] || fail "run 2b: client exit code $rc"
+[ "$(grep -c '^DdeClientTransaction(format 1) = started$' "$WORK/client2b.log")" -eq 3 ] ||
+  fail "run 2b: not three transactions (the item outside ASCII was sent?)"
+grep -q '^OnItemError 1$' "$WORK/client2b.log" || fail "run 2b: OnItemError did not fire once"
+[ "$(grep '^shortcut ' "$WORK/client2b.log")" = 'shortcut Spis treści' ] ||
+  fail "run 2b: the client wrote other shortcuts than \"Spis treści\""
+grep -q '^GroupOutcome 2$' "$WORK/client2b.log" || fail "run 2b: the outcome is not groupShortcuts"
+[ -f "$LNK" ] || fail "run 2b: no $LNK"
+lnk_mentions "$PROGRAMS/NWM Tarnovista/Spis treści.lnk" 'C:\Tarnovista_3_99' ||
+  fail "run 2b: no Spis treści.lnk pointing into C:\Tarnovista_3_99"
+
 # --- Run 3: nobody answers, no Program Manager in the Windows directory -------------------
 [ -e "$WINEPREFIX/drive_c/windows/progman.exe" ] && fail "the prefix has C:\\windows\\progman.exe"
 (cd "$CWD" && timeout 120 "$WINE" "$CLIENT" "$(win "$WORK/client3.log")" refuse >"$WORK/client3.txt" 2>&1)
@@ -128,7 +147,7 @@ grep -q '^GetFileAttributesA("C:\\windows\\progman.exe") = none$' "$WORK/client3
   fail "run 3: the Windows directory was not looked at"
 grep -q '^WinExec' "$WORK/client3.log" && fail "run 3: a program was started"
 grep -q '^OnGroupError 1$' "$WORK/client3.log" || fail "run 3: OnGroupError did not fire once"
-grep -q '^OnItemError 1$' "$WORK/client3.log" || fail "run 3: OnItemError did not fire once"
+grep -q '^OnItemError 0$' "$WORK/client3.log" || fail "run 3: OnItemError fired without a group"
 planted_ran && fail "run 3: a planted progman.exe ran"
 
 # --- Run 4: a progman.exe in the Windows directory -----------------------------------------
@@ -147,6 +166,7 @@ planted_ran && fail "run 4: a planted progman.exe ran"
 rm -f "$WINDIR_PROGMAN" "$WINDIR_PROGMAN.ran"
 
 echo "PASS: three commands recorded byte for byte; Wine's shell took them on its" \
-  "documented topic and wrote the shortcut; with no server only the Windows" \
+  "documented topic and wrote the shortcut, found there; the client wrote the item" \
+  "outside ASCII itself; with no server only the Windows" \
   "directory's progman.exe was ever started"
 exit 0

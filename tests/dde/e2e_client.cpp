@@ -2,9 +2,12 @@
 // at start-up, puts a TProgMan on a form and registers the stub's own group and item
 // ("NWM Tarnovista", C:\Tarnovista_3_99\INDEX.HTM as "Tarnovista 3_99"):
 //
-//   dde_e2e_client LOG_FILE [refuse]
+//   dde_e2e_client LOG_FILE [refuse|fallback]
 //
-// With "refuse" every connect is refused as if no server answered at all.
+// With "refuse" every connect is refused as if no server answered at all. With
+// "fallback" the lines are UTF-8, a second item "Spis treści" (not ASCII, so never
+// sent) is added, and the Start menu edge of the stub completes what the shell did not
+// make; each shortcut it writes is logged ("shortcut NAME"), then the group outcome.
 // The real DDEML edge is wrapped so that the calls the test looks at (connects, the
 // server start, transactions) are written to LOG_FILE with their results, followed by
 // the number of error events and CreateProgramGroup's result. Exit code 0 after the
@@ -17,6 +20,7 @@
 
 #include "ddeman.h"
 #include "progman.h"
+#include "shelllink.h"
 
 namespace {
 
@@ -103,6 +107,26 @@ class LoggingEdge final : public vek::DdemlEdge {
   bool refuse_;
 };
 
+class LoggingLinks final : public vek::ShellLinkEdge {
+ public:
+  bool CreateGroupFolder(const char* group, bool utf8) override {
+    Log("folder %s", group);
+    return edge_.CreateGroupFolder(group, utf8);
+  }
+  bool CreateShortcut(const char* group, const char* name, const char* target,
+                      const char* working_folder, const char* icon_path, bool utf8) override {
+    Log("shortcut %s", name);
+    return edge_.CreateShortcut(group, name, target, working_folder, icon_path, utf8);
+  }
+  bool Exists(const char* group, const char* name, bool utf8) override {
+    return edge_.Exists(group, name, utf8);
+  }
+  void Wait(uint32_t milliseconds) override { edge_.Wait(milliseconds); }
+
+ private:
+  vek::ShellLinkEdge& edge_ = vek::PlatformShellLinkEdge();
+};
+
 struct Events {
   int group_errors = 0;
   int item_errors = 0;
@@ -114,8 +138,9 @@ struct Events {
 
 int main(int argc, char** argv) {
   const bool refuse = argc == 3 && strcmp(argv[2], "refuse") == 0;
-  if ((argc != 2 && !refuse) || !(g_log = fopen(argv[1], "wb"))) {
-    fprintf(stderr, "usage: dde_e2e_client LOG_FILE [refuse]\n");
+  const bool fallback = argc == 3 && strcmp(argv[2], "fallback") == 0;
+  if ((argc != 2 && !refuse && !fallback) || !(g_log = fopen(argv[1], "wb"))) {
+    fprintf(stderr, "usage: dde_e2e_client LOG_FILE [refuse|fallback]\n");
     return 2;
   }
   LoggingEdge edge(vek::PlatformDdemlEdge(), refuse);
@@ -135,11 +160,18 @@ int main(int argc, char** argv) {
   pm->OnItemError = vek::MakeNotifyEvent<&Events::ItemError>(&events);
   pm->programGroup = "NWM Tarnovista";
   pm->programItems().Add("C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99");
+  LoggingLinks links;
+  if (fallback) {
+    pm->Utf8 = true;
+    pm->ShortcutFallback = &links;
+    pm->programItems().Add("C:\\Tarnovista_3_99\\INDEX.HTM,Spis tre\xC5\x9B" "ci");
+  }
 
   error = pm->CreateProgramGroup();
   Log("CreateProgramGroup = %s", error.ok() ? "ok" : "error");
   Log("OnGroupError %d", events.group_errors);
   Log("OnItemError %d", events.item_errors);
+  if (fallback) Log("GroupOutcome %d", pm->GroupOutcome());
 
   // The program goes on to a modal message box, whose loop serves the DDE windows
   // for a while; do the same briefly before ending.

@@ -132,7 +132,7 @@ TEST_F(ProgManTest, NoServerFiresEventsAndStillCloses) {
   EXPECT_TRUE(pm->CreateProgramGroup().ok());
   EXPECT_EQ(group_errors.calls, 1);
   EXPECT_EQ(group_errors.last_sender, pm);
-  EXPECT_EQ(item_errors.calls, 3);
+  EXPECT_EQ(item_errors.calls, 0) << "no AddItem is tried without its group";
   EXPECT_THAT(ddeml.CallsOf("WinExec"), ElementsAre("WinExec(\"\"C:\\WINDOWS\\progman.exe\"\",7)"));
   EXPECT_EQ(ddeml.Count("DdeConnect"), 3u);
   EXPECT_EQ(ddeml.Count("DdeCreateDataHandle"), 0u);
@@ -141,21 +141,23 @@ TEST_F(ProgManTest, NoServerFiresEventsAndStillCloses) {
   EXPECT_EQ(pm->GroupOutcome(), groupNotRegistered);
 }
 
-TEST_F(ProgManTest, RefusedCommandsFireTheirOwnEvents) {
+// A refused CreateGroup is reported, and nothing of the group goes after it: an AddItem
+// without its group lands in whatever group the shell has at hand (Wine's shell,
+// having none, crashes).
+TEST_F(ProgManTest, ARefusedCreateGroupIsReportedAndNothingFollowsIt) {
   SetItems({"a", "b"});
   pm->programGroup = "G";
   ddeml.fail_transactions = true;
   ASSERT_TRUE(pm->CreateProgramGroup().ok());
-  EXPECT_EQ(group_errors.calls, 1);  // CreateGroup; a failed ShowGroup is not reported
-  EXPECT_EQ(item_errors.calls, 2);
-  EXPECT_EQ(ddeml.Count("DdeClientTransaction"), 4u);
+  EXPECT_EQ(group_errors.calls, 1);
+  EXPECT_EQ(item_errors.calls, 0);
+  EXPECT_EQ(ddeml.Count("DdeClientTransaction"), 1u);
   EXPECT_EQ(ddeml.OpenConversations(), 0u);
 }
 
 TEST_F(ProgManTest, LineCountIsReadOnce) {
-  ddeml.server_running = false;
-  ddeml.winexec_starts_server = false;
-  SetItems({"a", "b"});
+  pm->programGroup = "G";
+  SetItems({"a\"", "b\""});  // refused: a double quote
   struct Grower {
     TProgMan* pm;
     int calls = 0;
@@ -169,7 +171,8 @@ TEST_F(ProgManTest, LineCountIsReadOnce) {
   pm->OnItemError = MakeNotifyEvent<&Grower::Grow>(&grower);
   ASSERT_TRUE(pm->CreateProgramGroup().ok());
   EXPECT_EQ(grower.calls, 2);
-  EXPECT_EQ(pm->programItems().Count(), 4);  // two lines added, none sent
+  EXPECT_EQ(pm->programItems().Count(), 4);  // two lines added
+  EXPECT_EQ(ddeml.executes.size(), 2u) << "CreateGroup and ShowGroup only";
 }
 
 TEST_F(ProgManTest, CommandsLongerThanTheBufferAreSentWhole) {
@@ -185,6 +188,7 @@ TEST_F(ProgManTest, CommandsLongerThanTheBufferAreSentWhole) {
 }
 
 TEST_F(ProgManTest, ConnectModeFailureStopsTheRun) {
+  pm->programGroup = "G";
   ASSERT_TRUE(pm->SetConnectMode(ddeManual).ok());
   ASSERT_TRUE(pm->AssignLink("progman", "Main"));
   ddeml.server_running = false;
@@ -224,12 +228,42 @@ TEST_F(ProgManTest, QuotedNamesReachTheCommandsAndARefusedOneIsNotSent) {
   EXPECT_EQ(item_errors.calls, 1);
   EXPECT_EQ(pm->GroupOutcome(), groupNotRegistered);
 
+  // A group that cannot be sent: no conversation, nothing sent.
   ddeml.executes.clear();
+  ddeml.calls.clear();
   pm->programGroup = "\"G\"";
   SetItems({"x"});
   ASSERT_TRUE(pm->CreateProgramGroup().ok());
-  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[AddItem(x)]")));  // nor ShowGroup
+  EXPECT_TRUE(ddeml.executes.empty());
+  EXPECT_EQ(ddeml.Count("DdeConnect"), 0u);
   EXPECT_EQ(group_errors.calls, 1);
+}
+
+// Only ASCII goes over DDE: a group, a name, a command or an argument holding any other
+// character is not sent (Windows-1250 and UTF-8 alike), and its group's items neither.
+TEST_F(ProgManTest, OnlyAsciiGoesOverDde) {
+  const struct {
+    const char* group; const char* line; bool utf8; std::vector<std::string> sent;
+  } cases[] = {
+      {"G", "C:\\a\\x.htm,A", false,
+       {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]"), Exec("[AddItem(C:\\a\\x.htm,A)]")}},
+      {"G", "C:\\a\\x.htm,Ja\x9F\xF1", false, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
+      {"G", "C:\\a\\x.htm,Ja\xC5\xBA\xC5\x84", true, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
+      {"G", "C:\\\xA3\xF3" "d\x9F\\x.htm,A", false, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
+      {"G", "C:\\a\\x.htm,A,C:\\\xCE\x95.ico", true, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
+      {"Za\xBF\xF3\xB3\xE6", "C:\\a\\x.htm,A", false, {}},
+      {"\xCE\x95\xCE\xBA", "C:\\a\\x.htm,A", true, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    ddeml.executes.clear();
+    pm->Utf8 = c.utf8;
+    pm->programGroup = c.group;
+    SetItems({c.line});
+    ASSERT_TRUE(pm->CreateProgramGroup().ok());
+    EXPECT_EQ(ddeml.executes, c.sent);
+    EXPECT_EQ(pm->GroupOutcome(), c.sent.size() == 3 ? groupSent : groupNotRegistered);
+  }
 }
 
 // The first connect is the one it always was; Wine's shell, for one, refuses it and
@@ -267,53 +301,84 @@ TEST_F(ProgManTest, ReachesTheShellByItsTopicBeforeStartingAnything) {
   }
 }
 
-// What Program Manager did not get goes into the Start menu as a folder and shortcuts.
-TEST_F(ProgManTest, WithTheFallbackWhatWasNotSentBecomesShortcuts) {
+// What Program Manager did not get, or the shell did not make in time, goes into the
+// Start menu as a folder and shortcuts.
+TEST_F(ProgManTest, WithTheFallbackWhatIsNotThereBecomesShortcuts) {
   const char* kGroup = "NWM Tarnovista";
+  const std::string kFolder = "folder NWM Tarnovista";
+  constexpr int kNever = -1;
+  const int all_waits = static_cast<int>(TProgMan::kShellWaitMs / TProgMan::kShellPollMs);
   const struct {
     const char* what; bool server; const char* group; std::vector<std::string> lines;
-    bool fail_folders; bool fail_shortcuts;
-    std::vector<std::string> calls; TGroupOutcome outcome;
+    bool fail_folders; bool fail_shortcuts; int shell_done; bool quiet;
+    size_t sent; std::vector<std::string> calls; int waits; TGroupOutcome outcome;
   } cases[] = {
-      {"no server", false, kGroup, {"C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99"}, false, false,
-       {"folder NWM Tarnovista",
-        "shortcut NWM Tarnovista|Tarnovista 3_99|C:\\Tarnovista_3_99\\INDEX.HTM|C:\\Tarnovista_3_99|"},
-       groupShortcuts},
-      {"a drive root, no name, an icon", false, kGroup, {"C:\\INDEX.HTM,,C:\\i.ico,2"}, false, false,
-       {"folder NWM Tarnovista", "shortcut NWM Tarnovista|INDEX|C:\\INDEX.HTM|C:\\|C:\\i.ico"},
-       groupShortcuts},
-      {"one AddItem refused", true, kGroup, {"C:\\a\\x.htm,A", "C:\\b\\y\"z.htm,B"}, false, false,
-       {"folder NWM Tarnovista", "shortcut NWM Tarnovista|B|C:\\b\\y\"z.htm|C:\\b|"},
-       groupShortcuts},
-      {"everything sent", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, {}, groupSent},
-      {"the shortcut fails", false, kGroup, {"C:\\a\\x.htm,A"}, false, true,
-       {"folder NWM Tarnovista", "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"},
-       groupNotRegistered},
-      {"the folder fails", false, kGroup, {"C:\\a\\x.htm,A"}, true, false,
-       {"folder NWM Tarnovista"}, groupNotRegistered},
-      {"a group that is no file name", false, "..\\Startup", {"C:\\a\\x.htm,A"}, false, false,
-       {}, groupNotRegistered},
+      {"no server", false, kGroup, {"C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99"}, false, false, 0, false,
+       0, {kFolder, "shortcut NWM Tarnovista|Tarnovista 3_99|C:\\Tarnovista_3_99\\INDEX.HTM|C:\\Tarnovista_3_99|"},
+       0, groupShortcuts},
+      {"a drive root, no name, an icon", false, kGroup, {"C:\\INDEX.HTM,,C:\\i.ico,2"}, false, false, 0, false,
+       0, {kFolder, "shortcut NWM Tarnovista|INDEX|C:\\INDEX.HTM|C:\\|C:\\i.ico"}, 0, groupShortcuts},
+      {"one AddItem refused", true, kGroup, {"C:\\a\\x.htm,A", "C:\\b\\y\"z.htm,B"}, false, false, 0, false,
+       3, {kFolder, "shortcut NWM Tarnovista|B|C:\\b\\y\"z.htm|C:\\b|"}, 0, groupShortcuts},
+      {"everything made by the shell", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, 0, false,
+       3, {}, 0, groupSent},
+      {"made by the shell after a while", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, 4, false,
+       3, {}, 4, groupSent},
+      {"sent, never made", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, kNever, false,
+       3, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, all_waits, groupShortcuts},
+      {"a group without items, never made", true, kGroup, {}, false, false, kNever, false,
+       2, {kFolder}, all_waits, groupShortcuts},
+      {"never made, and the shortcut fails", true, kGroup, {"C:\\a\\x.htm,A"}, false, true, kNever, false,
+       3, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, all_waits, groupNotRegistered},
+      {"quiet: nothing over DDE", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, 0, true,
+       0, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, 0, groupShortcuts},
+      {"a name outside ASCII", true, kGroup, {"C:\\a\\x.htm,A", "C:\\a\\y.htm,Y\xB3"}, false, false, 0, false,
+       3, {kFolder, "shortcut NWM Tarnovista|Y\xB3|C:\\a\\y.htm|C:\\a|"}, 0, groupShortcuts},
+      {"a group outside ASCII", true, "G\xB3", {"C:\\a\\x.htm,A"}, false, false, 0, false,
+       0, {"folder G\xB3", "shortcut G\xB3|A|C:\\a\\x.htm|C:\\a|"}, 0, groupShortcuts},
+      {"the shortcut fails", false, kGroup, {"C:\\a\\x.htm,A"}, false, true, 0, false,
+       0, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, 0, groupNotRegistered},
+      {"the folder fails", false, kGroup, {"C:\\a\\x.htm,A"}, true, false, 0, false,
+       0, {kFolder}, 0, groupNotRegistered},
+      {"a group that is no file name", false, "..\\Startup", {"C:\\a\\x.htm,A"}, false, false, 0, false,
+       0, {}, 0, groupNotRegistered},
       {"an item name that is no file name", false, kGroup, {"C:\\a\\x.htm,A:B", "C:\\a\\y.htm,Y."},
-       false, false, {"folder NWM Tarnovista"}, groupNotRegistered},
+       false, false, 0, false, 0, {kFolder}, 0, groupNotRegistered},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     testing::RecordingShellLinks links;
     links.fail_folders = c.fail_folders;
     links.fail_shortcuts = c.fail_shortcuts;
+    links.shell_done_after_waits = c.shell_done;
     pm->ShortcutFallback = &links;
+    pm->Quiet = c.quiet;
     ddeml.server_running = c.server;
     ddeml.files.clear();
+    ddeml.executes.clear();
     group_errors.calls = item_errors.calls = 0;
     pm->programGroup = c.group;
     SetItems(c.lines);
     ASSERT_TRUE(pm->CreateProgramGroup().ok());
+    EXPECT_EQ(ddeml.executes.size(), c.sent);
     EXPECT_EQ(links.calls, c.calls);
+    EXPECT_EQ(links.waits, c.waits);
     EXPECT_EQ(pm->GroupOutcome(), c.outcome);
     if (!c.server) {
       EXPECT_EQ(group_errors.calls, 1) << "the events still tell";
     }
   }
+}
+
+// The shell's result is looked for by the name it gives each shortcut, in the group.
+TEST_F(ProgManTest, TheShellsShortcutsAreLookedForByTheirNames) {
+  testing::RecordingShellLinks links;
+  pm->ShortcutFallback = &links;
+  pm->programGroup = "G";
+  SetItems({"C:\\a\\x.htm,A", "C:\\a\\INDEX.HTM", "C:\\b\\y\"z.htm,B"});
+  ASSERT_TRUE(pm->CreateProgramGroup().ok());
+  EXPECT_THAT(links.looked_for, ElementsAre("G|A", "G|INDEX"));
+  EXPECT_THAT(links.calls, ElementsAre("folder G", "shortcut G|B|C:\\b\\y\"z.htm|C:\\b|"));
 }
 
 }  // namespace

@@ -8,20 +8,26 @@
 #
 #   list      vek.exe lists the configuration above the entries
 #   window    in a virtual desktop: every configured text is on screen (screenshot),
-#             Enter installs into the Greek folder, a Unicode "progman" stand-in
-#             (unicode_dde_server.exe) gets the configured group and both items in
-#             UTF-16, the closing message is the configured one (screenshot), exit 0
+#             Enter installs into the Greek folder, the Greek group reaches Wine's
+#             shell not over DDE (ASCII only goes there) but as the stub's own folder
+#             and UTF-16 shortcuts, named as configured and pointing at the items; the
+#             closing message is the configured one (screenshot), exit 0
 #   help      /? shows the box listing the switches and installs nothing
 #   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination
 #   silent    (no virtual desktop, so that every window would be an X window of its
 #             own) the executable signed after packing, /S "/D=C:\Some Where\Else":
-#             no window appears while it runs, the tree is there, the server got the
-#             group and items for that folder, exit 0
+#             no window appears while it runs, the tree is there, the shortcuts point
+#             into that folder, exit 0
 #   nofolder  /S with a destination below a file: exit 2, nothing written
 #   cut       /S on the executable cut inside its entry table: a damaged installer,
 #             exit 5, nothing written
 #   damaged   /S on the executable with one byte of its last file flipped: exit 5,
 #             nothing written
+#   names     /S with only Wine's own shell, one after the other in the same prefix: a
+#             Polish group and item, a Greek group and item, an ASCII group with a
+#             Polish item: each exit 0 with the group folder and its shortcut named
+#             intact and pointing at the item; /S /? exits 0 showing nothing; no
+#             window mapped on the display throughout
 #
 # Screenshots stay in BUILD_DIR/tests/stub/config-e2e/screenshots. Exit 0 on success,
 # 1 on failure, 77 (skip) when Xvfb, Wine, xdotool or osslsigncode is missing.
@@ -36,7 +42,6 @@ SOURCE_DIR=$(cd "$2" && pwd)
 STUB=$BUILD_DIR/src/stub/vekstub.exe
 VEKPACK=$BUILD_DIR/tools/vekpack.exe
 VEK=$BUILD_DIR/tools/vek.exe
-SERVER=$BUILD_DIR/tests/stub/unicode_dde_server.exe
 PROBE=$BUILD_DIR/tests/stub/stub_probe.exe
 EXAMPLES=$SOURCE_DIR/examples/tarnovista
 WORK=$BUILD_DIR/tests/stub/config-e2e
@@ -48,7 +53,7 @@ command -v osslsigncode >/dev/null || { echo "SKIP: osslsigncode not found"; exi
 command -v openssl >/dev/null || { echo "SKIP: openssl not found"; exit 77; }
 command -v iconv >/dev/null || { echo "SKIP: iconv not found"; exit 77; }
 XEV=$(command -v xev) || { echo "SKIP: xev not found"; exit 77; }
-for f in "$STUB" "$VEKPACK" "$VEK" "$SERVER" "$PROBE"; do
+for f in "$STUB" "$VEKPACK" "$VEK" "$PROBE"; do
   [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
 done
 
@@ -119,25 +124,23 @@ expect_exit() {
   STUB_PID=
   [ "$(cat "$WORK/$1.rc")" = "$2" ] || fail "$1: exit code $(cat "$WORK/$1.rc"), expected $2"
 }
-start_server() {  # RECEIVED-FILE
-  "$WINE" "$SERVER" "$(win "$1")" >"$WORK/server.log" 2>&1 &
-  SERVER_PID=$!
-  wait_for_file "$1.ready" 120 || fail "recording server did not get ready"
+PROGRAMS=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/Start Menu/Programs' | head -n 1)
+[ -n "$PROGRAMS" ] || fail "no Start Menu/Programs folder in the prefix"
+# Whether the shortcut $2 is there and points at target $3: the link keeps the target
+# as one UTF-16 name per folder (its ANSI copy is lossy) and the working folder, the
+# target's own, whole in UTF-16.
+check_shortcut() {  # name LNK target
+  [ -f "$2" ] || fail "$1: no ${2#"$PROGRAMS"/}: $(cd "$PROGRAMS" && find . | tr '\n' ' ')"
+  python3 - "$2" "$3" <<'PY' || fail "$1: ${2#"$PROGRAMS"/} does not point at $3"
+import sys
+data, target = open(sys.argv[1], "rb").read(), sys.argv[2]
+parts = [target.rsplit("\\", 1)[0]] + target.split("\\")[1:]
+sys.exit(0 if all(p.encode("utf-16-le") in data for p in parts) else 1)
+PY
 }
-stop_server() {  # RECEIVED-FILE
-  stop_recording_server "$1" || fail "recording server did not stop"
-}
-# The commands for a destination, as the server records them from a Unicode client:
-# UTF-16LE, each with CR LF and its terminating zero.
-expected_commands() {
-  printf '[CreateGroup(%s)]\r\n\0[ShowGroup(%s,1)]\r\n\0' "$GROUP" "$GROUP"
-  printf '[AddItem(%s\\index.htm,Acme Reader)]\r\n\0' "$1"
-  printf '[AddItem(%s\\archiwum\\o-pismie-i-redakcji.htm,About Acme)]\r\n\0' "$1"
-}
-check_commands() {  # name RECEIVED destination
-  expected_commands "$3" | iconv -f UTF-8 -t UTF-16LE >"$WORK/$1.expected.bin"
-  cmp "$WORK/$1.expected.bin" "$2" >"$WORK/$1.cmp.txt" 2>&1 ||
-    fail "$1: the server received $(iconv -f UTF-16LE -t UTF-8 "$2" 2>/dev/null | tr '\0' '|')"
+check_shortcuts() {  # name destination
+  check_shortcut "$1" "$PROGRAMS/$GROUP/Acme Reader.lnk" "$2\\index.htm"
+  check_shortcut "$1" "$PROGRAMS/$GROUP/About Acme.lnk" "$2\\archiwum\\o-pismie-i-redakcji.htm"
 }
 same_tree() {  # name folder
   diff -r "$EXAMPLES" "$2" >"$WORK/$1.diff.txt" 2>&1 || fail "$1: the installed tree differs"
@@ -148,9 +151,7 @@ timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d vek /f >"
   timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v vek /d 800x600 /f >>"$WORK/reg.log" 2>&1 ||
   fail "could not set up the virtual desktop"
 GREEK_DEST=$DRIVE_C/Εκδόσεις/Acme\ Reader
-rm -rf "$DRIVE_C/Εκδόσεις"
-RECEIVED=$WORK/window.bin
-start_server "$RECEIVED"
+rm -rf "$DRIVE_C/Εκδόσεις" "$PROGRAMS/$GROUP"
 start_exe window "$EXE"
 MAIN=$(find_window "^$CAPTION\$" 60) || fail "window: no window"
 sleep 1
@@ -171,9 +172,8 @@ shot configured-closing
 same_tree window "$GREEK_DEST"
 keys "$(find_window '^Information$' 5)" Return
 expect_exit window 0
-stop_server "$RECEIVED"
-check_commands window "$RECEIVED" "$FOLDER"
-echo "window: every configured text shown, installed into $FOLDER, group and items in UTF-16, exit 0"
+check_shortcuts window "$FOLDER"
+echo "window: every configured text shown, installed into $FOLDER, the Greek group's shortcuts written, exit 0"
 
 # --- help: /? lists the switches ----------------------------------------------------------------
 rm -rf "$DRIVE_C/Εκδόσεις"
@@ -221,9 +221,7 @@ timeout 60 "$WINE" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >>"$WO
 timeout 30 "$WINESERVER" -w >/dev/null 2>&1
 keep_wine_server
 SILENT_DEST=$DRIVE_C/Some\ Where/Else
-rm -rf "$DRIVE_C/Some Where"
-RECEIVED=$WORK/silent.bin
-start_server "$RECEIVED"
+rm -rf "$DRIVE_C/Some Where" "$PROGRAMS/$GROUP"
 # xev reports every window mapped (shown) on the display while the program runs, however
 # briefly; xdotool also looks for visible windows now and then.
 "$XEV" -root -event substructure >"$WORK/xev.txt" 2>&1 &
@@ -245,8 +243,7 @@ sort -u "$WORK/windows-during.txt" | comm -13 "$WORK/windows-before.txt" - >"$WO
 [ -s "$WORK/windows-new.txt" ] && fail "silent: windows appeared: $(cat "$WORK/windows-new.txt")"
 expect_exit silent 0
 same_tree silent "$SILENT_DEST"
-stop_server "$RECEIVED"
-check_commands silent "$RECEIVED" 'C:\Some Where\Else'
+check_shortcuts silent 'C:\Some Where\Else'
 echo "silent: signed executable, /S /D=C:\\Some Where\\Else installed, exit 0; no window mapped on the display meanwhile"
 
 # --- nofolder: a destination that cannot be made ---------------------------------------------------
@@ -285,6 +282,35 @@ start_exe damaged "$DAMAGED" /S '/D=C:\Damaged'
 expect_exit damaged 5
 [ -e "$DRIVE_C/Damaged" ] && fail "damaged: C:\\Damaged was made"
 echo "damaged: exit 5, nothing written"
+
+# --- names: only Wine's own shell, names outside ASCII, one install after the other -----------
+mkdir -p "$WORK/names"
+"$XEV" -root -event substructure >"$WORK/xev-names.txt" 2>&1 &
+XEV_PID=$!
+sleep 1
+start_exe nameshelp "$EXE" /S '/?'
+expect_exit nameshelp 0
+n=0
+for pair in 'Zażółć gęślą|Jaźń' 'Εκδόσεις|Οδηγός' 'Acme Tools|Łódź'; do
+  n=$((n + 1))
+  group=${pair%%|*} item=${pair#*|}
+  printf 'group = %s\nitem = index.htm,%s\n' "$group" "$item" >"$WORK/names/$n.cfg"
+  timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" --config "$(win "$WORK/names/$n.cfg")" \
+    "$(win "$EXAMPLES")" "$(win "$WORK/names/$n.exe")" >"$WORK/names/vekpack-$n.txt" 2>&1 || fail "names: vekpack $n"
+  rm -rf "$PROGRAMS/$group" "$DRIVE_C/names$n"
+  start_exe "names$n" "$WORK/names/$n.exe" /S "/D=C:\\names$n"
+  expect_exit "names$n" 0
+  [ -d "$PROGRAMS/$group" ] || fail "names: no group folder $group"
+  check_shortcut "names$n" "$PROGRAMS/$group/$item.lnk" "C:\\names$n\\index.htm"
+done
+sleep 1
+kill "$XEV_PID" 2>/dev/null
+wait "$XEV_PID" 2>/dev/null
+grep -q 'MapNotify' "$WORK/xev-names.txt" &&
+  fail "names: a window was mapped: $(grep -A2 'MapNotify' "$WORK/xev-names.txt" | head -n 6)"
+ps -eo args | grep -q '[e]xplorer.exe C:' && fail "names: a folder window was opened"
+echo "names: /S /? showed nothing; Polish, Greek and ASCII-with-Polish groups each installed with exit 0," \
+  "their folder and shortcut named intact; no window mapped"
 
 echo "PASS: screenshots in $SHOTS"
 exit 0

@@ -1,25 +1,13 @@
 // A test build of the stub: vekstub.exe in everything but its entry, which gives it a
 // DDEML edge that no server ever answers (every connect is refused), so that the run
 // has to write the Start-menu shortcut itself. With "nolinks" on its command line the
-// shell-link edge saves nothing either, and the registration fails both ways.
+// shell-link edge saves nothing either, and the registration fails both ways. The
+// switches (/S, /D=, /?) and a configuration work as in the stub.
 #include <windows.h>
 
 #include <string.h>
 
-#include "ddeman.h"
-#include "shelllink.h"
-#include "veksfxp.h"
-#include "veksfxu.h"
 #include "win32ui.h"
-
-// As in the stub: vekpack writes the archive's offset here (and no configuration's).
-extern "C" {
-struct VekStubConstants {
-  uint32_t archive_start_offset;
-  uint32_t config_offset;
-};
-__attribute__((section(".vekofs"), used)) volatile VekStubConstants VekConstants = {0, 0};
-}
 
 namespace vek {
 
@@ -80,42 +68,21 @@ class RefusingEdge final : public DdemlEdge {
 
 class NoLinks final : public ShellLinkEdge {
  public:
-  bool CreateGroupFolder(const char*) override { return false; }
-  bool CreateShortcut(const char*, const char*, const char*, const char*, const char*) override {
+  bool CreateGroupFolder(const char*, bool) override { return false; }
+  bool CreateShortcut(const char*, const char*, const char*, const char*, const char*, bool) override {
     return false;
   }
+  bool Exists(const char*, const char*, bool) override { return false; }
+  void Wait(uint32_t) override {}
 };
 
-class TestHost final : public ApplicationHost {
- public:
-  TestHost(int show_command, bool no_links) : show_command_(show_command), no_links_(no_links) {}
-  Error CreateMainWindow(TComponent* application) override {
-    Error error = CreateForm1(application, VekConstants.archive_start_offset, DefaultSettings(), nullptr);
-    if (error.ok() && no_links_) Form1->PM->ShortcutFallback = &links_;
-    return error;
-  }
-  void Run() override { RunForm1(show_command_); }
-  void ShowSystemMessage(const char* text, const char* caption, bool stop_icon) override {
-    MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(),
-                MB_OK | (stop_icon ? MB_ICONSTOP : 0));
-  }
-  const char* ModuleName() override { return "stub_noshell.exe"; }
-  uint32_t RelativeAddress(const void*) override { return 0; }
-
- private:
-  int show_command_;
-  bool no_links_;
-  NoLinks links_;
-};
-
-DialogMessageBoxes g_message_boxes;
+NoLinks g_no_links;
 
 }  // namespace
 }  // namespace vek
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int show_command) {
-  vek::SetMessageBoxPresenter(&vek::g_message_boxes);
-  vek::TestHost host(show_command, command_line && strstr(command_line, "nolinks"));
   vek::RefusingEdge edge(vek::PlatformDdemlEdge());
-  return vek::RunProgram(host, edge);
+  const bool no_links = command_line && strstr(command_line, "nolinks");
+  return vek::StubMain(show_command, edge, no_links ? vek::g_no_links : vek::PlatformShellLinkEdge());
 }

@@ -87,9 +87,8 @@ class Harness {
  public:
   Harness() {
     EXPECT_TRUE(InitDdeManager(nullptr, ddeml).ok());
-    form = new TForm1(nullptr, window, files, static_cast<uint32_t>(kFakeStub.size()));
+    form = new TForm1(nullptr, window, files, links, static_cast<uint32_t>(kFakeStub.size()));
     EXPECT_TRUE(form->LoadLayout());
-    form->PM->ShortcutFallback = &links;  // as the Windows window sets it
     destination = scratch.destination() + "\\out";
   }
   ~Harness() {

@@ -8,6 +8,7 @@
 
 #include "ddeman.h"
 #include "recording_ddeml.h"
+#include "recording_shelllink.h"
 #include "text1250.h"
 #include "veksfxp.h"
 #include "veksfxu.h"
@@ -53,9 +54,11 @@ class FakeHost final : public ApplicationHost {
   }
   const char* ModuleName() override { return "setup.exe"; }
   uint32_t RelativeAddress(const void*) override { return 0x1A2B4; }
+  ShellLinkEdge& ShellLinks() override { return links_; }
 
  private:
   testing::RecordingDdeml& ddeml_;
+  testing::RecordingShellLinks links_;
 };
 
 size_t IndexOf(const std::vector<std::string>& calls, const std::string& prefix) {

@@ -1,5 +1,5 @@
-// The command line's switches, an unattended install's exit codes, and a configured
-// run: its texts, items and the UTF-16 commands a Unicode DDE instance sends.
+// The command line's switches, an unattended install's exit codes and Start menu, and
+// a configured run: its texts, its items and where its group goes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +7,7 @@
 
 #include "ddeman.h"
 #include "recording_ddeml.h"
+#include "recording_shelllink.h"
 #include "testsupport.h"
 #include "vekbuild.h"
 #include "veksfxp.h"
@@ -16,8 +17,6 @@ namespace {
 
 using testing::ReadWholeFile;
 using testing::ScratchFolder;
-
-std::u16string U16(const char* ascii) { return std::u16string(ascii, ascii + strlen(ascii)); }
 
 TEST(Switches, FromTheCommandLine) {
   const struct {
@@ -56,6 +55,7 @@ const std::string kFakeStub = "MZ" + std::string(1022, '\x90');
 class SilentHost final : public ApplicationHost {
  public:
   explicit SilentHost(std::string module) : module_(std::move(module)) {}
+  ShellLinkEdge& ShellLinks() override { return links; }
   Error CreateMainWindow(TComponent*) override {
     ADD_FAILURE() << "a window was made";
     return NoError();
@@ -72,6 +72,7 @@ class SilentHost final : public ApplicationHost {
   int system_messages = 0;
   std::string switches_text;
   ExtensionPlace extension;
+  testing::RecordingShellLinks links;
 
  private:
   std::string module_;
@@ -104,11 +105,15 @@ struct Silent {
   CountedBoxes boxes;
   std::string exe_bytes = Sample();
   ExtensionPlace extension;
+  bool fail_shortcuts = false;
+  std::vector<std::string> links;  // what the run wrote into the Start menu
+  bool links_utf8 = false;
 
   int Run(const std::string& destination, const StubSettings& settings = DefaultSettings()) {
     testing::WriteWholeFile(scratch / "setup.exe", exe_bytes);
     SilentHost host((scratch / "setup.exe").string());
     host.extension = extension;
+    host.links.fail_shortcuts = fail_shortcuts;
     StartOptions options;
     options.silent = true;
     options.settings = &settings;
@@ -117,6 +122,10 @@ struct Silent {
     const int code = RunProgram(host, ddeml, options);
     EXPECT_EQ(host.system_messages, 0);
     EXPECT_EQ(boxes.shown, 0);
+    // A shell opens the group's window on CreateGroup: nothing goes over DDE.
+    EXPECT_TRUE(ddeml.executes.empty());
+    links = host.links.calls;
+    links_utf8 = host.links.last_utf8;
     return code;
   }
   std::string Out() const { return scratch.destination() + "\\out"; }
@@ -124,22 +133,24 @@ struct Silent {
 
 TEST(Unattended, ExitCodes) {
   {
-    Silent s;
+    Silent s;  // the group and its item written straight into the Start menu
     EXPECT_EQ(s.Run(s.Out()), kExitOk);
     EXPECT_EQ(ReadWholeFile(s.scratch / "out" / "docs" / "help.htm"), "help");
-    EXPECT_EQ(s.ddeml.executes.size(), 3u);
+    EXPECT_EQ(s.links, (std::vector<std::string>{
+                           "folder NWM Tarnovista",
+                           "shortcut NWM Tarnovista|Tarnovista 3_99|" + s.Out() + "\\INDEX.HTM|" + s.Out() + "|"}));
   }
   {
     Silent s;  // a file stands where the destination goes: nothing is written
     testing::WriteWholeFile(s.scratch / "out", "in the way");
     EXPECT_EQ(s.Run(s.Out() + "\\sub"), kExitFolderFailed);
     EXPECT_EQ(ReadWholeFile(s.scratch / "out"), "in the way");
-    EXPECT_TRUE(s.ddeml.executes.empty());
+    EXPECT_TRUE(s.links.empty());
   }
   for (const char* separators : {"\\", "/"}) {
     Silent s;  // /D=\ names no folder: nothing is written anywhere
     EXPECT_EQ(s.Run(separators), kExitFolderFailed);
-    EXPECT_TRUE(s.ddeml.executes.empty());
+    EXPECT_TRUE(s.links.empty());
   }
   {
     Silent s;  // the executable cut inside its entry table
@@ -162,19 +173,32 @@ TEST(Unattended, ExitCodes) {
     EXPECT_EQ(std::filesystem::exists(s.scratch / "out"), damage == kNone) << "nothing made from damage";
   }
   {
-    Silent s;  // no shell answers: files installed, the group not made
+    Silent s;  // no shell answers: the same shortcut
     s.ddeml.accepts = [](const std::string&, const std::string&) { return false; };
+    EXPECT_EQ(s.Run(s.Out()), kExitOk);
+    EXPECT_EQ(s.links.size(), 2u);
+  }
+  {
+    Silent s;  // the shortcut cannot be written: files installed, the group not made
+    s.fail_shortcuts = true;
     EXPECT_EQ(s.Run(s.Out()), kExitRegisterFailed);
     EXPECT_EQ(ReadWholeFile(s.scratch / "out" / "index.htm"), "<html>start</html>");
   }
 }
 
-TEST(Unattended, TheSwitchesBoxInstallsNothing) {
+TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
   ScratchFolder scratch;
   testing::RecordingDdeml ddeml;
   SilentHost host((scratch / "setup.exe").string());
   StartOptions options;
   options.help = true;
+  options.silent = true;
+  EXPECT_EQ(RunProgram(host, ddeml, options), kExitOk);
+  EXPECT_EQ(host.switches_text, "");
+  EXPECT_TRUE(ddeml.calls.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
+
+  options.silent = false;
   EXPECT_EQ(RunProgram(host, ddeml, options), kExitOk);
   EXPECT_EQ(host.switches_text,
             "/S  install without a window or message into the proposed folder\n"
@@ -187,11 +211,10 @@ TEST(Unattended, TheSwitchesBoxInstallsNothing) {
   EXPECT_TRUE(ddeml.calls.empty()) << "no DDE instance either";
 }
 
-// A configured run: its group and items, and UTF-16 commands for a Greek group.
-TEST(Configured, GroupAndItemsGoOutInUtf16) {
-  std::string text =
-      "group = \xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82\n"
-      "item = index.htm,Start\nitem = docs\\help.htm,Help\n";
+// A configured run: its group and items, UTF-8 to the Start menu.
+TEST(Configured, AGreekGroupAndItsItemsGoIntoTheStartMenuInUtf8) {
+  const std::string greek = "\xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82";
+  std::string text = "group = " + greek + "\nitem = index.htm,Start\nitem = docs\\help.htm,Pomoc \xC5\x82\n";
   StubConfig config;
   ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok());
   ConfiguredSettings configured;
@@ -204,17 +227,12 @@ TEST(Configured, GroupAndItemsGoOutInUtf16) {
 
   Silent s;
   ASSERT_EQ(s.Run(s.Out(), settings), kExitOk);
-  auto utf16 = [](const std::u16string& command) {
-    const std::u16string line = command + u"\r\n" + std::u16string(1, u'\0');
-    return std::string(reinterpret_cast<const char*>(line.data()), line.size() * 2);
-  };
-  const std::u16string group = u"\u0395\u03ba\u03b4\u03cc\u03c3\u03b5\u03b9\u03c2";
-  const std::u16string out = U16(s.Out().c_str());
-  const std::vector<std::string> expected = {
-      utf16(u"[CreateGroup(" + group + u")]"), utf16(u"[ShowGroup(" + group + u",1)]"),
-      utf16(u"[AddItem(" + out + u"\\index.htm,Start)]"),
-      utf16(u"[AddItem(" + out + u"\\docs\\help.htm,Help)]")};
-  EXPECT_EQ(s.ddeml.executes, expected);
+  EXPECT_EQ(s.links, (std::vector<std::string>{
+                         "folder " + greek,
+                         "shortcut " + greek + "|Start|" + s.Out() + "\\index.htm|" + s.Out() + "|",
+                         "shortcut " + greek + "|Pomoc \xC5\x82|" + s.Out() + "\\docs\\help.htm|" + s.Out() +
+                             "\\docs|"}));
+  EXPECT_TRUE(s.links_utf8);
 }
 
 }  // namespace
