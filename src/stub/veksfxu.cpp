@@ -131,8 +131,10 @@ Error TForm1::EXTBTNClick(TComponent*) {
   if (destination.failed()) return OutOfMemoryError();
 
   // Nothing is made or written from a damaged installer.
-  outcome_ = RunOutcome::kExtractFailed;
-  VEK_TRY(CheckInstaller());  // kDamaged when it is
+  if (extension_.present()) {
+    outcome_ = RunOutcome::kExtractFailed;
+    VEK_TRY(CheckInstaller());  // kDamaged when it is
+  }
   if (only_separators || !ForceDestination(destination, files_).ok()) {
     outcome_ = RunOutcome::kFolderFailed;
     ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
@@ -157,6 +159,7 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   ArchiveReader reader;  // closes the archive on every way out
   VEK_TRY(reader.Open(files_, archive, archive_start_offset_));
   EntryCount = reader.GetEntryCount();
+  if (!extension_.present()) VEK_TRY(RefuseSharedData(reader));  // else checked before
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
@@ -171,15 +174,10 @@ Error TForm1::CheckInstaller() {
   VEK_TRY(files_.OpenRead(OwnPath.c_str(), &archive));
   ArchiveReader reader;  // closes the archive on every way out
   Error error = reader.Open(files_, archive, archive_start_offset_, extension_);
-  // Without checksums a table that cannot be read is extraction's to report, as always.
-  if (error && !extension_.present()) return NoError();
   if (!error && reader.ExtensionUnusable()) error = GeneralError(kArchiveDamaged);
   uint32_t slot = 0;
-  // Files sharing data could write far more than the installer holds.
-  DataOverlap overlap;
-  if (!error && !FindFirstDataOverlap(reader, &overlap)) error = OutOfMemoryError();
-  if (!error && overlap.file != 0) return Damaged(reader, overlap.file);
-  if (!error && extension_.present()) {
+  if (!error) VEK_TRY(RefuseSharedData(reader));
+  if (!error) {
     DataChecker checker(reader);
     const uint32_t n = reader.GetEntryCount();
     for (uint32_t id = 1; id <= n && !error; ++id) {
@@ -194,6 +192,13 @@ Error TForm1::CheckInstaller() {
   window_.SetPBProgress(0);
   if (error) return error;
   return reader.Close();
+}
+
+// Files sharing data could write far more than the installer holds: a damaged one.
+Error TForm1::RefuseSharedData(const ArchiveReader& reader) {
+  DataOverlap overlap;
+  if (!FindFirstDataOverlap(reader, &overlap)) return OutOfMemoryError();
+  return overlap.file != 0 ? Damaged(reader, overlap.file) : NoError();
 }
 
 Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {

@@ -200,6 +200,7 @@ class TForm1 : public TComponent {
  private:
   Error ExtractArchive(const AnsiString& destination);
   Error CheckInstaller();
+  Error RefuseSharedData(const ArchiveReader& reader);
   Error Damaged(const ArchiveReader& reader, uint32_t slot);
 
   TForm1Window& window_;
