@@ -23,6 +23,9 @@ struct ArchiveSignature {
 };
 inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
 inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
+// The tail of an archive that a plain-layout reader must not take for one: its names
+// are UTF-8.
+inline constexpr unsigned char kSignatureTailExtended[ArchiveSignature::kTailSize] = {0x00, 0x02};
 
 // ---- The header --------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "cp1250.h"
 #include "errorwords.h"
 #include "layout.h"
 
@@ -27,10 +28,11 @@ struct RecordFacts {
   uint32_t data_offset = 0;
 };
 
-void PutSignatureAndHeader(unsigned char* p, size_t entry_count) {
+void PutSignatureAndHeader(unsigned char* p, size_t entry_count, NameEncoding names) {
   memset(p, 0, kArchivePrologueSize);
   memcpy(p + ArchiveSignature::kMagicOffset, kArchiveMagic, ArchiveSignature::kMagicSize);
-  memcpy(p + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize);
+  memcpy(p + ArchiveSignature::kTailOffset, names == NameEncoding::kUtf8 ? kSignatureTailExtended : kSignatureTail,
+         ArchiveSignature::kTailSize);
   unsigned char* header = p + ArchiveSignature::kSize;
   StoreU16(header + ArchiveHeader::kEntryCountOffset, static_cast<uint16_t>(entry_count));
   header[ArchiveHeader::kReservedOneOffset] = 1;
@@ -245,6 +247,20 @@ uint16_t ArchiveBuilder::Add(Entry entry) {
   return entries_.back().id;
 }
 
+void ArchiveBuilder::StoreNamesInUtf8() {
+  if (names_ == NameEncoding::kUtf8) return;
+  for (Entry& e : entries_) {
+    std::string utf8(3 * e.name.size() + 1, '\0');
+    utf8.resize(Cp1250ToUtf8(e.name.data(), e.name.size(), utf8.data(), utf8.size()));
+    if (utf8.size() > EntryRecord::kNameMaxLength) {
+      throw BuildError(e.shown() + ": the name is longer than " + std::to_string(EntryRecord::kNameMaxLength) +
+                       " bytes in UTF-8, in which the archive stores every name once one is outside Windows-1250");
+    }
+    e.name = std::move(utf8);
+  }
+  names_ = NameEncoding::kUtf8;
+}
+
 uint16_t ArchiveBuilder::AddDirectory(uint16_t parent, std::string name, std::string display_path) {
   Entry e;
   e.parent_id = parent;
@@ -300,7 +316,7 @@ uint64_t ArchiveBuilder::ArchiveSize() const {
 std::string ArchiveBuilder::SerializePrologue() const {
   std::string out(kArchivePrologueSize + EntryRecord::kSize * entries_.size(), '\0');
   auto* p = reinterpret_cast<unsigned char*>(out.data());
-  PutSignatureAndHeader(p, entries_.size());
+  PutSignatureAndHeader(p, entries_.size(), names_);
   p += kArchivePrologueSize;
   for (const Entry& e : entries_) {
     PutRecord(p, e, GivenFacts(e));
@@ -346,7 +362,7 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
   // The table, now that every record is known, at its place ahead of the data.
   std::string piece(kArchivePrologueSize + EntryRecord::kSize * std::min(entries.size(), kRecordsPerPiece), '\0');
   auto* p = reinterpret_cast<unsigned char*>(piece.data());
-  PutSignatureAndHeader(p, entries.size());
+  PutSignatureAndHeader(p, entries.size(), builder.name_encoding());
   size_t filled = kArchivePrologueSize;
   uint64_t at = prologue_at;
   for (size_t i = 0; i < entries.size(); ++i) {

@@ -121,8 +121,10 @@ int ScaleToDpi(int pixels, int dpi);
 class TForm1Window {
  public:
   virtual ~TForm1Window() = default;
-  // DE's text, Windows-1250.
+  // DE's text in UTF-8, whatever the settings' encoding: a path as the file edge
+  // takes it.
   virtual AnsiString DEText() = 0;
+  // Sets DE's text, given in the settings' encoding like every text of theirs.
   virtual void SetDEText(const char* text) = 0;
   virtual void SetCaption(const char* text) = 0;
   // PB's Progress: the gauge clamps the value and redraws at once when the percentage
@@ -130,8 +132,12 @@ class TForm1Window {
   virtual void SetPBProgress(int32_t value) = 0;
   // Asks the application to end; the handler that calls it runs to its end first.
   virtual void Close() = 0;
-  // The full path by which the system loaded our executable (Windows-1250).
+  // The full path by which the system loaded our executable (UTF-8).
   virtual AnsiString ModuleFileName() = 0;
+  // UTF-8 text in the ANSI code page, in which a conversation with Program Manager
+  // that is not Unicode carries it (a character the code page lacks as its default
+  // character). A window that no such conversation reads gives the text as it is.
+  virtual AnsiString AnsiCodePageText(const AnsiString& utf8) { return utf8; }
 };
 
 class TForm1 : public TComponent {
@@ -153,7 +159,7 @@ class TForm1 : public TComponent {
   Error EXTBTNClick(TComponent* sender);
 
   // The run's registration step: fills PM with the group and the item line for the
-  // destination and registers them. Its outcome, kept as LastRegistration, is
+  // destination (UTF-8) and registers them. Its outcome, kept as LastRegistration, is
   // groupNotRegistered when the group or its item reached the shell neither over DDE
   // nor as a shortcut (or an error stopped PM); the run then shows the group message
   // instead of the closing one and leaves the window open.

@@ -90,7 +90,7 @@ class Harness {
     form = new TForm1(nullptr, window, files, static_cast<uint32_t>(kFakeStub.size()));
     EXPECT_TRUE(form->LoadLayout());
     form->PM->ShortcutFallback = &links;  // as the Windows window sets it
-    destination = scratch.destination() + "\\out";
+    destination = scratch.destination("out");
   }
   ~Harness() {
     delete form;
@@ -218,7 +218,7 @@ TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing)
     SCOPED_TRACE(typed);
     Harness h;
     h.Pack(SampleArchive());
-    if (typed[0] == '*') typed = h.scratch.destination() + typed.substr(1);
+    if (typed[0] == '*') typed = h.scratch.destination("setup.exe/sub");
     ASSERT_TRUE(h.Extract(typed).ok());
     ASSERT_EQ(h.boxes.boxes.size(), 1u);
     EXPECT_EQ(h.boxes.boxes[0].text, "B\xB3\xB9" "d podczas tworzenia podkatalogu...");
@@ -397,7 +397,7 @@ TEST(Run, ADestinationWithCommasOrParenthesesIsQuotedInTheItem) {
     SCOPED_TRACE(c.folder);
     Harness h;
     h.Pack(SampleArchive());
-    const std::string destination = h.scratch.destination() + "\\" + c.folder;
+    const std::string destination = h.scratch.destination(c.folder);
     ASSERT_TRUE(h.Extract(destination).ok());
     ASSERT_EQ(h.ddeml.executes.size(), 3u);
     EXPECT_EQ(h.ddeml.executes[2],

@@ -121,9 +121,14 @@ TEST(Builder, RefusalsNameThePathAndLeaveNoOutput) {
     const char* expected_in_message;
   } cases[] = {
       {"long name", [](const fs::path& s) { WriteWholeFile(s / std::string(233, 'n'), "x"); }, "232"},
-      {"unrepresentable name",
-       [](const fs::path& s) { WriteWholeFile(s / fs::path(u8"\u4e2d\u6587.txt"), "x"); }, "Windows-1250"},
+      // 78 CJK characters: 234 bytes of UTF-8, though Windows would hold them.
+      {"long UTF-8 name", [](const fs::path& s) {
+         std::string name;
+         for (int i = 0; i < 78; ++i) name += "\xE4\xB8\xAD";
+         WriteWholeFile(s / fs::u8path(name), "x");
+       }, "longer than 232 bytes in UTF-8"},
 #ifndef _WIN32
+      {"no UTF-8", [](const fs::path& s) { WriteWholeFile(s / "caf\xE9", "x"); }, "no characters"},
       {"broken link", [](const fs::path& s) { fs::create_symlink(s / "nowhere", s / "dangling"); }, "dangling"},
       {"folder loop", [](const fs::path& s) {
          fs::create_directories(s / "d");
@@ -300,10 +305,10 @@ TEST(Builder, Windows1250NamesPackAsThePreviousReleasePackedThem) {
   const char* const folders[] = {"Łódź", "Łódź/Příliš žluťoučký", "Größe"};
   const char* const files[] = {"Zażółć gęślą jaźń.htm", "Łódź/kůň.txt", "Łódź/Příliš žluťoučký/árvíztűrő.txt",
                                "Größe/Straße ÄÖÜ.txt", "index.htm"};
-  for (const char* folder : folders) fs::create_directories(src / fs::u8path(folder));
+  for (const char* folder : folders) fs::create_directories(src.path() / fs::u8path(folder));
   for (const char* file : files) {
-    WriteWholeFile(src / fs::u8path(file), file);
-    SetTime(src / fs::u8path(file), 930000000);
+    WriteWholeFile(src.path() / fs::u8path(file), file);
+    SetTime(src.path() / fs::u8path(file), 930000000);
   }
   build::PackOptions options;
   options.source_folder = src.path().string();

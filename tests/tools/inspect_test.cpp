@@ -9,6 +9,7 @@
 #include "list.h"
 #include "open.h"
 #include "testsupport.h"
+#include "toolhost.h"
 #include "vekbuild.h"
 #include "winpath.h"
 
@@ -246,18 +247,27 @@ TEST(ExtractCommand, FoldersFromTheCommandLineBecomeDestinations) {
     const char* folder;
     const char* destination;
   } cases[] = {
-      {"/", ""},  // the root (of the current drive): entries go to "\name", never "\\name"
-      {"\\", ""},
-      {"//", ""},
-      {"/tmp/out/", "\\tmp\\out"},
+#ifdef _WIN32
+      // Full paths as Windows reads them from the current folder; "/" separates.
       {"C:\\", "C:"},
-      {"out//", ".\\out"},
+      {"C:/a/b/", "C:\\a\\b"},
+      {"C:\\t\xC3\xA9st\\", "C:\\t\xC3\xA9st"},  // UTF-8 in and out
+#else
+      // The user's bytes as given: only "/" separates, any other byte is a name's.
+      {"/", ""},  // the root: entries go to "/name", never "//name"
+      {"//", ""},
+      {"/tmp/out/", "/tmp/out"},
+      {"out//", "./out"},
+      {"back\\slash", "./back\\slash"},
+      {"\xE6\x97\xA5\xE6\x9C\xAC", "./\xE6\x97\xA5\xE6\x9C\xAC"},  // 日本
+      {"caf\xE9", "./caf\xE9"},  // a Latin-1 byte, no UTF-8
       {"", "."},
       {".", "."},
+#endif
   };
   for (const auto& c : cases) {
     std::string destination = "unset";
-    ASSERT_TRUE(tools::DestinationFromArgument(c.folder, &destination)) << c.folder;
+    ASSERT_TRUE(DestinationFolder(c.folder, &destination)) << c.folder;
     EXPECT_EQ(destination, c.destination) << c.folder;
   }
 }

@@ -16,9 +16,11 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   std::vector<Problem> problems;
   if (!archive.config_error.empty()) problems.push_back({"configuration", archive.config_error});
   const unsigned char* signature = reader.signature();
+  const unsigned char* tail = signature + ArchiveSignature::kTailOffset;
   if (memcmp(signature, kArchiveMagic, ArchiveSignature::kMagicSize) != 0 ||
-      memcmp(signature + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize) != 0) {
-    problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01"});
+      (memcmp(tail, kSignatureTail, ArchiveSignature::kTailSize) != 0 &&
+       memcmp(tail, kSignatureTailExtended, ArchiveSignature::kTailSize) != 0)) {
+    problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01 (or 00 02: UTF-8 names)"});
   }
   const uint64_t data_start = reader.DataStart();
   const uint64_t data_size = archive.start.file_size > data_start ? archive.start.file_size - data_start : 0;

@@ -60,7 +60,9 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   fprintf(out, "Archive: %s\n", archive.path.c_str());
   fprintf(out, "Start:   %u (%s)\n", archive.start.offset, SourceName(archive.start.source));
   fprintf(out, "Notice:  \"%s\"\n\n",
-          PrintablePath(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length).c_str());
+          PrintableText(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length,
+                        NameEncoding::kWindows1250)
+              .c_str());
   if (archive.has_config) ListConfiguration(archive, out);
   const char* rule = "----- ---- ----- ------------------- ---------- ------------------------\n";
   fprintf(out, "   Id Kind Attr  Modified                  Size Path\n%s", rule);

@@ -5,22 +5,41 @@
 #include <utility>
 #include <vector>
 
-#include "nativetext.h"
+#include "cp1250.h"
 
 namespace vek::tools {
 
-std::string PrintablePath(const char* bytes, size_t length) {
+std::string PrintableText(const char* bytes, size_t length, NameEncoding encoding) {
   std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
+  auto hex = [&out](unsigned char c) {
+    char text[8];
+    snprintf(text, sizeof text, "\\x%02X", c);
+    out += text;
+  };
+  for (const char *p = bytes, *end = bytes + length; p < end;) {
+    const unsigned char c = static_cast<unsigned char>(*p);
     if (c < 0x20 || c == 0x7F) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
+      hex(c);
+      ++p;
     } else if (c < 0x80) {
       out += static_cast<char>(c);
+      ++p;
+    } else if (encoding == NameEncoding::kUtf8) {
+      const char* at = p;
+      if (DecodeUtf8(&p, end) == kBadUtf8) {
+        hex(c);
+      } else {
+        out.append(at, static_cast<size_t>(p - at));
+      }
     } else {
-      out += Cp1250ToNative(&bytes[i], 1);
+      char utf8[4];
+      const uint16_t u = Cp1250ToUnicode(c);
+      if (u == 0) {
+        hex(c);
+      } else {
+        out.append(utf8, Cp1250ToUtf8(p, 1, utf8, sizeof utf8));
+      }
+      ++p;
     }
   }
   return out;
@@ -57,8 +76,16 @@ std::string ShownPath(const ArchiveReader& reader, int32_t id) {
     raw += '\\';
     raw.append(names[i].first, names[i].second);
   }
-  if (raw.size() > kShownPathLimit) raw = raw.substr(raw.size() - kShownPathLimit);
-  std::string shown = PrintablePath(raw.data(), raw.size());
+  const NameEncoding encoding = reader.name_encoding();
+  if (raw.size() > kShownPathLimit) {
+    size_t cut = raw.size() - kShownPathLimit;
+    // Not inside a UTF-8 character.
+    while (encoding == NameEncoding::kUtf8 && cut < raw.size() && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) {
+      ++cut;
+    }
+    raw = raw.substr(cut);
+  }
+  std::string shown = PrintableText(raw.data(), raw.size(), encoding);
   return whole && raw.size() == bytes ? shown : "..." + shown;
 }
 
