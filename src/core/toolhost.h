@@ -23,7 +23,8 @@ bool StandardErrorIsTerminal();
 std::string ProgramFolder();
 
 // The program's arguments in UTF-8: on Windows taken from the wide command line, so
-// that any name reaches the pack edge; elsewhere argv as it came.
+// that any name reaches the pack edge (and the console, if any, set to show the UTF-8
+// that the tools print); elsewhere argv as it came.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // The folder given to `vek extract -C` as the extractor's destination, in the file

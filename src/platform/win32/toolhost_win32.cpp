@@ -57,6 +57,7 @@ std::string ProgramFolder() {
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  SetConsoleOutputCP(CP_UTF8);  // fails harmlessly without a console
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return std::vector<std::string>(argv, argv + argc);
@@ -67,7 +68,12 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 bool DestinationFolder(const std::string& folder, std::string* destination) {
-  const std::wstring wide = Wide(folder.empty() ? std::string(".") : folder);
+  std::wstring wide = Wide(folder.empty() ? std::string(".") : folder);
+  // "/" separates as "\" does; given as "\", Wine too reads "/" as the current
+  // drive's root and not as the Unix root.
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
   std::wstring full(MAX_PATH, L'\0');
   for (;;) {
     DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
