@@ -2,6 +2,7 @@
 // be written below a destination.
 #include <stdlib.h>
 
+#include "cp1250.h"
 #include "rnvek100.h"
 #include "winpath.h"
 
@@ -18,8 +19,8 @@ struct ArchiveReader::PathMemo {
 
 namespace {
 
-PathSafety NameSafety(const unsigned char* record) {
-  switch (CheckWindowsName(RecordName(record), RecordNameLength(record))) {
+PathSafety NameSafety(const unsigned char* record, NameEncoding encoding) {
+  switch (CheckWindowsName(RecordName(record), RecordNameLength(record), encoding)) {
     case NameRule::kFine: return PathSafety::kSafe;
     case NameRule::kEmpty: return PathSafety::kEmptyName;
     case NameRule::kDotName: return PathSafety::kDotName;
@@ -37,11 +38,13 @@ size_t PathLimit(const PathLimits& limits, const unsigned char* record) {
 
 }  // namespace
 
-AnsiString ArchiveReader::GetEntryPath(int32_t id) const {
+AnsiString ArchiveReader::GetEntryPath(int32_t id, char separator) const {
   AnsiString path;
   // Walk from the entry outward, at most EntryCount levels (a cycle ends there; the
   // table, and so the scratch stack, has room for at least that many).
   const uint32_t max_levels = GetEntryCount();
+  // A Windows-1250 byte takes up to 3 bytes of UTF-8.
+  const size_t widening = names_ == NameEncoding::kUtf8 ? 1 : 3;
   uint32_t levels = 0;
   size_t length = 0;
   int32_t key = id;
@@ -49,16 +52,21 @@ AnsiString ArchiveReader::GetEntryPath(int32_t id) const {
     uint32_t slot = FindSlot(key);
     if (!slot) break;
     walk_[levels++] = slot;
-    length += 1 + RecordNameLength(Slot(slot));
+    length += 1 + widening * RecordNameLength(Slot(slot));
     uint16_t parent = LoadU16(Slot(slot) + EntryRecord::kParentIdOffset);
     if (parent == 0) break;
     key = parent;
   }
   if (!path.Reserve(length)) return path;
+  char utf8[3 * EntryRecord::kNameMaxLength + 1];
   while (levels > 0) {
     const unsigned char* record = Slot(walk_[--levels]);
-    path.Append('\\');
-    path.Append(RecordName(record), RecordNameLength(record));
+    path.Append(separator);
+    if (names_ == NameEncoding::kUtf8) {
+      path.Append(RecordName(record), RecordNameLength(record));
+    } else {
+      path.Append(utf8, Cp1250ToUtf8(RecordName(record), RecordNameLength(record), utf8, sizeof utf8));
+    }
   }
   return path;
 }
@@ -102,10 +110,10 @@ PathSafety ArchiveReader::CheckEntryPath(int32_t id) const {
     uint32_t index = --depth;
     PathMemo& memo = memo_[walk_[index] - 1];
     const unsigned char* record = Slot(walk_[index]);
-    size_t name_units = PathUnits(limits, RecordName(record), RecordNameLength(record));
+    size_t name_units = PathUnits(limits, RecordName(record), RecordNameLength(record), names_);
     uint64_t length = uint64_t{above_length} + 1 + name_units;
     if (length > PathMemo::kLengthCap) length = PathMemo::kLengthCap;
-    PathSafety safety = NameSafety(record);
+    PathSafety safety = NameSafety(record, names_);
     if (cycle_from != UINT32_MAX) {
       safety = PathSafety::kCycle;  // in the cycle, or below it
     } else if (safety == PathSafety::kSafe) {
@@ -131,7 +139,8 @@ PathSafety ArchiveReader::CheckEntryPathBelow(const AnsiString& destination, int
   // those between its names.
   if (JoinLeavesTheDisk(destination.data(), destination.size(), "\\", 1)) return PathSafety::kNetworkPath;
   const PathLimits& limits = PlatformPathLimits();
-  uint64_t length = uint64_t{PathUnits(limits, destination.data(), destination.size())} + memo_[slot - 1].length;
+  const uint64_t length =
+      uint64_t{PathUnits(limits, destination.data(), destination.size(), NameEncoding::kUtf8)} + memo_[slot - 1].length;
   return length > PathLimit(limits, Slot(slot)) ? PathSafety::kTooLong : PathSafety::kSafe;
 }
 
@@ -141,7 +150,7 @@ const char* DescribePathSafety(PathSafety safety) {
     case PathSafety::kDotName: return "a name on its path is \".\", \"..\" or only dots and blanks";
     case PathSafety::kForbiddenCharacter:
       return "a name on its path holds a character that Windows forbids in names (\\ / : * ? \" < > | or a control "
-             "character) or one that Windows-1250 does not define";
+             "character) or a byte that is no character (one that Windows-1250 does not define, or no UTF-8)";
     case PathSafety::kCycle: return "its parent links run into a cycle";
     case PathSafety::kTooLong: return "its path is longer than this system can create";
     case PathSafety::kEmptyName: return "a name on its path is empty";

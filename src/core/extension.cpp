@@ -25,7 +25,7 @@ ExtensionState JudgeExtensionBlock(const unsigned char* block, size_t size, uint
   const uint32_t flags = ExtensionFlags(block);
   if (flags & ~kExtensionKnownFlags) return ExtensionState::kNewer;
   // The tail says whether a reader of the plain layout may read the archive.
-  const unsigned char* tail = flags ? kExtendedSignatureTail : kSignatureTail;
+  const unsigned char* tail = flags ? kSignatureTailExtended : kSignatureTail;
   if (memcmp(signature + ArchiveSignature::kTailOffset, tail, ArchiveSignature::kTailSize) != 0) {
     return ExtensionState::kPrologueDamaged;
   }

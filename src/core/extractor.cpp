@@ -63,13 +63,15 @@ Error ForceDirectoryChain(const char* path, FileEdge& edge) {
   // that is its own parent), then create the missing ones outermost first. One copy
   // of the path serves every level: a level is the path cut short by a zero byte
   // written over the separator that ends it, and the separators are found by one scan
-  // from the start (with regard to double-byte characters: a trail byte 0x5C is no
-  // backslash), so the work grows with the path's length and not with its square.
+  // from the start, so the work grows with the path's length and not with its square.
+  // On Windows "/" separates too, and ":" ends a drive.
+  const char separator = edge.Separator();
+  const bool windows = separator == '\\';
   size_t n = strlen(path);
   if (n == 0) return GeneralError(kUnableToCreateDirectory);
   char* p = static_cast<char*>(malloc(n + 1));
-  size_t* separators = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));  // single-byte "\" and ":"
-  size_t* levels = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));       // lengths to create
+  size_t* separators = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));
+  size_t* levels = static_cast<size_t*>(malloc((n + 1) * sizeof(size_t)));  // lengths to create
   if (!p || !separators || !levels) {
     free(p);
     free(separators);
@@ -79,12 +81,7 @@ Error ForceDirectoryChain(const char* path, FileEdge& edge) {
   memcpy(p, path, n + 1);
   size_t count = 0;
   for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
-    if (edge.IsLeadByte(c) && i + 1 < n) {
-      ++i;
-    } else if (c == '\\' || c == ':') {
-      separators[count++] = i;
-    }
+    if (p[i] == separator || (windows && (p[i] == '/' || p[i] == ':'))) separators[count++] = i;
   }
   // The path's first `length` bytes, as a string, for the duration of one call.
   auto cut = [p](size_t length) {
@@ -110,8 +107,8 @@ Error ForceDirectoryChain(const char* path, FileEdge& edge) {
       break;
     }
     while (k > 0 && separators[k - 1] >= length) --k;
-    if (k > 0 && separators[k - 1] == length - 1 && p[length - 1] == '\\') {
-      --length;  // one trailing backslash goes
+    if (k > 0 && separators[k - 1] == length - 1 && p[length - 1] != ':') {
+      --length;  // one trailing separator goes
       --k;
     }
     if (length < 3) break;
@@ -154,9 +151,9 @@ Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
 Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination,
                        DataCheck check) {
   if (entry.method == kMethodInvalid) return GeneralError(kArchiveDamaged);
-  AnsiString full = destination + reader.GetEntryPath(entry.id);
-  if (full.failed()) return OutOfMemoryError();
   ArchiveFile& archive = reader.file();
+  AnsiString full = destination + reader.GetEntryPath(entry.id, archive.edge->Separator());
+  if (full.failed()) return OutOfMemoryError();
   if (check == DataCheck::kVerify && entry.checked && entry.size >= 0) {
     ArchiveFile output{archive.edge, kNoFile};
     VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
@@ -211,7 +208,7 @@ Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destinat
   if (entry.kind != kEntryKindDirectory && entry.kind != kEntryKindFile) return NoError();
   if (reader.CheckEntryPathBelow(destination, id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
   if (entry.kind == kEntryKindDirectory) {
-    AnsiString full = destination + reader.GetEntryPath(id);
+    AnsiString full = destination + reader.GetEntryPath(id, reader.file().edge->Separator());
     if (full.failed()) return OutOfMemoryError();
     VEK_TRY(reader.file().edge->SecureFolders(full.c_str(), full.size(), destination.size()));
     return ForceDirectoryChain(full, *reader.file().edge);

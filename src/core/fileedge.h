@@ -2,11 +2,13 @@
 // through this interface. One implementation per platform (fileedge_posix.cpp,
 // fileedge_win32.cpp) is picked by the build; tests wrap it to inject faults.
 //
-// Paths are Windows path strings in the Windows-1250 code page with backslash
-// separators. The Win32 edge hands them to the 8-bit (ANSI) functions unchanged; the
-// POSIX edge turns backslashes into "/" and the bytes into UTF-8. Platform error
-// codes are translated here into Windows error codes, so an input/output error
-// carries the same code on every platform (5 "File access denied", ...).
+// Paths are the platform's own, with its separator (Separator()): on Windows UTF-8
+// with "\\" (the Win32 edge hands them to the wide functions as UTF-16, long ones in
+// the long form, winpath.h), on POSIX the bytes the file system takes, with "/",
+// passed through untouched. An entry's names below a destination are UTF-8 on every
+// platform (the reader's paths). Platform error codes are translated here into
+// Windows error codes, so an input/output error carries the same code on every
+// platform (5 "File access denied", ...).
 #pragma once
 
 #include <stddef.h>
@@ -53,6 +55,10 @@ class FileEdge {
  public:
   virtual ~FileEdge() = default;
 
+  // The separator of this edge's paths: "\\" (and "/" read as one, and ":" after a
+  // drive) on Windows and in the edges of tests that stand in for it, "/" on POSIX.
+  virtual char Separator() const { return '\\'; }
+
   // Opens an existing file for reading only; others may read and write it meanwhile.
   virtual Error OpenRead(const char* path, FileHandle* file) = 0;
   // Creates a file for reading and writing (an existing one is truncated to 0 bytes),
@@ -88,8 +94,9 @@ class FileEdge {
   // and the file is made anew. The archive being read is never opened for writing.
 
   // Makes sure that the folders of path[0, length) after its first destination_length
-  // bytes are real folders where they exist (a link in place of one is replaced by an
-  // empty folder). Folders that do not exist are left alone; the caller makes them.
+  // bytes (each ended by a Separator()) are real folders where they exist (a link in
+  // place of one is replaced by an empty folder). Folders that do not exist are left
+  // alone; the caller makes them.
   virtual Error SecureFolders(const char* path, size_t length, size_t destination_length) { return NoError(); }
   // Creates the file at path for writing, new and empty, as Create does, after
   // SecureFolders for its folder. An existing read-only file or a folder in its place
@@ -122,9 +129,6 @@ class FileEdge {
   // date (high 16 bits) and time (low 16 bits), taken as local time, and closes it.
   // Creation and access times are left alone. False when any step failed.
   virtual bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) = 0;
-  // True when byte is the lead byte of a double-byte character in the code page that
-  // the platform's 8-bit file functions use.
-  virtual bool IsLeadByte(unsigned char byte) = 0;
 };
 
 // The edge of the platform that this build targets.

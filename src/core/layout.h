@@ -26,8 +26,8 @@ struct ArchiveSignature {
 inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
 inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
 // The tail of an archive that a reader of the plain layout must not take for one: its
-// extension block has flags set (deflated files, UTF-8 names).
-inline constexpr unsigned char kExtendedSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x02};
+// names are UTF-8 (its extension block, when it has one, says so too: kExtensionNamesUtf8).
+inline constexpr unsigned char kSignatureTailExtended[ArchiveSignature::kTailSize] = {0x00, 0x02};
 
 // ---- The header --------------------------------------------------------------------
 
@@ -124,9 +124,9 @@ inline constexpr char kExtensionMagic[ExtensionHeader::kMagicSize + 1] = "VEK-EX
 
 inline constexpr uint32_t kExtensionNamesUtf8 = 1u << 0;  // names are UTF-8, not Windows-1250
 inline constexpr uint32_t kExtensionDeflated = 1u << 1;   // some entries are deflated
-// The flags this release reads: none yet. A block with either of the above comes from
-// a newer vekpack and is refused as such.
-inline constexpr uint32_t kExtensionKnownFlags = 0;
+// The flags this release reads. A block with another comes from a newer vekpack and is
+// refused as such.
+inline constexpr uint32_t kExtensionKnownFlags = kExtensionNamesUtf8;
 
 struct ExtensionRecord {
   static constexpr size_t kCrcOffset = 0;  // of the stored bytes; 0 for other kinds

@@ -27,6 +27,9 @@ Error ArchiveReader::Open(FileEdge& edge, FileHandle file, uint32_t start_offset
   start_offset_ = start_offset;
   VEK_TRY(edge.Seek(file, static_cast<int64_t>(start_offset)));
   VEK_TRY(ReadExactly(signature_, ArchiveSignature::kSize));
+  const bool extended = memcmp(signature_ + ArchiveSignature::kTailOffset, kSignatureTailExtended,
+                               ArchiveSignature::kTailSize) == 0;
+  names_ = extended ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
   VEK_TRY(ReadExactly(header_, ArchiveHeader::kSize));
   VEK_TRY(AllocateTable());
   VEK_TRY(LoadTable());
@@ -70,7 +73,7 @@ bool ArchiveReader::SignatureKnown() const {
   if (memcmp(signature_, kArchiveMagic, ArchiveSignature::kMagicSize) != 0) return false;
   const unsigned char* tail = signature_ + ArchiveSignature::kTailOffset;
   return memcmp(tail, kSignatureTail, ArchiveSignature::kTailSize) == 0 ||
-         (memcmp(tail, kExtendedSignatureTail, ArchiveSignature::kTailSize) == 0 && ExtensionFlags() != 0);
+         memcmp(tail, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0;
 }
 
 Error ArchiveReader::Close() {
@@ -78,6 +81,7 @@ Error ArchiveReader::Close() {
   memset(signature_, 0, sizeof signature_);
   memset(header_, 0, sizeof header_);
   start_offset_ = 0;
+  names_ = NameEncoding::kWindows1250;
   Error closed = NoError();
   if (file_.handle != kNoFile) closed = file_.edge->Close(file_.handle);
   file_.handle = kNoFile;

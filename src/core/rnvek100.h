@@ -19,6 +19,7 @@
 #include "extension.h"
 #include "fileedge.h"
 #include "layout.h"
+#include "winpath.h"
 
 namespace vek {
 
@@ -43,7 +44,7 @@ struct ArchiveEntry {
   uint16_t id = 0;
   uint16_t parent_id = 0;
   uint8_t kind = kEntryKindNotFound;
-  const char* name = nullptr;  // Windows-1250, name_length bytes (at most 232)
+  const char* name = nullptr;  // name_length bytes (at most 232) in the reader's name_encoding()
   size_t name_length = 0;
   uint32_t attributes = 0;
   uint32_t time_stamp = 0;  // MS-DOS date and time, local time
@@ -102,6 +103,9 @@ class ArchiveReader {
   const unsigned char* signature() const { return signature_; }
   const unsigned char* header() const { return header_; }
   uint16_t GetEntryCount() const { return LoadU16(header_ + ArchiveHeader::kEntryCountOffset); }
+  // The encoding of the entries' names as stored: UTF-8 in an archive marked so,
+  // Windows-1250 in every other.
+  NameEncoding name_encoding() const { return names_; }
   // Records loaded by Open (fewer than the count when it failed part-way).
   uint32_t GetLoadedEntryCount() const { return loaded_; }
   // The raw record in a slot (1-based), for tools that inspect the table as stored;
@@ -132,20 +136,24 @@ class ArchiveReader {
   bool FindEntry(int32_t id, ArchiveEntry* entry) const;
   uint8_t GetEntryKind(int32_t id) const;
   uint16_t GetEntryParentId(int32_t id) const;
-  // The entry's name bytes (at most 232) and their count; nullptr when not found.
+  // The entry's name bytes as stored (at most 232, in name_encoding()) and their
+  // count; nullptr when not found.
   const char* GetEntryName(int32_t id, size_t* length) const;
 
   // ---- Paths (entrypath.cpp) ---------------------------------------------------------
-  // The entry's path relative to the destination folder: "\" + name for every
-  // ancestor, outermost first, then the entry's own. Empty when no record holds id. A
-  // parent that no record holds ends the walk; a cycle ends it after EntryCount levels.
-  // Check failed() on the result when memory may run out.
-  AnsiString GetEntryPath(int32_t id) const;
+  // The entry's path relative to the destination folder, in UTF-8 whatever the names'
+  // encoding: separator + name for every ancestor, outermost first, then the entry's
+  // own. Empty when no record holds id. A parent that no record holds ends the walk; a
+  // cycle ends it after EntryCount levels. A Windows-1250 byte that is no character
+  // becomes U+FFFD (CheckEntryPath refuses it). Check failed() on the result when
+  // memory may run out.
+  AnsiString GetEntryPath(int32_t id, char separator = '\\') const;
   // The entry's path judged alone (the answers are remembered until the reader closes).
   PathSafety CheckEntryPath(int32_t id) const;
-  // CheckEntryPath, and then whether destination + the entry's path stays where the
-  // destination is: it must not become a UNC or device path unless the destination is
-  // one, and the whole must not be longer than the platform can create.
+  // CheckEntryPath, and then whether destination (UTF-8 on Windows, the platform's
+  // bytes elsewhere) + the entry's path stays where the destination is: it must not
+  // become a UNC or device path unless the destination is one, and the whole must not
+  // be longer than the platform can create.
   PathSafety CheckEntryPathBelow(const AnsiString& destination, int32_t id) const;
 
  private:
@@ -163,6 +171,7 @@ class ArchiveReader {
 
   ArchiveFile file_;
   uint32_t start_offset_ = 0;
+  NameEncoding names_ = NameEncoding::kWindows1250;
   unsigned char signature_[ArchiveSignature::kSize] = {};
   unsigned char header_[ArchiveHeader::kSize] = {};
   unsigned char* table_ = nullptr;  // capacity_ records

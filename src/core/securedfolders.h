@@ -12,6 +12,9 @@ namespace vek {
 
 class SecuredFolders {
  public:
+  // separator: the one of the edge's paths.
+  explicit SecuredFolders(char separator) : separator_(separator) {}
+
   // Where the check of the folders of path[0, length) below its first
   // destination_length bytes has to begin: length when they were all checked, else
   // the end of the deepest folder that path shares with the checked one. Each check
@@ -19,20 +22,20 @@ class SecuredFolders {
   size_t StartOf(const char* path, size_t length, size_t destination_length) const {
     if (length <= destination_length) return length;
     if (checked_.size() >= length && memcmp(checked_.c_str(), path, length) == 0 &&
-        (checked_.size() == length || checked_[length] == '\\')) {
+        (checked_.size() == length || checked_[length] == separator_)) {
       return length;
     }
     size_t common = 0;
     while (common < length && common < checked_.size() && path[common] == checked_[common]) ++common;
     for (size_t k = common; k > destination_length; --k) {
-      if ((k == length || path[k] == '\\') && (k == checked_.size() || checked_[k] == '\\')) return k;
+      if ((k == length || path[k] == separator_) && (k == checked_.size() || checked_[k] == separator_)) return k;
     }
     return destination_length;
   }
-  // The end of the name that begins at position (a "\") in path[0, length).
-  static size_t NextEnd(const char* path, size_t length, size_t position) {
+  // The end of the name that begins at position (a separator) in path[0, length).
+  size_t NextEnd(const char* path, size_t length, size_t position) const {
     size_t next = position + 1;
-    while (next < length && path[next] != '\\') ++next;
+    while (next < length && path[next] != separator_) ++next;
     return next;
   }
   // path[0, end) is a real folder, and every folder above it below the destination.
@@ -46,6 +49,7 @@ class SecuredFolders {
   void Forget() { checked_ = AnsiString(); }
 
  private:
+  char separator_;
   AnsiString checked_;
 };
 

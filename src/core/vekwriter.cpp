@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "cp1250.h"
 #include "crc32.h"
 #include "datawriter.h"
 #include "errorwords.h"
@@ -17,10 +18,10 @@ constexpr int64_t kNanosecondsPerSecond = 1000000000;
 // Entry records are written in pieces of this many.
 constexpr size_t kRecordsPerPiece = 4096;
 
-void PutSignatureAndHeader(unsigned char* p, size_t entry_count, bool extended = false) {
+void PutSignatureAndHeader(unsigned char* p, size_t entry_count, NameEncoding names) {
   memset(p, 0, kArchivePrologueSize);
   memcpy(p + ArchiveSignature::kMagicOffset, kArchiveMagic, ArchiveSignature::kMagicSize);
-  memcpy(p + ArchiveSignature::kTailOffset, extended ? kExtendedSignatureTail : kSignatureTail,
+  memcpy(p + ArchiveSignature::kTailOffset, names == NameEncoding::kUtf8 ? kSignatureTailExtended : kSignatureTail,
          ArchiveSignature::kTailSize);
   unsigned char* header = p + ArchiveSignature::kSize;
   StoreU16(header + ArchiveHeader::kEntryCountOffset, static_cast<uint16_t>(entry_count));
@@ -92,6 +93,20 @@ uint16_t ArchiveBuilder::Add(Entry entry) {
   return entries_.back().id;
 }
 
+void ArchiveBuilder::StoreNamesInUtf8() {
+  if (names_ == NameEncoding::kUtf8) return;
+  for (Entry& e : entries_) {
+    std::string utf8(3 * e.name.size() + 1, '\0');
+    utf8.resize(Cp1250ToUtf8(e.name.data(), e.name.size(), utf8.data(), utf8.size()));
+    if (utf8.size() > EntryRecord::kNameMaxLength) {
+      throw BuildError(e.shown() + ": the name is longer than " + std::to_string(EntryRecord::kNameMaxLength) +
+                       " bytes in UTF-8, in which the archive stores every name once one is outside Windows-1250");
+    }
+    e.name = std::move(utf8);
+  }
+  names_ = NameEncoding::kUtf8;
+}
+
 uint16_t ArchiveBuilder::AddDirectory(uint16_t parent, std::string name, std::string display_path) {
   Entry e;
   e.parent_id = parent;
@@ -147,7 +162,7 @@ uint64_t ArchiveBuilder::ArchiveSize() const {
 std::string ArchiveBuilder::SerializePrologue() const {
   std::string out(kArchivePrologueSize + EntryRecord::kSize * entries_.size(), '\0');
   auto* p = reinterpret_cast<unsigned char*>(out.data());
-  PutSignatureAndHeader(p, entries_.size());
+  PutSignatureAndHeader(p, entries_.size(), names_);
   p += kArchivePrologueSize;
   for (const Entry& e : entries_) {
     PutRecord(p, e, GivenFacts(e));
@@ -218,10 +233,10 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
   written.archive_bytes = sink.position() - prologue_at;
 
   // The table, now that every record is known, at its place ahead of the data.
-  const uint32_t flags = 0;  // this writer neither deflates nor writes UTF-8 names
+  const uint32_t flags = builder.name_encoding() == NameEncoding::kUtf8 ? kExtensionNamesUtf8 : 0;
   std::string piece(kArchivePrologueSize + EntryRecord::kSize * std::min(entries.size(), kRecordsPerPiece), '\0');
   auto* p = reinterpret_cast<unsigned char*>(piece.data());
-  PutSignatureAndHeader(p, entries.size(), flags != 0);
+  PutSignatureAndHeader(p, entries.size(), builder.name_encoding());
   size_t filled = kArchivePrologueSize;
   uint64_t at = prologue_at;
   uint32_t prologue_crc = 0;

@@ -17,6 +17,7 @@
 #include "fileedge.h"
 #include "layout.h"
 #include "packedge.h"
+#include "winpath.h"
 
 namespace vek::build {
 
@@ -37,7 +38,7 @@ struct Entry {
   uint16_t id = 0;
   uint16_t parent_id = 0;
   uint8_t kind = 0;          // 0 directory, 255 file
-  std::string name;          // Windows-1250 bytes
+  std::string name;          // as stored: in the builder's name_encoding()
   uint32_t attributes = 0;
   uint32_t time_stamp = 0;   // MS-DOS date (high 16 bits) and time, local time
   int32_t size = 0;          // -1: learned when the data is written (with the time
@@ -73,6 +74,13 @@ struct ArchiveOptions {
 
 class ArchiveBuilder {
  public:
+  // The encoding in which names are given and stored: Windows-1250, the plain layout
+  // (the default), or UTF-8, which marks the archive (its signature ends 00 02).
+  NameEncoding name_encoding() const { return names_; }
+  // From now on names are UTF-8, and those added so far (Windows-1250) are converted.
+  // Throws BuildError naming an entry whose name is then longer than 232 bytes.
+  void StoreNamesInUtf8();
+
   // Adds a directory below parent (0: the archive root) and returns its identifier;
   // display_path names it in messages (default: its name).
   uint16_t AddDirectory(uint16_t parent, std::string name, std::string display_path = {});
@@ -105,6 +113,7 @@ class ArchiveBuilder {
  private:
   uint16_t Add(Entry entry);
   std::vector<Entry> entries_;
+  NameEncoding names_ = NameEncoding::kWindows1250;
   uint64_t data_size_ = 0;
   bool sizes_known_ = true;
 };

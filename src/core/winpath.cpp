@@ -1,5 +1,7 @@
 #include "winpath.h"
 
+#include <string.h>
+
 #include "cp1250.h"
 
 namespace vek {
@@ -152,34 +154,6 @@ size_t TrimDestination(const char* destination, size_t length, bool* root) {
   return trimmed;
 }
 
-unsigned char FoldCase1250(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
-  switch (c) {
-    case 0x9A: return 0x8A;  // š Š
-    case 0x9C: return 0x8C;  // ś Ś
-    case 0x9D: return 0x8D;  // ť Ť
-    case 0x9E: return 0x8E;  // ž Ž
-    case 0x9F: return 0x8F;  // ź Ź
-    case 0xB3: return 0xA3;  // ł Ł
-    case 0xB9: return 0xA5;  // ą Ą
-    case 0xBA: return 0xAA;  // ş Ş
-    case 0xBE: return 0xBC;  // ľ Ľ
-    case 0xBF: return 0xAF;  // ż Ż
-    default: break;
-  }
-  // à..ţ and À..Ţ lie 0x20 apart, but for ÷ (0xF7) and × (0xD7), which are no letters.
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 0x20);
-  return c;
-}
-
-bool SameWindowsName(const char* a, size_t a_length, const char* b, size_t b_length) {
-  if (a_length != b_length) return false;
-  for (size_t i = 0; i < a_length; ++i) {
-    if (FoldCase1250(static_cast<unsigned char>(a[i])) != FoldCase1250(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
 const PathLimits& PlatformPathLimits() {
   // The one platform difference of this unit: where the path is finally created.
 #ifdef _WIN32
@@ -189,19 +163,35 @@ const PathLimits& PlatformPathLimits() {
 #endif
 }
 
-size_t PathUnits(const PathLimits& limits, const char* bytes, size_t length) {
-  if (!limits.utf8) return length;
+size_t PathUnits(const PathLimits& limits, const char* text, size_t length, NameEncoding encoding) {
+  // UTF-8 counted in bytes, and Windows-1250 in UTF-16 units, is one unit a byte.
+  if (limits.utf8 == (encoding == NameEncoding::kUtf8)) return length;
   size_t units = 0;
-  for (size_t i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      ++units;
-      continue;
+  for (const char *p = text, *end = text + length; p < end;) {
+    uint32_t c = NextCharacter(&p, end, encoding);
+    if (c == kNoCharacter) c = 0xFFFD;
+    if (limits.utf8) {
+      units += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;  // Windows-1250 has nothing beyond U+FFFF
+    } else {
+      units += c >= 0x10000 ? 2 : 1;  // a surrogate pair
     }
-    uint16_t u = Cp1250ToUnicode(c);
-    units += u != 0 && u < 0x800 ? 2 : 3;  // an undefined byte (0) becomes U+FFFD: 3
   }
   return units;
+}
+
+LongForm LongPathForm(const char* path, size_t length) {
+  if (length >= 4 && memcmp(path, "\\\\?\\", 4) == 0) return LongForm::kAlready;
+  const PathKind kind = ClassifyWindowsPath(path, length);
+  if (kind != PathKind::kDriveAbsolute && kind != PathKind::kUnc) return LongForm::kNone;
+  // The names after "C:\" or after "\\": host, share and the rest.
+  const size_t first = kind == PathKind::kUnc ? 2 : 3;
+  if (kind == PathKind::kDriveAbsolute) {
+    const char drive = static_cast<char>(path[0] | 0x20);
+    if (drive < 'a' || drive > 'z') return LongForm::kNone;
+    if (length == first) return LongForm::kDrive;  // the root
+  }
+  if (CheckWindowsNames(path + first, length - first, NameEncoding::kUtf8) != NameRule::kFine) return LongForm::kNone;
+  return kind == PathKind::kUnc ? LongForm::kUnc : LongForm::kDrive;
 }
 
 }  // namespace vek

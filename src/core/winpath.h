@@ -1,17 +1,19 @@
 // winpath: names and paths judged as Windows will take them, on every platform.
 //
-// The stub hands an entry's bytes to the Windows 8-bit file functions unchanged, and
-// Windows reads more into a name than its bytes: CON or aux.txt opens a device, a
-// trailing dot or blank is dropped ("evil." is "evil"), and a path that begins with two
-// separators leaves the disk for a network host. These rules are written once, here,
-// and every part that names something on Windows asks them: the reader and `vek` for
-// an entry's path, `vekpack` for the names it packs, the configuration check for the
-// Start-menu group, an item's name and target and the proposed folder, the Program
-// Manager commands and the shortcuts written into the Start menu.
+// Windows reads more into a name than its characters: CON or aux.txt opens a device,
+// a trailing dot or blank is dropped ("evil." is "evil"), and a path that begins with
+// two separators leaves the disk for a network host. These rules are written once,
+// here, and every part that names something on Windows asks them: the reader and `vek`
+// for an entry's path, `vekpack` for the names it packs, the configuration check for
+// the Start-menu group, an item's name and target and the proposed folder, the Program
+// Manager commands and the shortcuts written into the Start menu, and the file edge
+// before it hands a path to Windows in the long form, which skips Windows' own reading.
 //
-// A name is judged in Windows-1250, the archive's code page, or in UTF-8, the
-// encoding of a publisher's configuration and of the Unicode conversation with the
-// shell: the rules are the same, only the bytes of a character differ.
+// A name is judged in Windows-1250, the code page of an archive's names made before
+// UTF-8 names, or in UTF-8, the encoding of the other archives' names, of a
+// publisher's configuration, of the Unicode conversation with the shell and of every
+// path inside the programs: the rules are the same, only the bytes of a character
+// differ.
 #pragma once
 
 #include <stddef.h>
@@ -61,8 +63,9 @@ const char* DescribeNameRule(NameRule rule);
 // letter case. COM and LPT count with the digits 1-9 and with the superscripts 1, 2,
 // 3 (U+00B9, U+00B2, U+00B3). In 8-bit text that is the bytes 0xB9, 0xB2, 0xB3, which
 // are those superscripts in the code pages of Western, Baltic, Greek and Turkish
-// Windows: the stub's bytes are read in the machine's code page, and in Windows-1250
-// they are letters that no sensible name puts there.
+// Windows: the extractors of the releases before UTF-8 names read an archive's bytes
+// in the machine's code page, and in Windows-1250 they are letters that no sensible
+// name puts there.
 bool IsWindowsDeviceName(const char* name, size_t length,
                          NameEncoding encoding = NameEncoding::kWindows1250);
 
@@ -93,32 +96,45 @@ bool JoinLeavesTheDisk(const char* destination, size_t destination_length, const
 // *root clear.
 size_t TrimDestination(const char* destination, size_t length, bool* root);
 
-// Windows-1250 case folding as Windows compares names: the upper-case form of a byte.
-unsigned char FoldCase1250(unsigned char byte);
-// True when two names are one file on Windows (equal when letter case is ignored).
-bool SameWindowsName(const char* a, size_t a_length, const char* b, size_t b_length);
-
 // ---- What the platform can create ------------------------------------------------------
 
 // Lengths without the terminating zero, in the platform's units: UTF-16 units on
-// Windows (one per Windows-1250 byte), UTF-8 bytes on POSIX.
+// Windows, UTF-8 bytes on POSIX.
 struct PathLimits {
   size_t max_file_path;       // a file's full path
   size_t max_directory_path;  // a directory's full path
   size_t max_name;            // one name
-  bool utf8;                  // lengths count UTF-8 bytes
+  bool utf8;                  // lengths count UTF-8 bytes (else UTF-16 units)
 };
 
-// Windows' 8-bit functions: MAX_PATH (260 with the zero), 248 for a directory so that
-// an 8.3 name still fits below it, 255 units a name. POSIX: PATH_MAX 4096 with the
+// Windows through the wide functions and the long form (\\?\ below): 32,767 units
+// with the zero and the form's prefix (\\?\UNC\ for a network path: 6 more than
+// the path's own two separators), 255 units a name. POSIX: PATH_MAX 4096 with the
 // zero, NAME_MAX 255 bytes.
-inline constexpr PathLimits kWindowsPathLimits = {259, 247, 255, false};
+inline constexpr PathLimits kWindowsPathLimits = {32760, 32760, 255, false};
 inline constexpr PathLimits kPosixPathLimits = {4095, 4095, 255, true};
 
 // The limits of the platform this build targets.
 const PathLimits& PlatformPathLimits();
 
-// The length of Windows-1250 bytes in the platform's units.
-size_t PathUnits(const PathLimits& limits, const char* bytes, size_t length);
+// The length of text in the encoding in the platform's units (a byte that is no
+// character counts as U+FFFD).
+size_t PathUnits(const PathLimits& limits, const char* text, size_t length, NameEncoding encoding);
+
+// ---- The long form ----------------------------------------------------------------------
+//
+// A path that begins with \\?\ reaches the file system as it is, beyond MAX_PATH,
+// without Windows' own reading of it: no "/" is a separator, "." and ".." are names,
+// trailing dots and blanks stay, a device name is a file. So a path may take that form
+// only when Windows' reading would not change it: a full path (C:\... or
+// \\host\share\...) each of whose names Windows takes as written
+// (CheckWindowsName in UTF-8).
+enum class LongForm : uint8_t {
+  kNone,      // leave the path as it is
+  kAlready,   // it begins with \\?\ already
+  kDrive,     // \\?\ followed by the path, every "/" a "\"
+  kUnc,       // \\?\UNC followed by the path without its first separator, every "/" a "\"
+};
+LongForm LongPathForm(const char* path, size_t length);
 
 }  // namespace vek

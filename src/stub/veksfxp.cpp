@@ -1,5 +1,9 @@
 #include "veksfxp.h"
 
+#include <stdlib.h>
+#include <string.h>
+
+#include "cp1250.h"
 #include "ddeman.h"
 #include "messagebox.h"
 #include "veksfxu.h"
@@ -32,18 +36,34 @@ static_assert(kExitOk < 10 && kExitFolderFailed < 10 && kExitExtractFailed < 10 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
 
-// The window of an unattended install: DE's text is kept, everything else dropped.
+// The window of an unattended install: DE's text is kept (in UTF-8), everything else
+// dropped.
 class SilentWindow final : public TForm1Window {
  public:
-  explicit SilentWindow(AnsiString module_path) : module_path_(static_cast<AnsiString&&>(module_path)) {}
+  SilentWindow(ApplicationHost& host, bool utf8) : host_(host), utf8_(utf8), module_path_(host.ModulePath()) {}
   AnsiString DEText() override { return text_; }
-  void SetDEText(const char* text) override { text_ = AnsiString(text); }
+  void SetDEText(const char* text) override {
+    if (utf8_) {
+      text_ = AnsiString(text);
+      return;
+    }
+    const size_t length = strlen(text);
+    char* converted = static_cast<char*>(malloc(3 * length + 1));  // 3 bytes a character at most
+    text_ = converted ? AnsiString(converted, Cp1250ToUtf8(text, length, converted, 3 * length + 1))
+                      : AnsiString("", static_cast<size_t>(-1));
+    free(converted);
+  }
+  // The destination given with /D.
+  void SetDestination(const AnsiString& utf8) { text_ = utf8; }
   void SetCaption(const char*) override {}
   void SetPBProgress(int32_t) override {}
   void Close() override {}
   AnsiString ModuleFileName() override { return module_path_; }
+  AnsiString AnsiCodePageText(const AnsiString& utf8) override { return host_.AnsiCodePageText(utf8); }
 
  private:
+  ApplicationHost& host_;
+  bool utf8_;
   AnsiString module_path_;
   AnsiString text_;
 };
@@ -59,7 +79,7 @@ class SilentMessages final : public MessageBoxPresenter {
 };
 
 int RunSilently(ApplicationHost& host, TComponent* application, const StartOptions& options) {
-  SilentWindow window(host.ModulePath());
+  SilentWindow window(host, options.settings->utf8);
   TForm1* form = new TForm1(application, window, host.Files(), host.ShellLinks(), host.ArchiveStart(),
                             *options.settings);
   if (!form || !form->LoadLayout()) return kExitApplicationError;
@@ -68,7 +88,7 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
   // the group and its items are written straight into the Start menu.
   form->PM->Quiet = true;
   form->FormCreate(form);
-  if (options.has_destination) window.SetDEText(options.destination.c_str());
+  if (options.has_destination) window.SetDestination(options.destination);
 
   SilentMessages messages;
   MessageBoxPresenter* previous = SetMessageBoxPresenter(&messages);

@@ -54,8 +54,8 @@ struct StartOptions {
   const StubSettings* settings = &DefaultSettings();
   bool silent = false;
   bool help = false;
-  // The destination given with /D, in the run's encoding; for a silent run without
-  // /D, the settings' folder is used.
+  // The destination given with /D, in UTF-8; for a silent run without /D, the
+  // settings' folder is used.
   bool has_destination = false;
   AnsiString destination;
 };
@@ -68,9 +68,10 @@ class ApplicationHost {
   // Shows the main window and runs the message loop until the application is asked
   // to end.
   virtual void Run() = 0;
-  // The system's message box: text and caption in Windows-1250; a stop icon or none.
+  // The system's message box: text and caption in the settings' encoding; a stop
+  // icon or none.
   virtual void ShowSystemMessage(const char* text, const char* caption, bool stop_icon) = 0;
-  // The executable's file name without its folder (Windows-1250).
+  // The executable's file name without its folder, in the settings' encoding.
   virtual const char* ModuleName() = 0;
   // A code address relative to the start of the executable's image.
   virtual uint32_t RelativeAddress(const void* code) = 0;
@@ -78,12 +79,13 @@ class ApplicationHost {
   // The Start menu's folders, where the window's run and an unattended one alike
   // write the group and its items when no shell makes them.
   virtual ShellLinkEdge& ShellLinks() = 0;
-  // For an unattended install: the file edge, ArchiveStartOffset and the full path of
-  // the executable (in the file edge's encoding).
+  // For an unattended install: the file edge, ArchiveStartOffset, the full path of
+  // the executable (UTF-8) and TForm1Window::AnsiCodePageText.
   virtual FileEdge& Files() { return PlatformFileEdge(); }
   virtual uint32_t ArchiveStart() { return 0; }
   virtual ExtensionPlace Extension() { return {}; }
   virtual AnsiString ModulePath() { return AnsiString(); }
+  virtual AnsiString AnsiCodePageText(const AnsiString& utf8) { return utf8; }
   // The /? box: text and caption in the settings' encoding.
   virtual void ShowSwitches(const char* text, const char* caption) {}
 };

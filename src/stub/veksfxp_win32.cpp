@@ -9,7 +9,6 @@
 #include "layout.h"
 #include "stubconfig.h"
 #include "veksfxp.h"
-#include "win32path.h"
 #include "win32ui.h"
 
 // The stub's constants (layout.h), which vekpack writes into their own section: first
@@ -62,12 +61,17 @@ class Win32Host final : public ApplicationHost {
                 MB_OK | (stop_icon ? MB_ICONSTOP : 0));
   }
   const char* ModuleName() override {
-    path_ = ModuleFileNameAnsi();
-    const char* name = path_.c_str();
-    for (const char* p = name; *p; ++p) {
-      if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    int length = 0;
+    wchar_t* path = ModuleFileNameAlloc(&length);
+    const wchar_t* name = path;
+    for (int i = 0; path && i < length; ++i) {
+      if (path[i] == '\\' || path[i] == '/' || path[i] == ':') name = path + i + 1;
     }
-    return name;
+    // In the texts' encoding, as the box shows it.
+    name_ = path ? NarrowText(name, static_cast<int>(path + length - name), TextsUtf8() ? CP_UTF8 : 1250)
+                 : AnsiString();
+    free(path);
+    return name_.c_str();
   }
   uint32_t RelativeAddress(const void* code) override {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(code) -
@@ -75,7 +79,8 @@ class Win32Host final : public ApplicationHost {
   }
   uint32_t ArchiveStart() override { return ArchiveStartOffset(); }
   ExtensionPlace Extension() override { return StubExtension(); }
-  AnsiString ModulePath() override { return ModuleFileNameAnsi(); }
+  AnsiString ModulePath() override { return ModuleFileNameUtf8(); }
+  AnsiString AnsiCodePageText(const AnsiString& utf8) override { return vek::AnsiCodePageText(utf8); }
   void ShowSwitches(const char* text, const char* caption) override {
     MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(), MB_OK | MB_ICONINFORMATION);
   }
@@ -85,7 +90,7 @@ class Win32Host final : public ApplicationHost {
   const StubSettings& settings_;
   const wchar_t* destination_;
   ShellLinkEdge& links_;
-  AnsiString path_;  // ModuleName's
+  AnsiString name_;  // ModuleName's
 };
 
 DialogMessageBoxes g_message_boxes;
@@ -146,14 +151,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
     memcpy(destination, switches.destination, switches.destination_length * sizeof(wchar_t));
     destination[switches.destination_length] = 0;
     options.has_destination = true;
-    options.destination = NarrowText(destination, static_cast<int>(switches.destination_length));
-  }
-  if (options.silent && options.settings->utf8) {
-    // The destination is known before the run: register it with the file edge.
-    bool only_separators = false;
-    const AnsiString prefix = RunDestination(
-        options.has_destination ? options.destination : AnsiString(options.settings->folder), &only_separators);
-    SetUtf8PathPrefix(prefix.c_str());
+    options.destination = NarrowText(destination, static_cast<int>(switches.destination_length), CP_UTF8);
   }
 
   Win32Host host(show_command, *options.settings, destination, links);

@@ -40,9 +40,11 @@ int FittingDpi(int dpi, const ScreenArea& area, int frame_width, int frame_heigh
   return dpi;
 }
 
-AnsiString RunDestination(const AnsiString& typed, bool* only_separators) {
-  AnsiString destination(typed);
-  destination.Truncate(TrimDestination(destination.data(), destination.size(), only_separators));
+AnsiString RunDestination(const AnsiString& typed, bool* only_separators, char separator) {
+  AnsiString destination;
+  const size_t length = TrimDestination(typed.data(), typed.size(), only_separators);
+  if (!destination.Reserve(length)) return AnsiString("", static_cast<size_t>(-1));  // failed
+  for (size_t i = 0; i < length; ++i) destination.Append(separator == '\\' && typed[i] == '/' ? '\\' : typed[i]);
   return destination;
 }
 
@@ -127,7 +129,7 @@ Error TForm1::EXTBTNClick(TComponent*) {
   // the run could make: written below the root of the current drive, or with a "/"
   // below a network path, the entries would land where nobody chose.
   bool only_separators = false;
-  const AnsiString destination = RunDestination(window_.DEText(), &only_separators);
+  const AnsiString destination = RunDestination(window_.DEText(), &only_separators, files_.Separator());
   if (destination.failed()) return OutOfMemoryError();
 
   // Nothing is made or written from a damaged installer.
@@ -232,8 +234,12 @@ AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix) {
   return line;
 }
 
-TGroupOutcome TForm1::RegisterProgramGroup(const AnsiString& destination) {
+TGroupOutcome TForm1::RegisterProgramGroup(const AnsiString& path) {
   registration_ = groupNotRegistered;
+  // The commands carry the destination in the settings' encoding's conversation:
+  // UTF-8 over a Unicode one, else the ANSI code page, as typed text always went.
+  const AnsiString destination = settings_.utf8 ? path : window_.AnsiCodePageText(path);
+  if (destination.failed()) return registration_;
   PM->programGroup = settings_.group;
   if (PM->programGroup.failed()) return registration_;
   const int count = settings_.items ? settings_.item_count : 1;

@@ -143,8 +143,10 @@ int FittingDpi(int dpi, const ScreenArea& area, int frame_width, int frame_heigh
 class TForm1Window {
  public:
   virtual ~TForm1Window() = default;
-  // DE's text, Windows-1250.
+  // DE's text in UTF-8, whatever the settings' encoding: a path as the file edge
+  // takes it.
   virtual AnsiString DEText() = 0;
+  // Sets DE's text, given in the settings' encoding like every text of theirs.
   virtual void SetDEText(const char* text) = 0;
   virtual void SetCaption(const char* text) = 0;
   // PB's Progress: the gauge clamps the value and redraws at once when the percentage
@@ -152,8 +154,12 @@ class TForm1Window {
   virtual void SetPBProgress(int32_t value) = 0;
   // Asks the application to end; the handler that calls it runs to its end first.
   virtual void Close() = 0;
-  // The full path by which the system loaded our executable (Windows-1250).
+  // The full path by which the system loaded our executable (UTF-8).
   virtual AnsiString ModuleFileName() = 0;
+  // UTF-8 text in the ANSI code page, in which a conversation with Program Manager
+  // that is not Unicode carries it (a character the code page lacks as its default
+  // character). A window that no such conversation reads gives the text as it is.
+  virtual AnsiString AnsiCodePageText(const AnsiString& utf8) { return utf8; }
 };
 
 class TForm1 : public TComponent {
@@ -182,7 +188,7 @@ class TForm1 : public TComponent {
   Error EXTBTNClick(TComponent* sender);
 
   // The run's registration step: fills PM with the group and the item lines for the
-  // destination and registers them, the same way with and without a window (PM's
+  // destination (UTF-8) and registers them, the same way with and without a window (PM's
   // Quiet set for an unattended install). Its outcome, kept as LastRegistration, is
   // groupSent when the shell made the group and every item from the DDE commands,
   // groupShortcuts when the run wrote some or all of them itself, and
@@ -221,9 +227,9 @@ extern AnsiString OwnPath;
 extern uint16_t EntryCount;  // the entry count of the run
 
 // The destination as a run takes it from the text typed or given with /D: without
-// its trailing "\" and "/". *only_separators is set for a text made only of them,
-// which names no folder that a run makes.
-AnsiString RunDestination(const AnsiString& typed, bool* only_separators);
+// its trailing "\" and "/", each "/" made the file edge's separator. *only_separators
+// is set for a text made only of them, which names no folder that a run makes.
+AnsiString RunDestination(const AnsiString& typed, bool* only_separators, char separator);
 
 // An item line of the run: the destination followed by suffix ("\TARGET,NAME", by
 // default kProgramItemSuffix). When the destination holds a comma, the command (up to

@@ -9,7 +9,6 @@
 
 #include "gauge.h"
 #include "win32ui.h"
-#include "win32path.h"
 
 namespace vek {
 namespace {
@@ -103,19 +102,11 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
 
   // TForm1Window
   AnsiString DEText() override {
-    // The destination goes to the platform's 8-bit file functions and into the DDE
-    // commands, so it is taken in their code page.
-    // With a configuration it is taken in UTF-8 and registered with the file edge,
-    // so that any name reaches the file system and the shell intact.
+    // A path: UTF-8, whatever the settings' encoding.
     int length = 0;
     wchar_t* wide = WindowTextAlloc(de_, &length);
-    AnsiString text = wide ? NarrowText(wide, length) : AnsiString("", static_cast<size_t>(-1));
+    AnsiString text = wide ? NarrowText(wide, length, CP_UTF8) : AnsiString("", static_cast<size_t>(-1));
     free(wide);
-    if (TextsUtf8()) {
-      bool only_separators = false;
-      const AnsiString prefix = RunDestination(text, &only_separators);
-      SetUtf8PathPrefix(prefix.failed() ? nullptr : prefix.c_str());
-    }
     return text;
   }
   void SetDEText(const char* text) override { SetWindowTextW(de_, WideText(text).get()); }
@@ -127,7 +118,8 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     SendMessageW(pb_, kGaugeSetProgress, static_cast<WPARAM>(value), 0);
   }
   void Close() override { PostQuitMessage(0); }
-  AnsiString ModuleFileName() override { return ModuleFileNameAnsi(); }
+  AnsiString ModuleFileName() override { return ModuleFileNameUtf8(); }
+  AnsiString AnsiCodePageText(const AnsiString& utf8) override { return vek::AnsiCodePageText(utf8); }
 
  private:
   HWND Control(DWORD ex_style, const wchar_t* window_class, const char* text, DWORD style,

@@ -1,7 +1,7 @@
 // The stub's texts at the Win32 boundary: its own texts as UTF-16, texts the system
 // gives (a window's text, the executable's own path) read into buffers that grow
-// until they fit, UTF-16 turned back into the run's encoding, and the in-memory
-// template of a dialog without controls.
+// until they fit, UTF-16 turned into UTF-8 or a code page, and the in-memory template
+// of a dialog without controls.
 #include <stdlib.h>
 
 #include "cp1250.h"
@@ -15,22 +15,6 @@ bool g_texts_utf8 = false;
 
 // The longest path the system gives, in characters with the zero.
 constexpr DWORD kLongestSystemPath = 32768;
-
-// The executable's own path through get (GetModuleFileNameA or W) in a buffer of
-// Char that grows until the path fits; nullptr when memory runs out or the system
-// fails. *length is the path's length.
-template <typename Char, DWORD(WINAPI* get)(HMODULE, Char*, DWORD)>
-Char* ModuleFileNameAlloc(DWORD* length) {
-  for (DWORD size = MAX_PATH; size <= kLongestSystemPath; size *= 2) {
-    Char* path = static_cast<Char*>(malloc(size * sizeof(Char)));
-    if (!path) return nullptr;
-    *length = get(nullptr, path, size);
-    if (*length > 0 && *length < size) return path;
-    free(path);
-    if (*length == 0) break;
-  }
-  return nullptr;
-}
 
 }  // namespace
 
@@ -46,8 +30,7 @@ WideText::WideText(const char* text) {
 
 WideText::~WideText() { free(text_); }
 
-AnsiString NarrowText(const wchar_t* text, int length) {
-  const UINT code_page = g_texts_utf8 ? CP_UTF8 : CP_ACP;
+AnsiString NarrowText(const wchar_t* text, int length, UINT code_page) {
   AnsiString result;
   if (length <= 0) return result;
   const int bytes = WideCharToMultiByte(code_page, 0, text, length, nullptr, 0, nullptr, nullptr);
@@ -62,6 +45,17 @@ AnsiString NarrowText(const wchar_t* text, int length) {
   return result;
 }
 
+AnsiString AnsiCodePageText(const AnsiString& utf8) {
+  const int length = static_cast<int>(utf8.size());
+  const int units = length ? MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0) : 0;
+  wchar_t* wide = static_cast<wchar_t*>(malloc((static_cast<size_t>(units) + 1) * sizeof(wchar_t)));
+  if (!wide) return AnsiString("", static_cast<size_t>(-1));
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide, units);
+  AnsiString text = NarrowText(wide, units, CP_ACP);
+  free(wide);
+  return text;
+}
+
 wchar_t* WindowTextAlloc(HWND window, int* length) {
   const int room = GetWindowTextLengthW(window) + 1;
   wchar_t* text = static_cast<wchar_t*>(malloc(static_cast<size_t>(room) * sizeof(wchar_t)));
@@ -71,16 +65,26 @@ wchar_t* WindowTextAlloc(HWND window, int* length) {
   return text;
 }
 
-wchar_t* ModuleFileNameAlloc() {
-  DWORD length = 0;
-  return ModuleFileNameAlloc<wchar_t, GetModuleFileNameW>(&length);
+wchar_t* ModuleFileNameAlloc(int* length) {
+  // A buffer that grows until the path fits.
+  for (DWORD size = MAX_PATH; size <= kLongestSystemPath; size *= 2) {
+    wchar_t* path = static_cast<wchar_t*>(malloc(size * sizeof(wchar_t)));
+    if (!path) return nullptr;
+    const DWORD got = GetModuleFileNameW(nullptr, path, size);
+    if (got > 0 && got < size) {
+      if (length) *length = static_cast<int>(got);
+      return path;
+    }
+    free(path);
+    if (got == 0) break;
+  }
+  return nullptr;
 }
 
-AnsiString ModuleFileNameAnsi() {
-  DWORD length = 0;
-  char* path = ModuleFileNameAlloc<char, GetModuleFileNameA>(&length);
-  AnsiString result;
-  if (path) result.Append(path, length);
+AnsiString ModuleFileNameUtf8() {
+  int length = 0;
+  wchar_t* path = ModuleFileNameAlloc(&length);
+  AnsiString result = path ? NarrowText(path, length, CP_UTF8) : AnsiString();
   free(path);
   return result;
 }

@@ -32,19 +32,22 @@ class WideText {
   wchar_t* text_ = nullptr;
 };
 
-// length UTF-16 units of text in the run's encoding: UTF-8 with a configuration,
-// else the ANSI code page, in which the file functions and DDE commands take it.
-AnsiString NarrowText(const wchar_t* text, int length);
+// length UTF-16 units of text in a code page (CP_UTF8 for paths; a character the
+// code page lacks becomes its default character). Failed when memory runs out.
+AnsiString NarrowText(const wchar_t* text, int length, UINT code_page);
+// UTF-8 text in the ANSI code page, as TForm1Window::AnsiCodePageText gives it.
+AnsiString AnsiCodePageText(const AnsiString& utf8);
 
 // A window's text, zero-terminated, in a buffer that fits it (free it); *length is
 // its length. nullptr when memory runs out.
 wchar_t* WindowTextAlloc(HWND window, int* length);
 
 // The full path by which the system loaded the executable, in a buffer that fits it
-// (free it); nullptr when memory runs out or the system gives none.
-wchar_t* ModuleFileNameAlloc();
-// The same in the ANSI code page, as the 8-bit functions give it; empty on failure.
-AnsiString ModuleFileNameAnsi();
+// (free it); nullptr when memory runs out or the system gives none. *length, when
+// given, receives its length.
+wchar_t* ModuleFileNameAlloc(int* length = nullptr);
+// The same in UTF-8; empty on failure.
+AnsiString ModuleFileNameUtf8();
 
 // An in-memory dialog template without controls or menu, ready for the Indirect
 // dialog functions.

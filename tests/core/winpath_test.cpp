@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "casefold.h"
 #include "winpath.h"
 
 namespace vek {
@@ -114,23 +115,88 @@ TEST(WindowsPaths, ATypedDestinationLosesItsTrailingSeparatorsAndOnlySeparatorsA
   }
 }
 
-TEST(WindowsNames, LetterCaseIsFoldedAsInWindows1250) {
+TEST(WindowsNames, LetterCaseIsFoldedByUnicodesSimpleUpperCaseInBothEncodings) {
   const struct {
     const char* a;
     const char* b;
+    NameEncoding encoding;
     bool same;
   } cases[] = {
-      {"Index.HTM", "index.htm", true},
-      {"\xA3\xD3" "D\x8F", "\xB3\xF3" "d\x9F", true},          // ŁÓDŹ, łódź
-      {"\x8A\x8C\x8D\x8E\xA5\xAA\xAF\xBC", "\x9A\x9C\x9D\x9E\xB9\xBA\xBF\xBE", true},
-      {"\xC0\xDE", "\xE0\xFE", true},                          // Ŕ Ţ, ŕ ţ
-      {"\xD7", "\xF7", false},                                 // ×, ÷: no letters
-      {"\xDF", "SS", false},
-      {"a", "ab", false},
+      {"Index.HTM", "index.htm", NameEncoding::kWindows1250, true},
+      {"\xA3\xD3" "D\x8F", "\xB3\xF3" "d\x9F", NameEncoding::kWindows1250, true},  // ŁÓDŹ, łódź
+      {"\x8A\x8C\x8D\x8E\xA5\xAA\xAF\xBC", "\x9A\x9C\x9D\x9E\xB9\xBA\xBF\xBE", NameEncoding::kWindows1250, true},
+      {"\xC0\xDE", "\xE0\xFE", NameEncoding::kWindows1250, true},  // Ŕ Ţ, ŕ ţ
+      {"\xD7", "\xF7", NameEncoding::kWindows1250, false},          // ×, ÷: no letters
+      {"\xDF", "SS", NameEncoding::kWindows1250, false},             // ß has no one-letter upper case
+      {"a", "ab", NameEncoding::kWindows1250, false},
+      {"ŁÓDŹ", "łódź", NameEncoding::kUtf8, true},
+      {"ΕΚΔΌΣΕΙΣ", "εκδόσεις", NameEncoding::kUtf8, true},  // final sigma too
+      {"ЖУРНАЛ Ё", "журнал ё", NameEncoding::kUtf8, true},
+      {"ǅ", "ǆ", NameEncoding::kUtf8, true},               // a title-case letter
+      {"ＡＢＣ", "ａｂｃ", NameEncoding::kUtf8, true},          // full-width
+      {"ı", "I", NameEncoding::kUtf8, true},               // dotless i
+      {"İ", "i", NameEncoding::kUtf8, false},              // its upper case is itself
+      {"Straße", "STRASSE", NameEncoding::kUtf8, false},
+      {"テスト", "テスト", NameEncoding::kUtf8, true},
+      {"ﾃｽﾄ", "テスト", NameEncoding::kUtf8, false},          // half-width is another character
+      {"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80", NameEncoding::kUtf8, false},  // beyond U+FFFF: as stored
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(SameWindowsName(c.a, strlen(c.a), c.b, strlen(c.b)), c.same) << c.a << " / " << c.b;
+    EXPECT_EQ(SameWindowsName(c.a, strlen(c.a), c.b, strlen(c.b), c.encoding), c.same) << c.a << " / " << c.b;
   }
+}
+
+TEST(WindowsPaths, LengthsCountThePlatformsUnits) {
+  const struct {
+    const char* text;
+    NameEncoding encoding;
+    size_t utf16, utf8;
+  } cases[] = {
+      {"index.htm", NameEncoding::kUtf8, 9, 9},
+      {"\xB3\xF3" "d\x9F", NameEncoding::kWindows1250, 4, 7},  // łódź
+      {"\x81", NameEncoding::kWindows1250, 1, 3},              // no character: U+FFFD
+      {"łódź", NameEncoding::kUtf8, 4, 7},
+      {"日本", NameEncoding::kUtf8, 2, 6},
+      {"photos-📷", NameEncoding::kUtf8, 9, 11},                 // a surrogate pair
+      {"\xE9", NameEncoding::kUtf8, 1, 1},                      // a Latin-1 byte of a POSIX name
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PathUnits(kWindowsPathLimits, c.text, strlen(c.text), c.encoding), c.utf16) << c.text;
+    EXPECT_EQ(PathUnits(kPosixPathLimits, c.text, strlen(c.text), c.encoding), c.utf8) << c.text;
+  }
+}
+
+// The long form skips Windows' own reading of a path: only a full path that reading
+// would leave as it is takes it.
+TEST(WindowsPaths, OnlyAFullPathWindowsWouldNotChangeTakesTheLongForm) {
+  const struct {
+    const char* path;
+    LongForm form;
+  } cases[] = {
+      {"C:\\dest\\a.htm", LongForm::kDrive},
+      {"c:/dest/a.htm", LongForm::kDrive},
+      {"C:\\", LongForm::kDrive},
+      {"C:\\テスト\\Acme\\photos-📷", LongForm::kDrive},
+      {"\\\\host\\share\\d\\a.htm", LongForm::kUnc},
+      {"//host/share/d", LongForm::kUnc},
+      {"\\\\?\\C:\\dest", LongForm::kAlready},
+      {"\\\\.\\C:\\dest", LongForm::kNone},  // the device namespace
+      {"dest\\a.htm", LongForm::kNone},          // relative: the current folder decides
+      {"C:dest", LongForm::kNone},
+      {"\\dest", LongForm::kNone},
+      {"1:\\dest", LongForm::kNone},
+      {"C:\\a\\..\\b", LongForm::kNone},     // Windows would take ".." away
+      {"C:\\a\\.\\b", LongForm::kNone},
+      {"C:\\a\\\\b", LongForm::kNone},       // an empty name
+      {"C:\\a.\\b", LongForm::kNone},          // a trailing dot Windows drops
+      {"C:\\a \\b", LongForm::kNone},
+      {"C:\\dest\\", LongForm::kNone},
+      {"C:\\dest\\CON", LongForm::kNone},      // a device, which the long form would make a file
+      {"C:\\dest\\a:b", LongForm::kNone},      // a stream
+      {"\\\\host", LongForm::kNone},
+      {"\\\\host\\..\\x", LongForm::kNone},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LongPathForm(c.path, strlen(c.path)), c.form) << c.path;
 }
 
 }  // namespace

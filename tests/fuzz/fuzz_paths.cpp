@@ -7,6 +7,9 @@
 // + path as Windows' full-path rules do (separators, "." and "..", a trailing dot
 // of a folder name, trailing dots and blanks of the last name) and requires that the
 // result lies below the destination, keeps every name as written and names no device.
+// The destination byte's high bit makes an archive of UTF-8 names (else Windows-1250).
+// Where the Win32 edge would hand the whole path over in the long form (\\?\), which
+// Windows takes verbatim, that form must name the same names as Windows' reading.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -15,9 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "cp1250.h"
 #include "memoryedge.h"
 #include "rnvek100.h"
 #include "vekbuild.h"
+#include "winpath.h"
 
 namespace {
 
@@ -141,18 +146,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t kCount = sizeof kDestinations / sizeof kDestinations[0];
   const std::string destination = kDestinations[data[0] % kCount];
   vek::build::ArchiveBuilder builder;
+  const bool utf8 = (data[0] & 0x80) != 0;
+  if (utf8) builder.StoreNamesInUtf8();
   std::vector<std::string> names;
   size_t i = 1;
   uint16_t parent = 0;
+  std::string last;  // as stored
   while (i < size && names.size() < 16) {
     size_t length = data[i++] % 40;
     std::string name(reinterpret_cast<const char*>(data + i), length < size - i ? length : size - i);
     i += name.size();
-    names.push_back(name);
     parent = builder.AddDirectory(parent, name);
+    last = name;
+    if (!utf8) {  // the reader's paths are UTF-8
+      std::string converted(3 * name.size() + 1, '\0');
+      converted.resize(vek::Cp1250ToUtf8(name.data(), name.size(), converted.data(), converted.size()));
+      name = converted;
+    }
+    names.push_back(name);
   }
   if (names.empty()) return 0;
-  builder.AddFile(builder.entries()[parent - 1].parent_id, names.back(), "x", 0x26A9636Eu);
+  builder.AddFile(builder.entries()[parent - 1].parent_id, last, "x", 0x26A9636Eu);
   std::string bytes = builder.Serialize();
   vek::testing::MemoryFileEdge edge(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   vek::FileHandle file = vek::kNoFile;
@@ -175,6 +189,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (size_t k = 0; k < below.names.size(); ++k) {
       if (!SameName(full.names[k], below.names[k])) Fail("not below the destination", destination, rel);
+    }
+    const std::string joined = destination + rel;
+    const vek::LongForm form = vek::LongPathForm(joined.data(), joined.size());
+    if (form == vek::LongForm::kDrive || form == vek::LongForm::kUnc) {
+      std::string verbatim = form == vek::LongForm::kDrive ? "\\\\?\\" + joined : "\\\\?\\UNC" + joined.substr(1);
+      for (char& c : verbatim) {
+        if (c == '/') c = '\\';
+      }
+      const FullPath taken = Normalise(verbatim);
+      const size_t head = form == vek::LongForm::kDrive ? 1 : 3;  // "C:", or "UNC", host, share
+      if (taken.names.size() != head + full.names.size()) Fail("the long form names other names", destination, rel);
+      for (size_t k = 0; k < full.names.size(); ++k) {
+        if (taken.names[head + k] != full.names[k]) Fail("the long form names other names", destination, rel);
+      }
     }
     for (size_t k = 0; k < levels; ++k) {
       const std::string& written = full.names[below.names.size() + k];

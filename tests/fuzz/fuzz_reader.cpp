@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       vek::AnsiString path = reader.GetEntryPath(key);
       // A path let through fits what this platform can create.
       if (safety == vek::PathSafety::kSafe &&
-          vek::PathUnits(vek::PlatformPathLimits(), path.data(), path.size()) > vek::PlatformPathLimits().max_file_path) {
+          vek::PathUnits(vek::PlatformPathLimits(), path.data(), path.size(), vek::NameEncoding::kUtf8) >
+              vek::PlatformPathLimits().max_file_path) {
         abort();
       }
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cp1250.h"
 #include "memoryedge.h"
 #include "rnvek100.h"
 #include "winpath.h"
@@ -17,7 +18,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vek::build::ArchiveBuilder builder;
   std::vector<uint16_t> directories{0};
-  std::vector<std::string> paths{""};  // by identifier, [0] the root
+  std::vector<std::string> paths{""};  // by identifier, [0] the root; Windows-1250
   std::vector<bool> too_long{false};
   size_t i = 0;
   while (i + 4 <= size && builder.entries().size() < 500) {
@@ -49,9 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     paths.push_back(paths[parent] + "\\" + name);
     // Longer than this platform creates, here or in a folder above.
     const vek::PathLimits& limits = vek::PlatformPathLimits();
-    size_t units = vek::PathUnits(limits, paths.back().data(), paths.back().size());
+    const vek::NameEncoding cp1250 = vek::NameEncoding::kWindows1250;
+    size_t units = vek::PathUnits(limits, paths.back().data(), paths.back().size(), cp1250);
     too_long.push_back(too_long[parent] || units > (directory ? limits.max_directory_path : limits.max_file_path) ||
-                       vek::PathUnits(limits, name.data(), name.size()) > limits.max_name);
+                       vek::PathUnits(limits, name.data(), name.size(), cp1250) > limits.max_name);
   }
   std::string bytes = builder.Serialize();
   vek::testing::MemoryFileEdge edge(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
@@ -68,7 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         entry.parent_id != e.parent_id || std::string(entry.name, entry.name_length) != e.name) {
       abort();
     }
-    if (!(reader.GetEntryPath(id) == paths[e.id].c_str())) abort();
+    // The reader's paths are UTF-8.
+    std::string utf8(3 * paths[e.id].size() + 1, '\0');
+    utf8.resize(vek::Cp1250ToUtf8(paths[e.id].data(), paths[e.id].size(), utf8.data(), utf8.size()));
+    if (!(reader.GetEntryPath(id) == utf8.c_str())) abort();
     if (reader.CheckEntryPath(id) != (too_long[e.id] ? vek::PathSafety::kTooLong : vek::PathSafety::kSafe)) abort();
   }
   return 0;

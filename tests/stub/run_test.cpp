@@ -89,7 +89,7 @@ class Harness {
     EXPECT_TRUE(InitDdeManager(nullptr, ddeml).ok());
     form = new TForm1(nullptr, window, files, links, static_cast<uint32_t>(kFakeStub.size()));
     EXPECT_TRUE(form->LoadLayout());
-    destination = scratch.destination() + "\\out";
+    destination = scratch.destination("out");
   }
   ~Harness() {
     delete form;
@@ -217,7 +217,7 @@ TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing)
     SCOPED_TRACE(typed);
     Harness h;
     h.Pack(SampleArchive());
-    if (typed[0] == '*') typed = h.scratch.destination() + typed.substr(1);
+    if (typed[0] == '*') typed = h.scratch.destination("setup.exe/sub");
     ASSERT_TRUE(h.Extract(typed).ok());
     ASSERT_EQ(h.boxes.boxes.size(), 1u);
     EXPECT_EQ(h.boxes.boxes[0].text, "B\xB3\xB9" "d podczas tworzenia podkatalogu...");
@@ -442,7 +442,7 @@ TEST(Run, ADestinationWithCommasOrParenthesesIsQuotedInTheItem) {
     SCOPED_TRACE(c.folder);
     Harness h;
     h.Pack(SampleArchive());
-    const std::string destination = h.scratch.destination() + "\\" + c.folder;
+    const std::string destination = h.scratch.destination(c.folder);
     ASSERT_TRUE(h.Extract(destination).ok());
     ASSERT_EQ(h.ddeml.executes.size(), 3u);
     EXPECT_EQ(h.ddeml.executes[2],

@@ -128,7 +128,7 @@ struct Silent {
     links_utf8 = host.links.last_utf8;
     return code;
   }
-  std::string Out() const { return scratch.destination() + "\\out"; }
+  std::string Out() const { return scratch.destination("out"); }
 };
 
 TEST(Unattended, ExitCodes) {
@@ -143,7 +143,7 @@ TEST(Unattended, ExitCodes) {
   {
     Silent s;  // a file stands where the destination goes: nothing is written
     testing::WriteWholeFile(s.scratch / "out", "in the way");
-    EXPECT_EQ(s.Run(s.Out() + "\\sub"), kExitFolderFailed);
+    EXPECT_EQ(s.Run(s.Out() + PlatformFileEdge().Separator() + "sub"), kExitFolderFailed);
     EXPECT_EQ(ReadWholeFile(s.scratch / "out"), "in the way");
     EXPECT_TRUE(s.links.empty());
   }

@@ -41,7 +41,6 @@ class MemoryFileEdge final : public FileEdge {
   Error MakeDirectory(const char*) override { return InOutError(5); }
   bool SetAttributes(const char*, uint32_t) override { return false; }
   bool SetLastWriteTime(const char*, uint32_t) override { return false; }
-  bool IsLeadByte(unsigned char) override { return false; }
 
  private:
   const unsigned char* data_;

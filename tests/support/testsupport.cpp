@@ -27,7 +27,18 @@ ScratchFolder::~ScratchFolder() {
   fs::remove_all(path_, ec);
 }
 
-std::string ScratchFolder::destination() const { return path_.string(); }
+std::string ScratchFolder::destination(const std::string& below) const {
+  std::string path = path_.string();
+  const char separator = PlatformFileEdge().Separator();
+  for (size_t at = 0; at < below.size();) {
+    size_t end = below.find('/', at);
+    if (end == std::string::npos) end = below.size();
+    path += separator;
+    path.append(below, at, end - at);
+    at = end + 1;
+  }
+  return path;
+}
 
 std::string ReadWholeFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

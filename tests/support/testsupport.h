@@ -23,9 +23,10 @@ class ScratchFolder {
   ScratchFolder();
   ~ScratchFolder();
   const std::filesystem::path& path() const { return path_; }
-  // The folder as the extractor's destination string (Windows-1250, no trailing
-  // separator).
-  std::string destination() const;
+  // The folder as the extractor's destination string (the file edge's path, no
+  // trailing separator), or a path below it: below's names are separated by "/" and
+  // joined with the file edge's separator.
+  std::string destination(const std::string& below = "") const;
   std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
 
  private:
@@ -70,7 +71,7 @@ class FaultyFileEdge final : public FileEdge {
   Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
   bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
   bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
-  bool IsLeadByte(unsigned char byte) override { return inner_.IsLeadByte(byte); }
+  char Separator() const override { return inner_.Separator(); }
 
  private:
   struct PlannedFault {

@@ -38,6 +38,28 @@ echo "seed-shaped tree: identical"
 check_tree "$scratch/seed" "$scratch/out-seed"
 echo "re-extraction: identical"
 
+# Names in any language: packed as UTF-8 (the signature ends 00 02), listed as they
+# are, extracted under them into folders named by the user's own bytes (CJK, an
+# emoji, a Latin-1 byte that is no UTF-8, a backslash, which is a name's on POSIX).
+m="$scratch/multi"
+mkdir -p "$m/Łódź" "$m/Ελληνικά" "$m/日本語"
+for f in "Łódź/Příliš žluťoučký kůň.txt" "Größe.txt" "Ελληνικά/Καλημέρα.htm" "Русский.txt" \
+         "日本語/テスト.htm" "photos-📷.txt"; do
+  echo "$f" >"$m/$f"
+done
+find "$m" -exec touch -d '2001-02-03 04:05:06' {} +
+"$vekpack" -q "$m" "$scratch/multi.vek"
+[[ $(od -An -tx1 -j6 -N2 "$scratch/multi.vek" | tr -d ' ') == 0002 ]] || { echo "not marked as UTF-8 names"; exit 1; }
+"$vek" list "$scratch/multi.vek" >"$scratch/multi.txt"
+for name in '\Ελληνικά\Καλημέρα.htm' '\日本語\テスト.htm' '\photos-📷.txt' '\Łódź\Příliš žluťoučký kůň.txt'; do
+  grep -qF "$name" "$scratch/multi.txt" || { echo "vek list lacks $name"; cat "$scratch/multi.txt"; exit 1; }
+done
+for folder in "日本" "photos-📷" $'caf\xe9' 'back\slash'; do
+  (cd "$scratch" && "$vek" extract -q multi.vek -C "$folder")
+  check_tree "$m" "$scratch/$folder"
+done
+echo "multilingual names: identical, in folders of any bytes"
+
 # An archive that holds an older copy of itself under its own name (packed, put
 # into the folder, packed again): extracting it there fails on that entry and
 # leaves the archive as it was.

@@ -11,6 +11,7 @@
 #include "open.h"
 #include "shown.h"
 #include "testsupport.h"
+#include "toolhost.h"
 #include "vekbuild.h"
 #include "winpath.h"
 
@@ -303,7 +304,7 @@ TEST(Listing, TextFromTheArchiveCannotReachTheTerminalAsControls) {
       {"\xC2\x9B" "2J \x7F", "\\xC2\\x9B2J \\x7F"},
       {"\xFF\xC3", "\\xFF\\xC3"},
   };
-  for (const auto& c : cases) EXPECT_EQ(tools::PrintableText(c.text.data(), c.text.size()), c.shown) << c.shown;
+  for (const auto& c : cases) EXPECT_EQ(tools::PrintableText(c.text.data(), c.text.size(), NameEncoding::kUtf8), c.shown) << c.shown;
 }
 
 }  // namespace
@@ -317,18 +318,27 @@ TEST(ExtractCommand, FoldersFromTheCommandLineBecomeDestinations) {
     const char* folder;
     const char* destination;
   } cases[] = {
-      {"/", ""},  // the root (of the current drive): entries go to "\name", never "\\name"
-      {"\\", ""},
-      {"//", ""},
-      {"/tmp/out/", "\\tmp\\out"},
+#ifdef _WIN32
+      // Full paths as Windows reads them from the current folder; "/" separates.
       {"C:\\", "C:"},
-      {"out//", ".\\out"},
+      {"C:/a/b/", "C:\\a\\b"},
+      {"C:\\t\xC3\xA9st\\", "C:\\t\xC3\xA9st"},  // UTF-8 in and out
+#else
+      // The user's bytes as given: only "/" separates, any other byte is a name's.
+      {"/", ""},  // the root: entries go to "/name", never "//name"
+      {"//", ""},
+      {"/tmp/out/", "/tmp/out"},
+      {"out//", "./out"},
+      {"back\\slash", "./back\\slash"},
+      {"\xE6\x97\xA5\xE6\x9C\xAC", "./\xE6\x97\xA5\xE6\x9C\xAC"},  // 日本
+      {"caf\xE9", "./caf\xE9"},  // a Latin-1 byte, no UTF-8
       {"", "."},
       {".", "."},
+#endif
   };
   for (const auto& c : cases) {
     std::string destination = "unset";
-    ASSERT_TRUE(tools::DestinationFromArgument(c.folder, &destination)) << c.folder;
+    ASSERT_TRUE(DestinationFolder(c.folder, &destination)) << c.folder;
     EXPECT_EQ(destination, c.destination) << c.folder;
   }
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "extractor.h"
 #include "rnvek100.h"
@@ -66,6 +67,78 @@ TEST(Win32Extract, TheSampleComesBackWithBytesTimesAndAttributes) {
     EXPECT_EQ(attributes, e.attributes) << path;
   }
   EXPECT_GT(files, 10);
+}
+
+// A path in UTF-8 as the wide functions take it, in the long form.
+std::wstring LongWide(const std::string& utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return L"\\\\?\\" + wide;
+}
+
+std::string ReadWide(const std::string& utf8) {
+  HANDLE h = CreateFileW(LongWide(utf8).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "(missing)";
+  char buffer[256];
+  DWORD got = 0;
+  std::string text;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  CloseHandle(h);
+  return text;
+}
+
+// Names in their own code page whatever the system's (a Windows-1250 archive), in any
+// script (a UTF-8 archive), and paths of 300 and 1,000 characters: each written
+// under its name; a path over Windows' limit refused before anything is written.
+TEST(Win32Extract, NamesInAnyScriptAndPathsBeyondMaxPath) {
+  struct Case {
+    const char* what;
+    bool utf8;
+    std::vector<std::string> folders;  // a chain, outermost first
+    std::string file;                  // stored bytes of the name
+    std::string on_disk;               // the file's name on disk, UTF-8
+    bool fits;
+  };
+  const std::string l232(232, 'l');
+  std::vector<std::string> chain300(2, std::string(150, 'd')), chain1000(5, std::string(200, 'd')), over;
+  for (int i = 0; i < 142; ++i) over.push_back(l232);  // 142 x 233 units: beyond 32,760
+  const Case cases[] = {
+      {"Windows-1250", false, {"\xA3\xF3" "d\x9F"}, "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9.htm",
+       "Łódź\\Zażółć gęślą.htm", true},
+      {"UTF-8", true, {"Ελληνικά", "日本語"}, "Русский photos-📷.txt", "Ελληνικά\\日本語\\Русский photos-📷.txt", true},
+      {"300", true, chain300, "f.txt", chain300[0] + "\\" + chain300[1] + "\\f.txt", true},
+      {"1000", true, chain1000, "f.txt", "", true},
+      {"over the limit", true, over, "f.txt", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    build::ArchiveBuilder b;
+    if (c.utf8) b.StoreNamesInUtf8();
+    uint16_t parent = 0;
+    for (const std::string& folder : c.folders) parent = b.AddDirectory(parent, folder);
+    const uint16_t file = b.AddFile(parent, c.file, c.what, testing::DosStamp(2001, 2, 3, 4, 5, 6));
+    testing::ScratchFolder out;
+    testing::LoadedArchive loaded(b.Serialize());
+    ASSERT_TRUE(loaded.load_error.ok());
+    AnsiString dest(out.destination().c_str());
+    // The folders first, as the installer makes them (not those of a path too long:
+    // under Wine the Unix limit of 4,096 bytes ends them long before Windows' own).
+    for (uint16_t id = 1; c.fits && id < file; ++id) ASSERT_TRUE(ExtractEntry(loaded.reader, id, dest).ok()) << id;
+    const Error e = ExtractEntry(loaded.reader, file, dest);
+    std::string path = out.destination() + loaded.reader.GetEntryPath(file).c_str();
+    if (!c.fits) {
+      EXPECT_EQ(e, InOutError(kIoInvalidFilename));
+      EXPECT_TRUE(fs::is_empty(out.path())) << "nothing written";
+      continue;
+    }
+    ASSERT_TRUE(e.ok());
+    EXPECT_EQ(ReadWide(path), c.what) << path.size();
+    if (!c.on_disk.empty()) {
+      EXPECT_EQ(ReadWide(out.destination() + "\\" + c.on_disk), c.what);
+    }
+  }
 }
 
 }  // namespace

@@ -25,16 +25,19 @@ constexpr size_t kStubHeadersLimit = 64 * 1024;
 // An archive start that a 32-bit offset can name.
 constexpr uint64_t kArchiveStartLimit = uint64_t{1} << 32;
 
+// "RN-VEK" 00 01, or 00 02 in an archive of UTF-8 names.
 bool IsSignatureAt(const unsigned char* p) {
+  const unsigned char* tail = p + ArchiveSignature::kTailOffset;
   return memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
-         memcmp(p + ArchiveSignature::kTailOffset, kSignatureTail, ArchiveSignature::kTailSize) == 0;
+         (memcmp(tail, kSignatureTail, ArchiveSignature::kTailSize) == 0 ||
+          memcmp(tail, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0);
 }
 
 // A bare archive may begin with the extended tail too: its footer says why.
 bool IsBareSignatureAt(const unsigned char* p) {
   return IsSignatureAt(p) ||
          (memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
-          memcmp(p + ArchiveSignature::kTailOffset, kExtendedSignatureTail, ArchiveSignature::kTailSize) == 0);
+          memcmp(p + ArchiveSignature::kTailOffset, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0);
 }
 
 }  // namespace

@@ -57,13 +57,13 @@ struct ArchiveStart {
   uint64_t file_size = 0;  // of the whole file
 };
 
-// Finds where the archive begins in the file at path (a UTF-8 path on POSIX, the
-// ANSI path on Windows): offset 0 for a bare archive (it begins with the signature;
+// Finds where the archive begins in the file at path (the file edge's: the bytes on
+// POSIX, UTF-8 on Windows): offset 0 for a bare archive (it begins with the signature;
 // its extension block is found through the footer at the end of the file);
 // in an executable with our stub's start-offset section, the constant there, as the
 // stub itself takes it, never anything else (a constant that cannot be right, or a
-// broken section, is an error); in any other file the first "RN-VEK" 0x00 0x01
-// followed by a header whose entry table fits in the file. nullopt when none is
+// broken section, is an error); in any other file the first "RN-VEK" 0x00 0x01 (or
+// 0x00 0x02) followed by a header whose entry table fits in the file. nullopt when none is
 // found, or the path is no regular file; error receives a reason. The file is read
 // through the platform's file edge; with opened, it stays open when a start is found
 // and *opened receives its handle, to be read and closed through that edge.

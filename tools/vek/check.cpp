@@ -18,8 +18,8 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   const ArchiveReader& reader = archive.reader;
   const uint32_t count = reader.GetEntryCount();
   std::vector<Problem> problems;
-  if (!archive.config_error.empty()) problems.push_back({"configuration", PrintableText(archive.config_error.data(), archive.config_error.size())});
-  if (!reader.SignatureKnown()) problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01"});
+  if (!archive.config_error.empty()) problems.push_back({"configuration", PrintableText(archive.config_error.data(), archive.config_error.size(), NameEncoding::kUtf8)});
+  if (!reader.SignatureKnown()) problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01 (or 00 02: UTF-8 names)"});
   if (reader.ExtensionUnusable()) {
     problems.push_back({"checksums", std::string("damaged: ") + ChecksumsInWords(reader.extension())});
   }

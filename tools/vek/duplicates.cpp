@@ -5,27 +5,25 @@
 #include <unordered_map>
 #include <vector>
 
+#include "casefold.h"
 #include "check.h"
-#include "nativetext.h"
+#include "cp1250.h"
 #include "shown.h"
-#include "winpath.h"
 
 namespace vek::tools {
 namespace {
 
-// The ways two distinct entries can land on one name: the same bytes; names that
-// differ only in letter case (one name on Windows); names that this system's file
-// names make one (on POSIX, bytes that Windows-1250 leaves undefined all become
-// U+FFFD).
-enum KeyKind { kExactKey, kFoldedKey, kLocalKey, kKeyKinds };
+// The ways two distinct entries can land on one name: the same characters, or names
+// that differ only in letter case (one name on Windows). Keys are UTF-8, whatever the
+// archive's encoding, so that a path built by the reader compares with its names.
+enum KeyKind { kExactKey, kFoldedKey, kKeyKinds };
 
-std::string SegmentKey(KeyKind kind, const char* name, size_t length) {
-  if (kind == kLocalKey) return Cp1250ToNative(name, length);  // on Windows the bytes themselves
-  std::string key(name, length);
-  if (kind == kFoldedKey) {
-    for (char& c : key) c = static_cast<char>(FoldCase1250(static_cast<unsigned char>(c)));
-  }
-  return key;
+std::string SegmentKey(KeyKind kind, const char* name, size_t length, NameEncoding encoding) {
+  if (kind == kFoldedKey) return FoldedName(name, length, encoding);
+  if (encoding == NameEncoding::kUtf8) return std::string(name, length);
+  std::string utf8(3 * length + 1, '\0');
+  utf8.resize(Cp1250ToUtf8(name, length, utf8.data(), utf8.size()));
+  return utf8;
 }
 
 uint64_t Mix(uint64_t h) {
@@ -50,7 +48,7 @@ std::string PathKey(const ArchiveReader& reader, KeyKind kind, int32_t id) {
   for (size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || path.data()[i] == '\\') {
       key += '\\';
-      key += SegmentKey(kind, path.data() + begin + 1, i - begin - 1);
+      key += SegmentKey(kind, path.data() + begin + 1, i - begin - 1, NameEncoding::kUtf8);
       begin = i;
     }
   }
@@ -89,7 +87,8 @@ void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* probl
       for (int k = 0; k < kKeyKinds; ++k) {
         uint64_t above = rooted ? 0 : hashes[size_t{parent} * kKeyKinds + k];
         hashes[size_t{at} * kKeyKinds + k] =
-            Mix(above * 0x9E3779B97F4A7C15ull + HashBytes(SegmentKey(static_cast<KeyKind>(k), name, length)));
+            Mix(above * 0x9E3779B97F4A7C15ull +
+                HashBytes(SegmentKey(static_cast<KeyKind>(k), name, length, reader.name_encoding())));
       }
       known[at] = 1;
     }
@@ -108,13 +107,9 @@ void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* probl
                                  (kind == kEntryKindFile && earlier_kind == kEntryKindFile
                                       ? "; it would replace that file"
                                       : kind != earlier_kind ? " (a file and a folder of one name)" : "")});
-      } else if (k == kFoldedKey) {
+      } else {
         problems->push_back({"duplicate path in other case",
                              label + ": the path of " + other + " in other letter case; on Windows they are one"});
-      } else {
-        problems->push_back({"duplicate local name",
-                             label + ": names the same file here as " + other +
-                                 " (bytes that Windows-1250 leaves undefined become one character here)"});
       }
       break;  // the closest match says it
     }

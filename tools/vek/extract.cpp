@@ -8,11 +8,10 @@
 #include "errorwords.h"
 #include "extractor.h"
 #include "messagebox.h"
-#include "nativetext.h"
 #include "open.h"
 #include "shown.h"
 #include "terminal.h"
-#include "winpath.h"
+#include "toolhost.h"
 
 namespace vek::tools {
 namespace {
@@ -29,7 +28,8 @@ class ConsoleMessages final : public MessageBoxPresenter {
   void ShowMessageBox(const char* text, MessageKind kind) override {
     if (kind == MessageKind::kError) ++errors;
     fprintf(stderr, "\nvek: %s: %s (%s)\n", kind == MessageKind::kError ? "error" : "note",
-            PrintablePath(text, strlen(text)).c_str(), ExtractedLabel(reader_, current).c_str());
+            PrintableText(text, strlen(text), NameEncoding::kWindows1250).c_str(),
+            ExtractedLabel(reader_, current).c_str());
   }
   int errors = 0;
   uint32_t current = 0;  // the entry being extracted
@@ -43,31 +43,10 @@ std::string ReportText(const Error& error) { return ReportInWords(error); }
 
 }  // namespace
 
-bool DestinationFromArgument(const std::string& folder, std::string* destination) {
-  std::string converted;
-  if (!NativeToCp1250(folder, &converted)) return false;
-  for (char& c : converted) {
-    if (c == '/') c = '\\';
-  }
-  if (converted.empty()) converted = ".";
-  // Only separators ("\" or "/"): the root of the current drive, which joins an
-  // entry's "\name" as "\name" (on POSIX, "/name"); never "\\name", a network path.
-  bool root = false;
-  converted.resize(TrimDestination(converted.data(), converted.size(), &root));
-  if (root) {
-    destination->clear();
-    return true;
-  }
-  bool absolute = !converted.empty() && (converted[0] == '\\' || (converted.size() > 1 && converted[1] == ':'));
-  if (!absolute && converted != ".") converted = ".\\" + converted;
-  *destination = converted;
-  return true;
-}
-
 int ExtractCommand(const std::string& path, const std::string& folder, bool progress) {
   std::string destination_text;
-  if (!DestinationFromArgument(folder, &destination_text)) {
-    fprintf(stderr, "vek: %s: the folder name cannot be written in Windows-1250\n", folder.c_str());
+  if (!DestinationFolder(folder, &destination_text)) {
+    fprintf(stderr, "vek: %s: the system cannot read this folder name\n", folder.c_str());
     return kExitFailure;
   }
   OpenedArchive archive;

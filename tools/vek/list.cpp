@@ -41,13 +41,13 @@ void ListConfiguration(const OpenedArchive& archive, FILE* out) {
   // UTF-8, as the publisher wrote it.
   fprintf(out, "Configuration (at %u):\n", archive.start.config_offset);
   if (!archive.config_error.empty()) {
-    fprintf(out, "  (%s)\n", PrintableText(archive.config_error.data(), archive.config_error.size()).c_str());
+    fprintf(out, "  (%s)\n", PrintableText(archive.config_error.data(), archive.config_error.size(), NameEncoding::kUtf8).c_str());
   }
   size_t at = 0;
   while (at < archive.config.size()) {
     size_t end = archive.config.find('\n', at);
     if (end == std::string::npos) end = archive.config.size();
-    fprintf(out, "  %s\n", PrintableText(archive.config.data() + at, end - at).c_str());
+    fprintf(out, "  %s\n", PrintableText(archive.config.data() + at, end - at, NameEncoding::kUtf8).c_str());
     at = end + 1;
   }
   fputc('\n', out);
@@ -63,7 +63,9 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   fprintf(out, "Archive: %s\n", archive.path.c_str());
   fprintf(out, "Start:   %u (%s)\n", archive.start.offset, SourceName(archive.start.source));
   fprintf(out, "Notice:  \"%s\"\n",
-          PrintablePath(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length).c_str());
+          PrintableText(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length,
+                        NameEncoding::kWindows1250)
+              .c_str());
   fprintf(out, "Checksums: %s\n\n", ChecksumsInWords(reader.extension()));
   if (archive.has_config) ListConfiguration(archive, out);
   const char* rule = "----- ---- ----- ------------------- ---------- ------------------------\n";

@@ -9,6 +9,7 @@
 #include "extract.h"
 #include "list.h"
 #include "open.h"
+#include "toolhost.h"
 
 namespace {
 
@@ -31,11 +32,10 @@ const char kUsage[] =
     "  test      check the archive's structure: identifiers 1..N in order, parents\n"
     "            that are earlier directories, file data inside the file and not\n"
     "            overlapping, known kinds, safe names, no two entries on one\n"
-    "            path (nor on paths that differ only in letter case, or that\n"
-    "            this system's file names make one); then, when the archive\n"
-    "            carries checksums, read every file's data and compare it (not\n"
-    "            with --quick); one line per problem, the first few of each\n"
-    "            kind, then how many more\n"
+    "            path (nor on paths that differ only in letter case); then,\n"
+    "            when the archive carries checksums, read every file's data and\n"
+    "            compare it (not with --quick); one line per problem, the\n"
+    "            first few of each kind, then how many more\n"
     "  extract   write every directory and file below FOLDER (created when\n"
     "            missing; the current folder without -C), with the stored\n"
     "            attributes and modification times; an entry whose name could\n"
@@ -97,13 +97,16 @@ int Test(const std::string& path, bool quick) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // UTF-8 on every platform (on Windows from the wide command line).
+  const std::vector<std::string> argument = vek::ProgramArguments(argc, argv);
+  const size_t count = argument.size();
   std::vector<std::string> args;
   std::string folder;
   bool have_folder = false;
   bool quiet = false;
   bool quick = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  for (size_t i = 1; i < count; ++i) {
+    const std::string& arg = argument[i];
     if (arg == "-h" || arg == "--help") {
       fputs(kUsage, stdout);
       return kExitSuccess;
@@ -117,8 +120,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--quick") {
       quick = true;
     } else if (arg == "-C" || arg == "--directory") {
-      if (++i >= argc) return Usage("-C needs a folder");
-      folder = argv[i];
+      if (++i >= count) return Usage("-C needs a folder");
+      folder = argument[i];
       have_folder = true;
     } else if (arg.rfind("--directory=", 0) == 0) {
       folder = arg.substr(12);

@@ -6,22 +6,43 @@
 #include <vector>
 
 #include "cp1250.h"
-#include "nativetext.h"
 
 namespace vek::tools {
 
-std::string PrintablePath(const char* bytes, size_t length) {
+std::string PrintableText(const char* bytes, size_t length, NameEncoding encoding) {
   std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
+  auto hex = [&out](unsigned char c) {
+    char text[8];
+    snprintf(text, sizeof text, "\\x%02X", c);
+    out += text;
+  };
+  for (const char *p = bytes, *end = bytes + length; p < end;) {
+    const unsigned char c = static_cast<unsigned char>(*p);
     if (c < 0x20 || c == 0x7F) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
+      hex(c);
+      ++p;
     } else if (c < 0x80) {
       out += static_cast<char>(c);
+      ++p;
+    } else if (encoding == NameEncoding::kUtf8) {
+      const char* at = p;
+      const uint32_t u = DecodeUtf8(&p, end);
+      if (u == kBadUtf8) {
+        hex(c);
+      } else if (u < 0xA0) {  // a C1 control, such as the one-byte CSI
+        while (at < p) hex(static_cast<unsigned char>(*at++));
+      } else {
+        out.append(at, static_cast<size_t>(p - at));
+      }
     } else {
-      out += Cp1250ToNative(&bytes[i], 1);
+      char utf8[4];
+      const uint16_t u = Cp1250ToUnicode(c);
+      if (u == 0) {
+        hex(c);
+      } else {
+        out.append(utf8, Cp1250ToUtf8(p, 1, utf8, sizeof utf8));
+      }
+      ++p;
     }
   }
   return out;
@@ -58,33 +79,21 @@ std::string ShownPath(const ArchiveReader& reader, int32_t id) {
     raw += '\\';
     raw.append(names[i].first, names[i].second);
   }
-  if (raw.size() > kShownPathLimit) raw = raw.substr(raw.size() - kShownPathLimit);
-  std::string shown = PrintablePath(raw.data(), raw.size());
+  const NameEncoding encoding = reader.name_encoding();
+  if (raw.size() > kShownPathLimit) {
+    size_t cut = raw.size() - kShownPathLimit;
+    // Not inside a UTF-8 character.
+    while (encoding == NameEncoding::kUtf8 && cut < raw.size() && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) {
+      ++cut;
+    }
+    raw = raw.substr(cut);
+  }
+  std::string shown = PrintableText(raw.data(), raw.size(), encoding);
   return whole && raw.size() == bytes ? shown : "..." + shown;
 }
 
 std::string EntryLabel(const ArchiveReader& reader, int32_t id) {
   return "entry " + std::to_string(id) + " (" + ShownPath(reader, id) + ")";
-}
-
-std::string PrintableText(const char* text, size_t length) {
-  std::string out;
-  const char* const end = text + length;
-  for (const char* p = text; p < end;) {
-    const char* begin = p;
-    const uint32_t c = DecodeUtf8(&p, end);
-    if (c != kBadUtf8 && c >= 0x20 && c != 0x7F && (c < 0x80 || c >= 0xA0)) {
-      out.append(begin, p);
-      continue;
-    }
-    if (c == kBadUtf8) p = begin + 1;
-    for (const char* q = begin; q < p; ++q) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(*q));
-      out += hex;
-    }
-  }
-  return out;
 }
 
 }  // namespace vek::tools

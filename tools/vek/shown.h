@@ -10,16 +10,12 @@
 
 namespace vek::tools {
 
-// Bytes from the archive as this platform's text (UTF-8 on POSIX), control bytes shown
-// as \xNN.
-std::string PrintablePath(const char* bytes, size_t length);
+// Text from the archive (names in the archive's encoding, or Windows-1250 texts) as
+// UTF-8, which vek prints on every platform: a control byte, and a byte that is no
+// character of the encoding, shown as \xNN.
+std::string PrintableText(const char* bytes, size_t length, NameEncoding encoding);
 
-// UTF-8 text from the archive (its configuration) as the terminal may show it: the
-// C0 and C1 control characters and DEL, and bytes that are not UTF-8, as \xNN, so no
-// text from an archive can move the cursor, set a title or cut a line short.
-std::string PrintableText(const char* text, size_t length);
-
-// An entry's relative path for messages and listings, as PrintablePath shows it:
+// An entry's relative path for messages and listings, as PrintableText shows it:
 // whole when short, else "..." and its last levels, so that no path from the
 // archive prints more than about kShownPathLimit bytes however deep it runs.
 inline constexpr size_t kShownPathLimit = 200;

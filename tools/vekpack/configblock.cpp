@@ -6,26 +6,24 @@
 
 #include "archivesink.h"
 #include "configtext.h"
-#include "cp1250.h"
+#include "casefold.h"
 #include "stubpatch.h"
 #include "winpath.h"
 
 namespace vek::build {
 namespace {
 
-// Whether the tree holds TARGET (UTF-8, names separated by "\" or "/"), with names
+// Whether the tree holds TARGET (UTF-8, names separated by "\\" or "/"), with names
 // compared as Windows compares them.
-bool TreeHolds(const ArchiveBuilder& tree, const char* target) {
-  char path[kConfigTextLimit];
-  const size_t length = Utf8ToCp1250(target, strlen(target), path, sizeof path);
-  if (length == 0) return false;  // a name the tree's code page cannot hold
+bool TreeHolds(const ArchiveBuilder& tree, const std::string& target) {
   uint16_t folder = 0;
-  for (size_t begin = 0; begin < length;) {
+  for (size_t begin = 0; begin <= target.size();) {
     size_t end = begin;
-    while (end < length && !IsWindowsSeparator(path[end])) ++end;
+    while (end < target.size() && !IsWindowsSeparator(target[end])) ++end;
+    const std::string name = FoldedName(target.data() + begin, end - begin, NameEncoding::kUtf8);
     auto found = std::find_if(tree.entries().begin(), tree.entries().end(), [&](const Entry& entry) {
       return entry.id != 0 && entry.parent_id == folder &&
-             SameWindowsName(entry.name.data(), entry.name.size(), path + begin, end - begin);
+             FoldedName(entry.name.data(), entry.name.size(), tree.name_encoding()) == name;
     });
     if (found == tree.entries().end()) return false;
     folder = found->id;
@@ -49,7 +47,7 @@ std::string CanonicalConfig(std::string text, const std::string& shown, const Ar
         std::string target = config.items[i].target;
         std::replace(target.begin(), target.end(), '/', '\\');
         const std::string line = std::string("item = ") + target + "," + config.items[i].name;
-        if (tree && !TreeHolds(*tree, target.c_str())) {
+        if (tree && !TreeHolds(*tree, target)) {
           throw BuildError(shown + ": " + line + ": TARGET " + target + " is not in the packed folder");
         }
         out += line + "\n";

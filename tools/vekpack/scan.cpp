@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "casefold.h"
 #include "cp1250.h"
 #include "errorwords.h"
 #include "layout.h"
@@ -14,13 +15,34 @@
 namespace vek::build {
 namespace {
 
-// The name as Windows-1250 bytes; throws when the code page cannot represent it.
-std::string NameToCp1250(const std::string& utf8, const std::string& shown) {
-  std::string out(utf8.size() + 1, '\0');
-  size_t n = Utf8ToCp1250(utf8.data(), utf8.size(), out.data(), out.size());
-  if (n == static_cast<size_t>(-1)) throw BuildError(shown + ": the name cannot be written in Windows-1250");
-  out.resize(n);
-  return out;
+// Whether text is UTF-8 throughout.
+bool IsUtf8(const std::string& text) {
+  for (const char *p = text.data(), *end = p + text.size(); p < end;) {
+    if (DecodeUtf8(&p, end) == kBadUtf8) return false;
+  }
+  return true;
+}
+
+// The name (UTF-8) as the builder stores it: in Windows-1250 while every name fits
+// that code page, so that such a tree packs as it always did; from the first name
+// outside it on, every name in UTF-8. Throws naming the path when the name is longer
+// than a record holds.
+std::string StoredName(const std::string& utf8, const std::string& shown, ArchiveBuilder& builder) {
+  const std::string too_long = shown + ": the name is longer than " + std::to_string(EntryRecord::kNameMaxLength) + " bytes";
+  if (builder.name_encoding() == NameEncoding::kWindows1250) {
+    std::string cp(utf8.size() + 1, '\0');
+    const size_t n = Utf8ToCp1250(utf8.data(), utf8.size(), cp.data(), cp.size());
+    if (n != static_cast<size_t>(-1)) {
+      if (n > EntryRecord::kNameMaxLength) throw BuildError(too_long);
+      cp.resize(n);
+      return cp;
+    }
+    builder.StoreNamesInUtf8();
+  }
+  if (utf8.size() > EntryRecord::kNameMaxLength) {
+    throw BuildError(too_long + " in UTF-8, in which the archive stores every name once one is outside Windows-1250");
+  }
+  return utf8;
 }
 
 // Closes a folder when it goes.
@@ -62,18 +84,15 @@ class Scanner {
 
     struct Subfolder {
       std::string path;
-      std::string name;  // Windows-1250
+      std::string name;  // UTF-8: stored when added, in the encoding of that moment
     };
     std::vector<Subfolder> subfolders;
     std::unordered_map<std::string, size_t> taken;  // folded name -> index in names
     for (size_t i = 0; i < names.size(); ++i) {
       const ListedName& listed = names[i];
       std::string full = JoinPath(path, listed.name);
-      std::string cp = NameToCp1250(listed.name, full);
-      if (cp.size() > EntryRecord::kNameMaxLength) {
-        throw BuildError(full + ": the name is longer than " + std::to_string(EntryRecord::kNameMaxLength) + " bytes");
-      }
-      CheckName(cp, full, path, names, i, taken);
+      if (!IsUtf8(listed.name)) throw BuildError(full + ": the name is not UTF-8 text (its bytes are no characters)");
+      CheckName(listed.name, full, path, names, i, taken);
       PathFacts facts;
       const bool examine = listed.kind == ListedKind::kUnknown ||
                            (listed.kind == ListedKind::kFile && when_ == FactsTaken::kWhenScanned);
@@ -90,19 +109,21 @@ class Scanner {
                                                           : FileKind::kOther;
       }
       if (facts.kind == FileKind::kFolder) {
-        subfolders.push_back({std::move(full), std::move(cp)});
+        subfolders.push_back({std::move(full), listed.name});
       } else if (facts.kind != FileKind::kFile) {
         if (warn_) warn_(full + ": not a regular file or folder; skipped");
       } else if (!examine) {
-        builder_.AddSourceFile(parent, std::move(cp), std::move(full));
+        std::string stored = StoredName(listed.name, full, builder_);
+        builder_.AddSourceFile(parent, std::move(stored), std::move(full));
       } else {
-        AddExamined(parent, std::move(cp), std::move(full), facts);
+        std::string stored = StoredName(listed.name, full, builder_);
+        AddExamined(parent, std::move(stored), std::move(full), facts);
       }
     }
     folder.Close();  // a deep tree holds no folder open but the one being read
     ancestors_.push_back(self);
     for (Subfolder& sub : subfolders) {
-      uint16_t id = builder_.AddDirectory(parent, std::move(sub.name), sub.path);
+      uint16_t id = builder_.AddDirectory(parent, StoredName(sub.name, sub.path, builder_), sub.path);
       Level(sub.path, id);
     }
     ancestors_.pop_back();
@@ -117,18 +138,17 @@ class Scanner {
                                AttributesOf(facts), std::string(), facts.modified_ns);
   }
 
-  // Refuses a name that Windows would not create as named (the extractor refuses it
-  // too), and a second name of the folder that Windows would take for the first.
-  static void CheckName(const std::string& cp, const std::string& shown, const std::string& folder,
+  // Refuses a name (UTF-8) that Windows would not create as named (the extractor
+  // refuses it too), and a second name of the folder that Windows would take for the
+  // first (letter case as casefold.h folds it).
+  static void CheckName(const std::string& name, const std::string& shown, const std::string& folder,
                         const std::vector<ListedName>& names, size_t index,
                         std::unordered_map<std::string, size_t>& taken) {
-    NameRule rule = CheckWindowsName(cp.data(), cp.size());
+    NameRule rule = CheckWindowsName(name.data(), name.size(), NameEncoding::kUtf8);
     if (rule != NameRule::kFine) {
       throw BuildError(shown + ": the name has " + DescribeNameRule(rule) + "; Windows cannot create it as named");
     }
-    std::string folded = cp;
-    for (char& c : folded) c = static_cast<char>(FoldCase1250(static_cast<unsigned char>(c)));
-    auto [at, fresh] = taken.emplace(std::move(folded), index);
+    auto [at, fresh] = taken.emplace(FoldedName(name.data(), name.size(), NameEncoding::kUtf8), index);
     if (!fresh) {
       throw BuildError(shown + ": the same name as " + JoinPath(folder, names[at->second].name) +
                        " when letter case is ignored; Windows would make them one file");

@@ -16,10 +16,12 @@ using Warn = std::function<void(const std::string&)>;
 enum class FactsTaken { kWhenScanned, kWhenWritten };
 
 // Walks source_folder into builder: at each level the files first, then each
-// subdirectory followed by its contents, names in byte order. Symbolic links are
-// followed; a folder that contains itself, a name that Windows-1250 cannot write or
-// Windows would not create as named, and two names that Windows takes for one are
-// refused; other special files are skipped with a warning. Throws BuildError.
+// subdirectory followed by its contents, names in byte order. Names are stored in
+// Windows-1250 while they all fit it, else every one in UTF-8 (the builder's
+// StoreNamesInUtf8). Symbolic links are followed; a folder that contains itself, a
+// name that is no UTF-8, is longer than 232 bytes as stored or that Windows would not
+// create as named, and two names that Windows takes for one are refused; other
+// special files are skipped with a warning. Throws BuildError.
 void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder, const Warn& warn);
 void ScanFolder(const std::string& source_folder, ArchiveBuilder& builder, const Warn& warn, PackEdge& edge,
                 FactsTaken when);

@@ -1,5 +1,5 @@
-// The file edge on POSIX systems. Paths arrive as Windows-1250 Windows paths: the
-// backslashes become "/" and the bytes UTF-8. Windows' notions are kept where a
+// The file edge on POSIX systems. Paths are the system's own ("/" separates, any
+// other byte is a name's) and reach it untouched. Windows' notions are kept where a
 // caller relies on them: a file without write bits is read-only and refuses to be
 // opened for writing even by root, and errno values become Windows error codes.
 #include <errno.h>
@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "ansistring.h"
-#include "cp1250.h"
 #include "dostime.h"
 #include "fileedge.h"
 #include "posixerror.h"
@@ -62,32 +61,6 @@ uint32_t TranslateOpenErrno(int e, const char* path) {
 }
 
 namespace {
-
-// A Windows path in Windows-1250 as a POSIX path in UTF-8; empty on failure.
-class NativePath {
- public:
-  explicit NativePath(const char* path) {
-    size_t length = strlen(path);
-    size_t size = length * 3 + 1;
-    buffer_ = static_cast<char*>(malloc(size));
-    if (!buffer_) return;
-    if (Cp1250ToUtf8(path, length, buffer_, size) == static_cast<size_t>(-1)) {
-      free(buffer_);
-      buffer_ = nullptr;
-      return;
-    }
-    for (char* p = buffer_; *p; ++p) {
-      if (*p == '\\') *p = '/';
-    }
-  }
-  ~NativePath() { free(buffer_); }
-  NativePath(const NativePath&) = delete;
-  NativePath& operator=(const NativePath&) = delete;
-  const char* get() const { return buffer_; }
-
- private:
-  char* buffer_ = nullptr;
-};
 
 bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
@@ -140,27 +113,25 @@ constexpr uint32_t kKernelCopyMin = 32 * 1024;
 
 class PosixFileEdge final : public FileEdge {
  public:
-  PosixFileEdge() {
+  PosixFileEdge() : secured_('/') {
     tzset();  // the zone is read once; localtime_r then answers from it
     (void)CurrentUmask();
   }
 
+  char Separator() const override { return '/'; }
+
   Error OpenRead(const char* path, FileHandle* file) override {
     secured_.Forget();  // a new run: the destination may have changed since the last
-    NativePath native(path);
-    if (!native.get()) return InOutError(kWinErrorInvalidName);
-    int fd = open(native.get(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return InOutError(TranslateOpenErrno(errno, native.get()));
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return InOutError(TranslateOpenErrno(errno, path));
     *file = fd;
     return NoError();
   }
 
   Error Create(const char* path, FileHandle* file) override {
-    NativePath native(path);
-    if (!native.get()) return InOutError(kWinErrorInvalidName);
     // Open without truncating first: a read-only file must come out untouched.
-    int fd = open(native.get(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return InOutError(TranslateOpenErrno(errno, native.get()));
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return InOutError(TranslateOpenErrno(errno, path));
     struct stat st;
     if (fstat(fd, &st) != 0) {
       int e = errno;
@@ -314,16 +285,15 @@ class PosixFileEdge final : public FileEdge {
     size_t end = secured_.StartOf(path, length, destination_length);
     if (end >= length) return NoError();
     while (end < length) {
-      size_t next = SecuredFolders::NextEnd(path, length, end);
+      size_t next = secured_.NextEnd(path, length, end);
       AnsiString prefix(path, next);
-      NativePath native(prefix.c_str());
-      if (prefix.failed() || !native.get()) return OutOfMemoryError();
+      if (prefix.failed()) return OutOfMemoryError();
       struct stat st;
-      if (lstat(native.get(), &st) != 0) break;  // not made yet: the caller makes it
+      if (lstat(prefix.c_str(), &st) != 0) break;  // not made yet: the caller makes it
       if (S_ISLNK(st.st_mode)) {
         // A link in place of a folder: a real folder takes its place.
-        if (unlink(native.get()) != 0) return GeneralError(kLinkInTheWay);
-        if (mkdir(native.get(), 0777) != 0) return InOutError(TranslateErrno(errno));
+        if (unlink(prefix.c_str()) != 0) return GeneralError(kLinkInTheWay);
+        if (mkdir(prefix.c_str(), 0777) != 0) return InOutError(TranslateErrno(errno));
       } else if (!S_ISDIR(st.st_mode)) {
         break;  // a file in the way: making the folder or the file fails later
       }
@@ -335,21 +305,19 @@ class PosixFileEdge final : public FileEdge {
 
   Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
     size_t folder = strlen(path);
-    while (folder > 0 && path[folder - 1] != '\\') --folder;
+    while (folder > 0 && path[folder - 1] != '/') --folder;
     if (folder > 0) VEK_TRY(SecureFolders(path, folder - 1, destination_length));
-    NativePath native(path);
-    if (!native.get()) return InOutError(kWinErrorInvalidName);
     // A new file, never through a link. Whatever stands there already is looked at
     // and, unless it must be kept, removed, and the file made anew.
     for (int attempt = 0;; ++attempt) {
-      int fd = open(native.get(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (fd >= 0) {
         *file = fd;
         return NoError();
       }
-      if (errno != EEXIST || attempt == 2) return InOutError(TranslateOpenErrno(errno, native.get()));
+      if (errno != EEXIST || attempt == 2) return InOutError(TranslateOpenErrno(errno, path));
       struct stat st;
-      if (lstat(native.get(), &st) != 0) continue;  // gone meanwhile
+      if (lstat(path, &st) != 0) continue;  // gone meanwhile
       if (S_ISDIR(st.st_mode)) return InOutError(kIoAccessDenied);
       if (S_ISREG(st.st_mode)) {
         if (IsReadOnlyMode(st.st_mode)) return InOutError(kIoAccessDenied);
@@ -361,7 +329,7 @@ class PosixFileEdge final : public FileEdge {
       }
       // A link, a file with other names, or an old copy: replaced, never written
       // through or truncated in place.
-      if (unlink(native.get()) != 0 && errno != ENOENT) return InOutError(TranslateErrno(errno));
+      if (unlink(path) != 0 && errno != ENOENT) return InOutError(TranslateErrno(errno));
     }
   }
 
@@ -390,16 +358,13 @@ class PosixFileEdge final : public FileEdge {
   }
 
   Error RemoveFile(const char* path) override {
-    NativePath native(path);
-    if (!native.get()) return InOutError(kWinErrorInvalidName);
-    if (unlink(native.get()) != 0) return InOutError(TranslateErrno(errno));
+    if (unlink(path) != 0) return InOutError(TranslateErrno(errno));
     return NoError();
   }
 
   bool GetAttributes(const char* path, uint32_t* attributes) override {
-    NativePath native(path);
     struct stat st;
-    if (!native.get() || stat(native.get(), &st) != 0) return false;
+    if (stat(path, &st) != 0) return false;
     uint32_t a = 0;
     if (S_ISDIR(st.st_mode)) a |= kAttrDirectory;
     if (IsReadOnlyMode(st.st_mode)) a |= kAttrReadOnly;
@@ -409,16 +374,13 @@ class PosixFileEdge final : public FileEdge {
   }
 
   Error MakeDirectory(const char* path) override {
-    NativePath native(path);
-    if (!native.get()) return InOutError(kWinErrorInvalidName);
-    if (mkdir(native.get(), 0777) == 0) return NoError();
+    if (mkdir(path, 0777) == 0) return NoError();
     return InOutError(errno == EEXIST ? kWinErrorAlreadyExists : TranslateErrno(errno));
   }
 
   bool SetAttributes(const char* path, uint32_t attributes) override {
-    NativePath native(path);
     struct stat st;
-    if (!native.get() || stat(native.get(), &st) != 0) return false;
+    if (stat(path, &st) != 0) return false;
     mode_t mode = st.st_mode & 07777;
     if (attributes & kAttrReadOnly) {
       mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
@@ -426,16 +388,14 @@ class PosixFileEdge final : public FileEdge {
       mode |= static_cast<mode_t>(0222 & ~CurrentUmask()) | S_IWUSR;
     }
     if (mode == (st.st_mode & 07777)) return true;
-    return chmod(native.get(), mode) == 0;
+    return chmod(path, mode) == 0;
   }
 
   bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) override {
-    NativePath native(path);
-    if (!native.get()) return false;
     // Windows opens the file for writing to set its time: a read-only file or a
     // directory refuses.
     struct stat st;
-    if (stat(native.get(), &st) != 0 || !S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return false;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return false;
     time_t t;
     if (!DosStampToUnixTime(dos_time_stamp, &t)) return false;
     struct timespec times[2];
@@ -443,10 +403,8 @@ class PosixFileEdge final : public FileEdge {
     times[0].tv_nsec = UTIME_OMIT;  // access time left alone
     times[1].tv_sec = t;
     times[1].tv_nsec = 0;
-    return utimensat(AT_FDCWD, native.get(), times, 0) == 0;
+    return utimensat(AT_FDCWD, path, times, 0) == 0;
   }
-
-  bool IsLeadByte(unsigned char) override { return false; }  // Windows-1250 is single-byte
 
  private:
   // The position of a file that Seek positioned, or nullptr: it is read at the

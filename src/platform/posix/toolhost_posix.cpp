@@ -25,6 +25,15 @@ std::string ProgramFolder() {
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
+bool DestinationFolder(const std::string& folder, std::string* destination) {
+  // Only "/" separates: a "\\" is part of a name here.
+  std::string d = folder.empty() ? "." : folder;
+  while (!d.empty() && d.back() == '/') d.pop_back();
+  if (!d.empty() && d[0] != '/' && d != ".") d = "./" + d;  // a relative folder's parent is "."
+  *destination = d;  // empty: the root, which joins "/name"
+  return true;
+}
+
 Error OpenNativeFile(const char* path, FileHandle* file) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return InOutError(TranslateOpenErrno(errno, path));

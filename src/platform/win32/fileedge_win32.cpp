@@ -1,7 +1,6 @@
-// The file edge on Windows: the paths' bytes read in the ANSI code page, as the 8-bit
-// (ANSI) file functions read them, and handed to the wide functions; a registered
-// UTF-8 prefix is read as UTF-8 (win32path.h). GetLastError codes are already the codes
-// the system reports.
+// The file edge on Windows: paths are UTF-8 and reach the wide functions as UTF-16; a
+// long one in the long form (\\?\), when Windows' own reading would not change it
+// (winpath.h). GetLastError codes are already the codes the system reports.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -10,48 +9,38 @@
 #include "dostime.h"
 #include "fileedge.h"
 #include "securedfolders.h"
-#include "win32path.h"
+#include "winpath.h"
 
 namespace vek {
 
 namespace {
-char* g_utf8_prefix = nullptr;
-size_t g_utf8_prefix_length = 0;
-}  // namespace
 
-void SetUtf8PathPrefix(const char* prefix) {
-  free(g_utf8_prefix);
-  g_utf8_prefix = prefix ? _strdup(prefix) : nullptr;
-  g_utf8_prefix_length = g_utf8_prefix ? strlen(g_utf8_prefix) : 0;
-}
-
-namespace {
+// From this length in UTF-16 units a path takes the long form: CreateDirectory's
+// limit without it is MAX_PATH less room for an 8.3 name.
+constexpr size_t kLongPath = MAX_PATH - 12;
 
 // A path as the wide functions take it; get() is nullptr when memory ran out.
 class WidePath {
  public:
   explicit WidePath(const char* path) {
-    const size_t length = strlen(path);
-    size_t utf8 = 0;  // bytes read as UTF-8
-    if (g_utf8_prefix_length > 0) {
-      const size_t n = g_utf8_prefix_length;
-      if (length >= n && memcmp(path, g_utf8_prefix, n) == 0 && (path[n] == 0 || path[n] == '\\')) {
-        utf8 = n;
-      } else if (length < n && memcmp(path, g_utf8_prefix, length) == 0 && g_utf8_prefix[length] == '\\') {
-        utf8 = length;
-      }
-    }
-    const int head = utf8 ? MultiByteToWideChar(CP_UTF8, 0, path, static_cast<int>(utf8), nullptr, 0) : 0;
-    const int tail = length > utf8 ? MultiByteToWideChar(CP_ACP, 0, path + utf8,
-                                                         static_cast<int>(length - utf8), nullptr, 0)
-                                   : 0;
-    path_ = static_cast<wchar_t*>(malloc((static_cast<size_t>(head) + tail + 1) * sizeof(wchar_t)));
+    const int length = static_cast<int>(strlen(path));
+    const int units = length ? MultiByteToWideChar(CP_UTF8, 0, path, length, nullptr, 0) : 0;
+    LongForm form = static_cast<size_t>(units) >= kLongPath ? LongPathForm(path, length) : LongForm::kNone;
+    if (form == LongForm::kAlready) form = LongForm::kNone;
+    // \\?\ before a drive; \\?\UNC in place of the first of a network path's "\\".
+    const wchar_t* prefix = form == LongForm::kDrive ? L"\\\\?\\" : form == LongForm::kUnc ? L"\\\\?\\UNC" : L"";
+    const int skip = form == LongForm::kUnc ? 1 : 0;
+    const int head = static_cast<int>(wcslen(prefix));
+    path_ = static_cast<wchar_t*>(malloc((static_cast<size_t>(head) + units + 1) * sizeof(wchar_t)));
     if (!path_) return;
-    if (head) MultiByteToWideChar(CP_UTF8, 0, path, static_cast<int>(utf8), path_, head);
-    if (tail) {
-      MultiByteToWideChar(CP_ACP, 0, path + utf8, static_cast<int>(length - utf8), path_ + head, tail);
+    memcpy(path_, prefix, head * sizeof(wchar_t));
+    const int n = units ? MultiByteToWideChar(CP_UTF8, 0, path, length, path_ + head, units) : 0;
+    path_[head + n] = 0;
+    if (form == LongForm::kNone) return;
+    memmove(path_ + head, path_ + head + skip, (n - skip + 1) * sizeof(wchar_t));
+    for (wchar_t* c = path_ + head; *c; ++c) {
+      if (*c == L'/') *c = L'\\';
     }
-    path_[head + tail] = 0;
   }
   ~WidePath() { free(path_); }
   WidePath(const WidePath&) = delete;
@@ -119,6 +108,8 @@ bool SameFile(HANDLE a, HANDLE b) {
 
 class Win32FileEdge final : public FileEdge {
  public:
+  Win32FileEdge() : secured_('\\') {}
+
   Error OpenRead(const char* path, FileHandle* file) override {
     secured_.Forget();  // a new run: the destination may have changed since the last
     HANDLE h = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -174,7 +165,7 @@ class Win32FileEdge final : public FileEdge {
     size_t end = secured_.StartOf(path, length, destination_length);
     if (end >= length) return NoError();
     while (end < length) {
-      size_t next = SecuredFolders::NextEnd(path, length, end);
+      size_t next = secured_.NextEnd(path, length, end);
       AnsiString prefix(path, next);
       if (prefix.failed()) return OutOfMemoryError();
       DWORD a = GetFileAttributesU(prefix.c_str());
@@ -278,8 +269,6 @@ class Win32FileEdge final : public FileEdge {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return ok;
   }
-
-  bool IsLeadByte(unsigned char byte) override { return IsDBCSLeadByte(byte) != 0; }
 
  private:
   FileHandle archive_ = kNoFile;  // the archive of the entries being written
