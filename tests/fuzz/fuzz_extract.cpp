@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vek::tools::OpenedArchive opened;
   std::string error;
   if (vek::tools::OpenArchive(archive.string(), &opened, &error)) {
-    (void)vek::tools::CheckArchive(opened);
+    std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(opened);
+    vek::tools::CheckFileData(opened, &problems);
     vek::tools::CloseArchive(&opened);
   }
   vek::tools::ExtractCommand(archive.string(), (root / "outer" / "dest").string(), false);

@@ -1,9 +1,11 @@
 // Fuzz target: arbitrary bytes as an archive for the reader and the path builder.
-// Every lookup and path must stay inside the loaded table and end.
+// Every lookup and path must stay inside the loaded table and end; a checksum block
+// named by a footer at the end is read and every file's data checked against it.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 
+#include "archivecheck.h"
 #include "memoryedge.h"
 #include "rnvek100.h"
 #include "winpath.h"
@@ -13,7 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vek::FileHandle file = vek::kNoFile;
   (void)edge.OpenRead("archive", &file);
   vek::ArchiveReader reader;
-  (void)reader.Open(edge, file, 0);
+  vek::ExtensionPlace place;
+  if (size >= vek::ExtensionFooter::kSize) {
+    const size_t end = size - vek::ExtensionFooter::kSize;
+    const uint32_t block = vek::ReadExtensionFooter(data + end);
+    if (block > 0 && block <= end && end <= 0xFFFFFFFFu) {
+      place = {static_cast<uint32_t>(end - block), static_cast<uint32_t>(end)};
+    }
+  }
+  (void)reader.Open(edge, file, 0, place);
+  vek::DataChecker checker(reader);
   uint32_t n = reader.GetEntryCount();
   // Paths of a hostile table can be long (65,535 levels of 233 bytes): look at a
   // bounded number of entries per input so each run stays quick.
@@ -23,6 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vek::ArchiveEntry entry;  // a miss leaves the not-found kind, which a record may hold too
     (void)reader.FindEntry(key, &entry);
     if (entry.kind != reader.GetEntryKind(key)) abort();
+    if (entry.checked != reader.HasChecksums() && entry.kind == vek::kEntryKindFile) abort();
+    (void)checker.CheckEntry(entry);
     vek::PathSafety safety = reader.CheckEntryPath(key);
     if (safety != vek::PathSafety::kCycle) {
       vek::AnsiString path = reader.GetEntryPath(key);

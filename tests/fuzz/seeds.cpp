@@ -8,15 +8,16 @@
 
 namespace {
 
-std::string Sample() {
+vek::build::ArchiveBuilder SampleTree() {
   vek::build::ArchiveBuilder b;
   b.AddFile(0, "index.htm", "<html>", 0x26A9636Eu);
   uint16_t d = b.AddDirectory(0, "numery");
   uint16_t e = b.AddDirectory(d, "1999");
   b.AddFile(e, "a.htm", std::string(40000, 'a'), 0x26A9636Eu);
   b.AddFile(e, "b.gif", "GIF89a", 0x26A9636Eu);
-  return b.Serialize();
+  return b;
 }
+std::string Sample() { return SampleTree().Serialize(); }
 
 void Put16(std::string& a, size_t at, uint16_t v) { vek::StoreU16(reinterpret_cast<unsigned char*>(&a[at]), v); }
 size_t Record(int slot) { return vek::kArchivePrologueSize + vek::EntryRecord::kSize * (slot - 1); }
@@ -27,6 +28,10 @@ std::vector<std::string> FuzzSeeds() {
   std::vector<std::string> seeds;
   std::string sound = Sample();
   seeds.push_back(sound);
+  std::string checked = SampleTree().Serialize(vek::build::ArchiveOptions{});  // with checksums
+  seeds.push_back(checked);
+  checked[vek::kArchivePrologueSize + 5 * vek::EntryRecord::kSize + 100] ^= 1;  // a.htm's data damaged
+  seeds.push_back(checked);
   seeds.push_back(sound.substr(0, 100));               // cut inside the table
   std::string cycle = sound;                            // a directory that is its own parent
   Put16(cycle, Record(2) + vek::EntryRecord::kParentIdOffset, 2);
