@@ -10,10 +10,6 @@
 #include "win32ui.h"
 
 namespace vek {
-
-// Its constants have no room for a checksum block: vekpack writes none.
-ExtensionPlace StubExtension() { return {}; }
-
 namespace {
 
 class RefusingEdge final : public DdemlEdge {
