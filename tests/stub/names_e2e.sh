@@ -29,7 +29,7 @@ for l in $LOCALES; do
 done
 rm -rf "$WORK"
 mkdir -p "$WORK"
-export WINEPREFIX=$BUILD_DIR/tests/stub/wineprefix
+export WINEPREFIX=$BUILD_DIR/tests/stub/wineprefix-names
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 DRIVE_C=$WINEPREFIX/drive_c
 trap cleanup EXIT
