@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows x64 tests under Wine (unit tests and end-to-end runs in
-# virtual displays), the native unit tests (plain and under sanitizers), and an i686
-# build that proves the 32-bit code compiles. Installs what is missing first; exits
-# non-zero when a build or any test fails.
+# virtual displays), the Linux tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer (unit tests, fuzz replays, scripts, the installed tools),
+# and an i686 build of the tools that proves the 32-bit code compiles. Installs what
+# is missing first; exits non-zero when a build or any test fails.
 #
 # On two cores the Windows tests, which mostly wait for Wine and its windows, run in
-# the background while the native and sanitizer builds run beside them at a lower
-# priority. The native tests run after them, alone, as some of them time what they
-# do; the tests under the sanitizers (whose time limits leave room) run beside the
-# i686 build. Builds run three jobs: the third fills the gaps that links and make's
-# own steps leave. Each stub is built once: windows-x86 makes the i686 one,
-# windows-x64 the x86_64 one, and every other build takes them from there. The
-# native build is made without debugging information (the same code; it took a third
-# of the compile time) and without the fuzz replays, which the sanitizers' build
-# runs. The Windows tests' output goes to build/windows-x64/ctest.log, that of the
-# tests under the sanitizers to build/asan/ctest.log; both are printed when they end.
+# the background while the sanitizers' build runs beside them at a lower priority; its
+# tests run after them, beside the i686 build. Builds run three jobs: the third fills
+# the gaps that links and make's own steps leave. Each stub is built once:
+# windows-x86 makes the i686 one, windows-x64 the x86_64 one, and the other builds take
+# them from there. The Windows tests' output goes to build/windows-x64/ctest.log, that
+# of the tests under the sanitizers to build/asan/ctest.log; both are printed when they
+# end. `ctest --preset native` runs the same Linux tests on a plain build by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -82,13 +80,8 @@ background bash -c 'ctest --preset windows-x64 -j4 --timeout 600 >"$1" 2>&1' _ "
 wine_pid=$last_pid
 
 status=0
-phase "native build of the tools and their package files"
-nice cmake --preset native -DVEK_STUB_x86_64="$stub_x86_64" -DVEK_STUB_i686="$stub_i686" \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DVEK_FUZZ_REPLAY=OFF >/dev/null
-nice cmake --build --preset native --parallel 3 --target vek vekpack vek-packaging-files
-
-phase "build under AddressSanitizer and UndefinedBehaviorSanitizer"
-nice cmake --preset asan >/dev/null
+phase "build under AddressSanitizer and UndefinedBehaviorSanitizer, with the package files"
+nice cmake --preset asan -DVEK_PACKAGING=ON -DVEK_STUB_x86_64="$stub_x86_64" -DVEK_STUB_i686="$stub_i686" >/dev/null
 nice cmake --build --preset asan --parallel 3
 
 phase "waiting for the Windows x64 tests"
@@ -96,10 +89,7 @@ finish "$wine_pid" || status=1
 cat "$wine_log"
 end_wine_server
 
-phase "the installed tools (native)"
-ctest --preset native --timeout 600 -R '^vek_installed$' || status=1
-
-phase "native tests under the sanitizers (output in $asan_log) and, beside them, the Windows x86 tools (compile only)"
+phase "Linux tests under the sanitizers (output in $asan_log) and, beside them, the Windows x86 tools (compile only)"
 background bash -c 'ctest --preset asan -j2 --timeout 900 >"$1" 2>&1' _ "$asan_log"
 asan_pid=$last_pid
 # Configured again now that the x86_64 stub is there to take.
