@@ -6,7 +6,7 @@
 # vekpack.exe packs a tree with Polish, Czech, German, Greek, Russian and Japanese
 # names, an emoji, and paths of about 300 and 1,000 characters; a second executable
 # holds Polish names only (Windows-1250 names, the plain layout). Each is installed
-# with /S (a recording "progman" answers the group) with Wine running in pl_PL, en_US
+# with /S (which writes the group itself) with Wine running in pl_PL, en_US
 # and ja_JP (ANSI code pages 1250, 1252 and 932), into a destination given with /D=
 # in Polish and Japanese: the tree on disk, seen from Linux as UTF-8, must equal the
 # source, exit 0. Then, in en_US, the installer started from C:\Łódź\ and C:\日本\
@@ -18,7 +18,6 @@ BUILD_DIR=$(cd "$1" && pwd)
 SOURCE_DIR=$(cd "$2" && pwd)
 STUB=$BUILD_DIR/src/stub/vekstub.exe
 VEKPACK=$BUILD_DIR/tools/vekpack.exe
-SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
 WORK=$BUILD_DIR/tests/stub/names-e2e
 
 . "$(dirname "$0")/../support/wine-e2e.sh"
@@ -70,12 +69,8 @@ install() {
   local name=$1 loc=$2 exe=$3 given=$4 on_disk=$5 tree=$6
   end_wine_server
   rm -rf "$on_disk"
-  LANG=$loc LC_ALL=$loc "$WINE" "$SERVER" "$(win "$WORK/$name.bin")" >"$WORK/$name.server.log" 2>&1 &
-  SERVER_PID=$!
-  wait_for_file "$WORK/$name.bin.ready" 120 || fail "$name: recording server did not get ready"
   local rc=0
   LANG=$loc LC_ALL=$loc timeout 180 "$WINE" "$exe" /S "/D=$given" >"$WORK/$name.log" 2>&1 || rc=$?
-  stop_recording_server "$WORK/$name.bin" || fail "$name: recording server did not stop"
   [ $rc -eq 0 ] || fail "$name: exit code $rc"
   diff -r "$tree" "$on_disk" >"$WORK/$name.diff" 2>&1 || fail "$name: the tree differs: $(head -5 "$WORK/$name.diff")"
   echo "$name: $(find "$on_disk" -type f | wc -l) files under their names, exit 0"
