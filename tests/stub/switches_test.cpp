@@ -162,6 +162,12 @@ TEST(Unattended, ExitCodes) {
     std::filesystem::create_directories(s.scratch / "out" / "index.htm");
     EXPECT_EQ(s.Run(s.Out()), kExitExtractFailed);
   }
+  {
+    Silent s;  // files sharing data: a damaged installer, no file written
+    testing::PatchU32(s.exe_bytes, kFakeStub.size() + testing::RecordAt(3) + EntryRecord::kDataOffsetOffset, 0);
+    EXPECT_EQ(s.Run(s.Out()), kExitDamaged);
+    EXPECT_FALSE(std::filesystem::exists(s.scratch / "out" / "index.htm"));
+  }
   // With checksums: sound, then a byte flipped in the table or in the last file's data.
   enum Damage { kNone, kTable, kLastFile };
   for (Damage damage : {kNone, kTable, kLastFile}) {
