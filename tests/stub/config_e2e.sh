@@ -308,7 +308,10 @@ kill "$XEV_PID" 2>/dev/null
 wait "$XEV_PID" 2>/dev/null
 grep -q 'MapNotify' "$WORK/xev-names.txt" &&
   fail "names: a window was mapped: $(grep -A2 'MapNotify' "$WORK/xev-names.txt" | head -n 6)"
-ps -eo args | grep -q '[e]xplorer.exe C:' && fail "names: a folder window was opened"
+# A folder window of one of these groups (other tests' installers, beside this one,
+# have shells of their own that open theirs).
+ps -eo args | grep -qE '[e]xplorer\.exe C:.*(Zażółć gęślą|Εκδόσεις|Acme Tools)' &&
+  fail "names: a folder window was opened"
 echo "names: /S /? showed nothing; Polish, Greek and ASCII-with-Polish groups each installed with exit 0," \
   "their folder and shortcut named intact; no window mapped"
 
