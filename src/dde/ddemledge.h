@@ -13,8 +13,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "error.h"
-
 namespace vek {
 
 // DDEML handles, as integers wide enough for the platform's pointers.
@@ -50,9 +48,6 @@ inline constexpr uint32_t kSwShowMinNoActive = 7;
 inline constexpr uint32_t kDmlErrNoError = 0;
 inline constexpr uint32_t kDmlErrDllNotInitialized = 0x4003;
 inline constexpr uint32_t kDmlErrInvalidParameter = 0x4006;
-inline constexpr uint32_t kDmlErrLowMemory = kDdeLowMemory;
-inline constexpr uint32_t kDmlErrMemoryError = kDdeMemoryError;
-inline constexpr uint32_t kDmlErrNoConvEstablished = kDdeNoConvEstablished;
 inline constexpr uint32_t kDmlErrSysError = 0x400F;
 
 // WinExec returns a value of at least this when the program was started.

@@ -82,7 +82,7 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
     const ArchiveReader& reader;
     std::vector<Problem>* problems;
   } found{reader, &problems};
-  FindDataOverlaps(
+  const bool compared = FindDataOverlaps(
       reader,
       [](void* context, const DataOverlap& overlap) {
         Found& f = *static_cast<Found*>(context);
@@ -92,6 +92,7 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
         return true;
       },
       &found);
+  if (!compared) problems.push_back({"overlap", "the files' data could not be compared: out of memory"});
   FindDuplicatePaths(reader, &problems);
   FindShortNameAliases(reader, &problems);
   return problems;
