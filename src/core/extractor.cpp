@@ -139,6 +139,12 @@ Error ForceDirectoryChain(const char* path, FileEdge& edge) {
   return result;
 }
 
+Error FileEdge::MakeEntryFolder(const char* path, size_t length, size_t destination_length) {
+  AnsiString folder(path, length);
+  if (folder.failed()) return OutOfMemoryError();
+  return ForceDirectoryChain(folder, *this);
+}
+
 Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
   VEK_TRY(ForceDirectoryChain(destination, edge));
   uint32_t attributes = 0;
@@ -210,8 +216,7 @@ Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destinat
   if (entry.kind == kEntryKindDirectory) {
     AnsiString full = destination + reader.GetEntryPath(id, reader.file().edge->Separator());
     if (full.failed()) return OutOfMemoryError();
-    VEK_TRY(reader.file().edge->SecureFolders(full.c_str(), full.size(), destination.size()));
-    return ForceDirectoryChain(full, *reader.file().edge);
+    return reader.file().edge->MakeEntryFolder(full.c_str(), full.size(), destination.size());
   }
   return ExtractFileEntry(reader, entry, destination, check);
 }

@@ -50,6 +50,10 @@ inline constexpr uint32_t kWinErrorIoDevice = 1117;
 inline constexpr char kOverwritesArchive[] = "The entry would overwrite the archive being read";
 // The failure of an entry where a link stands in the destination that cannot be removed.
 inline constexpr char kLinkInTheWay[] = "A link in the destination could not be replaced";
+// The failure of an entry whose way leads through a folder that was found real in
+// this run and has since been replaced by a link, or that resolves elsewhere than
+// below the destination.
+inline constexpr char kFolderSwapped[] = "A folder below the destination was replaced during extraction";
 
 class FileEdge {
  public:
@@ -85,21 +89,21 @@ class FileEdge {
     return Write(to, buffer, *read, written);
   }
 
-  // ---- Writing the file of an entry below a destination folder -------------------
+  // ---- Writing the entries below a destination folder ----------------------------
   //
-  // The extractor writes each file through these three calls. Below the destination
-  // nothing that stands in the way is written through: a symbolic link, junction or
-  // other reparse point in place of a folder is replaced by a real, empty folder; in
-  // place of the file it is removed, as is a file that has other names (hard links),
-  // and the file is made anew. The archive being read is never opened for writing.
+  // The extractor makes each folder and writes each file through these calls. Below
+  // the destination nothing that stands in the way is written through: a symbolic
+  // link, junction or other reparse point in place of a folder is replaced by a real,
+  // empty folder; in place of the file it is removed, as is a file that has other
+  // names (hard links), and the file is made anew. The archive being read is never
+  // opened for writing. The platforms' edges hold to that while other processes
+  // change the destination: what they cannot make below it, they refuse.
 
-  // Makes sure that the folders of path[0, length) after its first destination_length
-  // bytes (each ended by a Separator()) are real folders where they exist (a link in
-  // place of one is replaced by an empty folder). Folders that do not exist are left
-  // alone; the caller makes them.
-  virtual Error SecureFolders(const char* path, size_t length, size_t destination_length) { return NoError(); }
-  // Creates the file at path for writing, new and empty, as Create does, after
-  // SecureFolders for its folder. An existing read-only file or a folder in its place
+  // Makes the folder path[0, length) and the missing ones above it below its first
+  // destination_length bytes, as ForceDirectoryChain does (which this default runs).
+  virtual Error MakeEntryFolder(const char* path, size_t length, size_t destination_length);
+  // Creates the file at path for writing, new and empty, as Create does; its folder
+  // must be there (3 when not). An existing read-only file or a folder in its place
   // is refused (5); the file that `archive` reads is refused with kOverwritesArchive.
   virtual Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) {
     return Create(path, file);

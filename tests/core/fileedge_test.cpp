@@ -13,9 +13,17 @@
 #include "vekbuild.h"
 
 #ifndef _WIN32
+#include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "extract.h"
+#include "open.h"
 #include "posixerror.h"
 #endif
 
@@ -147,6 +155,98 @@ TEST(EntryFiles, TheArchiveBeingReadIsNeverOverwritten) {
 }
 
 #ifndef _WIN32
+// Another process that swaps a folder below the destination for a link to a folder
+// outside and back, over and over, as long as it lives.
+class FolderSwapper {
+ public:
+  FolderSwapper(const fs::path& folder, const fs::path& outside)
+      : folder_(folder.string()), kept_(folder_ + ".real"), outside_(outside.string()), thread_([this] { Run(); }) {}
+  ~FolderSwapper() {
+    stop_ = true;
+    thread_.join();
+  }
+  int swaps() const { return swaps_; }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      if (rename(folder_.c_str(), kept_.c_str()) != 0) {
+        std::this_thread::yield();
+        continue;
+      }
+      if (symlink(outside_.c_str(), folder_.c_str()) == 0) ++swaps_;
+      Pause();
+      unlink(folder_.c_str());
+      rename(kept_.c_str(), folder_.c_str());
+      Pause();
+    }
+  }
+  void Pause() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+    while (!stop_ && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  }
+  const std::string folder_, kept_, outside_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> swaps_{0};
+  std::thread thread_;  // last: it starts once the rest is set
+};
+
+size_t RegularFilesBelow(const fs::path& root) {
+  size_t n = 0;
+  for (auto& e : fs::recursive_directory_iterator(root)) n += !e.is_symlink() && e.is_regular_file();
+  return n;
+}
+
+// Files alternate between the folders "a" and "b", so each goes the way to its
+// folder again: thousands of chances to meet the link. Nothing may land outside;
+// the entries that met it are refused, the others are all below the destination.
+TEST(EntryFiles, AFolderSwappedForALinkDuringTheRunIsNeverWrittenThrough) {
+  constexpr int kFiles = 3000;
+  build::ArchiveBuilder b;
+  const uint16_t folders[2] = {b.AddDirectory(0, "a"), b.AddDirectory(0, "b")};
+  for (int i = 0; i < kFiles; ++i) b.AddFile(folders[i % 2], "f" + std::to_string(i), "data", kStamp);
+  const std::string bytes = b.Serialize();
+  ScratchFolder scratch;
+  const fs::path outside = scratch / "outside";
+  fs::create_directories(outside);
+
+  // Entry by entry, on past each refusal.
+  fs::create_directories(scratch / "dest");
+  int refused = 0, written = 0;
+  {
+    testing::LoadedArchive loaded(bytes);
+    ASSERT_TRUE(loaded.load_error.ok());
+    AnsiString dest(scratch.destination("dest").c_str());
+    FolderSwapper swapper(scratch / "dest" / "a", outside);
+    for (uint32_t id = 1; id <= loaded.reader.GetEntryCount(); ++id) {
+      Error e = ExtractEntry(loaded.reader, static_cast<int32_t>(id), dest);
+      if (e.ok()) {
+        written += id > 2;
+      } else {
+        ++refused;
+        EXPECT_TRUE(e == GeneralError(kFolderSwapped) || e == InOutError(kWinErrorPathNotFound)) << id;
+      }
+    }
+    std::cout << "swaps " << swapper.swaps() << ", files written " << written << ", refused " << refused << "\n";
+  }
+  EXPECT_EQ(RegularFilesBelow(outside), 0u);
+  EXPECT_GT(refused, 0);
+  EXPECT_GE(written, kFiles / 2);  // b's at least
+  EXPECT_EQ(RegularFilesBelow(scratch / "dest"), static_cast<size_t>(written));
+
+  // vek extract, with the folder there from an earlier run: it stops at the first
+  // refusal and fails.
+  WriteWholeFile(scratch / "race.vek", bytes);
+  fs::create_directories(scratch / "again" / "a");
+  int status;
+  {
+    FolderSwapper swapper(scratch / "again" / "a", outside);
+    status = tools::ExtractCommand((scratch / "race.vek").string(), scratch.destination("again"), false);
+  }
+  EXPECT_EQ(status, tools::kExitFailure);
+  EXPECT_EQ(RegularFilesBelow(outside), 0u);
+}
+
 // The stored local time becomes the instant that mktime gives, zone by zone, across
 // their changes of offset (the hour skipped in spring included), without mktime.
 TEST(LocalTime, MatchesMktimeAcrossTheZonesChanges) {

@@ -62,8 +62,8 @@ class FaultyFileEdge final : public FileEdge {
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
   Error Close(FileHandle file) override;
   // An entry's file counts as a Create when made and as a Close when finished.
-  Error SecureFolders(const char* path, size_t length, size_t destination_length) override {
-    return inner_.SecureFolders(path, length, destination_length);
+  Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
+    return inner_.MakeEntryFolder(path, length, destination_length);
   }
   Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override;
   Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override;

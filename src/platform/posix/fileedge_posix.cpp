@@ -13,8 +13,8 @@
 #include "ansistring.h"
 #include "dostime.h"
 #include "fileedge.h"
+#include "folderwalk.h"
 #include "posixerror.h"
-#include "securedfolders.h"
 
 namespace vek {
 
@@ -113,7 +113,7 @@ constexpr uint32_t kKernelCopyMin = 32 * 1024;
 
 class PosixFileEdge final : public FileEdge {
  public:
-  PosixFileEdge() : secured_('/') {
+  PosixFileEdge() {
     tzset();  // the zone is read once; localtime_r then answers from it
     (void)CurrentUmask();
   }
@@ -121,7 +121,7 @@ class PosixFileEdge final : public FileEdge {
   char Separator() const override { return '/'; }
 
   Error OpenRead(const char* path, FileHandle* file) override {
-    secured_.Forget();  // a new run: the destination may have changed since the last
+    walk_.Forget();  // a new run: the destination may have changed since the last
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return InOutError(TranslateOpenErrno(errno, path));
     *file = fd;
@@ -272,52 +272,38 @@ class PosixFileEdge final : public FileEdge {
     int fd = static_cast<int>(file);
     if (ahead_fd_ == fd) ahead_fd_ = -1;
     if (fd >= 0 && fd < kTrackedFiles && tracked_[fd]) {
-      // An archive goes: the folders checked while it was extracted may change before
-      // the next one.
+      // An archive goes, and with it the folders held while it was extracted.
       tracked_[fd] = false;
-      secured_.Forget();
+      walk_.Forget();
     }
     if (close(fd) != 0 && errno != EINTR) return InOutError(TranslateErrno(errno));
     return NoError();
   }
 
-  Error SecureFolders(const char* path, size_t length, size_t destination_length) override {
-    size_t end = secured_.StartOf(path, length, destination_length);
-    if (end >= length) return NoError();
-    while (end < length) {
-      size_t next = secured_.NextEnd(path, length, end);
-      AnsiString prefix(path, next);
-      if (prefix.failed()) return OutOfMemoryError();
-      struct stat st;
-      if (lstat(prefix.c_str(), &st) != 0) break;  // not made yet: the caller makes it
-      if (S_ISLNK(st.st_mode)) {
-        // A link in place of a folder: a real folder takes its place.
-        if (unlink(prefix.c_str()) != 0) return GeneralError(kLinkInTheWay);
-        if (mkdir(prefix.c_str(), 0777) != 0) return InOutError(TranslateErrno(errno));
-      } else if (!S_ISDIR(st.st_mode)) {
-        break;  // a file in the way: making the folder or the file fails later
-      }
-      end = next;
-    }
-    secured_.Remember(path, end, destination_length);
-    return NoError();
+  Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
+    return walk_.MakeFolder(path, length, destination_length);
   }
 
+  // The file is made relative to its folder's descriptor (FolderWalk), so no link
+  // on the way, swapped in whenever, can take it elsewhere.
   Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
-    size_t folder = strlen(path);
-    while (folder > 0 && path[folder - 1] != '/') --folder;
-    if (folder > 0) VEK_TRY(SecureFolders(path, folder - 1, destination_length));
+    size_t name = strlen(path);
+    while (name > destination_length && path[name - 1] != '/') --name;
+    if (name <= destination_length) return InOutError(kWinErrorPathNotFound);
+    int folder = -1;
+    VEK_TRY(walk_.Open(path, name - 1, destination_length, FolderWalk::Missing::kFail, &folder));
+    const char* leaf = path + name;
     // A new file, never through a link. Whatever stands there already is looked at
     // and, unless it must be kept, removed, and the file made anew.
     for (int attempt = 0;; ++attempt) {
-      int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      int fd = openat(folder, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (fd >= 0) {
         *file = fd;
         return NoError();
       }
-      if (errno != EEXIST || attempt == 2) return InOutError(TranslateOpenErrno(errno, path));
+      if (errno != EEXIST || attempt == 2) return InOutError(TranslateErrno(errno));
       struct stat st;
-      if (lstat(path, &st) != 0) continue;  // gone meanwhile
+      if (fstatat(folder, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
       if (S_ISDIR(st.st_mode)) return InOutError(kIoAccessDenied);
       if (S_ISREG(st.st_mode)) {
         if (IsReadOnlyMode(st.st_mode)) return InOutError(kIoAccessDenied);
@@ -329,7 +315,7 @@ class PosixFileEdge final : public FileEdge {
       }
       // A link, a file with other names, or an old copy: replaced, never written
       // through or truncated in place.
-      if (unlink(path) != 0 && errno != ENOENT) return InOutError(TranslateErrno(errno));
+      if (unlinkat(folder, leaf, 0) != 0 && errno != ENOENT) return InOutError(TranslateErrno(errno));
     }
   }
 
@@ -357,8 +343,12 @@ class PosixFileEdge final : public FileEdge {
     return Close(file);
   }
 
+  // The file of the entry just made: removed from the folder the walk holds for it.
   Error RemoveFile(const char* path) override {
-    if (unlink(path) != 0) return InOutError(TranslateErrno(errno));
+    size_t name = strlen(path);
+    while (name > 0 && path[name - 1] != '/') --name;
+    const int folder = name > 0 ? walk_.Held(path, name - 1) : -1;
+    if ((folder >= 0 ? unlinkat(folder, path + name, 0) : unlink(path)) != 0) return InOutError(TranslateErrno(errno));
     return NoError();
   }
 
@@ -414,7 +404,7 @@ class PosixFileEdge final : public FileEdge {
   bool copy_range_usable_ = true;
   bool tracked_[kTrackedFiles] = {};
   off_t position_[kTrackedFiles] = {};
-  SecuredFolders secured_;
+  FolderWalk walk_;
   // What was read ahead of a positioned file: ahead_length_ bytes from ahead_start_.
   int ahead_fd_ = -1;
   off_t ahead_start_ = 0;

@@ -161,7 +161,15 @@ class Win32FileEdge final : public FileEdge {
     return NoError();
   }
 
-  Error SecureFolders(const char* path, size_t length, size_t destination_length) override {
+  Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
+    VEK_TRY(SecureFolders(path, length, destination_length));
+    return FileEdge::MakeEntryFolder(path, length, destination_length);
+  }
+
+  // Makes sure that the folders of path[0, length) after its first destination_length
+  // bytes are real folders where they exist (a link in place of one is replaced by an
+  // empty folder). Folders that do not exist are left alone; the caller makes them.
+  Error SecureFolders(const char* path, size_t length, size_t destination_length) {
     size_t end = secured_.StartOf(path, length, destination_length);
     if (end >= length) return NoError();
     while (end < length) {
