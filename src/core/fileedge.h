@@ -54,6 +54,11 @@ inline constexpr char kLinkInTheWay[] = "A link in the destination could not be 
 // this run and has since been replaced by a link, or that resolves elsewhere than
 // below the destination.
 inline constexpr char kFolderSwapped[] = "A folder below the destination was replaced during extraction";
+// The failure of an entry whose name, opened, leads to another file or folder than
+// its own below the destination: through a link or junction (one swapped in
+// meanwhile included), or as the short name (8.3 alias) of another entry's.
+inline constexpr char kNameLeadsElsewhere[] =
+    "The entry's name leads elsewhere than its own place below the destination (through a link, or as a short name)";
 
 class FileEdge {
  public:

@@ -141,5 +141,58 @@ TEST(Win32Extract, NamesInAnyScriptAndPathsBeyondMaxPath) {
   }
 }
 
+// The short name (8.3 alias) Windows gives a long name: Wine makes "LONGF~XY" of a
+// hash, Windows "LONGFO~1". Learnt from a folder and a file made in a folder of
+// their own; empty when the volume makes none.
+std::wstring ShortNameOf(const fs::path& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = GetShortPathNameW(path.wstring().c_str(), buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return L"";
+  std::wstring name = fs::path(std::wstring(buffer, n)).filename().wstring();
+  return name == path.filename().wstring() ? L"" : name;
+}
+
+// An entry named as the short name of another entry's folder or file, written
+// before it: Windows would open the other's, so the second file would overwrite the
+// first. It is refused; the first stays as written.
+TEST(Win32Extract, AShortNameOfAnotherEntrysFolderOrFileIsRefused) {
+  testing::ScratchFolder probe;
+  fs::create_directories(probe / "LongFolderName");
+  testing::WriteWholeFile(probe / "LongFileName.txt", "");
+  const std::string folder_alias = fs::path(ShortNameOf(probe / "LongFolderName")).string();
+  const std::string file_alias = fs::path(ShortNameOf(probe / "LongFileName.txt")).string();
+  if (folder_alias.empty() || file_alias.empty()) GTEST_SKIP() << "no short names on this volume";
+  struct Case {
+    const char* what;
+    bool folder;  // the alias names a folder (the file is config.txt in it), else the file
+  } cases[] = {{"a folder's short name", true}, {"a file's short name", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what + std::string(": ") + (c.folder ? folder_alias : file_alias));
+    build::ArchiveBuilder b;
+    const uint32_t stamp = testing::DosStamp(2001, 2, 3, 4, 5, 6);
+    if (c.folder) {
+      b.AddFile(b.AddDirectory(0, "LongFolderName"), "config.txt", "first", stamp);
+      b.AddFile(b.AddDirectory(0, folder_alias), "config.txt", "second", stamp);
+    } else {
+      b.AddFile(0, "LongFileName.txt", "first", stamp);
+      b.AddFile(0, file_alias, "second", stamp);
+    }
+    testing::ScratchFolder out;
+    testing::LoadedArchive loaded(b.Serialize());
+    ASSERT_TRUE(loaded.load_error.ok());
+    AnsiString dest(out.destination().c_str());
+    const uint32_t n = loaded.reader.GetEntryCount();
+    for (uint32_t id = 1; id <= n / 2; ++id) ASSERT_TRUE(ExtractEntry(loaded.reader, id, dest).ok()) << id;
+    // The alias itself is refused: the folder entry, or the file.
+    EXPECT_EQ(ExtractEntry(loaded.reader, n / 2 + 1, dest), GeneralError(kNameLeadsElsewhere));
+    if (c.folder) EXPECT_EQ(ExtractEntry(loaded.reader, n, dest), GeneralError(kNameLeadsElsewhere));
+    EXPECT_EQ(testing::ReadWholeFile(c.folder ? out / "LongFolderName/config.txt" : out / "LongFileName.txt"),
+              "first");
+    size_t files = 0;
+    for (auto& e : fs::recursive_directory_iterator(out.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 1u) << "nothing else written";
+  }
+}
+
 }  // namespace
 }  // namespace vek

@@ -8,6 +8,7 @@
 
 #include "dostime.h"
 #include "fileedge.h"
+#include "folderwalk.h"
 #include "securedfolders.h"
 #include "winpath.h"
 
@@ -76,10 +77,6 @@ BOOL CreateDirectoryU(const char* path, SECURITY_ATTRIBUTES* security) {
   VEK_WIDE_OR_FAIL(FALSE)
   return CreateDirectoryW(wide.get(), security);
 }
-BOOL RemoveDirectoryU(const char* path) {
-  VEK_WIDE_OR_FAIL(FALSE)
-  return RemoveDirectoryW(wide.get());
-}
 BOOL DeleteFileU(const char* path) {
   VEK_WIDE_OR_FAIL(FALSE)
   return DeleteFileW(wide.get());
@@ -93,9 +90,15 @@ Error LastError() {
   return InOutError(code ? code : kWinErrorInvalidFunction);
 }
 
-// Removes the link, junction or other reparse point at path (not what it points to).
-bool RemoveLink(const char* path, DWORD attributes) {
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryU(path) != 0 : DeleteFileU(path) != 0;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Removes the file, link or empty folder of a handle opened with DELETE access, and
+// closes the handle.
+Error RemoveOpened(HANDLE h) {
+  FILE_DISPOSITION_INFO gone = {TRUE};
+  Error e = SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone) ? NoError() : LastError();
+  CloseHandle(h);
+  return e;
 }
 
 // Whether two open handles are one file: the same volume and file index.
@@ -112,6 +115,7 @@ class Win32FileEdge final : public FileEdge {
 
   Error OpenRead(const char* path, FileHandle* file) override {
     secured_.Forget();  // a new run: the destination may have changed since the last
+    walk_.Forget();
     HANDLE h = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
@@ -156,14 +160,29 @@ class Win32FileEdge final : public FileEdge {
       // The archive goes: the folders checked meanwhile may change before the next.
       archive_ = kNoFile;
       secured_.Forget();
+      walk_.Forget();
     }
     if (!CloseHandle(ToHandle(file))) return LastError();
     return NoError();
   }
 
+  // The folder is made by its path, then opened and checked: a real folder, and the
+  // one of its own name below the destination.
   Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
     VEK_TRY(SecureFolders(path, length, destination_length));
-    return FileEdge::MakeEntryFolder(path, length, destination_length);
+    VEK_TRY(FileEdge::MakeEntryFolder(path, length, destination_length));
+    AnsiString folder(path, length);
+    if (folder.failed()) return OutOfMemoryError();
+    HANDLE h = CreateFileU(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    Error e = Checked(h, folder.c_str(), destination_length);
+    if (!e && GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      e = GeneralError(kFolderSwapped);
+    }
+    CloseHandle(h);
+    return e;
   }
 
   // Makes sure that the folders of path[0, length) after its first destination_length
@@ -180,7 +199,7 @@ class Win32FileEdge final : public FileEdge {
       if (a == INVALID_FILE_ATTRIBUTES) break;  // not made yet: the caller makes it
       if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or link in place of a folder: a real folder takes its place.
-        if (!RemoveLink(prefix.c_str(), a)) return GeneralError(kLinkInTheWay);
+        VEK_TRY(RemoveStanding(prefix.c_str(), destination_length));
         if (!CreateDirectoryU(prefix.c_str(), nullptr)) return LastError();
       } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
         break;  // a file in the way: making the folder or the file fails later
@@ -191,19 +210,26 @@ class Win32FileEdge final : public FileEdge {
     return NoError();
   }
 
-  // A new file is made at once, as before. What stands there already is looked at
-  // first: a link is removed, a file with other names is replaced, the archive is
-  // refused, and any other file is truncated in place as CREATE_ALWAYS does, while
-  // a handle that refuses deletion keeps its name from being swapped meanwhile.
+  // A new file is made at once, as before, and refused (and removed again) when it
+  // came out elsewhere than below the destination under its own name. What stands
+  // there already is looked at first, through a handle of its own that is checked
+  // the same way: a link is removed, a file with other names is replaced, the archive
+  // is refused, and any other file is truncated through that handle, so that nothing
+  // swapped in meanwhile is truncated instead.
   Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
     if (archive != kNoFile) archive_ = archive;
     size_t folder = strlen(path);
     while (folder > 0 && path[folder - 1] != '\\') --folder;
     if (folder > 0) VEK_TRY(SecureFolders(path, folder - 1, destination_length));
     for (int attempt = 0;; ++attempt) {
-      HANDLE h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      HANDLE h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (h != INVALID_HANDLE_VALUE) {
+        Error landed = Checked(h, path, destination_length);
+        if (landed) {
+          (void)RemoveOpened(h);
+          return landed;
+        }
         *file = reinterpret_cast<FileHandle>(h);
         return NoError();
       }
@@ -214,34 +240,44 @@ class Win32FileEdge final : public FileEdge {
       // Wine shows a Unix one.
       if (a == INVALID_FILE_ATTRIBUTES) return GeneralError(kLinkInTheWay);
       if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (!RemoveLink(path, a)) return GeneralError(kLinkInTheWay);
+        VEK_TRY(RemoveStanding(path, destination_length));
         continue;
       }
       if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return InOutError(kIoAccessDenied);
-      HANDLE pin = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      // CREATE_ALWAYS refuses these with its normal attributes.
+      if (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) return InOutError(kIoAccessDenied);
+      // What is done to the file from here on goes through this handle, wherever the
+      // file is moved meanwhile: it lets others do anything.
+      HANDLE pin = CreateFileU(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                               nullptr);
       if (pin == INVALID_HANDLE_VALUE) return LastError();
+      Error e = Checked(pin, path, destination_length);
       BY_HANDLE_FILE_INFORMATION info;
-      if (archive != kNoFile && SameFile(pin, ToHandle(archive))) {
+      if (!e && archive != kNoFile && SameFile(pin, ToHandle(archive))) e = GeneralError(kOverwritesArchive);
+      if (!e && GetFileInformationByHandle(pin, &info) && info.nNumberOfLinks > 1) {
+        // Another name of the file goes; this one is made anew.
+        HANDLE gone = ReOpenFile(pin, DELETE, kShareAll, 0);
+        e = gone == INVALID_HANDLE_VALUE ? LastError() : RemoveOpened(gone);
         CloseHandle(pin);
-        return GeneralError(kOverwritesArchive);
-      }
-      if (GetFileInformationByHandle(pin, &info) && info.nNumberOfLinks > 1) {
-        CloseHandle(pin);
-        if (!DeleteFileU(path)) return LastError();
+        VEK_TRY(e);
         continue;
       }
-      h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      code = GetLastError();
+      h = e ? INVALID_HANDLE_VALUE : ReOpenFile(pin, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+      if (!e && h == INVALID_HANDLE_VALUE) e = LastError();
       CloseHandle(pin);
-      if (h == INVALID_HANDLE_VALUE) return InOutError(code ? code : kWinErrorInvalidFunction);
+      if (!e && !SetEndOfFile(h)) {
+        e = LastError();
+        CloseHandle(h);
+      }
+      VEK_TRY(e);
       *file = reinterpret_cast<FileHandle>(h);
       return NoError();
     }
   }
 
   Error RemoveFile(const char* path) override {
+    size_t destination_length = 0;
+    if (walk_.Below(path, &destination_length)) return RemoveStanding(path, destination_length);
     if (!DeleteFileU(path)) return LastError();
     return NoError();
   }
@@ -279,8 +315,39 @@ class Win32FileEdge final : public FileEdge {
   }
 
  private:
+  // walk_'s check of an open file or folder below the destination, after it has
+  // learnt the destination.
+  Error Checked(HANDLE opened, const char* path, size_t destination_length) {
+    if (!walk_.Knows(path, destination_length)) {
+      // The destination as the entries' paths reach it: "C:" is the drive's root.
+      AnsiString folder(path, destination_length);
+      folder.Append('\\');
+      if (folder.failed()) return OutOfMemoryError();
+      HANDLE d = CreateFileU(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      walk_.Learn(path, destination_length, d);
+      if (d != INVALID_HANDLE_VALUE) CloseHandle(d);
+    }
+    return walk_.Check(opened, path, destination_length);
+  }
+
+  // Removes what stands at path (a link itself, not what it points to), through a
+  // handle checked to be below the destination.
+  Error RemoveStanding(const char* path, size_t destination_length) {
+    HANDLE h = CreateFileU(path, DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GeneralError(kLinkInTheWay);
+    Error e = Checked(h, path, destination_length);
+    if (e) {
+      CloseHandle(h);
+      return e;
+    }
+    return RemoveOpened(h);
+  }
+
   FileHandle archive_ = kNoFile;  // the archive of the entries being written
   SecuredFolders secured_;
+  FolderWalk walk_;
 };
 
 }  // namespace
