@@ -91,6 +91,9 @@ Error LastError() {
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // Removes the file, link or empty folder of a handle opened with DELETE access, and
 // closes the handle.
@@ -99,6 +102,16 @@ Error RemoveOpened(HANDLE h) {
   Error e = SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone) ? NoError() : LastError();
   CloseHandle(h);
   return e;
+}
+
+// Gives an open file the last-write time of an MS-DOS stamp read as local time.
+bool SetStamp(HANDLE h, uint32_t dos_time_stamp) {
+  FILETIME local, utc;
+  // Only a stamp that is a date: Windows' own conversion takes some that are not.
+  return IsValidDosTime(dos_time_stamp) &&
+         DosDateTimeToFileTime(static_cast<WORD>(dos_time_stamp >> 16), static_cast<WORD>(dos_time_stamp & 0xFFFF),
+                               &local) &&
+         LocalFileTimeToFileTime(&local, &utc) && SetFileTime(h, nullptr, nullptr, &utc);
 }
 
 // Whether two open handles are one file: the same volume and file index.
@@ -301,17 +314,22 @@ class Win32FileEdge final : public FileEdge {
   bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) override {
     HANDLE h = CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool ok = false;
-    FILETIME local, utc;
-    // Only a stamp that is a date: Windows' own conversion takes some that are not.
-    if (h != INVALID_HANDLE_VALUE && IsValidDosTime(dos_time_stamp) &&
-        DosDateTimeToFileTime(static_cast<WORD>(dos_time_stamp >> 16),
-                              static_cast<WORD>(dos_time_stamp & 0xFFFF), &local) &&
-        LocalFileTimeToFileTime(&local, &utc)) {
-      ok = SetFileTime(h, nullptr, nullptr, &utc) != 0;
-    }
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = SetStamp(h, dos_time_stamp);
+    CloseHandle(h);
     return ok;
+  }
+
+  // The file is the one CreateEntryFile made or truncated, still open: its time and
+  // attributes are set through its handle, never through its path, which may lead
+  // elsewhere by now. The outcome is that of SetLastWriteTime, then SetAttributes.
+  Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
+    (void)SetStamp(ToHandle(file), dos_time_stamp);
+    FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+    // As SetFileAttributes sets them: the bits a file can be given, never none.
+    basic.FileAttributes = (attributes & kSettableAttributes) | FILE_ATTRIBUTE_NORMAL;
+    (void)SetFileInformationByHandle(ToHandle(file), FileBasicInfo, &basic, sizeof basic);
+    return Close(file);
   }
 
  private:
