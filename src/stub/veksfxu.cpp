@@ -7,6 +7,7 @@
 #include "cp1250.h"
 #include "extended80.h"
 #include "extractor.h"
+#include "inflate.h"
 #include "messagebox.h"
 #include "rnvek100.h"
 #include "winpath.h"
@@ -159,13 +160,18 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   FileHandle archive = kNoFile;
   VEK_TRY(files_.OpenRead(OwnPath.c_str(), &archive));
   ArchiveReader reader;  // closes the archive on every way out
-  VEK_TRY(reader.Open(files_, archive, archive_start_offset_));
+  // With the block, checked before: it says which files are deflated.
+  VEK_TRY(reader.Open(files_, archive, archive_start_offset_, extension_));
+  if (reader.ExtensionUnusable()) return Damaged(reader, 0);
   EntryCount = reader.GetEntryCount();
   if (!extension_.present()) VEK_TRY(RefuseSharedData(reader));  // else checked before
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
-    VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(i), destination));
+    const Error error = ExtractEntry(reader, static_cast<int32_t>(i), destination);
+    // A stream that does not give its file (its bytes checked before): a damaged installer.
+    if (error == GeneralError(kBadCompressedData)) return Damaged(reader, i);
+    VEK_TRY(error);
     window_.SetPBProgress(ExtractionPercent(i, n));
   }
   return reader.Close();
