@@ -250,6 +250,19 @@ Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const A
   return output.edge->FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
 }
 
+uint64_t TotalOriginalSize(const ArchiveReader& reader) {
+  uint64_t total = 0;
+  const uint32_t n = reader.GetEntryCount();
+  for (uint32_t id = 1; id <= n; ++id) {
+    ArchiveEntry entry;
+    if (reader.FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id && entry.kind == kEntryKindFile &&
+        entry.size >= 0) {
+      total += entry.original_size;
+    }
+  }
+  return total;
+}
+
 Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination, DataCheck check) {
   ArchiveEntry entry;
   reader.FindEntry(id, &entry);

@@ -56,6 +56,9 @@ Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destinat
 Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination,
                        DataCheck check = DataCheck::kTrusted);
 
+// The bytes that extracting every file writes: the sum of their original sizes.
+uint64_t TotalOriginalSize(const ArchiveReader& reader);
+
 // The failure of a file whose stored bytes do not match their checksum.
 inline constexpr char kDataDamaged[] = "Damaged data: the checksum does not match";
 

@@ -165,6 +165,10 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   if (reader.ExtensionUnusable()) return Damaged(reader, 0);
   EntryCount = reader.GetEntryCount();
   if (!extension_.present()) VEK_TRY(RefuseSharedData(reader));  // else checked before
+  // Refused before the first file when the files cannot fit (gone on when it is not known).
+  uint64_t free = 0;
+  const uint64_t needed = TotalOriginalSize(reader);
+  if (files_.FreeSpace(destination.c_str(), &free) && free < needed) return NoRoom(needed, free);
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
@@ -227,6 +231,30 @@ Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {
   }
   if (damage_report_.failed()) return OutOfMemoryError();
   return GeneralError(damage_report_.c_str());
+}
+
+namespace {
+
+void AppendDecimal(AnsiString& text, uint64_t value) {
+  char digits[21];
+  size_t at = sizeof digits;
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  text.Append(digits + at, sizeof digits - at);
+}
+
+}  // namespace
+
+Error TForm1::NoRoom(uint64_t needed, uint64_t free) {
+  room_report_ = kNoRoomText;
+  AppendDecimal(room_report_, needed);
+  room_report_ += " bytes; the destination has ";
+  AppendDecimal(room_report_, free);
+  room_report_ += " bytes free";
+  if (room_report_.failed()) return OutOfMemoryError();
+  return GeneralError(room_report_.c_str());
 }
 
 AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix) {
