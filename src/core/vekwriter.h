@@ -77,7 +77,7 @@ struct ArchiveOptions {
   // their number.
   unsigned threads = 0;
 };
-inline constexpr int kDefaultCompressLevel = 6;
+inline constexpr int kDefaultCompressLevel = 9;
 
 class ArchiveBuilder {
  public:

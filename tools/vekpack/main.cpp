@@ -29,7 +29,7 @@ const char kUsage[] =
     "  -s, --stub FILE   prepend this extractor stub instead\n"
     "  -c, --config FILE  set the stub's texts, folder and Start-menu items (below)\n"
     "  -z, --compress[=LEVEL]  deflate each file on its own, LEVEL 1 (fastest) to 9\n"
-    "                    (smallest), 6 without one; a file that deflate does not\n"
+    "                    (smallest), 9 without one; a file that deflate does not\n"
     "                    shrink by at least 1/32 stays stored. Read by vek and by\n"
     "                    stubs of this release, not by earlier ones\n"
     "  -q, --quiet       no progress and no summary\n"
