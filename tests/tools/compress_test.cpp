@@ -171,5 +171,24 @@ TEST(Compression, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
   }
 }
 
+// A byte flipped in a deflated file's stored bytes: whatever its stream then does,
+// vek extract names the file damaged and leaves nothing of it.
+TEST(Compression, ADamagedStreamIsDamagedData) {
+  ScratchFolder folder;
+  std::string bytes = Compressed(1);
+  const size_t block = bytes.size() - ExtensionFooter::kSize - ExtensionBlockSize(6);
+  const size_t data = kArchivePrologueSize + 6 * EntryRecord::kSize;  // text.htm's stream
+  for (size_t at : {data + 1, data + 200, data + 201}) bytes[at] = static_cast<char>(bytes[at] ^ 0x21);
+  testing::WriteWholeFile(folder / "damaged.vek", bytes);
+  FileHandle handle = kNoFile;
+  FileEdge& edge = PlatformFileEdge();
+  ASSERT_FALSE(edge.OpenRead((folder / "damaged.vek").string().c_str(), &handle));
+  ArchiveReader reader;
+  ASSERT_FALSE(reader.Open(edge, handle, 0, {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(6)}));
+  const AnsiString destination(folder.destination().c_str());
+  EXPECT_EQ(ExtractEntry(reader, 1, destination, DataCheck::kVerify), GeneralError(kDataDamaged));
+  EXPECT_FALSE(fs::exists(folder / "text.htm"));
+}
+
 }  // namespace
 }  // namespace vek
