@@ -6,11 +6,14 @@
 namespace vek {
 namespace {
 
-constexpr int kWindowBits = 15;
+// A zlib stream: two header bytes (CMF: the method and the window's size; FLG: a
+// check that makes CMF*256+FLG a multiple of 31, and a preset dictionary's flag),
 constexpr size_t kZlibHeaderSize = 2;
-constexpr size_t kAdlerSize = 4;
 constexpr unsigned kMethodDeflated = 8;
-constexpr unsigned kFlagPresetDictionary = 0x20;
+constexpr int kWindowBits = 15;  // the largest window a stream may ask for
+constexpr unsigned kFlagPresetDictionary = 0x20;  // never set by a packer of ours
+// then the deflated data, then the Adler-32 of the output, big-endian.
+constexpr size_t kAdlerSize = 4;
 
 Error Bad() { return GeneralError(kBadCompressedData); }
 
