@@ -7,6 +7,11 @@ wait for a processor), and (with strace installed) the system calls each tool
 makes per file.
 
 Usage: bench.py [--quick] [--runs N] [--trees seed,small,mid,big,many] [--dir DIR] [--pack-only] BUILD-DIR
+       bench.py --compressed[=LEVEL] [--runs N] [--trees seed,...] [--tree PATH] [--dir DIR] BUILD-DIR
+With --compressed, vekpack --compress is measured against `zip -9 -r` and
+`tar czf`, and vek extract of its archive against `unzip` and `tar xzf`, on the
+same trees in the same run: sizes, packing and extraction times, ratios. --tree
+adds a tree of your own (a documentation folder, say), copied into DIR first.
 BUILD-DIR is a native build (build/native) holding tools/vek and tools/vekpack.
 --dir is where the trees, archives and extracted copies live: /dev/shm (tmpfs) shows
 the tools' own work, a folder on disk the file system's as well.
@@ -32,8 +37,9 @@ ROOT = os.path.dirname(HERE)
 SEVEN_ZIP = shutil.which("7z") and "7z" or "7zz"  # Debian's 7zip names its program 7zz
 
 
-def ensure_peers():
-    missing = [p for p, c in (("zip", "zip"), ("unzip", "unzip"), ("7zip", SEVEN_ZIP)) if not shutil.which(c)]
+def ensure_peers(seven_zip=True):
+    peers = (("zip", "zip"), ("unzip", "unzip")) + ((("7zip", SEVEN_ZIP),) if seven_zip else ())
+    missing = [p for p, c in peers if not shutil.which(c)]
     if missing:
         subprocess.run(["apt-get", "install", "-y", "-qq", "--no-install-recommends"] + missing,
                        check=True, stdout=subprocess.DEVNULL)
@@ -175,7 +181,57 @@ def bench_tree(name, tree, tools, scratch, runs, files, pack_only=False):
     return pack, extract, calls
 
 
-def report(title, results, reference, calls):
+def bench_compressed(name, tree, tools, scratch, runs, level):
+    """vekpack --compress against zip -9 and tar czf; vek extract against unzip and tar xzf."""
+    CPU.clear()
+    vek, vekpack = tools
+    work = os.path.join(scratch, name)
+    os.makedirs(work)
+    paths = {ext: os.path.join(work, "a." + ext) for ext in ("vek", "zip", "tar.gz")}
+    archive, zipf, tgz = paths["vek"], paths["zip"], paths["tar.gz"]
+    out = os.path.join(work, "out")
+
+    def rm(path):  # each packer starts from no output, with nothing left to write back
+        def go():
+            if os.path.exists(path):
+                os.remove(path)
+            subprocess.run(["sync"])
+        return go
+
+    compress = "--compress" if level is None else "--compress=%d" % level
+    pack = {"vekpack -z": [], "zip -9": [], "tar czf": []}
+    jobs = [("vekpack -z", [vekpack, "-q", compress, tree, archive], archive),
+            ("zip -9", ["zip", "-q", "-9", "-r", zipf, "."], zipf),
+            ("tar czf", ["tar", "czf", tgz, "-C", tree, "."], tgz)]
+    for r in range(runs):
+        for tool, cmd, made in (jobs if r % 2 == 0 else jobs[::-1]):
+            pack[tool].append(timed(cmd, cwd=tree, before=rm(made), tool=tool))
+    sizes = {tool: os.path.getsize(made) for tool, _, made in jobs}
+
+    extract = {"vek extract": [], "unzip": [], "tar xzf": []}
+    jobs = [("vek extract", [vek, "extract", "-q", archive, "-C", out]),
+            ("unzip", ["unzip", "-q", "-o", zipf, "-d", out]),
+            ("tar xzf", ["tar", "xzf", tgz, "-C", out])]
+    for r in range(runs):
+        for tool, cmd in (jobs if r % 2 == 0 else jobs[::-1]):
+            extract[tool].append(timed(cmd, before=fresh(out), tool=tool))
+    subprocess.run(["diff", "-r", tree, out], check=True, stdout=subprocess.DEVNULL)  # the last run: tar's
+    shutil.rmtree(work)
+    return sizes, pack, extract
+
+
+def report_sizes(sizes, original):
+    print("  sizes (the tree: %d bytes)" % original)
+    for tool, size in sizes.items():
+        print("    %-12s %12d bytes  %5.1f%% of the tree  %5.3fx zip -9  %5.3fx tar czf" %
+              (tool, size, 100.0 * size / original, size / sizes["zip -9"], size / sizes["tar czf"]))
+
+
+def tree_bytes(path):
+    return sum(os.path.getsize(os.path.join(d, f)) for d, _, files in os.walk(path) for f in files)
+
+
+def report(title, results, reference, calls, also=None):
     base = statistics.median(results[reference])
     print("  %s (median of %d runs, fastest and slowest in brackets)" % (title, len(results[reference])))
     for tool, times in results.items():
@@ -183,6 +239,8 @@ def report(title, results, reference, calls):
         line = "    %-12s %8.3f s  [%.3f .. %.3f]  %5.2fx %s" % (tool, m, min(times), max(times), m / base, reference)
         if tool in CPU:
             line += "  cpu %.3f s" % statistics.median(CPU[tool])
+        if also:
+            line += "  %5.2fx %s" % (m / statistics.median(results[also]), also)
         if tool in calls:
             line += "  %6.2f calls/file" % calls[tool]
         print(line)
@@ -199,8 +257,12 @@ def main():
     parser.add_argument("--dir", default=os.environ.get("VEK_BENCH_DIR"),
                         help="where trees and outputs live (e.g. /dev/shm or a folder on disk)")
     parser.add_argument("--pack-only", action="store_true", help="measure packing only (vekpack and tar -c)")
+    parser.add_argument("--compressed", nargs="?", const=0, type=int, metavar="LEVEL",
+                        help="vekpack --compress[=LEVEL] against zip -9 and tar czf")
+    parser.add_argument("--tree", action="append", default=[], help="a tree of your own, copied first")
     args = parser.parse_args()
-    wanted = [args.only] if args.only else args.trees.split(",")
+    wanted = [args.only] if args.only else [t for t in args.trees.split(",") if t]
+    wanted += ["path:" + os.path.abspath(t) for t in args.tree]
     vek = os.path.join(args.build_dir, "tools", "vek")
     vekpack = os.path.join(args.build_dir, "tools", "vekpack")
     for tool in (vek, vekpack):
@@ -208,15 +270,19 @@ def main():
             sys.exit("bench: %s is missing: build the native preset first" % tool)
     vek, vekpack = os.path.abspath(vek), os.path.abspath(vekpack)
     if not args.pack_only:
-        ensure_peers()
+        ensure_peers(seven_zip=args.compressed is None)
     if not STRACE:
         print("(strace is not installed: no system-call counts)")
     scratch = tempfile.mkdtemp(prefix="vekbench-", dir=args.dir)
     print("trees and outputs in %s" % scratch)
     try:
         for name in wanted:
-            tree = os.path.join(scratch, name + "-tree")
-            if name == "seed":
+            tree = os.path.join(scratch, (os.path.basename(name) if name.startswith("path:") else name) + "-tree")
+            if name.startswith("path:"):
+                shutil.copytree(name[5:], tree, symlinks=False)
+                title = "%s (%d entries, %.1f MiB)" % (name[5:], count_entries(tree), tree_bytes(tree) / 2**20)
+                name = os.path.basename(name[5:]) or "tree"
+            elif name == "seed":
                 run([sys.executable, os.path.join(ROOT, "scripts", "make-seed-tree.py"), tree])
                 title = "seed-shaped tree (376 entries, 5.5 MiB)"
             elif name == "small":
@@ -239,6 +305,15 @@ def main():
                 sys.exit("bench: unknown tree %s" % name)
             print("%s:" % title)
             sys.stdout.flush()
+            if args.compressed is not None:
+                sizes, pack, extract = bench_compressed(name, tree, (vek, vekpack), scratch, args.runs,
+                                                        args.compressed or None)
+                report_sizes(sizes, tree_bytes(tree))
+                report("packing", pack, "zip -9", {}, also="tar czf")
+                report("extraction", extract, "unzip", {}, also="tar xzf")
+                sys.stdout.flush()
+                shutil.rmtree(tree)
+                continue
             pack, extract, calls = bench_tree(name, tree, (vek, vekpack), scratch, args.runs, count_files(tree),
                                               args.pack_only)
             if extract:

@@ -22,6 +22,9 @@ want cmake cmake
 want googletest /usr/src/googletest/CMakeLists.txt
 want libgtest-dev /usr/include/gtest/gtest.h
 want libgmock-dev /usr/include/gmock/gmock.h
+want zlib1g-dev /usr/include/zlib.h              # inflating in vek, and deflating without libdeflate
+want libdeflate-dev /usr/include/libdeflate.h    # vekpack --compress
+want libz-mingw-w64-dev /usr/x86_64-w64-mingw32/lib/libz.a  # the stub's and Windows tools' zlib
 want mingw-w64 x86_64-w64-mingw32-g++-posix
 want g++-mingw-w64-i686-posix i686-w64-mingw32-g++-posix
 want wine64 wine64
@@ -36,6 +39,8 @@ want osslsigncode osslsigncode
 want openssl openssl
 want python3 python3
 want strace strace  # bench/bench.py: system calls per file
+want zip zip        # bench/bench.py --compressed: the sizes and times compared
+want unzip unzip
 want bc bc          # bench/stub-wine.sh
 want help2man help2man
 

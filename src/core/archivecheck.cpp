@@ -5,6 +5,7 @@
 
 #include "crc32.h"
 #include "extractor.h"
+#include "inflate.h"
 
 namespace vek {
 
@@ -16,10 +17,10 @@ constexpr uint32_t kCheckBlockSize = 256 * 1024;
 
 // One entry's stored bytes, served from the checker's buffer, their checksum computed
 // on the way.
-class CheckedPieces {
+class CheckedPieces final : public InflateSource {
  public:
   CheckedPieces(DataChecker& checker, uint64_t at, uint32_t size) : checker_(checker), at_(at), left_(size) {}
-  Error Next(const unsigned char** data, size_t* size) {
+  Error Next(const unsigned char** data, size_t* size) override {
     *data = checker_.buffer_;
     *size = 0;
     if (left_ == 0) return NoError();
@@ -63,6 +64,11 @@ Error Drain(CheckedPieces& source) {
   }
 }
 
+class Nowhere final : public InflateSink {
+ public:
+  Error Put(const unsigned char*, size_t) override { return NoError(); }
+};
+
 }  // namespace
 
 DataChecker::~DataChecker() { free(buffer_); }
@@ -71,12 +77,20 @@ Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
   if (entry.kind != kEntryKindFile || !entry.checked) return NoError();
   if (entry.method == kMethodInvalid || entry.size < 0) return GeneralError(kArchiveDamaged);
   if (!buffer_) {
-    buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize));
+    buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
     if (!buffer_) return OutOfMemoryError();
   }
   CheckedPieces pieces(*this, reader_.DataStart() + entry.data_offset, static_cast<uint32_t>(entry.size));
+  Error inflated = NoError();
+  if (inflate_ && entry.method == kMethodDeflate) {
+    Nowhere nowhere;
+    inflated = InflateStream(pieces, nowhere, entry.original_size, buffer_ + kCheckBlockSize);
+    if (inflated && inflated != GeneralError(kBadCompressedData)) return inflated;
+  }
+  // A stream that failed is named by its checksum when its bytes are not those packed.
   VEK_TRY(Drain(pieces));
-  return pieces.crc() == entry.crc ? NoError() : GeneralError(kDataDamaged);
+  if (pieces.crc() != entry.crc) return GeneralError(kDataDamaged);
+  return inflated;
 }
 
 Error CheckArchiveData(ArchiveReader& reader, uint32_t* slot) {
@@ -99,7 +113,7 @@ Error CheckArchiveData(ArchiveReader& reader, uint32_t* slot) {
 
 bool IsDamage(const Error& error) {
   return error == GeneralError(kArchiveDamaged) || error == GeneralError(kDataDamaged) ||
-         error == InOutError(kIoReadBeyondEnd);
+         error == GeneralError(kBadCompressedData) || error == InOutError(kIoReadBeyondEnd);
 }
 
 }  // namespace vek

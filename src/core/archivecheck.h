@@ -16,15 +16,18 @@ namespace vek {
 // the archive once from start to end.
 class DataChecker {
  public:
-  explicit DataChecker(ArchiveReader& reader) : reader_(reader) {}
+  // With inflate, a deflated file's stream is inflated too (to nowhere), which proves
+  // that it gives exactly the file's original size.
+  explicit DataChecker(ArchiveReader& reader, bool inflate = false) : reader_(reader), inflate_(inflate) {}
   ~DataChecker();
   DataChecker(const DataChecker&) = delete;
   DataChecker& operator=(const DataChecker&) = delete;
 
   // Compares a file entry's stored bytes with its checksum (an unchecked entry passes).
   // The entry's fault: kDataDamaged, kArchiveDamaged (its records disagree), the
-  // input/output error 100 (its data runs past the end of the file); or out of
-  // memory, or a read that failed.
+  // input/output error 100 (its data runs past the end of the file), with inflate
+  // kBadCompressedData (its bytes match, but its stream does not give the file); or
+  // out of memory, or a read that failed.
   Error CheckEntry(const ArchiveEntry& entry);
   // Stored bytes read so far.
   uint64_t bytes_read() const { return bytes_read_; }
@@ -32,7 +35,8 @@ class DataChecker {
  private:
   friend class CheckedPieces;
   ArchiveReader& reader_;
-  unsigned char* buffer_ = nullptr;
+  const bool inflate_;
+  unsigned char* buffer_ = nullptr;  // and after it, with inflate_, the inflater's window
   uint64_t buffer_at_ = 0;  // the file position of buffer_[0]
   uint32_t buffer_length_ = 0;
   uint64_t bytes_read_ = 0;

@@ -21,18 +21,27 @@ RecordFacts GivenFacts(const Entry& e) {
   RecordFacts facts;
   facts.attributes = e.attributes;
   facts.time_stamp = e.time_stamp;
-  facts.size = static_cast<uint32_t>(e.size);
+  facts.size = facts.original_size = static_cast<uint32_t>(e.size);
   facts.data_offset = e.data_offset;
   return facts;
 }
 
-// The sink's room for a source file's bytes, which computes their checksum as they
-// are taken.
-class SinkRoom {
+// Where a source file's bytes are read into.
+class ByteRoom {
+ public:
+  virtual ~ByteRoom() = default;
+  // Called once the file's size is known; false: the bytes go into the sink.
+  virtual bool Reserve(uint64_t size) { return false; }
+  virtual char* Space(size_t wanted, size_t* room) = 0;
+  virtual void Took(const char* at, size_t n) = 0;
+};
+
+// The sink's room, which computes the bytes' checksum as they are taken.
+class SinkRoom final : public ByteRoom {
  public:
   SinkRoom(ArchiveSink& sink, bool crc) : sink_(sink), crc_wanted_(crc) {}
-  char* Space(size_t wanted, size_t* room) { return sink_.Space(wanted, room); }
-  void Took(const char* at, size_t n) {
+  char* Space(size_t wanted, size_t* room) override { return sink_.Space(wanted, room); }
+  void Took(const char* at, size_t n) override {
     if (crc_wanted_) crc = Crc32(crc, at, n);
     sink_.Took(n);
   }
@@ -41,6 +50,29 @@ class SinkRoom {
  private:
   ArchiveSink& sink_;
   bool crc_wanted_;
+};
+
+// A string of the file's own, with a byte more than its size: one more byte read
+// shows that it grew.
+class StringRoom final : public ByteRoom {
+ public:
+  bool Reserve(uint64_t size) override {
+    bytes_.resize(static_cast<size_t>(size) + 1);
+    return true;
+  }
+  char* Space(size_t, size_t* room) override {
+    *room = bytes_.size() - length_;
+    return bytes_.data() + length_;
+  }
+  void Took(const char*, size_t n) override { length_ += n; }
+  std::string Finish() {
+    bytes_.resize(length_);
+    return std::move(bytes_);
+  }
+
+ private:
+  std::string bytes_;
+  size_t length_ = 0;
 };
 
 RecordFacts DataWriter::Write(const Entry& e) {
@@ -54,7 +86,30 @@ RecordFacts DataWriter::Write(const Entry& e) {
     CopySource(e, &facts, room);
     facts.crc = room.crc;
   }
+  facts.original_size = facts.size;
   return facts;
+}
+
+std::string DataWriter::Read(const Entry& e, RecordFacts* facts) {
+  *facts = GivenFacts(e);
+  if (e.source.empty()) return e.data;
+  StringRoom room;
+  CopySource(e, facts, room);
+  return room.Finish();
+}
+
+void DataWriter::Append(const PackedData& packed, RecordFacts* facts) {
+  if (sink_.position() + packed.bytes.size() >= kPositionLimit) TooLarge();
+  facts->data_offset = static_cast<uint32_t>(sink_.position() - data_start_);
+  sink_.Append(packed.bytes.data(), packed.bytes.size());
+  facts->size = static_cast<uint32_t>(packed.bytes.size());
+  facts->original_size = packed.original_size;
+  facts->crc = packed.crc;
+  facts->deflated = packed.deflated;
+}
+
+[[noreturn]] void DataWriter::TooLarge() {
+  throw BuildError(sink_.name() + ": the archive would reach 2 GiB, beyond what the extractor can seek");
 }
 
 [[noreturn]] void DataWriter::Changed(const Entry& e) {
@@ -91,7 +146,7 @@ void DataWriter::CloseFolder() {
   folder_ = kNoFolder;
 }
 
-void DataWriter::CopySource(const Entry& e, RecordFacts* record, SinkRoom& room) {
+void DataWriter::CopySource(const Entry& e, RecordFacts* record, ByteRoom& room) {
   struct Closer {
     PackEdge& edge;
     FileHandle file;
@@ -110,9 +165,8 @@ void DataWriter::CopySource(const Entry& e, RecordFacts* record, SinkRoom& room)
     Changed(e);
   }
   if (facts.size >= kPositionLimit) throw BuildError(e.shown() + ": the file is 2 GiB or larger");
-  if (sink_.position() + facts.size >= kPositionLimit) {
-    throw BuildError(sink_.name() + ": the archive would reach 2 GiB, beyond what the extractor can seek");
-  }
+  const bool whole = room.Reserve(facts.size);
+  if (!whole && sink_.position() + facts.size >= kPositionLimit) TooLarge();
   if (e.size < 0) {
     // Files of a tree often share their time to the second: the time zone is
     // consulted once for them.
@@ -133,7 +187,7 @@ void DataWriter::CopySource(const Entry& e, RecordFacts* record, SinkRoom& room)
   // was copied shows as another size or time.
   uint64_t left = facts.size;
   int pieces = 0;
-  bool inside_the_system = !checksums_ && left >= kSystemCopyThreshold;
+  bool inside_the_system = !whole && !checksums_ && left >= kSystemCopyThreshold;
   for (;;) {
     uint64_t asked = left + 1;
     uint64_t got = 0;

@@ -1,6 +1,7 @@
 // The writer's copying of file data (vekwriter.h): each source file opened through its
-// folder, checked against what the scan saw, and read into the sink; what its record
-// holds (its checksum too) is learned on the way.
+// folder, checked against what the scan saw, and read into the sink or, to be
+// deflated, into a string of its own; what its record holds (its checksum too) is
+// learned on the way.
 #pragma once
 
 #include <stdint.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "archivesink.h"
+#include "compressjobs.h"
 #include "packedge.h"
 #include "vekwriter.h"
 
@@ -20,13 +22,16 @@ struct RecordFacts {
   uint32_t time_stamp = 0;
   uint32_t size = 0;
   uint32_t data_offset = 0;
-  uint32_t crc = 0;  // of the data, for the extension block
+  // For the extension block.
+  uint32_t crc = 0;  // of the data as stored
+  uint32_t original_size = 0;
+  bool deflated = false;
 };
 
 // The record's facts as the entry gives them.
 RecordFacts GivenFacts(const Entry& e);
 
-class SinkRoom;
+class ByteRoom;
 
 // Copies the data of every file, learning what the records hold.
 class DataWriter {
@@ -37,6 +42,11 @@ class DataWriter {
 
   RecordFacts Write(const Entry& e);
 
+  // A file's bytes whole, to be deflated, with what its record holds besides.
+  std::string Read(const Entry& e, RecordFacts* facts);
+  // Appends the data packed for an entry, completing its facts.
+  void Append(const PackedData& packed, RecordFacts* facts);
+
  private:
   [[noreturn]] void Changed(const Entry& e);
   [[noreturn]] void CannotRead(const Entry& e, const char* what, const Error& error);
@@ -46,8 +56,11 @@ class DataWriter {
 
   void CloseFolder();
 
-  // Copies the source into the sink, its checksum computed on the way (room).
-  void CopySource(const Entry& e, RecordFacts* record, SinkRoom& room);
+  [[noreturn]] void TooLarge();
+
+  // Copies the source into room (the sink, its checksum computed on the way, or a
+  // string sized once the file's size is known).
+  void CopySource(const Entry& e, RecordFacts* record, ByteRoom& room);
 
   ArchiveSink& sink_;
   PackEdge& edge_;

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "crc32.h"
+#include "inflate.h"
 #include "messagebox.h"
 
 namespace vek {
@@ -32,26 +33,80 @@ Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_
   return NoError();
 }
 
-// Copies a file's stored bytes in blocks, comparing their checksum at the end.
-Error CopyChecked(ArchiveFile& archive, ArchiveFile& output, const ArchiveEntry& entry) {
-  char* buffer = static_cast<char*>(malloc(kCopyBlockSize));
-  if (!buffer) return OutOfMemoryError();
-  uint32_t left = static_cast<uint32_t>(entry.size);
-  uint32_t crc = 0;
-  Error error = NoError();
-  while (left > 0 && !error) {
-    const uint32_t want = left < kCopyBlockSize ? left : kCopyBlockSize;
+// The stored bytes of one entry, read from the archive in blocks, their checksum
+// computed on the way.
+class StoredBytes final : public InflateSource {
+ public:
+  StoredBytes(ArchiveFile& archive, unsigned char* buffer, uint32_t size)
+      : archive_(archive), buffer_(buffer), left_(size) {}
+  Error Next(const unsigned char** data, size_t* size) override {
+    *data = buffer_;
+    *size = 0;
+    if (left_ == 0) return NoError();
+    const uint32_t want = left_ < kCopyBlockSize ? left_ : kCopyBlockSize;
     uint32_t got = 0;
+    VEK_TRY(archive_.edge->Read(archive_.handle, buffer_, want, &got));
+    if (got == 0) return InOutError(kIoReadBeyondEnd);
+    crc_ = Crc32(crc_, buffer_, got);
+    left_ -= got;
+    *size = got;
+    return NoError();
+  }
+  uint32_t crc() const { return crc_; }
+
+ private:
+  ArchiveFile& archive_;
+  unsigned char* buffer_;
+  uint32_t left_;
+  uint32_t crc_ = 0;
+};
+
+// Writes each piece whole to the output file; a write that stops short is a full disk.
+class OutputFile final : public InflateSink {
+ public:
+  explicit OutputFile(ArchiveFile& output) : output_(output) {}
+  Error Put(const unsigned char* data, size_t size) override {
     uint32_t written = 0;
-    error = archive.edge->Read(archive.handle, buffer, want, &got);
-    if (!error && got == 0) error = InOutError(kIoReadBeyondEnd);
-    if (!error) error = output.edge->Write(output.handle, buffer, got, &written);
-    if (!error && written != got) error = InOutError(kWinErrorDiskFull);
-    crc = Crc32(crc, buffer, got);
-    left -= got;
+    VEK_TRY(output_.edge->Write(output_.handle, data, static_cast<uint32_t>(size), &written));
+    return written == size ? NoError() : InOutError(kWinErrorDiskFull);
+  }
+
+ private:
+  ArchiveFile& output_;
+};
+
+// Writes a deflated file, inflated, or a stored one; with verify its stored bytes
+// are compared with their checksum at the end.
+Error CopyChecked(ArchiveFile& archive, ArchiveFile& output, const ArchiveEntry& entry, bool verify) {
+  const bool deflated = entry.method == kMethodDeflate;
+  unsigned char* buffer = static_cast<unsigned char*>(malloc(kCopyBlockSize + (deflated ? kInflateWindowSize : 0)));
+  if (!buffer) return OutOfMemoryError();
+  StoredBytes stored(archive, buffer, static_cast<uint32_t>(entry.size));
+  OutputFile sink(output);
+  Error error = NoError();
+  if (deflated) {
+    error = InflateStream(stored, sink, entry.original_size, buffer + kCopyBlockSize);
+  } else {
+    for (;;) {
+      const unsigned char* data = nullptr;
+      size_t size = 0;
+      error = stored.Next(&data, &size);
+      if (error || size == 0) break;
+      error = sink.Put(data, size);
+      if (error) break;
+    }
+  }
+  bool complete = !error;
+  if (verify && error == GeneralError(kBadCompressedData)) {
+    // A stream that failed is named by its checksum when its bytes are not those packed.
+    const unsigned char* rest = nullptr;
+    size_t more = 1;
+    Error drained = NoError();
+    while (more > 0 && !drained) drained = stored.Next(&rest, &more);
+    complete = !drained;
   }
   free(buffer);
-  if (!error && crc != entry.crc) error = GeneralError(kDataDamaged);
+  if (complete && verify && stored.crc() != entry.crc) error = GeneralError(kDataDamaged);
   return error;
 }
 
@@ -160,11 +215,12 @@ Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const A
   ArchiveFile& archive = reader.file();
   AnsiString full = destination + reader.GetEntryPath(entry.id, archive.edge->Separator());
   if (full.failed()) return OutOfMemoryError();
-  if (check == DataCheck::kVerify && entry.checked && entry.size >= 0) {
+  const bool verify = check == DataCheck::kVerify && entry.checked;
+  if ((verify || entry.method == kMethodDeflate) && entry.size >= 0) {
     ArchiveFile output{archive.edge, kNoFile};
     VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
     Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));
-    if (!error) error = CopyChecked(archive, output, entry);
+    if (!error) error = CopyChecked(archive, output, entry, verify);
     if (error) {
       // Nothing of a file that failed its check, or was cut short, stays under its name.
       (void)Abandon(output, NoError());
@@ -206,6 +262,19 @@ Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const A
 
   // The time goes before the attributes: a read-only file could not take it after.
   return output.edge->FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
+}
+
+uint64_t TotalOriginalSize(const ArchiveReader& reader) {
+  uint64_t total = 0;
+  const uint32_t n = reader.GetEntryCount();
+  for (uint32_t id = 1; id <= n; ++id) {
+    ArchiveEntry entry;
+    if (reader.FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id && entry.kind == kEntryKindFile &&
+        entry.size >= 0) {
+      total += entry.original_size;
+    }
+  }
+  return total;
 }
 
 Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination, DataCheck check) {

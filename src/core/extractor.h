@@ -48,11 +48,16 @@ Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destinat
 // stay in the file. "Error writing file" is shown first when the last write
 // transferred nothing. The file then gets the entry's time and attributes.
 //
-// With kVerify, a file with a checksum whose stored bytes do not match it is
-// kDataDamaged, one whose records disagree kArchiveDamaged; such a file that fails in
+// A deflated file is inflated to exactly its original size (never more is written); a
+// stream that does not give it is kBadCompressedData (inflate.h). With kVerify, a file
+// with a checksum whose stored bytes do not match it is kDataDamaged, one whose
+// records disagree kArchiveDamaged. A deflated file, or one verified, that fails in
 // any way is removed again: nothing of it is left under its name.
 Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination,
                        DataCheck check = DataCheck::kTrusted);
+
+// The bytes that extracting every file writes: the sum of their original sizes.
+uint64_t TotalOriginalSize(const ArchiveReader& reader);
 
 // The failure of a file whose stored bytes do not match their checksum.
 inline constexpr char kDataDamaged[] = "Damaged data: the checksum does not match";

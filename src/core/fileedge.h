@@ -126,6 +126,9 @@ class FileEdge {
   // Removes a file made by CreateEntryFile and closed again, which must not stay (its
   // data proved damaged). The platform's code when it could not be removed.
   virtual Error RemoveFile(const char* path) { return InOutError(kWinErrorInvalidFunction); }
+  // The bytes free for this user on the volume that holds path (an existing folder;
+  // empty: the current drive's root); false when the platform cannot tell.
+  virtual bool FreeSpace(const char* path, uint64_t* bytes) { return false; }
 
   // Reads a path's attributes; false when they cannot be read (no such path).
   virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;

@@ -26,7 +26,8 @@ struct ArchiveSignature {
 inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
 inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
 // The tail of an archive that a reader of the plain layout must not take for one: its
-// names are UTF-8 (its extension block, when it has one, says so too: kExtensionNamesUtf8).
+// names are UTF-8, or some of its files are deflated (its extension block says which:
+// kExtensionNamesUtf8, kExtensionDeflated; without a block the names are UTF-8).
 inline constexpr unsigned char kSignatureTailExtended[ArchiveSignature::kTailSize] = {0x00, 0x02};
 
 // ---- The header --------------------------------------------------------------------
@@ -126,7 +127,7 @@ inline constexpr uint32_t kExtensionNamesUtf8 = 1u << 0;  // names are UTF-8, no
 inline constexpr uint32_t kExtensionDeflated = 1u << 1;   // some entries are deflated
 // The flags this release reads. A block with another comes from a newer vekpack and is
 // refused as such.
-inline constexpr uint32_t kExtensionKnownFlags = kExtensionNamesUtf8;
+inline constexpr uint32_t kExtensionKnownFlags = kExtensionNamesUtf8 | kExtensionDeflated;
 
 struct ExtensionRecord {
   static constexpr size_t kCrcOffset = 0;  // of the stored bytes; 0 for other kinds
@@ -139,6 +140,8 @@ struct ExtensionRecord {
   static constexpr size_t kReservedSize = 3;
   static constexpr size_t kSize = 12;
 };
+// A file's original size stays below 2 GiB, as its stored size does.
+inline constexpr uint32_t kOriginalSizeLimit = uint32_t{1} << 31;
 inline constexpr uint8_t kMethodStored = 0;
 inline constexpr uint8_t kMethodDeflate = 8;  // a zlib stream (RFC 1950)
 

@@ -64,7 +64,10 @@ void ArchiveReader::ReadExtension(ExtensionPlace place) {
   if (extension_state_ != ExtensionState::kSound) {
     free(extension_);
     extension_ = nullptr;
+    return;
   }
+  // The marked signature may stand for deflated files alone: the block says which.
+  names_ = vek::ExtensionFlags(extension_) & kExtensionNamesUtf8 ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
 }
 
 uint32_t ArchiveReader::ExtensionFlags() const { return extension_ ? vek::ExtensionFlags(extension_) : 0; }
@@ -149,21 +152,29 @@ bool ArchiveReader::FindEntry(int32_t id, ArchiveEntry* entry) const {
   entry->time_stamp = LoadU32(record + EntryRecord::kTimeStampOffset);
   entry->size = static_cast<int32_t>(LoadU32(record + EntryRecord::kSizeOffset));
   entry->data_offset = LoadU32(record + EntryRecord::kDataOffsetOffset);
-  if (!extension_ || entry->kind != kEntryKindFile) return true;
+  entry->original_size = static_cast<uint32_t>(entry->size);
+  if (!extension_ || (entry->kind != kEntryKindFile && entry->kind != kEntryKindDeflated)) return true;
   const unsigned char* more = ExtensionRecordAt(extension_, slot);
+  const uint8_t method = more[ExtensionRecord::kMethodOffset];
+  const uint32_t original = LoadU32(more + ExtensionRecord::kOriginalSizeOffset);
+  const bool deflated = entry->kind == kEntryKindDeflated;
+  entry->kind = kEntryKindFile;
   entry->checked = true;
   entry->crc = LoadU32(more + ExtensionRecord::kCrcOffset);
-  // A stored file: its original size is its size.
-  if (more[ExtensionRecord::kMethodOffset] != kMethodStored ||
-      LoadU32(more + ExtensionRecord::kOriginalSizeOffset) != LoadU32(record + EntryRecord::kSizeOffset)) {
-    entry->method = kMethodInvalid;
+  entry->original_size = original;
+  if (deflated && method == kMethodDeflate && original < kOriginalSizeLimit && entry->size >= 0) {
+    entry->method = kMethodDeflate;
+  } else if (deflated || method != kMethodStored || original != static_cast<uint32_t>(entry->size)) {
+    entry->method = kMethodInvalid;  // a stored file's original size is its size
   }
   return true;
 }
 
 uint8_t ArchiveReader::GetEntryKind(int32_t id) const {
   uint32_t slot = FindSlot(id);
-  return slot ? Slot(slot)[EntryRecord::kKindOffset] : kEntryKindNotFound;
+  if (!slot) return kEntryKindNotFound;
+  const uint8_t kind = Slot(slot)[EntryRecord::kKindOffset];
+  return kind == kEntryKindDeflated && extension_ ? kEntryKindFile : kind;  // as FindEntry gives it
 }
 
 uint16_t ArchiveReader::GetEntryParentId(int32_t id) const {

@@ -40,6 +40,11 @@ inline constexpr uint8_t kMethodInvalid = 0xFF;
 // One entry as the reader knows it: its record's fields, found by FindEntry, and what
 // the extension block says of it. The name points into the reader's table and stays
 // valid while the reader is open.
+//
+// A deflated file (a record of kind kEntryKindDeflated in an archive with a sound
+// block) is given kind kEntryKindFile and method kMethodDeflate; size is then the
+// stored size and original_size the file's own. Without a sound block a record of
+// kind kEntryKindDeflated keeps its kind, for which nothing is made.
 struct ArchiveEntry {
   uint16_t id = 0;
   uint16_t parent_id = 0;
@@ -48,12 +53,14 @@ struct ArchiveEntry {
   size_t name_length = 0;
   uint32_t attributes = 0;
   uint32_t time_stamp = 0;  // MS-DOS date and time, local time
-  int32_t size = 0;
+  int32_t size = 0;          // the bytes stored in the data area
   uint32_t data_offset = 0;  // from the start of the data area
-  // From the extension block, for a file. Without one: unchecked and stored.
+  // From the extension block, for a file. Without one: unchecked, stored, and
+  // original_size equal to size.
   bool checked = false;  // crc is the CRC-32 of the stored bytes
   uint32_t crc = 0;
   uint8_t method = kMethodStored;
+  uint32_t original_size = 0;  // the file's length once extracted
 };
 
 // Whether an entry's path can be written below a destination folder without leaving
@@ -103,8 +110,9 @@ class ArchiveReader {
   const unsigned char* signature() const { return signature_; }
   const unsigned char* header() const { return header_; }
   uint16_t GetEntryCount() const { return LoadU16(header_ + ArchiveHeader::kEntryCountOffset); }
-  // The encoding of the entries' names as stored: UTF-8 in an archive marked so,
-  // Windows-1250 in every other.
+  // The encoding of the entries' names as stored: UTF-8 in an archive whose sound
+  // block says so, or whose signature is marked without a block; Windows-1250 in
+  // every other.
   NameEncoding name_encoding() const { return names_; }
   // Records loaded by Open (fewer than the count when it failed part-way).
   uint32_t GetLoadedEntryCount() const { return loaded_; }
@@ -125,6 +133,8 @@ class ArchiveReader {
   }
   // The sound block's flags (0 without one).
   uint32_t ExtensionFlags() const;
+  // Whether some files are deflated (the sound block says so).
+  bool Compressed() const { return (ExtensionFlags() & kExtensionDeflated) != 0; }
   // Whether the signature's tail is one this reader takes: 00 01, or 00 02 with a
   // block that says why.
   bool SignatureKnown() const;

@@ -3,7 +3,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <deque>
 
+#include "compressjobs.h"
 #include "cp1250.h"
 #include "crc32.h"
 #include "datawriter.h"
@@ -18,10 +20,11 @@ constexpr int64_t kNanosecondsPerSecond = 1000000000;
 // Entry records are written in pieces of this many.
 constexpr size_t kRecordsPerPiece = 4096;
 
-void PutSignatureAndHeader(unsigned char* p, size_t entry_count, NameEncoding names) {
+// extended: the names are UTF-8 or some files deflated.
+void PutSignatureAndHeader(unsigned char* p, size_t entry_count, bool extended) {
   memset(p, 0, kArchivePrologueSize);
   memcpy(p + ArchiveSignature::kMagicOffset, kArchiveMagic, ArchiveSignature::kMagicSize);
-  memcpy(p + ArchiveSignature::kTailOffset, names == NameEncoding::kUtf8 ? kSignatureTailExtended : kSignatureTail,
+  memcpy(p + ArchiveSignature::kTailOffset, extended ? kSignatureTailExtended : kSignatureTail,
          ArchiveSignature::kTailSize);
   unsigned char* header = p + ArchiveSignature::kSize;
   StoreU16(header + ArchiveHeader::kEntryCountOffset, static_cast<uint16_t>(entry_count));
@@ -34,7 +37,7 @@ void PutRecord(unsigned char* record, const Entry& e, const RecordFacts& facts) 
   memset(record, 0, EntryRecord::kSize);
   StoreU16(record + EntryRecord::kIdOffset, e.id);
   StoreU16(record + EntryRecord::kParentIdOffset, e.parent_id);
-  record[EntryRecord::kKindOffset] = e.kind;
+  record[EntryRecord::kKindOffset] = facts.deflated ? kEntryKindDeflated : e.kind;
   record[EntryRecord::kNameOffset] = static_cast<unsigned char>(e.name.size());
   memcpy(record + EntryRecord::kNameOffset + 1, e.name.data(), e.name.size());
   StoreU32(record + EntryRecord::kAttributesOffset, facts.attributes);
@@ -162,7 +165,7 @@ uint64_t ArchiveBuilder::ArchiveSize() const {
 std::string ArchiveBuilder::SerializePrologue() const {
   std::string out(kArchivePrologueSize + EntryRecord::kSize * entries_.size(), '\0');
   auto* p = reinterpret_cast<unsigned char*>(out.data());
-  PutSignatureAndHeader(p, entries_.size(), names_);
+  PutSignatureAndHeader(p, entries_.size(), names_ == NameEncoding::kUtf8);
   p += kArchivePrologueSize;
   for (const Entry& e : entries_) {
     PutRecord(p, e, GivenFacts(e));
@@ -202,10 +205,39 @@ void WriteStored(const std::vector<Entry>& entries, DataWriter& data, std::vecto
   }
 }
 
+// Files given to the deflating threads and not yet written, at most: so many for
+// each thread, and so many bytes in all.
+constexpr size_t kJobsPerThread = 4;
+constexpr uint64_t kWaitingBytesLimit = uint64_t{64} << 20;
+
+// Every file's data deflated on the jobs' threads, written in table order as each
+// comes back.
+void WriteDeflated(const std::vector<Entry>& entries, DataWriter& data, std::vector<RecordFacts>& facts,
+                   const ArchiveOptions& options, const std::function<void(size_t)>& done) {
+  CompressionJobs jobs(options.compress_level, options.threads);
+  std::deque<size_t> given;
+  auto take = [&] {
+    const size_t i = given.front();
+    given.pop_front();
+    data.Append(jobs.Take(), &facts[i]);
+    done(i);
+  };
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].kind != kEntryKindFile) continue;
+    jobs.Give(data.Read(entries[i], &facts[i]));
+    given.push_back(i);
+    while (jobs.waiting() > kJobsPerThread * jobs.threads() || jobs.waiting_bytes() > kWaitingBytesLimit) take();
+  }
+  while (!given.empty()) take();
+}
+
 }  // namespace
 
 WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge,
                               const WriteHooks& hooks, const ArchiveOptions& options) {
+  if (options.compress_level > 0 && !options.checksums) {
+    throw BuildError(sink.name() + ": deflated files need the checksum block");
+  }
   const std::vector<Entry>& entries = builder.entries();
   const uint64_t prologue_at = sink.position();
   const uint64_t table_size = uint64_t{EntryRecord::kSize} * entries.size();
@@ -223,20 +255,26 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
   }
   auto done = [&](size_t i) {
     ++written.files;
-    written.data_bytes += facts[i].size;
+    written.data_bytes += facts[i].original_size;
+    if (facts[i].deflated) ++written.deflated;
     if (hooks.progress) hooks.progress(written.files, files);
   };
   {
     DataWriter data(sink, edge, hooks, sink.position(), options.checksums);
-    WriteStored(entries, data, facts, done);
+    if (options.compress_level > 0) {
+      WriteDeflated(entries, data, facts, options, done);
+    } else {
+      WriteStored(entries, data, facts, done);
+    }
   }
   written.archive_bytes = sink.position() - prologue_at;
 
   // The table, now that every record is known, at its place ahead of the data.
-  const uint32_t flags = builder.name_encoding() == NameEncoding::kUtf8 ? kExtensionNamesUtf8 : 0;
+  const uint32_t flags = (builder.name_encoding() == NameEncoding::kUtf8 ? kExtensionNamesUtf8 : 0) |
+                         (written.deflated ? kExtensionDeflated : 0);
   std::string piece(kArchivePrologueSize + EntryRecord::kSize * std::min(entries.size(), kRecordsPerPiece), '\0');
   auto* p = reinterpret_cast<unsigned char*>(piece.data());
-  PutSignatureAndHeader(p, entries.size(), builder.name_encoding());
+  PutSignatureAndHeader(p, entries.size(), flags != 0);
   size_t filled = kArchivePrologueSize;
   uint64_t at = prologue_at;
   uint32_t prologue_crc = 0;
@@ -262,7 +300,8 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
     for (uint32_t i = 0; i < n; ++i) {
       const RecordFacts& f = facts[i];
       const bool file = entries[i].kind == kEntryKindFile;
-      PutExtensionRecord(ExtensionRecordAt(block, i + 1), file ? f.crc : 0, file ? f.size : 0, kMethodStored);
+      PutExtensionRecord(ExtensionRecordAt(block, i + 1), file ? f.crc : 0, file ? f.original_size : 0,
+                         f.deflated ? kMethodDeflate : kMethodStored);
     }
     SealExtensionBlock(block, written.extension.size());
   }

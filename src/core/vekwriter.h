@@ -1,8 +1,8 @@
 // The archive writer: entries are added by name and place first; the writer copies
 // each file's data and learns, as it opens the file, what its record holds (size,
-// time, attributes, where the data lies, its checksum), then writes the entry table at its place ahead of the data and
-// makes the extension block (extension.h). Bare archives and the archive behind a stub
-// alike.
+// time, attributes, where the data lies, its checksum; deflated, its stored size),
+// then writes the entry table at its place ahead of the data and makes the extension
+// block (extension.h). Bare archives and the archive behind a stub alike.
 #pragma once
 
 #include <stdint.h>
@@ -70,7 +70,14 @@ inline uint32_t AttributesOf(const PathFacts& facts) {
 struct ArchiveOptions {
   // Make the extension block: a checksum for every file and for the header and table.
   bool checksums = true;
+  // 0: every file stored. 1 to 9: each file deflated on its own at this level (a file
+  // whose stream saves too little stays stored); needs checksums.
+  int compress_level = 0;
+  // Threads that deflate (0: one for each processor). The bytes are the same whatever
+  // their number.
+  unsigned threads = 0;
 };
+inline constexpr int kDefaultCompressLevel = 9;
 
 class ArchiveBuilder {
  public:
@@ -131,7 +138,8 @@ struct WriteHooks {
 struct WrittenArchive {
   uint32_t files = 0;
   uint32_t directories = 0;
-  uint64_t data_bytes = 0;
+  uint32_t deflated = 0;      // files stored deflated
+  uint64_t data_bytes = 0;    // the files' own sizes
   uint64_t archive_bytes = 0;
   // The extension block, ready to be placed (empty without checksums).
   std::string extension;

@@ -7,6 +7,7 @@
 #include "cp1250.h"
 #include "extended80.h"
 #include "extractor.h"
+#include "inflate.h"
 #include "messagebox.h"
 #include "rnvek100.h"
 #include "winpath.h"
@@ -159,13 +160,22 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   FileHandle archive = kNoFile;
   VEK_TRY(files_.OpenRead(OwnPath.c_str(), &archive));
   ArchiveReader reader;  // closes the archive on every way out
-  VEK_TRY(reader.Open(files_, archive, archive_start_offset_));
+  // With the block, checked before: it says which files are deflated.
+  VEK_TRY(reader.Open(files_, archive, archive_start_offset_, extension_));
+  if (reader.ExtensionUnusable()) return Damaged(reader, 0);
   EntryCount = reader.GetEntryCount();
   if (!extension_.present()) VEK_TRY(RefuseSharedData(reader));  // else checked before
+  // Refused before the first file when the files cannot fit (gone on when it is not known).
+  uint64_t free = 0;
+  const uint64_t needed = TotalOriginalSize(reader);
+  if (files_.FreeSpace(destination.c_str(), &free) && free < needed) return NoRoom(needed, free);
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
-    VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(i), destination));
+    const Error error = ExtractEntry(reader, static_cast<int32_t>(i), destination);
+    // A stream that does not give its file (its bytes checked before): a damaged installer.
+    if (error == GeneralError(kBadCompressedData)) return Damaged(reader, i);
+    VEK_TRY(error);
     window_.SetPBProgress(ExtractionPercent(i, n));
   }
   return reader.Close();
@@ -221,6 +231,30 @@ Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {
   }
   if (damage_report_.failed()) return OutOfMemoryError();
   return GeneralError(damage_report_.c_str());
+}
+
+namespace {
+
+void AppendDecimal(AnsiString& text, uint64_t value) {
+  char digits[21];
+  size_t at = sizeof digits;
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  text.Append(digits + at, sizeof digits - at);
+}
+
+}  // namespace
+
+Error TForm1::NoRoom(uint64_t needed, uint64_t free) {
+  room_report_ = kNoRoomText;
+  AppendDecimal(room_report_, needed);
+  room_report_ += " bytes; the destination has ";
+  AppendDecimal(room_report_, free);
+  room_report_ += " bytes free";
+  if (room_report_.failed()) return OutOfMemoryError();
+  return GeneralError(room_report_.c_str());
 }
 
 AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix) {

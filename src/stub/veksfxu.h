@@ -40,6 +40,8 @@ inline constexpr char kProgramGroupName[] = "NWM Tarnovista";
 inline constexpr char kProgramItemSuffix[] = "\\INDEX.HTM,Tarnovista 3_99";
 inline constexpr char kSubfolderErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia podkatalogu...";
 inline constexpr char kGroupErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia grupy...";
+// The start of the report of a destination without room for the files; the sizes follow.
+inline constexpr char kNoRoomText[] = "Not enough free space: the files take ";
 inline constexpr char kDamagedMessage[] =
     "Instalator jest uszkodzony i trzeba go pobra\xE6 ponownie.";
 inline constexpr char kClosingMessage[] =
@@ -208,6 +210,7 @@ class TForm1 : public TComponent {
   Error CheckInstaller();
   Error RefuseSharedData(const ArchiveReader& reader);
   Error Damaged(const ArchiveReader& reader, uint32_t slot);
+  Error NoRoom(uint64_t needed, uint64_t free);
 
   TForm1Window& window_;
   FileEdge& files_;
@@ -215,6 +218,7 @@ class TForm1 : public TComponent {
   uint32_t archive_start_offset_;
   ExtensionPlace extension_;
   AnsiString damage_report_;  // the text of the damaged installer's report
+  AnsiString room_report_;    // of a destination without room for the files
   const StubSettings& settings_;
   bool running_ = false;
   RunOutcome outcome_ = RunOutcome::kNotRun;

@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary bytes as an archive for the reader and the path builder.
 // Every lookup and path must stay inside the loaded table and end; a checksum block
-// named by a footer at the end is read and every file's data checked against it.
+// named by a footer at the end is read, every file's data checked against it and each
+// deflated file inflated.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   (void)reader.Open(edge, file, 0, place);
-  vek::DataChecker checker(reader);
+  vek::DataChecker checker(reader, /*inflate=*/true);
   uint32_t n = reader.GetEntryCount();
   // Paths of a hostile table can be long (65,535 levels of 233 bytes): look at a
   // bounded number of entries per input so each run stays quick.

@@ -1,6 +1,7 @@
 // Fuzz target: the input describes a tree (a few bytes per entry: parent choice,
 // kind, name, size); the builder writes it, the reader reads it back, and every
-// field and path must come back as built.
+// field and path must come back as built; written compressed, every file must come
+// back with its size and every deflated one inflate to it.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "archivecheck.h"
 #include "cp1250.h"
+#include "extension.h"
 #include "memoryedge.h"
 #include "rnvek100.h"
 #include "winpath.h"
@@ -76,5 +79,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(reader.GetEntryPath(id) == utf8.c_str())) abort();
     if (reader.CheckEntryPath(id) != (too_long[e.id] ? vek::PathSafety::kTooLong : vek::PathSafety::kSafe)) abort();
   }
+
+  // Compressed: every file comes back with its size, and each deflated one inflates
+  // to exactly that size under its checksum.
+  vek::build::ArchiveOptions compress;
+  compress.compress_level = 1 + (size > 0 ? data[0] % 9 : 0);
+  compress.threads = 1;
+  bytes = builder.Serialize(compress);
+  vek::testing::MemoryFileEdge packed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  (void)packed.OpenRead("archive", &file);
+  const uint32_t end = static_cast<uint32_t>(bytes.size() - vek::ExtensionFooter::kSize);
+  const uint32_t block = vek::ReadExtensionFooter(reinterpret_cast<const unsigned char*>(bytes.data()) + end);
+  if (!reader.Open(packed, file, 0, {end - block, end}).ok() || !reader.HasChecksums()) abort();
+  vek::DataChecker checker(reader, /*inflate=*/true);
+  for (const auto& e : builder.entries()) {
+    vek::ArchiveEntry entry;
+    if (!reader.FindEntry(e.id, &entry) || entry.kind != e.kind) abort();
+    if (e.kind == vek::kEntryKindFile &&
+        (entry.original_size != static_cast<uint32_t>(e.size) || !checker.CheckEntry(entry).ok())) {
+      abort();
+    }
+  }
+  (void)reader.Close();  // before the edge it reads through goes
   return 0;
 }

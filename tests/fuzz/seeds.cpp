@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "crc32.h"
+#include "extension.h"
 #include "layout.h"
 #include "vekbuild.h"
 
@@ -32,6 +34,20 @@ std::vector<std::string> FuzzSeeds() {
   seeds.push_back(checked);
   checked[vek::kArchivePrologueSize + 5 * vek::EntryRecord::kSize + 100] ^= 1;  // a.htm's data damaged
   seeds.push_back(checked);
+  vek::build::ArchiveOptions compress;  // a.htm deflated, the others stored
+  compress.compress_level = vek::build::kDefaultCompressLevel;
+  compress.threads = 1;
+  std::string compressed = SampleTree().Serialize(compress);
+  seeds.push_back(compressed);
+  // a.htm's stream damaged, its checksum made to match (a hostile packer)
+  const size_t stream = vek::kArchivePrologueSize + 5 * vek::EntryRecord::kSize + 6 + 4;
+  compressed[stream] ^= 0x55;
+  const size_t block = compressed.size() - vek::ExtensionFooter::kSize - vek::ExtensionBlockSize(5);
+  auto* b = reinterpret_cast<unsigned char*>(&compressed[block]);
+  const uint32_t a_size = vek::LoadU32(reinterpret_cast<const unsigned char*>(&compressed[Record(4) + vek::EntryRecord::kSizeOffset]));
+  vek::StoreU32(vek::ExtensionRecordAt(b, 4), vek::Crc32(0, &compressed[stream - 4], a_size));
+  vek::SealExtensionBlock(b, vek::ExtensionBlockSize(5));
+  seeds.push_back(compressed);
   seeds.push_back(sound.substr(0, 100));               // cut inside the table
   std::string cycle = sound;                            // a directory that is its own parent
   Put16(cycle, Record(2) + vek::EntryRecord::kParentIdOffset, 2);

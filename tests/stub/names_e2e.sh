@@ -10,7 +10,9 @@
 # and ja_JP (ANSI code pages 1250, 1252 and 932), into a destination given with /D=
 # in Polish and Japanese: the tree on disk, seen from Linux as UTF-8, must equal the
 # source, exit 0. Then, in en_US, the installer started from C:\Łódź\ and C:\日本\
-# with /D=C:/fwd/N/ (forward slashes) installs exactly there.
+# with /D=C:/fwd/N/ (forward slashes) installs exactly there. Last, the Polish tree
+# with pages that deflate, packed with --compress (the signature marked, the names
+# still Windows-1250), installs with /S byte for byte.
 # Exit 0 on success, 1 on failure, 77 (skip) when Xvfb, Wine or a locale is missing.
 set -u
 
@@ -94,3 +96,15 @@ for folder in "Łódź" "日本"; do
 done
 rm -rf "$DRIVE_C/names" "$DRIVE_C/fwd"
 echo "names: every name on disk equals the source's in pl_PL, en_US and ja_JP"
+
+# Compressed: deflated pages beside stored files, Windows-1250 names.
+ZPOLISH=$WORK/zpolish
+cp -r "$POLISH" "$ZPOLISH"
+seq 1 40000 >"$ZPOLISH/Łódź/strona.htm"
+head -c 70000 /dev/urandom >"$ZPOLISH/zdjęcie.jpg"
+timeout 120 "$WINE" "$VEKPACK" --compress=9 --stub "$(win "$STUB")" "$(win "$ZPOLISH")" "$(win "$WORK/zpolish.exe")" \
+  >"$WORK/vekpack-z.log" 2>&1 || fail "vekpack.exe --compress"
+grep -q '1 of the files deflated' "$WORK/vekpack-z.log" || fail "compressed: $(tr -d '\r' <"$WORK/vekpack-z.log")"
+(( $(stat -c %s "$WORK/zpolish.exe") < $(stat -c %s "$STUB") + 70000 + 228894 / 2 )) || fail "compressed: not smaller"
+install "compressed" pl_PL.UTF-8 "$WORK/zpolish.exe" "C:\\names\\z" "$DRIVE_C/names/z" "$ZPOLISH"
+rm -rf "$DRIVE_C/names"

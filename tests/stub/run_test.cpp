@@ -338,6 +338,45 @@ TEST(Run, ADamagedInstallerIsReportedBeforeAnythingIsMade) {
   }
 }
 
+// A compressed installer: its deflated file is inflated, and the files' size (40,018
+// bytes once extracted) is compared with the destination's free space first: without
+// room the run is refused naming both sizes, before any file is written; when the
+// free space cannot be known the run goes on.
+TEST(Run, ACompressedInstallerExtractsWhenItsFilesFit) {
+  struct Case {
+    const char* what;
+    int64_t free_space;  // as FaultyFileEdge takes it
+    const char* report;  // "": the run completes
+  } cases[] = {
+      {"room enough", 40018, ""},
+      {"free space unknown", -2, ""},
+      {"one byte short", 40017,
+       "Not enough free space: the files take 40018 bytes; the destination has 40017 bytes free."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h;
+    h.files.free_space = c.free_space;
+    build::ArchiveOptions options;
+    options.compress_level = 9;
+    ExtensionPlace place;
+    const std::string exe = testing::WithBlockInStub(kFakeStub, SampleArchive().Serialize(options), &place);
+    ASSERT_LT(exe.size(), kFakeStub.size() + 2000);  // 3-99.htm deflated
+    h.form->SetExtension(place);
+    h.Pack(exe);
+    const Error error = h.Extract(h.destination);
+    if (!*c.report) {
+      EXPECT_TRUE(error.ok());
+      EXPECT_EQ(ReadWholeFile(h.Out("numery/3-99.htm")), std::string(40000, 'x'));
+      continue;
+    }
+    EXPECT_EQ(h.Report(error), c.report);
+    EXPECT_EQ(h.form->Outcome(), RunOutcome::kExtractFailed);
+    EXPECT_TRUE(fs::is_empty(h.Out()));
+    EXPECT_EQ(h.files.OpenHandles(), 0);
+  }
+}
+
 // Cut where the data of numery\3-99.htm begins (after index.htm's 18 bytes), and
 // three bytes into it: the run ends at that entry with its error report, after the
 // "Error writing file" box when its read got nothing; no closing message, and a

@@ -71,6 +71,15 @@ class FaultyFileEdge final : public FileEdge {
   Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
   bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
   bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
+  Error RemoveFile(const char* path) override { return inner_.RemoveFile(path); }
+  // The free space reported: the inner edge's, or free_space when set (>= 0), or none (-2).
+  bool FreeSpace(const char* path, uint64_t* bytes) override {
+    if (free_space == -2) return false;
+    if (free_space < 0) return inner_.FreeSpace(path, bytes);
+    *bytes = static_cast<uint64_t>(free_space);
+    return true;
+  }
+  int64_t free_space = -1;
   char Separator() const override { return inner_.Separator(); }
 
  private:

@@ -33,6 +33,20 @@ python3 "$src/scripts/make-seed-tree.py" "$scratch/seed" >/dev/null
 check_tree "$scratch/seed" "$scratch/out-seed"
 echo "seed-shaped tree: identical"
 
+# Compressed, at the lowest and the highest level: the same tree, smaller, and
+# marked so that no reader of the plain layout takes it for one.
+for level in 1 9; do
+  "$vekpack" -q --compress=$level "$scratch/seed" "$scratch/seed-z$level.vek"
+  [[ $(od -An -tx1 -j6 -N2 "$scratch/seed-z$level.vek" | tr -d ' ') == 0002 ]] || { echo "compressed, not marked"; exit 1; }
+  (( $(stat -c %s "$scratch/seed-z$level.vek") < $(stat -c %s "$scratch/seed.vek") )) || { echo "compressed, not smaller"; exit 1; }
+  "$vek" test "$scratch/seed-z$level.vek" >/dev/null
+  "$vek" extract -q "$scratch/seed-z$level.vek" -C "$scratch/out-seed-z$level"
+  check_tree "$scratch/seed" "$scratch/out-seed-z$level"
+done
+"$vek" list "$scratch/seed-z9.vek" >"$scratch/seed-z9.txt"
+grep -q '^Compression: deflate' "$scratch/seed-z9.txt" || { echo "vek list does not say it is compressed"; exit 1; }
+echo "seed-shaped tree compressed: identical"
+
 # A second extraction over the first replaces everything and still matches.
 "$vek" extract -q "$scratch/seed.vek" -C "$scratch/out-seed"
 check_tree "$scratch/seed" "$scratch/out-seed"

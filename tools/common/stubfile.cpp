@@ -20,8 +20,9 @@ constexpr size_t kSectionVirtualSizeOffset = 8;
 constexpr size_t kSectionRawSizeOffset = 16;
 constexpr size_t kSectionRawPointerOffset = 20;
 constexpr size_t kOptionalSizeOfHeadersOffset = 60;
-// The PE headers and section table of any stub lie within its first bytes.
-constexpr size_t kStubHeadersLimit = 64 * 1024;
+// The PE headers, the section table and the constants' section of any stub lie
+// within its first bytes (a stub with inflating takes some 90 KB).
+constexpr size_t kStubHeadersLimit = 256 * 1024;
 // An archive start that a 32-bit offset can name.
 constexpr uint64_t kArchiveStartLimit = uint64_t{1} << 32;
 

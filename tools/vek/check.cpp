@@ -112,7 +112,7 @@ const char* ChecksumsInWords(ExtensionState state) {
 void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems) {
   ArchiveReader& reader = archive.reader;
   if (!reader.HasChecksums()) return;
-  DataChecker checker(reader);
+  DataChecker checker(reader, /*inflate=*/true);
   const uint32_t count = reader.GetEntryCount();
   for (uint32_t slot = 1; slot <= count; ++slot) {
     ArchiveEntry entry;

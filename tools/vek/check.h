@@ -23,8 +23,9 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive);
 // What the extension block gives, in words (vek list).
 const char* ChecksumsInWords(ExtensionState state);
 
-// Reads every file's stored bytes and compares them with their checksums (nothing
-// to compare without checksums): one problem naming each damaged entry.
+// Reads every file's stored bytes and compares them with their checksums, and
+// inflates each deflated file to nowhere (nothing to compare without checksums): one
+// problem naming each damaged entry.
 void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems);
 
 // The part of the check in duplicates.cpp: entries that land on the path of an

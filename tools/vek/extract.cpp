@@ -85,6 +85,14 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     fprintf(stderr, "vek: %s: %s\n", folder.c_str(), ReportText(e).c_str());
     return kExitFailure;
   }
+  // Refused before the first file when the files cannot fit (gone on when it is not known).
+  uint64_t free = 0;
+  const uint64_t needed = TotalOriginalSize(reader);
+  if (reader.file().edge->FreeSpace(destination.c_str(), &free) && free < needed) {
+    fprintf(stderr, "vek: %s: not enough free space: the files take %llu bytes; %llu bytes are free\n",
+            folder.c_str(), static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
+    return kExitFailure;
+  }
   ConsoleMessages messages(reader);
   MessageBoxPresenter* previous = SetMessageBoxPresenter(&messages);
   ProgressLine line("extracting", progress);

@@ -66,22 +66,36 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
           PrintableText(reinterpret_cast<const char*>(header + ArchiveHeader::kNoticeOffset + 1), notice_length,
                         NameEncoding::kWindows1250)
               .c_str());
-  fprintf(out, "Checksums: %s\n\n", ChecksumsInWords(reader.extension()));
+  fprintf(out, "Checksums: %s\n", ChecksumsInWords(reader.extension()));
+  // A compressed archive: each file's size once extracted, and what it takes stored.
+  const bool compressed = reader.Compressed();
+  if (compressed) fprintf(out, "Compression: deflate (Stored: the bytes a file takes in the archive)\n");
+  fputc('\n', out);
   if (archive.has_config) ListConfiguration(archive, out);
-  const char* rule = "----- ---- ----- ------------------- ---------- ------------------------\n";
-  fprintf(out, "   Id Kind Attr  Modified                  Size Path\n%s", rule);
+  const char* rule = compressed ? "----- ---- ----- ------------------- ---------- ---------- ------------------------\n"
+                                : "----- ---- ----- ------------------- ---------- ------------------------\n";
+  fprintf(out, "   Id Kind Attr  Modified                  Size %sPath\n%s", compressed ? "    Stored " : "", rule);
   const uint32_t count = reader.GetEntryCount();
-  uint32_t files = 0, dirs = 0, other = 0;
-  uint64_t bytes = 0;
+  uint32_t files = 0, dirs = 0, other = 0, deflated = 0;
+  uint64_t bytes = 0, stored_bytes = 0;
   for (uint32_t id = 1; id <= count; ++id) {
     ArchiveEntry entry;
     reader.FindEntry(static_cast<int32_t>(id), &entry);
     std::string when;
     std::string size;
+    std::string stored;
     if (entry.kind == kEntryKindFile) {
       ++files;
-      if (entry.size > 0) bytes += static_cast<uint64_t>(entry.size);
-      size = std::to_string(entry.size);
+      if (entry.size > 0) stored_bytes += static_cast<uint64_t>(entry.size);
+      if (entry.method == kMethodDeflate) {
+        ++deflated;
+        bytes += entry.original_size;
+        size = std::to_string(entry.original_size);
+      } else {
+        if (entry.size > 0) bytes += static_cast<uint64_t>(entry.size);
+        size = std::to_string(entry.size);
+      }
+      stored = std::to_string(entry.size);
       char text[20];
       FormatDosTime(entry.time_stamp, text);
       when = text;
@@ -91,14 +105,19 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
     } else {
       ++other;
     }
-    fprintf(out, "%5u %-4s %s %-19s %10s %s\n", id, KindName(entry.kind).c_str(),
+    if (compressed) stored = (stored.size() < 10 ? std::string(10 - stored.size(), ' ') : "") + stored + " ";
+    fprintf(out, "%5u %-4s %s %-19s %10s %s%s\n", id, KindName(entry.kind).c_str(),
             Attributes(entry.kind, entry.attributes).c_str(), when.c_str(), size.c_str(),
-            ShownPath(reader, static_cast<int32_t>(id)).c_str());
+            compressed ? stored.c_str() : "", ShownPath(reader, static_cast<int32_t>(id)).c_str());
   }
   fputs(rule, out);
-  fprintf(out, "%37llu %u entries: %u files, %u directories", static_cast<unsigned long long>(bytes), count,
-          files, dirs);
+  fprintf(out, "%37llu ", static_cast<unsigned long long>(bytes));
+  if (compressed) fprintf(out, "%10llu ", static_cast<unsigned long long>(stored_bytes));
+  fprintf(out, "%u entries: %u files, %u directories", count, files, dirs);
   if (other) fprintf(out, ", %u of unknown kind", other);
+  if (compressed && bytes > 0) {
+    fprintf(out, "; %u deflated, stored in %.1f%% of their size", deflated, 100.0 * stored_bytes / bytes);
+  }
   fputc('\n', out);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "deflater.h"
 #include "terminal.h"
 #include "toolhost.h"
 #include "vekbuild.h"
@@ -16,16 +17,21 @@ namespace {
 const char kUsage[] =
     "Usage: vekpack [OPTIONS] SOURCE-FOLDER OUTPUT\n"
     "\n"
-    "Packs every file and folder below SOURCE-FOLDER, uncompressed, into the VEK\n"
-    "archive OUTPUT. With --sfx or --stub, OUTPUT is a self-extracting executable:\n"
-    "a copy of the Windows extractor stub with the archive appended and its archive\n"
-    "start offset set. Without either, OUTPUT is a bare archive.\n"
+    "Packs every file and folder below SOURCE-FOLDER into the VEK archive OUTPUT,\n"
+    "uncompressed unless --compress asks for it. With --sfx or --stub, OUTPUT is a\n"
+    "self-extracting executable: a copy of the Windows extractor stub with the\n"
+    "archive appended and its archive start offset set. Without either, OUTPUT is\n"
+    "a bare archive.\n"
     "\n"
     "Options:\n"
     "      --sfx[=ARCH]  prepend the installed stub: ARCH x64 (the default; 64-bit\n"
     "                    Windows) or x86 (32- and 64-bit Windows)\n"
     "  -s, --stub FILE   prepend this extractor stub instead\n"
     "  -c, --config FILE  set the stub's texts, folder and Start-menu items (below)\n"
+    "  -z, --compress[=LEVEL]  deflate each file on its own, LEVEL 1 (fastest) to 9\n"
+    "                    (smallest), 9 without one; a file that deflate does not\n"
+    "                    shrink by at least 1/32 stays stored. Read by vek and by\n"
+    "                    stubs of this release, not by earlier ones\n"
     "  -q, --quiet       no progress and no summary\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
@@ -132,6 +138,7 @@ int main(int argc, char** argv) {
   std::string config;
   std::string sfx_arch;  // set by --sfx
   bool quiet = false;
+  int compress_level = 0;
   std::string positional[2];
   int count = 0;
   bool options_done = false;
@@ -160,6 +167,15 @@ int main(int argc, char** argv) {
     } else if (!options_done && (arg == "--sfx" || arg.rfind("--sfx=", 0) == 0)) {
       sfx_arch = SfxArch(arg.size() > 5 ? arg.substr(6) : std::string());
       if (sfx_arch.empty()) return Usage(("--sfx takes x64 or x86, not " + arg.substr(6)).c_str());
+    } else if (!options_done && (arg == "-z" || arg == "--compress")) {
+      compress_level = vek::build::kDefaultCompressLevel;
+    } else if (!options_done && arg.rfind("--compress=", 0) == 0) {
+      const std::string level = arg.substr(11);
+      if (level.size() != 1 || level[0] < '0' + vek::build::kMinDeflateLevel ||
+          level[0] > '0' + vek::build::kMaxDeflateLevel) {
+        return Usage(("--compress takes a level from 1 to 9, not " + level).c_str());
+      }
+      compress_level = level[0] - '0';
     } else if (!options_done && arg == "--") {
       options_done = true;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
@@ -187,6 +203,7 @@ int main(int argc, char** argv) {
   options.output = positional[1];
   options.stub = stub;
   options.config = config;
+  options.compress_level = compress_level;
   options.warn = [](const std::string& text) { fprintf(stderr, "vekpack: warning: %s\n", text.c_str()); };
   vek::tools::ProgressLine progress("packing", !quiet);
   options.progress = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };
@@ -199,6 +216,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "vekpack: %s: %u files, %u folders, %llu bytes of data; archive %llu bytes",
               options.output.c_str(), r.files, r.directories, static_cast<unsigned long long>(r.data_bytes),
               static_cast<unsigned long long>(r.archive_bytes));
+      if (compress_level > 0) fprintf(stderr, ", %u of the files deflated", r.deflated);
       if (!stub.empty()) {
         fprintf(stderr, " after a %u-byte stub (%llu bytes in all)", r.start_offset,
                 static_cast<unsigned long long>(r.output_bytes));

@@ -55,6 +55,8 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     throw BuildError(options.config + ": a configuration goes with a stub (--stub)");
   }
   ArchiveOptions archive;
+  archive.compress_level = options.compress_level;
+  archive.threads = options.threads;
   std::string stub;
   uint32_t extension_at = 0;
   if (!options.stub.empty()) {
@@ -62,6 +64,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
     if (!StubCarriesExtension(stub_bytes)) {
       const std::string old = options.stub + ": this stub predates checked payloads";
+      if (options.compress_level > 0) throw BuildError(old + "; it cannot extract deflated files (--compress)");
       if (options.warn) options.warn(old + ": no checksums written");
       archive.checksums = false;
     }
@@ -96,6 +99,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   PackResult result;
   result.files = written.files;
   result.directories = written.directories;
+  result.deflated = written.deflated;
   result.data_bytes = written.data_bytes;
   result.archive_bytes = written.archive_bytes;
   result.start_offset = static_cast<uint32_t>(stub.size());

@@ -22,6 +22,9 @@ struct PackOptions {
   std::string output;
   std::string stub;           // empty: a bare archive
   std::string config;         // a configuration file for the stub (needs stub)
+  // 0: files stored; 1 to 9: deflated at this level (ArchiveOptions).
+  int compress_level = 0;
+  unsigned threads = 0;  // that deflate; 0: one for each processor
   // Called now and then while data is written: files done, files in all.
   std::function<void(uint64_t, uint64_t)> progress;
   // Called for each warning (clamped times, skipped special files).
@@ -33,6 +36,7 @@ struct PackOptions {
 struct PackResult {
   uint32_t files = 0;
   uint32_t directories = 0;
+  uint32_t deflated = 0;
   uint64_t data_bytes = 0;
   uint64_t archive_bytes = 0;
   uint64_t output_bytes = 0;
@@ -44,8 +48,9 @@ struct PackResult {
 // temporary file that replaces the output only when everything was written (see
 // TemporaryOutput), with its extension block: after a bare archive (with its
 // footer), between the stub and the configuration block in an executable. A stub
-// that predates the block gets none (with a warning). The output itself is never packed: a source file that is the
-// output is refused.
+// that predates the block gets none (with a warning), and deflated files are refused
+// with it. The output itself is never packed: a source file that is the output is
+// refused.
 PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& options);
 
 // ScanFolder + WriteArchive, each file's facts taken as its bytes are copied; an

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -350,6 +351,13 @@ class PosixFileEdge final : public FileEdge {
     const int folder = name > 0 ? walk_.Held(path, name - 1) : -1;
     if ((folder >= 0 ? unlinkat(folder, path + name, 0) : unlink(path)) != 0) return InOutError(TranslateErrno(errno));
     return NoError();
+  }
+
+  bool FreeSpace(const char* path, uint64_t* bytes) override {
+    struct statvfs volume;
+    if (statvfs(*path ? path : "/", &volume) != 0) return false;
+    *bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+    return true;
   }
 
   bool GetAttributes(const char* path, uint32_t* attributes) override {

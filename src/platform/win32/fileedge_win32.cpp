@@ -295,6 +295,18 @@ class Win32FileEdge final : public FileEdge {
     return NoError();
   }
 
+  bool FreeSpace(const char* path, uint64_t* bytes) override {
+    ULARGE_INTEGER available;
+    if (!*path) {
+      if (!GetDiskFreeSpaceExW(nullptr, &available, nullptr, nullptr)) return false;
+    } else {
+      WidePath wide(path);
+      if (!wide.get() || !GetDiskFreeSpaceExW(wide.get(), &available, nullptr, nullptr)) return false;
+    }
+    *bytes = available.QuadPart;
+    return true;
+  }
+
   bool GetAttributes(const char* path, uint32_t* attributes) override {
     DWORD a = GetFileAttributesU(path);
     if (a == INVALID_FILE_ATTRIBUTES) return false;

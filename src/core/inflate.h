@@ -1,0 +1,42 @@
+// Inflating one deflated entry: its stored bytes are a zlib stream (RFC 1950) that
+// must give exactly the entry's original size. zlib's inflateBack does the work (it
+// needs neither zlib's CRC tables nor its buffering, which keeps the stub small); the
+// stream's header and its Adler-32 trailer are read here.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "error.h"
+
+namespace vek {
+
+// The failure of a stream that is not a zlib stream, is broken, gives more or fewer
+// bytes than the entry's original size, fails its Adler-32, or does not end where the
+// stored bytes end.
+inline constexpr char kBadCompressedData[] = "The compressed data is invalid";
+
+// Where the stored bytes come from: pieces in order; a piece of 0 bytes is their end.
+class InflateSource {
+ public:
+  virtual ~InflateSource() = default;
+  virtual Error Next(const unsigned char** data, size_t* size) = 0;
+};
+
+// Where the inflated bytes go, in pieces of at most kInflateWindowSize bytes.
+class InflateSink {
+ public:
+  virtual ~InflateSink() = default;
+  virtual Error Put(const unsigned char* data, size_t size) = 0;
+};
+
+inline constexpr size_t kInflateWindowSize = 32768;
+
+// Inflates the stream from source into sink; never hands the sink more than
+// original_size bytes in all; a stream that succeeds was read to the source's end. window:
+// kInflateWindowSize bytes of scratch room. A failure of the source or the sink
+// comes back as it is; a stream that is wrong in any way is kBadCompressedData;
+// memory that runs out is out of memory.
+Error InflateStream(InflateSource& source, InflateSink& sink, uint32_t original_size, unsigned char* window);
+
+}  // namespace vek
