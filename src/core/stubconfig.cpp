@@ -21,6 +21,8 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"footer", 64, true},        {"group", 60, false},         {"item", 60, false},
     {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
     {"extract-button", 12, false}, {"quit-button", 12, false}, {"damaged", 200, false},
+    {"publisher", 60, false},    {"version", 23, false},       {"copyright", 60, false},
+    {"product", 60, false},
 };
 // An item's TARGET; its NAME has the limit of "item".
 constexpr uint32_t kTargetLimit = 100;
@@ -120,6 +122,8 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
     out->text[key] = begin;
     if (key == kKeyFolder) return CheckFolder(begin, result);
     if (key == kKeyGroup) return CheckStartMenuName(begin, result);
+    uint16_t numbers[4];
+    if (key == kKeyVersion && !ParseVersionNumbers(begin, numbers)) return ConfigProblem::kBadVersion;
     return ConfigProblem::kNone;
   }
 
@@ -156,6 +160,21 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
 }
 
 }  // namespace
+
+bool ParseVersionNumbers(const char* text, uint16_t numbers[4]) {
+  for (int i = 0; i < 4; ++i) numbers[i] = 0;
+  for (int i = 0;; ++i) {
+    if (i == 4 || *text < '0' || *text > '9') return false;
+    uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+      value = value * 10 + static_cast<uint32_t>(*text - '0');
+      if (value > 0xFFFF) return false;
+    }
+    numbers[i] = static_cast<uint16_t>(value);
+    if (*text == 0) return true;
+    if (*text++ != '.') return false;
+  }
+}
 
 const char* ConfigKeyName(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].name : ""; }
 
@@ -257,6 +276,8 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
       return "a character that splits an item line or a Program Manager command (, ( ) [ ])";
     case ConfigProblem::kFolderNotAbsolute:
       return "the folder must be a full path such as C:\\Name, without \".\" or \"..\" or empty parts";
+    case ConfigProblem::kBadVersion:
+      return "the version must be one to four numbers from 0 to 65535 separated by dots, such as 2.1.0";
   }
   return "";
 }

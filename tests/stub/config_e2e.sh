@@ -14,6 +14,8 @@
 #             closing message is the configured one (screenshot), exit 0
 #   help      /? shows the box listing the switches and installs nothing
 #   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination
+#   signed    the executable signed after packing: vek.exe lists its configuration and
+#             its version information
 #   silent    (no virtual desktop, so that every window would be an X window of its
 #             own) the executable signed after packing, /S "/D=C:\Some Where\Else":
 #             no window appears while it runs, the tree is there, the shortcuts point
@@ -92,6 +94,8 @@ folder-error = The folder could not be made.
 group-error  = The Start-menu group could not be made.
 extract-button = &Install
 quit-button    = &Cancel
+publisher = Acme Ltd.
+version   = 2.0.1
 EOF
 EXE=$WORK/exe/AcmeReader.Setup.exe
 mkdir -p "$WORK/exe"
@@ -210,8 +214,12 @@ osslsigncode sign -certs "$KEYS/cert.pem" -key "$KEYS/key.pem" -n "Acme Reader" 
   -in "$EXE" -out "$SIGNED" >"$WORK/sign.txt" 2>&1 || fail "osslsigncode sign"
 osslsigncode verify -CAfile "$KEYS/cert.pem" "$SIGNED" >"$WORK/verify.txt" 2>&1 ||
   fail "the signature does not verify"
-timeout 60 "$WINE" "$VEK" list "$(win "$SIGNED")" 2>&1 | tr -d '\r' | grep -qxF "  group = $GROUP" ||
-  fail "signed: vek list shows no configuration"
+timeout 60 "$WINE" "$VEK" list "$(win "$SIGNED")" >"$WORK/list-signed.txt" 2>&1 || fail "signed: vek list"
+tr -d '\r' <"$WORK/list-signed.txt" | grep -qxF "  group = $GROUP" || fail "signed: vek list shows no configuration"
+# The version information, set in the stub's resource, is still there once signed.
+for line in "(file)           2.0.1.0" "CompanyName      Acme Ltd." "ProductName      $CAPTION"; do
+  tr -d '\r' <"$WORK/list-signed.txt" | grep -qxF "  $line" || fail "signed: vek list shows no \"$line\""
+done
 
 # --- silent: no window, /D with blanks -----------------------------------------------------------
 # Without the virtual desktop every top-level window the program shows is an X window.

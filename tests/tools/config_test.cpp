@@ -54,6 +54,9 @@ TEST(ConfigReader, GoodFiles) {
       {"folder-error = No folder.\ngroup-error = No group.\n", kKeyGroupError, "No group."},
       {"extract-button = &Install\nquit-button = &Cancel\n", kKeyQuitButton, "&Cancel"},
       {"caption = " + std::string(60, 'c'), kKeyCaption, nullptr},  // at its limit
+      {"version = 0.65535.10.2\n", kKeyVersion, "0.65535.10.2"},
+      {"version = 7\npublisher = Acme Ltd.\n", kKeyPublisher, "Acme Ltd."},
+      {"copyright = \xC2\xA9 2026 Acme\nproduct = Acme\n", kKeyProduct, "Acme"},
   };
   for (const auto& c : cases) {
     Parsed p = Parse(c.text);
@@ -127,6 +130,15 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"footer = " + std::string(65, 'f') + "\n", 1, ConfigProblem::kTooLong},
       {"done = " + std::string(301, 'd') + "\n", 1, ConfigProblem::kTooLong},
       {"quit-button = " + std::string(13, 'q') + "\n", 1, ConfigProblem::kTooLong},
+      {"product = " + std::string(61, 'p') + "\n", 1, ConfigProblem::kTooLong},
+      {"version =\n", 1, ConfigProblem::kEmpty},
+      {"version = 1.2.3.4.5\n", 1, ConfigProblem::kBadVersion},
+      {"version = 65536\n", 1, ConfigProblem::kBadVersion},
+      {"version = 1..2\n", 1, ConfigProblem::kBadVersion},
+      {"version = 1.\n", 1, ConfigProblem::kBadVersion},
+      {"version = v1\n", 1, ConfigProblem::kBadVersion},
+      {"version = 1.-2\n", 1, ConfigProblem::kBadVersion},
+      {"version = 1 .2\n", 1, ConfigProblem::kBadVersion},
       {"item = " + std::string(101, 't') + ",N\n", 1, ConfigProblem::kTooLong},
       {"caption = a\tb\n", 1, ConfigProblem::kControlCharacter},
       {"caption = a\rb\n", 1, ConfigProblem::kControlCharacter},
@@ -249,6 +261,8 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       {"item = index.htm,Index\nitem = docs\\missing.htm,M\n", true,
        "setup.cfg: item = docs\\missing.htm,M: TARGET docs\\missing.htm is not in the packed folder"},
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
+      {"version = 2.x\n", true, "setup.cfg:1: version: the version must be one to four numbers from 0 to 65535"},
+      {"publisher = Acme\n", true, "stub.exe: this stub cannot carry version information"},
   };
   for (const auto& c : cases) {
     ScratchFolder out;
