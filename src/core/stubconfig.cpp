@@ -84,12 +84,16 @@ ConfigProblem CheckTarget(const char* target, ConfigResult* result) {
 }
 
 ConfigProblem CheckFolder(const char* folder, ConfigResult* result) {
-  const char drive = static_cast<char>(folder[0] | 0x20);
-  if (drive < 'a' || drive > 'z' || folder[1] != ':' || folder[2] != '\\' || folder[3] == 0) {
-    return ConfigProblem::kFolderNotAbsolute;
+  size_t prefix = 0;
+  if (folder[0] == '{') {
+    if (FolderPrefix(folder, &prefix) == KnownFolder::kNone) return ConfigProblem::kUnknownFolder;
+  } else {
+    const char drive = static_cast<char>(folder[0] | 0x20);
+    if (drive >= 'a' && drive <= 'z' && folder[1] == ':') prefix = 2;
   }
+  if (prefix == 0 || folder[prefix] != '\\' || folder[prefix + 1] == 0) return ConfigProblem::kFolderNotAbsolute;
   // Names separated by "\" alone; one "\" may end it ("C:\Name\" is "C:\Name").
-  const char* names = folder + 3;
+  const char* names = folder + prefix + 1;
   size_t length = strlen(names);
   if (names[length - 1] == '\\') --length;
   const NameRule rule = memchr(names, '/', length) ? NameRule::kForbiddenCharacter
@@ -174,6 +178,19 @@ bool ParseVersionNumbers(const char* text, uint16_t numbers[4]) {
     if (*text == 0) return true;
     if (*text++ != '.') return false;
   }
+}
+
+KnownFolder FolderPrefix(const char* folder, size_t* length) {
+  static constexpr const char* kNames[] = {"{localappdata}", "{programfiles}", "{documents}", "{desktop}"};
+  for (size_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i) {
+    const size_t n = strlen(kNames[i]);
+    if (strncmp(folder, kNames[i], n) == 0) {
+      *length = n;
+      return static_cast<KnownFolder>(i);
+    }
+  }
+  *length = 0;
+  return KnownFolder::kNone;
 }
 
 const char* ConfigKeyName(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].name : ""; }
@@ -275,7 +292,10 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
       if (result.key == kKeyFolder) return "a comma, which would split the items' command lines";
       return "a character that splits an item line or a Program Manager command (, ( ) [ ])";
     case ConfigProblem::kFolderNotAbsolute:
-      return "the folder must be a full path such as C:\\Name, without \".\" or \"..\" or empty parts";
+      return "the folder must be a full path such as C:\\Name or {localappdata}\\Programs\\Name, without \".\" or "
+             "\"..\" or empty parts";
+    case ConfigProblem::kUnknownFolder:
+      return "a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}";
     case ConfigProblem::kBadVersion:
       return "the version must be one to four numbers from 0 to 65535 separated by dots, such as 2.1.0";
   }

@@ -50,6 +50,15 @@ enum ConfigKey : uint8_t {
   kConfigKeyCount,
 };
 
+// The folders that a configured folder may begin with, by name in braces
+// ("{localappdata}\Programs\Acme"): the stub asks the system where each one is.
+// localappdata, documents and desktop are the user's own.
+enum class KnownFolder : uint8_t { kLocalAppData, kProgramFiles, kDocuments, kDesktop, kNone };
+
+// The known folder that `folder` begins with ("{name}"), with *length the length of
+// "{name}"; kNone and 0 when it begins with none of them.
+KnownFolder FolderPrefix(const char* folder, size_t* length);
+
 // The key's name as written in the file.
 const char* ConfigKeyName(ConfigKey key);
 
@@ -81,7 +90,8 @@ enum class ConfigProblem : uint8_t {
   kTargetLeaves,      // absolute, with a drive, or through ".." or "."
   kBadName,           // a name Windows would not take as written (ConfigResult::name_rule)
   kBadCharacter,      // a character that splits an item line or a Program Manager command
-  kFolderNotAbsolute, // folder is not "X:\..."
+  kFolderNotAbsolute, // folder is not "X:\..." or "{name}\..."
+  kUnknownFolder,     // folder begins with "{" but no known folder's name
   kBadVersion,        // version is not up to four numbers 0..65535 separated by dots
 };
 

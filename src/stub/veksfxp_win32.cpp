@@ -1,6 +1,7 @@
 // The Windows stub's program: its constants, its host and what WinMain does before
 // RunProgram (the switches, the configuration, the destination given with /D=).
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stddef.h>
 #include <stdlib.h>
@@ -122,6 +123,18 @@ bool LoadConfiguration(uint32_t offset) {
          g_configured.Init(g_config);
 }
 
+// Where a known folder is, as the shell says (made when missing: a new profile's
+// Documents, say).
+AnsiString KnownFolderPath(KnownFolder folder) {
+  static constexpr int kFolders[] = {CSIDL_LOCAL_APPDATA, CSIDL_PROGRAM_FILES, CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY};
+  wchar_t path[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, kFolders[static_cast<int>(folder)] | CSIDL_FLAG_CREATE, nullptr,
+                              SHGFP_TYPE_CURRENT, path))) {
+    return AnsiString();
+  }
+  return NarrowText(path, static_cast<int>(wcslen(path)), CP_UTF8);
+}
+
 }  // namespace
 
 int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
@@ -140,6 +153,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
       }
       return kExitApplicationError;
     }
+    if (!g_configured.ResolveFolder(KnownFolderPath)) return kExitApplicationError;
     options.settings = &g_configured.settings();
   }
   SetTextsUtf8(options.settings->utf8);

@@ -84,6 +84,17 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
   return true;
 }
 
+bool ConfiguredSettings::ResolveFolder(KnownFolderLookup lookup) {
+  size_t length = 0;
+  const KnownFolder known = FolderPrefix(settings_.folder, &length);
+  if (known == KnownFolder::kNone) return true;
+  settings_.personal = known != KnownFolder::kProgramFiles;
+  resolved_folder_ = lookup(known);
+  if (!resolved_folder_.empty()) resolved_folder_ += settings_.folder + length;
+  settings_.folder = resolved_folder_.c_str();
+  return !resolved_folder_.failed();
+}
+
 TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, ShellLinkEdge& links,
                uint32_t archive_start_offset, const StubSettings& settings)
     : TComponent(owner), window_(window), files_(files), links_(links),
@@ -99,6 +110,7 @@ bool TForm1::LoadLayout() {
   // Where no Program Manager makes the group, it goes straight into the Start menu.
   PM->ShortcutFallback = &links_;
   PM->Utf8 = settings_.utf8;
+  PM->PersonalGroup = settings_.personal;
   return !PM->Name.failed();
 }
 

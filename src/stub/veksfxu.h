@@ -71,19 +71,30 @@ struct StubSettings {
   const char* damaged = kDamagedMessage;
   const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
   int item_count = 0;
+  // The folder is the user's own ({localappdata}, {documents}, {desktop}): so is the
+  // Start-menu group.
+  bool personal = false;
 };
 
 // The stub's own settings.
 const StubSettings& DefaultSettings();
+
+// Where a known folder is on this machine (UTF-8); empty when the system names none.
+using KnownFolderLookup = AnsiString (*)(KnownFolder folder);
 
 // Settings made from a parsed configuration; the configuration's text must outlive
 // them. Init is false when memory ran out.
 class ConfiguredSettings {
  public:
   bool Init(const StubConfig& config);
+  // Makes a folder that begins with a known folder's name ("{localappdata}\...") the
+  // path there; one the lookup cannot place becomes empty, a folder that no run can
+  // make. False when memory ran out.
+  bool ResolveFolder(KnownFolderLookup lookup);
   const StubSettings& settings() const { return settings_; }
 
  private:
+  AnsiString resolved_folder_;
   AnsiString converted_[kConfigKeyCount];
   StubItem items_[kConfigMaxItems] = {};
   StubSettings settings_;

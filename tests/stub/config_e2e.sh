@@ -16,6 +16,9 @@
 #   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination
 #   signed    the executable signed after packing: vek.exe lists its configuration and
 #             its version information
+#   known     folder = {localappdata}\Programs\...: the window shows it resolved and
+#             installs there, the shortcut in the user's Start menu; {programfiles}
+#             with /S
 #   silent    (no virtual desktop, so that every window would be an X window of its
 #             own) the executable signed after packing, /S "/D=C:\Some Where\Else":
 #             no window appears while it runs, the tree is there, the shortcuts point
@@ -202,6 +205,40 @@ has proposed 'text=C:\Άλλος Φάκελος\Acme'
 keys "$W" alt+F4
 expect_exit proposed 0
 echo "proposed: /D=PATH fills the destination of the window"
+
+# --- known: folders by name, resolved in the prefix ----------------------------------------------
+USER_DIR=${PROGRAMS%/AppData/*}
+LOCAL_WIN="C:\\users\\$(basename "$USER_DIR")\\AppData\\Local"
+mkdir -p "$WORK/known"
+for place in 'localappdata}\Programs' 'programfiles}'; do
+  name=${place%%\}*}
+  printf 'caption = Acme Known\nfolder = {%s\\Acme Known\ngroup = Acme Known\nitem = index.htm,Acme\n' \
+    "$place" >"$WORK/known/$name.cfg"
+  timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" --config "$(win "$WORK/known/$name.cfg")" \
+    "$(win "$EXAMPLES")" "$(win "$WORK/known/$name.exe")" >"$WORK/known/vekpack-$name.txt" 2>&1 ||
+    fail "known: vekpack $name"
+done
+KNOWN_DEST=$USER_DIR/AppData/Local/Programs/Acme\ Known
+rm -rf "$KNOWN_DEST" "$PROGRAMS/Acme Known"
+start_exe known "$WORK/known/localappdata.exe"
+W=$(find_window '^Acme Known$' 60) || fail "known: no window"
+sleep 1
+probe known class:TForm1
+has known "text=$LOCAL_WIN\\Programs\\Acme Known"
+shot known-folder
+keys "$W" Return
+find_window '^Information$' 60 >/dev/null || fail "known: no closing message"
+same_tree known "$KNOWN_DEST"
+keys "$(find_window '^Information$' 5)" Return
+expect_exit known 0
+# Wine's shell made this one over DDE (ASCII names): the full path in its ANSI copy.
+grep -qaF "$LOCAL_WIN\\Programs\\Acme Known\\index.htm" "$PROGRAMS/Acme Known/Acme.lnk" ||
+  fail "known: no shortcut in the user's Start menu pointing into the folder"
+rm -rf "$DRIVE_C/Program Files/Acme Known"
+start_exe knownsilent "$WORK/known/programfiles.exe" /S
+expect_exit knownsilent 0
+same_tree knownsilent "$DRIVE_C/Program Files/Acme Known"
+echo "known: {localappdata} shown resolved and installed into $KNOWN_DEST, {programfiles} with /S, exit 0"
 
 # --- The same executable signed after packing ----------------------------------------------------
 KEYS=$WORK/keys

@@ -241,5 +241,37 @@ TEST(Configured, AGreekGroupAndItsItemsGoIntoTheStartMenuInUtf8) {
   EXPECT_TRUE(s.links_utf8);
 }
 
+// A folder by name is the path that the system gives for it followed by the rest; one
+// that the system cannot place becomes empty, which no run makes (the folder message).
+AnsiString PlacedKnownFolder(KnownFolder folder) {
+  static const char* const kPlaces[] = {"C:\\Users\\Ewa\\AppData\\Local", "C:\\Program Files",
+                                        "D:\\\xCE\x95\xCE\xBA\xCE\xB4", nullptr};
+  const char* place = kPlaces[static_cast<int>(folder)];
+  return place ? AnsiString(place) : AnsiString();
+}
+
+TEST(Configured, AFolderByNameIsWhereTheSystemPlacesIt) {
+  const struct {
+    const char* folder;
+    const char* resolved;
+  } cases[] = {
+      {"{localappdata}\\Programs\\Acme", "C:\\Users\\Ewa\\AppData\\Local\\Programs\\Acme"},
+      {"{programfiles}\\Acme\\", "C:\\Program Files\\Acme\\"},
+      {"{documents}\\Acme", "D:\\\xCE\x95\xCE\xBA\xCE\xB4\\Acme"},
+      {"{desktop}\\Acme", ""},
+      {"C:\\{localappdata}", "C:\\{localappdata}"},
+  };
+  for (const auto& c : cases) {
+    std::string text = std::string("folder = ") + c.folder + "\n";
+    StubConfig config;
+    ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok()) << c.folder;
+    ConfiguredSettings configured;
+    ASSERT_TRUE(configured.Init(config));
+    ASSERT_TRUE(configured.ResolveFolder(PlacedKnownFolder));
+    EXPECT_STREQ(configured.settings().folder, c.resolved) << c.folder;
+    EXPECT_EQ(configured.settings().personal, c.folder[1] != 'p' && c.folder[0] == '{') << c.folder;
+  }
+}
+
 }  // namespace
 }  // namespace vek
