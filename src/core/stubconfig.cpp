@@ -22,7 +22,7 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
     {"extract-button", 12, false}, {"quit-button", 12, false}, {"damaged", 200, false},
     {"publisher", 60, false},    {"version", 23, false},       {"copyright", 60, false},
-    {"product", 60, false},
+    {"product", 60, false},      {"open", 100, false},
 };
 // An item's TARGET; its NAME has the limit of "item".
 constexpr uint32_t kTargetLimit = 100;
@@ -75,10 +75,15 @@ ConfigProblem CheckStartMenuName(const char* name, ConfigResult* result) {
   return HasAny(name, kNotInItemField) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
 }
 
-ConfigProblem CheckTarget(const char* target, ConfigResult* result) {
+// A path below the destination: an item's TARGET, what "open" opens.
+ConfigProblem CheckBelowDestination(const char* target, ConfigResult* result) {
   if (IsWindowsSeparator(target[0]) || strchr(target, ':')) return ConfigProblem::kTargetLeaves;
-  const ConfigProblem problem = NameProblem(CheckWindowsNames(target, strlen(target), NameEncoding::kUtf8),
-                                            ConfigProblem::kTargetLeaves, result);
+  return NameProblem(CheckWindowsNames(target, strlen(target), NameEncoding::kUtf8), ConfigProblem::kTargetLeaves,
+                     result);
+}
+
+ConfigProblem CheckTarget(const char* target, ConfigResult* result) {
+  const ConfigProblem problem = CheckBelowDestination(target, result);
   if (problem != ConfigProblem::kNone) return problem;
   return HasAny(target, kNotInItemField) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
 }
@@ -126,6 +131,7 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
     out->text[key] = begin;
     if (key == kKeyFolder) return CheckFolder(begin, result);
     if (key == kKeyGroup) return CheckStartMenuName(begin, result);
+    if (key == kKeyOpen) return CheckBelowDestination(begin, result);
     uint16_t numbers[4];
     if (key == kKeyVersion && !ParseVersionNumbers(begin, numbers)) return ConfigProblem::kBadVersion;
     return ConfigProblem::kNone;

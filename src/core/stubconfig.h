@@ -8,6 +8,7 @@
 //   caption prompt folder footer group done folder-error group-error
 //   extract-button quit-button damaged
 //   item = TARGET,NAME      TARGET relative to the destination, NAME the item's name
+//   open = TARGET           what the stub opens after the closing message (not with /S)
 //   publisher version copyright product   the executable's version information,
 //                           which vekpack writes into its version resource (version:
 //                           up to four numbers 0..65535 separated by dots)
@@ -47,6 +48,7 @@ enum ConfigKey : uint8_t {
   kKeyVersion,
   kKeyCopyright,
   kKeyProduct,
+  kKeyOpen,
   kConfigKeyCount,
 };
 

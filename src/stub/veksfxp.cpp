@@ -60,6 +60,7 @@ class SilentWindow final : public TForm1Window {
   void Close() override {}
   AnsiString ModuleFileName() override { return module_path_; }
   AnsiString AnsiCodePageText(const AnsiString& utf8) override { return host_.AnsiCodePageText(utf8); }
+  void OpenInstalled(const AnsiString&) override {}  // nothing is started unattended
 
  private:
   ApplicationHost& host_;

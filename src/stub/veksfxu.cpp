@@ -81,6 +81,7 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
     settings_.items = items_;
     settings_.item_count = config.item_count;
   }
+  settings_.open = config.text[kKeyOpen];
   return true;
 }
 
@@ -163,6 +164,13 @@ Error TForm1::EXTBTNClick(TComponent*) {
   }
   outcome_ = RunOutcome::kDone;
   ShowMessageBox(settings_.done, MessageKind::kInformation);
+  if (settings_.open) {
+    // destination\TARGET, every separator the file edge's.
+    AnsiString path = destination;
+    path += files_.Separator();
+    for (const char* p = settings_.open; *p; ++p) path += IsWindowsSeparator(*p) ? files_.Separator() : *p;
+    if (!path.failed()) window_.OpenInstalled(path);
+  }
   window_.Close();
   return NoError();
 }

@@ -74,6 +74,9 @@ struct StubSettings {
   // The folder is the user's own ({localappdata}, {documents}, {desktop}): so is the
   // Start-menu group.
   bool personal = false;
+  // What a run that completed opens after its closing message (below the
+  // destination, "\\" separated); nullptr: nothing.
+  const char* open = nullptr;
 };
 
 // The stub's own settings.
@@ -171,6 +174,9 @@ class TForm1Window {
   // that is not Unicode carries it (a character the code page lacks as its default
   // character). A window that no such conversation reads gives the text as it is.
   virtual AnsiString AnsiCodePageText(const AnsiString& utf8) { return utf8; }
+  // Opens an installed file (UTF-8) as the user's shell opens it; an unattended
+  // install opens nothing.
+  virtual void OpenInstalled(const AnsiString& path) = 0;
 };
 
 class TForm1 : public TComponent {

@@ -17,8 +17,10 @@
 #   signed    the executable signed after packing: vek.exe lists its configuration and
 #             its version information
 #   known     folder = {localappdata}\Programs\...: the window shows it resolved and
-#             installs there, the shortcut in the user's Start menu; {programfiles}
-#             with /S
+#             installs there, the shortcut in the user's Start menu, and after the
+#             closing message opens index.htm with the prefix's program for .htm (a
+#             stand-in that writes down its argument); {programfiles} with /S, which
+#             opens nothing
 #   silent    (no virtual desktop, so that every window would be an X window of its
 #             own) the executable signed after packing, /S "/D=C:\Some Where\Else":
 #             no window appears while it runs, the tree is there, the shortcuts point
@@ -212,14 +214,19 @@ LOCAL_WIN="C:\\users\\$(basename "$USER_DIR")\\AppData\\Local"
 mkdir -p "$WORK/known"
 for place in 'localappdata}\Programs' 'programfiles}'; do
   name=${place%%\}*}
-  printf 'caption = Acme Known\nfolder = {%s\\Acme Known\ngroup = Acme Known\nitem = index.htm,Acme\n' \
+  printf 'caption = Acme Known\nfolder = {%s\\Acme Known\ngroup = Acme Łódź\nitem = index.htm,Acme\nopen = index.htm\n' \
     "$place" >"$WORK/known/$name.cfg"
   timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" --config "$(win "$WORK/known/$name.cfg")" \
     "$(win "$EXAMPLES")" "$(win "$WORK/known/$name.exe")" >"$WORK/known/vekpack-$name.txt" 2>&1 ||
     fail "known: vekpack $name"
 done
 KNOWN_DEST=$USER_DIR/AppData/Local/Programs/Acme\ Known
-rm -rf "$KNOWN_DEST" "$PROGRAMS/Acme Known"
+rm -rf "$KNOWN_DEST" "$PROGRAMS/Acme Łódź" "$DRIVE_C/opened.txt"
+# The prefix's program for .htm: a stand-in that writes down what it was given.
+timeout 60 "$WINE" reg add 'HKCR\.htm' /ve /d vektest.htm /f >>"$WORK/reg.log" 2>&1 &&
+  timeout 60 "$WINE" reg add 'HKCR\vektest.htm\shell\open\command' /ve \
+    /d 'C:\windows\system32\cmd.exe /c echo %1>C:\opened.txt' /f >>"$WORK/reg.log" 2>&1 ||
+  fail "known: could not register the stand-in for .htm"
 start_exe known "$WORK/known/localappdata.exe"
 W=$(find_window '^Acme Known$' 60) || fail "known: no window"
 sleep 1
@@ -229,16 +236,25 @@ shot known-folder
 keys "$W" Return
 find_window '^Information$' 60 >/dev/null || fail "known: no closing message"
 same_tree known "$KNOWN_DEST"
+sleep 1
+[ -e "$DRIVE_C/opened.txt" ] && fail "known: index.htm opened before the closing message was read"
 keys "$(find_window '^Information$' 5)" Return
 expect_exit known 0
-# Wine's shell made this one over DDE (ASCII names): the full path in its ANSI copy.
-grep -qaF "$LOCAL_WIN\\Programs\\Acme Known\\index.htm" "$PROGRAMS/Acme Known/Acme.lnk" ||
-  fail "known: no shortcut in the user's Start menu pointing into the folder"
+for ((i = 0; i < 150; i++)); do
+  grep -qF "$LOCAL_WIN\\Programs\\Acme Known\\index.htm" "$DRIVE_C/opened.txt" 2>/dev/null && break
+  sleep 0.2
+done
+[ $i -lt 150 ] || fail "known: index.htm was not opened ($(cat "$DRIVE_C/opened.txt" 2>&1))"
+rm -f "$DRIVE_C/opened.txt"
+check_shortcut known "$PROGRAMS/Acme Łódź/Acme.lnk" "$LOCAL_WIN\\Programs\\Acme Known\\index.htm"
 rm -rf "$DRIVE_C/Program Files/Acme Known"
 start_exe knownsilent "$WORK/known/programfiles.exe" /S
 expect_exit knownsilent 0
 same_tree knownsilent "$DRIVE_C/Program Files/Acme Known"
-echo "known: {localappdata} shown resolved and installed into $KNOWN_DEST, {programfiles} with /S, exit 0"
+sleep 2
+[ -e "$DRIVE_C/opened.txt" ] && fail "knownsilent: /S opened index.htm"
+echo "known: {localappdata} shown resolved and installed into $KNOWN_DEST, index.htm opened after the closing" \
+  "message; {programfiles} with /S, nothing opened; exit 0"
 
 # --- The same executable signed after packing ----------------------------------------------------
 KEYS=$WORK/keys

@@ -57,6 +57,7 @@ TEST(ConfigReader, GoodFiles) {
       {"folder = {localappdata}\\Programs\\Acme\n", kKeyFolder, "{localappdata}\\Programs\\Acme"},
       {"folder = {desktop}\\Acme\\\n", kKeyFolder, "{desktop}\\Acme\\"},
       {"version = 0.65535.10.2\n", kKeyVersion, "0.65535.10.2"},
+      {"open = docs/read me (1).htm\n", kKeyOpen, "docs/read me (1).htm"},
       {"version = 7\npublisher = Acme Ltd.\n", kKeyPublisher, "Acme Ltd."},
       {"copyright = \xC2\xA9 2026 Acme\nproduct = Acme\n", kKeyProduct, "Acme"},
   };
@@ -142,6 +143,9 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"quit-button = " + std::string(13, 'q') + "\n", 1, ConfigProblem::kTooLong},
       {"product = " + std::string(61, 'p') + "\n", 1, ConfigProblem::kTooLong},
       {"version =\n", 1, ConfigProblem::kEmpty},
+      {"open = ..\\x.htm\n", 1, ConfigProblem::kTargetLeaves},
+      {"open = C:\\x.htm\n", 1, ConfigProblem::kTargetLeaves},
+      {"open = docs\\con.htm\n", 1, ConfigProblem::kBadName},
       {"version = 1.2.3.4.5\n", 1, ConfigProblem::kBadVersion},
       {"version = 65536\n", 1, ConfigProblem::kBadVersion},
       {"version = 1..2\n", 1, ConfigProblem::kBadVersion},
@@ -273,6 +277,7 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
       {"folder = {home}\\Acme\n", true,
        "setup.cfg:1: folder: a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}"},
+      {"open = docs/missing.htm\n", true, "setup.cfg: open = docs\\missing.htm: docs\\missing.htm is not in the packed folder"},
       {"version = 2.x\n", true, "setup.cfg:1: version: the version must be one to four numbers from 0 to 65535"},
       {"publisher = Acme\n", true, "stub.exe: this stub cannot carry version information"},
   };

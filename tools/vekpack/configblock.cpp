@@ -69,6 +69,13 @@ std::string CanonicalConfig(std::string text, const std::string& shown, const Ar
         }
         out += line + "\n";
       }
+    } else if (key == kKeyOpen && config.text[key]) {
+      std::string target = config.text[key];
+      std::replace(target.begin(), target.end(), '/', '\\');
+      if (tree && !TreeHolds(*tree, target)) {
+        throw BuildError(shown + ": open = " + target + ": " + target + " is not in the packed folder");
+      }
+      out += "open = " + target + "\n";
     } else if (config.text[key]) {
       out += std::string(ConfigKeyName(key)) + " = " + config.text[key] + "\n";
     }

@@ -75,6 +75,8 @@ const char kUsage[] =
     "  extract-button  the Extract button's caption (12); & before a letter makes\n"
     "                  it the button's Alt key, as in &Extract\n"
     "  quit-button   the Quit button's caption (12), & likewise\n"
+    "  open          TARGET: what the installer opens with the user's program for\n"
+    "                it after the closing message (never with /S) (100)\n"
     "  product       the product's name in the version information (60); without\n"
     "                it the caption, which is also the file's description\n"
     "  publisher     the company in the version information (60)\n"
@@ -84,9 +86,9 @@ const char kUsage[] =
     "The group, an item's NAME and each name in TARGET and in the folder must be a\n"
     "name Windows takes as written: no device name (CON, NUL, COM1, LPT1.txt, ...),\n"
     "no trailing dot or blank, not . or .., none of \\ / : * ? \" < > |. Names and\n"
-    "TARGET cannot hold , ( ) [ ] either, the folder no comma; TARGET stays inside\n"
-    "the destination and names a packed file or folder; no value holds a control\n"
-    "character. A problem is refused with the file's name, line and key.\n"
+    "TARGET cannot hold , ( ) [ ] either, the folder no comma; TARGET (and open)\n"
+    "stays inside the destination and names a packed file or folder; no value holds\n"
+    "a control character. A problem is refused with the file's name, line and key.\n"
     "\n"
     "Exit status: 0 on success, 1 when refused or failed, 2 on wrong usage.\n";
 
