@@ -13,6 +13,7 @@
 
 namespace vek {
 
+RunLog* InstallLog = nullptr;
 TForm1* Form1 = nullptr;
 AnsiString OwnPath;
 uint16_t EntryCount = 0;
@@ -150,7 +151,9 @@ Error TForm1::EXTBTNClick(TComponent*) {
     outcome_ = RunOutcome::kExtractFailed;
     VEK_TRY(CheckInstaller());  // kDamaged when it is
   }
-  if (only_separators || !ForceDestination(destination, files_).ok()) {
+  const Error made = only_separators ? InOutError(kWinErrorPathNotFound) : ForceDestination(destination, files_);
+  LogOutcome("destination", destination.c_str(), "", made);
+  if (made) {
     outcome_ = RunOutcome::kFolderFailed;
     ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
     return NoError();
@@ -185,7 +188,13 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
-    VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(i), destination));
+    const Error error = ExtractEntry(reader, static_cast<int32_t>(i), destination);
+    if (InstallLog) {
+      const char* what = reader.GetEntryKind(static_cast<int32_t>(i)) == kEntryKindDirectory ? "folder" : "file";
+      LogOutcome(what, destination.c_str(), reader.GetEntryPath(static_cast<int32_t>(i), files_.Separator()).c_str(),
+                 error);
+    }
+    VEK_TRY(error);
     window_.SetPBProgress(ExtractionPercent(i, n));
   }
   return reader.Close();
@@ -281,6 +290,26 @@ TGroupOutcome TForm1::RegisterProgramGroup(const AnsiString& path) {
 }
 
 // ---- The application's reports -------------------------------------------------------
+
+void LogOutcome(const char* what, const char* folder, const char* below, const Error& error) {
+  if (!InstallLog) return;
+  char outcome[3 * kErrorMessageSize + 24] = ": ok";
+  if (error) {
+    char digits[11], *code = digits + sizeof digits;
+    *--code = 0;
+    for (uint32_t n = error.code; code == digits + 10 || n != 0; n /= 10) *--code = static_cast<char>('0' + n % 10);
+    size_t length = 0;
+    AppendText(outcome, sizeof outcome, &length, ": error ");
+    AppendText(outcome, sizeof outcome, &length, code);
+    AppendText(outcome, sizeof outcome, &length, ": ");
+    char message[kErrorMessageSize];
+    size_t message_length = FormatErrorMessage(error, message, sizeof message);
+    if (message_length >= sizeof message) message_length = sizeof message - 1;
+    Cp1250ToUtf8(message, message_length, outcome + length, sizeof outcome - length);
+  }
+  const char* const parts[] = {what, " ", folder, below, outcome};
+  InstallLog->Line(parts, 5);
+}
 
 namespace {
 

@@ -238,7 +238,19 @@ class TForm1 : public TComponent {
   TGroupOutcome registration_ = groupNotRegistered;
 };
 
+// The log of a run (/LOG=FILE): each line given as parts (UTF-8), written as it comes.
+class RunLog {
+ public:
+  virtual ~RunLog() = default;
+  virtual void Line(const char* const* parts, int count) = 0;
+};
+
+// Writes "WHAT FOLDER BELOW: ok", or ": error CODE: MESSAGE", into InstallLog (when
+// there is one).
+void LogOutcome(const char* what, const char* folder, const char* below, const Error& error);
+
 // The unit's variables.
+extern RunLog* InstallLog;  // nullptr: no log
 extern TForm1* Form1;
 extern AnsiString OwnPath;
 extern uint16_t EntryCount;  // the entry count of the run
@@ -259,7 +271,7 @@ AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix = k
 // Room for a report's text: an error's message (at most kErrorMessageSize bytes with
 // its zero) and what is said around it, the executable's name among it.
 inline constexpr size_t kErrorMessageSize = 256;
-inline constexpr size_t kReportTextSize = 400;
+inline constexpr size_t kReportTextSize = 512;
 
 // Appends text to the zero-terminated buf (room for size bytes), never past its end;
 // *len counts every byte appended, cut or not.

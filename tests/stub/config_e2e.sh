@@ -20,7 +20,8 @@
 #             installs there, the shortcut in the user's Start menu, and after the
 #             closing message opens index.htm with the prefix's program for .htm (a
 #             stand-in that writes down its argument); {programfiles} with /S, which
-#             opens nothing
+#             opens nothing, and /LOG=C:\setup.log, which lists every folder and file
+#             and the exit code
 #   silent    (no virtual desktop, so that every window would be an X window of its
 #             own) the executable signed after packing, /S "/D=C:\Some Where\Else":
 #             no window appears while it runs, the tree is there, the shortcuts point
@@ -248,13 +249,24 @@ done
 rm -f "$DRIVE_C/opened.txt"
 check_shortcut known "$PROGRAMS/Acme Łódź/Acme.lnk" "$LOCAL_WIN\\Programs\\Acme Known\\index.htm"
 rm -rf "$DRIVE_C/Program Files/Acme Known"
-start_exe knownsilent "$WORK/known/programfiles.exe" /S
+rm -f "$DRIVE_C/setup.log"
+start_exe knownsilent "$WORK/known/programfiles.exe" /S '/LOG=C:\setup.log'
 expect_exit knownsilent 0
 same_tree knownsilent "$DRIVE_C/Program Files/Acme Known"
+# The log: the destination, every folder and file of the sample, the exit code.
+tr -d '\r' <"$DRIVE_C/setup.log" >"$WORK/known/setup.log" || fail "knownsilent: no log"
+(echo "destination C:\\Program Files\\Acme Known: ok"
+ cd "$EXAMPLES" && find . -mindepth 1 | sed 's|^\.||; s|/|\\|g' | sort | sed 's|^|C:\\Program Files\\Acme Known|'
+ echo "exit code 0") >"$WORK/known/expected-log.txt"
+{ head -n 1 "$WORK/known/setup.log"
+  sed '1d;$d' "$WORK/known/setup.log" | sed 's/^\(file\|folder\) \(.*\): ok$/\2/' | sort
+  tail -n 1 "$WORK/known/setup.log"; } >"$WORK/known/got-log.txt"
+cmp -s "$WORK/known/expected-log.txt" "$WORK/known/got-log.txt" ||
+  fail "knownsilent: the log differs: $(diff "$WORK/known/expected-log.txt" "$WORK/known/got-log.txt" | head -n 5)"
 sleep 2
 [ -e "$DRIVE_C/opened.txt" ] && fail "knownsilent: /S opened index.htm"
 echo "known: {localappdata} shown resolved and installed into $KNOWN_DEST, index.htm opened after the closing" \
-  "message; {programfiles} with /S, nothing opened; exit 0"
+  "message; {programfiles} with /S, nothing opened, every file in /LOG=C:\\setup.log; exit 0"
 
 # --- The same executable signed after packing ----------------------------------------------------
 KEYS=$WORK/keys
