@@ -61,6 +61,8 @@ constexpr CaseRun kRuns[] = {
     {0xAB53, 0xAB53, 0xFC60, 1}, {0xAB70, 0xABBF, 0x6830, 1}, {0xFF41, 0xFF5A, 0xFFE0, 1},
 };
 
+}  // namespace
+
 void AppendUtf8(std::string* out, uint32_t c) {
   if (c < 0x80) {
     *out += static_cast<char>(c);
@@ -78,8 +80,6 @@ void AppendUtf8(std::string* out, uint32_t c) {
     *out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
-
-}  // namespace
 
 uint32_t WindowsUpperCase(uint32_t c) {
   if (c < 0x80) return c >= 'a' && c <= 'z' ? c - 0x20 : c;

@@ -18,6 +18,9 @@
 
 namespace vek {
 
+// Appends the code point to out in UTF-8.
+void AppendUtf8(std::string* out, uint32_t c);
+
 // The upper-case form of a code point.
 uint32_t WindowsUpperCase(uint32_t c);
 

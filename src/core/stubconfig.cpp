@@ -21,6 +21,8 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"footer", 64, true},        {"group", 60, false},         {"item", 60, false},
     {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
     {"extract-button", 12, false}, {"quit-button", 12, false}, {"damaged", 200, false},
+    {"publisher", 60, false},    {"version", 23, false},       {"copyright", 60, false},
+    {"product", 60, false},      {"open", 100, false},
 };
 // An item's TARGET; its NAME has the limit of "item".
 constexpr uint32_t kTargetLimit = 100;
@@ -73,21 +75,30 @@ ConfigProblem CheckStartMenuName(const char* name, ConfigResult* result) {
   return HasAny(name, kNotInItemField) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
 }
 
-ConfigProblem CheckTarget(const char* target, ConfigResult* result) {
+// A path below the destination: an item's TARGET, what "open" opens.
+ConfigProblem CheckBelowDestination(const char* target, ConfigResult* result) {
   if (IsWindowsSeparator(target[0]) || strchr(target, ':')) return ConfigProblem::kTargetLeaves;
-  const ConfigProblem problem = NameProblem(CheckWindowsNames(target, strlen(target), NameEncoding::kUtf8),
-                                            ConfigProblem::kTargetLeaves, result);
+  return NameProblem(CheckWindowsNames(target, strlen(target), NameEncoding::kUtf8), ConfigProblem::kTargetLeaves,
+                     result);
+}
+
+ConfigProblem CheckTarget(const char* target, ConfigResult* result) {
+  const ConfigProblem problem = CheckBelowDestination(target, result);
   if (problem != ConfigProblem::kNone) return problem;
   return HasAny(target, kNotInItemField) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
 }
 
 ConfigProblem CheckFolder(const char* folder, ConfigResult* result) {
-  const char drive = static_cast<char>(folder[0] | 0x20);
-  if (drive < 'a' || drive > 'z' || folder[1] != ':' || folder[2] != '\\' || folder[3] == 0) {
-    return ConfigProblem::kFolderNotAbsolute;
+  size_t prefix = 0;
+  if (folder[0] == '{') {
+    if (FolderPrefix(folder, &prefix) == KnownFolder::kNone) return ConfigProblem::kUnknownFolder;
+  } else {
+    const char drive = static_cast<char>(folder[0] | 0x20);
+    if (drive >= 'a' && drive <= 'z' && folder[1] == ':') prefix = 2;
   }
+  if (prefix == 0 || folder[prefix] != '\\' || folder[prefix + 1] == 0) return ConfigProblem::kFolderNotAbsolute;
   // Names separated by "\" alone; one "\" may end it ("C:\Name\" is "C:\Name").
-  const char* names = folder + 3;
+  const char* names = folder + prefix + 1;
   size_t length = strlen(names);
   if (names[length - 1] == '\\') --length;
   const NameRule rule = memchr(names, '/', length) ? NameRule::kForbiddenCharacter
@@ -120,6 +131,9 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
     out->text[key] = begin;
     if (key == kKeyFolder) return CheckFolder(begin, result);
     if (key == kKeyGroup) return CheckStartMenuName(begin, result);
+    if (key == kKeyOpen) return CheckBelowDestination(begin, result);
+    uint16_t numbers[4];
+    if (key == kKeyVersion && !ParseVersionNumbers(begin, numbers)) return ConfigProblem::kBadVersion;
     return ConfigProblem::kNone;
   }
 
@@ -156,6 +170,34 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
 }
 
 }  // namespace
+
+bool ParseVersionNumbers(const char* text, uint16_t numbers[4]) {
+  for (int i = 0; i < 4; ++i) numbers[i] = 0;
+  for (int i = 0;; ++i) {
+    if (i == 4 || *text < '0' || *text > '9') return false;
+    uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+      value = value * 10 + static_cast<uint32_t>(*text - '0');
+      if (value > 0xFFFF) return false;
+    }
+    numbers[i] = static_cast<uint16_t>(value);
+    if (*text == 0) return true;
+    if (*text++ != '.') return false;
+  }
+}
+
+KnownFolder FolderPrefix(const char* folder, size_t* length) {
+  static constexpr const char* kNames[] = {"{localappdata}", "{programfiles}", "{documents}", "{desktop}"};
+  for (size_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i) {
+    const size_t n = strlen(kNames[i]);
+    if (strncmp(folder, kNames[i], n) == 0) {
+      *length = n;
+      return static_cast<KnownFolder>(i);
+    }
+  }
+  *length = 0;
+  return KnownFolder::kNone;
+}
 
 const char* ConfigKeyName(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].name : ""; }
 
@@ -256,7 +298,12 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
       if (result.key == kKeyFolder) return "a comma, which would split the items' command lines";
       return "a character that splits an item line or a Program Manager command (, ( ) [ ])";
     case ConfigProblem::kFolderNotAbsolute:
-      return "the folder must be a full path such as C:\\Name, without \".\" or \"..\" or empty parts";
+      return "the folder must be a full path such as C:\\Name or {localappdata}\\Programs\\Name, without \".\" or "
+             "\"..\" or empty parts";
+    case ConfigProblem::kUnknownFolder:
+      return "a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}";
+    case ConfigProblem::kBadVersion:
+      return "the version must be one to four numbers from 0 to 65535 separated by dots, such as 2.1.0";
   }
   return "";
 }

@@ -8,6 +8,10 @@
 //   caption prompt folder footer group done folder-error group-error
 //   extract-button quit-button damaged
 //   item = TARGET,NAME      TARGET relative to the destination, NAME the item's name
+//   open = TARGET           what the stub opens after the closing message (not with /S)
+//   publisher version copyright product   the executable's version information,
+//                           which vekpack writes into its version resource (version:
+//                           up to four numbers 0..65535 separated by dots)
 //
 // vekpack checks a publisher's file with this parser and writes it, as the
 // configuration block, between the stub and the archive: kConfigMagic followed by the
@@ -40,8 +44,22 @@ enum ConfigKey : uint8_t {
   kKeyExtractButton,
   kKeyQuitButton,
   kKeyDamaged,  // the report of a damaged installer
+  kKeyPublisher,
+  kKeyVersion,
+  kKeyCopyright,
+  kKeyProduct,
+  kKeyOpen,
   kConfigKeyCount,
 };
+
+// The folders that a configured folder may begin with, by name in braces
+// ("{localappdata}\Programs\Acme"): the stub asks the system where each one is.
+// localappdata, documents and desktop are the user's own.
+enum class KnownFolder : uint8_t { kLocalAppData, kProgramFiles, kDocuments, kDesktop, kNone };
+
+// The known folder that `folder` begins with ("{name}"), with *length the length of
+// "{name}"; kNone and 0 when it begins with none of them.
+KnownFolder FolderPrefix(const char* folder, size_t* length);
 
 // The key's name as written in the file.
 const char* ConfigKeyName(ConfigKey key);
@@ -74,7 +92,9 @@ enum class ConfigProblem : uint8_t {
   kTargetLeaves,      // absolute, with a drive, or through ".." or "."
   kBadName,           // a name Windows would not take as written (ConfigResult::name_rule)
   kBadCharacter,      // a character that splits an item line or a Program Manager command
-  kFolderNotAbsolute, // folder is not "X:\..."
+  kFolderNotAbsolute, // folder is not "X:\..." or "{name}\..."
+  kUnknownFolder,     // folder begins with "{" but no known folder's name
+  kBadVersion,        // version is not up to four numbers 0..65535 separated by dots
 };
 
 // Which part of an "item = TARGET,NAME" line a problem concerns.
@@ -100,6 +120,10 @@ struct ConfigResult {
 // changed in place: each value is cut out as a zero-terminated string, and `out`
 // points into the text. On a problem, `out` holds what came before it.
 ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out);
+
+// The numbers of a version such as "2.1" (then 2, 1, 0, 0); false unless it is one to
+// four numbers 0..65535 separated by dots.
+bool ParseVersionNumbers(const char* text, uint16_t numbers[4]);
 
 // The problem in words, for the key concerned ("item" problems name TARGET or NAME).
 const char* DescribeConfigProblem(const ConfigResult& result);

@@ -171,12 +171,13 @@ Error TProgMan::SendCreateGroup(const AnsiString& group) {
   const bool carried = CarryName(group, Utf8, &name);
   AnsiString create("[CreateGroup(");
   create += name;
-  create += ")]";
+  const char* personal = PersonalGroup ? ",0)]" : ")]";
+  create += personal;
   AnsiString show("[ShowGroup(");
   show += name;
   show += ',';
   show += static_cast<char>('0' + ShowGroupNumber(ShowGroup));
-  show += ")]";
+  show += personal;
   if (name.failed() || create.failed() || show.failed()) return OutOfMemoryError();
 
   Error error;

@@ -131,6 +131,9 @@ class TProgMan : public TDdeClientConv {
   // The group and the item lines are UTF-8 (a configured installer), else in the ANSI
   // code page, judged as Windows-1250.
   bool Utf8 = false;
+  // The group is the user's own (",0" after CreateGroup's and ShowGroup's arguments):
+  // Explorer otherwise makes it for all users when the user is an administrator.
+  bool PersonalGroup = false;
 
   // Published properties.
   TStringList& programItems() { return program_items_; }

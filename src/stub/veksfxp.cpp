@@ -16,6 +16,7 @@ constexpr char kSwitches[] =
     "/S  install without a window or message into the proposed folder\n"
     "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
     "/?  show this list\n"
+    "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
     "\n"
     "Exit codes of /S:";
 
@@ -60,6 +61,7 @@ class SilentWindow final : public TForm1Window {
   void Close() override {}
   AnsiString ModuleFileName() override { return module_path_; }
   AnsiString AnsiCodePageText(const AnsiString& utf8) override { return host_.AnsiCodePageText(utf8); }
+  void OpenInstalled(const AnsiString&) override {}  // nothing is started unattended
 
  private:
   ApplicationHost& host_;
@@ -158,6 +160,18 @@ Switches ParseSwitches(const uint16_t* line) {
       if (*p == '"') in_quotes = !in_quotes;
     }
     const size_t length = static_cast<size_t>(p - start);
+    const uint16_t* log = quoted ? start + 1 : start;
+    if (length > 5 && log[0] == '/' && Upper(log[1]) == 'L' && Upper(log[2]) == 'O' && Upper(log[3]) == 'G' &&
+        log[4] == '=') {
+      const uint16_t* end = p;
+      if (quoted && end[-1] == '"') --end;
+      if (end > log + 5 && log[5] == '"' && end[-1] == '"') {  // /LOG="FILE"
+        ++log;
+        --end;
+      }
+      result.log = log + 5;
+      result.log_length = end > log + 5 ? static_cast<size_t>(end - log - 5) : 0;
+    }
     if (length == 2 && start[0] == '/' && Upper(start[1]) == 'S') result.silent = true;
     if (length == 2 && start[0] == '/' && start[1] == '?') result.help = true;
   }

@@ -35,9 +35,13 @@ inline constexpr int kExitDamaged = 5;         // the installer is damaged: noth
 //             blanks (one pair of quotes around it, or around the whole switch, is
 //             dropped)
 //   /?        show the switches and install nothing; with /S, show nothing either
+//   /LOG=FILE write what the run makes, its errors and the exit code into FILE (UTF-8);
+//             one word (quotes around it, or around the whole switch, for blanks)
 struct Switches {
   bool silent = false;
   bool help = false;
+  const uint16_t* log = nullptr;  // inside the command line, not terminated; nullptr: none
+  size_t log_length = 0;
   bool has_destination = false;
   const uint16_t* destination = nullptr;  // inside the command line, not terminated
   size_t destination_length = 0;

@@ -1,6 +1,7 @@
 // The Windows stub's program: its constants, its host and what WinMain does before
 // RunProgram (the switches, the configuration, the destination given with /D=).
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stddef.h>
 #include <stdlib.h>
@@ -122,6 +123,49 @@ bool LoadConfiguration(uint32_t offset) {
          g_configured.Init(g_config);
 }
 
+// The log file of /LOG=FILE; written through, line by line, so that what a run did
+// is there however it ends.
+class FileLog final : public RunLog {
+ public:
+  void Line(const char* const* parts, int count) override {
+    DWORD written = 0;
+    for (int i = 0; i < count; ++i) WriteFile(file, parts[i], static_cast<DWORD>(strlen(parts[i])), &written, nullptr);
+    WriteFile(file, "\r\n", 2, &written, nullptr);
+  }
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+FileLog g_log;
+
+// Opens the log named by /LOG= (replacing a file of that name) and makes it the run's
+// log; one that cannot be made is reported (unless silent) and the install goes on
+// without it.
+void OpenLog(const Switches& switches, bool silent) {
+  wchar_t* path = static_cast<wchar_t*>(malloc((switches.log_length + 1) * sizeof(wchar_t)));
+  if (!path) return;
+  memcpy(path, switches.log, switches.log_length * sizeof(wchar_t));
+  path[switches.log_length] = 0;
+  g_log.file =
+      CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (g_log.file != INVALID_HANDLE_VALUE) {
+    InstallLog = &g_log;
+  } else if (!silent) {
+    MessageBoxW(nullptr, path, L"The log file cannot be written", MB_OK | MB_ICONWARNING);
+  }
+  free(path);
+}
+
+// Where a known folder is, as the shell says (made when missing: a new profile's
+// Documents, say).
+AnsiString KnownFolderPath(KnownFolder folder) {
+  static constexpr int kFolders[] = {CSIDL_LOCAL_APPDATA, CSIDL_PROGRAM_FILES, CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY};
+  wchar_t path[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, kFolders[static_cast<int>(folder)] | CSIDL_FLAG_CREATE, nullptr,
+                              SHGFP_TYPE_CURRENT, path))) {
+    return AnsiString();
+  }
+  return NarrowText(path, static_cast<int>(wcslen(path)), CP_UTF8);
+}
+
 }  // namespace
 
 int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
@@ -140,6 +184,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
       }
       return kExitApplicationError;
     }
+    if (!g_configured.ResolveFolder(KnownFolderPath)) return kExitApplicationError;
     options.settings = &g_configured.settings();
   }
   SetTextsUtf8(options.settings->utf8);
@@ -154,8 +199,16 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
     options.destination = NarrowText(destination, static_cast<int>(switches.destination_length), CP_UTF8);
   }
 
+  if (switches.log) OpenLog(switches, options.silent);
   Win32Host host(show_command, *options.settings, destination, links);
-  return RunProgram(host, ddeml, options);
+  const int code = RunProgram(host, ddeml, options);
+  if (InstallLog) {
+    // Every exit code but the start-up failure's is one digit.
+    const char digit[2] = {static_cast<char>('0' + code % 10), 0};
+    const char* const line[] = {"exit code ", code == kExitStartupError ? "217" : digit};
+    InstallLog->Line(line, 2);
+  }
+  return code;
 }
 
 }  // namespace vek

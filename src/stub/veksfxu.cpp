@@ -14,6 +14,7 @@
 
 namespace vek {
 
+RunLog* InstallLog = nullptr;
 TForm1* Form1 = nullptr;
 AnsiString OwnPath;
 uint16_t EntryCount = 0;
@@ -82,7 +83,19 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
     settings_.items = items_;
     settings_.item_count = config.item_count;
   }
+  settings_.open = config.text[kKeyOpen];
   return true;
+}
+
+bool ConfiguredSettings::ResolveFolder(KnownFolderLookup lookup) {
+  size_t length = 0;
+  const KnownFolder known = FolderPrefix(settings_.folder, &length);
+  if (known == KnownFolder::kNone) return true;
+  settings_.personal = known != KnownFolder::kProgramFiles;
+  resolved_folder_ = lookup(known);
+  if (!resolved_folder_.empty()) resolved_folder_ += settings_.folder + length;
+  settings_.folder = resolved_folder_.c_str();
+  return !resolved_folder_.failed();
 }
 
 TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, ShellLinkEdge& links,
@@ -100,6 +113,7 @@ bool TForm1::LoadLayout() {
   // Where no Program Manager makes the group, it goes straight into the Start menu.
   PM->ShortcutFallback = &links_;
   PM->Utf8 = settings_.utf8;
+  PM->PersonalGroup = settings_.personal;
   return !PM->Name.failed();
 }
 
@@ -138,7 +152,9 @@ Error TForm1::EXTBTNClick(TComponent*) {
     outcome_ = RunOutcome::kExtractFailed;
     VEK_TRY(CheckInstaller());  // kDamaged when it is
   }
-  if (only_separators || !ForceDestination(destination, files_).ok()) {
+  const Error made = only_separators ? InOutError(kWinErrorPathNotFound) : ForceDestination(destination, files_);
+  LogOutcome("destination", destination.c_str(), "", made);
+  if (made) {
     outcome_ = RunOutcome::kFolderFailed;
     ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
     return NoError();
@@ -152,6 +168,13 @@ Error TForm1::EXTBTNClick(TComponent*) {
   }
   outcome_ = RunOutcome::kDone;
   ShowMessageBox(settings_.done, MessageKind::kInformation);
+  if (settings_.open) {
+    // destination\TARGET, every separator the file edge's.
+    AnsiString path = destination;
+    path += files_.Separator();
+    for (const char* p = settings_.open; *p; ++p) path += IsWindowsSeparator(*p) ? files_.Separator() : *p;
+    if (!path.failed()) window_.OpenInstalled(path);
+  }
   window_.Close();
   return NoError();
 }
@@ -173,6 +196,11 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
     const Error error = ExtractEntry(reader, static_cast<int32_t>(i), destination);
+    if (InstallLog) {
+      const char* what = reader.GetEntryKind(static_cast<int32_t>(i)) == kEntryKindDirectory ? "folder" : "file";
+      LogOutcome(what, destination.c_str(), reader.GetEntryPath(static_cast<int32_t>(i), files_.Separator()).c_str(),
+                 error);
+    }
     // A stream that does not give its file (its bytes checked before): a damaged installer.
     if (error == GeneralError(kBadCompressedData)) return Damaged(reader, i);
     VEK_TRY(error);
@@ -295,6 +323,26 @@ TGroupOutcome TForm1::RegisterProgramGroup(const AnsiString& path) {
 }
 
 // ---- The application's reports -------------------------------------------------------
+
+void LogOutcome(const char* what, const char* folder, const char* below, const Error& error) {
+  if (!InstallLog) return;
+  char outcome[3 * kErrorMessageSize + 24] = ": ok";
+  if (error) {
+    char digits[11], *code = digits + sizeof digits;
+    *--code = 0;
+    for (uint32_t n = error.code; code == digits + 10 || n != 0; n /= 10) *--code = static_cast<char>('0' + n % 10);
+    size_t length = 0;
+    AppendText(outcome, sizeof outcome, &length, ": error ");
+    AppendText(outcome, sizeof outcome, &length, code);
+    AppendText(outcome, sizeof outcome, &length, ": ");
+    char message[kErrorMessageSize];
+    size_t message_length = FormatErrorMessage(error, message, sizeof message);
+    if (message_length >= sizeof message) message_length = sizeof message - 1;
+    Cp1250ToUtf8(message, message_length, outcome + length, sizeof outcome - length);
+  }
+  const char* const parts[] = {what, " ", folder, below, outcome};
+  InstallLog->Line(parts, 5);
+}
 
 namespace {
 

@@ -73,19 +73,33 @@ struct StubSettings {
   const char* damaged = kDamagedMessage;
   const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
   int item_count = 0;
+  // The folder is the user's own ({localappdata}, {documents}, {desktop}): so is the
+  // Start-menu group.
+  bool personal = false;
+  // What a run that completed opens after its closing message (below the
+  // destination, "\\" separated); nullptr: nothing.
+  const char* open = nullptr;
 };
 
 // The stub's own settings.
 const StubSettings& DefaultSettings();
+
+// Where a known folder is on this machine (UTF-8); empty when the system names none.
+using KnownFolderLookup = AnsiString (*)(KnownFolder folder);
 
 // Settings made from a parsed configuration; the configuration's text must outlive
 // them. Init is false when memory ran out.
 class ConfiguredSettings {
  public:
   bool Init(const StubConfig& config);
+  // Makes a folder that begins with a known folder's name ("{localappdata}\...") the
+  // path there; one the lookup cannot place becomes empty, a folder that no run can
+  // make. False when memory ran out.
+  bool ResolveFolder(KnownFolderLookup lookup);
   const StubSettings& settings() const { return settings_; }
 
  private:
+  AnsiString resolved_folder_;
   AnsiString converted_[kConfigKeyCount];
   StubItem items_[kConfigMaxItems] = {};
   StubSettings settings_;
@@ -162,6 +176,9 @@ class TForm1Window {
   // that is not Unicode carries it (a character the code page lacks as its default
   // character). A window that no such conversation reads gives the text as it is.
   virtual AnsiString AnsiCodePageText(const AnsiString& utf8) { return utf8; }
+  // Opens an installed file (UTF-8) as the user's shell opens it; an unattended
+  // install opens nothing.
+  virtual void OpenInstalled(const AnsiString& path) = 0;
 };
 
 class TForm1 : public TComponent {
@@ -225,7 +242,19 @@ class TForm1 : public TComponent {
   TGroupOutcome registration_ = groupNotRegistered;
 };
 
+// The log of a run (/LOG=FILE): each line given as parts (UTF-8), written as it comes.
+class RunLog {
+ public:
+  virtual ~RunLog() = default;
+  virtual void Line(const char* const* parts, int count) = 0;
+};
+
+// Writes "WHAT FOLDER BELOW: ok", or ": error CODE: MESSAGE", into InstallLog (when
+// there is one).
+void LogOutcome(const char* what, const char* folder, const char* below, const Error& error);
+
 // The unit's variables.
+extern RunLog* InstallLog;  // nullptr: no log
 extern TForm1* Form1;
 extern AnsiString OwnPath;
 extern uint16_t EntryCount;  // the entry count of the run
@@ -246,7 +275,7 @@ AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix = k
 // Room for a report's text: an error's message (at most kErrorMessageSize bytes with
 // its zero) and what is said around it, the executable's name among it.
 inline constexpr size_t kErrorMessageSize = 256;
-inline constexpr size_t kReportTextSize = 400;
+inline constexpr size_t kReportTextSize = 512;
 
 // Appends text to the zero-terminated buf (room for size bytes), never past its end;
 // *len counts every byte appended, cut or not.

@@ -120,6 +120,11 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   void Close() override { PostQuitMessage(0); }
   AnsiString ModuleFileName() override { return ModuleFileNameUtf8(); }
   AnsiString AnsiCodePageText(const AnsiString& utf8) override { return vek::AnsiCodePageText(utf8); }
+  // Only a configured installer opens anything: its texts, this path among them, are
+  // UTF-8.
+  void OpenInstalled(const AnsiString& path) override {
+    ShellExecuteW(window_, L"open", WideText(path.c_str()).get(), nullptr, nullptr, SW_SHOWNORMAL);
+  }
 
  private:
   HWND Control(DWORD ex_style, const wchar_t* window_class, const char* text, DWORD style,

@@ -124,6 +124,13 @@ TEST_F(ProgManTest, ShowGroupNumbers) {
   }
 }
 
+TEST_F(ProgManTest, APersonalGroupSaysSo) {
+  pm->programGroup = "G";
+  pm->PersonalGroup = true;
+  ASSERT_TRUE(pm->CreateProgramGroup().ok());
+  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[CreateGroup(G,0)]"), Exec("[ShowGroup(G,1,0)]")));
+}
+
 TEST_F(ProgManTest, NoServerFiresEventsAndStillCloses) {
   ddeml.server_running = false;
   ddeml.winexec_starts_server = false;

@@ -14,6 +14,14 @@
 #             closing message is the configured one (screenshot), exit 0
 #   help      /? shows the box listing the switches and installs nothing
 #   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination
+#   signed    the executable signed after packing: vek.exe lists its configuration and
+#             its version information
+#   known     folder = {localappdata}\Programs\...: the window shows it resolved and
+#             installs there, the shortcut in the user's Start menu, and after the
+#             closing message opens index.htm with the prefix's program for .htm (a
+#             stand-in that writes down its argument); {programfiles} with /S, which
+#             opens nothing, and /LOG=C:\setup.log, which lists every folder and file
+#             and the exit code
 #   silent    (no virtual desktop, so that every window would be an X window of its
 #             own) the executable signed after packing, /S "/D=C:\Some Where\Else":
 #             no window appears while it runs, the tree is there, the shortcuts point
@@ -92,6 +100,8 @@ folder-error = The folder could not be made.
 group-error  = The Start-menu group could not be made.
 extract-button = &Install
 quit-button    = &Cancel
+publisher = Acme Ltd.
+version   = 2.0.1
 EOF
 EXE=$WORK/exe/AcmeReader.Setup.exe
 mkdir -p "$WORK/exe"
@@ -199,6 +209,65 @@ keys "$W" alt+F4
 expect_exit proposed 0
 echo "proposed: /D=PATH fills the destination of the window"
 
+# --- known: folders by name, resolved in the prefix ----------------------------------------------
+USER_DIR=${PROGRAMS%/AppData/*}
+LOCAL_WIN="C:\\users\\$(basename "$USER_DIR")\\AppData\\Local"
+mkdir -p "$WORK/known"
+for place in 'localappdata}\Programs' 'programfiles}'; do
+  name=${place%%\}*}
+  printf 'caption = Acme Known\nfolder = {%s\\Acme Known\ngroup = Acme Łódź\nitem = index.htm,Acme\nopen = index.htm\n' \
+    "$place" >"$WORK/known/$name.cfg"
+  timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" --config "$(win "$WORK/known/$name.cfg")" \
+    "$(win "$EXAMPLES")" "$(win "$WORK/known/$name.exe")" >"$WORK/known/vekpack-$name.txt" 2>&1 ||
+    fail "known: vekpack $name"
+done
+KNOWN_DEST=$USER_DIR/AppData/Local/Programs/Acme\ Known
+rm -rf "$KNOWN_DEST" "$PROGRAMS/Acme Łódź" "$DRIVE_C/opened.txt"
+# The prefix's program for .htm: a stand-in that writes down what it was given.
+timeout 60 "$WINE" reg add 'HKCR\.htm' /ve /d vektest.htm /f >>"$WORK/reg.log" 2>&1 &&
+  timeout 60 "$WINE" reg add 'HKCR\vektest.htm\shell\open\command' /ve \
+    /d 'C:\windows\system32\cmd.exe /c echo %1>C:\opened.txt' /f >>"$WORK/reg.log" 2>&1 ||
+  fail "known: could not register the stand-in for .htm"
+start_exe known "$WORK/known/localappdata.exe"
+W=$(find_window '^Acme Known$' 60) || fail "known: no window"
+sleep 1
+probe known class:TForm1
+has known "text=$LOCAL_WIN\\Programs\\Acme Known"
+shot known-folder
+keys "$W" Return
+find_window '^Information$' 60 >/dev/null || fail "known: no closing message"
+same_tree known "$KNOWN_DEST"
+sleep 1
+[ -e "$DRIVE_C/opened.txt" ] && fail "known: index.htm opened before the closing message was read"
+keys "$(find_window '^Information$' 5)" Return
+expect_exit known 0
+for ((i = 0; i < 150; i++)); do
+  grep -qF "$LOCAL_WIN\\Programs\\Acme Known\\index.htm" "$DRIVE_C/opened.txt" 2>/dev/null && break
+  sleep 0.2
+done
+[ $i -lt 150 ] || fail "known: index.htm was not opened ($(cat "$DRIVE_C/opened.txt" 2>&1))"
+rm -f "$DRIVE_C/opened.txt"
+check_shortcut known "$PROGRAMS/Acme Łódź/Acme.lnk" "$LOCAL_WIN\\Programs\\Acme Known\\index.htm"
+rm -rf "$DRIVE_C/Program Files/Acme Known"
+rm -f "$DRIVE_C/setup.log"
+start_exe knownsilent "$WORK/known/programfiles.exe" /S '/LOG=C:\setup.log'
+expect_exit knownsilent 0
+same_tree knownsilent "$DRIVE_C/Program Files/Acme Known"
+# The log: the destination, every folder and file of the sample, the exit code.
+tr -d '\r' <"$DRIVE_C/setup.log" >"$WORK/known/setup.log" || fail "knownsilent: no log"
+(echo "destination C:\\Program Files\\Acme Known: ok"
+ cd "$EXAMPLES" && find . -mindepth 1 | sed 's|^\.||; s|/|\\|g' | sort | sed 's|^|C:\\Program Files\\Acme Known|'
+ echo "exit code 0") >"$WORK/known/expected-log.txt"
+{ head -n 1 "$WORK/known/setup.log"
+  sed '1d;$d' "$WORK/known/setup.log" | sed 's/^\(file\|folder\) \(.*\): ok$/\2/' | sort
+  tail -n 1 "$WORK/known/setup.log"; } >"$WORK/known/got-log.txt"
+cmp -s "$WORK/known/expected-log.txt" "$WORK/known/got-log.txt" ||
+  fail "knownsilent: the log differs: $(diff "$WORK/known/expected-log.txt" "$WORK/known/got-log.txt" | head -n 5)"
+sleep 2
+[ -e "$DRIVE_C/opened.txt" ] && fail "knownsilent: /S opened index.htm"
+echo "known: {localappdata} shown resolved and installed into $KNOWN_DEST, index.htm opened after the closing" \
+  "message; {programfiles} with /S, nothing opened, every file in /LOG=C:\\setup.log; exit 0"
+
 # --- The same executable signed after packing ----------------------------------------------------
 KEYS=$WORK/keys
 mkdir -p "$KEYS"
@@ -210,8 +279,12 @@ osslsigncode sign -certs "$KEYS/cert.pem" -key "$KEYS/key.pem" -n "Acme Reader" 
   -in "$EXE" -out "$SIGNED" >"$WORK/sign.txt" 2>&1 || fail "osslsigncode sign"
 osslsigncode verify -CAfile "$KEYS/cert.pem" "$SIGNED" >"$WORK/verify.txt" 2>&1 ||
   fail "the signature does not verify"
-timeout 60 "$WINE" "$VEK" list "$(win "$SIGNED")" 2>&1 | tr -d '\r' | grep -qxF "  group = $GROUP" ||
-  fail "signed: vek list shows no configuration"
+timeout 60 "$WINE" "$VEK" list "$(win "$SIGNED")" >"$WORK/list-signed.txt" 2>&1 || fail "signed: vek list"
+tr -d '\r' <"$WORK/list-signed.txt" | grep -qxF "  group = $GROUP" || fail "signed: vek list shows no configuration"
+# The version information, set in the stub's resource, is still there once signed.
+for line in "(file)           2.0.1.0" "CompanyName      Acme Ltd." "ProductName      $CAPTION"; do
+  tr -d '\r' <"$WORK/list-signed.txt" | grep -qxF "  $line" || fail "signed: vek list shows no \"$line\""
+done
 
 # --- silent: no window, /D with blanks -----------------------------------------------------------
 # Without the virtual desktop every top-level window the program shows is an X window.

@@ -47,6 +47,8 @@ class ScriptedWindow final : public TForm1Window {
   void SetPBProgress(int32_t value) override { progress.push_back(value); }
   void Close() override { ++closes; }
   AnsiString ModuleFileName() override { return AnsiString(module_file_name.c_str()); }
+  void OpenInstalled(const AnsiString& path) override { opened.push_back(path.c_str()); }
+  std::vector<std::string> opened;
 };
 
 struct Box {
@@ -85,9 +87,9 @@ std::vector<std::string> GroupCommands(const std::string& destination, int items
 // destination's last folder does not exist yet.
 class Harness {
  public:
-  Harness() {
+  explicit Harness(const StubSettings& settings = DefaultSettings()) {
     EXPECT_TRUE(InitDdeManager(nullptr, ddeml).ok());
-    form = new TForm1(nullptr, window, files, links, static_cast<uint32_t>(kFakeStub.size()));
+    form = new TForm1(nullptr, window, files, links, static_cast<uint32_t>(kFakeStub.size()), settings);
     EXPECT_TRUE(form->LoadLayout());
     destination = scratch.destination("out");
   }
@@ -172,6 +174,27 @@ TEST(Run, ACompleteRunExtractsRegistersTellsAndCloses) {
   EXPECT_EQ(h.window.closes, 1);
   EXPECT_EQ(EntryCount, 3);
   EXPECT_EQ(h.files.OpenHandles(), 0);
+}
+
+// "open": the installed file, once the closing message was read, and only then.
+TEST(Run, WhatToOpenIsOpenedAfterTheClosingMessageOfACompleteRun) {
+  StubSettings settings;
+  settings.open = "numery\\3-99.htm";
+  const char separator = PlatformFileEdge().Separator();
+  {
+    Harness h(settings);
+    h.Pack(SampleArchive());
+    h.boxes.while_up = [&](const Box&) { EXPECT_TRUE(h.window.opened.empty()) << "opened before the message"; };
+    ASSERT_TRUE(h.Extract(h.destination).ok());
+    EXPECT_EQ(h.window.opened,
+              std::vector<std::string>{h.destination + separator + "numery" + separator + "3-99.htm"});
+  }
+  Harness failed(settings);  // the destination cannot be made: the folder message, nothing opened
+  failed.Pack(SampleArchive());
+  testing::WriteWholeFile(failed.scratch / "out", "in the way");
+  ASSERT_TRUE(failed.Extract(failed.destination + separator + "sub").ok());
+  EXPECT_EQ(failed.BoxTexts(), std::vector<std::string>{kSubfolderErrorMessage});
+  EXPECT_TRUE(failed.window.opened.empty());
 }
 
 // Extraction and the item line are as for the destination itself.

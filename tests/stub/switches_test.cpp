@@ -41,11 +41,32 @@ TEST(Switches, FromTheCommandLine) {
     const Switches s = ParseSwitches(reinterpret_cast<const uint16_t*>(c.line.c_str()));
     const std::u16string destination(reinterpret_cast<const char16_t*>(s.destination),
                                      s.destination_length);
+    EXPECT_EQ(s.log, nullptr);
     SCOPED_TRACE(std::string(c.line.begin(), c.line.end()));
     EXPECT_EQ(s.silent, c.silent);
     EXPECT_EQ(s.help, c.help);
     EXPECT_EQ(s.has_destination, c.has_destination);
     EXPECT_EQ(destination, c.destination);
+  }
+}
+
+TEST(Switches, TheLogFile) {
+  const struct {
+    std::u16string line;
+    std::u16string log;
+    bool silent;
+  } cases[] = {
+      {u"setup.exe /S /LOG=C:\\setup.log", u"C:\\setup.log", true},
+      {u"setup.exe /log=setup.log /S /D=C:\\A B", u"setup.log", true},
+      {u"setup.exe \"/LOG=C:\\My Logs\\a.log\" /S", u"C:\\My Logs\\a.log", true},
+      {u"setup.exe /LOG=\"C:\\My Logs\\a.log\"", u"C:\\My Logs\\a.log", false},
+  };
+  for (const auto& c : cases) {
+    const Switches s = ParseSwitches(reinterpret_cast<const uint16_t*>(c.line.c_str()));
+    SCOPED_TRACE(std::string(c.line.begin(), c.line.end()));
+    ASSERT_NE(s.log, nullptr);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(s.log), s.log_length), c.log);
+    EXPECT_EQ(s.silent, c.silent);
   }
 }
 
@@ -192,6 +213,46 @@ TEST(Unattended, ExitCodes) {
   }
 }
 
+struct RecordedLog final : RunLog {
+  RecordedLog() { InstallLog = this; }
+  ~RecordedLog() override { InstallLog = nullptr; }
+  void Line(const char* const* parts, int count) override {
+    lines.emplace_back();
+    for (int i = 0; i < count; ++i) lines.back() += parts[i];
+  }
+  std::vector<std::string> lines;
+};
+
+// The log names the destination and every entry, each with its outcome.
+TEST(Unattended, TheLogNamesEveryFolderAndFileAndTheError) {
+  const char separator = PlatformFileEdge().Separator();
+  {
+    Silent s;
+    RecordedLog log;
+    EXPECT_EQ(s.Run(s.Out()), kExitOk);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"destination " + s.Out() + ": ok",
+                                                   "file " + s.Out() + separator + "index.htm: ok",
+                                                   "folder " + s.Out() + separator + "docs: ok",
+                                                   "file " + s.Out() + separator + "docs" + separator + "help.htm: ok"}));
+  }
+  {
+    Silent s;  // a folder in the way of the first file
+    RecordedLog log;
+    std::filesystem::create_directories(s.scratch / "out" / "index.htm");
+    EXPECT_EQ(s.Run(s.Out()), kExitExtractFailed);
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[1].rfind("file " + s.Out() + separator + "index.htm: error 5: ", 0), 0u) << log.lines[1];
+  }
+  {
+    Silent s;  // the destination cannot be made
+    RecordedLog log;
+    testing::WriteWholeFile(s.scratch / "out", "in the way");
+    EXPECT_EQ(s.Run(s.Out() + separator + "sub"), kExitFolderFailed);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].rfind("destination " + s.Out() + separator + "sub: error ", 0), 0u) << log.lines[0];
+  }
+}
+
 TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
   ScratchFolder scratch;
   testing::RecordingDdeml ddeml;
@@ -210,6 +271,7 @@ TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
             "/S  install without a window or message into the proposed folder\n"
             "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
             "/?  show this list\n"
+            "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
             "\n"
             "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
             "failed, 4 the Start-menu group or an item could not be made (files installed), 5 the "
@@ -239,6 +301,38 @@ TEST(Configured, AGreekGroupAndItsItemsGoIntoTheStartMenuInUtf8) {
                          "shortcut " + greek + "|Pomoc \xC5\x82|" + s.Out() + "\\docs\\help.htm|" + s.Out() +
                              "\\docs|"}));
   EXPECT_TRUE(s.links_utf8);
+}
+
+// A folder by name is the path that the system gives for it followed by the rest; one
+// that the system cannot place becomes empty, which no run makes (the folder message).
+AnsiString PlacedKnownFolder(KnownFolder folder) {
+  static const char* const kPlaces[] = {"C:\\Users\\Ewa\\AppData\\Local", "C:\\Program Files",
+                                        "D:\\\xCE\x95\xCE\xBA\xCE\xB4", nullptr};
+  const char* place = kPlaces[static_cast<int>(folder)];
+  return place ? AnsiString(place) : AnsiString();
+}
+
+TEST(Configured, AFolderByNameIsWhereTheSystemPlacesIt) {
+  const struct {
+    const char* folder;
+    const char* resolved;
+  } cases[] = {
+      {"{localappdata}\\Programs\\Acme", "C:\\Users\\Ewa\\AppData\\Local\\Programs\\Acme"},
+      {"{programfiles}\\Acme\\", "C:\\Program Files\\Acme\\"},
+      {"{documents}\\Acme", "D:\\\xCE\x95\xCE\xBA\xCE\xB4\\Acme"},
+      {"{desktop}\\Acme", ""},
+      {"C:\\{localappdata}", "C:\\{localappdata}"},
+  };
+  for (const auto& c : cases) {
+    std::string text = std::string("folder = ") + c.folder + "\n";
+    StubConfig config;
+    ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok()) << c.folder;
+    ConfiguredSettings configured;
+    ASSERT_TRUE(configured.Init(config));
+    ASSERT_TRUE(configured.ResolveFolder(PlacedKnownFolder));
+    EXPECT_STREQ(configured.settings().folder, c.resolved) << c.folder;
+    EXPECT_EQ(configured.settings().personal, c.folder[1] != 'p' && c.folder[0] == '{') << c.folder;
+  }
 }
 
 }  // namespace

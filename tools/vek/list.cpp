@@ -2,11 +2,14 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <string>
 
 #include "dostime.h"
 #include "check.h"
+#include "nativefile.h"
 #include "shown.h"
+#include "versioninfo.h"
 
 namespace vek::tools {
 namespace {
@@ -53,6 +56,34 @@ void ListConfiguration(const OpenedArchive& archive, FILE* out) {
   fputc('\n', out);
 }
 
+// The executable's version information (the stub in front of the archive), when it
+// has any.
+void ListVersionInfo(const OpenedArchive& archive, FILE* out) {
+  constexpr uint32_t kExecutableLimit = 16 << 20;  // what is read of the part before the archive
+  if (archive.start.offset == 0) return;
+  std::string image(std::min(archive.start.offset, kExecutableLimit), '\0');
+  FileHandle file = kNoFile;
+  if (OpenNativeForReading(archive.path, &file)) return;
+  FileEdge& edge = PlatformFileEdge();
+  uint32_t done = 0;
+  const bool read = !edge.Read(file, image.data(), static_cast<uint32_t>(image.size()), &done) && done == image.size();
+  (void)edge.Close(file);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(image.data());
+  const auto place = read ? FindVersionResource(bytes, image.size()) : std::nullopt;
+  VersionInfo info;
+  if (!place || !ReadVersionInfo(bytes + place->file_offset, place->size, &info)) return;
+  const auto numbers = [](const uint16_t* v) {
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
+  };
+  fprintf(out, "Version information:\n  %-16s %s\n  %-16s %s\n", "(file)", numbers(info.file_version).c_str(),
+          "(product)", numbers(info.product_version).c_str());
+  for (const auto& [key, value] : info.strings) {
+    fprintf(out, "  %-16s %s\n", PrintableText(key.data(), key.size(), NameEncoding::kUtf8).c_str(),
+            PrintableText(value.data(), value.size(), NameEncoding::kUtf8).c_str());
+  }
+  fputc('\n', out);
+}
+
 }  // namespace
 
 void ListArchive(const OpenedArchive& archive, FILE* out) {
@@ -71,6 +102,7 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   const bool compressed = reader.Compressed();
   if (compressed) fprintf(out, "Compression: deflate (Stored: the bytes a file takes in the archive)\n");
   fputc('\n', out);
+  ListVersionInfo(archive, out);
   if (archive.has_config) ListConfiguration(archive, out);
   const char* rule = compressed ? "----- ---- ----- ------------------- ---------- ---------- ------------------------\n"
                                 : "----- ---- ----- ------------------- ---------- ------------------------\n";

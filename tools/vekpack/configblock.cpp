@@ -32,13 +32,30 @@ bool TreeHolds(const ArchiveBuilder& tree, const std::string& target) {
   return true;
 }
 
+void TakeVersion(const StubConfig& config, VersionSettings* version) {
+  const char* const* text = config.text;
+  const char* product = text[kKeyProduct] ? text[kKeyProduct] : text[kKeyCaption];
+  const char* description = text[kKeyCaption] ? text[kKeyCaption] : text[kKeyProduct];
+  const std::pair<const char*, const char*> strings[] = {
+      {"CompanyName", text[kKeyPublisher]},    {"FileDescription", description}, {"FileVersion", text[kKeyVersion]},
+      {"LegalCopyright", text[kKeyCopyright]}, {"ProductName", product},         {"ProductVersion", text[kKeyVersion]},
+  };
+  for (const auto& [key, value] : strings) {
+    if (value) version->strings.emplace_back(key, value);
+  }
+  version->has_numbers = text[kKeyVersion] && ParseVersionNumbers(text[kKeyVersion], version->numbers);
+  version->asked = text[kKeyPublisher] || text[kKeyVersion] || text[kKeyCopyright] || text[kKeyProduct];
+}
+
 // The configuration in canonical form, from the text of a configuration file; throws
 // BuildError naming `shown` and the line of a problem, or an item whose target the
 // tree lacks.
-std::string CanonicalConfig(std::string text, const std::string& shown, const ArchiveBuilder* tree) {
+std::string CanonicalConfig(std::string text, const std::string& shown, const ArchiveBuilder* tree,
+                            VersionSettings* version) {
   StubConfig config;
   ConfigResult result = ParseStubConfig(text.data(), text.size(), &config);
   if (!result.ok()) throw BuildError(tools::DescribeConfigResult(shown, result));
+  if (version) TakeVersion(config, version);
   std::string out;
   for (int k = 0; k < kConfigKeyCount; ++k) {
     const ConfigKey key = static_cast<ConfigKey>(k);
@@ -52,6 +69,13 @@ std::string CanonicalConfig(std::string text, const std::string& shown, const Ar
         }
         out += line + "\n";
       }
+    } else if (key == kKeyOpen && config.text[key]) {
+      std::string target = config.text[key];
+      std::replace(target.begin(), target.end(), '/', '\\');
+      if (tree && !TreeHolds(*tree, target)) {
+        throw BuildError(shown + ": open = " + target + ": " + target + " is not in the packed folder");
+      }
+      out += "open = " + target + "\n";
     } else if (config.text[key]) {
       out += std::string(ConfigKeyName(key)) + " = " + config.text[key] + "\n";
     }
@@ -64,9 +88,10 @@ std::string CanonicalConfig(std::string text, const std::string& shown, const Ar
 
 }  // namespace
 
-std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, const ArchiveBuilder* tree) {
+std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, const ArchiveBuilder* tree,
+                            VersionSettings* version) {
   std::string text = ReadInputFile(edge, config_path, kConfigTextLimit + 1, "configuration");
-  return std::string(kConfigMagic, kConfigMagicSize) + CanonicalConfig(std::move(text), config_path, tree);
+  return std::string(kConfigMagic, kConfigMagicSize) + CanonicalConfig(std::move(text), config_path, tree, version);
 }
 
 }  // namespace vek::build

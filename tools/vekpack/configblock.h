@@ -2,17 +2,33 @@
 // folder and Start-menu items, checked and written in canonical form.
 #pragma once
 
+#include <stdint.h>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "packedge.h"
 #include "vekwriter.h"
 
 namespace vek::build {
 
+// What a configuration sets in the executable's version information: the strings
+// (key and UTF-8 text) and, with `version`, the fixed version numbers. The product's
+// name is `product`, else the caption; the description the caption, else `product`.
+struct VersionSettings {
+  std::vector<std::pair<std::string, std::string>> strings;
+  bool has_numbers = false;
+  uint16_t numbers[4] = {};
+  bool asked = false;  // publisher, version, copyright or product given
+};
+
 // Reads and checks a configuration file (see stubconfig.h) and returns the block
 // that goes between the stub and the archive: its magic and the configuration in
 // canonical form, one "key = value" line per setting. Throws BuildError naming the
 // file and line of a problem, or an item whose TARGET `tree` (when given) lacks.
-std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, const ArchiveBuilder* tree);
+// With `version`, what the configuration sets in the version information.
+std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, const ArchiveBuilder* tree,
+                            VersionSettings* version = nullptr);
 
 }  // namespace vek::build

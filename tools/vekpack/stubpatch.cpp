@@ -4,12 +4,26 @@
 #include "errorwords.h"
 #include "layout.h"
 #include "stubfile.h"
+#include "versioninfo.h"
 #include "vekwriter.h"
 
 namespace vek::build {
 namespace {
 
 constexpr size_t kInputBlock = 64 * 1024;
+
+void SetVersion(std::string& stub, const std::string& stub_name, const VersionSettings& version) {
+  if (version.strings.empty() && !version.has_numbers) return;
+  auto* image = reinterpret_cast<unsigned char*>(stub.data());
+  const auto place = tools::FindVersionResource(image, stub.size());
+  if (!place) {
+    if (!version.asked) return;
+    throw BuildError(stub_name + ": this stub cannot carry version information (it has no version resource)");
+  }
+  const std::string problem = tools::SetVersionInfo(image + place->file_offset, place->size,
+                                                    version.has_numbers ? version.numbers : nullptr, version.strings);
+  if (!problem.empty()) throw BuildError(stub_name + ": " + problem);
+}
 
 }  // namespace
 
@@ -44,7 +58,8 @@ bool StubCarriesExtension(const std::string& stub_bytes) {
 }
 
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
-                        const std::string& config_block, uint32_t extension_size) {
+                        const std::string& config_block, uint32_t extension_size,
+                        const VersionSettings* version) {
   std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
                                             stub_bytes.size(), &problem);
@@ -63,6 +78,7 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
   }
   if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
   std::string out = stub_bytes;
+  if (version) SetVersion(out, stub_name, *version);
   auto* constants = reinterpret_cast<unsigned char*>(out.data()) + span->file_offset;
   const uint32_t stub_size = static_cast<uint32_t>(out.size());
   StoreU32(constants, static_cast<uint32_t>(stub_size + extension_size + config_block.size()));

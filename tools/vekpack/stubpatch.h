@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "configblock.h"
 #include "packedge.h"
 
 namespace vek::build {
@@ -16,9 +17,12 @@ namespace vek::build {
 // extension_size > 0, room of that size for the extension block right after the stub
 // and its offset. Returns the stub, the room (zeros) and the configuration block:
 // everything before the archive. Throws BuildError when the stub has no such constant
-// or no room for a block's offset.
+// or no room for a block's offset. With `version`, its texts and numbers are set in
+// the stub's version resource; a stub without one is refused when the configuration
+// asked for version information, else left as it is.
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
-                        const std::string& config_block = {}, uint32_t extension_size = 0);
+                        const std::string& config_block = {}, uint32_t extension_size = 0,
+                        const VersionSettings* version = nullptr);
 
 // Whether the stub's constants have room for the extension block's offset (a stub made
 // before checked payloads has not).

@@ -60,7 +60,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   std::string stub;
   uint32_t extension_at = 0;
   if (!options.stub.empty()) {
-    std::string config_block = options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder);
+    VersionSettings version;
+    std::string config_block =
+        options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder, &version);
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
     if (!StubCarriesExtension(stub_bytes)) {
       const std::string old = options.stub + ": this stub predates checked payloads";
@@ -71,7 +73,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     const uint32_t extension_size =
         archive.checksums ? ExtensionBlockSize(static_cast<uint32_t>(builder.entries().size())) : 0;
     extension_at = static_cast<uint32_t>(stub_bytes.size());
-    stub = PrepareStub(stub_bytes, options.stub, config_block, extension_size);
+    stub = PrepareStub(stub_bytes, options.stub, config_block, extension_size, &version);
   }
   // The output as it stands: a source that is this file is refused.
   PathFacts existing;

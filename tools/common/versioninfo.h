@@ -1,0 +1,50 @@
+// The version information of a Windows executable (its version resource: resource
+// type 16, id 1), as Explorer's Details and GetFileVersionInfo show it: vekpack sets
+// a publisher's texts in the stub's, vek list shows it.
+//
+// The stub's resource gives each string a slot of fixed size (src/stub/makeversion.py):
+// a String block whose length covers the whole slot while its value length counts the
+// text and its zero only. A text is set in place, within its slot, and the rest of the
+// slot filled with zeros; nothing else in the executable moves.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vek::tools {
+
+// Where the version resource's bytes lie in the file of a PE image.
+struct ResourcePlace {
+  uint32_t file_offset = 0;
+  uint32_t size = 0;
+};
+
+// Finds the version resource of the PE image in image (its first size bytes, which
+// hold at least its headers and its resource section): the first language of type
+// 16, id 1, reached through the resource table of the optional header. nullopt when
+// there is none or the directory is broken.
+std::optional<ResourcePlace> FindVersionResource(const unsigned char* image, size_t size);
+
+struct VersionInfo {
+  uint16_t file_version[4] = {};     // VS_FIXEDFILEINFO's, most significant first
+  uint16_t product_version[4] = {};
+  // The first string table's strings in order: key and value, both UTF-8.
+  std::vector<std::pair<std::string, std::string>> strings;
+};
+
+// Reads the version resource's bytes; false when they are no version resource.
+bool ReadVersionInfo(const unsigned char* resource, size_t size, VersionInfo* out);
+
+// Sets, in the version resource's bytes, both fixed versions to `numbers` (unless
+// nullptr) and each string given (UTF-8) in its slot of every string table. Returns
+// what could not be done (a key the resource lacks, a text longer than its slot, bytes
+// that are no version resource); empty when all was set.
+std::string SetVersionInfo(unsigned char* resource, size_t size, const uint16_t* numbers,
+                           const std::vector<std::pair<std::string, std::string>>& strings);
+
+}  // namespace vek::tools
