@@ -14,11 +14,11 @@ import sys
 # Key, slot size in UTF-16 units (the terminating zero included), the stub's own text.
 # FileVersion and ProductVersion are set by the program to VERSION.
 STRINGS = [
-    ("CompanyName", 128, ""),
-    ("FileDescription", 128, "Self-extracting VEK archive"),
+    ("CompanyName", 80, ""),
+    ("FileDescription", 80, "Self-extracting VEK archive"),
     ("FileVersion", 32, None),
-    ("LegalCopyright", 128, ""),
-    ("ProductName", 128, "VEK self-extractor"),
+    ("LegalCopyright", 80, ""),
+    ("ProductName", 80, "VEK self-extractor"),
     ("ProductVersion", 32, None),
 ]
 LANGUAGE = 0x0409  # the string table's language and code page (UTF-16)

@@ -247,14 +247,24 @@ Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {
   if (slot != 0) {
     const AnsiString path = reader.GetEntryPath(static_cast<int32_t>(slot));
     damage_report_ += "\n\n";
-    if (!settings_.utf8) {
+    if (settings_.utf8) {
       damage_report_ += path;
     } else {
-      // The path is Windows-1250; the texts are UTF-8.
-      const size_t room = path.size() * 3 + 1;
-      char* utf8 = static_cast<char*>(malloc(room));
-      if (utf8) damage_report_.Append(utf8, Cp1250ToUtf8(path.c_str(), path.size(), utf8, room));
-      free(utf8);
+      // The path is UTF-8; the stub's own texts are Windows-1250. A name that the code
+      // page cannot hold keeps its ASCII characters, with ? for each of the others.
+      char* text = static_cast<char*>(malloc(path.size() + 1));
+      if (text) {
+        size_t length = Utf8ToCp1250(path.c_str(), path.size(), text, path.size() + 1);
+        if (length == static_cast<size_t>(-1)) {
+          length = 0;
+          for (size_t i = 0; i < path.size(); ++i) {
+            const char c = path.data()[i];
+            if ((c & 0xC0) != 0x80) text[length++] = (c & 0x80) ? '?' : c;
+          }
+        }
+        damage_report_.Append(text, length);
+      }
+      free(text);
     }
   }
   if (damage_report_.failed()) return OutOfMemoryError();

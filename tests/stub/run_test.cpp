@@ -400,6 +400,41 @@ TEST(Run, ACompressedInstallerExtractsWhenItsFilesFit) {
   }
 }
 
+// The damaged file is named in the encoding of the texts around it: Windows-1250 for
+// the stub's own, UTF-8 for a configuration's, with ? where Windows-1250 has no letter.
+TEST(Run, TheDamagedFileIsNamedInTheEncodingOfTheTexts) {
+  StubSettings configured;
+  configured.utf8 = true;
+  configured.damaged = "Pobierz ponownie.";
+  struct Case {
+    const char* what;
+    const char* name;  // UTF-8
+    const StubSettings& settings;
+    std::string report;
+  } cases[] = {
+      {"own texts", "\xC5\x81\xC3\xB3" "d\xC5\xBA.htm", DefaultSettings(), "\\\xA3\xF3" "d\x9F.htm"},
+      {"own texts, no such letter", "\xE6\x97\xA5\xE6\x9C\xAC.htm", DefaultSettings(), "\\??.htm"},
+      {"configured", "\xC5\x81\xC3\xB3" "d\xC5\xBA.htm", configured, "\\\xC5\x81\xC3\xB3" "d\xC5\xBA.htm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ArchiveBuilder b;
+    b.StoreNamesInUtf8();
+    b.AddFile(0, c.name, "<html>start</html>", kStamp);
+    ExtensionPlace place;
+    std::string exe = testing::WithBlockInStub(kFakeStub, b.Serialize(build::ArchiveOptions{}), &place);
+    const size_t data = kFakeStub.size() + kArchivePrologueSize + EntryRecord::kSize;
+    exe[data] = static_cast<char>(exe[data] ^ 0x40);
+    Harness h(c.settings);
+    h.form->SetExtension(place);
+    h.Pack(exe);
+    char report[512];
+    FormatErrorReport(h.Extract(h.destination), report, sizeof report);
+    const std::string text = report;
+    EXPECT_EQ(text.substr(text.rfind("\n\n") + 2), c.report + ".");
+  }
+}
+
 // Cut where the data of numery\3-99.htm begins (after index.htm's 18 bytes), and
 // three bytes into it: the run ends at that entry with its error report, after the
 // "Error writing file" box when its read got nothing; no closing message, and a
