@@ -412,7 +412,8 @@ install_to_start_menu() {
   # message.
   close_shell_windows "$shell_wait" message
   shot "closing-$name"
-  timeout 60 "$WINE" "$PROBE" "$(win "$WORK/$name-ok.txt")" title:Information 20 ok \
+  # A probe started while the sanitizer build runs beside it can take long to start.
+  timeout 90 "$WINE" "$PROBE" "$(win "$WORK/$name-ok.txt")" title:Information 40 ok \
     >"$WORK/$name-ok.probe.log" 2>&1 || fail "$name: could not press OK"
   window_gone '^Information$' 20 || fail "$name: the closing message stayed"
   close_shell_windows $((shell_wait > 2 ? 2 : shell_wait))
