@@ -273,23 +273,25 @@ Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {
 
 namespace {
 
-void AppendDecimal(AnsiString& text, uint64_t value) {
-  char digits[21];
-  size_t at = sizeof digits;
+// value in decimal, zero-terminated at the end of digits; returns its first digit.
+const char* Decimal(uint64_t value, char (&digits)[21]) {
+  char* at = digits + sizeof digits;
+  *--at = 0;
   do {
-    digits[--at] = static_cast<char>('0' + value % 10);
+    *--at = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  text.Append(digits + at, sizeof digits - at);
+  return at;
 }
 
 }  // namespace
 
 Error TForm1::NoRoom(uint64_t needed, uint64_t free) {
+  char digits[21];
   room_report_ = kNoRoomText;
-  AppendDecimal(room_report_, needed);
+  room_report_ += Decimal(needed, digits);
   room_report_ += " bytes; the destination has ";
-  AppendDecimal(room_report_, free);
+  room_report_ += Decimal(free, digits);
   room_report_ += " bytes free";
   if (room_report_.failed()) return OutOfMemoryError();
   return GeneralError(room_report_.c_str());
@@ -338,12 +340,10 @@ void LogOutcome(const char* what, const char* folder, const char* below, const E
   if (!InstallLog) return;
   char outcome[3 * kErrorMessageSize + 24] = ": ok";
   if (error) {
-    char digits[11], *code = digits + sizeof digits;
-    *--code = 0;
-    for (uint32_t n = error.code; code == digits + 10 || n != 0; n /= 10) *--code = static_cast<char>('0' + n % 10);
+    char digits[21];
     size_t length = 0;
     AppendText(outcome, sizeof outcome, &length, ": error ");
-    AppendText(outcome, sizeof outcome, &length, code);
+    AppendText(outcome, sizeof outcome, &length, Decimal(error.code, digits));
     AppendText(outcome, sizeof outcome, &length, ": ");
     char message[kErrorMessageSize];
     size_t message_length = FormatErrorMessage(error, message, sizeof message);
