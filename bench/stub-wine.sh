@@ -15,19 +15,24 @@
 # is the whole run less the start of a Wine program (timed with `vek.exe --version`).
 # The recording DDE server stands in for Program Manager, so registration does not
 # wait. Each tool's median, with the fastest and slowest run, and the ratio.
+#
+# --check-cost compares the stub with itself instead: the executable as packed, whose
+# checksum block the stub checks before it writes anything, against a copy whose
+# stub constant for the block is 0 (the stub then neither finds nor checks it).
 set -u
 
-QUICK=0 RUNS=3 DIR=/dev/shm
+QUICK=0 RUNS=3 DIR=/dev/shm CHECK_COST=0
 while [ $# -gt 2 ]; do
   case $1 in
     --quick) QUICK=1; shift ;;
+    --check-cost) CHECK_COST=1; shift ;;
     --runs) RUNS=$2; shift 2 ;;
     --dir) DIR=$2; shift 2 ;;
     *) break ;;
   esac
 done
 if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
-  sed -n '2,17p' "$0" >&2
+  sed -n '2,21p' "$0" >&2
   exit 2
 fi
 BUILD_DIR=$(cd "$1" && pwd)
@@ -161,6 +166,27 @@ fresh_server() {
   wait_for_file "$WORK/received.bin.ready" 120 || fail "recording server did not get ready"
 }
 
+# Writes to $2 the executable $1 with the stub's constant for its checksum block set
+# to 0, the value of an executable packed without one.
+unchecked_copy() {
+  python3 - "$1" "$2" <<'EOF'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+count = struct.unpack_from("<H", data, pe + 6)[0]
+table = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
+for i in range(count):
+    header = table + 40 * i
+    if data[header:header + 8].rstrip(b"\0") == b".vekofs":
+        constants = struct.unpack_from("<I", data, header + 20)[0]
+        struct.pack_into("<I", data, constants + 8, 0)  # the checksum block's offset
+        open(sys.argv[2], "wb").write(data)
+        break
+else:
+    sys.exit("no .vekofs section in " + sys.argv[1])
+EOF
+}
+
 # The start of a Wine program, which vek.exe pays and the stub's timing leaves out.
 starts=()
 for ((r = 0; r < 3; r++)); do
@@ -186,6 +212,26 @@ for tree_line in "${TREES[@]}"; do
   make_tree "$tree" "$files" "$size"
   "$VEKPACK" -q --stub "$STUB" "$tree" "$exe" || fail "vekpack"
   rm -rf "$tree"
+  if [ "$CHECK_COST" = 1 ]; then
+    unchecked_copy "$exe" "$WORK/unchecked.exe" || fail "no unchecked copy"
+    checked=() unchecked=()
+    for ((r = 0; r < RUNS; r++)); do
+      if ((r % 2 == 0)); then
+        stub_run "$exe" "$dest"; checked+=("$WHOLE")
+        stub_run "$WORK/unchecked.exe" "$dest"; unchecked+=("$WHOLE")
+      else
+        stub_run "$WORK/unchecked.exe" "$dest"; unchecked+=("$WHOLE")
+        stub_run "$exe" "$dest"; checked+=("$WHOLE")
+      fi
+    done
+    rm -rf "$dest" "$exe" "$WORK/unchecked.exe"
+    read -r cm cmin cmax <<<"$(stats "${checked[@]}")"
+    read -r um umin umax <<<"$(stats "${unchecked[@]}")"
+    echo "$title (the stub's run from Enter to its registration; median of $RUNS runs, fastest and slowest in brackets):"
+    printf '  checked    %7.2f s  [%.2f .. %.2f]  %.3fx unchecked\n' "$cm" "$cmin" "$cmax" "$(echo "$cm / $um" | bc -l)"
+    printf '  unchecked  %7.2f s  [%.2f .. %.2f]\n' "$um" "$umin" "$umax"
+    continue
+  fi
   stub_times=() whole_times=() vek_times=()
   for ((r = 0; r < RUNS; r++)); do
     if ((r % 2 == 0)); then
