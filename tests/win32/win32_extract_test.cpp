@@ -185,7 +185,9 @@ TEST(Win32Extract, AShortNameOfAnotherEntrysFolderOrFileIsRefused) {
     for (uint32_t id = 1; id <= n / 2; ++id) ASSERT_TRUE(ExtractEntry(loaded.reader, id, dest).ok()) << id;
     // The alias itself is refused: the folder entry, or the file.
     EXPECT_EQ(ExtractEntry(loaded.reader, n / 2 + 1, dest), GeneralError(kNameLeadsElsewhere));
-    if (c.folder) EXPECT_EQ(ExtractEntry(loaded.reader, n, dest), GeneralError(kNameLeadsElsewhere));
+    if (c.folder) {
+      EXPECT_EQ(ExtractEntry(loaded.reader, n, dest), GeneralError(kNameLeadsElsewhere));
+    }
     EXPECT_EQ(testing::ReadWholeFile(c.folder ? out / "LongFolderName/config.txt" : out / "LongFileName.txt"),
               "first");
     size_t files = 0;
