@@ -1,0 +1,1 @@
+// Compiled only to make the precompiled GoogleTest header that the tests share.
