@@ -22,7 +22,7 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
     {"extract-button", 12, false}, {"quit-button", 12, false}, {"damaged", 200, false},
     {"publisher", 60, false},    {"version", 23, false},       {"copyright", 60, false},
-    {"product", 60, false},      {"open", 100, false},
+    {"product", 60, false},      {"open", 100, false},         {"icon", 260, false},
 };
 // An item's TARGET; its NAME has the limit of "item".
 constexpr uint32_t kTargetLimit = 100;

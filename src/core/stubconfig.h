@@ -12,6 +12,8 @@
 //   publisher version copyright product   the executable's version information,
 //                           which vekpack writes into its version resource (version:
 //                           up to four numbers 0..65535 separated by dots)
+//   icon = FILE.ico         the executable's icon, which vekpack puts into its
+//                           resources (never into the block: the stub has no use for it)
 //
 // vekpack checks a publisher's file with this parser and writes it, as the
 // configuration block, between the stub and the archive: kConfigMagic followed by the
@@ -49,6 +51,7 @@ enum ConfigKey : uint8_t {
   kKeyCopyright,
   kKeyProduct,
   kKeyOpen,
+  kKeyIcon,
   kConfigKeyCount,
 };
 

@@ -15,7 +15,8 @@
 #   help      /? shows the box listing the switches and installs nothing
 #   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination
 #   signed    the executable signed after packing: vek.exe lists its configuration and
-#             its version information
+#             its version information; the publisher's icon (configured-dialog.png
+#             shows it in the title bar) is in it, as packed, byte for byte
 #   known     folder = {localappdata}\Programs\...: the window shows it resolved and
 #             installs there, the shortcut in the user's Start menu, and after the
 #             closing message opens index.htm with the prefix's program for .htm (a
@@ -102,7 +103,10 @@ extract-button = &Install
 quit-button    = &Cancel
 publisher = Acme Ltd.
 version   = 2.0.1
+icon      = acme.ico
 EOF
+python3 "$SOURCE_DIR/src/stub/makeicon.py" "$SOURCE_DIR/tests/stub/acme-icon.txt" "$WORK/acme.ico" ||
+  fail "could not make acme.ico"
 EXE=$WORK/exe/AcmeReader.Setup.exe
 mkdir -p "$WORK/exe"
 timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$STUB")" --config "$(win "$CONFIG")" \
@@ -285,6 +289,21 @@ tr -d '\r' <"$WORK/list-signed.txt" | grep -qxF "  group = $GROUP" || fail "sign
 for line in "(file)           2.0.1.0" "CompanyName      Acme Ltd." "ProductName      $CAPTION"; do
   tr -d '\r' <"$WORK/list-signed.txt" | grep -qxF "  $line" || fail "signed: vek list shows no \"$line\""
 done
+
+# The publisher's icon too: signing set the header's checksum and certificate table
+# and appended the signature, and changed nothing else.
+python3 - "$WORK/acme.ico" "$EXE" "$SIGNED" <<'PY' || fail "signed: the icon's images changed or are missing"
+import struct, sys
+ico, unsigned, signed = (bytearray(open(p, "rb").read()) for p in sys.argv[1:4])
+images = [ico[o:o + n] for n, o in (struct.unpack_from("<II", ico, 6 + 16 * i + 8)
+                                    for i in range(struct.unpack_from("<H", ico, 4)[0]))]
+optional = struct.unpack_from("<I", signed, 0x3C)[0] + 24
+head = signed[:len(unsigned)]
+for at, size in ((optional + 64, 4), (optional + 112 + 4 * 8, 8)):
+    head[at:at + size] = unsigned[at:at + size]
+sys.exit(0 if head == unsigned and all(image in unsigned for image in images) else 1)
+PY
+echo "signed: the configuration, the version information and the icon are there once signed"
 
 # --- silent: no window, /D with blanks -----------------------------------------------------------
 # Without the virtual desktop every top-level window the program shows is an X window.

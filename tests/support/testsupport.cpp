@@ -147,6 +147,45 @@ std::string FakeStub(const char* section_name, size_t length) {
   return pe;
 }
 
+std::string TestIcon(const std::vector<int>& sizes, bool png, std::vector<std::string>* images) {
+  std::vector<std::string> own;
+  if (!images) images = &own;
+  images->clear();
+  for (int size : sizes) {
+    std::string bitmap(40, '\0');  // BITMAPINFOHEADER: colours and mask, 32 bits per pixel
+    PatchU32(bitmap, 0, 40);
+    PatchU32(bitmap, 4, size);
+    PatchU32(bitmap, 8, 2 * size);
+    PatchU16(bitmap, 12, 1);
+    PatchU16(bitmap, 14, 32);
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) {  // opaque blue and orange squares of size / 4
+        const bool orange = ((x / (size / 4 + 1)) + (y / (size / 4 + 1))) % 2 != 0;
+        bitmap += orange ? std::string("\x00\x80\xFF\xFF", 4) : std::string("\xA0\x30\x10\xFF", 4);
+      }
+    }
+    bitmap.append(static_cast<size_t>((size + 31) / 32 * 4 * size), '\0');  // the mask: all shown
+    images->push_back(bitmap);
+  }
+  if (png) images->push_back(std::string("\x89PNG\r\n\x1A\n", 8) + std::string(40, 'p'));
+  std::string file(6 + 16 * images->size(), '\0');
+  PatchU16(file, 2, 1);
+  PatchU16(file, 4, static_cast<uint16_t>(images->size()));
+  for (size_t i = 0; i < images->size(); ++i) {
+    const size_t entry = 6 + 16 * i;
+    const int size = i < sizes.size() ? sizes[i] : 0;
+    file[entry] = file[entry + 1] = static_cast<char>(size & 0xFF);
+    PatchU16(file, entry + 4, 1);
+    PatchU16(file, entry + 6, 32);
+    PatchU32(file, entry + 8, static_cast<uint32_t>((*images)[i].size()));
+  }
+  for (size_t i = 0; i < images->size(); ++i) {
+    PatchU32(file, 6 + 16 * i + 12, static_cast<uint32_t>(file.size()));
+    file += (*images)[i];
+  }
+  return file;
+}
+
 std::string WithBlockInStub(const std::string& stub, const std::string& bare, ExtensionPlace* place) {
   const size_t block = LoadU32(reinterpret_cast<const unsigned char*>(bare.data()) + bare.size() - ExtensionFooter::kSize);
   const size_t archive = bare.size() - ExtensionFooter::kSize - block;

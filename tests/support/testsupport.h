@@ -143,6 +143,11 @@ std::string FakeStub(const char* section_name, size_t length);
 // the block lies.
 std::string WithBlockInStub(const std::string& stub, const std::string& bare, ExtensionPlace* place);
 
+// A .ico file of a 32-bit bitmap image of each size in `sizes` (each size's pixels a
+// pattern of their own), then, with png, an image that begins as a PNG file does (a
+// signature and bytes that decode to nothing). *images: the images' bytes in order.
+std::string TestIcon(const std::vector<int>& sizes, bool png, std::vector<std::string>* images = nullptr);
+
 // A DOS time stamp from its parts.
 inline uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
   return EncodeDosTime(DosTime{year, month, day, hour, minute, second});

@@ -60,6 +60,7 @@ TEST(ConfigReader, GoodFiles) {
       {"open = docs/read me (1).htm\n", kKeyOpen, "docs/read me (1).htm"},
       {"version = 7\npublisher = Acme Ltd.\n", kKeyPublisher, "Acme Ltd."},
       {"copyright = \xC2\xA9 2026 Acme\nproduct = Acme\n", kKeyProduct, "Acme"},
+      {"icon = art/acme 2.ico\n", kKeyIcon, "art/acme 2.ico"},
   };
   for (const auto& c : cases) {
     Parsed p = Parse(c.text);
@@ -280,6 +281,8 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       {"open = docs/missing.htm\n", true, "setup.cfg: open = docs\\missing.htm: docs\\missing.htm is not in the packed folder"},
       {"version = 2.x\n", true, "setup.cfg:1: version: the version must be one to four numbers from 0 to 65535"},
       {"publisher = Acme\n", true, "stub.exe: this stub cannot carry version information"},
+      {"icon =\n", true, "setup.cfg:1: icon: the value must not be empty"},
+      {"icon = missing.ico\n", true, "missing.ico: cannot open the icon: "},
   };
   for (const auto& c : cases) {
     ScratchFolder out;

@@ -5,32 +5,12 @@
 #include "casefold.h"
 #include "cp1250.h"
 #include "layout.h"
+#include "peresources.h"
 
 namespace vek::tools {
 namespace {
 
-// The PE headers, as far as the resource table.
-constexpr size_t kNewHeaderOffset = 0x3C;  // where the DOS header keeps the PE header's offset
-constexpr size_t kFileHeaderSize = 20;
-constexpr size_t kSectionCountOffset = 2;
-constexpr size_t kOptionalHeaderSizeOffset = 16;
-constexpr uint16_t kPe32Magic = 0x10B, kPe32PlusMagic = 0x20B;
-constexpr size_t kPe32DirectoriesOffset = 96, kPe32PlusDirectoriesOffset = 112;
-constexpr size_t kDirectorySize = 8;
-constexpr uint32_t kResourceDirectory = 2;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kSectionAddressOffset = 12;
-constexpr size_t kSectionRawSizeOffset = 16;
-constexpr size_t kSectionRawPointerOffset = 20;
-
-// The resource directory: a header, then entries of id and offset; an offset with its
-// high bit set leads to the directory of the next level, else to a data entry (the
-// data's address and size).
-constexpr size_t kResourceHeaderSize = 16;
-constexpr size_t kNamedCountOffset = 12, kIdCountOffset = 14;
-constexpr size_t kResourceEntrySize = 8;
-constexpr uint32_t kSubdirectoryBit = 0x80000000u;
-constexpr uint16_t kVersionType = 16, kVersionId = 1;
+constexpr uint16_t kVersionId = 1;  // the version resource's name
 
 // The version resource: blocks of length, value length, type (1: the value is text,
 // counted in UTF-16 units), a zero-terminated UTF-16 key, the value and the children,
@@ -41,43 +21,6 @@ constexpr size_t kFixedSize = 52;
 constexpr size_t kFixedFileVersionOffset = 8, kFixedProductVersionOffset = 16;
 
 size_t Align4(size_t at) { return (at + 3) & ~size_t{3}; }
-
-struct Image {
-  const unsigned char* bytes;
-  size_t size;
-  size_t sections = 0;  // the section table's offset
-  uint16_t section_count = 0;
-
-  bool Has(size_t at, size_t count) const { return at <= size && count <= size - at; }
-
-  // The file offset of the address rva with count bytes there; 0 when no section's
-  // data holds them.
-  size_t Offset(uint32_t rva, size_t count) const {
-    for (uint16_t i = 0; i < section_count; ++i) {
-      const unsigned char* header = bytes + sections + size_t{i} * kSectionHeaderSize;
-      const uint32_t address = LoadU32(header + kSectionAddressOffset);
-      const uint32_t raw = LoadU32(header + kSectionRawSizeOffset);
-      if (rva < address || rva - address >= raw || count > raw - (rva - address)) continue;
-      const size_t at = size_t{LoadU32(header + kSectionRawPointerOffset)} + (rva - address);
-      return Has(at, count) ? at : 0;
-    }
-    return 0;
-  }
-};
-
-// The offset (from the directory's start) that the entry with `id` of the directory
-// at `table` leads to (any id when `any`); nullopt when it has none.
-std::optional<uint32_t> FindEntry(const Image& image, size_t base, uint32_t table, uint16_t id, bool any) {
-  const size_t at = base + table;
-  if (!image.Has(at, kResourceHeaderSize)) return std::nullopt;
-  const size_t count = size_t{LoadU16(image.bytes + at + kNamedCountOffset)} + LoadU16(image.bytes + at + kIdCountOffset);
-  if (!image.Has(at + kResourceHeaderSize, count * kResourceEntrySize)) return std::nullopt;
-  for (size_t i = 0; i < count; ++i) {
-    const unsigned char* entry = image.bytes + at + kResourceHeaderSize + i * kResourceEntrySize;
-    if (any || LoadU32(entry) == id) return LoadU32(entry + 4);
-  }
-  return std::nullopt;
-}
 
 struct Block {
   size_t begin = 0, end = 0;  // the block's bytes, as its length counts them
@@ -166,38 +109,14 @@ void WriteVersion(unsigned char* p, const uint16_t numbers[4]) {
 }  // namespace
 
 std::optional<ResourcePlace> FindVersionResource(const unsigned char* bytes, size_t size) {
-  Image image{bytes, size};
-  if (!image.Has(0, kNewHeaderOffset + 4) || bytes[0] != 'M' || bytes[1] != 'Z') return std::nullopt;
-  const size_t pe = LoadU32(bytes + kNewHeaderOffset);
-  if (!image.Has(pe, 4 + kFileHeaderSize + 2) || memcmp(bytes + pe, "PE\0\0", 4) != 0) return std::nullopt;
-  const unsigned char* file_header = bytes + pe + 4;
-  const size_t optional = pe + 4 + kFileHeaderSize;
-  const uint16_t magic = LoadU16(bytes + optional);
-  const size_t directories = magic == kPe32PlusMagic ? kPe32PlusDirectoriesOffset
-                             : magic == kPe32Magic   ? kPe32DirectoriesOffset
-                                                     : 0;
-  const size_t optional_size = LoadU16(file_header + kOptionalHeaderSizeOffset);
-  image.sections = optional + optional_size;
-  image.section_count = LoadU16(file_header + kSectionCountOffset);
-  if (directories == 0 || optional_size < directories + (kResourceDirectory + 1) * kDirectorySize ||
-      !image.Has(image.sections, size_t{image.section_count} * kSectionHeaderSize) ||
-      LoadU32(bytes + optional + directories - 4) <= kResourceDirectory) {
-    return std::nullopt;
+  std::vector<Resource> resources;
+  if (!ReadResources(bytes, size, &resources)) return std::nullopt;
+  for (const Resource& r : resources) {
+    if (r.type == ResourceId{kVersionType, {}} && r.name == ResourceId{kVersionId, {}} && !r.data.empty()) {
+      return ResourcePlace{r.file_offset, static_cast<uint32_t>(r.data.size())};
+    }
   }
-  const uint32_t rva = LoadU32(bytes + optional + directories + kResourceDirectory * kDirectorySize);
-  const size_t base = image.Offset(rva, kResourceHeaderSize);
-  if (rva == 0 || base == 0) return std::nullopt;
-  // Type, id, language: two directories, then the data entry.
-  std::optional<uint32_t> next = FindEntry(image, base, 0, kVersionType, false);
-  if (!next || !(*next & kSubdirectoryBit)) return std::nullopt;
-  next = FindEntry(image, base, *next & ~kSubdirectoryBit, kVersionId, false);
-  if (!next || !(*next & kSubdirectoryBit)) return std::nullopt;
-  next = FindEntry(image, base, *next & ~kSubdirectoryBit, 0, true);
-  if (!next || (*next & kSubdirectoryBit) || !image.Has(base + *next, 8)) return std::nullopt;
-  const uint32_t data_rva = LoadU32(bytes + base + *next), data_size = LoadU32(bytes + base + *next + 4);
-  const size_t at = image.Offset(data_rva, data_size);
-  if (at == 0 || data_size == 0) return std::nullopt;
-  return ResourcePlace{static_cast<uint32_t>(at), data_size};
+  return std::nullopt;
 }
 
 bool ReadVersionInfo(const unsigned char* data, size_t size, VersionInfo* out) {

@@ -32,7 +32,19 @@ bool TreeHolds(const ArchiveBuilder& tree, const std::string& target) {
   return true;
 }
 
-void TakeVersion(const StubConfig& config, VersionSettings* version) {
+// A path in the configuration file at config_path: relative to the file's folder
+// unless absolute (as the platform takes paths).
+std::string BesideConfig(const std::string& config_path, const std::string& path) {
+  const bool windows = strchr(kPathSeparators, '\\') != nullptr;
+  if (strchr(kPathSeparators, path[0]) ||
+      (windows && ClassifyWindowsPath(path.data(), path.size()) != PathKind::kRelative)) {
+    return path;
+  }
+  const size_t folder = config_path.find_last_of(kPathSeparators);
+  return folder == std::string::npos ? path : config_path.substr(0, folder + 1) + path;
+}
+
+void TakeVersion(const StubConfig& config, ResourceSettings* version) {
   const char* const* text = config.text;
   const char* product = text[kKeyProduct] ? text[kKeyProduct] : text[kKeyCaption];
   const char* description = text[kKeyCaption] ? text[kKeyCaption] : text[kKeyProduct];
@@ -47,15 +59,16 @@ void TakeVersion(const StubConfig& config, VersionSettings* version) {
   version->asked = text[kKeyPublisher] || text[kKeyVersion] || text[kKeyCopyright] || text[kKeyProduct];
 }
 
-// The configuration in canonical form, from the text of a configuration file; throws
-// BuildError naming `shown` and the line of a problem, or an item whose target the
-// tree lacks.
+// The configuration in canonical form, from the text of a configuration file, and in
+// *icon the icon's path as written; throws BuildError naming `shown` and the line of a
+// problem, or an item whose target the tree lacks.
 std::string CanonicalConfig(std::string text, const std::string& shown, const ArchiveBuilder* tree,
-                            VersionSettings* version) {
+                            ResourceSettings* version, std::string* icon) {
   StubConfig config;
   ConfigResult result = ParseStubConfig(text.data(), text.size(), &config);
   if (!result.ok()) throw BuildError(tools::DescribeConfigResult(shown, result));
   if (version) TakeVersion(config, version);
+  if (config.text[kKeyIcon]) *icon = config.text[kKeyIcon];
   std::string out;
   for (int k = 0; k < kConfigKeyCount; ++k) {
     const ConfigKey key = static_cast<ConfigKey>(k);
@@ -76,7 +89,7 @@ std::string CanonicalConfig(std::string text, const std::string& shown, const Ar
         throw BuildError(shown + ": open = " + target + ": " + target + " is not in the packed folder");
       }
       out += "open = " + target + "\n";
-    } else if (config.text[key]) {
+    } else if (config.text[key] && key != kKeyIcon) {  // the icon goes into the resources
       out += std::string(ConfigKeyName(key)) + " = " + config.text[key] + "\n";
     }
   }
@@ -89,9 +102,13 @@ std::string CanonicalConfig(std::string text, const std::string& shown, const Ar
 }  // namespace
 
 std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, const ArchiveBuilder* tree,
-                            VersionSettings* version) {
+                            ResourceSettings* resources) {
   std::string text = ReadInputFile(edge, config_path, kConfigTextLimit + 1, "configuration");
-  return std::string(kConfigMagic, kConfigMagicSize) + CanonicalConfig(std::move(text), config_path, tree, version);
+  std::string icon;
+  std::string block = std::string(kConfigMagic, kConfigMagicSize) +
+                      CanonicalConfig(std::move(text), config_path, tree, resources, &icon);
+  if (resources && !icon.empty()) resources->icon = ReadIcon(edge, BesideConfig(config_path, icon));
+  return block;
 }
 
 }  // namespace vek::build

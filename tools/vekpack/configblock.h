@@ -8,27 +8,32 @@
 #include <utility>
 #include <vector>
 
+#include "icon.h"
 #include "packedge.h"
 #include "vekwriter.h"
 
 namespace vek::build {
 
-// What a configuration sets in the executable's version information: the strings
-// (key and UTF-8 text) and, with `version`, the fixed version numbers. The product's
-// name is `product`, else the caption; the description the caption, else `product`.
-struct VersionSettings {
+// What a configuration sets in the executable's resources: in its version
+// information the strings (key and UTF-8 text) and, with `version`, the fixed version
+// numbers (the product's name is `product`, else the caption; the description the
+// caption, else `product`); with `icon`, its icon.
+struct ResourceSettings {
   std::vector<std::pair<std::string, std::string>> strings;
   bool has_numbers = false;
   uint16_t numbers[4] = {};
   bool asked = false;  // publisher, version, copyright or product given
+  std::vector<IconImage> icon;  // none: the stub's own
 };
 
 // Reads and checks a configuration file (see stubconfig.h) and returns the block
 // that goes between the stub and the archive: its magic and the configuration in
 // canonical form, one "key = value" line per setting. Throws BuildError naming the
 // file and line of a problem, or an item whose TARGET `tree` (when given) lacks.
-// With `version`, what the configuration sets in the version information.
+// With `resources`, what the configuration sets in the executable's resources: its
+// icon is read (from a path relative to the configuration's folder unless absolute)
+// and checked here, and refused naming the icon's file.
 std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, const ArchiveBuilder* tree,
-                            VersionSettings* version = nullptr);
+                            ResourceSettings* resources = nullptr);
 
 }  // namespace vek::build

@@ -2,6 +2,7 @@
 
 #include "archivesink.h"
 #include "errorwords.h"
+#include "icon.h"
 #include "layout.h"
 #include "stubfile.h"
 #include "versioninfo.h"
@@ -12,7 +13,7 @@ namespace {
 
 constexpr size_t kInputBlock = 64 * 1024;
 
-void SetVersion(std::string& stub, const std::string& stub_name, const VersionSettings& version) {
+void SetVersion(std::string& stub, const std::string& stub_name, const ResourceSettings& version) {
   if (version.strings.empty() && !version.has_numbers) return;
   auto* image = reinterpret_cast<unsigned char*>(stub.data());
   const auto place = tools::FindVersionResource(image, stub.size());
@@ -59,7 +60,7 @@ bool StubCarriesExtension(const std::string& stub_bytes) {
 
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
                         const std::string& config_block, uint32_t extension_size,
-                        const VersionSettings* version) {
+                        const ResourceSettings* version) {
   std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
                                             stub_bytes.size(), &problem);
@@ -79,6 +80,8 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
   if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
   std::string out = stub_bytes;
   if (version) SetVersion(out, stub_name, *version);
+  // After the version: the resources are copied into a section of their own.
+  if (version && !version->icon.empty()) SetIcon(out, stub_name, version->icon);
   auto* constants = reinterpret_cast<unsigned char*>(out.data()) + span->file_offset;
   const uint32_t stub_size = static_cast<uint32_t>(out.size());
   StoreU32(constants, static_cast<uint32_t>(stub_size + extension_size + config_block.size()));

@@ -19,10 +19,12 @@ namespace vek::build {
 // everything before the archive. Throws BuildError when the stub has no such constant
 // or no room for a block's offset. With `version`, its texts and numbers are set in
 // the stub's version resource; a stub without one is refused when the configuration
-// asked for version information, else left as it is.
+// asked for version information, else left as it is. With an icon in `version`, the
+// stub's resources are written anew in a section at its end that carries it: the
+// archive's offsets count that section.
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
                         const std::string& config_block = {}, uint32_t extension_size = 0,
-                        const VersionSettings* version = nullptr);
+                        const ResourceSettings* version = nullptr);
 
 // Whether the stub's constants have room for the extension block's offset (a stub made
 // before checked payloads has not).

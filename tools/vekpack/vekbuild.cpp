@@ -60,7 +60,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   std::string stub;
   uint32_t extension_at = 0;
   if (!options.stub.empty()) {
-    VersionSettings version;
+    ResourceSettings version;
     std::string config_block =
         options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder, &version);
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
@@ -72,8 +72,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     }
     const uint32_t extension_size =
         archive.checksums ? ExtensionBlockSize(static_cast<uint32_t>(builder.entries().size())) : 0;
-    extension_at = static_cast<uint32_t>(stub_bytes.size());
     stub = PrepareStub(stub_bytes, options.stub, config_block, extension_size, &version);
+    // After the stub as prepared, which an icon grows.
+    extension_at = static_cast<uint32_t>(stub.size() - config_block.size() - extension_size);
   }
   // The output as it stands: a source that is this file is refused.
   PathFacts existing;
