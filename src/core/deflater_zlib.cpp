@@ -11,7 +11,7 @@ namespace vek::build {
 Deflater::Deflater(int level) : level_(level) {
   auto* stream = new z_stream;
   memset(stream, 0, sizeof *stream);
-  if (deflateInit(stream, level_) != Z_OK) {
+  if (deflateInit(stream, level_ < Z_BEST_COMPRESSION ? level_ : Z_BEST_COMPRESSION) != Z_OK) {
     delete stream;
     throw std::bad_alloc();
   }

@@ -33,9 +33,9 @@ python3 "$src/scripts/make-seed-tree.py" "$scratch/seed" >/dev/null
 check_tree "$scratch/seed" "$scratch/out-seed"
 echo "seed-shaped tree: identical"
 
-# Compressed, at the lowest and the highest level: the same tree, smaller, and
-# marked so that no reader of the plain layout takes it for one.
-for level in 1 9; do
+# Compressed, at the lowest, the default and the highest level: the same tree,
+# smaller, and marked so that no reader of the plain layout takes it for one.
+for level in 1 9 12; do
   "$vekpack" -q --compress=$level "$scratch/seed" "$scratch/seed-z$level.vek"
   [[ $(od -An -tx1 -j6 -N2 "$scratch/seed-z$level.vek" | tr -d ' ') == 0002 ]] || { echo "compressed, not marked"; exit 1; }
   (( $(stat -c %s "$scratch/seed-z$level.vek") < $(stat -c %s "$scratch/seed.vek") )) || { echo "compressed, not smaller"; exit 1; }
@@ -46,6 +46,11 @@ done
 "$vek" list "$scratch/seed-z9.vek" >"$scratch/seed-z9.txt"
 grep -q '^Compression: deflate' "$scratch/seed-z9.txt" || { echo "vek list does not say it is compressed"; exit 1; }
 echo "seed-shaped tree compressed: identical"
+for level in 0 13 012 1x ''; do
+  if "$vekpack" -q --compress=$level "$scratch/seed" "$scratch/bad.vek" 2>/dev/null; then
+    echo "--compress=$level accepted"; exit 1
+  fi
+done
 
 # A second extraction over the first replaces everything and still matches.
 "$vek" extract -q "$scratch/seed.vek" -C "$scratch/out-seed"
