@@ -26,7 +26,7 @@ class CheckedPieces final : public InflateSource {
     if (left_ == 0) return NoError();
     DataChecker& c = checker_;
     if (at_ < c.buffer_at_ || at_ >= c.buffer_at_ + c.buffer_length_) {
-      ArchiveFile& file = c.reader_.file();
+      ArchiveFile& file = c.file_;
       c.buffer_at_ = at_;
       c.buffer_length_ = 0;
       VEK_TRY(file.edge->Seek(file.handle, static_cast<int64_t>(at_)));
@@ -91,6 +91,24 @@ Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
   VEK_TRY(Drain(pieces));
   if (pieces.crc() != entry.crc) return GeneralError(kDataDamaged);
   return inflated;
+}
+
+Error CheckShare(CheckQueue& queue, DataChecker& checker, uint32_t* slot, void (*progress)(void*, uint32_t),
+                 void* context) {
+  *slot = 0;
+  ArchiveEntry entry;
+  for (uint32_t id; (id = queue.Take()) != 0;) {
+    if (checker.reader().FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id) {
+      const Error error = checker.CheckEntry(entry);
+      if (error) {
+        *slot = id;
+        queue.Stop();
+        return error;
+      }
+    }
+    if (progress) progress(context, id);
+  }
+  return NoError();
 }
 
 Error CheckArchiveData(ArchiveReader& reader, uint32_t* slot) {

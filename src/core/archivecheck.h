@@ -18,7 +18,9 @@ class DataChecker {
  public:
   // With inflate, a deflated file's stream is inflated too (to nowhere), which proves
   // that it gives exactly the file's original size.
-  explicit DataChecker(ArchiveReader& reader, bool inflate = false) : reader_(reader), inflate_(inflate) {}
+  // The entries' bytes are read through file, the reader's own file without one.
+  explicit DataChecker(ArchiveReader& reader, bool inflate = false, ArchiveFile* file = nullptr)
+      : reader_(reader), file_(file ? *file : reader.file()), inflate_(inflate) {}
   ~DataChecker();
   DataChecker(const DataChecker&) = delete;
   DataChecker& operator=(const DataChecker&) = delete;
@@ -29,18 +31,48 @@ class DataChecker {
   // kBadCompressedData (its bytes match, but its stream does not give the file); or
   // out of memory, or a read that failed.
   Error CheckEntry(const ArchiveEntry& entry);
+  ArchiveReader& reader() { return reader_; }
   // Stored bytes read so far.
   uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   friend class CheckedPieces;
   ArchiveReader& reader_;
+  ArchiveFile& file_;
   const bool inflate_;
   unsigned char* buffer_ = nullptr;  // and after it, with inflate_, the inflater's window
   uint64_t buffer_at_ = 0;  // the file position of buffer_[0]
   uint32_t buffer_length_ = 0;
   uint64_t bytes_read_ = 0;
 };
+
+// The ids of a reader's entries handed out in table order to checkers that run side
+// by side: each takes the next when it is done with one, and none takes another once
+// one of them has found a fault. An entry below a faulty one was taken before it, so
+// its check runs to its end: the lowest faulty entry of all is always found.
+class CheckQueue {
+ public:
+  explicit CheckQueue(uint32_t count) : count_(count) {}
+  // The next id, or 0 when none is left or a checker stopped the queue.
+  uint32_t Take() {
+    if (__atomic_load_n(&stopped_, __ATOMIC_ACQUIRE)) return 0;
+    const uint32_t id = __atomic_add_fetch(&taken_, 1, __ATOMIC_RELAXED);
+    return id <= count_ ? id : 0;
+  }
+  void Stop() { __atomic_store_n(&stopped_, true, __ATOMIC_RELEASE); }
+  uint32_t count() const { return count_; }
+
+ private:
+  const uint32_t count_;
+  uint32_t taken_ = 0;
+  bool stopped_ = false;
+};
+
+// Checks the file entries that checker takes from queue until none is left, calling
+// progress (when given) after each. NoError, or the first fault it met, with *slot set
+// to its entry and the queue stopped.
+Error CheckShare(CheckQueue& queue, DataChecker& checker, uint32_t* slot,
+                 void (*progress)(void* context, uint32_t id) = nullptr, void* context = nullptr);
 
 // Whether the archive is sound: its extension block (when it has one) and, when it
 // carries checksums, every file's stored bytes, in table order. Returns NoError, or

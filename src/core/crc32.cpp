@@ -133,6 +133,13 @@ bool CanFold() {
 
 }  // namespace
 
+void PrepareCrc32() {
+  PortableTables();
+#ifdef VEK_CRC32_FOLDING
+  CanFold();
+#endif
+}
+
 uint32_t Crc32Portable(uint32_t crc, const void* data, size_t size) {
   return ~Slice(~crc, static_cast<const unsigned char*>(data), size);
 }

@@ -16,6 +16,10 @@ namespace vek {
 // zlib's crc32(crc, data, size).
 uint32_t Crc32(uint32_t crc, const void* data, size_t size);
 
+// Makes the tables and looks at the processor, which the first Crc32 does otherwise:
+// called before threads compute checksums side by side.
+void PrepareCrc32();
+
 // The same by the portable tables alone, for tests that compare the two ways.
 uint32_t Crc32Portable(uint32_t crc, const void* data, size_t size);
 

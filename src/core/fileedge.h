@@ -82,6 +82,12 @@ class FileEdge {
   // failure after part of the bytes went is still a failure (*done tells how many).
   virtual Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) = 0;
   virtual Error Close(FileHandle file) = 0;
+  // Starts work(context) on a thread of its own, for reading beside the caller
+  // (each side through a handle of its own); false when this edge cannot, or when the
+  // machine has one processor, and the caller then does all the work itself.
+  // WaitBeside waits for the work started last.
+  virtual bool StartBeside(void (*work)(void* context), void* context) { return false; }
+  virtual void WaitBeside() {}
   // Copies one block: reads up to count bytes from `from` and writes to `to` exactly
   // what the read delivered, as Read then Write through buffer (room for count
   // bytes) would; *read receives what the read delivered and *written what the write

@@ -225,6 +225,7 @@ class TForm1 : public TComponent {
  private:
   Error ExtractArchive(const AnsiString& destination);
   Error CheckInstaller();
+  Error CheckEntries(ArchiveReader& reader, uint32_t* slot);
   Error RefuseSharedData(const ArchiveReader& reader);
   Error Damaged(const ArchiveReader& reader, uint32_t slot);
   Error NoRoom(uint64_t needed, uint64_t free);

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "archivecheck.h"
 #include "check.h"
+#include "crc32.h"
+#include "extractor.h"
 #include "extract.h"
 #include "open.h"
 #include "testsupport.h"
@@ -155,6 +159,56 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
 
 // The archive in a file made with checksums is byte for byte the one made without:
 // the block lies beside it.
+// Two checkers side by side, each through its own handle, as the stub checks on two
+// processors: whichever runs ahead, the first damaged entry in table order is named.
+TEST(Checksums, CheckersSideBySideNameTheFirstDamagedEntry) {
+  ScratchFolder scratch;
+  build::ArchiveBuilder b;
+  for (int i = 0; i < 40; ++i) b.AddFile(0, "f" + std::to_string(i), std::string(3000 + i, 'a' + i % 26),
+                               testing::DosStamp(2001, 2, 3, 4, 5, 6));
+  const std::string packed = b.Serialize(build::ArchiveOptions());
+  const fs::path path = scratch.path() / "a.vek";
+  struct Case {
+    std::vector<int> damaged;  // entries with a byte flipped
+    uint32_t named;
+  } cases[] = {{{}, 0}, {{1}, 1}, {{21}, 21}, {{40}, 40}, {{30, 7}, 7}, {{25, 26}, 25}};
+  for (const Case& c : cases) {
+    std::string bytes = packed;
+    for (int id : c.damaged) {  // file id's data begins after those of 1 .. id - 1
+      bytes[kArchivePrologueSize + 40 * EntryRecord::kSize + 3000 * (id - 1) + (id - 1) * (id - 2) / 2 + 100] ^= 0x20;
+    }
+    testing::WriteWholeFile(path, bytes);
+    for (int round = 0; round < 20; ++round) {
+      tools::OpenedArchive archive;
+      std::string error;
+      ASSERT_TRUE(tools::OpenArchive(path.string(), &archive, &error)) << error;
+      ArchiveFile second{archive.reader.file().edge, kNoFile};
+      ASSERT_TRUE(second.edge->OpenRead(path.string().c_str(), &second.handle).ok());
+      CheckQueue queue(archive.reader.GetEntryCount());
+      PrepareCrc32();
+      uint32_t slots[2] = {};
+      Error errors[2];
+      std::thread beside([&] {
+        DataChecker checker(archive.reader, false, &second);
+        errors[1] = CheckShare(queue, checker, &slots[1]);
+      });
+      DataChecker checker(archive.reader);
+      errors[0] = CheckShare(queue, checker, &slots[0]);
+      beside.join();
+      (void)second.edge->Close(second.handle);
+      tools::CloseArchive(&archive);
+      uint32_t named = 0;
+      for (int k = 0; k < 2; ++k) {
+        if (errors[k]) {
+          EXPECT_EQ(errors[k], GeneralError(kDataDamaged));
+          if (named == 0 || slots[k] < named) named = slots[k];
+        }
+      }
+      ASSERT_EQ(named, c.named) << "first damaged of " << c.damaged.size() << ", round " << round;
+    }
+  }
+}
+
 TEST(Checksums, TheArchiveItselfIsThePlainLayout) {
   ScratchFolder folder;
   const std::string plain = Tree().Serialize();

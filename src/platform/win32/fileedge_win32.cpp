@@ -160,6 +160,23 @@ class Win32FileEdge final : public FileEdge {
     return NoError();
   }
 
+  bool StartBeside(void (*work)(void*), void* context) override {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    if (system.dwNumberOfProcessors < 2) return false;
+    beside_work_ = work;
+    beside_context_ = context;
+    beside_ = CreateThread(nullptr, 0, &RunBeside, this, 0, nullptr);
+    return beside_ != nullptr;
+  }
+
+  void WaitBeside() override {
+    if (!beside_) return;
+    WaitForSingleObject(beside_, INFINITE);
+    CloseHandle(beside_);
+    beside_ = nullptr;
+  }
+
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
     DWORD n = 0;
     BOOL ok = WriteFile(ToHandle(file), buffer, count, &n, nullptr);
@@ -375,6 +392,15 @@ class Win32FileEdge final : public FileEdge {
     return RemoveOpened(h);
   }
 
+  static DWORD WINAPI RunBeside(void* self) {
+    auto* edge = static_cast<Win32FileEdge*>(self);
+    edge->beside_work_(edge->beside_context_);
+    return 0;
+  }
+
+  HANDLE beside_ = nullptr;  // the thread StartBeside started
+  void (*beside_work_)(void*) = nullptr;
+  void* beside_context_ = nullptr;
   FileHandle archive_ = kNoFile;  // the archive of the entries being written
   SecuredFolders secured_;
   FolderWalk walk_;
