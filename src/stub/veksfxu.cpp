@@ -20,8 +20,9 @@ AnsiString OwnPath;
 uint16_t EntryCount = 0;
 
 int ScaleToDpi(int pixels, int dpi) {
-  return static_cast<int>((static_cast<int64_t>(pixels) * dpi + kLayoutPixelsPerInch / 2) /
-                          kLayoutPixelsPerInch);
+  // In int: a layout length (under 1,000) times a density the system gives (under
+  // 65,536) stays far from its limit.
+  return (pixels * dpi + kLayoutPixelsPerInch / 2) / kLayoutPixelsPerInch;
 }
 
 void PlaceInArea(const ScreenArea& area, int width, int height, int* left, int* top) {
