@@ -50,7 +50,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
 
   ~Win32Form1() override {
     if (window_) DestroyWindow(window_);
-    const HFONT fonts[] = {form_font_, control_font_, gauge_font_};
+    const HFONT fonts[] = {form_font_, control_font_, gauge_font_, label_font_};
     for (HFONT font : fonts) {
       if (font) DeleteObject(font);
     }
@@ -122,7 +122,8 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
                                         at.left, at.top, dragged);
     const Form1Layout layout = ScaledLayout(place.dpi);
 
-    const HFONT old[] = {form_font_, control_font_, gauge_font_};
+    const HFONT old[] = {form_font_, control_font_, gauge_font_, label_font_};
+    label_font_ = nullptr;
     form_font_ = CreateLayoutFont(layout.font_height, true);
     control_font_ = CreateLayoutFont(layout.control_font_height, true);
     gauge_font_ = CreateLayoutFont(layout.font_height, false);
@@ -137,7 +138,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
       if (font) DeleteObject(font);
     }
     if (!form_font_ || !control_font_ || !gauge_font_) return false;
-    FitLabel(GetDlgItem(window_, kIdLabel1), layout.label1_room);
+    FitLabel(GetDlgItem(window_, kIdLabel1), layout.label1_room, layout.control_font_height);
     SetWindowPos(window_, nullptr, place.left, place.top, place.width, place.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     return true;
@@ -173,8 +174,10 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   }
 
  private:
-  // AutoSize: the label's box fits its caption.
-  void FitLabel(HWND label, int room) {
+  // AutoSize: the label's box fits its caption. Never under the buttons: a caption
+  // wider than the room before them (a long configured prompt, or a wider face standing
+  // in for the layout's) gets a font as much smaller, and what still overflows is cut.
+  void FitLabel(HWND label, int room, int height) {
     int length = 0;
     wchar_t* text = WindowTextAlloc(label, &length);
     if (!text) return;
@@ -182,8 +185,12 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     HGDIOBJ old = SelectObject(dc, control_font_);
     SIZE size;
     TEXTMETRICW metrics;
+    if (GetTextExtentPoint32W(dc, text, length, &size) && size.cx > room &&
+        (label_font_ = CreateLayoutFont(height * room / size.cx, true)) != nullptr) {
+      SelectObject(dc, label_font_);
+      SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(label_font_), TRUE);
+    }
     if (GetTextExtentPoint32W(dc, text, length, &size) && GetTextMetricsW(dc, &metrics)) {
-      // Never under the buttons: a long configured prompt is cut at their edge.
       SetWindowPos(label, nullptr, 0, 0, size.cx < room ? size.cx : room, metrics.tmHeight,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -199,6 +206,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   HFONT form_font_ = nullptr;
   HFONT control_font_ = nullptr;
   HFONT gauge_font_ = nullptr;
+  HFONT label_font_ = nullptr;  // Label1's when its caption needs a smaller one
 };
 
 Win32Form1* FormOf(HWND window) {
