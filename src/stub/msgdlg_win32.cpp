@@ -25,9 +25,23 @@ struct DialogRequest {
   HFONT font;
 };
 
-void Layout(HWND dialog, const DialogRequest& request) {
-  const int margin = Scaled(kMargin), icon_size = Scaled(kIconSize), icon_gap = Scaled(kIconGap);
-  const int button_width = Scaled(kButtonWidth), button_height = Scaled(kButtonHeight);
+// Lays the dialog out for the pixels per inch of the monitor it is on; the request
+// receives the font it made.
+void Layout(HWND dialog, DialogRequest& request) {
+  const int dpi = WindowDpi(dialog);
+  const auto scaled = [dpi](int pixels) { return ScaleToDpi(pixels, dpi); };
+  const int margin = scaled(kMargin), icon_size = scaled(kIconSize), icon_gap = scaled(kIconGap);
+  const int button_width = scaled(kButtonWidth), button_height = scaled(kButtonHeight);
+
+  // The system's message font, which it gives for the whole program's density.
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    LONG& height = metrics.lfMessageFont.lfHeight;
+    height = MulDiv(height, dpi, ScreenDpi());
+    request.font = CreateFontIndirectW(&metrics.lfMessageFont);
+  }
+  if (!request.font) request.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 
   // The text wrapped at word boundaries to at most half the screen's width.
   RECT text = {0, 0, GetSystemMetrics(SM_CXSCREEN) / 2, 0};
@@ -42,7 +56,7 @@ void Layout(HWND dialog, const DialogRequest& request) {
   int client_width = margin + icon_size + icon_gap + text_width + margin;
   if (client_width < button_width + 2 * margin) client_width = button_width + 2 * margin;
   const int body_height = text_height > icon_size ? text_height : icon_size;
-  const int button_top = margin + body_height + Scaled(kButtonGap);
+  const int button_top = margin + body_height + scaled(kButtonGap);
   const int client_height = button_top + button_height + margin;
 
   HINSTANCE instance = ApplicationInstance();
@@ -77,7 +91,7 @@ void Layout(HWND dialog, const DialogRequest& request) {
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      Layout(dialog, *reinterpret_cast<const DialogRequest*>(lparam));
+      Layout(dialog, *reinterpret_cast<DialogRequest*>(lparam));
       return FALSE;  // the focus is on OK already
     case WM_COMMAND:
       // OK is both the default and the cancel button: Enter, Esc and a click close.
@@ -97,21 +111,14 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 
 void DialogMessageBoxes::ShowMessageBox(const char* text, MessageKind kind) {
   WideText wide(text);
-  NONCLIENTMETRICSW metrics = {};
-  metrics.cbSize = sizeof metrics;
-  HFONT font = nullptr;
-  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-    font = CreateFontIndirectW(&metrics.lfMessageFont);
-  }
-  if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-  DialogRequest request = {wide.get(), kind, font};
+  DialogRequest request = {wide.get(), kind, nullptr};
 
   DialogTemplate dialog_template;
   MakeDialogTemplate(&dialog_template, kDialogStyle, nullptr,
                      kind == MessageKind::kError ? L"Error" : L"Information");
   DialogBoxIndirectParamW(ApplicationInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(dialog_template.words),
                           MainWindowHandle(), DialogProc, reinterpret_cast<LPARAM>(&request));
-  if (font != GetStockObject(DEFAULT_GUI_FONT)) DeleteObject(font);
+  if (request.font) DeleteObject(request.font);  // the stock font is left as it is
 }
 
 }  // namespace vek

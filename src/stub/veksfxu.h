@@ -128,6 +128,7 @@ struct Form1Layout {
   int client_width = 417, client_height = 139;
   int font_height = 11;                       // the window's font (MS Sans Serif), also PB's
   int control_font_height = 13;               // DE, Label1, Label2
+  int label1_room = 318;                      // Label1's widest: it stops short of the buttons
   ControlLayout Label2{8, 112, 401, 16};
   ControlLayout Label1{8, 8, 295, 16};        // fitted to its caption (AutoSize)
   ControlLayout PB{8, 88, 401, 17};
@@ -136,9 +137,16 @@ struct Form1Layout {
   ControlLayout QUITBTN{334, 48, 75, 25};
 };
 inline constexpr char kLayoutFontFace[] = "MS Sans Serif";
+// The controls in the order of their window ids.
+inline constexpr ControlLayout Form1Layout::*kForm1Controls[] = {
+    &Form1Layout::Label2, &Form1Layout::Label1, &Form1Layout::PB,
+    &Form1Layout::DE,     &Form1Layout::EXTBTN, &Form1Layout::QUITBTN};
 
 // A length of the layout at another number of pixels per inch, rounded to nearest.
 int ScaleToDpi(int pixels, int dpi);
+// The layout drawn at dpi: every length and font height scaled (the fonts rounded down),
+// the corner as it is.
+Form1Layout ScaledLayout(int dpi);
 
 // A monitor's work area (the screen without the taskbar), in pixels.
 struct ScreenArea {
@@ -153,6 +161,17 @@ void PlaceInArea(const ScreenArea& area, int width, int height, int* left, int* 
 // (its client area and a frame of frame_width x frame_height) would not fit the area
 // at the screen's, so that on a small screen at a high density the whole window shows.
 int FittingDpi(int dpi, const ScreenArea& area, int frame_width, int frame_height);
+
+// The window on a monitor of dpi pixels per inch (its frame there frame_width x
+// frame_height) with this work area: the layout drawn at FittingDpi, the window's
+// outer corner at (left, top) - the layout's corner when it is made, the corner the
+// system suggests when its monitor's density changes - moved into the area as
+// PlaceInArea does, unless the user is dragging it (it stays where the drag has it).
+struct Form1Place {
+  int dpi, left, top, width, height;
+};
+Form1Place PlaceForm1(int dpi, const ScreenArea& area, int frame_width, int frame_height, int left,
+                      int top, bool dragged);
 
 // ---- The window ----------------------------------------------------------------------
 

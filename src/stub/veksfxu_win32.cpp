@@ -19,6 +19,7 @@ constexpr int kIdPB = 102;
 constexpr int kIdDE = 103;
 constexpr int kIdEXTBTN = 104;
 constexpr int kIdQUITBTN = 105;
+constexpr int kControlCount = 6;  // Label2 to QUITBTN, in the order of kForm1Controls
 
 constexpr wchar_t kFormClassName[] = L"TForm1";
 // bsSingle with biSystemMenu: a caption with the system menu and the close box, no
@@ -29,12 +30,16 @@ constexpr int kLayoutProgress = 50;  // PB's Progress as laid out; FormCreate se
 HINSTANCE g_instance = nullptr;
 HWND g_main = nullptr;
 const wchar_t* g_start_destination = nullptr;
-int g_dpi = 0;
+bool g_dragged = false;  // the user is moving the window
 wchar_t g_title[MAX_PATH];  // a file name without its folder
 
 uint16_t LowerCase(uint16_t c) {
   return static_cast<uint16_t>(
       reinterpret_cast<uintptr_t>(CharLowerW(reinterpret_cast<LPWSTR>(static_cast<uintptr_t>(c)))));
+}
+
+constexpr bool SameText(const wchar_t* a, const wchar_t* b) {
+  return *a == *b && (*a == 0 || SameText(a + 1, b + 1));
 }
 
 class Win32Form1 final : public TForm1Window, public TForm1 {
@@ -45,55 +50,97 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
 
   ~Win32Form1() override {
     if (window_) DestroyWindow(window_);
-    const HFONT fonts[] = {form_font_, control_font_, gauge_font_};
+    const HFONT fonts[] = {form_font_, control_font_, gauge_font_, label_font_};
     for (HFONT font : fonts) {
       if (font) DeleteObject(font);
     }
     if (Form1 == this) Form1 = nullptr;
   }
 
-  // Creates the controls from the layout; false when a window or font could not be made.
+  // Creates the controls and lays them out; false when a window or font could not be
+  // made.
   bool Build(HWND window) {
     window_ = window;
+    // The dialog manager leaves the window's size, controls and fonts at a change of
+    // density to Layout.
+    if (auto behaviour = User32Function<BOOL(WINAPI*)(HWND, int, int)>("SetDialogDpiChangeBehavior")) {
+      behaviour(window_, 1, 1);  // DDC_DISABLE_ALL
+    }
+    const StubSettings& settings = Settings();
+    const char* const texts[] = {settings.footer, settings.prompt, "", "",
+                                 settings.extract_button, settings.quit_button};
+    // The window classes in one string, each control's at its offset: one address
+    // to relocate instead of six.
+    static constexpr wchar_t kClasses[] = L"STATIC\0TGauge\0EDIT\0BUTTON";
+    static constexpr uint8_t kClassAt[] = {0, 0, 7, 14, 19, 19};
+    static_assert(SameText(kClasses + 7, kGaugeClassName), "the gauge's class");
+    const DWORD styles[] = {SS_CENTER | SS_NOPREFIX, SS_LEFT | SS_NOPREFIX, 0, WS_TABSTOP | ES_AUTOHSCROLL,
+                            WS_TABSTOP | BS_DEFPUSHBUTTON, WS_TABSTOP | BS_PUSHBUTTON};
+    for (int i = 0; i < kControlCount; ++i) {
+      if (!CreateWindowExW(i == kIdDE - kIdLabel2 ? WS_EX_CLIENTEDGE : 0, kClasses + kClassAt[i],
+                           WideText(texts[i]).get(), WS_CHILD | WS_VISIBLE | styles[i], 0, 0, 0, 0,
+                           window_, reinterpret_cast<HMENU>(static_cast<intptr_t>(kIdLabel2 + i)),
+                           g_instance, nullptr)) {
+        return false;
+      }
+    }
+    pb_ = GetDlgItem(window_, kIdPB);
+    de_ = GetDlgItem(window_, kIdDE);
     const Form1Layout layout;
-    form_font_ = CreateLayoutFont(layout.font_height, true);
-    control_font_ = CreateLayoutFont(layout.control_font_height, true);
-    gauge_font_ = CreateLayoutFont(layout.font_height, false);
-    if (!form_font_ || !control_font_ || !gauge_font_) return false;
-
-    HWND label2 = Control(0, L"STATIC", Settings().footer, SS_CENTER | SS_NOPREFIX, layout.Label2,
-                          kIdLabel2, control_font_);
-    HWND label1 = Control(0, L"STATIC", Settings().prompt, SS_LEFT | SS_NOPREFIX, layout.Label1,
-                          kIdLabel1, control_font_);
-    pb_ = Control(0, kGaugeClassName, "", 0, layout.PB, kIdPB, gauge_font_);
-    de_ = Control(WS_EX_CLIENTEDGE, L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, layout.DE, kIdDE,
-                  control_font_);
-    HWND extract = Control(0, L"BUTTON", Settings().extract_button, WS_TABSTOP | BS_DEFPUSHBUTTON,
-                           layout.EXTBTN, kIdEXTBTN, form_font_);
-    HWND quit = Control(0, L"BUTTON", Settings().quit_button, WS_TABSTOP | BS_PUSHBUTTON, layout.QUITBTN,
-                        kIdQUITBTN, form_font_);
-    if (!label2 || !label1 || !pb_ || !de_ || !extract || !quit) return false;
-    FitLabel(label1);
+    const RECT corner = {layout.left, layout.top, layout.left + 1, layout.top + 1};
+    if (!Layout(WindowDpi(window_), corner, false)) return false;
     SendMessageW(window_, DM_SETDEFID, kIdEXTBTN, 0);
     SendMessageW(pb_, kGaugeSetProgress, kLayoutProgress, 0);
-
-    // The client area and the outer position of the layout.
-    RECT frame = {0, 0, Scaled(layout.client_width), Scaled(layout.client_height)};
-    AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    int left = layout.left, top = layout.top;
-    MONITORINFO monitor = {sizeof monitor, {}, {}, 0};
-    if (GetMonitorInfoW(MonitorFromPoint(POINT{left, top}, MONITOR_DEFAULTTONEAREST), &monitor)) {
-      const RECT& work = monitor.rcWork;
-      PlaceInArea({work.left, work.top, work.right, work.bottom}, width, height, &left, &top);
-    }
-    SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
     const int big = GetSystemMetrics(SM_CXICON), small = GetSystemMetrics(SM_CXSMICON);
     SendMessageW(window_, WM_SETICON, ICON_BIG,
                  reinterpret_cast<LPARAM>(LoadImageW(g_instance, L"MAINICON", IMAGE_ICON, big, big, 0)));
     SendMessageW(window_, WM_SETICON, ICON_SMALL,
                  reinterpret_cast<LPARAM>(LoadImageW(g_instance, L"MAINICON", IMAGE_ICON, small, small, 0)));
+    return true;
+  }
+
+  // Lays the window out for a monitor of dpi pixels per inch: the fonts, every control,
+  // and the window's size, its corner at `at`'s moved into the work area of the
+  // monitor `at` lies on most (not while the user drags it). Used when the window is
+  // made and when its density changes; false when a font could not be made.
+  bool Layout(int dpi, const RECT& at, bool dragged) {
+    RECT frame = {0, 0, 0, 0};
+    using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    if (auto adjust = User32Function<AdjustForDpi>("AdjustWindowRectExForDpi")) {
+      adjust(&frame, kFormStyle, FALSE, 0, static_cast<UINT>(dpi));
+    } else {
+      AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
+    }
+    ScreenArea area = {at.left, at.top, at.left + 0x10000, at.top + 0x10000};
+    MONITORINFO monitor = {sizeof monitor, {}, {}, 0};
+    if (GetMonitorInfoW(MonitorFromRect(&at, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      const RECT& work = monitor.rcWork;
+      area = {work.left, work.top, work.right, work.bottom};
+    }
+    const Form1Place place = PlaceForm1(dpi, area, frame.right - frame.left, frame.bottom - frame.top,
+                                        at.left, at.top, dragged);
+    const Form1Layout layout = ScaledLayout(place.dpi);
+
+    const HFONT old[] = {form_font_, control_font_, gauge_font_, label_font_};
+    label_font_ = nullptr;
+    form_font_ = CreateLayoutFont(layout.font_height, true);
+    control_font_ = CreateLayoutFont(layout.control_font_height, true);
+    gauge_font_ = CreateLayoutFont(layout.font_height, false);
+    const HFONT fonts[] = {control_font_, control_font_, gauge_font_, control_font_, form_font_, form_font_};
+    for (int i = 0; i < kControlCount; ++i) {
+      const ControlLayout& box = layout.*kForm1Controls[i];
+      HWND control = GetDlgItem(window_, kIdLabel2 + i);
+      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[i]), TRUE);
+      SetWindowPos(control, nullptr, box.left, box.top, box.width, box.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (HFONT font : old) {
+      if (font) DeleteObject(font);
+    }
+    if (!form_font_ || !control_font_ || !gauge_font_) return false;
+    FitLabel(GetDlgItem(window_, kIdLabel1), layout.label1_room, layout.control_font_height);
+    SetWindowPos(window_, nullptr, place.left, place.top, place.width, place.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     return true;
   }
 
@@ -127,19 +174,10 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   }
 
  private:
-  HWND Control(DWORD ex_style, const wchar_t* window_class, const char* text, DWORD style,
-               const ControlLayout& at, int id, HFONT font) {
-    HWND control = CreateWindowExW(ex_style, window_class, WideText(text).get(),
-                                   WS_CHILD | WS_VISIBLE | style, Scaled(at.left), Scaled(at.top),
-                                   Scaled(at.width), Scaled(at.height), window_,
-                                   reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), g_instance,
-                                   nullptr);
-    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return control;
-  }
-
-  // AutoSize: the label's box fits its caption.
-  void FitLabel(HWND label) {
+  // AutoSize: the label's box fits its caption. Never under the buttons: a caption
+  // wider than the room before them (a long configured prompt, or a wider face standing
+  // in for the layout's) gets a font as much smaller, and what still overflows is cut.
+  void FitLabel(HWND label, int room, int height) {
     int length = 0;
     wchar_t* text = WindowTextAlloc(label, &length);
     if (!text) return;
@@ -147,10 +185,12 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     HGDIOBJ old = SelectObject(dc, control_font_);
     SIZE size;
     TEXTMETRICW metrics;
+    if (GetTextExtentPoint32W(dc, text, length, &size) && size.cx > room &&
+        (label_font_ = CreateLayoutFont(height * room / size.cx, true)) != nullptr) {
+      SelectObject(dc, label_font_);
+      SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(label_font_), TRUE);
+    }
     if (GetTextExtentPoint32W(dc, text, length, &size) && GetTextMetricsW(dc, &metrics)) {
-      // Never under the buttons: a long configured prompt is cut at their edge.
-      const Form1Layout layout;
-      const int room = Scaled(layout.EXTBTN.left - layout.Label1.left - 8);
       SetWindowPos(label, nullptr, 0, 0, size.cx < room ? size.cx : room, metrics.tmHeight,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -166,6 +206,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   HFONT form_font_ = nullptr;
   HFONT control_font_ = nullptr;
   HFONT gauge_font_ = nullptr;
+  HFONT label_font_ = nullptr;  // Label1's when its caption needs a smaller one
 };
 
 Win32Form1* FormOf(HWND window) {
@@ -201,6 +242,18 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
     case WM_CLOSE:
       if (Win32Form1* form = FormOf(window)) form->Close();
       return TRUE;
+    case WM_ENTERSIZEMOVE:
+    case WM_EXITSIZEMOVE:
+      g_dragged = message == WM_ENTERSIZEMOVE;
+      break;
+    case WM_DPICHANGED:
+      // The monitor's density changed, or the window went to another monitor: the
+      // layout for the new one, at the corner the system suggests.
+      if (Win32Form1* form = FormOf(window)) {
+        form->Layout(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam), g_dragged);
+        return TRUE;
+      }
+      break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT: {
       // Labels and the edit box write in black (clBlack).
@@ -222,26 +275,22 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
 // ---- Shared helpers ----------------------------------------------------------------------
 
 int ScreenDpi() {
-  if (g_dpi == 0) {
-    HDC screen = GetDC(nullptr);
-    g_dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kLayoutPixelsPerInch;
-    if (screen) ReleaseDC(nullptr, screen);
-    if (g_dpi <= 0) g_dpi = kLayoutPixelsPerInch;
-    RECT work, frame = {0, 0, 0, 0};
-    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0)) {
-      g_dpi = FittingDpi(g_dpi, {work.left, work.top, work.right, work.bottom}, frame.right - frame.left,
-                         frame.bottom - frame.top);
-    }
-  }
-  return g_dpi;
+  HDC screen = GetDC(nullptr);
+  int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kLayoutPixelsPerInch;
 }
 
-int Scaled(int pixels) { return ScaleToDpi(pixels, ScreenDpi()); }
+int WindowDpi(HWND window) {
+  auto for_window = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  const int dpi = for_window ? static_cast<int>(for_window(window)) : 0;
+  return dpi > 0 ? dpi : ScreenDpi();
+}
 
 HFONT CreateLayoutFont(int height, bool antialiased) {
   // The Central European character set, so that the Polish letters have glyphs
   // whatever the system's own code page.
-  return CreateFontW(-Scaled(height), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
+  return CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                      antialiased ? DEFAULT_QUALITY : NONANTIALIASED_QUALITY,
                      DEFAULT_PITCH | FF_SWISS, WideText(kLayoutFontFace).get());

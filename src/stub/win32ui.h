@@ -59,11 +59,20 @@ struct DialogTemplate {
 void MakeDialogTemplate(DialogTemplate* out, DWORD style, const wchar_t* window_class,
                         const wchar_t* caption);
 
-// The pixels per inch of the screen, and a layout length scaled to them.
-int ScreenDpi();
-int Scaled(int pixels);
+// A function of user32 that older versions of Windows lack: nullptr there.
+template <typename Function>
+Function User32Function(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), name)));
+}
 
-// "MS Sans Serif" with a character height of `height` pixels at 96 pixels per inch.
+// The pixels per inch of the screen as the system gives them to the whole program, and
+// of the monitor a window is on (the same before Windows 10, or where the program runs
+// system aware).
+int ScreenDpi();
+int WindowDpi(HWND window);
+
+// "MS Sans Serif" with a character height of `height` pixels.
 HFONT CreateLayoutFont(int height, bool antialiased);
 
 // ---- The gauge (gauge_win32.cpp) -------------------------------------------------------

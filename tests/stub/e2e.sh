@@ -12,6 +12,8 @@
 #              in bytes and times, the recording "progman" server got the three
 #              commands, the closing message is up (screenshot), OK: exit code 0
 #   quit       Alt+K (Quit), the close box, Alt+F4 after Esc: exit 0, nothing written
+#   dpichange  stub_dpichange.exe, told that its monitor went to 144 pixels per inch
+#              (Wine never says so): its controls are laid out again for 144
 #   empty      an empty destination, then "\", "\\\" and "/" typed into the same
 #              window: the sub-folder message each time, nothing written anywhere
 #   blocked    a folder where index.htm goes: "File access denied." (screenshot);
@@ -50,12 +52,13 @@ VEKPACK=$BUILD_DIR/tools/vekpack.exe
 SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
 PROBE=$BUILD_DIR/tests/stub/stub_probe.exe
 NOSHELL_STUB=$BUILD_DIR/tests/stub/stub_noshell.exe
+DPI_STUB=$BUILD_DIR/tests/stub/stub_dpichange.exe
 EXAMPLES=$SOURCE_DIR/examples/tarnovista
 
 . "$(dirname "$0")/../support/wine-e2e.sh"
 find_wine_tools
 XDOTOOL=$(command -v xdotool) || { echo "SKIP: xdotool not found"; exit 77; }
-for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE" "$NOSHELL_STUB"; do
+for f in "$STUB" "$VEKPACK" "$SERVER" "$PROBE" "$NOSHELL_STUB" "$DPI_STUB"; do
   [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
 done
 
@@ -206,6 +209,24 @@ keys "$W" alt+F4
 expect_exit altf4 0
 [ -e "$DEST" ] && fail "quit: something was written"
 echo "quit: Alt+K, close box and Alt+F4 end with 0 and write nothing; Esc does nothing"
+
+# --- dpichange: told that its monitor went to 144 pixels per inch, it is laid out again ----
+DPI_EXE=$EXE_DIR/dpichange/TARNOVISTA.Setup.exe
+mkdir -p "$EXE_DIR/dpichange"
+timeout 120 "$WINE" "$VEKPACK" --stub "$(win "$DPI_STUB")" "$(win "$EXAMPLES")" "$(win "$DPI_EXE")" \
+  >"$WORK/vekpack-dpichange.txt" 2>&1 || fail "vekpack with stub_dpichange.exe"
+VEK_DPI_CHANGE="144 40 30 700 300" start_stub dpichange "$DPI_EXE"
+W=$(find_window "$MAIN_NAME" 60) || fail "dpichange: no window"
+sleep 3
+probe dpichange class:TForm1
+shot dpi-change-144
+# At 144: DE 470 x 36 and the buttons 113 x 38.
+for size in "$ID_DE Edit [0-9]+ [0-9]+ 470 36" "104 Button [0-9]+ [0-9]+ 113 38"; do
+  grep -qE "^child $size " "$WORK/dpichange.txt" || fail "dpichange: no child $size in $(cat "$WORK/dpichange.txt")"
+done
+keys "$W" alt+F4
+expect_exit dpichange 0
+echo "dpichange: the controls laid out again for 144 pixels per inch"
 
 # --- empty: the sub-folder message ---------------------------------------------------------------
 start_stub empty

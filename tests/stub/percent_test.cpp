@@ -225,5 +225,66 @@ TEST(Placement, KeepsTheLayoutsCornerWhereTheWindowFitsAndMovesItOnScreenElsewhe
   }
 }
 
+// The layout at the usual densities: the sizes, and what must hold at any of them after
+// rounding: each control inside the client area, the buttons clear of DE and of the
+// fitted Label1, the bar and the footer ending where they do at 96.
+TEST(Placement, ScalesTheLayoutWithoutOverlapsOrCutEdges) {
+  const struct {
+    int dpi, client_width, client_height, control_font;
+    ControlLayout extract;
+  } cases[] = {
+      {96, 417, 139, 13, {334, 16, 75, 25}},
+      {120, 521, 174, 16, {418, 20, 93, 31}},
+      {144, 626, 209, 19, {501, 24, 113, 38}},  // 19.5: a font never rounds up
+      {192, 834, 278, 26, {668, 32, 150, 50}},
+  };
+  for (const auto& c : cases) {
+    const Form1Layout l = ScaledLayout(c.dpi);
+    EXPECT_EQ(l.client_width, c.client_width) << c.dpi;
+    EXPECT_EQ(l.client_height, c.client_height) << c.dpi;
+    EXPECT_EQ(l.control_font_height, c.control_font) << c.dpi;
+    EXPECT_EQ(l.EXTBTN.left, c.extract.left) << c.dpi;
+    EXPECT_EQ(l.EXTBTN.width, c.extract.width) << c.dpi;
+    EXPECT_EQ(l.EXTBTN.height, c.extract.height) << c.dpi;
+    EXPECT_EQ(l.left, 198);  // the corner is the screen's, not scaled
+    for (ControlLayout Form1Layout::*control : kForm1Controls) {
+      const ControlLayout& at = l.*control;
+      EXPECT_TRUE(at.left > 0 && at.top > 0 && at.left + at.width < l.client_width &&
+                  at.top + at.height < l.client_height) << c.dpi;
+    }
+    EXPECT_LT(l.DE.left + l.DE.width, l.EXTBTN.left) << c.dpi;
+    EXPECT_LE(l.Label1.left + l.label1_room, l.EXTBTN.left) << c.dpi;
+    EXPECT_LT(l.EXTBTN.top + l.EXTBTN.height, l.QUITBTN.top) << c.dpi;
+    EXPECT_EQ(l.PB.left + l.PB.width, l.Label2.left + l.Label2.width) << c.dpi;
+    EXPECT_EQ(l.PB.left + l.PB.width, l.QUITBTN.left + l.QUITBTN.width) << c.dpi;
+  }
+}
+
+// Where the window goes when it is made (the layout's corner) and when its density
+// changes (the corner the system suggests); frame 16 x 39.
+TEST(Placement, PutsTheWholeWindowInTheWorkAreaUnlessTheUserDragsIt) {
+  const struct {
+    int dpi;
+    ScreenArea area;
+    int left, top;
+    bool dragged;
+    Form1Place expected;
+  } cases[] = {
+      {192, {0, 0, 1920, 1040}, 198, 118, false, {192, 198, 118, 850, 317}},
+      {192, {0, 0, 1000, 740}, 198, 118, false, {192, 150, 118, 850, 317}},
+      {192, {0, 0, 800, 600}, 198, 118, false, {180, 2, 118, 798, 300}},
+      // a second monitor at 144 to the right; the suggested corner still on the first
+      {144, {1920, 0, 3840, 1040}, 1900, 1000, false, {144, 1920, 792, 642, 248}},
+      {144, {1920, 0, 3840, 1040}, 1900, 1000, true, {144, 1900, 1000, 642, 248}},
+  };
+  for (const auto& c : cases) {
+    const Form1Place p = PlaceForm1(c.dpi, c.area, 16, 39, c.left, c.top, c.dragged);
+    const Form1Place& e = c.expected;
+    EXPECT_TRUE(p.dpi == e.dpi && p.left == e.left && p.top == e.top && p.width == e.width &&
+                p.height == e.height)
+        << c.area.right << ": " << p.dpi << " " << p.left << "," << p.top << " " << p.width << "x" << p.height;
+  }
+}
+
 }  // namespace
 }  // namespace vek
