@@ -2,12 +2,12 @@
 # Runs every test: the Windows x64 tests under Wine (unit tests and end-to-end runs in
 # virtual displays), the Linux tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer (unit tests, fuzz replays, scripts, the installed tools),
-# and an i686 build of the tools that proves the 32-bit code compiles. Installs what
+# and the i686 stub, which compiles the portable code for 32 bits. Installs what
 # is missing first; exits non-zero when a build or any test fails.
 #
 # On two cores the Windows tests, which mostly wait for Wine and its windows, run in
 # the background while the sanitizers' build runs beside them at a lower priority; its
-# tests run after them, beside the i686 build. Builds run three jobs: the third fills
+# tests run after them. Builds run three jobs: the third fills
 # the gaps that links and make's own steps leave. Each stub is built once:
 # windows-x86 makes the i686 one, windows-x64 the x86_64 one, and the other builds take
 # them from there. The Windows tests' output goes to build/windows-x64/ctest.log, that
@@ -89,13 +89,8 @@ finish "$wine_pid" || status=1
 cat "$wine_log"
 end_wine_server
 
-phase "Linux tests under the sanitizers (output in $asan_log) and, beside them, the Windows x86 tools (compile only)"
-background bash -c 'ctest --preset asan -j2 --timeout 900 >"$1" 2>&1' _ "$asan_log"
-asan_pid=$last_pid
-# Configured again now that the x86_64 stub is there to take.
-nice cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
-nice cmake --build --preset windows-x86 --parallel 3 --target vek vekpack
-finish "$asan_pid" || status=1
+phase "Linux tests under the sanitizers (output in $asan_log)"
+ctest --preset asan -j2 --timeout 900 >"$asan_log" 2>&1 || status=1
 cat "$asan_log"
 phase "done"
 exit $status
