@@ -80,6 +80,7 @@ class Win32Host final : public ApplicationHost {
   }
   uint32_t ArchiveStart() override { return ArchiveStartOffset(); }
   ExtensionPlace Extension() override { return StubExtension(); }
+  AppsEdge* Apps() override { return &StubApps(); }
   AnsiString ModulePath() override { return ModuleFileNameUtf8(); }
   AnsiString AnsiCodePageText(const AnsiString& utf8) override { return vek::AnsiCodePageText(utf8); }
   void ShowSwitches(const char* text, const char* caption) override {
@@ -171,6 +172,7 @@ AnsiString KnownFolderPath(KnownFolder folder) {
 int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
   SetMessageBoxPresenter(&g_message_boxes);
   const Switches switches = ParseSwitches(reinterpret_cast<const uint16_t*>(GetCommandLineW()));
+  if (switches.wait) return FinishUninstall(switches.wait);
   StartOptions options;
   options.silent = switches.silent;
   options.help = switches.help;
@@ -186,6 +188,12 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
     }
     if (!g_configured.ResolveFolder(KnownFolderPath)) return kExitApplicationError;
     options.settings = &g_configured.settings();
+    // uninstall.exe: the program with its configuration and the install's record.
+    AnsiString record;
+    if (options.settings->app_name && ReadInstallRecord(PlatformFileEdge(), ModuleFileNameUtf8().c_str(), &record)) {
+      SetTextsUtf8(true);
+      return RunUninstaller(*options.settings, switches, record, links);
+    }
   }
   SetTextsUtf8(options.settings->utf8);
 
