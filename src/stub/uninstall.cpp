@@ -257,11 +257,10 @@ AnsiString UninstallMessage(const char* name, const AnsiString& destination, con
     text += " was removed.";
   }
   if (outcome.left) {
-    text += "\n\nFiles added or changed since the installation, left in ";
-    text += destination;
-    text += ": ";
+    text += "\n\nFiles added or changed since the installation (";
     PutDecimal(&text, outcome.left);
-    text += '.';
+    text += ") were left in\n";
+    text += destination;
   }
   return text;
 }

@@ -195,7 +195,7 @@ TEST(Uninstall, RemovesWhatTheInstallWroteAndLeavesAddedAndChangedFiles) {
   EXPECT_EQ(m.links.calls, (std::vector<std::string>{"remove Acme|Acme Reader", "remove Acme"}));
   EXPECT_EQ(m.apps.calls, std::vector<std::string>{"remove machine|Acme Reader"});
   EXPECT_EQ(UninstallMessage("Acme Reader 2.0", AnsiString("C:\\Acme"), outcome),
-            "Acme Reader 2.0 was removed.\n\nFiles added or changed since the installation, left in C:\\Acme: 2.");
+            "Acme Reader 2.0 was removed.\n\nFiles added or changed since the installation (2) were left in\nC:\\Acme");
 }
 
 TEST(Uninstall, AnUpdateRemovesWhatOnlyTheEarlierVersionWroteAndOneUninstallRemovesBoth) {
