@@ -300,6 +300,23 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
   }
 }
 
+// The uninstaller's name is the installer's own with uninstall = yes.
+TEST(ConfigBlock, AFileNamedLikeTheUninstallerIsRefusedOnlyWithUninstallYes) {
+  for (const char* config : {"uninstall = yes\n", "uninstall = no\n"}) {
+    ScratchFolder out;
+    std::filesystem::create_directories(out / "src");
+    WriteWholeFile(out / "src" / "Uninstall.EXE", "MZ");
+    const bool refused = std::string(config) == "uninstall = yes\n";
+    try {
+      PackWithConfig(out, config);
+      EXPECT_FALSE(refused) << config;
+    } catch (const BuildError& e) {
+      EXPECT_TRUE(refused) << config;
+      EXPECT_NE(std::string(e.what()).find("the packed folder holds uninstall.exe"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
   ScratchFolder out;
   std::filesystem::create_directories(out / "src");
