@@ -78,6 +78,7 @@ class Configured {
   explicit Configured(std::string text) : text_(std::move(text)) {
     EXPECT_TRUE(ParseStubConfig(&text_[0], text_.size(), &config_).ok());
     EXPECT_TRUE(settings_.Init(config_));
+    EXPECT_TRUE(settings_.ResolveFolder([](KnownFolder) { return AnsiString("C:\\Users\\Ann\\AppData\\Local"); }));
   }
   const StubSettings& settings() const { return settings_.settings(); }
 
@@ -161,6 +162,8 @@ TEST(Uninstall, AnInstallRegistersItsEntryWhereItMayAndWritesTheUninstaller) {
       {"", true, "write machine|Acme Reader|Acme Reader 2.0|2.0|Acme Ltd.|1"},
       {"", false, "write user|Acme Reader|Acme Reader 2.0|2.0|Acme Ltd.|1"},
       {"id = acme.reader\n", true, "write machine|acme.reader|Acme Reader 2.0|2.0|Acme Ltd.|1"},
+      // The user's own folder: the user's list, whatever the machine's allows.
+      {"folder = {localappdata}\\Programs\\Acme\n", true, "write user|Acme Reader|Acme Reader 2.0|2.0|Acme Ltd.|1"},
   };
   for (const auto& c : cases) {
     Machine m;
