@@ -143,8 +143,8 @@ class FileEdge {
   virtual bool FileStamp(const char* path, uint64_t* size, uint64_t* time) { return false; }
   // Removes the folder when it is empty; false when it is not, or cannot be removed.
   virtual bool RemoveEmptyFolder(const char* path) { return false; }
-  // How many files (not folders) there are below the folder; links are not followed.
-  virtual uint32_t CountFiles(const char* path) { return 0; }
+  // How many files and folders there are in the folder itself.
+  virtual uint32_t CountEntries(const char* path) { return 0; }
 
   // Reads a path's attributes; false when they cannot be read (no such path).
   virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;

@@ -231,10 +231,17 @@ UninstallOutcome Uninstall(FileEdge& files, ShellLinkEdge& links, AppsEdge& apps
   UninstallOutcome outcome;
   outcome.failed = RemoveRecorded(files, links, record, nullptr, destination);
   apps.RemoveEntry(record.machine, record.id);
-  uint32_t there = files.CountFiles(destination.c_str());
-  uint64_t size = 0, time = 0;
-  if (there > 0 && files.FileStamp(Below(destination, kUninstallerName, files.Separator()).c_str(), &size, &time)) {
-    --there;  // the uninstaller itself, which goes last
+  // What is still in the install's folders (never below them: a destination that is
+  // a drive's root is not searched whole), but for those folders themselves, the
+  // uninstaller, which goes last, and the files that could not be removed.
+  uint32_t there = files.CountEntries(destination.c_str());
+  if (there > 0) --there;  // the uninstaller
+  uint32_t attributes = 0;
+  for (uint32_t i = 0; i < record.count; ++i) {
+    if (record.lines[i].kind != 'D') continue;
+    const AnsiString folder = Below(destination, record.lines[i].text, files.Separator());
+    // A folder still there is counted in its own folder's entries too.
+    if (files.GetAttributes(folder.c_str(), &attributes)) there += files.CountEntries(folder.c_str()) - 1;
   }
   outcome.left = there > outcome.failed ? there - outcome.failed : 0;
   return outcome;
@@ -257,7 +264,7 @@ AnsiString UninstallMessage(const char* name, const AnsiString& destination, con
     text += " was removed.";
   }
   if (outcome.left) {
-    text += "\n\nFiles added or changed since the installation (";
+    text += "\n\nFiles and folders added or changed since the installation (";
     PutDecimal(&text, outcome.left);
     text += ") were left in\n";
     text += destination;

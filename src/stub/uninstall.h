@@ -128,7 +128,7 @@ Error RegisterUninstaller(FileEdge& files, ShellLinkEdge& links, AppsEdge& apps,
 
 // What an uninstall left.
 struct UninstallOutcome {
-  uint32_t left = 0;    // files below the destination that were not the install's, or changed since
+  uint32_t left = 0;    // files and folders in the install's folders not its own, or changed since
   uint32_t failed = 0;  // files of the install that could not be removed
   int ExitCode() const { return failed ? kExitRemoveFailed : left ? kExitLeftFiles : 0; }
 };

@@ -186,19 +186,23 @@ TEST(Uninstall, RemovesWhatTheInstallWroteAndLeavesAddedAndChangedFiles) {
   ASSERT_TRUE(m.Install(Version({"index.htm", "docs/a.txt", "docs/b.txt"}), config.settings()));
   fs::permissions(m.Out("docs/b.txt"), fs::perms::owner_write, fs::perm_options::remove);  // read-only
   WriteWholeFile(m.Out("docs/mine.txt"), "the user's");
+  fs::create_directories(m.Out("docs/own"));
+  WriteWholeFile(m.Out("docs/own/x.txt"), "the user's, in a folder of its own");
   WriteWholeFile(m.Out("docs/a.txt"), "changed by the user");
   m.links.calls.clear();
   m.apps.calls.clear();
 
   const UninstallOutcome outcome = m.Uninstall();
-  EXPECT_EQ(outcome.left, 2u);
+  EXPECT_EQ(outcome.left, 3u);  // the changed file, the user's file and the user's folder
   EXPECT_EQ(outcome.failed, 0u);
   EXPECT_EQ(outcome.ExitCode(), kExitLeftFiles);
-  EXPECT_EQ(m.Tree(), (std::vector<std::string>{"docs", "docs/a.txt", "docs/mine.txt", "uninstall.exe"}));
+  EXPECT_EQ(m.Tree(), (std::vector<std::string>{"docs", "docs/a.txt", "docs/mine.txt", "docs/own", "docs/own/x.txt",
+                                                "uninstall.exe"}));
   EXPECT_EQ(m.links.calls, (std::vector<std::string>{"remove Acme|Acme Reader", "remove Acme"}));
   EXPECT_EQ(m.apps.calls, std::vector<std::string>{"remove machine|Acme Reader"});
   EXPECT_EQ(UninstallMessage("Acme Reader 2.0", AnsiString("C:\\Acme"), outcome),
-            "Acme Reader 2.0 was removed.\n\nFiles added or changed since the installation (2) were left in\nC:\\Acme");
+            "Acme Reader 2.0 was removed.\n\nFiles and folders added or changed since the installation (3) were "
+            "left in\nC:\\Acme");
 }
 
 TEST(Uninstall, AnUpdateRemovesWhatOnlyTheEarlierVersionWroteAndOneUninstallRemovesBoth) {

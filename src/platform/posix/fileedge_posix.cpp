@@ -371,23 +371,13 @@ class PosixFileEdge final : public FileEdge {
 
   bool RemoveEmptyFolder(const char* path) override { return rmdir(path) == 0; }
 
-  uint32_t CountFiles(const char* path) override {
+  uint32_t CountEntries(const char* path) override {
     DIR* folder = opendir(path);
     if (!folder) return 0;
     uint32_t count = 0;
     while (const dirent* entry = readdir(folder)) {
       const char* name = entry->d_name;
-      if (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))) continue;
-      AnsiString below(path);
-      below += '/';
-      below += name;
-      struct stat st;
-      if (below.failed() || lstat(below.c_str(), &st) != 0) continue;
-      if (S_ISDIR(st.st_mode)) {
-        count += CountFiles(below.c_str());
-      } else {
-        ++count;
-      }
+      count += !(name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])));
     }
     closedir(folder);
     return count;

@@ -5,7 +5,6 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <wchar.h>
 
 #include "ansistring.h"
 #include "dostime.h"
@@ -21,10 +20,6 @@ namespace {
 // From this length in UTF-16 units a path takes the long form: CreateDirectory's
 // limit without it is MAX_PATH less room for an 8.3 name.
 constexpr size_t kLongPath = MAX_PATH - 12;
-// The longest path in the long form, in UTF-16 units, with room for "\*" after it.
-constexpr size_t kLongestPath = 32767 - 2;
-// CountFiles's path, made longer and shorter again as it walks down the folders.
-wchar_t g_count_path[kLongestPath + 3];
 
 // A path as the wide functions take it; get() is nullptr when memory ran out.
 class WidePath {
@@ -347,12 +342,19 @@ class Win32FileEdge final : public FileEdge {
     return wide.get() && RemoveDirectoryW(wide.get()) != 0;
   }
 
-  uint32_t CountFiles(const char* path) override {
-    WidePath wide(path);
-    const size_t length = wide.get() ? wcslen(wide.get()) : kLongestPath;
-    if (length >= kLongestPath) return 0;
-    wmemcpy(g_count_path, wide.get(), length + 1);
-    return CountBelow(length);
+  uint32_t CountEntries(const char* path) override {
+    AnsiString pattern(path);
+    pattern += "\\*";
+    WidePath wide(pattern.c_str());
+    WIN32_FIND_DATAW found;
+    const HANDLE find = wide.get() ? FindFirstFileW(wide.get(), &found) : INVALID_HANDLE_VALUE;
+    uint32_t count = 0;
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+      ++count;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return count - 2;  // "." and ".."
   }
 
   bool GetAttributes(const char* path, uint32_t* attributes) override {
@@ -421,32 +423,6 @@ class Win32FileEdge final : public FileEdge {
       return e;
     }
     return RemoveOpened(h);
-  }
-
-  // The files below the folder whose wide path is the first length units of
-  // g_count_path, which holds that path again when it returns.
-  static uint32_t CountBelow(size_t length) {
-    wchar_t* const folder = g_count_path;
-    wcscpy(folder + length, L"\\*");
-    WIN32_FIND_DATAW found;
-    const HANDLE find = FindFirstFileW(folder, &found);
-    uint32_t count = 0;
-    while (find != INVALID_HANDLE_VALUE) {
-      const wchar_t* name = found.cFileName;
-      const size_t name_length = wcslen(name);
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ++count;
-      } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && wcscmp(name, L".") != 0 &&
-                 wcscmp(name, L"..") != 0 && length + 1 + name_length < kLongestPath) {
-        folder[length] = '\\';
-        wmemcpy(folder + length + 1, name, name_length + 1);
-        count += CountBelow(length + 1 + name_length);
-      }
-      if (!FindNextFileW(find, &found)) break;
-    }
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    folder[length] = 0;
-    return count;
   }
 
   static DWORD WINAPI RunBeside(void* self) {
