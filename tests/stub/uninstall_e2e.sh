@@ -12,8 +12,9 @@
 #             the question (screenshot), Yes, the closing message naming the 2 files left
 #             (screenshot), exit 6; every installed file, the shortcut, the group, the
 #             entry and uninstall.exe gone, the user's two files still there
-#   quiet     installed again, half of the files deleted by hand: the registered
-#             QuietUninstallString without a window, exit 0, the folder gone
+#   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
+#             registered QuietUninstallString without a window, exit 0, nothing of
+#             either version left, the folder gone
 #
 # Screenshots stay in BUILD_DIR/tests/stub/uninstall-e2e/screenshots. Exit 0 on success,
 # 1 on failure, 77 (skip) when Xvfb, Wine or xdotool is missing.
@@ -159,6 +160,7 @@ echo "window: asked, removed, left the user's 2 files and said so, exit 6"
 
 # --- quiet --------------------------------------------------------------------------------
 rm -rf "$DEST"
+install 1.0
 install 2.0
 registered || fail "quiet: no entry"
 rm -f "$DEST/docs/a.htm" "$DEST/index.htm"
