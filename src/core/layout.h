@@ -44,6 +44,12 @@ struct ArchiveHeader {
   static constexpr size_t kNoticeMaxLength = kNoticeSize - 1;
   // The reserved bytes as the builder writes them: this one is 1, the others 0.
   static constexpr size_t kReservedOneOffset = 4;
+  // Except in a marked archive (signature tail 00 02) whose table is a zlib stream
+  // (kExtensionTableDeflated): its stored size, and where it lies from the start of the
+  // data area, which then begins right after the header. A size of 0: the table is
+  // stored after the header, as in the plain layout.
+  static constexpr size_t kTableStreamSizeOffset = 6;
+  static constexpr size_t kTableStreamAtOffset = 10;
 };
 
 // ---- The entry record ----------------------------------------------------------------
@@ -125,9 +131,15 @@ inline constexpr char kExtensionMagic[ExtensionHeader::kMagicSize + 1] = "VEK-EX
 
 inline constexpr uint32_t kExtensionNamesUtf8 = 1u << 0;  // names are UTF-8, not Windows-1250
 inline constexpr uint32_t kExtensionDeflated = 1u << 1;   // some entries are deflated
+inline constexpr uint32_t kExtensionTableDeflated = 1u << 2;  // the table is a zlib stream
 // The flags this release reads. A block with another comes from a newer vekpack and is
 // refused as such.
-inline constexpr uint32_t kExtensionKnownFlags = kExtensionNamesUtf8 | kExtensionDeflated;
+inline constexpr uint32_t kExtensionKnownFlags = kExtensionNamesUtf8 | kExtensionDeflated | kExtensionTableDeflated;
+
+// The most bytes a deflated table of entry_count records may take: deflate stores what
+// it cannot shrink in blocks of 5 bytes' overhead per 16 KiB or more, far below one
+// byte per 256-byte record. A larger stream is damage, refused before it is read.
+inline constexpr uint32_t TableStreamLimit(uint32_t entry_count) { return 257 * entry_count + 64; }
 
 struct ExtensionRecord {
   static constexpr size_t kCrcOffset = 0;  // of the stored bytes; 0 for other kinds
@@ -215,6 +227,10 @@ static_assert(FieldsChain({{ArchiveHeader::kEntryCountOffset, ArchiveHeader::kEn
 static_assert(ArchiveHeader::kReservedOneOffset >= ArchiveHeader::kReservedOffset &&
                   ArchiveHeader::kReservedOneOffset < ArchiveHeader::kReservedOffset + ArchiveHeader::kReservedSize,
               "the reserved byte set to 1 lies among the reserved bytes");
+static_assert(ArchiveHeader::kTableStreamSizeOffset > ArchiveHeader::kReservedOneOffset &&
+                  ArchiveHeader::kTableStreamAtOffset == ArchiveHeader::kTableStreamSizeOffset + 4 &&
+                  ArchiveHeader::kTableStreamAtOffset + 4 <= ArchiveHeader::kReservedOffset + ArchiveHeader::kReservedSize,
+              "the table stream's size and place lie among the reserved bytes, after the one set to 1");
 static_assert(FieldsChain({{EntryRecord::kIdOffset, EntryRecord::kIdSize},
                            {EntryRecord::kParentIdOffset, EntryRecord::kParentIdSize},
                            {EntryRecord::kKindOffset, EntryRecord::kKindSize},

@@ -5,12 +5,42 @@
 #include <string.h>
 
 #include "crc32.h"
+#include "inflate.h"
 
 namespace vek {
 namespace {
 
 // Identifiers are 16 bits: the index holds one slot number for each.
 constexpr uint32_t kIdCount = 65536;
+
+// The table's stream, read whole, and the records it gives, written into the table.
+class StreamBytes final : public InflateSource {
+ public:
+  StreamBytes(const unsigned char* data, size_t size) : data_(data), size_(size) {}
+  Error Next(const unsigned char** data, size_t* size) override {
+    *data = data_;
+    *size = size_;
+    size_ = 0;
+    return NoError();
+  }
+
+ private:
+  const unsigned char* data_;
+  size_t size_;
+};
+
+class TableRecords final : public InflateSink {
+ public:
+  explicit TableRecords(unsigned char* at) : at_(at) {}
+  Error Put(const unsigned char* data, size_t size) override {
+    memcpy(at_, data, size);  // never more in all than the table's EntryCount records
+    at_ += size;
+    return NoError();
+  }
+
+ private:
+  unsigned char* at_;
+};
 
 }  // namespace
 
@@ -31,6 +61,7 @@ Error ArchiveReader::Open(FileEdge& edge, FileHandle file, uint32_t start_offset
                                ArchiveSignature::kTailSize) == 0;
   names_ = extended ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
   VEK_TRY(ReadExactly(header_, ArchiveHeader::kSize));
+  if (extended) table_stream_ = LoadU32(header_ + ArchiveHeader::kTableStreamSizeOffset);
   VEK_TRY(AllocateTable());
   VEK_TRY(LoadTable());
   if (extension.present()) ReadExtension(extension);
@@ -54,10 +85,15 @@ void ArchiveReader::ReadExtension(ExtensionPlace place) {
   extension_state_ = JudgeExtensionBlock(extension_, size, n, signature_);
   if (extension_state_ == ExtensionState::kSound) {
     // The signature, header and table as they lie in the file, one after the other.
-    uint32_t crc = Crc32(0, signature_, ArchiveSignature::kSize);
-    crc = Crc32(crc, header_, ArchiveHeader::kSize);
-    crc = Crc32(crc, table_, static_cast<size_t>(n) * EntryRecord::kSize);
-    if (crc != LoadU32(extension_ + ExtensionHeader::kPrologueCrcOffset)) {
+    uint32_t crc = prologue_crc_;
+    if (!table_stream_) {
+      crc = Crc32(0, signature_, ArchiveSignature::kSize);
+      crc = Crc32(crc, header_, ArchiveHeader::kSize);
+      crc = Crc32(crc, table_, static_cast<size_t>(n) * EntryRecord::kSize);
+    }
+    // The block says that the table is a stream where the header does.
+    const bool stream = (vek::ExtensionFlags(extension_) & kExtensionTableDeflated) != 0;
+    if (crc != LoadU32(extension_ + ExtensionHeader::kPrologueCrcOffset) || stream != (table_stream_ != 0)) {
       extension_state_ = ExtensionState::kPrologueDamaged;
     }
   }
@@ -84,6 +120,7 @@ Error ArchiveReader::Close() {
   memset(signature_, 0, sizeof signature_);
   memset(header_, 0, sizeof header_);
   start_offset_ = 0;
+  table_stream_ = 0;
   names_ = NameEncoding::kWindows1250;
   Error closed = NoError();
   if (file_.handle != kNoFile) closed = file_.edge->Close(file_.handle);
@@ -105,11 +142,33 @@ Error ArchiveReader::AllocateTable() {
   return NoError();
 }
 
+Error ArchiveReader::InflateTable() {
+  const uint32_t n = GetEntryCount();
+  if (table_stream_ > TableStreamLimit(n)) return GeneralError(kArchiveDamaged);
+  auto* bytes = static_cast<unsigned char*>(malloc(size_t{table_stream_} + kInflateWindowSize));
+  if (!bytes) return OutOfMemoryError();
+  // The stream lies in the data area, after every file's data.
+  Error error = file_.edge->Seek(file_.handle, static_cast<int64_t>(
+                                                   DataStart() + LoadU32(header_ + ArchiveHeader::kTableStreamAtOffset)));
+  if (!error) error = ReadExactly(bytes, table_stream_);
+  if (!error) {
+    prologue_crc_ = Crc32(Crc32(Crc32(0, signature_, ArchiveSignature::kSize), header_, ArchiveHeader::kSize), bytes,
+                          table_stream_);
+    StreamBytes source(bytes, table_stream_);
+    TableRecords sink(table_);
+    error = InflateStream(source, sink, n * EntryRecord::kSize, bytes + table_stream_);
+    if (error == GeneralError(kBadCompressedData)) error = GeneralError(kArchiveDamaged);
+  }
+  free(bytes);
+  return error;
+}
+
 Error ArchiveReader::LoadTable() {
   const uint32_t n = GetEntryCount();  // never more than the capacity
+  if (table_stream_) VEK_TRY(InflateTable());
   for (uint32_t slot = 1; slot <= n; ++slot) {
     unsigned char* record = table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
-    VEK_TRY(ReadExactly(record, EntryRecord::kSize));
+    if (!table_stream_) VEK_TRY(ReadExactly(record, EntryRecord::kSize));
     loaded_ = slot;
     uint16_t id = LoadU16(record + EntryRecord::kIdOffset);
     if (first_slot_[id] == 0) first_slot_[id] = slot;

@@ -93,7 +93,9 @@ class ArchiveReader {
   // the outcome), positions it at start_offset, reads the signature and the header,
   // sizes the table for the header's entry count and loads that many records. A read
   // that comes out short is the input/output error 100 (kIoReadBeyondEnd); the records
-  // loaded until then answer lookups (GetLoadedEntryCount). A reader that was open is
+  // loaded until then answer lookups (GetLoadedEntryCount). A table stream that is
+  // longer than TableStreamLimit, broken, or does not give exactly EntryCount records
+  // is kArchiveDamaged, and no record is loaded. A reader that was open is
   // closed first. With an extension place, the block there is then read and judged
   // (extension()); whatever it says, Open succeeds when the table was loaded.
   Error Open(FileEdge& edge, FileHandle file, uint32_t start_offset, ExtensionPlace extension = {});
@@ -102,10 +104,14 @@ class ArchiveReader {
 
   ArchiveFile& file() { return file_; }
   // Where the data area begins in the file: after the signature, the header and
-  // EntryCount records, in 64 bits so that no data offset wraps around to them.
+  // EntryCount records (right after the header when the table is a stream), in 64
+  // bits so that no data offset wraps around to them.
   uint64_t DataStart() const {
-    return uint64_t{start_offset_} + kArchivePrologueSize + uint64_t{EntryRecord::kSize} * GetEntryCount();
+    return uint64_t{start_offset_} + kArchivePrologueSize +
+           (table_stream_ ? 0 : uint64_t{EntryRecord::kSize} * GetEntryCount());
   }
+  // The stored size of the table's zlib stream (layout.h), 0 when the table is stored.
+  uint32_t TableStreamSize() const { return table_stream_; }
   // The signature and header as read, for tools that show them.
   const unsigned char* signature() const { return signature_; }
   const unsigned char* header() const { return header_; }
@@ -176,11 +182,14 @@ class ArchiveReader {
   Error ReadExactly(void* buffer, uint32_t count);
   Error AllocateTable();
   Error LoadTable();
+  Error InflateTable();
   void ReadExtension(ExtensionPlace place);
   void ReleaseTable();
 
   ArchiveFile file_;
   uint32_t start_offset_ = 0;
+  uint32_t table_stream_ = 0;  // the header's table stream size in a marked archive
+  uint32_t prologue_crc_ = 0;  // of the signature, header and table stream, once inflated
   NameEncoding names_ = NameEncoding::kWindows1250;
   unsigned char signature_[ArchiveSignature::kSize] = {};
   unsigned char header_[ArchiveHeader::kSize] = {};

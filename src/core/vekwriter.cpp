@@ -9,6 +9,7 @@
 #include "cp1250.h"
 #include "crc32.h"
 #include "datawriter.h"
+#include "deflater.h"
 #include "errorwords.h"
 #include "extension.h"
 #include "layout.h"
@@ -231,6 +232,58 @@ void WriteDeflated(const std::vector<Entry>& entries, DataWriter& data, std::vec
   while (!given.empty()) take();
 }
 
+// The signature, header and table at the archive's start, ahead of the data; returns
+// their CRC-32.
+uint32_t PutTable(const std::vector<Entry>& entries, const std::vector<RecordFacts>& facts, ArchiveSink& sink,
+                  uint64_t prologue_at, bool extended) {
+  std::string piece(kArchivePrologueSize + EntryRecord::kSize * std::min(entries.size(), kRecordsPerPiece), '\0');
+  auto* p = reinterpret_cast<unsigned char*>(piece.data());
+  PutSignatureAndHeader(p, entries.size(), extended);
+  size_t filled = kArchivePrologueSize;
+  uint64_t at = prologue_at;
+  uint32_t crc = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (filled + EntryRecord::kSize > piece.size()) {
+      sink.WriteAt(at, p, filled);
+      crc = Crc32(crc, p, filled);
+      at += filled;
+      filled = 0;
+    }
+    PutRecord(p + filled, entries[i], facts[i]);
+    filled += EntryRecord::kSize;
+  }
+  sink.WriteAt(at, p, filled);
+  return Crc32(crc, p, filled);
+}
+
+// The table deflated at the options' level after the data, and the signature and a
+// header that says where it lies at the archive's start; returns the CRC-32 of the
+// signature, the header and the stream.
+uint32_t PutTableStream(const std::vector<Entry>& entries, const std::vector<RecordFacts>& facts, ArchiveSink& sink,
+                        uint64_t prologue_at, const ArchiveOptions& options) {
+  std::string table(EntryRecord::kSize * entries.size(), '\0');
+  for (size_t i = 0; i < entries.size(); ++i) {
+    PutRecord(reinterpret_cast<unsigned char*>(&table[i * EntryRecord::kSize]), entries[i], facts[i]);
+  }
+  std::string stream;
+  const uint32_t n = static_cast<uint32_t>(entries.size());
+  if (!Deflater(options.compress_level).Compress(table.data(), table.size(), TableStreamLimit(n), &stream)) {
+    throw BuildError(sink.name() + ": the entry table does not deflate");  // deflate never grows it so much
+  }
+  if (sink.position() + stream.size() >= kPositionLimit) {
+    throw BuildError(sink.name() + ": the archive would reach 2 GiB, beyond what the extractor can seek");
+  }
+  unsigned char prologue[kArchivePrologueSize];
+  PutSignatureAndHeader(prologue, entries.size(), true);
+  unsigned char* header = prologue + ArchiveSignature::kSize;
+  StoreU32(header + ArchiveHeader::kTableStreamSizeOffset, static_cast<uint32_t>(stream.size()));
+  StoreU32(header + ArchiveHeader::kTableStreamAtOffset,
+           static_cast<uint32_t>(sink.position() - prologue_at - kArchivePrologueSize));
+  sink.Append(stream.data(), stream.size());
+  sink.WriteAt(prologue_at, prologue, sizeof prologue);
+  return Crc32(Crc32(0, prologue, sizeof prologue), stream.data(), stream.size());
+}
+
 }  // namespace
 
 WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge,
@@ -240,7 +293,9 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
   }
   const std::vector<Entry>& entries = builder.entries();
   const uint64_t prologue_at = sink.position();
-  const uint64_t table_size = uint64_t{EntryRecord::kSize} * entries.size();
+  // Deflated, the table follows the data, whose size it needs to know.
+  const bool table_stream = options.compress_level > 0 && !entries.empty();
+  const uint64_t table_size = table_stream ? 0 : uint64_t{EntryRecord::kSize} * entries.size();
   sink.Skip(kArchivePrologueSize + table_size);
 
   WrittenArchive written;
@@ -267,30 +322,14 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
       WriteStored(entries, data, facts, done);
     }
   }
-  written.archive_bytes = sink.position() - prologue_at;
 
   // The table, now that every record is known, at its place ahead of the data.
   const uint32_t flags = (builder.name_encoding() == NameEncoding::kUtf8 ? kExtensionNamesUtf8 : 0) |
-                         (written.deflated ? kExtensionDeflated : 0);
-  std::string piece(kArchivePrologueSize + EntryRecord::kSize * std::min(entries.size(), kRecordsPerPiece), '\0');
-  auto* p = reinterpret_cast<unsigned char*>(piece.data());
-  PutSignatureAndHeader(p, entries.size(), flags != 0);
-  size_t filled = kArchivePrologueSize;
-  uint64_t at = prologue_at;
-  uint32_t prologue_crc = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (filled + EntryRecord::kSize > piece.size()) {
-      sink.WriteAt(at, p, filled);
-      prologue_crc = Crc32(prologue_crc, p, filled);
-      at += filled;
-      filled = 0;
-    }
-    PutRecord(p + filled, entries[i], facts[i]);
-    filled += EntryRecord::kSize;
-  }
-  sink.WriteAt(at, p, filled);
-  prologue_crc = Crc32(prologue_crc, p, filled);
+                         (written.deflated ? kExtensionDeflated : 0) | (table_stream ? kExtensionTableDeflated : 0);
+  const uint32_t prologue_crc = table_stream ? PutTableStream(entries, facts, sink, prologue_at, options)
+                                             : PutTable(entries, facts, sink, prologue_at, flags != 0);
   sink.Finish();
+  written.archive_bytes = sink.position() - prologue_at;
 
   if (options.checksums) {
     const uint32_t n = static_cast<uint32_t>(entries.size());

@@ -1,8 +1,9 @@
 // The archive writer: entries are added by name and place first; the writer copies
 // each file's data and learns, as it opens the file, what its record holds (size,
 // time, attributes, where the data lies, its checksum; deflated, its stored size),
-// then writes the entry table at its place ahead of the data and makes the extension
-// block (extension.h). Bare archives and the archive behind a stub alike.
+// then writes the entry table at its place ahead of the data (deflated, after it) and
+// makes the extension block (extension.h). Bare archives and the archive behind a stub
+// alike.
 #pragma once
 
 #include <stdint.h>

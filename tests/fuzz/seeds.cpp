@@ -39,12 +39,19 @@ std::vector<std::string> FuzzSeeds() {
   compress.threads = 1;
   std::string compressed = SampleTree().Serialize(compress);
   seeds.push_back(compressed);
-  // a.htm's stream damaged, its checksum made to match (a hostile packer)
-  const size_t stream = vek::kArchivePrologueSize + 5 * vek::EntryRecord::kSize + 6 + 4;
+  // The table's stream (after the data) damaged.
+  const auto* header = reinterpret_cast<const unsigned char*>(&compressed[vek::ArchiveSignature::kSize]);
+  const uint32_t table_at = vek::LoadU32(header + vek::ArchiveHeader::kTableStreamAtOffset);
+  std::string table = compressed;
+  table[vek::kArchivePrologueSize + table_at + 20] ^= 0x10;
+  seeds.push_back(table);
+  // a.htm's stream damaged, its checksum made to match (a hostile packer). The data
+  // area follows the header: index.htm's 6 bytes, a.htm's stream, b.gif's 6 bytes.
+  const size_t stream = vek::kArchivePrologueSize + 6 + 4;
   compressed[stream] ^= 0x55;
   const size_t block = compressed.size() - vek::ExtensionFooter::kSize - vek::ExtensionBlockSize(5);
   auto* b = reinterpret_cast<unsigned char*>(&compressed[block]);
-  const uint32_t a_size = vek::LoadU32(reinterpret_cast<const unsigned char*>(&compressed[Record(4) + vek::EntryRecord::kSizeOffset]));
+  const uint32_t a_size = table_at - 6 - 6;
   vek::StoreU32(vek::ExtensionRecordAt(b, 4), vek::Crc32(0, &compressed[stream - 4], a_size));
   vek::SealExtensionBlock(b, vek::ExtensionBlockSize(5));
   seeds.push_back(compressed);

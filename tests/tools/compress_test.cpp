@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "check.h"
+#include "crc32.h"
+#include "deflater.h"
 #include "extension.h"
 #include "extract.h"
 #include "extractor.h"
@@ -60,17 +62,22 @@ std::string Compressed(unsigned threads) {
   return Tree().Serialize(options);
 }
 
-uint8_t KindAt(const std::string& archive, int slot) {
-  return static_cast<uint8_t>(archive[kArchivePrologueSize + (slot - 1) * EntryRecord::kSize + EntryRecord::kKindOffset]);
+// The kinds as the table holds them (the reader inflates it).
+std::vector<uint8_t> Kinds(const std::string& archive) {
+  testing::LoadedArchive loaded(archive);
+  EXPECT_FALSE(loaded.load_error);
+  std::vector<uint8_t> kinds;
+  for (uint32_t slot = 1; slot <= loaded.reader.GetLoadedEntryCount(); ++slot) {
+    kinds.push_back(loaded.reader.GetSlotRecord(slot)[EntryRecord::kKindOffset]);
+  }
+  return kinds;
 }
 
 TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksDeflated) {
   const std::string one = Compressed(1);
   EXPECT_EQ(Compressed(2), one);
   EXPECT_EQ(Compressed(3), one);
-  std::vector<uint8_t> kinds;
-  for (int slot = 1; slot <= 6; ++slot) kinds.push_back(KindAt(one, slot));
-  EXPECT_EQ(kinds, (std::vector<uint8_t>{kEntryKindDeflated, kEntryKindDirectory, kEntryKindFile, kEntryKindFile,
+  EXPECT_EQ(Kinds(one), (std::vector<uint8_t>{kEntryKindDeflated, kEntryKindDirectory, kEntryKindFile, kEntryKindFile,
                                          kEntryKindDeflated, kEntryKindFile}));
   EXPECT_EQ(one.substr(ArchiveSignature::kTailOffset, 2), std::string("\0\2", 2));
   EXPECT_LT(one.size(), Tree().Serialize().size() / 4);
@@ -177,7 +184,7 @@ TEST(Compression, ADamagedStreamIsDamagedData) {
   ScratchFolder folder;
   std::string bytes = Compressed(1);
   const size_t block = bytes.size() - ExtensionFooter::kSize - ExtensionBlockSize(6);
-  const size_t data = kArchivePrologueSize + 6 * EntryRecord::kSize;  // text.htm's stream
+  const size_t data = kArchivePrologueSize;  // text.htm's stream, first in the data area (the table follows it)
   for (size_t at : {data + 1, data + 200, data + 201}) bytes[at] = static_cast<char>(bytes[at] ^ 0x21);
   testing::WriteWholeFile(folder / "damaged.vek", bytes);
   FileHandle handle = kNoFile;
@@ -188,6 +195,91 @@ TEST(Compression, ADamagedStreamIsDamagedData) {
   const AnsiString destination(folder.destination().c_str());
   EXPECT_EQ(ExtractEntry(reader, 1, destination, DataCheck::kVerify), GeneralError(kDataDamaged));
   EXPECT_FALSE(fs::exists(folder / "text.htm"));
+}
+
+// The archive with its table replaced as a packer would write it, the block sealed to
+// match: stored after the header (as vekpack wrote compressed archives before it
+// deflated the table), or the given stream after the data.
+std::string WithTable(const std::string& archive, const std::string& table, bool stream) {
+  const auto* header = reinterpret_cast<const unsigned char*>(archive.data() + ArchiveSignature::kSize);
+  const uint32_t at = LoadU32(header + ArchiveHeader::kTableStreamAtOffset);
+  const uint32_t n = LoadU16(header + ArchiveHeader::kEntryCountOffset);
+  std::string out = archive.substr(0, kArchivePrologueSize);
+  testing::PatchU32(out, ArchiveSignature::kSize + ArchiveHeader::kTableStreamSizeOffset, stream ? table.size() : 0);
+  testing::PatchU32(out, ArchiveSignature::kSize + ArchiveHeader::kTableStreamAtOffset, stream ? at : 0);
+  out += stream ? archive.substr(kArchivePrologueSize, at) + table : table + archive.substr(kArchivePrologueSize, at);
+  const uint32_t crc = Crc32(Crc32(0, out.data(), kArchivePrologueSize), table.data(), table.size());
+  std::string block = archive.substr(archive.size() - ExtensionFooter::kSize - ExtensionBlockSize(n));
+  auto* b = reinterpret_cast<unsigned char*>(block.data());
+  StoreU32(b + ExtensionHeader::kFlagsOffset, ExtensionFlags(b) & ~(stream ? 0 : kExtensionTableDeflated));
+  StoreU32(b + ExtensionHeader::kPrologueCrcOffset, crc);
+  SealExtensionBlock(b, ExtensionBlockSize(n));
+  return out + block;
+}
+
+// The table is deflated after the data; a stream that is damaged, cut short, longer
+// than any table's, or that gives more or fewer than the table's 6 records is a
+// damaged archive for the reader and vek test, and nothing of it is loaded. An
+// archive of an earlier vekpack, its table stored, reads as before.
+TEST(Compression, TheTableIsAStreamThatMustGiveExactlyTheRecords) {
+  const std::string sound = Compressed(1);
+  const auto* header = reinterpret_cast<const unsigned char*>(sound.data() + ArchiveSignature::kSize);
+  const uint32_t size = LoadU32(header + ArchiveHeader::kTableStreamSizeOffset);
+  const size_t stream = kArchivePrologueSize + LoadU32(header + ArchiveHeader::kTableStreamAtOffset);
+  std::string table;
+  {
+    testing::LoadedArchive loaded(sound);
+    ASSERT_FALSE(loaded.load_error);
+    ASSERT_EQ(loaded.reader.TableStreamSize(), size);
+    EXPECT_EQ(loaded.reader.DataStart(), kArchivePrologueSize);
+    table.assign(reinterpret_cast<const char*>(loaded.reader.GetSlotRecord(1)), 6 * EntryRecord::kSize);
+  }
+  EXPECT_LT(size, table.size() / 4);
+  auto deflated = [](const std::string& bytes) {
+    std::string out;
+    EXPECT_TRUE(build::Deflater(9).Compress(bytes.data(), bytes.size(), bytes.size() + 64, &out));
+    return out;
+  };
+  auto flip = [](std::string a, size_t at) { return a[at] = static_cast<char>(a[at] ^ 0x40), a; };
+  std::string huge = sound;
+  testing::PatchU32(huge, ArchiveSignature::kSize + ArchiveHeader::kTableStreamSizeOffset, TableStreamLimit(6) + 1);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    Error error;
+  } cases[] = {
+      {"sound", sound, NoError()},
+      {"stored, as an earlier vekpack wrote it", WithTable(sound, table, false), NoError()},
+      {"a byte of the stream flipped", flip(sound, stream + size / 2), GeneralError(kArchiveDamaged)},
+      {"its checksum flipped", flip(sound, stream + size - 1), GeneralError(kArchiveDamaged)},
+      {"cut short", WithTable(sound, sound.substr(stream, size - 3), true), GeneralError(kArchiveDamaged)},
+      {"longer than any table's", huge, GeneralError(kArchiveDamaged)},
+      {"the file ends inside it", sound.substr(0, stream + size / 2), InOutError(kIoReadBeyondEnd)},
+      {"a record too many", WithTable(sound, deflated(table + table.substr(0, EntryRecord::kSize)), true),
+       GeneralError(kArchiveDamaged)},
+      {"a byte too few", WithTable(sound, deflated(table.substr(0, table.size() - 1)), true),
+       GeneralError(kArchiveDamaged)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::LoadedArchive loaded(c.bytes);
+    EXPECT_EQ(loaded.load_error, c.error);
+    EXPECT_EQ(loaded.reader.GetLoadedEntryCount(), c.error ? 0u : 6u);
+
+    ScratchFolder folder;
+    testing::WriteWholeFile(folder / "t.vek", c.bytes);
+    tools::OpenedArchive archive;
+    std::string error;
+    const bool opened = tools::OpenArchive((folder / "t.vek").string(), &archive, &error);
+    EXPECT_EQ(opened, !c.error) << error;
+    if (!opened) continue;
+    std::vector<tools::Problem> problems = tools::CheckArchive(archive);
+    tools::CheckFileData(archive, &problems);
+    EXPECT_TRUE(problems.empty()) << problems[0].text;
+    tools::CloseArchive(&archive);
+    EXPECT_EQ(tools::ExtractCommand((folder / "t.vek").string(), (folder / "out").string(), false), 0);
+    EXPECT_EQ(testing::ReadWholeFile(folder / "out" / "more.htm"), Tree().entries()[4].data);
+  }
 }
 
 }  // namespace

@@ -38,6 +38,8 @@ echo "seed-shaped tree: identical"
 for level in 1 9 12; do
   "$vekpack" -q --compress=$level "$scratch/seed" "$scratch/seed-z$level.vek"
   [[ $(od -An -tx1 -j6 -N2 "$scratch/seed-z$level.vek" | tr -d ' ') == 0002 ]] || { echo "compressed, not marked"; exit 1; }
+  # The header's table stream size (its reserved bytes 6 to 9): the table is deflated.
+  [[ $(od -An -tx1 -j14 -N4 "$scratch/seed-z$level.vek" | tr -d ' ') != 00000000 ]] || { echo "compressed, table stored"; exit 1; }
   (( $(stat -c %s "$scratch/seed-z$level.vek") < $(stat -c %s "$scratch/seed.vek") )) || { echo "compressed, not smaller"; exit 1; }
   "$vek" test "$scratch/seed-z$level.vek" >/dev/null
   "$vek" extract -q "$scratch/seed-z$level.vek" -C "$scratch/out-seed-z$level"
