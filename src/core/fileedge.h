@@ -136,6 +136,16 @@ class FileEdge {
   // empty: the current drive's root); false when the platform cannot tell.
   virtual bool FreeSpace(const char* path, uint64_t* bytes) { return false; }
 
+  // ---- What an uninstaller needs -------------------------------------------------------
+
+  // A file's size and last-write time (in the platform's own unit, only ever compared);
+  // false when path is no file whose stamp can be read.
+  virtual bool FileStamp(const char* path, uint64_t* size, uint64_t* time) { return false; }
+  // Removes the folder when it is empty; false when it is not, or cannot be removed.
+  virtual bool RemoveEmptyFolder(const char* path) { return false; }
+  // How many files and folders there are in the folder itself.
+  virtual uint32_t CountEntries(const char* path) { return 0; }
+
   // Reads a path's attributes; false when they cannot be read (no such path).
   virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;
   // Makes one directory with default security; the platform's code when it could not

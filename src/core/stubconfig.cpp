@@ -23,6 +23,7 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"extract-button", 12, false}, {"quit-button", 12, false}, {"damaged", 200, false},
     {"publisher", 60, false},    {"version", 23, false},       {"copyright", 60, false},
     {"product", 60, false},      {"open", 100, false},         {"icon", 260, false},
+    {"uninstall", 3, false},     {"id", 60, false},
 };
 // An item's TARGET; its NAME has the limit of "item".
 constexpr uint32_t kTargetLimit = 100;
@@ -131,6 +132,12 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
     out->text[key] = begin;
     if (key == kKeyFolder) return CheckFolder(begin, result);
     if (key == kKeyGroup) return CheckStartMenuName(begin, result);
+    // A registry key's name: one name by the same rules as a file's.
+    if (key == kKeyId) return NameProblem(CheckWindowsName(begin, strlen(begin), NameEncoding::kUtf8),
+                                          ConfigProblem::kBadName, result);
+    if (key == kKeyUninstall && strcmp(begin, "yes") != 0 && strcmp(begin, "no") != 0) {
+      return ConfigProblem::kNotYesNo;
+    }
     if (key == kKeyOpen) return CheckBelowDestination(begin, result);
     uint16_t numbers[4];
     if (key == kKeyVersion && !ParseVersionNumbers(begin, numbers)) return ConfigProblem::kBadVersion;
@@ -304,6 +311,7 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
       return "a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}";
     case ConfigProblem::kBadVersion:
       return "the version must be one to four numbers from 0 to 65535 separated by dots, such as 2.1.0";
+    case ConfigProblem::kNotYesNo: return "the value must be yes or no";
   }
   return "";
 }

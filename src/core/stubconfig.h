@@ -14,6 +14,10 @@
 //                           up to four numbers 0..65535 separated by dots)
 //   icon = FILE.ico         the executable's icon, which vekpack puts into its
 //                           resources (never into the block: the stub has no use for it)
+//   uninstall = yes|no      yes: a completed install writes uninstall.exe into the
+//                           destination and registers it in Apps & Features
+//   id = NAME               that entry's key, the same for every version of a product
+//                           (default: product, else group)
 //
 // vekpack checks a publisher's file with this parser and writes it, as the
 // configuration block, between the stub and the archive: kConfigMagic followed by the
@@ -52,6 +56,8 @@ enum ConfigKey : uint8_t {
   kKeyProduct,
   kKeyOpen,
   kKeyIcon,
+  kKeyUninstall,  // "yes": register in Apps & Features and write an uninstaller
+  kKeyId,         // the Apps & Features entry's key (default: the product's name)
   kConfigKeyCount,
 };
 
@@ -98,6 +104,7 @@ enum class ConfigProblem : uint8_t {
   kFolderNotAbsolute, // folder is not "X:\..." or "{name}\..."
   kUnknownFolder,     // folder begins with "{" but no known folder's name
   kBadVersion,        // version is not up to four numbers 0..65535 separated by dots
+  kNotYesNo,          // uninstall is neither "yes" nor "no"
 };
 
 // Which part of an "item = TARGET,NAME" line a problem concerns.

@@ -27,6 +27,9 @@ class ShellLinkEdge {
   // Whether "<group>\<name>.lnk", or with name nullptr the folder <group>, is in the
   // user's or in the common Programs folder.
   virtual bool Exists(const char* group, const char* name, bool utf8) = 0;
+  // Removes "<group>\<name>.lnk", or with name nullptr the folder <group> when it is
+  // empty, from the user's and from the common Programs folder.
+  virtual void Remove(const char* group, const char* name, bool utf8) {}
   // Lets that many milliseconds pass.
   virtual void Wait(uint32_t milliseconds) = 0;
 };

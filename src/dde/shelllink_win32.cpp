@@ -74,6 +74,8 @@ bool ProgramsPath(int folder, const char* group, const char* name, bool utf8,
          Append(out, L".lnk");
 }
 
+constexpr int kProgramsFolders[] = {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS};
+
 class Win32ShellLinkEdge final : public ShellLinkEdge {
  public:
   bool CreateGroupFolder(const char* group, bool utf8) override {
@@ -114,9 +116,20 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
     return saved;
   }
 
+  void Remove(const char* group, const char* name, bool utf8) override {
+    for (const int folder : kProgramsFolders) {
+      wchar_t path[kPathSize];
+      if (!ProgramsPath(folder, group, name, utf8, path)) continue;
+      if (name) {
+        DeleteFileW(path);
+      } else {
+        RemoveDirectoryW(path);
+      }
+    }
+  }
+
   bool Exists(const char* group, const char* name, bool utf8) override {
-    static constexpr int kFolders[] = {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS};
-    for (const int folder : kFolders) {
+    for (const int folder : kProgramsFolders) {
       wchar_t path[kPathSize];
       if (ProgramsPath(folder, group, name, utf8, path) &&
           GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {

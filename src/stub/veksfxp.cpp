@@ -27,7 +27,7 @@ constexpr struct {
     {kExitOk, "installed"},
     {kExitFolderFailed, "the folder could not be made"},
     {kExitExtractFailed, "extraction failed"},
-    {kExitRegisterFailed, "the Start-menu group or an item could not be made (files installed)"},
+    {kExitRegisterFailed, "the Start-menu group, an item or the uninstaller could not be made (files installed)"},
     {kExitDamaged, "the installer is damaged (nothing written)"},
 };
 static_assert(kExitOk < 10 && kExitFolderFailed < 10 && kExitExtractFailed < 10 && kExitRegisterFailed < 10 &&
@@ -86,6 +86,7 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
                             *options.settings);
   if (!form || !form->LoadLayout()) return kExitApplicationError;
   form->SetExtension(host.Extension());
+  form->SetApps(host.Apps());
   // The group's window, which a shell opens on CreateGroup, is not to appear either:
   // the group and its items are written straight into the Start menu.
   form->PM->Quiet = true;
@@ -171,6 +172,12 @@ Switches ParseSwitches(const uint16_t* line) {
       }
       result.log = log + 5;
       result.log_length = end > log + 5 ? static_cast<size_t>(end - log - 5) : 0;
+    }
+    if (length > 6 && start[0] == '/' && Upper(start[1]) == 'W' && Upper(start[2]) == 'A' && Upper(start[3]) == 'I' &&
+        Upper(start[4]) == 'T' && start[5] == '=') {
+      uintptr_t handle = 0;
+      for (const uint16_t* d = start + 6; d < p && *d >= '0' && *d <= '9'; ++d) handle = handle * 10 + (*d - '0');
+      result.wait = handle;
     }
     if (length == 2 && start[0] == '/' && Upper(start[1]) == 'S') result.silent = true;
     if (length == 2 && start[0] == '/' && start[1] == '?') result.help = true;

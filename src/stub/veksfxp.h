@@ -26,7 +26,7 @@ inline constexpr int kExitStartupError = 217;
 // An unattended install (/S) ends with one of these when it did not complete.
 inline constexpr int kExitFolderFailed = 2;    // the destination could not be made
 inline constexpr int kExitExtractFailed = 3;   // the archive could not be read or written out
-inline constexpr int kExitRegisterFailed = 4;  // files installed, the Start-menu group or an item not made
+inline constexpr int kExitRegisterFailed = 4;  // files installed; the group, an item or the uninstaller not made
 inline constexpr int kExitDamaged = 5;         // the installer is damaged: nothing written
 
 // The command line's switches; anything else on it is ignored.
@@ -45,6 +45,9 @@ struct Switches {
   bool has_destination = false;
   const uint16_t* destination = nullptr;  // inside the command line, not terminated
   size_t destination_length = 0;
+  // /WAIT=HANDLE (decimal): an uninstaller's copy, which deletes the uninstaller once
+  // the process of that inherited handle has ended; 0: none.
+  uintptr_t wait = 0;
 };
 
 // Reads the switches from a whole command line (UTF-16, zero-terminated), whose first
@@ -88,6 +91,8 @@ class ApplicationHost {
   virtual FileEdge& Files() { return PlatformFileEdge(); }
   virtual uint32_t ArchiveStart() { return 0; }
   virtual ExtensionPlace Extension() { return {}; }
+  // Where a completed install registers its uninstaller; nullptr: nowhere.
+  virtual AppsEdge* Apps() { return nullptr; }
   virtual AnsiString ModulePath() { return AnsiString(); }
   virtual AnsiString AnsiCodePageText(const AnsiString& utf8) { return utf8; }
   // The /? box: text and caption in the settings' encoding.

@@ -9,6 +9,7 @@
 #include "ddeman.h"
 #include "layout.h"
 #include "stubconfig.h"
+#include "uninstall.h"
 #include "veksfxp.h"
 #include "win32ui.h"
 
@@ -80,6 +81,7 @@ class Win32Host final : public ApplicationHost {
   }
   uint32_t ArchiveStart() override { return ArchiveStartOffset(); }
   ExtensionPlace Extension() override { return StubExtension(); }
+  AppsEdge* Apps() override { return &StubApps(); }
   AnsiString ModulePath() override { return ModuleFileNameUtf8(); }
   AnsiString AnsiCodePageText(const AnsiString& utf8) override { return vek::AnsiCodePageText(utf8); }
   void ShowSwitches(const char* text, const char* caption) override {
@@ -95,6 +97,7 @@ class Win32Host final : public ApplicationHost {
 };
 
 DialogMessageBoxes g_message_boxes;
+bool g_uninstaller = false;  // this is uninstall.exe
 ConfiguredSettings g_configured;
 StubConfig g_config;
 
@@ -106,7 +109,8 @@ bool LoadConfiguration(uint32_t offset) {
     return false;
   }
   const DWORD size = end - offset;
-  char* block = static_cast<char*>(malloc(size + 1));  // kept for the life of the process
+  // kept for the life of the process; the archive's first bytes are read into it too
+  char* block = static_cast<char*>(malloc(size + sizeof kRecordMagic));
   wchar_t* path = ModuleFileNameAlloc();
   const HANDLE file = block && path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
@@ -115,9 +119,11 @@ bool LoadConfiguration(uint32_t offset) {
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD got = 0;
   const bool read = SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == offset &&
-                    ReadFile(file, block, size, &got, nullptr) && got == size;
+                    ReadFile(file, block, size + sizeof kRecordMagic, &got, nullptr) && got >= size;
   CloseHandle(file);
   if (!read || memcmp(block, kConfigMagic, kConfigMagicSize) != 0) return false;
+  // uninstall.exe: the install's record where an installer's archive begins.
+  g_uninstaller = got == size + sizeof kRecordMagic && memcmp(block + size, kRecordMagic, sizeof kRecordMagic) == 0;
   block[size] = 0;
   return ParseStubConfig(block + kConfigMagicSize, size - kConfigMagicSize, &g_config).ok() &&
          g_configured.Init(g_config);
@@ -171,6 +177,7 @@ AnsiString KnownFolderPath(KnownFolder folder) {
 int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
   SetMessageBoxPresenter(&g_message_boxes);
   const Switches switches = ParseSwitches(reinterpret_cast<const uint16_t*>(GetCommandLineW()));
+  if (switches.wait) return FinishUninstall(switches.wait);
   StartOptions options;
   options.silent = switches.silent;
   options.help = switches.help;
@@ -186,6 +193,13 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
     }
     if (!g_configured.ResolveFolder(KnownFolderPath)) return kExitApplicationError;
     options.settings = &g_configured.settings();
+    // uninstall.exe: the program with its configuration and the install's record.
+    AnsiString record;
+    if (g_uninstaller && options.settings->app_name &&
+        ReadInstallRecord(PlatformFileEdge(), ModuleFileNameUtf8().c_str(), &record)) {
+      SetTextsUtf8(true);
+      return RunUninstaller(*options.settings, switches, record, links);
+    }
   }
   SetTextsUtf8(options.settings->utf8);
 

@@ -34,12 +34,12 @@ const StubSettings& DefaultSettings() {
 }
 
 bool ConfiguredSettings::Init(const StubConfig& config) {
-  const char** const slots[kConfigKeyCount] = {
+  const char** const slots[kKeyDamaged + 1] = {
       &settings_.caption, &settings_.prompt, &settings_.folder,       &settings_.footer,
       &settings_.group,   nullptr,           &settings_.done,         &settings_.folder_error,
       &settings_.group_error, &settings_.extract_button, &settings_.quit_button, &settings_.damaged};
   settings_.utf8 = true;
-  for (int k = 0; k < kConfigKeyCount; ++k) {
+  for (int k = 0; k <= kKeyDamaged; ++k) {
     if (!slots[k]) continue;
     if (config.text[k]) {
       *slots[k] = config.text[k];
@@ -62,6 +62,25 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
     settings_.item_count = config.item_count;
   }
   settings_.open = config.text[kKeyOpen];
+  const char* uninstall = config.text[kKeyUninstall];
+  if (uninstall && strcmp(uninstall, "yes") == 0) {
+    // The entry's key stays the same from version to version; the name shows it.
+    const char* product = config.text[kKeyProduct] ? config.text[kKeyProduct] : settings_.group;
+    settings_.version = config.text[kKeyVersion];
+    app_name_ = product;
+    if (settings_.version) {
+      app_name_ += ' ';
+      app_name_ += settings_.version;
+    }
+    settings_.app_name = app_name_.c_str();
+    // A registry key's name holds no "\".
+    for (const char* p = config.text[kKeyId] ? config.text[kKeyId] : product; *p; ++p) {
+      app_id_ += *p == '\\' ? '-' : *p;
+    }
+    settings_.app_id = app_id_.c_str();
+    settings_.publisher = config.text[kKeyPublisher];
+    if (app_id_.failed() || app_name_.failed()) return false;
+  }
   return true;
 }
 
@@ -139,10 +158,11 @@ Error TForm1::EXTBTNClick(TComponent*) {
   }
   outcome_ = RunOutcome::kExtractFailed;
   VEK_TRY(ExtractArchive(destination));
-  if (RegisterProgramGroup(destination) == groupNotRegistered) {
+  const bool grouped = RegisterProgramGroup(destination) != groupNotRegistered;
+  if (!grouped || uninstaller_) {
     outcome_ = RunOutcome::kRegisterFailed;
-    ShowMessageBox(settings_.group_error, MessageKind::kInformation);
-    return NoError();
+    if (!grouped) ShowMessageBox(settings_.group_error, MessageKind::kInformation);
+    return uninstaller_;
   }
   outcome_ = RunOutcome::kDone;
   ShowMessageBox(settings_.done, MessageKind::kInformation);
@@ -183,6 +203,11 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
     if (error == GeneralError(kBadCompressedData)) return Damaged(reader, i);
     VEK_TRY(error);
     window_.SetPBProgress(ExtractionPercent(i, n));
+  }
+  // The files are there: they get their uninstaller whatever becomes of the group.
+  if (apps_ && settings_.app_name) {
+    uninstaller_ = RegisterUninstaller(files_, links_, *apps_, reader, destination, settings_, archive_start_offset_);
+    LogOutcome("uninstaller", destination.c_str(), "", uninstaller_);
   }
   return reader.Close();
 }

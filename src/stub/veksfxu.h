@@ -22,6 +22,7 @@
 #include "progman.h"
 #include "shelllink.h"
 #include "stubconfig.h"
+#include "uninstall.h"
 
 namespace vek {
 
@@ -79,6 +80,13 @@ struct StubSettings {
   // What a run that completed opens after its closing message (below the
   // destination, "\\" separated); nullptr: nothing.
   const char* open = nullptr;
+  // With "uninstall = yes": the name of the program in Apps & Features (product, else
+  // group, and the version), its entry's key, publisher and version (nullptr: none).
+  // app_name nullptr: no uninstaller.
+  const char* app_name = nullptr;
+  const char* app_id = nullptr;
+  const char* publisher = nullptr;
+  const char* version = nullptr;
 };
 
 // The stub's own settings.
@@ -100,7 +108,9 @@ class ConfiguredSettings {
 
  private:
   AnsiString resolved_folder_;
-  AnsiString converted_[kConfigKeyCount];
+  AnsiString app_name_;
+  AnsiString app_id_;
+  AnsiString converted_[kKeyDamaged + 1];  // the stub's own texts, for the text keys left out
   StubItem items_[kConfigMaxItems] = {};
   StubSettings settings_;
 };
@@ -110,7 +120,7 @@ enum class RunOutcome : uint8_t {
   kNotRun,
   kFolderFailed,    // the destination could not be made: nothing written
   kExtractFailed,   // reading the archive or writing an entry failed
-  kRegisterFailed,  // registering the group raised an error: files installed
+  kRegisterFailed,  // registering the group (or the uninstaller) failed: files installed
   kDamaged,         // the installer's bytes failed their checksums: nothing written
   kDone,
 };
@@ -212,6 +222,8 @@ class TForm1 : public TComponent {
   // it makes or writes anything: a mismatch ends the run with the report of a
   // damaged installer (settings' damaged text and the damaged entry's path).
   void SetExtension(ExtensionPlace extension) { extension_ = extension; }
+  // Where a completed run registers its uninstaller, when the settings ask for one.
+  void SetApps(AppsEdge* apps) { apps_ = apps; }
 
   // Creates the components that the layout holds (PM, with links as its shortcut
   // fallback); false when memory ran out.
@@ -254,6 +266,8 @@ class TForm1 : public TComponent {
   ShellLinkEdge& links_;
   uint32_t archive_start_offset_;
   ExtensionPlace extension_;
+  AppsEdge* apps_ = nullptr;
+  Error uninstaller_ = NoError();  // how writing the uninstaller ended
   AnsiString damage_report_;  // the text of the damaged installer's report
   AnsiString room_report_;    // of a destination without room for the files
   const StubSettings& settings_;

@@ -338,6 +338,7 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
   if (!form) return OutOfMemoryError();
   if (!form->LoadLayout()) return OutOfMemoryError();
   form->SetExtension(StubExtension());
+  form->SetApps(&StubApps());
 
   // The window as laid out: style, no controls, no menu, class TForm1, caption Form1.
   DialogTemplate form_template;

@@ -9,6 +9,7 @@
 #include "error.h"
 #include "messagebox.h"
 #include "shelllink.h"
+#include "veksfxp.h"
 #include "veksfxu.h"
 
 namespace vek {
@@ -116,9 +117,23 @@ ExtensionPlace StubExtension();
 
 // ---- The program (veksfxp_win32.cpp) -----------------------------------------------------
 
+
 // What WinMain does with the platform's edges: the switches, the configuration, then
 // RunProgram with this DDEML edge and this Start menu; returns the exit code. A test
 // build runs it with edges of its own.
 int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links);
+
+// ---- The uninstaller (uninstall_win32.cpp) -----------------------------------------------
+
+// Apps & Features in the registry, and uninstall.exe made from this program.
+AppsEdge& StubApps();
+// The run of uninstall.exe, whose record is text (without its magic): asks (unless
+// silent), removes the install, says what it left; returns the exit code.
+int RunUninstaller(const StubSettings& settings, const Switches& switches, const AnsiString& text,
+                   ShellLinkEdge& links);
+// The work of the uninstaller's copy started with /WAIT=HANDLE in the destination:
+// once the uninstaller (the process of that handle) has ended, deletes it and the
+// destination when empty.
+int FinishUninstall(uintptr_t uninstaller);
 
 }  // namespace vek

@@ -39,6 +39,10 @@ class RecordingShellLinks final : public ShellLinkEdge {
     looked_for.push_back(name ? std::string(group) + "|" + name : std::string(group));
     return shell_done_after_waits >= 0 && waits >= shell_done_after_waits;
   }
+  // Recorded as: remove <group>[|<name>]
+  void Remove(const char* group, const char* name, bool) override {
+    calls.push_back(std::string("remove ") + group + (name ? std::string("|") + name : ""));
+  }
   void Wait(uint32_t milliseconds) override {
     ++waits;
     waited_ms += milliseconds;

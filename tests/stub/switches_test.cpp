@@ -274,7 +274,7 @@ TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
             "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
             "\n"
             "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
-            "failed, 4 the Start-menu group or an item could not be made (files installed), 5 the "
+            "failed, 4 the Start-menu group, an item or the uninstaller could not be made (files installed), 5 the "
             "installer is damaged (nothing written).");
   EXPECT_TRUE(ddeml.calls.empty()) << "no DDE instance either";
 }

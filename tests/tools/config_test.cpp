@@ -154,6 +154,10 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"version = v1\n", 1, ConfigProblem::kBadVersion},
       {"version = 1.-2\n", 1, ConfigProblem::kBadVersion},
       {"version = 1 .2\n", 1, ConfigProblem::kBadVersion},
+      {"uninstall = Yes\n", 1, ConfigProblem::kNotYesNo},
+      {"uninstall = 1\n", 1, ConfigProblem::kNotYesNo},
+      {"id = Acme\\Reader\n", 1, ConfigProblem::kBadName},
+      {"id = con\n", 1, ConfigProblem::kBadName},
       {"item = " + std::string(101, 't') + ",N\n", 1, ConfigProblem::kTooLong},
       {"caption = a\tb\n", 1, ConfigProblem::kControlCharacter},
       {"caption = a\rb\n", 1, ConfigProblem::kControlCharacter},
@@ -293,6 +297,23 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
     EXPECT_FALSE(std::filesystem::exists(out / "setup.exe"));
+  }
+}
+
+// The uninstaller's name is the installer's own with uninstall = yes.
+TEST(ConfigBlock, AFileNamedLikeTheUninstallerIsRefusedOnlyWithUninstallYes) {
+  for (const char* config : {"uninstall = yes\n", "uninstall = no\n"}) {
+    ScratchFolder out;
+    std::filesystem::create_directories(out / "src");
+    WriteWholeFile(out / "src" / "Uninstall.EXE", "MZ");
+    const bool refused = std::string(config) == "uninstall = yes\n";
+    try {
+      PackWithConfig(out, config);
+      EXPECT_FALSE(refused) << config;
+    } catch (const BuildError& e) {
+      EXPECT_TRUE(refused) << config;
+      EXPECT_NE(std::string(e.what()).find("the packed folder holds uninstall.exe"), std::string::npos) << e.what();
+    }
   }
 }
 

@@ -69,6 +69,12 @@ std::string CanonicalConfig(std::string text, const std::string& shown, const Ar
   if (!result.ok()) throw BuildError(tools::DescribeConfigResult(shown, result));
   if (version) TakeVersion(config, version);
   if (config.text[kKeyIcon]) *icon = config.text[kKeyIcon];
+  // The installer writes its uninstaller under this name: a file of the tree there
+  // would be replaced by it and left behind by it.
+  const char* uninstall = config.text[kKeyUninstall];
+  if (tree && uninstall && std::string(uninstall) == "yes" && TreeHolds(*tree, "uninstall.exe")) {
+    throw BuildError(shown + ": uninstall = yes: the packed folder holds uninstall.exe, the uninstaller's name");
+  }
   std::string out;
   for (int k = 0; k < kConfigKeyCount; ++k) {
     const ConfigKey key = static_cast<ConfigKey>(k);

@@ -2,6 +2,7 @@
 // other byte is a name's) and reach it untouched. Windows' notions are kept where a
 // caller relies on them: a file without write bits is read-only and refuses to be
 // opened for writing even by root, and errno values become Windows error codes.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -358,6 +359,28 @@ class PosixFileEdge final : public FileEdge {
     if (statvfs(*path ? path : "/", &volume) != 0) return false;
     *bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
     return true;
+  }
+
+  bool FileStamp(const char* path, uint64_t* size, uint64_t* time) override {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    *time = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    return true;
+  }
+
+  bool RemoveEmptyFolder(const char* path) override { return rmdir(path) == 0; }
+
+  uint32_t CountEntries(const char* path) override {
+    DIR* folder = opendir(path);
+    if (!folder) return 0;
+    uint32_t count = 0;
+    while (const dirent* entry = readdir(folder)) {
+      const char* name = entry->d_name;
+      count += !(name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])));
+    }
+    closedir(folder);
+    return count;
   }
 
   bool GetAttributes(const char* path, uint32_t* attributes) override {

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "ansistring.h"
 #include "dostime.h"
 #include "fileedge.h"
 #include "folderwalk.h"
@@ -322,6 +323,38 @@ class Win32FileEdge final : public FileEdge {
     }
     *bytes = available.QuadPart;
     return true;
+  }
+
+  bool FileStamp(const char* path, uint64_t* size, uint64_t* time) override {
+    WidePath wide(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!wide.get() || !GetFileAttributesExW(wide.get(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return false;
+    }
+    *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    *time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+  }
+
+  bool RemoveEmptyFolder(const char* path) override {
+    WidePath wide(path);
+    return wide.get() && RemoveDirectoryW(wide.get()) != 0;
+  }
+
+  uint32_t CountEntries(const char* path) override {
+    AnsiString pattern(path);
+    pattern += "\\*";
+    WidePath wide(pattern.c_str());
+    WIN32_FIND_DATAW found;
+    const HANDLE find = wide.get() ? FindFirstFileW(wide.get(), &found) : INVALID_HANDLE_VALUE;
+    uint32_t count = 0;
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+      ++count;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return count - 2;  // "." and ".."
   }
 
   bool GetAttributes(const char* path, uint32_t* attributes) override {

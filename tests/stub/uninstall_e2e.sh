@@ -1,0 +1,173 @@
+#!/bin/bash
+# End-to-end test of the uninstaller under Wine in Xvfb.
+#
+#   tests/stub/uninstall_e2e.sh BUILD_DIR SOURCE_DIR   (BUILD_DIR: the windows-x64 build)
+#
+# vekpack.exe packs two versions of a small tree with "uninstall = yes", then:
+#
+#   entry     /S installs 1.0: Wine's own Apps & Features (uninstaller --list) shows
+#             "Acme Reader 1.0"; /S installs 2.0 over it: one entry, "Acme Reader 2.0",
+#             with every value as written (reg query), the file only 1.0 had is gone
+#   window    a file added and one changed by the user; the registered UninstallString:
+#             the question (screenshot), Yes, the closing message naming the 2 files left
+#             (screenshot), exit 6; every installed file, the shortcut, the group, the
+#             entry and uninstall.exe gone, the user's two files still there
+#   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
+#             registered QuietUninstallString without a window, exit 0, nothing of
+#             either version left, the folder gone
+#
+# Screenshots stay in BUILD_DIR/tests/stub/uninstall-e2e/screenshots. Exit 0 on success,
+# 1 on failure, 77 (skip) when Xvfb, Wine or xdotool is missing.
+set -u
+
+if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
+  echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2
+  exit 2
+fi
+BUILD_DIR=$(cd "$1" && pwd)
+STUB=$BUILD_DIR/src/stub/vekstub.exe
+VEKPACK=$BUILD_DIR/tools/vekpack.exe
+PROBE=$BUILD_DIR/tests/stub/stub_probe.exe
+WORK=$BUILD_DIR/tests/stub/uninstall-e2e
+
+. "$(dirname "$0")/../support/wine-e2e.sh"
+find_wine_tools
+XDOTOOL=$(command -v xdotool) || { echo "SKIP: xdotool not found"; exit 77; }
+for f in "$STUB" "$VEKPACK" "$PROBE"; do
+  [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
+done
+
+SHOTS=$WORK/screenshots
+rm -rf "$WORK"
+mkdir -p "$SHOTS"
+export WINEPREFIX=$BUILD_DIR/tests/stub/wineprefix-uninstall
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+DRIVE_C=$WINEPREFIX/drive_c
+DEST=$DRIVE_C/Acme\ Reader
+KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Acme Reader'
+trap cleanup EXIT
+
+start_xvfb 150
+ensure_wine_prefix
+keep_wine_server
+
+# pack VERSION FILE... : the executable of that version with those files (and docs/).
+pack() {
+  local version=$1 tree=$WORK/tree-$1 f
+  shift
+  mkdir -p "$tree/docs"
+  for f in "$@"; do echo "$f of $version" >"$tree/$f"; done
+  cat >"$WORK/setup-$version.cfg" <<EOF
+caption = Acme Reader $version Setup
+folder = C:\\Acme Reader
+group = Acme
+item = index.htm,Acme Reader
+product = Acme Reader
+publisher = Acme Ltd.
+version = $version
+uninstall = yes
+EOF
+  timeout 120 "$WINE" "$VEKPACK" -q --stub "$(win "$STUB")" --config "$(win "$WORK/setup-$version.cfg")" \
+    "$(win "$tree")" "$(win "$WORK/setup-$version.exe")" >"$WORK/vekpack.txt" 2>&1 || fail "vekpack $version"
+}
+install() {  # VERSION
+  timeout 120 "$WINE" "$WORK/setup-$1.exe" /S >"$WORK/install.log" 2>&1
+  local rc=$?
+  [ $rc -eq 0 ] || fail "install $1: exit $rc"
+}
+programs_group() { find "$DRIVE_C/users" -path '*Start Menu/Programs/Acme*' 2>/dev/null; }
+registered() {  # true when the entry is there; its values in $WORK/entry.txt
+  local rc
+  timeout 60 "$WINE" reg query "$KEY" >"$WORK/entry.raw" 2>/dev/null
+  rc=$?
+  tr -d '\r' <"$WORK/entry.raw" >"$WORK/entry.txt"
+  return $rc
+}
+# The command registered as $1, run in the background (its exit code in $WORK/$2.rc).
+run_registered() {
+  local command
+  command=$(sed -n "s/^ *$1 *REG_SZ *//p" "$WORK/entry.txt")
+  [ -n "$command" ] || fail "no $1"
+  rm -f "$WORK/$2.rc"
+  (eval "timeout 120 \"\$WINE\" $command" >"$WORK/$2.log" 2>&1; echo $? >"$WORK/$2.rc") &
+  STUB_PID=$!
+}
+finished() {  # NAME EXPECTED-EXIT-CODE
+  wait "$STUB_PID"
+  STUB_PID=
+  [ "$(cat "$WORK/$1.rc")" = "$2" ] || fail "$1: exit $(cat "$WORK/$1.rc"), expected $2"
+}
+gone() {  # PATH: within 15 s (the uninstaller's copy deletes it once the uninstaller ended)
+  local i
+  for ((i = 0; i < 75; i++)); do
+    [ -e "$1" ] || return 0
+    sleep 0.2
+  done
+  fail "$1 is still there"
+}
+
+# --- entry --------------------------------------------------------------------------------
+pack 1.0 index.htm old.htm docs/a.htm docs/b.htm
+pack 2.0 index.htm new.htm docs/a.htm docs/b.htm
+install 1.0
+timeout 60 "$WINE" uninstaller --list 2>/dev/null | tr -d '\r' >"$WORK/list.txt"
+has list "Acme Reader 1.0"
+install 2.0
+timeout 60 "$WINE" uninstaller --list 2>/dev/null | tr -d '\r' >"$WORK/list.txt"
+has list "Acme Reader 2.0"
+[ "$(grep -c 'Acme Reader' "$WORK/list.txt")" = 1 ] || fail "entry: not one entry: $(cat "$WORK/list.txt")"
+registered || fail "entry: no key $KEY"
+for value in 'DisplayName    REG_SZ    Acme Reader 2.0' 'DisplayVersion    REG_SZ    2.0' \
+             'Publisher    REG_SZ    Acme Ltd.' 'InstallLocation    REG_SZ    C:\Acme Reader' \
+             'DisplayIcon    REG_SZ    C:\Acme Reader\uninstall.exe' \
+             'UninstallString    REG_SZ    "C:\Acme Reader\uninstall.exe"' \
+             'QuietUninstallString    REG_SZ    "C:\Acme Reader\uninstall.exe" /S' \
+             'EstimatedSize    REG_DWORD    0x1' 'NoModify    REG_DWORD    0x1' 'NoRepair    REG_DWORD    0x1'; do
+  has entry "    $value"
+done
+[ -e "$DEST/old.htm" ] && fail "entry: old.htm of 1.0 is still there"
+[ -f "$DEST/new.htm" ] && [ -f "$DEST/uninstall.exe" ] || fail "entry: 2.0 not installed"
+[ -n "$(programs_group)" ] || fail "entry: no Start-menu group"
+echo "entry: Acme Reader 2.0 registered once, with its values; 1.0's own file gone"
+
+# --- window -------------------------------------------------------------------------------
+echo "the user's" >"$DEST/docs/mine.txt"
+echo "changed" >>"$DEST/docs/a.htm"
+run_registered UninstallString window
+WINDOW=$(find_window '^Acme Reader 2.0$' 60) || fail "window: no question"
+probe question 'title:Acme Reader 2.0'
+has question "Remove Acme Reader 2.0 and its files?"
+shot uninstall-question
+keys "$WINDOW" Return
+for ((i = 0; i < 20; i++)); do  # the question, with the same title, may still be going
+  probe done 'title:Acme Reader 2.0'
+  grep -qF "was removed" "$WORK/done.txt" && break
+  sleep 0.5
+done
+WINDOW=$(find_window '^Acme Reader 2.0$' 10) || fail "window: no closing message"
+has done "Acme Reader 2.0 was removed."
+has done "since the installation (2) were left in"
+shot uninstall-done
+keys "$WINDOW" Return
+finished window 6
+gone "$DEST/uninstall.exe"
+[ "$(cd "$DEST" && find . -type f | sort | tr '\n' ' ')" = "./docs/a.htm ./docs/mine.txt " ] ||
+  fail "window: left $(cd "$DEST" && find . | tr '\n' ' ')"
+[ -z "$(programs_group)" ] || fail "window: the group is still there: $(programs_group)"
+registered && fail "window: the entry is still there"
+echo "window: asked, removed, left the user's 2 files and said so, exit 6"
+
+# --- quiet --------------------------------------------------------------------------------
+rm -rf "$DEST"
+install 1.0
+install 2.0
+registered || fail "quiet: no entry"
+rm -f "$DEST/docs/a.htm" "$DEST/index.htm"
+run_registered QuietUninstallString quiet
+finished quiet 0
+gone "$DEST"
+[ -z "$(programs_group)" ] || fail "quiet: the group is still there"
+registered && fail "quiet: the entry is still there"
+echo "quiet: no window, exit 0, the folder gone"
+echo "PASS"
