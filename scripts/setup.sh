@@ -18,6 +18,7 @@ want() { # want PACKAGE [COMMAND-OR-FILE]
 
 want g++ g++
 want make make
+want ninja-build ninja
 want cmake cmake
 want googletest /usr/src/googletest/CMakeLists.txt
 want libgtest-dev /usr/include/gtest/gtest.h

@@ -36,7 +36,7 @@ using testing::RecordingMessages;
 using testing::ScratchFolder;
 using Fault = FaultyFileEdge::Fault;
 
-const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
+using testing::kStamp;
 constexpr uint32_t kReadFault = 30;  // a device's read failure (ERROR_READ_FAULT)
 
 std::string Pattern(size_t n) {
@@ -45,15 +45,7 @@ std::string Pattern(size_t n) {
   return s;
 }
 
-// Runs ExtractEntry for identifiers 1..N, stopping at the first error, as the run does.
-Error ExtractAll(ArchiveReader& reader, const std::string& destination) {
-  uint32_t n = reader.GetEntryCount();
-  AnsiString dest(destination.c_str());
-  for (uint32_t id = 1; id <= n; ++id) {
-    VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(id), dest));
-  }
-  return NoError();
-}
+using testing::ExtractAll;
 
 std::set<std::string> TreeOf(const fs::path& root) {
   std::set<std::string> names;

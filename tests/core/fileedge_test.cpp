@@ -36,7 +36,7 @@ using testing::ReadWholeFile;
 using testing::ScratchFolder;
 using testing::WriteWholeFile;
 
-const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
+using testing::kStamp;
 
 // Every file below root with its bytes, write bit and modification time.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
@@ -54,12 +54,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
   return files;
 }
 
-Error ExtractAll(ArchiveReader& reader, const std::string& destination) {
-  uint32_t n = reader.GetEntryCount();
-  AnsiString dest(destination.c_str());
-  for (uint32_t id = 1; id <= n; ++id) VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(id), dest));
-  return NoError();
-}
+using testing::ExtractAll;
 
 enum class Obstacle { kLinkToFile, kDanglingLink, kHardLink, kLinkToFolder };
 

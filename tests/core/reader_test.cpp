@@ -22,7 +22,7 @@ using testing::PatchU16;
 using testing::PatchU32;
 using testing::RecordAt;
 
-const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
+using testing::kStamp;
 
 // \readme.txt, \docs, \docs\a.htm, \docs\img, \docs\img\b.gif
 ArchiveBuilder SmallTree() {

@@ -10,9 +10,10 @@
 # and ja_JP (ANSI code pages 1250, 1252 and 932), into a destination given with /D=
 # in Polish and Japanese: the tree on disk, seen from Linux as UTF-8, must equal the
 # source, exit 0. Then, in en_US, the installer started from C:\Łódź\ and C:\日本\
-# with /D=C:/fwd/N/ (forward slashes) installs exactly there. Last, the Polish tree
-# with pages that deflate, packed with --compress (the signature marked, the names
-# still Windows-1250), installs with /S byte for byte.
+# with /D=C:/fwd/N/ (forward slashes) installs exactly there. In pl_PL also the Polish
+# tree with pages that deflate, packed with --compress (the signature marked, the names
+# still Windows-1250), installs with /S byte for byte. The runs of one locale share a
+# Wine server.
 # Exit 0 on success, 1 on failure, 77 (skip) when Xvfb, Wine or a locale is missing.
 set -u
 
@@ -67,9 +68,16 @@ tail=$(python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); i=d.rfind(b"RN-V
 [ "$tail" = 0002 ] || fail "the multilingual tree is not marked as UTF-8 names ($tail)"
 
 # install NAME LOCALE EXE DEST-AS-GIVEN DEST-ON-LINUX TREE: /S /D=, exit 0, the tree.
+# The runs of one locale share a Wine server; a run in another locale gets a server of
+# its own, started in that locale.
+server_locale=
 install() {
   local name=$1 loc=$2 exe=$3 given=$4 on_disk=$5 tree=$6
-  end_wine_server
+  if [ "$loc" != "$server_locale" ]; then
+    end_wine_server
+    keep_wine_server
+    server_locale=$loc
+  fi
   rm -rf "$on_disk"
   local rc=0
   LANG=$loc LC_ALL=$loc timeout 180 "$WINE" "$exe" /S "/D=$given" >"$WORK/$name.log" 2>&1 || rc=$?
@@ -78,26 +86,7 @@ install() {
   echo "$name: $(find "$on_disk" -type f | wc -l) files under their names, exit 0"
 }
 
-for loc in $LOCALES; do
-  tag=${loc%%.*}
-  install "multi-$tag" "$loc" "$WORK/multi.exe" "C:\\names\\$tag\\Zażółć テスト" "$DRIVE_C/names/$tag/Zażółć テスト" "$MULTI"
-  install "polish-$tag" "$loc" "$WORK/polish.exe" "C:\\names\\$tag\\pl" "$DRIVE_C/names/$tag/pl" "$POLISH"
-done
-
-# Started from folders named in Polish and Japanese, with "/" in /D=.
-n=0
-for folder in "Łódź" "日本"; do
-  n=$((n + 1))
-  mkdir -p "$DRIVE_C/$folder"
-  cp "$WORK/multi.exe" "$DRIVE_C/$folder/setup.exe"
-  install "from-$n" en_US.UTF-8 "$DRIVE_C/$folder/setup.exe" "C:/fwd/$n/" "$DRIVE_C/fwd/$n" "$MULTI"
-  echo "from-$n: started from C:\\$folder\\, /D=C:/fwd/$n/ installed there"
-  rm -rf "$DRIVE_C/$folder"
-done
-rm -rf "$DRIVE_C/names" "$DRIVE_C/fwd"
-echo "names: every name on disk equals the source's in pl_PL, en_US and ja_JP"
-
-# Compressed: deflated pages beside stored files, Windows-1250 names.
+# Compressed: deflated pages beside stored files, Windows-1250 names (installed in pl_PL).
 ZPOLISH=$WORK/zpolish
 cp -r "$POLISH" "$ZPOLISH"
 seq 1 40000 >"$ZPOLISH/Łódź/strona.htm"
@@ -106,5 +95,26 @@ timeout 120 "$WINE" "$VEKPACK" --compress=9 --stub "$(win "$STUB")" "$(win "$ZPO
   >"$WORK/vekpack-z.log" 2>&1 || fail "vekpack.exe --compress"
 grep -q '1 of the files deflated' "$WORK/vekpack-z.log" || fail "compressed: $(tr -d '\r' <"$WORK/vekpack-z.log")"
 (( $(stat -c %s "$WORK/zpolish.exe") < $(stat -c %s "$STUB") + 70000 + 228894 / 2 )) || fail "compressed: not smaller"
-install "compressed" pl_PL.UTF-8 "$WORK/zpolish.exe" "C:\\names\\z" "$DRIVE_C/names/z" "$ZPOLISH"
-rm -rf "$DRIVE_C/names"
+
+for loc in $LOCALES; do
+  tag=${loc%%.*}
+  install "multi-$tag" "$loc" "$WORK/multi.exe" "C:\\names\\$tag\\Zażółć テスト" "$DRIVE_C/names/$tag/Zażółć テスト" "$MULTI"
+  install "polish-$tag" "$loc" "$WORK/polish.exe" "C:\\names\\$tag\\pl" "$DRIVE_C/names/$tag/pl" "$POLISH"
+  case $tag in
+    pl_PL)
+      install "compressed" "$loc" "$WORK/zpolish.exe" "C:\\names\\z" "$DRIVE_C/names/z" "$ZPOLISH" ;;
+    en_US)
+      # Started from folders named in Polish and Japanese, with "/" in /D=.
+      n=0
+      for folder in "Łódź" "日本"; do
+        n=$((n + 1))
+        mkdir -p "$DRIVE_C/$folder"
+        cp "$WORK/multi.exe" "$DRIVE_C/$folder/setup.exe"
+        install "from-$n" "$loc" "$DRIVE_C/$folder/setup.exe" "C:/fwd/$n/" "$DRIVE_C/fwd/$n" "$MULTI"
+        echo "from-$n: started from C:\\$folder\\, /D=C:/fwd/$n/ installed there"
+        rm -rf "$DRIVE_C/$folder"
+      done ;;
+  esac
+done
+rm -rf "$DRIVE_C/names" "$DRIVE_C/fwd"
+echo "names: every name on disk equals the source's in pl_PL, en_US and ja_JP"

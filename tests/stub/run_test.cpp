@@ -29,9 +29,8 @@ using testing::ReadWholeFile;
 using testing::ScratchFolder;
 using Fault = FaultyFileEdge::Fault;
 
-const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
-// Bytes standing in for the stub in front of the archive.
-const std::string kFakeStub = "MZ" + std::string(1022, '\x90');
+using testing::kStamp;
+using testing::kFakeStub;
 
 class ScriptedWindow final : public TForm1Window {
  public:

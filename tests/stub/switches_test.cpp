@@ -70,7 +70,7 @@ TEST(Switches, TheLogFile) {
   }
 }
 
-const std::string kFakeStub = "MZ" + std::string(1022, '\x90');
+using testing::kFakeStub;
 
 // The host of an unattended install over a scratch folder.
 class SilentHost final : public ApplicationHost {

@@ -24,8 +24,8 @@ using build::ArchiveBuilder;
 using testing::ReadWholeFile;
 using testing::WriteWholeFile;
 
-const uint32_t kStamp = testing::DosStamp(2026, 3, 14, 12, 30, 44);
-const std::string kFakeStub = "MZ" + std::string(510, '\x90');
+const uint32_t kInstalledStamp = testing::DosStamp(2026, 3, 14, 12, 30, 44);
+const std::string kShortFakeStub = "MZ" + std::string(510, '\x90');
 
 std::string Footer(size_t record_size) {
   std::string footer(kRecordFooterSize, '\0');
@@ -105,8 +105,8 @@ class Machine {
   // Installs the archive with the settings into scratch/out; false when the run failed.
   bool Install(const ArchiveBuilder& archive, const StubSettings& settings) {
     window.module_file_name = (scratch / "setup.exe").string();
-    WriteWholeFile(scratch / "setup.exe", kFakeStub + archive.Serialize());
-    TForm1 form(nullptr, window, PlatformFileEdge(), links, static_cast<uint32_t>(kFakeStub.size()), settings);
+    WriteWholeFile(scratch / "setup.exe", kShortFakeStub + archive.Serialize());
+    TForm1 form(nullptr, window, PlatformFileEdge(), links, static_cast<uint32_t>(kShortFakeStub.size()), settings);
     EXPECT_TRUE(form.LoadLayout());
     form.SetApps(&apps);
     form.FormCreate(&form);
@@ -148,7 +148,7 @@ ArchiveBuilder Version(std::vector<std::string> files) {
   const uint16_t docs = b.AddDirectory(0, "docs");
   for (const std::string& name : files) {
     const bool below = name.rfind("docs/", 0) == 0;
-    b.AddFile(below ? docs : 0, below ? name.substr(5) : name, "text of " + name, kStamp);
+    b.AddFile(below ? docs : 0, below ? name.substr(5) : name, "text of " + name, kInstalledStamp);
   }
   return b;
 }
@@ -239,12 +239,12 @@ TEST(Uninstall, OnlyAWholeRecordAfterItsMagicAndBeforeItsFooterIsRead) {
     std::string bytes;
     bool read;
   } cases[] = {
-      {kFakeStub + record + Footer(record.size()), true},
+      {kShortFakeStub + record + Footer(record.size()), true},
       {record + Footer(record.size()), true},
-      {kFakeStub + record, false},                                      // no footer
-      {kFakeStub + record + Footer(record.size() + 1), false},          // magic not where it says
-      {record + Footer(record.size() + kFakeStub.size() + 1), false},   // beyond the file's start
-      {kFakeStub + "VEK-XXX1" + record.substr(8) + Footer(record.size()), false},
+      {kShortFakeStub + record, false},                                      // no footer
+      {kShortFakeStub + record + Footer(record.size() + 1), false},          // magic not where it says
+      {record + Footer(record.size() + kShortFakeStub.size() + 1), false},   // beyond the file's start
+      {kShortFakeStub + "VEK-XXX1" + record.substr(8) + Footer(record.size()), false},
       {"VEKU", false},
   };
   testing::ScratchFolder scratch;

@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "extractor.h"
+
 #include <atomic>
 #include <cstring>
 #include <chrono>
@@ -245,3 +247,12 @@ void PrintTo(const Error& error, std::ostream* os) {
   *os << (error.ok() ? "no error" : ErrorClassName(error)) << " " << error.code << " \"" << text << "\"";
 }
 }  // namespace vek
+
+namespace vek::testing {
+Error ExtractAll(ArchiveReader& reader, const std::string& destination) {
+  uint32_t n = reader.GetEntryCount();
+  AnsiString dest(destination.c_str());
+  for (uint32_t id = 1; id <= n; ++id) VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(id), dest));
+  return NoError();
+}
+}  // namespace vek::testing

@@ -153,6 +153,14 @@ inline uint32_t DosStamp(int year, int month, int day, int hour, int minute, int
   return EncodeDosTime(DosTime{year, month, day, hour, minute, second});
 }
 
+// The time stamp of entries whose time the test does not look at.
+inline const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
+// Bytes standing in for the stub in front of an archive.
+inline const std::string kFakeStub = "MZ" + std::string(1022, '\x90');
+
+// Runs ExtractEntry for identifiers 1..N, stopping at the first error, as the run does.
+Error ExtractAll(ArchiveReader& reader, const std::string& destination);
+
 }  // namespace vek::testing
 
 namespace vek::testing {

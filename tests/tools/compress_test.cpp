@@ -43,7 +43,7 @@ std::string Noise(size_t length, uint32_t seed) {
 
 // \text.htm (1, deflated), \img (2), \img\noise.gif (3) and \img\tiny.txt (4) stored,
 // \more.htm (5, deflated), \empty (6).
-build::ArchiveBuilder Tree() {
+build::ArchiveBuilder MixedTree() {
   const uint32_t stamp = testing::DosStamp(2003, 4, 5, 6, 7, 8);
   build::ArchiveBuilder b;
   b.AddFile(0, "text.htm", Text(100000, 1), stamp);
@@ -59,7 +59,7 @@ std::string Compressed(unsigned threads) {
   build::ArchiveOptions options;
   options.compress_level = build::kDefaultCompressLevel;
   options.threads = threads;
-  return Tree().Serialize(options);
+  return MixedTree().Serialize(options);
 }
 
 // The kinds as the table holds them (the reader inflates it).
@@ -80,7 +80,7 @@ TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksDeflated) {
   EXPECT_EQ(Kinds(one), (std::vector<uint8_t>{kEntryKindDeflated, kEntryKindDirectory, kEntryKindFile, kEntryKindFile,
                                          kEntryKindDeflated, kEntryKindFile}));
   EXPECT_EQ(one.substr(ArchiveSignature::kTailOffset, 2), std::string("\0\2", 2));
-  EXPECT_LT(one.size(), Tree().Serialize().size() / 4);
+  EXPECT_LT(one.size(), MixedTree().Serialize().size() / 4);
 }
 
 // Sums what is written to each file, and keeps the sizes of the files removed.
@@ -154,7 +154,7 @@ TEST(Compression, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
     EXPECT_EQ(tools::ExtractCommand(file.string(), (folder / "out").string(), false), bad ? 1 : 0);
     EXPECT_EQ(fs::exists(folder / "out" / "text.htm"), !bad);
     if (!bad) {
-      const build::ArchiveBuilder tree = Tree();
+      const build::ArchiveBuilder tree = MixedTree();
       for (const char* name : {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"}) {
         const auto& entries = tree.entries();
         const auto it = std::find_if(entries.begin(), entries.end(),

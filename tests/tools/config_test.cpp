@@ -195,12 +195,12 @@ std::string FakeStub(bool holds_config_offset) {
   return pe;
 }
 
-struct Packed {
+struct PackedExe {
   std::string exe;
   std::string path;
 };
 
-Packed PackWithConfig(ScratchFolder& out, const std::string& config, bool new_stub = true) {
+PackedExe PackWithConfig(ScratchFolder& out, const std::string& config, bool new_stub = true) {
   std::filesystem::create_directories(out / "src");
   WriteWholeFile(out / "src" / "index.htm", "<html></html>");
   std::filesystem::create_directories(out / "src" / "docs");
@@ -218,7 +218,7 @@ Packed PackWithConfig(ScratchFolder& out, const std::string& config, bool new_st
 
 TEST(ConfigBlock, LiesBetweenStubAndArchiveNamedByTheStubsConstants) {
   ScratchFolder out;
-  Packed p = PackWithConfig(out, "# Acme\ngroup = Acme\ncaption=Acme Setup\nitem = docs/a.htm , A\n");
+  PackedExe p = PackWithConfig(out, "# Acme\ngroup = Acme\ncaption=Acme Setup\nitem = docs/a.htm , A\n");
   const std::string text = "caption = Acme Setup\ngroup = Acme\nitem = docs\\a.htm,A\n";
   const uint32_t archive = 0x600 + kConfigMagicSize + text.size();
   const auto* constants = reinterpret_cast<const unsigned char*>(&p.exe[0x200]);
@@ -339,7 +339,7 @@ TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
 // A configuration offset that the stub refuses to run with is a problem for vek test too.
 TEST(ConfigBlock, AnOffsetOutsideTheBlockIsAProblem) {
   ScratchFolder out;
-  const Packed p = PackWithConfig(out, "group = Acme\n");
+  const PackedExe p = PackWithConfig(out, "group = Acme\n");
   const uint32_t archive = LoadU32(reinterpret_cast<const unsigned char*>(&p.exe[0x200]));
   for (uint32_t offset : {0x40u, archive, archive + 10, static_cast<uint32_t>(p.exe.size() + 100)}) {
     std::string exe = p.exe;
