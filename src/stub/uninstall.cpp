@@ -15,13 +15,7 @@ constexpr char kNoAppsEntry[] = "The program could not be registered in Apps & F
 
 void PutDecimal(AnsiString* out, uint64_t value) {
   char digits[21];
-  char* at = digits + sizeof digits;
-  *--at = 0;
-  do {
-    *--at = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  *out += at;
+  *out += Decimal(value, digits);
 }
 
 // Reads a decimal number up to the end of text; false when text is something else.
@@ -114,12 +108,12 @@ bool ReadInstallRecord(FileEdge& files, const char* path, AnsiString* text) {
   FileHandle file = kNoFile;
   if (files.OpenRead(path, &file)) return false;
   const uint32_t length = static_cast<uint32_t>(size);
-  unsigned char* bytes = static_cast<unsigned char*>(malloc(length + 1));
+  unsigned char* bytes = static_cast<unsigned char*>(malloc(length));
   uint32_t got = 0;
-  bool read = bytes && !files.Read(file, bytes, length, &got) && got == length &&
-              length >= sizeof kRecordMagic + kRecordFooterSize;
+  bool read = bytes && length >= sizeof kRecordMagic + kRecordFooterSize && !files.Read(file, bytes, length, &got) &&
+              got == length;
   (void)files.Close(file);
-  const unsigned char* footer = bytes + length - kRecordFooterSize;
+  const unsigned char* footer = read ? bytes + length - kRecordFooterSize : nullptr;
   const uint32_t record = read ? LoadU32(footer) : 0;
   read = read && memcmp(footer + 4, kRecordFooterMagic, sizeof kRecordFooterMagic) == 0 &&
          record >= sizeof kRecordMagic && record <= length - kRecordFooterSize &&

@@ -319,9 +319,6 @@ Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {
   return GeneralError(damage_report_.c_str());
 }
 
-namespace {
-
-// value in decimal, zero-terminated at the end of digits; returns its first digit.
 const char* Decimal(uint64_t value, char (&digits)[21]) {
   char* at = digits + sizeof digits;
   *--at = 0;
@@ -331,8 +328,6 @@ const char* Decimal(uint64_t value, char (&digits)[21]) {
   } while (value != 0);
   return at;
 }
-
-}  // namespace
 
 Error TForm1::NoRoom(uint64_t needed, uint64_t free) {
   char digits[21];

@@ -311,6 +311,9 @@ AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix = k
 inline constexpr size_t kErrorMessageSize = 256;
 inline constexpr size_t kReportTextSize = 512;
 
+// value in decimal, zero-terminated at the end of digits; returns its first digit.
+const char* Decimal(uint64_t value, char (&digits)[21]);
+
 // Appends text to the zero-terminated buf (room for size bytes), never past its end;
 // *len counts every byte appended, cut or not.
 void AppendText(char* buf, size_t size, size_t* len, const char* text);
