@@ -144,7 +144,7 @@ vek_run() { # vek_run ARCHIVE DEST -> seconds, less the start of a Wine program,
 }
 
 stats() { # median, min and max of the arguments
-  printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {m = NR % 2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2; printf "%.2f %.2f %.2f", m, v[1], v[NR]}'
+  printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {m = NR % 2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2; printf "%.3f %.3f %.3f", m, v[1], v[NR]}'
 }
 
 # A recording server of its own for each run of the stub: it ends by itself two
@@ -214,7 +214,7 @@ for tree_line in "${TREES[@]}"; do
   rm -rf "$tree"
   if [ "$CHECK_COST" = 1 ]; then
     unchecked_copy "$exe" "$WORK/unchecked.exe" || fail "no unchecked copy"
-    checked=() unchecked=()
+    checked=() unchecked=() pairs=()
     for ((r = 0; r < RUNS; r++)); do
       if ((r % 2 == 0)); then
         stub_run "$exe" "$dest"; checked+=("$WHOLE")
@@ -223,13 +223,18 @@ for tree_line in "${TREES[@]}"; do
         stub_run "$WORK/unchecked.exe" "$dest"; unchecked+=("$WHOLE")
         stub_run "$exe" "$dest"; checked+=("$WHOLE")
       fi
+      pairs+=("$(echo "${checked[r]} / ${unchecked[r]}" | bc -l)")
     done
     rm -rf "$dest" "$exe" "$WORK/unchecked.exe"
     read -r cm cmin cmax <<<"$(stats "${checked[@]}")"
     read -r um umin umax <<<"$(stats "${unchecked[@]}")"
+    read -r pm pmin pmax <<<"$(stats "${pairs[@]}")"
     echo "$title (the stub's run from Enter to its registration; median of $RUNS runs, fastest and slowest in brackets):"
     printf '  checked    %7.2f s  [%.2f .. %.2f]  %.3fx unchecked\n' "$cm" "$cmin" "$cmax" "$(echo "$cm / $um" | bc -l)"
     printf '  unchecked  %7.2f s  [%.2f .. %.2f]\n' "$um" "$umin" "$umax"
+    # Each checked run against the unchecked run next to it: the machine's slow
+    # swings, which move both alike, cancel out of these.
+    printf '  checked / unchecked, run by run  %.3fx  [%.3f .. %.3f]\n' "$pm" "$pmin" "$pmax"
     continue
   fi
   stub_times=() whole_times=() vek_times=()

@@ -1,5 +1,7 @@
 // Runs a fuzz target over stored inputs, as a plain test: every file in the corpus
 // folders named on the command line, and the built-in seeds of the target.
+// `--write-seeds DIR` writes the built-in seeds into DIR instead, as files a fuzzer
+// can start from.
 #include <stdint.h>
 #include <stdio.h>
 
@@ -12,6 +14,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 std::vector<std::string> FuzzSeeds();
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--write-seeds") {
+    size_t n = 0;
+    for (const std::string& seed : FuzzSeeds()) {
+      std::ofstream out(std::filesystem::path(argv[2]) / ("seed-" + std::to_string(n++)), std::ios::binary);
+      out << seed;
+      if (!out.flush()) return 1;
+    }
+    printf("%zu seeds written\n", n);
+    return 0;
+  }
   size_t runs = 0;
   for (const std::string& seed : FuzzSeeds()) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(seed.data()), seed.size());
