@@ -2,7 +2,7 @@
 # The Windows stub's own extraction against `vek.exe extract` on the same archive,
 # both under Wine: what the dialog, its gauge and the closing steps add to a run.
 #
-# Usage: bench/stub-wine.sh [--quick] [--runs N] [--dir DIR] WINDOWS-BUILD NATIVE-BUILD
+# Usage: bench/stub-wine.sh [--quick] [--check-cost [--silent]] [--runs N] [--dir DIR] WINDOWS-BUILD NATIVE-BUILD
 # WINDOWS-BUILD is a windows-x64 build (vekstub.exe, vek.exe, the recording DDE
 # server); NATIVE-BUILD a native one (vekpack packs the trees). Trees, executables
 # and extracted copies live in DIR (default /dev/shm) and are deleted at the end.
@@ -19,20 +19,24 @@
 # --check-cost compares the stub with itself instead: the executable as packed, whose
 # checksum block the stub checks before it writes anything, against a copy whose
 # stub constant for the block is 0 (the stub then neither finds nor checks it).
+# It then times the check alone, from runs that end after it, against the whole run.
+# --silent times those runs unattended (`/S /D=`), without the dialog and the keys
+# typed into it, from the start of the program to its end.
 set -u
 
-QUICK=0 RUNS=3 DIR=/dev/shm CHECK_COST=0
+QUICK=0 RUNS=3 DIR=/dev/shm CHECK_COST=0 SILENT=0
 while [ $# -gt 2 ]; do
   case $1 in
     --quick) QUICK=1; shift ;;
     --check-cost) CHECK_COST=1; shift ;;
+    --silent) SILENT=1; shift ;;
     --runs) RUNS=$2; shift 2 ;;
     --dir) DIR=$2; shift 2 ;;
     *) break ;;
   esac
 done
 if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
-  sed -n '2,21p' "$0" >&2
+  sed -n '2,23p' "$0" >&2
   exit 2
 fi
 BUILD_DIR=$(cd "$1" && pwd)
@@ -134,6 +138,19 @@ stub_run() { # stub_run EXE DEST -> seconds of the extraction in RESULT, of the 
   WHOLE=$(echo "$end - $start" | bc -l)
 }
 
+silent_run() { # silent_run EXE DEST -> seconds of the whole unattended run in WHOLE
+  local start n
+  rm -rf "$2"
+  start=$(now)
+  timeout 900 "$WINE" "$1" /S "/D=$(win "$2")" >"$WORK/stub.log" 2>&1 || fail "the stub's unattended run"
+  WHOLE=$(echo "$(now) - $start" | bc -l)
+  n=$(find "$2" -type f | wc -l)
+  [ "$n" -eq "$FILES" ] || fail "the stub extracted $n files, $FILES expected"
+}
+stub_run_or_silent() {
+  if [ "$SILENT" = 1 ]; then silent_run "$@"; else stub_run "$@"; fi
+}
+
 vek_run() { # vek_run ARCHIVE DEST -> seconds, less the start of a Wine program, in RESULT
   local start end
   rm -rf "$2"
@@ -217,24 +234,45 @@ for tree_line in "${TREES[@]}"; do
     checked=() unchecked=() pairs=()
     for ((r = 0; r < RUNS; r++)); do
       if ((r % 2 == 0)); then
-        stub_run "$exe" "$dest"; checked+=("$WHOLE")
-        stub_run "$WORK/unchecked.exe" "$dest"; unchecked+=("$WHOLE")
+        stub_run_or_silent "$exe" "$dest"; checked+=("$WHOLE")
+        stub_run_or_silent "$WORK/unchecked.exe" "$dest"; unchecked+=("$WHOLE")
       else
-        stub_run "$WORK/unchecked.exe" "$dest"; unchecked+=("$WHOLE")
-        stub_run "$exe" "$dest"; checked+=("$WHOLE")
+        stub_run_or_silent "$WORK/unchecked.exe" "$dest"; unchecked+=("$WHOLE")
+        stub_run_or_silent "$exe" "$dest"; checked+=("$WHOLE")
       fi
       pairs+=("$(echo "${checked[r]} / ${unchecked[r]}" | bc -l)")
     done
+    # The check alone: a destination below a file cannot be made, so the checked run
+    # ends after the check and the unchecked one at once; they differ by the check.
+    touch "$WORK/a-file"
+    alone=() quick=()
+    for ((r = 0; r < RUNS; r++)); do
+      for e in "$exe" "$WORK/unchecked.exe"; do
+        start=$(now)
+        "$WINE" "$e" /S "/D=$(win "$WORK/a-file")\\sub" >/dev/null 2>&1
+        [ $? -eq 2 ] || fail "the run into a folder below a file did not end with exit code 2"
+        if [ "$e" = "$exe" ]; then alone+=("$(echo "$(now) - $start" | bc -l)")
+        else quick+=("$(echo "$(now) - $start" | bc -l)"); fi
+      done
+    done
     rm -rf "$dest" "$exe" "$WORK/unchecked.exe"
+    read -r am amin amax <<<"$(stats "${alone[@]}")"
+    read -r qm qmin qmax <<<"$(stats "${quick[@]}")"
     read -r cm cmin cmax <<<"$(stats "${checked[@]}")"
     read -r um umin umax <<<"$(stats "${unchecked[@]}")"
     read -r pm pmin pmax <<<"$(stats "${pairs[@]}")"
-    echo "$title (the stub's run from Enter to its registration; median of $RUNS runs, fastest and slowest in brackets):"
+    what="the stub's run from Enter to its registration"
+    [ "$SILENT" = 1 ] && what="the stub's whole run with /S"
+    echo "$title ($what; median of $RUNS runs, fastest and slowest in brackets):"
     printf '  checked    %7.2f s  [%.2f .. %.2f]  %.3fx unchecked\n' "$cm" "$cmin" "$cmax" "$(echo "$cm / $um" | bc -l)"
     printf '  unchecked  %7.2f s  [%.2f .. %.2f]\n' "$um" "$umin" "$umax"
     # Each checked run against the unchecked run next to it: the machine's slow
     # swings, which move both alike, cancel out of these.
     printf '  checked / unchecked, run by run  %.3fx  [%.3f .. %.3f]\n' "$pm" "$pmin" "$pmax"
+    printf '  ending after the check: checked %.3f s [%.3f .. %.3f], unchecked %.3f s [%.3f .. %.3f]\n' \
+      "$am" "$amin" "$amax" "$qm" "$qmin" "$qmax"
+    printf '  the check, %.3f s, against the unchecked run: %.1f%% of its median, %.1f%% of its fastest\n' \
+      "$(echo "$am - $qm" | bc -l)" "$(echo "100 * ($am - $qm) / $um" | bc -l)" "$(echo "100 * ($am - $qm) / $umin" | bc -l)"
     continue
   fi
   stub_times=() whole_times=() vek_times=()
