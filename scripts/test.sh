@@ -8,11 +8,13 @@
 # On two cores the Windows tests, which mostly wait for Wine and its windows, run in
 # the background while the sanitizers' build runs beside them at a lower priority, and
 # then the sanitizers' tests, also at a lower priority. Builds run three jobs: the third
-# fills the gaps that links leave. Each stub is built once:
+# fills the gaps that links leave. Each stub the tests use is built once:
 # windows-x86 makes the i686 one, windows-x64 the x86_64 one, and the other builds take
-# them from there. The Windows tests' output goes to build/windows-x64/ctest.log, that
-# of the tests under the sanitizers to build/asan/ctest.log; both are printed when they
-# end. `ctest --preset native` runs the same Linux tests on a plain build by hand.
+# them from there; a second i686 stub, built in the background from a copy of the
+# sources in another folder, must be the same bytes (scripts/check-stub-reproducible.sh).
+# The Windows tests' output goes to build/windows-x64/ctest.log, that of the tests under
+# the sanitizers to build/asan/ctest.log; both are printed when they end.
+# `ctest --preset native` runs the same Linux tests on a plain build by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -73,7 +75,10 @@ prefix_pid=$last_pid
 cmake --preset windows-x86 -DVEK_STUB_x86_64="$stub_x86_64" >/dev/null
 cmake --build --preset windows-x86 --target vekstub --parallel 3
 
-phase "Windows x64 build"
+phase "Windows x64 build, and the i686 stub again from a copy elsewhere (in the background)"
+repro_log=$root/build/windows-x86/reproducible.log
+background bash -c 'nice bash scripts/check-stub-reproducible.sh i686 "$1" >"$2" 2>&1' _ "$stub_i686" "$repro_log"
+repro_pid=$last_pid
 cmake --preset windows-x64 -DVEK_STUB_i686="$stub_i686" >/dev/null
 cmake --build --preset windows-x64 --parallel 3
 if ! finish "$prefix_pid"; then
@@ -99,7 +104,9 @@ nice ctest --preset asan -j2 --timeout 900 >"$asan_log" 2>&1 || status=1
 phase "waiting for the Windows x64 tests"
 finish "$wine_pid" || status=1
 end_wine_server
+finish "$repro_pid" || status=1
 cat "$wine_log"
 cat "$asan_log"
+cat "$repro_log"
 phase "done"
 exit $status
