@@ -266,8 +266,8 @@ for tree_line in "${TREES[@]}"; do
     echo "$title ($what; median of $RUNS runs, fastest and slowest in brackets):"
     printf '  checked    %7.2f s  [%.2f .. %.2f]  %.3fx unchecked\n' "$cm" "$cmin" "$cmax" "$(echo "$cm / $um" | bc -l)"
     printf '  unchecked  %7.2f s  [%.2f .. %.2f]\n' "$um" "$umin" "$umax"
-    # Each checked run against the unchecked run next to it: the machine's slow
-    # swings, which move both alike, cancel out of these.
+    # Each checked run against the unchecked run next to it, so that a slow spell of
+    # the machine weighs on one ratio rather than on one side.
     printf '  checked / unchecked, run by run  %.3fx  [%.3f .. %.3f]\n' "$pm" "$pmin" "$pmax"
     printf '  ending after the check: checked %.3f s [%.3f .. %.3f], unchecked %.3f s [%.3f .. %.3f]\n' \
       "$am" "$amin" "$amax" "$qm" "$qmin" "$qmax"
