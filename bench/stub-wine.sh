@@ -43,7 +43,7 @@ BUILD_DIR=$(cd "$1" && pwd)
 NATIVE_DIR=$(cd "$2" && pwd)
 STUB=$BUILD_DIR/src/stub/vekstub.exe
 VEK=$BUILD_DIR/tools/vek.exe
-SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
+SERVER=$BUILD_DIR/tests/startmenu/dde_recording_server.exe
 VEKPACK=$NATIVE_DIR/tools/vekpack
 for f in "$STUB" "$VEK" "$SERVER" "$VEKPACK"; do
   [ -f "$f" ] || { echo "stub-wine: $f is missing: build it first" >&2; exit 1; }

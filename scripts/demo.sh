@@ -91,7 +91,7 @@ shots=$out/screenshots
 mkdir -p "$shots"
 
 received=$out/progman-received.bin
-"$wine" "$windows/tests/dde/dde_recording_server.exe" "$(win "$received")" >>"$out/wine.log" 2>&1 &
+"$wine" "$windows/tests/startmenu/dde_recording_server.exe" "$(win "$received")" >>"$out/wine.log" 2>&1 &
 server_pid=$!
 wait_for 60 test -e "$received.ready" || { echo "demo: the DDE server did not start" >&2; exit 1; }
 

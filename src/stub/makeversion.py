@@ -2,7 +2,7 @@
 """Writes the stub's version resource (the data of resource type 16, id 1).
 
 Every string has a slot of fixed size, filled with zeros after its text, so that
-vekpack can set a publisher's texts in place (tools/common/versioninfo.h): each
+vekpack can set a publisher's texts in place (src/pack/versioninfo.h): each
 String block's length covers its whole slot; its value length counts the text and
 its terminating zero only.
 

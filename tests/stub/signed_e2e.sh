@@ -31,7 +31,7 @@ SOURCE_DIR=$(cd "$2" && pwd)
 STUB=$BUILD_DIR/src/stub/vekstub.exe
 VEKPACK=$BUILD_DIR/tools/vekpack.exe
 VEK=$BUILD_DIR/tools/vek.exe
-SERVER=$BUILD_DIR/tests/dde/dde_recording_server.exe
+SERVER=$BUILD_DIR/tests/startmenu/dde_recording_server.exe
 EXAMPLES=$SOURCE_DIR/examples/tarnovista
 WORK=$BUILD_DIR/tests/stub/signed-e2e
 

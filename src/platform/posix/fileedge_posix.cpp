@@ -15,7 +15,8 @@
 #include "ansistring.h"
 #include "dostime.h"
 #include "fileedge.h"
-#include "folderwalk.h"
+#include "winpath.h"
+#include "folderwalk_posix.h"
 #include "posixerror.h"
 
 namespace vek {
@@ -286,14 +287,14 @@ class PosixFileEdge final : public FileEdge {
     return walk_.MakeFolder(path, length, destination_length);
   }
 
-  // The file is made relative to its folder's descriptor (FolderWalk), so no link
+  // The file is made relative to its folder's descriptor (PosixFolderWalk), so no link
   // on the way, swapped in whenever, can take it elsewhere.
   Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
     size_t name = strlen(path);
     while (name > destination_length && path[name - 1] != '/') --name;
     if (name <= destination_length) return InOutError(kWinErrorPathNotFound);
     int folder = -1;
-    VEK_TRY(walk_.Open(path, name - 1, destination_length, FolderWalk::Missing::kFail, &folder));
+    VEK_TRY(walk_.Open(path, name - 1, destination_length, PosixFolderWalk::Missing::kFail, &folder));
     const char* leaf = path + name;
     // A new file, never through a link. Whatever stands there already is looked at
     // and, unless it must be kept, removed, and the file made anew.
@@ -435,7 +436,7 @@ class PosixFileEdge final : public FileEdge {
   bool copy_range_usable_ = true;
   bool tracked_[kTrackedFiles] = {};
   off_t position_[kTrackedFiles] = {};
-  FolderWalk walk_;
+  PosixFolderWalk walk_;
   // What was read ahead of a positioned file: ahead_length_ bytes from ahead_start_.
   int ahead_fd_ = -1;
   off_t ahead_start_ = 0;
@@ -449,5 +450,8 @@ FileEdge& PlatformFileEdge() {
   static PosixFileEdge edge;
   return edge;
 }
+
+// Where the path is finally created: the limits its names and length must keep.
+const PathLimits& PlatformPathLimits() { return kPosixPathLimits; }
 
 }  // namespace vek

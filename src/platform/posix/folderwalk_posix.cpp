@@ -1,5 +1,5 @@
 // The walk of the folders below a destination by descriptors (folderwalk.h).
-#include "folderwalk.h"
+#include "folderwalk_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -21,7 +21,7 @@ constexpr int kAttempts = 3;
 
 }  // namespace
 
-void FolderWalk::Forget() {
+void PosixFolderWalk::Forget() {
   while (depth_ > 0) close(levels_[--depth_].fd);
   path_.Clear();
   free(seen_);
@@ -29,7 +29,7 @@ void FolderWalk::Forget() {
   seen_count_ = seen_capacity_ = 0;
 }
 
-Error FolderWalk::Push(size_t end, int fd) {
+Error PosixFolderWalk::Push(size_t end, int fd) {
   if (depth_ == levels_capacity_) {
     size_t grown = levels_capacity_ ? 2 * levels_capacity_ : 16;
     Level* bigger = static_cast<Level*>(realloc(levels_, grown * sizeof(Level)));
@@ -44,7 +44,7 @@ Error FolderWalk::Push(size_t end, int fd) {
   return NoError();
 }
 
-uint64_t FolderWalk::HashOf(size_t end) const {
+uint64_t PosixFolderWalk::HashOf(size_t end) const {
   uint64_t h = 14695981039346656037ull;  // FNV-1a
   for (size_t i = destination_length_; i < end; ++i) {
     h ^= static_cast<unsigned char>(path_[i]);
@@ -53,7 +53,7 @@ uint64_t FolderWalk::HashOf(size_t end) const {
   return h ? h : 1;
 }
 
-void FolderWalk::Remember(size_t end) {
+void PosixFolderWalk::Remember(size_t end) {
   if (2 * (seen_count_ + 1) > seen_capacity_) {
     size_t grown = seen_capacity_ ? 2 * seen_capacity_ : 256;
     uint64_t* bigger = static_cast<uint64_t*>(calloc(grown, sizeof(uint64_t)));
@@ -78,7 +78,7 @@ void FolderWalk::Remember(size_t end) {
   ++seen_count_;
 }
 
-bool FolderWalk::Remembered(size_t end) const {
+bool PosixFolderWalk::Remembered(size_t end) const {
   if (!seen_capacity_) return false;
   const uint64_t h = HashOf(end);
   for (size_t at = h & (seen_capacity_ - 1); seen_[at]; at = (at + 1) & (seen_capacity_ - 1)) {
@@ -87,7 +87,7 @@ bool FolderWalk::Remembered(size_t end) const {
   return false;
 }
 
-Error FolderWalk::Obstacle(int parent, const char* name, size_t end, Missing missing, bool* again) {
+Error PosixFolderWalk::Obstacle(int parent, const char* name, size_t end, Missing missing, bool* again) {
   *again = true;
   struct stat st;
   if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return NoError();  // changed
@@ -105,7 +105,7 @@ Error FolderWalk::Obstacle(int parent, const char* name, size_t end, Missing mis
   return NoError();
 }
 
-Error FolderWalk::OpenOne(int parent, const char* name, size_t end, Missing missing, int* fd) {
+Error PosixFolderWalk::OpenOne(int parent, const char* name, size_t end, Missing missing, int* fd) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     *fd = openat(parent, name, kFolderFlags);
     if (*fd >= 0) {
@@ -129,7 +129,7 @@ Error FolderWalk::OpenOne(int parent, const char* name, size_t end, Missing miss
   return GeneralError(Remembered(end) ? kFolderSwapped : kLinkInTheWay);
 }
 
-Error FolderWalk::Open(const char* path, size_t length, size_t destination_length, Missing missing, int* folder) {
+Error PosixFolderWalk::Open(const char* path, size_t length, size_t destination_length, Missing missing, int* folder) {
   if (depth_ == 0 || destination_length != destination_length_ || memcmp(path_.data(), path, destination_length) != 0) {
     Forget();
     path_.Append(path, destination_length);
@@ -169,7 +169,7 @@ Error FolderWalk::Open(const char* path, size_t length, size_t destination_lengt
   return NoError();
 }
 
-Error FolderWalk::MakeFolder(const char* path, size_t length, size_t destination_length) {
+Error PosixFolderWalk::MakeFolder(const char* path, size_t length, size_t destination_length) {
   // The leaf's name begins at `name`, after the separator at name - 1.
   size_t name = length;
   while (name > destination_length + 1 && path[name - 1] != '/') --name;
@@ -205,7 +205,7 @@ Error FolderWalk::MakeFolder(const char* path, size_t length, size_t destination
   return result;
 }
 
-int FolderWalk::Held(const char* path, size_t length) const {
+int PosixFolderWalk::Held(const char* path, size_t length) const {
   if (depth_ == 0 || path_.size() != length || memcmp(path_.data(), path, length) != 0) return -1;
   return levels_[depth_ - 1].fd;
 }

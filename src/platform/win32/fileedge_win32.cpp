@@ -9,7 +9,7 @@
 #include "ansistring.h"
 #include "dostime.h"
 #include "fileedge.h"
-#include "folderwalk.h"
+#include "folderwalk_win32.h"
 #include "securedfolders.h"
 #include "winpath.h"
 
@@ -436,7 +436,7 @@ class Win32FileEdge final : public FileEdge {
   void* beside_context_ = nullptr;
   FileHandle archive_ = kNoFile;  // the archive of the entries being written
   SecuredFolders secured_;
-  FolderWalk walk_;
+  Win32FolderWalk walk_;
 };
 
 }  // namespace
@@ -445,5 +445,8 @@ FileEdge& PlatformFileEdge() {
   static Win32FileEdge edge;
   return edge;
 }
+
+// Where the path is finally created: the limits its names and length must keep.
+const PathLimits& PlatformPathLimits() { return kWindowsPathLimits; }
 
 }  // namespace vek

@@ -1,5 +1,5 @@
 // The final-path check of what the Win32 edge opened below a destination (folderwalk.h).
-#include "folderwalk.h"
+#include "folderwalk_win32.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -33,7 +33,7 @@ bool SameText(const wchar_t* a, size_t a_length, const wchar_t* b, size_t b_leng
 
 }  // namespace
 
-void FolderWalk::Forget() {
+void Win32FolderWalk::Forget() {
   destination_.Clear();
   known_ = false;
   free(final_);
@@ -41,18 +41,18 @@ void FolderWalk::Forget() {
   final_length_ = 0;
 }
 
-bool FolderWalk::Knows(const char* path, size_t destination_length) const {
+bool Win32FolderWalk::Knows(const char* path, size_t destination_length) const {
   return known_ && destination_.size() == destination_length && memcmp(destination_.data(), path, destination_length) == 0;
 }
 
-bool FolderWalk::Below(const char* path, size_t* destination_length) const {
+bool Win32FolderWalk::Below(const char* path, size_t* destination_length) const {
   const size_t n = destination_.size();
   if (!known_ || strncmp(destination_.data(), path, n) != 0 || path[n] != '\\') return false;
   *destination_length = n;
   return true;
 }
 
-void FolderWalk::Learn(const char* path, size_t destination_length, HANDLE destination) {
+void Win32FolderWalk::Learn(const char* path, size_t destination_length, HANDLE destination) {
   Forget();
   destination_.Append(path, destination_length);
   known_ = !destination_.failed();
@@ -62,7 +62,7 @@ void FolderWalk::Learn(const char* path, size_t destination_length, HANDLE desti
   if (final_ && final_length_ > 0 && final_[final_length_ - 1] == L'\\') --final_length_;
 }
 
-Error FolderWalk::Check(HANDLE opened, const char* path, size_t destination_length) const {
+Error Win32FolderWalk::Check(HANDLE opened, const char* path, size_t destination_length) const {
   if (!final_) return NoError();
   size_t length = 0;
   wchar_t* found = FinalPathOf(opened, &length);

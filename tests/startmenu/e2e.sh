@@ -1,7 +1,7 @@
 #!/bin/bash
 # End-to-end test of program group registration under Wine in Xvfb.
 #
-#   tests/dde/e2e.sh BUILD_DIR      (the windows-x64 build directory)
+#   tests/startmenu/e2e.sh BUILD_DIR      (the windows-x64 build directory)
 #
 # Run 1: the recording DDE server answers as "progman"; dde_e2e_client registers the
 # stub's own group and item, and the server's file must hold exactly its three commands,
@@ -29,7 +29,7 @@ if [ $# -ne 1 ] || [ ! -d "$1" ]; then
   exit 2
 fi
 BUILD_DIR=$(cd "$1" && pwd)
-BIN=$BUILD_DIR/tests/dde
+BIN=$BUILD_DIR/tests/startmenu
 SERVER=$BIN/dde_recording_server.exe
 CLIENT=$BIN/dde_e2e_client.exe
 PLANTED=$BIN/dde_planted.exe

@@ -154,15 +154,6 @@ size_t TrimDestination(const char* destination, size_t length, bool* root) {
   return trimmed;
 }
 
-const PathLimits& PlatformPathLimits() {
-  // The one platform difference of this unit: where the path is finally created.
-#ifdef _WIN32
-  return kWindowsPathLimits;
-#else
-  return kPosixPathLimits;
-#endif
-}
-
 size_t PathUnits(const PathLimits& limits, const char* text, size_t length, NameEncoding encoding) {
   // UTF-8 counted in bytes, and Windows-1250 in UTF-16 units, is one unit a byte.
   if (limits.utf8 == (encoding == NameEncoding::kUtf8)) return length;

@@ -18,15 +18,15 @@
 
 namespace vek {
 
-class FolderWalk {
+class PosixFolderWalk {
  public:
-  FolderWalk() = default;
-  ~FolderWalk() {
+  PosixFolderWalk() = default;
+  ~PosixFolderWalk() {
     Forget();
     free(levels_);
   }
-  FolderWalk(const FolderWalk&) = delete;
-  FolderWalk& operator=(const FolderWalk&) = delete;
+  PosixFolderWalk(const PosixFolderWalk&) = delete;
+  PosixFolderWalk& operator=(const PosixFolderWalk&) = delete;
 
   // What becomes of a folder on the way that does not exist.
   enum class Missing : uint8_t {

@@ -16,12 +16,12 @@
 
 namespace vek {
 
-class FolderWalk {
+class Win32FolderWalk {
  public:
-  FolderWalk() = default;
-  ~FolderWalk() { Forget(); }
-  FolderWalk(const FolderWalk&) = delete;
-  FolderWalk& operator=(const FolderWalk&) = delete;
+  Win32FolderWalk() = default;
+  ~Win32FolderWalk() { Forget(); }
+  Win32FolderWalk(const Win32FolderWalk&) = delete;
+  Win32FolderWalk& operator=(const Win32FolderWalk&) = delete;
 
   // Whether the final path of the destination path[0, destination_length) is known
   // (else Learn it first).
