@@ -84,29 +84,43 @@ TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksDeflated) {
 }
 
 // Sums what is written to each file, and keeps the sizes of the files removed.
-class CountingEdge final : public FileEdge {
+class CountingEdge final : public ArchiveFiles, public TreeMaker {
  public:
   Error OpenRead(const char* path, FileHandle* file) override { return inner_.OpenRead(path, file); }
-  Error Create(const char* path, FileHandle* file) override { return inner_.Create(path, file); }
   Error Seek(FileHandle file, int64_t offset) override { return inner_.Seek(file, offset); }
   Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override {
     return inner_.Read(file, buffer, count, done);
+  }
+  Error Close(FileHandle file) override { return inner_.Close(file); }
+  char Separator() const override { return inner_.Separator(); }
+  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
+  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
+    return inner_.MakeEntryFolder(path, length, destination_length);
+  }
+  Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
+    return inner_.CreateEntryFile(path, destination_length, archive, file);
   }
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
     Error error = inner_.Write(file, buffer, count, done);
     written += *done;
     return error;
   }
-  Error Close(FileHandle file) override { return inner_.Close(file); }
+  // Through Write, to be counted.
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                  uint32_t* copied) override {
+    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, copied);
+  }
+  Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
+    return inner_.FinishEntryFile(file, path, dos_time_stamp, attributes);
+  }
   Error RemoveFile(const char* path) override {
     removed = true;
     return inner_.RemoveFile(path);
   }
-  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
-  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  bool FreeSpace(const char* path, uint64_t* bytes) override { return inner_.FreeSpace(path, bytes); }
   bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
-  bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
-  char Separator() const override { return inner_.Separator(); }
+  Error Create(const char* path, FileHandle* file) override { return inner_.Create(path, file); }
   uint64_t written = 0;
   bool removed = false;
 
@@ -170,7 +184,8 @@ TEST(Compression, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
     ArchiveReader reader;
     ASSERT_FALSE(reader.Open(edge, handle, 0, {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(6)}));
     ASSERT_FALSE(ForceDestination(AnsiString(folder.destination("core").c_str()), edge));
-    const Error extracted = ExtractEntry(reader, 1, AnsiString(folder.destination("core").c_str()), DataCheck::kTrusted);
+    const Error extracted =
+        ExtractEntry(reader, edge, 1, AnsiString(folder.destination("core").c_str()), DataCheck::kTrusted);
     EXPECT_EQ(extracted, bad ? GeneralError(kBadCompressedData) : NoError());
     EXPECT_LE(edge.written, c.recorded);
     EXPECT_EQ(edge.removed, bad);
@@ -193,7 +208,7 @@ TEST(Compression, ADamagedStreamIsDamagedData) {
   ArchiveReader reader;
   ASSERT_FALSE(reader.Open(edge, handle, 0, {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(6)}));
   const AnsiString destination(folder.destination().c_str());
-  EXPECT_EQ(ExtractEntry(reader, 1, destination, DataCheck::kVerify), GeneralError(kDataDamaged));
+  EXPECT_EQ(ExtractEntry(reader, edge, 1, destination, DataCheck::kVerify), GeneralError(kDataDamaged));
   EXPECT_FALSE(fs::exists(folder / "text.htm"));
 }
 

@@ -79,8 +79,9 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     return kExitFailure;
   }
   AnsiString destination(destination_text.c_str());
+  FileEdge& tree = PlatformFileEdge();  // the edge the archive was opened through
   // The root (an empty destination) is there already.
-  Error e = destination.empty() ? NoError() : ForceDestination(destination, *reader.file().edge);
+  Error e = destination.empty() ? NoError() : ForceDestination(destination, tree);
   if (e) {
     fprintf(stderr, "vek: %s: %s\n", folder.c_str(), ReportText(e).c_str());
     return kExitFailure;
@@ -88,7 +89,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   // Refused before the first file when the files cannot fit (gone on when it is not known).
   uint64_t free = 0;
   const uint64_t needed = TotalOriginalSize(reader);
-  if (reader.file().edge->FreeSpace(destination.c_str(), &free) && free < needed) {
+  if (tree.FreeSpace(destination.c_str(), &free) && free < needed) {
     fprintf(stderr, "vek: %s: not enough free space: the files take %llu bytes; %llu bytes are free\n",
             folder.c_str(), static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
     return kExitFailure;
@@ -100,7 +101,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   const uint32_t count = reader.GetEntryCount();
   for (uint32_t id = 1; id <= count; ++id) {
     messages.current = id;
-    e = ExtractEntry(reader, static_cast<int32_t>(id), destination, DataCheck::kVerify);
+    e = ExtractEntry(reader, tree, static_cast<int32_t>(id), destination, DataCheck::kVerify);
     if (e) {
       line.Finish();
       fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), ExtractedLabel(reader, id).c_str());
