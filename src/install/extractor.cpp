@@ -39,17 +39,22 @@ Error CopyBlock(ArchiveFile& archive, OutputFile& output, char* buffer, uint32_t
   return NoError();
 }
 
+// A verified copy (vek extract's) takes the stored bytes in blocks of this size: a
+// large file costs a read and a write a MiB, each straight between the files and the
+// buffer. The stub never verifies as it extracts, and keeps to kCopyBlockSize.
+constexpr uint32_t kVerifiedBlockSize = 1 << 20;
+
 // The stored bytes of one entry, read from the archive in blocks, their checksum
 // computed on the way.
 class StoredBytes final : public InflateSource {
  public:
-  StoredBytes(ArchiveFile& archive, unsigned char* buffer, uint32_t size)
-      : archive_(archive), buffer_(buffer), left_(size) {}
+  StoredBytes(ArchiveFile& archive, unsigned char* buffer, uint32_t block, uint32_t size)
+      : archive_(archive), buffer_(buffer), block_(block), left_(size) {}
   Error Next(const unsigned char** data, size_t* size) override {
     *data = buffer_;
     *size = 0;
     if (left_ == 0) return NoError();
-    const uint32_t want = left_ < kCopyBlockSize ? left_ : kCopyBlockSize;
+    const uint32_t want = left_ < block_ ? left_ : block_;
     uint32_t got = 0;
     VEK_TRY(archive_.edge->Read(archive_.handle, buffer_, want, &got));
     if (got == 0) return InOutError(kIoReadBeyondEnd);
@@ -63,6 +68,7 @@ class StoredBytes final : public InflateSource {
  private:
   ArchiveFile& archive_;
   unsigned char* buffer_;
+  const uint32_t block_;
   uint32_t left_;
   uint32_t crc_ = 0;
 };
@@ -83,15 +89,19 @@ class OutputSink final : public InflateSink {
 
 // Writes a deflated file, inflated, or a stored one; with verify its stored bytes
 // are compared with their checksum at the end.
-Error CopyChecked(ArchiveFile& archive, OutputFile& output, const ArchiveEntry& entry, bool verify) {
+Error CopyChecked(ArchiveFile& archive, OutputFile& output, const ArchiveEntry& entry, bool verify, CopyRoom* room) {
   const bool deflated = entry.method == kMethodDeflate;
-  unsigned char* buffer = static_cast<unsigned char*>(malloc(kCopyBlockSize + (deflated ? kInflateWindowSize : 0)));
+  const uint32_t block = verify ? kVerifiedBlockSize : kCopyBlockSize;
+  // A room is taken whole at once (its pages come in as they are first used), so
+  // that it never moves as larger files come.
+  unsigned char* buffer = room ? room->Get(kVerifiedBlockSize + kInflateWindowSize)
+                               : static_cast<unsigned char*>(malloc(block + (deflated ? kInflateWindowSize : 0)));
   if (!buffer) return OutOfMemoryError();
-  StoredBytes stored(archive, buffer, static_cast<uint32_t>(entry.size));
+  StoredBytes stored(archive, buffer, block, static_cast<uint32_t>(entry.size));
   OutputSink sink(output);
   Error error = NoError();
   if (deflated) {
-    error = InflateStream(stored, sink, entry.original_size, buffer + kCopyBlockSize);
+    error = InflateStream(stored, sink, entry.original_size, buffer + block);
   } else {
     for (;;) {
       const unsigned char* data = nullptr;
@@ -111,12 +121,22 @@ Error CopyChecked(ArchiveFile& archive, OutputFile& output, const ArchiveEntry& 
     while (more > 0 && !drained) drained = stored.Next(&rest, &more);
     complete = !drained;
   }
-  free(buffer);
+  if (!room) free(buffer);
   if (complete && verify && stored.crc() != entry.crc) error = GeneralError(kDataDamaged);
   return error;
 }
 
 }  // namespace
+
+unsigned char* CopyRoom::Get(size_t size) {
+  if (size > size_) {
+    free(bytes_);
+    size_ = 0;
+    bytes_ = static_cast<unsigned char*>(malloc(size));
+    if (bytes_) size_ = size;
+  }
+  return bytes_;
+}
 
 Error ForceDirectoryChain(const char* path, Folders& edge) {
   // Try the path itself first: mostly its parent is there, and one call does. Else
@@ -210,7 +230,7 @@ Error ForceDestination(const AnsiString& destination, Folders& edge) {
 }
 
 Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntry& entry, const AnsiString& destination,
-                       DataCheck check) {
+                       DataCheck check, CopyRoom* room) {
   if (entry.method == kMethodInvalid) return GeneralError(kArchiveDamaged);
   ArchiveFile& archive = reader.file();
   AnsiString full = destination + reader.GetEntryPath(entry.id, tree.Separator());
@@ -220,7 +240,7 @@ Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntr
     OutputFile output{tree, kNoFile};
     VEK_TRY(tree.CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
     Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));
-    if (!error) error = CopyChecked(archive, output, entry, verify);
+    if (!error) error = CopyChecked(archive, output, entry, verify, room);
     if (error) {
       // Nothing of a file that failed its check, or was cut short, stays under its name.
       (void)Abandon(output, NoError());
@@ -277,7 +297,8 @@ uint64_t TotalOriginalSize(const ArchiveReader& reader) {
   return total;
 }
 
-Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const AnsiString& destination, DataCheck check) {
+Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const AnsiString& destination, DataCheck check,
+                   CopyRoom* room) {
   ArchiveEntry entry;
   reader.FindEntry(id, &entry);
   if (entry.kind != kEntryKindDirectory && entry.kind != kEntryKindFile) return NoError();
@@ -287,7 +308,7 @@ Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const Ans
     if (full.failed()) return OutOfMemoryError();
     return tree.MakeEntryFolder(full.c_str(), full.size(), destination.size());
   }
-  return ExtractFileEntry(reader, tree, entry, destination, check);
+  return ExtractFileEntry(reader, tree, entry, destination, check, room);
 }
 
 }  // namespace vek

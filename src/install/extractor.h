@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdlib.h>
 
 #include "ansistring.h"
 #include "error.h"
@@ -34,6 +35,24 @@ Error ForceDestination(const AnsiString& destination, Folders& edge);
 // whole archive before it writes anything). Without checksums nothing is compared.
 enum class DataCheck : uint8_t { kTrusted, kVerify };
 
+// Room for copying entries, kept from one entry to the next by a caller that extracts
+// many: a verified copy of a large file takes a MiB, which the system would otherwise
+// map afresh (and fault in page by page) for every file. Without one, each entry
+// allocates its own.
+class CopyRoom {
+ public:
+  CopyRoom() = default;
+  ~CopyRoom() { free(bytes_); }
+  CopyRoom(const CopyRoom&) = delete;
+  CopyRoom& operator=(const CopyRoom&) = delete;
+  // At least size bytes, or nullptr when memory ran out.
+  unsigned char* Get(size_t size);
+
+ private:
+  unsigned char* bytes_ = nullptr;
+  size_t size_ = 0;
+};
+
 // Writes entry id of the reader below destination (no trailing backslash; empty for
 // the root of the current drive) through tree, the edge of the reader's file or a
 // wrapper of it (it takes the reader's handle): a directory is made,
@@ -41,7 +60,7 @@ enum class DataCheck : uint8_t { kTrusted, kVerify };
 // that CheckEntryPathBelow refuses fails with the input/output error 3
 // (kIoInvalidFilename) before anything is made.
 Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const AnsiString& destination,
-                   DataCheck check = DataCheck::kTrusted);
+                   DataCheck check = DataCheck::kTrusted, CopyRoom* room = nullptr);
 
 // Writes the file entry: its data is copied whole or the entry fails. Data cut short
 // by the end of the archive is the input/output error 100 (kIoReadBeyondEnd), a write
@@ -55,7 +74,7 @@ Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const Ans
 // records disagree kArchiveDamaged. A deflated file, or one verified, that fails in
 // any way is removed again: nothing of it is left under its name.
 Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntry& entry, const AnsiString& destination,
-                       DataCheck check = DataCheck::kTrusted);
+                       DataCheck check = DataCheck::kTrusted, CopyRoom* room = nullptr);
 
 // The bytes that extracting every file writes: the sum of their original sizes.
 uint64_t TotalOriginalSize(const ArchiveReader& reader);

@@ -32,36 +32,37 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
       problems.push_back({"no record", "entry " + std::to_string(slot) + ": no record carries this identifier"});
       continue;
     }
-    std::string label = EntryLabel(reader, id);
+    // Built only for a problem: most entries have none.
+    const auto label = [&reader, id] { return EntryLabel(reader, id); };
     const uint16_t parent = entry.parent_id;
     const uint8_t kind = entry.kind;
     if (kind != kEntryKindDirectory && kind != kEntryKindFile) {
-      problems.push_back({"unknown kind", label + ": unknown kind " + std::to_string(kind)});
+      problems.push_back({"unknown kind", label() + ": unknown kind " + std::to_string(kind)});
     }
-    if (entry.name_length == 0) problems.push_back({"empty name", label + ": empty name"});
+    if (entry.name_length == 0) problems.push_back({"empty name", label() + ": empty name"});
     if (parent != 0) {
       uint8_t parent_kind = reader.GetEntryKind(parent);
       if (parent_kind == kEntryKindNotFound) {
-        problems.push_back({"missing parent", label + ": its parent " + std::to_string(parent) + " does not exist"});
+        problems.push_back({"missing parent", label() + ": its parent " + std::to_string(parent) + " does not exist"});
       } else if (parent >= slot) {
-        problems.push_back({"later parent", label + ": its parent " + std::to_string(parent) + " is not an earlier entry"});
+        problems.push_back({"later parent", label() + ": its parent " + std::to_string(parent) + " is not an earlier entry"});
       } else if (parent_kind != kEntryKindDirectory) {
-        problems.push_back({"file parent", label + ": its parent " + std::to_string(parent) + " is not a directory"});
+        problems.push_back({"file parent", label() + ": its parent " + std::to_string(parent) + " is not a directory"});
       }
     }
     PathSafety safety = reader.CheckEntryPath(id);
     if (safety != PathSafety::kSafe) {
-      problems.push_back({std::string("unsafe: ") + DescribePathSafety(safety), label + ": unsafe: " + DescribePathSafety(safety)});
+      problems.push_back({std::string("unsafe: ") + DescribePathSafety(safety), label() + ": unsafe: " + DescribePathSafety(safety)});
     }
     if (kind == kEntryKindFile) {
       const int32_t size = entry.size;
       const uint32_t offset = entry.data_offset;
       if (size < 0) {
-        problems.push_back({"negative size", label + ": negative size " + std::to_string(size)});
+        problems.push_back({"negative size", label() + ": negative size " + std::to_string(size)});
       } else {
         uint64_t end = uint64_t{offset} + uint64_t(size);
         if (end > data_size) {
-          problems.push_back({"data past the end", label + ": its data (" + std::to_string(offset) + " + " +
+          problems.push_back({"data past the end", label() + ": its data (" + std::to_string(offset) + " + " +
                                                        std::to_string(size) + ") runs past the end of the file"});
         }
       }

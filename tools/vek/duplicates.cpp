@@ -1,8 +1,9 @@
 // vek test: entries that land on one path.
 #include <stdint.h>
 
+#include <algorithm>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "casefold.h"
@@ -58,18 +59,19 @@ std::string PathKey(const ArchiveReader& reader, KeyKind kind, int32_t id) {
 }  // namespace
 
 // By hashes of the entries' paths built from their parents' (each entry costs its own
-// name, whatever its depth). Only entries with safe paths take part: the others are
-// refused anyway.
+// name, whatever its depth), sorted to find the first entry of each. Only entries with
+// safe paths take part: the others are refused anyway.
 void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* problems) {
   const uint32_t n = reader.GetEntryCount();
   std::vector<uint64_t> hashes(static_cast<size_t>(n + 1) * kKeyKinds);
   std::vector<uint8_t> known(n + 1);
-  std::unordered_map<uint64_t, uint32_t> first[kKeyKinds];
+  std::vector<uint32_t> taking;  // the entries taking part, in table order
   std::vector<uint32_t> chain;
   for (uint32_t id = 1; id <= n; ++id) {
     uint8_t kind = reader.GetEntryKind(static_cast<int32_t>(id));
     if (kind != kEntryKindFile && kind != kEntryKindDirectory) continue;
     if (reader.CheckEntryPath(static_cast<int32_t>(id)) != PathSafety::kSafe) continue;
+    taking.push_back(id);
     // Hash the entry and its ancestors not yet hashed, outermost first.
     chain.clear();
     for (uint32_t at = id; at != 0 && at <= n && !known[at];) {
@@ -92,10 +94,25 @@ void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* probl
       }
       known[at] = 1;
     }
+  }
+  // Per key kind, the first entry taking part whose path has each entry's hash.
+  std::vector<uint32_t> first(static_cast<size_t>(n + 1) * kKeyKinds);
+  std::vector<std::pair<uint64_t, uint32_t>> sorted(taking.size());
+  for (int k = 0; k < kKeyKinds; ++k) {
+    for (size_t i = 0; i < taking.size(); ++i) sorted[i] = {hashes[size_t{taking[i]} * kKeyKinds + k], taking[i]};
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+      const uint32_t earliest = i > 0 && sorted[i - 1].first == sorted[i].first
+                                    ? first[size_t{sorted[i - 1].second} * kKeyKinds + k]
+                                    : sorted[i].second;
+      first[size_t{sorted[i].second} * kKeyKinds + k] = earliest;
+    }
+  }
+  for (uint32_t id : taking) {
+    const uint8_t kind = reader.GetEntryKind(static_cast<int32_t>(id));
     for (int k = 0; k < kKeyKinds; ++k) {
-      auto [it, inserted] = first[k].emplace(hashes[size_t{id} * kKeyKinds + k], id);
-      if (inserted) continue;
-      int32_t earlier = static_cast<int32_t>(it->second);
+      const int32_t earlier = static_cast<int32_t>(first[size_t{id} * kKeyKinds + k]);
+      if (earlier == static_cast<int32_t>(id)) continue;
       KeyKind key_kind = static_cast<KeyKind>(k);
       if (PathKey(reader, key_kind, earlier) != PathKey(reader, key_kind, static_cast<int32_t>(id))) continue;
       std::string label = EntryLabel(reader, static_cast<int32_t>(id));

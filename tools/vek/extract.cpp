@@ -99,9 +99,10 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
   ProgressLine line("extracting", progress);
   int status = kExitSuccess;
   const uint32_t count = reader.GetEntryCount();
+  CopyRoom room;
   for (uint32_t id = 1; id <= count; ++id) {
     messages.current = id;
-    e = ExtractEntry(reader, tree, static_cast<int32_t>(id), destination, DataCheck::kVerify);
+    e = ExtractEntry(reader, tree, static_cast<int32_t>(id), destination, DataCheck::kVerify, &room);
     if (e) {
       line.Finish();
       fprintf(stderr, "vek: %s (%s)\n", ReportText(e).c_str(), ExtractedLabel(reader, id).c_str());

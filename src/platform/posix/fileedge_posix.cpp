@@ -351,8 +351,14 @@ class PosixFileEdge final : public FileEdge {
   // mode 0666 less the umask. Its time and mode are set through the descriptor.
   Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
     int fd = static_cast<int>(file);
-    time_t t;
-    if (DosStampToUnixTime(dos_time_stamp, &t)) {
+    // The entries of an archive mostly share a few stamps: the last one's instant is kept.
+    if (dos_time_stamp != stamp_ || !stamp_known_) {
+      stamp_ = dos_time_stamp;
+      stamp_known_ = true;
+      stamp_valid_ = DosStampToUnixTime(dos_time_stamp, &stamp_time_);
+    }
+    const time_t t = stamp_time_;
+    if (stamp_valid_) {
       struct timespec times[2];
       times[0].tv_sec = 0;
       times[0].tv_nsec = UTIME_OMIT;  // access time left alone
@@ -426,6 +432,11 @@ class PosixFileEdge final : public FileEdge {
   off_t position_[kTrackedFiles] = {};
   PosixFolderWalk walk_;
   ReadAhead ahead_[kTrackedFiles];  // of the positioned files
+  // The stamp FinishEntryFile converted last, and its instant when it is a date.
+  uint32_t stamp_ = 0;
+  bool stamp_known_ = false;
+  bool stamp_valid_ = false;
+  time_t stamp_time_ = 0;
 };
 
 class PosixUninstallQueries final : public UninstallQueries {
