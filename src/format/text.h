@@ -1,6 +1,7 @@
 // Short texts put together in a buffer of fixed room: the reports and their numbers,
-// the log's lines, the gauge's percentage, dates. Nothing is written past the room:
-// what does not fit is cut off, and the text stays zero-terminated.
+// the log's lines, the gauge's percentage, dates, and UTF-16 for the Windows wide API.
+// Nothing is written past the room: what does not fit is cut off, and the text ends
+// zero-terminated.
 #pragma once
 
 #include <stddef.h>
@@ -33,6 +34,27 @@ class TextBuilder {
   TextBuilder& Number(uint64_t value, unsigned base, int width, char fill);
 
   char* buf_;
+  size_t size_;
+  size_t length_ = 0;
+};
+
+// UTF-16 units put into out, room for size units, on the same terms: nothing past the
+// room, every unit counted; Finish zero-terminates (when there is room at all) and
+// gives the count.
+class Utf16Builder {
+ public:
+  Utf16Builder(uint16_t* out, size_t size) : out_(out), size_(size) {}
+  void Put(uint16_t unit) {
+    if (length_ + 1 < size_) out_[length_] = unit;
+    ++length_;
+  }
+  size_t Finish() {
+    if (size_ > 0) out_[length_ < size_ ? length_ : size_ - 1] = 0;
+    return length_;
+  }
+
+ private:
+  uint16_t* out_;
   size_t size_;
   size_t length_ = 0;
 };

@@ -408,12 +408,10 @@ size_t FormatApplicationError(const Error& error, const char* module_name, uint3
 
 size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out,
                         size_t size) {
-  size_t len = 0;
-  for (const uint16_t* p = NameFromPath(path); *p && *p != '.'; ++p, ++len) {
-    if (len + 1 < size) out[len] = len == 0 ? *p : lower(*p);
-  }
-  if (size > 0) out[len < size ? len : size - 1] = 0;
-  return len;
+  const uint16_t* name = NameFromPath(path);
+  Utf16Builder title(out, size);
+  for (const uint16_t* p = name; *p && *p != '.'; ++p) title.Put(p == name ? *p : lower(*p));
+  return title.Finish();
 }
 
 }  // namespace vek
