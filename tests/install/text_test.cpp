@@ -1,8 +1,9 @@
-// Short texts in a buffer of fixed room (text.h).
+// Short texts in a buffer of fixed room (text.h): bytes and UTF-16 units.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "text.h"
@@ -56,10 +57,24 @@ TEST(TextBuilder, CutsAtTheRoomAndCountsWhatWasCut) {
     EXPECT_EQ(length, 7u) << c.room;
     EXPECT_STREQ(buf, c.text) << c.room;
     for (size_t i = c.room; i < sizeof buf; ++i) EXPECT_EQ(buf[i], '#') << c.room << " " << i;
+
+    // UTF-16 units on the same terms.
+    char16_t units[9];
+    std::fill(units, units + 9, u'#');
+    Utf16Builder wide(reinterpret_cast<uint16_t*>(units), c.room);
+    for (const char* p = "ab12345"; *p; ++p) wide.Put(static_cast<uint16_t>(*p));
+    EXPECT_EQ(wide.Finish(), 7u) << c.room;
+    EXPECT_EQ(std::u16string(units), std::u16string(c.text, c.text + strlen(c.text))) << c.room;
+    for (size_t i = c.room; i < 9; ++i) EXPECT_EQ(units[i], u'#') << c.room << " " << i;
   }
   char untouched = '#';
   EXPECT_EQ(TextBuilder(&untouched, 0).Text("abc").length(), 3u);
   EXPECT_EQ(untouched, '#');
+  uint16_t unit = '#';
+  Utf16Builder none(&unit, 0);
+  none.Put('a');
+  EXPECT_EQ(none.Finish(), 1u);
+  EXPECT_EQ(unit, '#');
 }
 
 TEST(NameFromPath, IsWhatFollowsTheLastSeparator) {
