@@ -384,13 +384,8 @@ void LogOutcome(const char* what, const char* folder, const char* below, const E
 }
 
 size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size) {
-  // The number right-aligned in four places, the address in its eight digits.
-  return TextBuilder(buf, size)
-      .Text("Runtime error")
-      .Decimal(error_number % 10000, 4, ' ')
-      .Text(" at ")
-      .Hex(address, 8)
-      .length();
+  TextBuilder out(buf, size);
+  return out.Text("Runtime error").Decimal(error_number, 4, ' ').Text(" at ").Hex(address, 8).length();
 }
 
 size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address,
