@@ -1,6 +1,9 @@
 // vek: lists, tests and extracts VEK archives and self-extracting executables.
 #include <stdio.h>
 #include <string.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -99,6 +102,13 @@ int Test(const std::string& path, bool quick) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // The reader's table, the copy room and the read-ahead buffers come from the heap and
+  // stay there when freed: glibc maps blocks of 128 KiB and more afresh and unmaps them
+  // again, which on a small tree costs a share of the run (bench/RESULTS.md).
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
   // UTF-8 on every platform (on Windows from the wide command line).
   const std::vector<std::string> argument = vek::ProgramArguments(argc, argv);
   const size_t count = argument.size();
