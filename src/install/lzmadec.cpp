@@ -89,15 +89,20 @@ Error LzmaBlockDecoder::Feed(const unsigned char* data, size_t size, DecodeSink&
   if (failed_) return Bad();
   failed_ = true;
   CLzmaDec* dec = static_cast<CLzmaDec*>(state_);
-  while (size > 0) {
-    if (finished_) return Bad();  // stored bytes after the stream's end
+  for (;;) {
+    if (finished_) {
+      if (size > 0) return Bad();  // stored bytes after the stream's end
+      break;
+    }
     const uint64_t left = decoded_size_ - produced_;
+    // At the decoded size only an end marker may follow, which LZMA_FINISH_END looks
+    // for: without input it at least refuses a match that runs on past the size.
+    if (size == 0 && left > 0) break;
     if (dec->dicPos == dec->dicBufSize && left > 0) dec->dicPos = 0;
     const SizeT start = dec->dicPos;
     SizeT limit = dec->dicBufSize - start;
     if (limit > kLzmaPieceSize) limit = kLzmaPieceSize;
     if (limit > left) limit = static_cast<SizeT>(left);
-    // At the decoded size only an end marker may follow: LZMA_FINISH_END checks for it.
     SizeT used = size;
     ELzmaStatus status;
     const SRes result = LzmaDec_DecodeToDic(dec, start + limit, data, &used, left == 0 ? LZMA_FINISH_END : LZMA_FINISH_ANY,
@@ -115,8 +120,8 @@ Error LzmaBlockDecoder::Feed(const unsigned char* data, size_t size, DecodeSink&
       finished_ = true;
     } else if (status == LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK && produced_ == decoded_size_) {
       finished_ = true;
-    } else if (status == LZMA_STATUS_NEEDS_MORE_INPUT) {
-      break;  // it took all of this piece
+    } else if (status == LZMA_STATUS_NEEDS_MORE_INPUT || (used == 0 && made == 0)) {
+      break;  // it took all of this piece (or, at the decoded size, waits for an end marker)
     }
   }
   failed_ = false;

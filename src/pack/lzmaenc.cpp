@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "lzmasettings.h"
+#include "lzmabackends.h"
 
 namespace vek::build {
 namespace {
@@ -81,5 +81,19 @@ void WriteLzmaProps(const LzmaSettings& settings, unsigned char props[kLzmaProps
   props[0] = static_cast<unsigned char>((settings.pb * 5 + settings.lp) * 9 + settings.lc);
   for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<unsigned char>(settings.dictionary >> (8 * i));
 }
+
+std::vector<unsigned char> LzmaEncodeBlock(const unsigned char* data, size_t size, const LzmaOptions& options,
+                                           unsigned char props[kLzmaPropsSize]) {
+  const LzmaSettings settings = ResolveLzmaSettings(options, size);
+#if VEK_HAVE_LIBLZMA
+  std::vector<unsigned char> stream = LzmaEncodeWithLiblzma(data, size, settings);
+#else
+  std::vector<unsigned char> stream = LzmaEncodeWithSdk(data, size, settings);
+#endif
+  WriteLzmaProps(settings, props);
+  return stream;
+}
+
+const char* LzmaEncoderLibrary() { return VEK_HAVE_LIBLZMA ? "liblzma" : "LZMA SDK"; }
 
 }  // namespace vek::build

@@ -8,13 +8,11 @@
 #include <string>
 
 #include "lzmaenc.h"
-#include "lzmasettings.h"
+#include "lzmabackends.h"
 
 namespace vek::build {
 
-std::vector<unsigned char> LzmaEncodeBlock(const unsigned char* data, size_t size, const LzmaOptions& options,
-                                           unsigned char props[kLzmaPropsSize]) {
-  const LzmaSettings s = ResolveLzmaSettings(options, size);
+std::vector<unsigned char> LzmaEncodeWithLiblzma(const unsigned char* data, size_t size, const LzmaSettings& s) {
   lzma_options_lzma lzma;
   memset(&lzma, 0, sizeof lzma);
   if (lzma_lzma_preset(&lzma, 6)) throw std::runtime_error("liblzma has no preset 6");
@@ -54,10 +52,7 @@ std::vector<unsigned char> LzmaEncodeBlock(const unsigned char* data, size_t siz
   }
   out.resize(stream.total_out);
   lzma_end(&stream);
-  WriteLzmaProps(s, props);
   return out;
 }
-
-const char* LzmaEncoderLibrary() { return "liblzma"; }
 
 }  // namespace vek::build

@@ -1,6 +1,6 @@
-// LzmaEncodeBlock with the LZMA SDK's encoder (lzma-dev's LzmaEnc.c and LzFind.c,
-// compiled single-threaded into this unit), for the Windows tools, which have no
-// liblzma.
+// The LZMA SDK's encoder (lzma-dev's LzmaEnc.c and LzFind.c, compiled single-threaded
+// into this unit): LzmaEncodeBlock's in the Windows tools, which have no liblzma, and
+// the tests' second encoder elsewhere.
 #include <stdlib.h>
 
 #include <new>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "lzmaenc.h"
-#include "lzmasettings.h"
+#include "lzmabackends.h"
 
 #define _7ZIP_ST
 #pragma GCC diagnostic push
@@ -61,12 +61,9 @@ size_t Write(void* p, const void* buf, size_t size) {
 
 }  // namespace
 
-std::vector<unsigned char> LzmaEncodeBlock(const unsigned char* data, size_t size, const LzmaOptions& options,
-                                           unsigned char props[kLzmaPropsSize]) {
-  const LzmaSettings s = ResolveLzmaSettings(options, size);
+std::vector<unsigned char> LzmaEncodeWithSdk(const unsigned char* data, size_t size, const LzmaSettings& s) {
   CLzmaEncProps p;
   LzmaEncProps_Init(&p);
-  p.level = options.level;
   p.dictSize = s.dictionary;
   p.lc = s.lc;
   p.lp = s.lp;
@@ -93,10 +90,7 @@ std::vector<unsigned char> LzmaEncodeBlock(const unsigned char* data, size_t siz
   LzmaEnc_Destroy(encoder, &allocator, &allocator);
   if (result == SZ_ERROR_MEM) throw std::bad_alloc();
   if (result != SZ_OK) throw std::runtime_error("the LZMA SDK failed to encode (" + std::to_string(result) + ")");
-  WriteLzmaProps(s, props);
   return out;
 }
-
-const char* LzmaEncoderLibrary() { return "LZMA SDK"; }
 
 }  // namespace vek::build
