@@ -63,8 +63,8 @@ class LzmaBlockDecoder {
   bool failed_ = true;     // not opened, or a Feed failed: the stream is not to be trusted further
 };
 
-// The most memory a decoder allocates for props (dictionary and probabilities), for
-// any decoded size: what the README states as the stub's need.
+// The most memory a decoder allocates for props (dictionary, probabilities and the
+// decoder's state), for any decoded size: what the README states as the stub's need.
 uint64_t LzmaDecoderMemory(const LzmaProps& props);
 
 }  // namespace vek

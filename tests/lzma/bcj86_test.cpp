@@ -8,6 +8,9 @@
 #include "bcj86.h"
 #include "bcj86dec.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #if VEK_HAVE_LIBLZMA
 #include <lzma.h>
 #endif
@@ -20,17 +23,19 @@ using Bytes = std::vector<unsigned char>;
 // This test program: real x86 code, with its calls and jumps.
 Bytes OwnProgram() {
 #ifdef _WIN32
-  const char* self = "lzma_tests.exe";
+  char self[MAX_PATH];
+  if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return {};
 #else
   const char* self = "/proc/self/exe";
 #endif
   Bytes bytes;
-  if (FILE* f = fopen(self, "rb")) {
-    unsigned char buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    fclose(f);
-  }
+  FILE* f = fopen(self, "rb");
+  EXPECT_NE(f, nullptr) << self;
+  if (!f) return bytes;
+  unsigned char buf[1 << 16];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  fclose(f);
   return bytes;
 }
 
@@ -91,7 +96,9 @@ TEST(X86BranchTest, DecodesWhatItEncodesInAnyPieces) {
   for (const auto& input : BranchInputs()) {
     SCOPED_TRACE(input.name);
     const Bytes encoded = BranchesEncoded(input.data);
-    if (input.data.size() > 1000) EXPECT_NE(encoded, input.data);
+    if (input.data.size() > 1000) {
+      EXPECT_NE(encoded, input.data);
+    }
     for (size_t step : {size_t{1}, size_t{3}, size_t{4}, size_t{5}, size_t{4099}, size_t{1} << 20}) {
       SCOPED_TRACE("pieces of " + std::to_string(step));
       EXPECT_TRUE(BranchesDecoded(encoded, step) == input.data);
