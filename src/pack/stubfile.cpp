@@ -7,6 +7,7 @@
 #include "errorwords.h"
 #include "nativefile.h"
 #include "pefile.h"
+#include "signature.h"
 #include "toolhost.h"
 
 namespace vek::tools {
@@ -18,20 +19,8 @@ constexpr size_t kStubHeadersLimit = 256 * 1024;
 // An archive start that a 32-bit offset can name.
 constexpr uint64_t kArchiveStartLimit = uint64_t{1} << 32;
 
-// "RN-VEK" 00 01, or 00 02 in an archive of UTF-8 names.
-bool IsSignatureAt(const unsigned char* p) {
-  const unsigned char* tail = p + ArchiveSignature::kTailOffset;
-  return memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
-         (memcmp(tail, kSignatureTail, ArchiveSignature::kTailSize) == 0 ||
-          memcmp(tail, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0);
-}
-
-// A bare archive may begin with the extended tail too: its footer says why.
-bool IsBareSignatureAt(const unsigned char* p) {
-  return IsSignatureAt(p) ||
-         (memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
-          memcmp(p + ArchiveSignature::kTailOffset, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0);
-}
+// "RN-VEK" 00 01, or 00 02 in a marked archive.
+bool IsSignatureAt(const unsigned char* p) { return IsOurSignature(ClassifySignature(p)); }
 
 }  // namespace
 
@@ -62,7 +51,7 @@ bool PlausibleInFile(FileHandle file, uint64_t file_size, uint64_t pos) {
 std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std::string* error) {
   // A file that begins with the signature is a bare archive, even one cut short.
   unsigned char signature[ArchiveSignature::kSize];
-  if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsBareSignatureAt(signature)) {
+  if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {
     ArchiveStart start;  // offset 0, a bare archive
     // The extension block ends where the footer begins, at the end of the file.
     unsigned char footer[ExtensionFooter::kSize];
