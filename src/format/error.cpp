@@ -26,19 +26,6 @@ void PutUnsigned(char* buf, size_t size, size_t* len, uint32_t value, unsigned b
   Put(buf, size, len, text);
 }
 
-const char* InOutText(uint32_t code) {
-  switch (code) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 100: return "Read beyond end of file";
-    case 101: return "Disk full";
-    case 106: return "Invalid numeric input";
-    default: return nullptr;
-  }
-}
-
 }  // namespace
 
 size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
@@ -47,7 +34,7 @@ size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
     case ErrorKind::kNone:
       break;
     case ErrorKind::kInOut:
-      if (const char* text = InOutText(error.code)) {
+      if (const char* text = WordsOf<kIoMessages>(error.code)) {
         Put(buf, size, &len, text);
       } else {
         Put(buf, size, &len, "I/O error ");
@@ -67,12 +54,10 @@ size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
       Put(buf, size, &len, "Out of memory");
       break;
     case ErrorKind::kDde:
-      if (error.code == kDdeLowMemory || error.code == kDdeMemoryError) {
-        Put(buf, size, &len, "Error occurred when DDE ran out of memory ($0");
-      } else if (error.code == kDdeNoConvEstablished) {
-        Put(buf, size, &len, "DDE Error - conversation not established ($0");
+      if (const char* text = WordsOf<kDdeMessages>(error.code)) {
+        Put(buf, size, &len, text);
       } else {
-        Put(buf, size, &len, "An error returned from DDE  ($0");
+        Put(buf, size, &len, kDdeOtherWords);
       }
       PutUnsigned(buf, size, &len, error.code, 16);
       Put(buf, size, &len, ")");

@@ -41,6 +41,18 @@ TEST(ErrorMessages, FollowFromTheCode) {
   for (const Case& c : cases) EXPECT_EQ(Message(c.error), c.text);
 }
 
+// Each table's words come back for each of its codes, the shared ones too, from the
+// packed form the stub keeps; a code of none has none.
+TEST(ErrorMessages, EveryCodeOfATableHasItsWords) {
+  const auto check = [](const auto& table, const char* (*words_of)(uint32_t)) {
+    for (const auto& entry : table) EXPECT_STREQ(words_of(entry.code), entry.words) << entry.code;
+    EXPECT_EQ(words_of(0xFFFF), nullptr);
+  };
+  check(kIoMessages, &WordsOf<kIoMessages>);
+  check(kWinErrorReasons, &WordsOf<kWinErrorReasons>);
+  check(kDdeMessages, &WordsOf<kDdeMessages>);
+}
+
 TEST(ErrorMessages, AreCutToTheBufferAndStayTerminated) {
   char small[8];
   size_t full = FormatErrorMessage(InOutError(100), small, sizeof small);
