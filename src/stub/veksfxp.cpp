@@ -20,19 +20,13 @@ constexpr char kSwitches[] =
     "\n"
     "Exit codes of /S:";
 
-constexpr struct {
-  int code;
-  const char* meaning;
-} kExitCodes[] = {
-    {kExitOk, "installed"},
-    {kExitFolderFailed, "the folder could not be made"},
-    {kExitExtractFailed, "extraction failed"},
-    {kExitRegisterFailed, "the Start-menu group, an item or the uninstaller could not be made (files installed)"},
-    {kExitDamaged, "the installer is damaged (nothing written)"},
-};
-static_assert(kExitOk < 10 && kExitFolderFailed < 10 && kExitExtractFailed < 10 && kExitRegisterFailed < 10 &&
-                  kExitDamaged < 10,
-              "FormatSwitchesHelp writes each code as one digit");
+constexpr bool OneDigitEach() {
+  for (const ExitCode& exit : kInstallExitCodes) {
+    if (exit.code < 0 || exit.code > 9) return false;
+  }
+  return true;
+}
+static_assert(OneDigitEach(), "FormatSwitchesHelp writes each code as one digit");
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
@@ -117,11 +111,11 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
 size_t FormatSwitchesHelp(char* buf, size_t size) {
   size_t len = 0;
   AppendText(buf, size, &len, kSwitches);
-  for (const auto& exit : kExitCodes) {
+  for (const ExitCode& exit : kInstallExitCodes) {
     const char code[] = {' ', static_cast<char>('0' + exit.code), ' ', 0};
-    if (&exit != kExitCodes) AppendText(buf, size, &len, ",");
+    if (&exit != kInstallExitCodes) AppendText(buf, size, &len, ",");
     AppendText(buf, size, &len, code);
-    AppendText(buf, size, &len, exit.meaning);
+    AppendText(buf, size, &len, exit.words);
   }
   AppendText(buf, size, &len, ".");
   return len;
