@@ -10,10 +10,10 @@
 namespace vek {
 
 enum class SignatureKind : uint8_t {
-  kPlain,   // "RN-VEK" 00 01: the layout every release reads
-  kMarked,  // "RN-VEK" 00 02: UTF-8 names, deflated files or a deflated table, which the
-            // extension block says (kSignatureTailExtended); no reader of the plain layout
-            // takes it for an archive
+  kPlain,        // "RN-VEK" 00 01: the layout every release reads
+  kMarked,       // "RN-VEK" 00 02: UTF-8 names, deflated files or a deflated table, which the
+                 // extension block says (kSignatureTailExtended); no reader of the plain layout
+                 // takes it for an archive
   kUnknownTail,  // "RN-VEK" with a tail this release does not know
   // Another magic before the marked tail: no archive of ours as it stands, but most
   // likely a marked one whose magic was damaged, so it is read in the marked layout
@@ -46,7 +46,9 @@ inline SignatureKind ClassifySignature(const unsigned char* signature) {
 }
 
 // An archive this release reads: the plain layout or the marked one.
-inline bool IsOurSignature(SignatureKind kind) { return kind == SignatureKind::kPlain || kind == SignatureKind::kMarked; }
+inline bool IsOurSignature(SignatureKind kind) {
+  return kind == SignatureKind::kPlain || kind == SignatureKind::kMarked;
+}
 
 // Whether the header and table are read in the marked layout (the table may be a
 // stream, the names UTF-8 without an extension block).

@@ -113,7 +113,7 @@ std::string ConfigKeysText() {
     out += "  " + name + std::string(column - 2 - name.size(), ' ');
     for (const char* p = help.text; *p; ++p) {
       if (*p == '%' && (p[1] == 'L' || p[1] == 'T' || p[1] == 'I')) {
-        const uint32_t value = p[1] == 'L' ? ConfigKeyLimit(help.key)
+        const uint32_t value = p[1] == 'L'   ? ConfigKeyLimit(help.key)
                                : p[1] == 'T' ? kConfigTargetLimit
                                              : static_cast<uint32_t>(kConfigMaxItems);
         out += std::to_string(value);

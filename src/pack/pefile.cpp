@@ -11,12 +11,12 @@ namespace {
 
 using pe::DataDirectory;
 using pe::FileHeader;
+using pe::kResourceHighBit;
 using pe::OptionalHeader;
 using pe::ResourceDataEntry;
 using pe::ResourceDirectoryHeader;
 using pe::ResourceEntry;
 using pe::SectionHeader;
-using pe::kResourceHighBit;
 
 constexpr char kResourceSection[] = ".rsrc", kOldResourceSection[] = ".rsrc0";
 constexpr size_t kDataAlignment = 8;
@@ -69,7 +69,8 @@ std::optional<Headers> ReadHeaders(const unsigned char* bytes, size_t size) {
   Headers h{bytes, size};
   if (!h.Has(0, pe::DosHeader::kSize) || memcmp(bytes, pe::kDosMagic, 2) != 0) return std::nullopt;
   const size_t at = LoadU32(bytes + pe::DosHeader::kNewHeaderOffset);
-  if (!h.Has(at, pe::kSignatureSize + FileHeader::kSize) || memcmp(bytes + at, pe::kSignature, pe::kSignatureSize) != 0) {
+  if (!h.Has(at, pe::kSignatureSize + FileHeader::kSize) ||
+      memcmp(bytes + at, pe::kSignature, pe::kSignatureSize) != 0) {
     return std::nullopt;
   }
   const unsigned char* file_header = bytes + at + pe::kSignatureSize;
@@ -85,8 +86,8 @@ std::optional<Headers> ReadHeaders(const unsigned char* bytes, size_t size) {
                                                          : 0;
   if (directories != 0 && h.optional_size >= directories) {
     h.directories = h.optional + directories;
-    h.directory_count = static_cast<uint32_t>(std::min<size_t>(
-        LoadU32(bytes + h.directories - 4), (h.optional_size - directories) / DataDirectory::kSize));
+    h.directory_count = static_cast<uint32_t>(
+        std::min<size_t>(LoadU32(bytes + h.directories - 4), (h.optional_size - directories) / DataDirectory::kSize));
   }
   return h;
 }
@@ -100,7 +101,8 @@ class TableReader {
   bool Directory(uint32_t table, size_t level, Resource& path) {
     const size_t at = base_ + table;
     if (!h_.Has(at, ResourceDirectoryHeader::kSize)) return false;
-    const size_t count = size_t{LoadU16(h_.bytes + at + ResourceDirectoryHeader::kNamedCountOffset)} + LoadU16(h_.bytes + at + ResourceDirectoryHeader::kIdCountOffset);
+    const size_t count = size_t{LoadU16(h_.bytes + at + ResourceDirectoryHeader::kNamedCountOffset)} +
+                         LoadU16(h_.bytes + at + ResourceDirectoryHeader::kIdCountOffset);
     if (!h_.Has(at + ResourceDirectoryHeader::kSize, count * ResourceEntry::kSize)) return false;
     for (size_t i = 0; i < count; ++i) {
       const unsigned char* entry = h_.bytes + at + ResourceDirectoryHeader::kSize + i * ResourceEntry::kSize;
@@ -234,19 +236,24 @@ std::string TableBytes(const std::vector<Resource>& resources, uint32_t rva) {
   };
   directory(
       0, 0, types.size() - 1, [&](size_t t) -> const ResourceId& { return sorted[types[t]]->type; },
-      [&](size_t t) { return type_name_at[t]; }, [&](size_t t) { return kResourceHighBit | static_cast<uint32_t>(type_at[t]); });
+      [&](size_t t) { return type_name_at[t]; },
+      [&](size_t t) { return kResourceHighBit | static_cast<uint32_t>(type_at[t]); });
   for (size_t t = 0; t + 1 < types.size(); ++t) {
     const size_t first = first_name(t);
     directory(
         type_at[t], first, first + names_in(t), [&](size_t n) -> const ResourceId& { return sorted[names[n]]->name; },
-        [&](size_t n) { return name_name_at[n]; }, [&](size_t n) { return kResourceHighBit | static_cast<uint32_t>(name_at[n]); });
+        [&](size_t n) { return name_name_at[n]; },
+        [&](size_t n) { return kResourceHighBit | static_cast<uint32_t>(name_at[n]); });
   }
   ResourceId language;
   for (size_t n = 0; n + 1 < names.size(); ++n) {
     directory(
         name_at[n], names[n], names[n + 1],
-        [&](size_t i) -> const ResourceId& { return language = ResourceId{sorted[i]->language, {}}; },
-        [](size_t) { return size_t{0}; }, [&](size_t i) { return static_cast<uint32_t>(entries_at + i * ResourceDataEntry::kSize); });
+        [&](size_t i) -> const ResourceId& {
+          return language = ResourceId{sorted[i]->language, {}};
+        },
+        [](size_t) { return size_t{0}; },
+        [&](size_t i) { return static_cast<uint32_t>(entries_at + i * ResourceDataEntry::kSize); });
   }
   for (size_t i = 0; i < sorted.size(); ++i) {
     unsigned char* entry = p + entries_at + i * ResourceDataEntry::kSize;
@@ -342,18 +349,21 @@ std::string ReplaceResources(std::string* image, const std::vector<Resource>& re
     const unsigned char* section = h->Section(i);
     const uint32_t raw = LoadU32(section + SectionHeader::kRawSizeOffset);
     if (raw > 0) headers_end = std::min<size_t>(headers_end, LoadU32(section + SectionHeader::kRawPointerOffset));
-    virtual_end = std::max<uint64_t>(virtual_end, uint64_t{LoadU32(section + SectionHeader::kAddressOffset)} +
-                                                      std::max(raw, LoadU32(section + SectionHeader::kVirtualSizeOffset)));
+    virtual_end =
+        std::max<uint64_t>(virtual_end, uint64_t{LoadU32(section + SectionHeader::kAddressOffset)} +
+                                            std::max(raw, LoadU32(section + SectionHeader::kVirtualSizeOffset)));
   }
   const size_t header_at = h->SectionTableEnd();
   if (header_at + SectionHeader::kSize > headers_end || header_at + SectionHeader::kSize > image->size() ||
-      std::any_of(bytes + header_at, bytes + header_at + SectionHeader::kSize, [](unsigned char c) { return c != 0; })) {
+      std::any_of(bytes + header_at, bytes + header_at + SectionHeader::kSize,
+                  [](unsigned char c) { return c != 0; })) {
     return "its headers have no room for another section";
   }
   const uint32_t rva = static_cast<uint32_t>(AlignUp(virtual_end, section_alignment));
   const std::string table = TableBytes(resources, rva);
   const size_t raw_at = AlignUp(image->size(), file_alignment), raw_size = AlignUp(table.size(), file_alignment);
-  if (uint64_t{rva} + table.size() >= kResourceHighBit || raw_at + raw_size >= kResourceHighBit) return "it would become too large";
+  if (uint64_t{rva} + table.size() >= kResourceHighBit || raw_at + raw_size >= kResourceHighBit)
+    return "it would become too large";
 
   // The old table's section, by name.
   unsigned char* directory = bytes + h->directories + pe::kResourceDirectory * DataDirectory::kSize;
@@ -374,7 +384,8 @@ std::string ReplaceResources(std::string* image, const std::vector<Resource>& re
   StoreU32(section + SectionHeader::kRawSizeOffset, static_cast<uint32_t>(raw_size));
   StoreU32(section + SectionHeader::kRawPointerOffset, static_cast<uint32_t>(raw_at));
   StoreU32(section + SectionHeader::kFlagsOffset, pe::kInitializedReadableData);
-  StoreU16(bytes + h->optional - FileHeader::kSize + FileHeader::kSectionCountOffset, static_cast<uint16_t>(h->section_count + 1));
+  StoreU16(bytes + h->optional - FileHeader::kSize + FileHeader::kSectionCountOffset,
+           static_cast<uint16_t>(h->section_count + 1));
   unsigned char* initialized = bytes + h->optional + OptionalHeader::kInitializedDataOffset;
   StoreU32(initialized, LoadU32(initialized) + static_cast<uint32_t>(raw_size));
   StoreU32(bytes + h->optional + OptionalHeader::kImageSizeOffset,

@@ -5,8 +5,8 @@
 #include "icon.h"
 #include "layout.h"
 #include "pefile.h"
-#include "versioninfo.h"
 #include "vekwriter.h"
+#include "versioninfo.h"
 
 namespace vek::build {
 namespace {
@@ -70,8 +70,8 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
                      std::string(kStartOffsetSection) + " section)");
   }
   if (!config_block.empty() && !span->HoldsConfigOffset()) {
-    throw BuildError(stub_name + ": this stub cannot carry a configuration (its " +
-                     std::string(kStartOffsetSection) + " section has no configuration offset)");
+    throw BuildError(stub_name + ": this stub cannot carry a configuration (its " + std::string(kStartOffsetSection) +
+                     " section has no configuration offset)");
   }
   if (extension_size > 0 && !span->HoldsExtensionOffset()) {
     throw BuildError(stub_name + ": this stub cannot carry checksums (its " + std::string(kStartOffsetSection) +

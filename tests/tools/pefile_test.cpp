@@ -200,8 +200,8 @@ TEST(PeStartOffsetSection, IsFoundOnlyAsASectionOfItsOwn) {
   };
   for (const auto& c : cases) {
     std::string problem = "stale";
-    const auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(c.image.data()),
-                                                    c.image.size(), &problem);
+    const auto span =
+        tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size(), &problem);
     EXPECT_EQ(span ? span->file_offset : 0, c.offset) << c.what;
     EXPECT_NE(problem.find(c.problem), std::string::npos) << c.what << ": " << problem;
     if (!*c.problem) {
