@@ -142,8 +142,9 @@ class ArchiveReader {
   uint32_t ExtensionFlags() const;
   // Whether some files are deflated (the sound block says so).
   bool Compressed() const { return (ExtensionFlags() & kExtensionDeflated) != 0; }
-  // Whether the signature's tail is one this reader takes: 00 01, or 00 02 with a
-  // block that says why.
+  // Whether the signature is "RN-VEK" with a tail this reader takes: 00 01 or 00 02.
+  // Only its eight bytes decide: a marked signature is taken with or without an
+  // extension block (without one, its names are UTF-8).
   bool SignatureKnown() const;
 
   // ---- Lookups by identifier ---------------------------------------------------------

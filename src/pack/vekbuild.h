@@ -22,7 +22,7 @@ struct PackOptions {
   std::string output;
   std::string stub;           // empty: a bare archive
   std::string config;         // a configuration file for the stub (needs stub)
-  // 0: files stored; 1 to 9: deflated at this level (ArchiveOptions).
+  // 0: files stored; 1 to 12: deflated at this level (ArchiveOptions).
   int compress_level = 0;
   unsigned threads = 0;  // that deflate; 0: one for each processor
   // Called now and then while data is written: files done, files in all.

@@ -71,8 +71,9 @@ inline uint32_t AttributesOf(const PathFacts& facts) {
 struct ArchiveOptions {
   // Make the extension block: a checksum for every file and for the header and table.
   bool checksums = true;
-  // 0: every file stored. 1 to 9: each file deflated on its own at this level (a file
-  // whose stream saves too little stays stored); needs checksums.
+  // 0: every file stored. 1 to 12 (kMinDeflateLevel to kMaxDeflateLevel, deflater.h):
+  // each file deflated on its own at this level (a file whose stream saves too little
+  // stays stored); needs checksums.
   int compress_level = 0;
   // Threads that deflate (0: one for each processor). The bytes are the same whatever
   // their number.
@@ -105,12 +106,6 @@ class ArchiveBuilder {
   uint16_t AddSourceFile(uint16_t parent, std::string name, std::string source);
 
   const std::vector<Entry>& entries() const { return entries_; }
-  // Size of the archive: signature, header, records and data (once every file's size
-  // is known: not with files added by AddSourceFile).
-  uint64_t ArchiveSize() const;
-
-  // The signature, header and entry table, as they precede the data.
-  std::string SerializePrologue() const;
   // The whole archive in memory (tests and small archives), in the plain layout: no
   // extension block.
   std::string Serialize() const;

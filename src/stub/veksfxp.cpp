@@ -6,6 +6,7 @@
 #include "cp1250.h"
 #include "ddeman.h"
 #include "messagebox.h"
+#include "text.h"
 #include "veksfxu.h"
 
 namespace vek {
@@ -19,14 +20,6 @@ constexpr char kSwitches[] =
     "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
     "\n"
     "Exit codes of /S:";
-
-constexpr bool OneDigitEach() {
-  for (const ExitCode& exit : kInstallExitCodes) {
-    if (exit.code < 0 || exit.code > 9) return false;
-  }
-  return true;
-}
-static_assert(OneDigitEach(), "FormatSwitchesHelp writes each code as one digit");
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
@@ -109,16 +102,13 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
 }  // namespace
 
 size_t FormatSwitchesHelp(char* buf, size_t size) {
-  size_t len = 0;
-  AppendText(buf, size, &len, kSwitches);
+  TextBuilder out(buf, size);
+  out.Text(kSwitches);
   for (const ExitCode& exit : kInstallExitCodes) {
-    const char code[] = {' ', static_cast<char>('0' + exit.code), ' ', 0};
-    if (&exit != kInstallExitCodes) AppendText(buf, size, &len, ",");
-    AppendText(buf, size, &len, code);
-    AppendText(buf, size, &len, exit.words);
+    if (&exit != kInstallExitCodes) out.Text(",");
+    out.Text(" ").Decimal(exit.code).Text(" ").Text(exit.words);
   }
-  AppendText(buf, size, &len, ".");
-  return len;
+  return out.Text(".").length();
 }
 
 Switches ParseSwitches(const uint16_t* line) {
