@@ -3,22 +3,6 @@
 #include "text.h"
 
 namespace vek {
-namespace {
-
-const char* InOutText(uint32_t code) {
-  switch (code) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 100: return "Read beyond end of file";
-    case 101: return "Disk full";
-    case 106: return "Invalid numeric input";
-    default: return nullptr;
-  }
-}
-
-}  // namespace
 
 size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
   TextBuilder out(buf, size);
@@ -26,7 +10,7 @@ size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
     case ErrorKind::kNone:
       break;
     case ErrorKind::kInOut:
-      if (const char* text = InOutText(error.code)) {
+      if (const char* text = WordsOf<kIoMessages>(error.code)) {
         out.Text(text);
       } else {
         out.Text("I/O error ");
@@ -45,12 +29,10 @@ size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
       out.Text("Out of memory");
       break;
     case ErrorKind::kDde:
-      if (error.code == kDdeLowMemory || error.code == kDdeMemoryError) {
-        out.Text("Error occurred when DDE ran out of memory ($0");
-      } else if (error.code == kDdeNoConvEstablished) {
-        out.Text("DDE Error - conversation not established ($0");
+      if (const char* text = WordsOf<kDdeMessages>(error.code)) {
+        out.Text(text);
       } else {
-        out.Text("An error returned from DDE  ($0");
+        out.Text(kDdeOtherWords);
       }
       out.Hex(error.code).Text(")");
       break;

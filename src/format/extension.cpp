@@ -12,7 +12,7 @@ uint32_t ExtensionBlockCrc(const unsigned char* block, size_t size) {
 }
 
 ExtensionState JudgeExtensionBlock(const unsigned char* block, size_t size, uint32_t entry_count,
-                                   const unsigned char* signature) {
+                                   SignatureKind signature) {
   if (size < ExtensionHeader::kSize ||
       memcmp(block + ExtensionHeader::kMagicOffset, kExtensionMagic, ExtensionHeader::kMagicSize) != 0 ||
       LoadU32(block + ExtensionHeader::kBlockSizeOffset) != size ||
@@ -25,10 +25,7 @@ ExtensionState JudgeExtensionBlock(const unsigned char* block, size_t size, uint
   const uint32_t flags = ExtensionFlags(block);
   if (flags & ~kExtensionKnownFlags) return ExtensionState::kNewer;
   // The tail says whether a reader of the plain layout may read the archive.
-  const unsigned char* tail = flags ? kSignatureTailExtended : kSignatureTail;
-  if (memcmp(signature + ArchiveSignature::kTailOffset, tail, ArchiveSignature::kTailSize) != 0) {
-    return ExtensionState::kPrologueDamaged;
-  }
+  if (InMarkedLayout(signature) != (flags != 0)) return ExtensionState::kPrologueDamaged;
   return ExtensionState::kSound;
 }
 

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "layout.h"
+#include "signature.h"
 
 namespace vek {
 
@@ -43,9 +44,9 @@ inline constexpr char kArchiveDamaged[] = "The archive is damaged";
 uint32_t ExtensionBlockCrc(const unsigned char* block, size_t size);
 
 // Judges size bytes read as the block of an archive of entry_count entries whose
-// signature begins with signature (its tail must say whether flags are set).
+// signature is of that kind (its tail must say whether flags are set).
 ExtensionState JudgeExtensionBlock(const unsigned char* block, size_t size, uint32_t entry_count,
-                                   const unsigned char* signature);
+                                   SignatureKind signature);
 
 inline uint32_t ExtensionFlags(const unsigned char* block) { return LoadU32(block + ExtensionHeader::kFlagsOffset); }
 // The record of a table slot (1-based).

@@ -30,23 +30,6 @@ inline constexpr uint32_t kAttrSystem = 0x04;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 
-// Windows error codes that the edges produce.
-inline constexpr uint32_t kWinErrorInvalidFunction = 1;
-inline constexpr uint32_t kWinErrorPathNotFound = 3;
-inline constexpr uint32_t kWinErrorInvalidHandle = 6;
-inline constexpr uint32_t kWinErrorNotEnoughMemory = 8;
-inline constexpr uint32_t kWinErrorWriteProtect = 19;
-inline constexpr uint32_t kWinErrorSharingViolation = 32;
-inline constexpr uint32_t kWinErrorHandleDiskFull = 39;
-inline constexpr uint32_t kWinErrorFileExists = 80;
-inline constexpr uint32_t kWinErrorInvalidParameter = 87;
-inline constexpr uint32_t kWinErrorDiskFull = 112;
-inline constexpr uint32_t kWinErrorInvalidName = 123;
-inline constexpr uint32_t kWinErrorNegativeSeek = 131;
-inline constexpr uint32_t kWinErrorAlreadyExists = 183;
-inline constexpr uint32_t kWinErrorFilenameTooLong = 206;
-inline constexpr uint32_t kWinErrorIoDevice = 1117;
-
 // The failure of an entry whose file is the archive being read.
 inline constexpr char kOverwritesArchive[] = "The entry would overwrite the archive being read";
 // The failure of an entry where a link stands in the destination that cannot be removed.

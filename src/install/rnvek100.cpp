@@ -57,8 +57,7 @@ Error ArchiveReader::Open(ArchiveFiles& edge, FileHandle file, uint32_t start_of
   start_offset_ = start_offset;
   VEK_TRY(edge.Seek(file, static_cast<int64_t>(start_offset)));
   VEK_TRY(ReadExactly(signature_, ArchiveSignature::kSize));
-  const bool extended = memcmp(signature_ + ArchiveSignature::kTailOffset, kSignatureTailExtended,
-                               ArchiveSignature::kTailSize) == 0;
+  const bool extended = InMarkedLayout(ClassifySignature(signature_));
   names_ = extended ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
   VEK_TRY(ReadExactly(header_, ArchiveHeader::kSize));
   if (extended) table_stream_ = LoadU32(header_ + ArchiveHeader::kTableStreamSizeOffset);
@@ -82,7 +81,7 @@ void ArchiveReader::ReadExtension(ExtensionPlace place) {
     extension_ = nullptr;
     return;
   }
-  extension_state_ = JudgeExtensionBlock(extension_, size, n, signature_);
+  extension_state_ = JudgeExtensionBlock(extension_, size, n, ClassifySignature(signature_));
   if (extension_state_ == ExtensionState::kSound) {
     // The signature, header and table as they lie in the file, one after the other.
     uint32_t crc = prologue_crc_;
@@ -108,12 +107,7 @@ void ArchiveReader::ReadExtension(ExtensionPlace place) {
 
 uint32_t ArchiveReader::ExtensionFlags() const { return extension_ ? vek::ExtensionFlags(extension_) : 0; }
 
-bool ArchiveReader::SignatureKnown() const {
-  if (memcmp(signature_, kArchiveMagic, ArchiveSignature::kMagicSize) != 0) return false;
-  const unsigned char* tail = signature_ + ArchiveSignature::kTailOffset;
-  return memcmp(tail, kSignatureTail, ArchiveSignature::kTailSize) == 0 ||
-         memcmp(tail, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0;
-}
+bool ArchiveReader::SignatureKnown() const { return IsOurSignature(ClassifySignature(signature_)); }
 
 Error ArchiveReader::Close() {
   ReleaseTable();

@@ -19,6 +19,7 @@
 #include "extension.h"
 #include "fileedge.h"
 #include "layout.h"
+#include "signature.h"
 #include "winpath.h"
 
 namespace vek {

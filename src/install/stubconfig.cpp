@@ -25,8 +25,6 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"product", 60, false},      {"open", 100, false},         {"icon", 260, false},
     {"uninstall", 3, false},     {"id", 60, false},
 };
-// An item's TARGET; its NAME has the limit of "item".
-constexpr uint32_t kTargetLimit = 100;
 
 // The characters that a Start-menu name and an item's TARGET cannot hold beyond those
 // Windows forbids in names: each ends or splits a field of the item line
@@ -155,9 +153,9 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
   uint32_t target_characters = 0, name_characters = 0;
   CheckText(target, target_end, &target_characters);
   CheckText(name, name_end, &name_characters);
-  if (target_characters > kTargetLimit) {
+  if (target_characters > kConfigTargetLimit) {
     result->field = ConfigField::kTarget;
-    return TooLong(target_characters, kTargetLimit, result);
+    return TooLong(target_characters, kConfigTargetLimit, result);
   }
   if (name_characters > kKeys[kKeyItem].limit) {
     result->field = ConfigField::kName;
@@ -207,6 +205,8 @@ KnownFolder FolderPrefix(const char* folder, size_t* length) {
 }
 
 const char* ConfigKeyName(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].name : ""; }
+
+uint32_t ConfigKeyLimit(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].limit : 0; }
 
 ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
   *out = StubConfig();

@@ -36,6 +36,9 @@ inline constexpr size_t kConfigMagicSize = sizeof kConfigMagic;
 // The largest configuration text, in bytes.
 inline constexpr size_t kConfigTextLimit = 16384;
 inline constexpr int kConfigMaxItems = 16;
+// The most characters of an item's TARGET and of open's; an item's NAME has the limit
+// of "item".
+inline constexpr uint32_t kConfigTargetLimit = 100;
 
 enum ConfigKey : uint8_t {
   kKeyCaption,
@@ -72,6 +75,9 @@ KnownFolder FolderPrefix(const char* folder, size_t* length);
 
 // The key's name as written in the file.
 const char* ConfigKeyName(ConfigKey key);
+
+// The most characters the key's value may hold.
+uint32_t ConfigKeyLimit(ConfigKey key);
 
 struct ConfigItem {
   const char* target;  // relative path below the destination, "\" or "/" separated

@@ -6,43 +6,11 @@
 namespace vek::tools {
 namespace {
 
-struct Reason {
-  uint32_t code;
-  const char* words;
-};
-
-// The codes that the file edges produce, on either platform, in the same words.
-// Codes whose runtime message is already words (2, 4, 5, 100, 101, 106) are absent.
-constexpr Reason kReasons[] = {
-    {kWinErrorInvalidFunction, "invalid function"},
-    {kWinErrorPathNotFound, "bad name, or a folder on the path is missing"},
-    {kWinErrorInvalidHandle, "invalid handle"},
-    {kWinErrorNotEnoughMemory, "not enough memory"},
-    {kWinErrorWriteProtect, "the medium is write-protected"},
-    {kWinErrorSharingViolation, "the file is in use by another process"},
-    {kWinErrorHandleDiskFull, "disk full"},
-    {kWinErrorFileExists, "the file exists"},
-    {kWinErrorInvalidParameter, "invalid parameter"},
-    {kWinErrorDiskFull, "disk full"},
-    {kWinErrorInvalidName, "the file name or its syntax is not valid"},
-    {kWinErrorNegativeSeek, "seek to a negative position"},
-    {kWinErrorAlreadyExists, "the file already exists"},
-    {kWinErrorFilenameTooLong, "the file name is too long"},
-    {kWinErrorIoDevice, "device input/output error"},
-};
-
-bool HasOwnWords(uint32_t code) {
-  return code == kIoFileNotFound || code == kIoTooManyOpenFiles || code == kIoAccessDenied ||
-         code == kIoReadBeyondEnd || code == kIoDiskFull || code == kIoInvalidNumericInput;
-}
-
-// The system's reason for a Windows error code, in words; empty when the runtime's
-// own message already says it ("File not found") or the code is unknown here.
+// The system's reason for a Windows error code, in words (kWinErrorReasons); empty
+// when the runtime's own message already says it ("File not found").
 std::string ReasonInWords(uint32_t code) {
-  if (HasOwnWords(code)) return "";
-  for (const Reason& r : kReasons) {
-    if (r.code == code) return r.words;
-  }
+  if (const char* words = WordsOf<kWinErrorReasons>(code)) return words;
+  if (WordsOf<kIoMessages>(code)) return "";
   // Any other code comes from the system itself: its own text, one line, as a clause.
   std::string text = SystemErrorText(code);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {

@@ -6,7 +6,7 @@
 
 #include "archivesink.h"
 #include "layout.h"
-#include "peresources.h"
+#include "pefile.h"
 #include "stubpatch.h"
 
 namespace vek::build {

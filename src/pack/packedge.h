@@ -22,10 +22,6 @@ namespace vek {
 using FolderHandle = intptr_t;
 inline constexpr FolderHandle kNoFolder = -1;
 
-// The code with which an edge declines a fast copy between two files: the caller
-// then reads and writes.
-inline constexpr uint32_t kWinErrorNotSupported = 50;
-
 enum class FileKind : uint8_t { kFile, kFolder, kOther };
 
 // What the packer learns of a path or an open file, links followed.

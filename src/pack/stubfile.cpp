@@ -6,101 +6,23 @@
 
 #include "errorwords.h"
 #include "nativefile.h"
+#include "pefile.h"
+#include "signature.h"
 #include "toolhost.h"
 
 namespace vek::tools {
 namespace {
 
-constexpr size_t kDosLfanewOffset = 0x3C;
-constexpr size_t kCoffHeaderSize = 20;
-constexpr size_t kCoffSectionCountOffset = 2;
-constexpr size_t kCoffOptionalSizeOffset = 16;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kSectionVirtualSizeOffset = 8;
-constexpr size_t kSectionRawSizeOffset = 16;
-constexpr size_t kSectionRawPointerOffset = 20;
-constexpr size_t kOptionalSizeOfHeadersOffset = 60;
 // The PE headers, the section table and the constants' section of any stub lie
 // within its first bytes (a stub with inflating takes some 90 KB).
 constexpr size_t kStubHeadersLimit = 256 * 1024;
 // An archive start that a 32-bit offset can name.
 constexpr uint64_t kArchiveStartLimit = uint64_t{1} << 32;
 
-// "RN-VEK" 00 01, or 00 02 in an archive of UTF-8 names.
-bool IsSignatureAt(const unsigned char* p) {
-  const unsigned char* tail = p + ArchiveSignature::kTailOffset;
-  return memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
-         (memcmp(tail, kSignatureTail, ArchiveSignature::kTailSize) == 0 ||
-          memcmp(tail, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0);
-}
-
-// A bare archive may begin with the extended tail too: its footer says why.
-bool IsBareSignatureAt(const unsigned char* p) {
-  return IsSignatureAt(p) ||
-         (memcmp(p, kArchiveMagic, ArchiveSignature::kMagicSize) == 0 &&
-          memcmp(p + ArchiveSignature::kTailOffset, kSignatureTailExtended, ArchiveSignature::kTailSize) == 0);
-}
+// "RN-VEK" 00 01, or 00 02 in a marked archive.
+bool IsSignatureAt(const unsigned char* p) { return IsOurSignature(ClassifySignature(p)); }
 
 }  // namespace
-
-std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size, std::string* problem,
-                                                  uint64_t file_size) {
-  if (file_size < size) file_size = size;
-  std::string ignored;
-  if (!problem) problem = &ignored;
-  problem->clear();
-  if (size < 0x40 || image[0] != 'M' || image[1] != 'Z') return std::nullopt;
-  uint32_t pe = LoadU32(image + kDosLfanewOffset);
-  if (uint64_t{pe} + 4 + kCoffHeaderSize > size || memcmp(image + pe, "PE\0\0", 4) != 0) return std::nullopt;
-  const unsigned char* coff = image + pe + 4;
-  uint16_t sections = LoadU16(coff + kCoffSectionCountOffset);
-  uint16_t optional_size = LoadU16(coff + kCoffOptionalSizeOffset);
-  uint64_t table = uint64_t{pe} + 4 + kCoffHeaderSize + optional_size;
-  uint64_t table_end = table + uint64_t{sections} * kSectionHeaderSize;
-  if (table_end > size) return std::nullopt;
-  // The headers end at SizeOfHeaders, and never before the section table's end.
-  uint64_t headers_end = table_end;
-  if (optional_size >= kOptionalSizeOfHeadersOffset + 4) {
-    headers_end = std::max<uint64_t>(headers_end, LoadU32(coff + kCoffHeaderSize + kOptionalSizeOfHeadersOffset));
-  }
-  std::optional<SectionSpan> found;
-  uint64_t image_end = headers_end;
-  for (uint16_t i = 0; i < sections; ++i) {
-    const unsigned char* header = image + table + uint64_t{i} * kSectionHeaderSize;
-    uint64_t begin = LoadU32(header + kSectionRawPointerOffset);
-    uint64_t raw = LoadU32(header + kSectionRawSizeOffset);
-    if (raw) image_end = std::max(image_end, begin + raw);
-    char name[9] = {};
-    memcpy(name, header, 8);
-    if (strcmp(name, kStartOffsetSection) == 0 && !found) {
-      found = SectionSpan{static_cast<uint32_t>(begin), static_cast<uint32_t>(raw),
-                          LoadU32(header + kSectionVirtualSizeOffset), 0};
-    }
-  }
-  if (!found) return std::nullopt;
-  const uint64_t begin = found->file_offset, end = begin + found->raw_size;
-  if (found->raw_size < 4) {
-    *problem = "its " + std::string(kStartOffsetSection) + " section holds fewer than 4 bytes";
-  } else if (begin < headers_end) {
-    *problem = "its " + std::string(kStartOffsetSection) + " section lies in the PE headers";
-  } else if (begin + 4 > file_size) {
-    *problem = "its " + std::string(kStartOffsetSection) + " section lies beyond the end of the file";
-  } else {
-    for (uint16_t i = 0; i < sections; ++i) {
-      const unsigned char* header = image + table + uint64_t{i} * kSectionHeaderSize;
-      uint64_t other = LoadU32(header + kSectionRawPointerOffset);
-      uint64_t other_end = other + LoadU32(header + kSectionRawSizeOffset);
-      bool same = other == begin && other_end == end && memcmp(header, kStartOffsetSection, 7) == 0;
-      if (!same && other < end && begin < other_end) {
-        *problem = "its " + std::string(kStartOffsetSection) + " section overlaps the data of another section";
-        break;
-      }
-    }
-  }
-  if (!problem->empty()) return std::nullopt;
-  found->image_end = image_end;
-  return found;
-}
 
 namespace {
 
@@ -129,7 +51,7 @@ bool PlausibleInFile(FileHandle file, uint64_t file_size, uint64_t pos) {
 std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std::string* error) {
   // A file that begins with the signature is a bare archive, even one cut short.
   unsigned char signature[ArchiveSignature::kSize];
-  if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsBareSignatureAt(signature)) {
+  if (ReadAt(in, 0, signature, sizeof signature) == sizeof signature && IsSignatureAt(signature)) {
     ArchiveStart start;  // offset 0, a bare archive
     // The extension block ends where the footer begins, at the end of the file.
     unsigned char footer[ExtensionFooter::kSize];
@@ -176,13 +98,13 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
     // and the archive: [extension][configuration][archive].
     const unsigned char* constants = head.data() + span->file_offset;
     if (span->HoldsConfigOffset() && uint64_t{span->file_offset} + StubConstants::kSizeWithoutExtension <= head.size()) {
-      uint32_t config = LoadU32(constants + kConfigOffsetPosition);
+      uint32_t config = LoadU32(constants + StubConstants::kConfigOffsetOffset);
       start.config_offset = config;
       start.config_misplaced = config != 0 && (config < span->image_end || config >= offset);
     }
     if (span->HoldsExtensionOffset() && uint64_t{span->file_offset} + StubConstants::kSize <= head.size()) {
-      start.extension = StubExtensionPlace(offset, start.config_offset, LoadU32(constants + kExtensionOffsetPosition),
-                                           span->image_end);
+      start.extension = StubExtensionPlace(offset, start.config_offset,
+                                           LoadU32(constants + StubConstants::kExtensionOffsetOffset), span->image_end);
     }
     return start;
   }

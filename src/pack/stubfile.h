@@ -14,33 +14,6 @@
 
 namespace vek::tools {
 
-// The stub keeps ArchiveStartOffset as the first 4 bytes of this section, in the next
-// 4 the offset of the configuration block and in the next 4 that of the extension
-// block (0: none), which lie between the stub and the archive (layout.h). A stub whose
-// section is shorter cannot carry the blocks it has no room for.
-using vek::kStartOffsetSection;
-inline constexpr uint32_t kConfigOffsetPosition = StubConstants::kConfigOffsetOffset;
-inline constexpr uint32_t kExtensionOffsetPosition = StubConstants::kExtensionOffsetOffset;
-
-struct SectionSpan {
-  uint32_t file_offset = 0;   // PointerToRawData
-  uint32_t raw_size = 0;      // SizeOfRawData
-  uint32_t virtual_size = 0;  // VirtualSize: what the loader maps of it
-  uint64_t image_end = 0;     // where the headers and every section's raw data end
-  bool Holds(size_t constants) const { return raw_size >= constants && virtual_size >= constants; }
-  bool HoldsConfigOffset() const { return Holds(StubConstants::kSizeWithoutExtension); }
-  bool HoldsExtensionOffset() const { return Holds(StubConstants::kSize); }
-};
-
-// Locates the start-offset section in the bytes of a PE image; nullopt when the bytes
-// are no PE image or it has no such section. A section of that name that is not a
-// section of its own (fewer than 4 bytes, in the headers, overlapping another
-// section's data, beyond the bytes) gives nullopt too, with the reason in *problem;
-// *problem stays empty otherwise. When image holds only the beginning of a longer
-// file (enough for the headers), file_size gives the file's length.
-std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size,
-                                                  std::string* problem = nullptr, uint64_t file_size = 0);
-
 // How the archive start in a file was found.
 enum class StartSource { kBareArchive, kStubConstant, kScan };
 

@@ -4,9 +4,9 @@
 #include "errorwords.h"
 #include "icon.h"
 #include "layout.h"
-#include "stubfile.h"
-#include "versioninfo.h"
+#include "pefile.h"
 #include "vekwriter.h"
+#include "versioninfo.h"
 
 namespace vek::build {
 namespace {
@@ -67,14 +67,14 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
   if (!problem.empty()) throw BuildError(stub_name + ": not a usable stub: " + problem);
   if (!span) {
     throw BuildError(stub_name + ": not a stub: it holds no archive start offset (no " +
-                     std::string(tools::kStartOffsetSection) + " section)");
+                     std::string(kStartOffsetSection) + " section)");
   }
   if (!config_block.empty() && !span->HoldsConfigOffset()) {
-    throw BuildError(stub_name + ": this stub cannot carry a configuration (its " +
-                     std::string(tools::kStartOffsetSection) + " section has no configuration offset)");
+    throw BuildError(stub_name + ": this stub cannot carry a configuration (its " + std::string(kStartOffsetSection) +
+                     " section has no configuration offset)");
   }
   if (extension_size > 0 && !span->HoldsExtensionOffset()) {
-    throw BuildError(stub_name + ": this stub cannot carry checksums (its " + std::string(tools::kStartOffsetSection) +
+    throw BuildError(stub_name + ": this stub cannot carry checksums (its " + std::string(kStartOffsetSection) +
                      " section has no extension block offset)");
   }
   if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
@@ -85,8 +85,8 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
   auto* constants = reinterpret_cast<unsigned char*>(out.data()) + span->file_offset;
   const uint32_t stub_size = static_cast<uint32_t>(out.size());
   StoreU32(constants, static_cast<uint32_t>(stub_size + extension_size + config_block.size()));
-  if (!config_block.empty()) StoreU32(constants + tools::kConfigOffsetPosition, stub_size + extension_size);
-  if (extension_size > 0) StoreU32(constants + tools::kExtensionOffsetPosition, stub_size);
+  if (!config_block.empty()) StoreU32(constants + StubConstants::kConfigOffsetOffset, stub_size + extension_size);
+  if (extension_size > 0) StoreU32(constants + StubConstants::kExtensionOffsetOffset, stub_size);
   out.append(extension_size, '\0');
   out += config_block;
   return out;

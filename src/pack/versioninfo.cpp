@@ -5,7 +5,7 @@
 #include "casefold.h"
 #include "cp1250.h"
 #include "layout.h"
-#include "peresources.h"
+#include "pefile.h"
 
 namespace vek::tools {
 namespace {

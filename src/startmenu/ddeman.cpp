@@ -47,7 +47,7 @@ AnsiString ServiceNameFromPath(const char* path) {
 
 TDdeMgr::TDdeMgr(TComponent* owner, DdemlEdge& edge) : TComponent(owner), edge_(edge) {
   uint32_t result = edge_.DdeInitializeA(&instance_id_, &TDdeMgr::ManagerCallback, 0, 0);
-  init_error_ = DdeResult(edge_, instance_id_, result == kDmlErrNoError);
+  init_error_ = DdeResult(edge_, instance_id_, result == kDdeNoError);
   if (!init_error_.ok()) return;
 
   char path[kModulePathSize];

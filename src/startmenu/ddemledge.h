@@ -44,12 +44,6 @@ inline constexpr uint32_t kSwShowMinimized = 2;
 inline constexpr uint32_t kSwShowMaximized = 3;
 inline constexpr uint32_t kSwShowMinNoActive = 7;
 
-// DdeInitializeA / DdeGetLastError codes.
-inline constexpr uint32_t kDmlErrNoError = 0;
-inline constexpr uint32_t kDmlErrDllNotInitialized = 0x4003;
-inline constexpr uint32_t kDmlErrInvalidParameter = 0x4006;
-inline constexpr uint32_t kDmlErrSysError = 0x400F;
-
 // WinExec returns a value of at least this when the program was started.
 inline constexpr uint32_t kWinExecStarted = 32;
 

@@ -27,6 +27,7 @@
 
 #include "ansistring.h"
 #include "error.h"
+#include "exitcodes.h"
 #include "fileedge.h"
 #include "shelllink.h"
 
@@ -41,11 +42,6 @@ inline constexpr size_t kRecordFooterSize = 8;
 // The largest uninstaller read back (a tree of 65,535 entries with long names fits).
 inline constexpr uint32_t kRecordLimit = 64u << 20;
 inline constexpr char kUninstallerName[] = "uninstall.exe";
-
-// Exit codes of the uninstaller (beside those of the install).
-inline constexpr int kExitLeftFiles = 6;      // removed; files added or changed since were left
-inline constexpr int kExitRemoveFailed = 7;   // files that could not be removed (in use) are still there
-inline constexpr int kExitUninstallNo = 8;    // the user answered no: nothing removed
 
 // The values of an Apps & Features entry (UTF-8).
 struct AppsEntry {

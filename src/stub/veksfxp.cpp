@@ -21,17 +21,6 @@ constexpr char kSwitches[] =
     "\n"
     "Exit codes of /S:";
 
-constexpr struct {
-  int code;
-  const char* meaning;
-} kExitCodes[] = {
-    {kExitOk, "installed"},
-    {kExitFolderFailed, "the folder could not be made"},
-    {kExitExtractFailed, "extraction failed"},
-    {kExitRegisterFailed, "the Start-menu group, an item or the uninstaller could not be made (files installed)"},
-    {kExitDamaged, "the installer is damaged (nothing written)"},
-};
-
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
 
@@ -115,9 +104,9 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
 size_t FormatSwitchesHelp(char* buf, size_t size) {
   TextBuilder out(buf, size);
   out.Text(kSwitches);
-  for (const auto& exit : kExitCodes) {
-    if (&exit != kExitCodes) out.Text(",");
-    out.Text(" ").Decimal(exit.code).Text(" ").Text(exit.meaning);
+  for (const ExitCode& exit : kInstallExitCodes) {
+    if (&exit != kInstallExitCodes) out.Text(",");
+    out.Text(" ").Decimal(exit.code).Text(" ").Text(exit.words);
   }
   return out.Text(".").length();
 }

@@ -14,20 +14,12 @@
 #include "classes.h"
 #include "ddemledge.h"
 #include "error.h"
+#include "exitcodes.h"
 #include "fileedge.h"
 #include "shelllink.h"
 #include "veksfxu.h"
 
 namespace vek {
-
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitApplicationError = 1;
-inline constexpr int kExitStartupError = 217;
-// An unattended install (/S) ends with one of these when it did not complete.
-inline constexpr int kExitFolderFailed = 2;    // the destination could not be made
-inline constexpr int kExitExtractFailed = 3;   // the archive could not be read or written out
-inline constexpr int kExitRegisterFailed = 4;  // files installed; the group, an item or the uninstaller not made
-inline constexpr int kExitDamaged = 5;         // the installer is damaged: nothing written
 
 // The command line's switches; anything else on it is ignored.
 //   /S        install without a window or message box

@@ -1,4 +1,4 @@
-// Error texts and the Windows-1250 conversions.
+// Error texts, the Windows-1250 conversions, the checksum and the signature.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +6,7 @@
 #include "cp1250.h"
 #include "crc32.h"
 #include "error.h"
+#include "signature.h"
 
 namespace vek {
 namespace {
@@ -38,6 +39,18 @@ TEST(ErrorMessages, FollowFromTheCode) {
       {DdeError(0x4009), "An error returned from DDE  ($04009)"},
   };
   for (const Case& c : cases) EXPECT_EQ(Message(c.error), c.text);
+}
+
+// Each table's words come back for each of its codes, the shared ones too, from the
+// packed form the stub keeps; a code of none has none.
+TEST(ErrorMessages, EveryCodeOfATableHasItsWords) {
+  const auto check = [](const auto& table, const char* (*words_of)(uint32_t)) {
+    for (const auto& entry : table) EXPECT_STREQ(words_of(entry.code), entry.words) << entry.code;
+    EXPECT_EQ(words_of(0xFFFF), nullptr);
+  };
+  check(kIoMessages, &WordsOf<kIoMessages>);
+  check(kWinErrorReasons, &WordsOf<kWinErrorReasons>);
+  check(kDdeMessages, &WordsOf<kDdeMessages>);
 }
 
 TEST(ErrorMessages, AreCutToTheBufferAndStayTerminated) {
@@ -92,6 +105,30 @@ TEST(Crc32, IsZlibsAndTheTwoWaysAgree) {
       EXPECT_EQ(Crc32(0, p, length), whole) << offset << " " << length;
       EXPECT_EQ(Crc32(Crc32(0, p, length / 3), p + length / 3, length - length / 3), whole);
     }
+  }
+}
+
+// The magic says whether an archive is ours, the tail in which layout it lies: a
+// damaged magic keeps the marked layout so that the damage can be reported.
+TEST(Signature, TheMagicSaysWhoseTheTailWhichLayout) {
+  const struct {
+    const char* bytes;
+    SignatureKind kind;
+    bool ours, marked;
+  } cases[] = {
+      {"RN-VEK\0\1", SignatureKind::kPlain, true, false},
+      {"RN-VEK\0\2", SignatureKind::kMarked, true, true},
+      {"RN-VEK\0\3", SignatureKind::kUnknownTail, false, false},
+      {"RN-VEK\1\1", SignatureKind::kUnknownTail, false, false},
+      {"RN-VEX\0\2", SignatureKind::kMarkedTailOnly, false, true},
+      {"RN-VEX\0\1", SignatureKind::kForeign, false, false},
+      {"MZ\x90\0\3\0\0\0", SignatureKind::kForeign, false, false},
+  };
+  for (const auto& c : cases) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(c.bytes);
+    EXPECT_EQ(ClassifySignature(bytes), c.kind) << c.bytes;
+    EXPECT_EQ(IsOurSignature(ClassifySignature(bytes)), c.ours) << c.bytes;
+    EXPECT_EQ(InMarkedLayout(ClassifySignature(bytes)), c.marked) << c.bytes;
   }
 }
 

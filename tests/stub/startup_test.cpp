@@ -79,7 +79,7 @@ TEST(RunProgram, EndsWithTheExitCodeAndBoxOfHowItWent) {
     bool stop_icon;
   } cases[] = {
       {"normal", 0, NoError(), 0, 1, 1, {}, false},
-      {"DDE manager fails", kDmlErrSysError, NoError(), 217, 0, 0,
+      {"DDE manager fails", kDdeSysError, NoError(), 217, 0, 0,
        {"Runtime error 217 at 0001A2B4", "Error"}, false},
       {"main window fails", 0, OutOfMemoryError(), 1, 1, 0,
        {"Exception EOutOfMemory in module setup.exe at 0001A2B4.\nOut of memory.",

@@ -7,7 +7,7 @@
 
 #include "check.h"
 #include "open.h"
-#include "peresources.h"
+#include "pefile.h"
 #include "testsupport.h"
 #include "vekbuild.h"
 #include "versioninfo.h"

@@ -10,6 +10,7 @@
 
 #include "check.h"
 #include "extract.h"
+#include "helptext.h"
 #include "list.h"
 #include "open.h"
 #include "toolhost.h"
@@ -54,10 +55,9 @@ const char kUsage[] =
     "      --quick              test: the structure only, no file data read\n"
     "  -h, --help               show this help and exit\n"
     "  -V, --version            show the version and exit\n"
-    "\n"
-    "Exit status: 0 on success; 1 when the file cannot be read as an archive or\n"
-    "extraction fails; 2 when 'test' finds problems, when 'extract' finds them\n"
-    "(it reports them and writes what the installer would), or on wrong usage.\n";
+    "\n";
+
+std::string UsageText() { return kUsage + vek::tools::ExitCodesText("Exit status:", vek::tools::kVekExitCodes, "; "); }
 
 int Usage(const char* problem) {
   fprintf(stderr, "vek: %s\nTry 'vek --help' for more information.\n", problem);
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
   for (size_t i = 1; i < count; ++i) {
     const std::string& arg = argument[i];
     if (arg == "-h" || arg == "--help") {
-      fputs(kUsage, stdout);
+      fputs(UsageText().c_str(), stdout);
       return kExitSuccess;
     }
     if (arg == "-V" || arg == "--version") {

@@ -6,15 +6,11 @@
 
 #include <string>
 
+#include "exitcodes.h"
 #include "rnvek100.h"
 #include "stubfile.h"
 
 namespace vek::tools {
-
-// vek's exit status.
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;   // the file cannot be read as an archive, extraction failed
-inline constexpr int kExitProblems = 2;  // 'test' found problems, or wrong usage
 
 struct OpenedArchive {
   std::string path;

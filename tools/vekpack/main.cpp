@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "deflater.h"
+#include "helptext.h"
 #include "terminal.h"
 #include "toolhost.h"
 #include "vekbuild.h"
@@ -65,48 +66,30 @@ const char kUsage[] =
     "lines; blank lines and lines starting with # are ignored. Each key at most\n"
     "once, except item; a key left out keeps the stub's own text. Keys and their\n"
     "limits in characters:\n"
-    "  caption       the window's caption (60)\n"
-    "  prompt        the label above the folder (50)\n"
-    "  folder        the proposed destination, a full path such as C:\\Name (160);\n"
-    "                it may begin with {localappdata} (the user's own programs go\n"
-    "                in {localappdata}\\Programs), {programfiles}, {documents} or\n"
-    "                {desktop}, which the installer looks up on the user's machine;\n"
-    "                the first, third and fourth put the group in the user's own\n"
-    "                Start menu\n"
-    "  footer        the line under the gauge (64)\n"
-    "  group         the Start-menu group (60)\n"
-    "  item          TARGET,NAME: TARGET a path relative to the destination (100),\n"
-    "                NAME the item's name (60); up to 16 items, one line each\n"
-    "  done          the closing message (300)\n"
-    "  folder-error  the message when the folder cannot be made (200)\n"
-    "  group-error   the message when the group cannot be made (200)\n"
-    "  extract-button  the Extract button's caption (12); & before a letter makes\n"
-    "                  it the button's Alt key, as in &Extract\n"
-    "  quit-button   the Quit button's caption (12), & likewise\n"
-    "  open          TARGET: what the installer opens with the user's program for\n"
-    "                it after the closing message (never with /S) (100)\n"
-    "  product       the product's name in the version information (60); without\n"
-    "                it the caption, which is also the file's description\n"
-    "  publisher     the company in the version information (60)\n"
-    "  copyright     the copyright in the version information (60)\n"
-    "  version       the file and product version: one to four numbers 0-65535\n"
-    "                separated by dots, such as 2.1 (without it the stub's own)\n"
-    "  icon          FILE.ico: the executable's icon, in Explorer and the window's\n"
-    "                title bar; relative to the configuration's folder. A Windows\n"
-    "                .ico file of 1 to 64 images, each a bitmap or PNG, at most\n"
-    "                1 MiB (260)\n"
+    ;
+
+// After the keys.
+const char kUsageNames[] =
     "The group, an item's NAME and each name in TARGET and in the folder must be a\n"
     "name Windows takes as written: no device name (CON, NUL, COM1, LPT1.txt, ...),\n"
     "no trailing dot or blank, not . or .., none of \\ / : * ? \" < > |. Names and\n"
     "TARGET cannot hold , ( ) [ ] either, the folder no comma; TARGET (and open)\n"
     "stays inside the destination and names a packed file or folder; no value holds\n"
     "a control character. A problem is refused with the file's name, line and key.\n"
-    "\n"
-    "Exit status: 0 on success, 1 when refused or failed, 2 on wrong usage.\n";
+    "\n";
+
+std::string UsageText() {
+  using namespace vek;
+  return kUsage + tools::ConfigKeysText() + kUsageNames +
+         tools::ExitCodesText("Exit codes of an executable run with /S:", kInstallExitCodes, "; ") +
+         tools::ExitCodesText("Exit codes at its start-up, with /S or without:", kStartupExitCodes, "; ") +
+         tools::ExitCodesText("Exit codes of its uninstaller:", kUninstallExitCodes, "; ") + "\n" +
+         tools::ExitCodesText("Exit status:", tools::kVekpackExitCodes, ", ");
+}
 
 int Usage(const char* problem) {
   fprintf(stderr, "vekpack: %s\nTry 'vekpack --help' for more information.\n", problem);
-  return 2;
+  return vek::tools::kExitUsage;
 }
 
 namespace fs = std::filesystem;
@@ -164,12 +147,12 @@ int main(int argc, char** argv) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (!options_done && (arg == "-h" || arg == "--help")) {
-      fputs(kUsage, stdout);
-      return 0;
+      fputs(UsageText().c_str(), stdout);
+      return vek::tools::kExitSuccess;
     }
     if (!options_done && (arg == "-V" || arg == "--version")) {
       printf("vekpack %s\n", VEK_VERSION);
-      return 0;
+      return vek::tools::kExitSuccess;
     }
     if (!options_done && (arg == "-q" || arg == "--quiet")) {
       quiet = true;
@@ -213,7 +196,7 @@ int main(int argc, char** argv) {
     if (stub.empty()) {
       fprintf(stderr, "vekpack: no installed %s stub (looked for %s); name one with --stub FILE\n",
               sfx_arch.c_str(), looked.c_str());
-      return 1;
+      return vek::tools::kExitFailure;
     }
   }
   if (!config.empty() && stub.empty()) return Usage("--config goes with --sfx or --stub");
@@ -246,11 +229,11 @@ int main(int argc, char** argv) {
   } catch (const vek::build::BuildError& e) {
     progress.Finish();
     fprintf(stderr, "vekpack: %s\n", e.what());
-    return 1;
+    return vek::tools::kExitFailure;
   } catch (const std::exception& e) {
     progress.Finish();
     fprintf(stderr, "vekpack: %s\n", e.what());
-    return 1;
+    return vek::tools::kExitFailure;
   }
-  return 0;
+  return vek::tools::kExitSuccess;
 }

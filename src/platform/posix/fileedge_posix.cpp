@@ -25,7 +25,7 @@ namespace vek {
 
 uint32_t TranslateErrno(int e) {
   switch (e) {
-    case ENOENT: return 2;
+    case ENOENT: return kWinErrorFileNotFound;
     case ENOTDIR: return kWinErrorPathNotFound;
     case EMFILE:
     case ENFILE: return kIoTooManyOpenFiles;

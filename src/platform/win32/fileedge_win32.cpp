@@ -89,7 +89,7 @@ HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 Error LastError() {
   DWORD code = GetLastError();
-  return InOutError(code ? code : kWinErrorInvalidFunction);
+  return InOutError(code ? code : uint32_t{kWinErrorInvalidFunction});
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -19,7 +19,7 @@ constexpr DWORD kLargestTransfer = 1u << 30;
 
 Error LastError() {
   DWORD code = GetLastError();
-  return InOutError(code ? code : kWinErrorInvalidFunction);
+  return InOutError(code ? code : uint32_t{kWinErrorInvalidFunction});
 }
 
 // UTF-8 as UTF-16; false for bytes that are not UTF-8.

@@ -8,11 +8,13 @@
 // when empty, and when it ends, its copy goes with it.
 #include <windows.h>
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
 #include "layout.h"
+#include "pelayout.h"
 #include "uninstall.h"
 #include "veksfxp.h"
 #include "win32ui.h"
@@ -25,6 +27,16 @@ constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 constexpr DWORD kWaitMilliseconds = 60000;
 constexpr int kDeleteTries = 50;
 constexpr DWORD kDeletePause = 100;
+
+// Where the signature's entry among the data directories lies from the PE signature,
+// in this program's own kind of optional header (PE32+ in a 64-bit build).
+constexpr size_t kSecurityEntryOffset =
+    pe::kSignatureSize + pe::FileHeader::kSize +
+    (sizeof(void*) == 8 ? pe::OptionalHeader::kPe32PlusDirectoriesOffset : pe::OptionalHeader::kPe32DirectoriesOffset) +
+    pe::kSecurityDirectory * pe::DataDirectory::kSize;
+static_assert(kSecurityEntryOffset == offsetof(IMAGE_NT_HEADERS, OptionalHeader.DataDirectory) +
+                                          IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY),
+              "the PE layout agrees with the system's headers");
 
 // kUninstallKey followed by the id.
 class EntryKey {
@@ -111,11 +123,10 @@ class Win32AppsEdge final : public AppsEdge {
       // The headers lie in the file as they are mapped: the signature's entry is cleared
       // where it is in memory, as the signature stays behind with the archive.
       const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
-      const auto* headers =
-          reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-      const auto* security =
-          reinterpret_cast<const unsigned char*>(&headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]);
-      memset(bytes + (security - base), 0, sizeof(IMAGE_DATA_DIRECTORY));
+      uint32_t headers = 0;  // the DOS header's field as it lies: the stub runs little-endian
+      memcpy(&headers, base + pe::DosHeader::kNewHeaderOffset, sizeof headers);
+      const size_t security = headers + kSecurityEntryOffset;
+      memset(bytes + security, 0, pe::DataDirectory::kSize);
       unsigned char* at = bytes + program_size;
       memcpy(at, kRecordMagic, sizeof kRecordMagic);
       memcpy(at + sizeof kRecordMagic, record.data(), record.size());

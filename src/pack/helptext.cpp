@@ -1,0 +1,131 @@
+#include "helptext.h"
+
+#include <algorithm>
+
+#include "stubconfig.h"
+
+namespace vek::tools {
+namespace {
+
+// What each key sets, in the order the help lists them, its lines broken by hand. In
+// the text, %L stands for the key's limit, %T for a TARGET's and %I for the most items.
+struct KeyHelp {
+  ConfigKey key;
+  const char* text;
+};
+constexpr KeyHelp kKeyHelp[] = {
+    {kKeyCaption, "the window's caption (%L)"},
+    {kKeyPrompt, "the label above the folder (%L)"},
+    {kKeyFolder,
+     "the proposed destination, a full path such as C:\\Name (%L);\n"
+     "it may begin with {localappdata} (the user's own programs go\n"
+     "in {localappdata}\\Programs), {programfiles}, {documents} or\n"
+     "{desktop}, which the installer looks up on the user's machine;\n"
+     "the first, third and fourth put the group in the user's own\n"
+     "Start menu"},
+    {kKeyFooter, "the line under the gauge (%L)"},
+    {kKeyGroup, "the Start-menu group (%L)"},
+    {kKeyItem,
+     "TARGET,NAME: TARGET a path relative to the destination (%T),\n"
+     "NAME the item's name (%L); up to %I items, one line each"},
+    {kKeyDone, "the closing message (%L)"},
+    {kKeyFolderError, "the message when the folder cannot be made (%L)"},
+    {kKeyGroupError, "the message when the group cannot be made (%L)"},
+    {kKeyDamaged, "the report of a damaged installer, whose checksums do not\nmatch (%L)"},
+    {kKeyExtractButton,
+     "the Extract button's caption (%L); & before a letter makes\n"
+     "it the button's Alt key, as in &Extract"},
+    {kKeyQuitButton, "the Quit button's caption (%L), & likewise"},
+    {kKeyOpen,
+     "TARGET: what the installer opens with the user's program for\n"
+     "it after the closing message (never with /S) (%T)"},
+    {kKeyProduct,
+     "the product's name in the version information (%L); without\n"
+     "it the caption, which is also the file's description"},
+    {kKeyPublisher, "the company in the version information (%L)"},
+    {kKeyCopyright, "the copyright in the version information (%L)"},
+    {kKeyVersion,
+     "the file and product version: one to four numbers 0-65535\n"
+     "separated by dots, such as 2.1 (without it the stub's own)"},
+    {kKeyIcon,
+     "FILE.ico: the executable's icon, in Explorer and the window's\n"
+     "title bar; relative to the configuration's folder. A Windows\n"
+     ".ico file of 1 to 64 images, each a bitmap or PNG, at most\n"
+     "1 MiB (%L)"},
+    {kKeyUninstall,
+     "yes or no: with yes, a completed install writes uninstall.exe\n"
+     "and registers it in Apps & Features"},
+    {kKeyId,
+     "the Apps & Features entry's key, the same for every version\n"
+     "(%L); without it the product, else the group"},
+};
+
+constexpr bool EveryKeyOnce() {
+  if (sizeof kKeyHelp / sizeof kKeyHelp[0] != kConfigKeyCount) return false;
+  for (int key = 0; key < kConfigKeyCount; ++key) {
+    int seen = 0;
+    for (const KeyHelp& help : kKeyHelp) seen += help.key == key;
+    if (seen != 1) return false;
+  }
+  return true;
+}
+static_assert(EveryKeyOnce(), "the help describes every configuration key once");
+
+// Where the text of a key's entry begins, and its continued lines.
+constexpr size_t kKeyColumn = 16;
+
+}  // namespace
+
+std::string Wrap(const std::string& text, size_t width, size_t indent) {
+  std::string out, line;
+  bool words = false;  // on this line
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    at = end + 1;
+    if (word.empty()) continue;
+    if (words && line.size() + 1 + word.size() > width) {
+      out += line + "\n";
+      line = std::string(indent, ' ');
+      words = false;
+    }
+    line += (words ? " " : "") + word;
+    words = true;
+  }
+  return out + line + "\n";
+}
+
+std::string ExitCodesText(const char* lead, const ExitCode* codes, size_t count, const char* separator) {
+  std::string text = lead;
+  for (size_t i = 0; i < count; ++i) {
+    text += (i ? separator : " ") + std::to_string(codes[i].code) + " " + codes[i].words;
+  }
+  return Wrap(text + ".");
+}
+
+std::string ConfigKeysText() {
+  std::string out;
+  for (const KeyHelp& help : kKeyHelp) {
+    const std::string name = ConfigKeyName(help.key);
+    const size_t column = std::max(kKeyColumn, 2 + name.size() + 2);
+    out += "  " + name + std::string(column - 2 - name.size(), ' ');
+    for (const char* p = help.text; *p; ++p) {
+      if (*p == '%' && (p[1] == 'L' || p[1] == 'T' || p[1] == 'I')) {
+        const uint32_t value = p[1] == 'L'   ? ConfigKeyLimit(help.key)
+                               : p[1] == 'T' ? kConfigTargetLimit
+                                             : static_cast<uint32_t>(kConfigMaxItems);
+        out += std::to_string(value);
+        ++p;
+      } else {
+        out += *p;
+        if (*p == '\n') out += std::string(column, ' ');
+      }
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace vek::tools

@@ -1,0 +1,401 @@
+#include "pefile.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "pelayout.h"
+
+namespace vek::tools {
+namespace {
+
+using pe::DataDirectory;
+using pe::FileHeader;
+using pe::kResourceHighBit;
+using pe::OptionalHeader;
+using pe::ResourceDataEntry;
+using pe::ResourceDirectoryHeader;
+using pe::ResourceEntry;
+using pe::SectionHeader;
+
+constexpr char kResourceSection[] = ".rsrc", kOldResourceSection[] = ".rsrc0";
+constexpr size_t kDataAlignment = 8;
+// More resources than any executable carries: a table whose directories lead to the
+// same ones again and again stops here.
+constexpr size_t kResourceLimit = 1 << 14;
+
+size_t AlignUp(size_t at, size_t alignment) { return (at + alignment - 1) / alignment * alignment; }
+
+// The headers of an image whose DOS header, PE signature, file header and section
+// table lie within its bytes.
+struct Headers {
+  const unsigned char* bytes = nullptr;
+  size_t size = 0;
+  size_t optional = 0;  // the optional header's offset
+  size_t optional_size = 0;
+  size_t sections = 0;  // the section table's
+  uint16_t section_count = 0;
+  // The data directories': 0 (and no directories) without an optional header of a
+  // kind known here.
+  size_t directories = 0;
+  uint32_t directory_count = 0;
+
+  bool Has(size_t at, size_t count) const { return at <= size && count <= size - at; }
+  const unsigned char* Section(uint16_t i) const { return bytes + sections + size_t{i} * SectionHeader::kSize; }
+  size_t SectionTableEnd() const { return sections + size_t{section_count} * SectionHeader::kSize; }
+  // SizeOfHeaders, where the optional header is long enough to hold it; else 0.
+  uint32_t HeadersSize() const {
+    return optional_size >= OptionalHeader::kHeadersSizeOffset + 4
+               ? LoadU32(bytes + optional + OptionalHeader::kHeadersSizeOffset)
+               : 0;
+  }
+
+  // The file offset of the address rva with count bytes there; nullopt when no
+  // section's data holds them.
+  std::optional<size_t> Offset(uint32_t rva, size_t count) const {
+    for (uint16_t i = 0; i < section_count; ++i) {
+      const uint32_t address = LoadU32(Section(i) + SectionHeader::kAddressOffset);
+      const uint32_t raw = LoadU32(Section(i) + SectionHeader::kRawSizeOffset);
+      if (rva < address || rva - address >= raw || count > raw - (rva - address)) continue;
+      const size_t at = size_t{LoadU32(Section(i) + SectionHeader::kRawPointerOffset)} + (rva - address);
+      if (Has(at, count)) return at;
+    }
+    return std::nullopt;
+  }
+};
+
+std::optional<Headers> ReadHeaders(const unsigned char* bytes, size_t size) {
+  static_assert(sizeof pe::kSignature == pe::kSignatureSize);
+  Headers h{bytes, size};
+  if (!h.Has(0, pe::DosHeader::kSize) || memcmp(bytes, pe::kDosMagic, 2) != 0) return std::nullopt;
+  const size_t at = LoadU32(bytes + pe::DosHeader::kNewHeaderOffset);
+  if (!h.Has(at, pe::kSignatureSize + FileHeader::kSize) ||
+      memcmp(bytes + at, pe::kSignature, pe::kSignatureSize) != 0) {
+    return std::nullopt;
+  }
+  const unsigned char* file_header = bytes + at + pe::kSignatureSize;
+  h.optional = at + pe::kSignatureSize + FileHeader::kSize;
+  h.optional_size = LoadU16(file_header + FileHeader::kOptionalHeaderSizeOffset);
+  h.sections = h.optional + h.optional_size;
+  h.section_count = LoadU16(file_header + FileHeader::kSectionCountOffset);
+  if (!h.Has(h.sections, size_t{h.section_count} * SectionHeader::kSize)) return std::nullopt;
+  // The optional header lies before the section table, within the bytes.
+  const uint16_t magic = h.optional_size >= 2 ? LoadU16(bytes + h.optional + OptionalHeader::kMagicOffset) : 0;
+  const size_t directories = magic == pe::kPe32PlusMagic ? OptionalHeader::kPe32PlusDirectoriesOffset
+                             : magic == pe::kPe32Magic   ? OptionalHeader::kPe32DirectoriesOffset
+                                                         : 0;
+  if (directories != 0 && h.optional_size >= directories) {
+    h.directories = h.optional + directories;
+    h.directory_count = static_cast<uint32_t>(
+        std::min<size_t>(LoadU32(bytes + h.directories - 4), (h.optional_size - directories) / DataDirectory::kSize));
+  }
+  return h;
+}
+
+class TableReader {
+ public:
+  TableReader(const Headers& h, size_t base, std::vector<Resource>* out) : h_(h), base_(base), out_(out) {}
+
+  // Reads the directory at `table` (from the table's start) at `level` (0: types),
+  // with `path` the type and name that lead to it.
+  bool Directory(uint32_t table, size_t level, Resource& path) {
+    const size_t at = base_ + table;
+    if (!h_.Has(at, ResourceDirectoryHeader::kSize)) return false;
+    const size_t count = size_t{LoadU16(h_.bytes + at + ResourceDirectoryHeader::kNamedCountOffset)} +
+                         LoadU16(h_.bytes + at + ResourceDirectoryHeader::kIdCountOffset);
+    if (!h_.Has(at + ResourceDirectoryHeader::kSize, count * ResourceEntry::kSize)) return false;
+    for (size_t i = 0; i < count; ++i) {
+      const unsigned char* entry = h_.bytes + at + ResourceDirectoryHeader::kSize + i * ResourceEntry::kSize;
+      const uint32_t id = LoadU32(entry), target = LoadU32(entry + 4);
+      ResourceId key;
+      if (id & kResourceHighBit) {
+        if (level == pe::kResourceLevels - 1 || !Name(id & ~kResourceHighBit, &key.name)) return false;
+      } else {
+        key.number = static_cast<uint16_t>(id);
+      }
+      if (level == 0) path.type = key;
+      if (level == 1) path.name = key;
+      if (level == pe::kResourceLevels - 1) {
+        path.language = key.number;
+        if ((target & kResourceHighBit) || !Leaf(target, path)) return false;
+      } else if (!(target & kResourceHighBit) || !Directory(target & ~kResourceHighBit, level + 1, path)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool Name(uint32_t offset, std::u16string* name) {
+    const size_t at = base_ + offset;
+    if (!h_.Has(at, 2)) return false;
+    const size_t length = LoadU16(h_.bytes + at);
+    if (length == 0 || !h_.Has(at + 2, 2 * length)) return false;
+    for (size_t i = 0; i < length; ++i) name->push_back(static_cast<char16_t>(LoadU16(h_.bytes + at + 2 + 2 * i)));
+    return true;
+  }
+
+  bool Leaf(uint32_t offset, const Resource& path) {
+    const size_t at = base_ + offset;
+    if (out_->size() == kResourceLimit || !h_.Has(at, ResourceDataEntry::kSize)) return false;
+    const uint32_t size = LoadU32(h_.bytes + at + 4);
+    const auto data = h_.Offset(LoadU32(h_.bytes + at), size);
+    if (!data) return false;
+    Resource& r = out_->emplace_back(path);
+    r.code_page = LoadU32(h_.bytes + at + ResourceDataEntry::kCodePageOffset);
+    r.data.assign(reinterpret_cast<const char*>(h_.bytes + *data), size);
+    r.file_offset = static_cast<uint32_t>(*data);
+    return true;
+  }
+
+  const Headers& h_;
+  size_t base_;
+  std::vector<Resource>* out_;
+};
+
+// The order of a directory's entries: names (by their UTF-16 units) before numbers.
+bool Before(const ResourceId& a, const ResourceId& b) {
+  if (a.name.empty() != b.name.empty()) return !a.name.empty();
+  return a.name.empty() ? a.number < b.number : a.name < b.name;
+}
+
+// The resource table of `resources` for a section at address rva.
+std::string TableBytes(const std::vector<Resource>& resources, uint32_t rva) {
+  std::vector<const Resource*> sorted;
+  for (const Resource& r : resources) sorted.push_back(&r);
+  std::stable_sort(sorted.begin(), sorted.end(), [](const Resource* a, const Resource* b) {
+    if (!(a->type == b->type)) return Before(a->type, b->type);
+    if (!(a->name == b->name)) return Before(a->name, b->name);
+    return a->language < b->language;
+  });
+  // Where each type and each name begins in `sorted`, with the end as the last.
+  std::vector<size_t> types, names;
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    const bool new_type = i == 0 || !(sorted[i]->type == sorted[i - 1]->type);
+    if (new_type) types.push_back(i);
+    if (new_type || !(sorted[i]->name == sorted[i - 1]->name)) names.push_back(i);
+  }
+  types.push_back(sorted.size());
+  names.push_back(sorted.size());
+  const auto names_in = [&](size_t t) {
+    return static_cast<size_t>(std::lower_bound(names.begin(), names.end(), types[t + 1]) -
+                               std::lower_bound(names.begin(), names.end(), types[t]));
+  };
+
+  // The directories (the root, each type's, each name's), the names, the data entries,
+  // the data.
+  size_t at = ResourceDirectoryHeader::kSize + (types.size() - 1) * ResourceEntry::kSize;
+  std::vector<size_t> type_at, name_at, type_name_at, name_name_at, data_at;
+  for (size_t t = 0; t + 1 < types.size(); ++t) {
+    type_at.push_back(at);
+    at += ResourceDirectoryHeader::kSize + names_in(t) * ResourceEntry::kSize;
+  }
+  for (size_t n = 0; n + 1 < names.size(); ++n) {
+    name_at.push_back(at);
+    at += ResourceDirectoryHeader::kSize + (names[n + 1] - names[n]) * ResourceEntry::kSize;
+  }
+  const auto place_name = [&](const std::u16string& name) {
+    const size_t here = at;
+    at += name.empty() ? 0 : 2 + 2 * name.size();
+    return here;
+  };
+  for (size_t t = 0; t + 1 < types.size(); ++t) type_name_at.push_back(place_name(sorted[types[t]]->type.name));
+  for (size_t n = 0; n + 1 < names.size(); ++n) name_name_at.push_back(place_name(sorted[names[n]]->name.name));
+  const size_t entries_at = at = AlignUp(at, 4);
+  at += sorted.size() * ResourceDataEntry::kSize;
+  for (const Resource* r : sorted) {
+    data_at.push_back(AlignUp(at, kDataAlignment));
+    at = data_at.back() + r->data.size();
+  }
+
+  std::string out(at, '\0');
+  auto* p = reinterpret_cast<unsigned char*>(out.data());
+  // A directory at `where` of the entries [begin, end) of `ids`, leading to `targets`.
+  const auto directory = [&](size_t where, size_t begin, size_t end, const auto& id_of, const auto& name_at_of,
+                             const auto& target_of) {
+    uint16_t named = 0;
+    for (size_t i = begin; i < end; ++i) {
+      unsigned char* entry = p + where + ResourceDirectoryHeader::kSize + (i - begin) * ResourceEntry::kSize;
+      const ResourceId& id = id_of(i);
+      if (!id.name.empty()) {
+        ++named;
+        const size_t name = name_at_of(i);
+        StoreU16(p + name, static_cast<uint16_t>(id.name.size()));
+        for (size_t u = 0; u < id.name.size(); ++u) StoreU16(p + name + 2 + 2 * u, id.name[u]);
+        StoreU32(entry, kResourceHighBit | static_cast<uint32_t>(name));
+      } else {
+        StoreU32(entry, id.number);
+      }
+      StoreU32(entry + 4, target_of(i));
+    }
+    StoreU16(p + where + ResourceDirectoryHeader::kNamedCountOffset, named);
+    StoreU16(p + where + ResourceDirectoryHeader::kIdCountOffset, static_cast<uint16_t>(end - begin - named));
+  };
+  const auto first_name = [&](size_t t) {
+    return static_cast<size_t>(std::lower_bound(names.begin(), names.end(), types[t]) - names.begin());
+  };
+  directory(
+      0, 0, types.size() - 1, [&](size_t t) -> const ResourceId& { return sorted[types[t]]->type; },
+      [&](size_t t) { return type_name_at[t]; },
+      [&](size_t t) { return kResourceHighBit | static_cast<uint32_t>(type_at[t]); });
+  for (size_t t = 0; t + 1 < types.size(); ++t) {
+    const size_t first = first_name(t);
+    directory(
+        type_at[t], first, first + names_in(t), [&](size_t n) -> const ResourceId& { return sorted[names[n]]->name; },
+        [&](size_t n) { return name_name_at[n]; },
+        [&](size_t n) { return kResourceHighBit | static_cast<uint32_t>(name_at[n]); });
+  }
+  ResourceId language;
+  for (size_t n = 0; n + 1 < names.size(); ++n) {
+    directory(
+        name_at[n], names[n], names[n + 1],
+        [&](size_t i) -> const ResourceId& {
+          return language = ResourceId{sorted[i]->language, {}};
+        },
+        [](size_t) { return size_t{0}; },
+        [&](size_t i) { return static_cast<uint32_t>(entries_at + i * ResourceDataEntry::kSize); });
+  }
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    unsigned char* entry = p + entries_at + i * ResourceDataEntry::kSize;
+    StoreU32(entry, rva + static_cast<uint32_t>(data_at[i]));
+    StoreU32(entry + 4, static_cast<uint32_t>(sorted[i]->data.size()));
+    StoreU32(entry + ResourceDataEntry::kCodePageOffset, sorted[i]->code_page);
+    memcpy(p + data_at[i], sorted[i]->data.data(), sorted[i]->data.size());
+  }
+  return out;
+}
+
+bool PowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+}  // namespace
+
+std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, size_t size, std::string* problem,
+                                                  uint64_t file_size) {
+  if (file_size < size) file_size = size;
+  std::string ignored;
+  if (!problem) problem = &ignored;
+  problem->clear();
+  const auto h = ReadHeaders(image, size);
+  if (!h) return std::nullopt;
+  // The headers end at SizeOfHeaders, and never before the section table's end.
+  const uint64_t headers_end = std::max<uint64_t>(h->SectionTableEnd(), h->HeadersSize());
+  const size_t name_length = sizeof kStartOffsetSection - 1;
+  std::optional<SectionSpan> found;
+  uint64_t image_end = headers_end;
+  for (uint16_t i = 0; i < h->section_count; ++i) {
+    const unsigned char* header = h->Section(i);
+    uint64_t begin = LoadU32(header + SectionHeader::kRawPointerOffset);
+    uint64_t raw = LoadU32(header + SectionHeader::kRawSizeOffset);
+    if (raw) image_end = std::max(image_end, begin + raw);
+    char name[SectionHeader::kNameSize + 1] = {};
+    memcpy(name, header + SectionHeader::kNameOffset, SectionHeader::kNameSize);
+    if (strcmp(name, kStartOffsetSection) == 0 && !found) {
+      found = SectionSpan{static_cast<uint32_t>(begin), static_cast<uint32_t>(raw),
+                          LoadU32(header + SectionHeader::kVirtualSizeOffset), 0};
+    }
+  }
+  if (!found) return std::nullopt;
+  const uint64_t begin = found->file_offset, end = begin + found->raw_size;
+  const std::string its = "its " + std::string(kStartOffsetSection) + " section ";
+  if (found->raw_size < StubConstants::kStartOffsetSize) {
+    *problem = its + "holds fewer than 4 bytes";
+  } else if (begin < headers_end) {
+    *problem = its + "lies in the PE headers";
+  } else if (begin + StubConstants::kStartOffsetSize > file_size) {
+    *problem = its + "lies beyond the end of the file";
+  } else {
+    for (uint16_t i = 0; i < h->section_count; ++i) {
+      const unsigned char* header = h->Section(i);
+      uint64_t other = LoadU32(header + SectionHeader::kRawPointerOffset);
+      uint64_t other_end = other + LoadU32(header + SectionHeader::kRawSizeOffset);
+      bool same = other == begin && other_end == end && memcmp(header, kStartOffsetSection, name_length) == 0;
+      if (!same && other < end && begin < other_end) {
+        *problem = its + "overlaps the data of another section";
+        break;
+      }
+    }
+  }
+  if (!problem->empty()) return std::nullopt;
+  found->image_end = image_end;
+  return found;
+}
+
+bool ReadResources(const unsigned char* image, size_t size, std::vector<Resource>* out) {
+  out->clear();
+  const auto h = ReadHeaders(image, size);
+  if (!h || h->directories == 0) return false;
+  if (h->directory_count <= pe::kResourceDirectory) return true;
+  const uint32_t rva = LoadU32(image + h->directories + pe::kResourceDirectory * DataDirectory::kSize);
+  if (rva == 0) return true;
+  const auto base = h->Offset(rva, ResourceDirectoryHeader::kSize);
+  if (!base) return false;
+  Resource path;
+  return TableReader(*h, *base, out).Directory(0, 0, path);
+}
+
+std::string ReplaceResources(std::string* image, const std::vector<Resource>& resources) {
+  auto h = ReadHeaders(reinterpret_cast<const unsigned char*>(image->data()), image->size());
+  if (!h || h->directory_count <= pe::kResourceDirectory) return "it is no PE image with a resource table";
+  auto* bytes = reinterpret_cast<unsigned char*>(image->data());
+  const uint32_t section_alignment = LoadU32(bytes + h->optional + OptionalHeader::kSectionAlignmentOffset);
+  const uint32_t file_alignment = LoadU32(bytes + h->optional + OptionalHeader::kFileAlignmentOffset);
+  if (!PowerOfTwo(section_alignment) || !PowerOfTwo(file_alignment)) return "its section alignment is broken";
+
+  // The new section's header goes after the last one: it must be zeros in the headers,
+  // before any section's data.
+  size_t headers_end = h->HeadersSize();
+  uint64_t virtual_end = 0;
+  for (uint16_t i = 0; i < h->section_count; ++i) {
+    const unsigned char* section = h->Section(i);
+    const uint32_t raw = LoadU32(section + SectionHeader::kRawSizeOffset);
+    if (raw > 0) headers_end = std::min<size_t>(headers_end, LoadU32(section + SectionHeader::kRawPointerOffset));
+    virtual_end =
+        std::max<uint64_t>(virtual_end, uint64_t{LoadU32(section + SectionHeader::kAddressOffset)} +
+                                            std::max(raw, LoadU32(section + SectionHeader::kVirtualSizeOffset)));
+  }
+  const size_t header_at = h->SectionTableEnd();
+  if (header_at + SectionHeader::kSize > headers_end || header_at + SectionHeader::kSize > image->size() ||
+      std::any_of(bytes + header_at, bytes + header_at + SectionHeader::kSize,
+                  [](unsigned char c) { return c != 0; })) {
+    return "its headers have no room for another section";
+  }
+  const uint32_t rva = static_cast<uint32_t>(AlignUp(virtual_end, section_alignment));
+  const std::string table = TableBytes(resources, rva);
+  const size_t raw_at = AlignUp(image->size(), file_alignment), raw_size = AlignUp(table.size(), file_alignment);
+  if (uint64_t{rva} + table.size() >= kResourceHighBit || raw_at + raw_size >= kResourceHighBit)
+    return "it would become too large";
+
+  // The old table's section, by name.
+  unsigned char* directory = bytes + h->directories + pe::kResourceDirectory * DataDirectory::kSize;
+  const uint32_t old_rva = LoadU32(directory);
+  for (uint16_t i = 0; i < h->section_count && old_rva != 0; ++i) {
+    unsigned char* section = bytes + h->sections + size_t{i} * SectionHeader::kSize;
+    const uint32_t address = LoadU32(section + SectionHeader::kAddressOffset);
+    if (old_rva >= address && old_rva - address < LoadU32(section + SectionHeader::kVirtualSizeOffset) &&
+        memcmp(section, kResourceSection, sizeof kResourceSection) == 0) {
+      memcpy(section, kOldResourceSection, sizeof kOldResourceSection);
+    }
+  }
+  unsigned char* section = bytes + header_at;
+  memcpy(section, kResourceSection, sizeof kResourceSection);
+  static_assert(sizeof kOldResourceSection <= SectionHeader::kNameSize);
+  StoreU32(section + SectionHeader::kVirtualSizeOffset, static_cast<uint32_t>(table.size()));
+  StoreU32(section + SectionHeader::kAddressOffset, rva);
+  StoreU32(section + SectionHeader::kRawSizeOffset, static_cast<uint32_t>(raw_size));
+  StoreU32(section + SectionHeader::kRawPointerOffset, static_cast<uint32_t>(raw_at));
+  StoreU32(section + SectionHeader::kFlagsOffset, pe::kInitializedReadableData);
+  StoreU16(bytes + h->optional - FileHeader::kSize + FileHeader::kSectionCountOffset,
+           static_cast<uint16_t>(h->section_count + 1));
+  unsigned char* initialized = bytes + h->optional + OptionalHeader::kInitializedDataOffset;
+  StoreU32(initialized, LoadU32(initialized) + static_cast<uint32_t>(raw_size));
+  StoreU32(bytes + h->optional + OptionalHeader::kImageSizeOffset,
+           static_cast<uint32_t>(AlignUp(uint64_t{rva} + table.size(), section_alignment)));
+  StoreU32(directory, rva);
+  StoreU32(directory + 4, static_cast<uint32_t>(table.size()));
+  image->resize(raw_at, '\0');
+  *image += table;
+  image->resize(raw_at + raw_size, '\0');
+  return "";
+}
+
+}  // namespace vek::tools

@@ -1,0 +1,217 @@
+// The PE reader: the section of the stub's constants, and resource tables read and
+// written, with images broken as a hostile or damaged file would be.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pefile.h"
+#include "pelayout.h"
+#include "testsupport.h"
+
+namespace vek {
+namespace {
+
+using testing::PatchU16;
+using testing::PatchU32;
+
+// A PE32+ image: headers up to 0x400, then one section ".rsrc" at the address 0x1000
+// of rsrc_size bytes, which the resource directory names (when rsrc_size > 0).
+constexpr size_t kPeAt = 0x40, kOptionalAt = kPeAt + 24, kSectionsAt = kOptionalAt + 240, kRsrcAt = 0x400;
+std::string Pe32PlusImage(size_t rsrc_size) {
+  std::string image(kRsrcAt + rsrc_size, '\0');
+  image.replace(0, 2, "MZ");
+  PatchU32(image, pe::DosHeader::kNewHeaderOffset, kPeAt);
+  image.replace(kPeAt, 4, std::string("PE\0\0", 4));
+  PatchU16(image, kPeAt + 4 + pe::FileHeader::kSectionCountOffset, rsrc_size ? 1 : 0);
+  PatchU16(image, kPeAt + 4 + pe::FileHeader::kOptionalHeaderSizeOffset, kSectionsAt - kOptionalAt);
+  PatchU16(image, kOptionalAt, pe::kPe32PlusMagic);
+  PatchU32(image, kOptionalAt + pe::OptionalHeader::kSectionAlignmentOffset, 0x1000);
+  PatchU32(image, kOptionalAt + pe::OptionalHeader::kFileAlignmentOffset, 0x200);
+  PatchU32(image, kOptionalAt + pe::OptionalHeader::kHeadersSizeOffset, kRsrcAt);
+  PatchU32(image, kOptionalAt + pe::OptionalHeader::kPe32PlusDirectoriesOffset - 4, 16);
+  if (rsrc_size) {
+    image.replace(kSectionsAt, 5, ".rsrc");
+    PatchU32(image, kSectionsAt + pe::SectionHeader::kVirtualSizeOffset, rsrc_size);
+    PatchU32(image, kSectionsAt + pe::SectionHeader::kAddressOffset, 0x1000);
+    PatchU32(image, kSectionsAt + pe::SectionHeader::kRawSizeOffset, rsrc_size);
+    PatchU32(image, kSectionsAt + pe::SectionHeader::kRawPointerOffset, kRsrcAt);
+    const size_t directory = kOptionalAt + pe::OptionalHeader::kPe32PlusDirectoriesOffset +
+                             pe::kResourceDirectory * pe::DataDirectory::kSize;
+    PatchU32(image, directory, 0x1000);
+    PatchU32(image, directory + 4, rsrc_size);
+  }
+  return image;
+}
+
+// Writes a resource directory at `at` (from the table's start) of numbered entries,
+// each leading to its target (kResourceHighBit | offset: a directory; else a leaf).
+void PutDirectory(std::string& image, size_t at, const std::vector<uint32_t>& targets) {
+  PatchU16(image, kRsrcAt + at + pe::ResourceDirectoryHeader::kIdCountOffset, static_cast<uint16_t>(targets.size()));
+  for (size_t i = 0; i < targets.size(); ++i) {
+    const size_t entry = kRsrcAt + at + pe::ResourceDirectoryHeader::kSize + i * pe::ResourceEntry::kSize;
+    PatchU32(image, entry, static_cast<uint32_t>(i + 1));
+    PatchU32(image, entry + pe::ResourceEntry::kTargetOffset, targets[i]);
+  }
+}
+void PutLeaf(std::string& image, size_t at, uint32_t rva, uint32_t size) {
+  PatchU32(image, kRsrcAt + at + pe::ResourceDataEntry::kAddressOffset, rva);
+  PatchU32(image, kRsrcAt + at + pe::ResourceDataEntry::kSizeOffset, size);
+}
+
+// One type, one name, one language: the root at 0, the type's directory at 0x20, the
+// name's at 0x40, the leaf at 0x60, its 4 bytes of data at 0x80.
+std::string OneResourceImage() {
+  std::string image = Pe32PlusImage(0x200);
+  constexpr uint32_t kDir = pe::kResourceHighBit;
+  PutDirectory(image, 0, {kDir | 0x20});
+  PutDirectory(image, 0x20, {kDir | 0x40});
+  PutDirectory(image, 0x40, {0x60});
+  PutLeaf(image, 0x60, 0x1080, 4);
+  image.replace(kRsrcAt + 0x80, 4, "data");
+  return image;
+}
+
+TEST(PeResources, WrittenTablesReadBackInTheirOrder) {
+  std::vector<tools::Resource> resources(3);
+  resources[0].type.number = tools::kVersionType;
+  resources[0].name.number = 1;
+  resources[0].language = 0x409;
+  resources[0].data = "version";
+  resources[1].type.number = tools::kIconGroupType;
+  resources[1].name.name = u"MAINICON";
+  resources[1].code_page = 1252;
+  resources[1].data = "icon";
+  resources[2] = resources[0];
+  resources[2].language = 0x415;
+  std::string image = OneResourceImage();
+  ASSERT_EQ(tools::ReplaceResources(&image, resources), "");
+  EXPECT_EQ(image.substr(kSectionsAt, 8), std::string(".rsrc0\0\0", 8));  // the old table's section
+  std::vector<tools::Resource> read;
+  ASSERT_TRUE(tools::ReadResources(reinterpret_cast<const unsigned char*>(image.data()), image.size(), &read));
+  // The table's order: types by number, names before numbers, languages by number.
+  ASSERT_EQ(read.size(), 3u);
+  EXPECT_EQ(read[0].type.number, tools::kIconGroupType);
+  EXPECT_EQ(read[0].name.name, u"MAINICON");
+  EXPECT_EQ(read[0].code_page, 1252u);
+  EXPECT_EQ(read[1].language, 0x409);
+  EXPECT_EQ(read[2].language, 0x415);
+  for (const tools::Resource& r : read) EXPECT_EQ(image.substr(r.file_offset, r.data.size()), r.data);
+}
+
+// Every offset in a table is checked before it is followed, and a table that leads
+// to more leaves than any executable has is refused rather than read for ever.
+TEST(PeResources, BrokenTablesAreRefused) {
+  constexpr uint32_t kDir = pe::kResourceHighBit;
+  const auto patched = [](size_t at, uint32_t value) {
+    std::string image = OneResourceImage();
+    PatchU32(image, kRsrcAt + at, value);
+    return image;
+  };
+  std::string fan_out = Pe32PlusImage(0x1000);  // 128 × 128 × 2 leaves
+  PutDirectory(fan_out, 0, std::vector<uint32_t>(128, kDir | 0x800));
+  PutDirectory(fan_out, 0x800, std::vector<uint32_t>(128, kDir | 0xC20));
+  PutDirectory(fan_out, 0xC20, {0xC40, 0xC40});
+  PutLeaf(fan_out, 0xC40, 0x1000, 4);
+  std::string no_optional_header = OneResourceImage();
+  PatchU16(no_optional_header, kOptionalAt, 0);
+  std::string table_beyond_section = OneResourceImage();
+  PatchU32(table_beyond_section, kOptionalAt + pe::OptionalHeader::kPe32PlusDirectoriesOffset + 16, 0x1200);
+  const struct {
+    const char* what;
+    std::string image;
+    bool read;
+  } cases[] = {
+      {"sound", OneResourceImage(), true},
+      {"a type leading back to the root", patched(0x10 + 4, kDir | 0), false},
+      {"a language leading to a directory", patched(0x40 + 0x10 + 4, kDir | 0x40), false},
+      {"a name where a language must be", patched(0x40 + 0x10, kDir | 0x90), false},
+      {"a name beyond the table", patched(0x20 + 0x10, kDir | 0x5000), false},
+      {"a directory beyond the table", patched(0x10 + 4, kDir | 0x7FFFFFF0), false},
+      {"a leaf beyond the table", patched(0x40 + 0x10 + 4, 0x1F8), false},
+      {"data outside every section", patched(0x60, 0x3000), false},
+      {"data running past its section", patched(0x60 + 4, 0x181), false},
+      {"more entries than the table holds", patched(0x0C, 0xFFFF0000), false},
+      {"more leaves than any executable has", fan_out, false},
+      {"no optional header of a known kind", no_optional_header, false},
+      {"the table outside every section", table_beyond_section, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<tools::Resource> read;
+    EXPECT_EQ(tools::ReadResources(reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size(), &read),
+              c.read)
+        << c.what;
+  }
+  std::vector<tools::Resource> none;
+  const std::string bare = Pe32PlusImage(0);
+  EXPECT_TRUE(tools::ReadResources(reinterpret_cast<const unsigned char*>(bare.data()), bare.size(), &none));
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(PeResources, AnImageWithoutRoomIsLeftAsItWas) {
+  std::string full = Pe32PlusImage(0x200);
+  PatchU32(full, kOptionalAt + pe::OptionalHeader::kHeadersSizeOffset, kSectionsAt + pe::SectionHeader::kSize);
+  std::string misaligned = Pe32PlusImage(0x200);
+  PatchU32(misaligned, kOptionalAt + pe::OptionalHeader::kFileAlignmentOffset, 0x300);
+  const struct {
+    std::string image;
+    const char* problem;
+  } cases[] = {
+      {full, "its headers have no room for another section"},
+      {misaligned, "its section alignment is broken"},
+      {testing::FakeStub(".vekofs", 0x600), "it is no PE image with a resource table"},
+  };
+  for (const auto& c : cases) {
+    std::string image = c.image;
+    EXPECT_EQ(tools::ReplaceResources(&image, {}), c.problem);
+    EXPECT_EQ(image, c.image);
+  }
+}
+
+// The constants' section must be a section of its own, in the file, past the headers.
+TEST(PeStartOffsetSection, IsFoundOnlyAsASectionOfItsOwn) {
+  constexpr size_t kSecond = 0x44 + 20 + 40;  // FakeStub's second section header
+  const std::string stub = testing::FakeStub(".vekofs", 0x600);
+  const auto patched = [&](size_t at, uint32_t value) {
+    std::string image = stub;
+    PatchU32(image, at, value);
+    return image;
+  };
+  std::string with_headers_size = stub;  // an optional header whose SizeOfHeaders is 0x400
+  PatchU16(with_headers_size, 0x44 + pe::FileHeader::kOptionalHeaderSizeOffset, 64);
+  with_headers_size.replace(0x44 + 20 + 64, 80, stub.substr(0x44 + 20, 80));
+  PatchU32(with_headers_size, 0x44 + 20 + pe::OptionalHeader::kHeadersSizeOffset, 0x400);
+  const struct {
+    const char* what;
+    std::string image;
+    uint32_t offset;  // 0: none found
+    const char* problem;
+  } cases[] = {
+      {"sound", stub, 0x200, ""},
+      {"another name", testing::FakeStub(".data", 0x600), 0, ""},
+      {"no executable", "not an executable at all", 0, ""},
+      {"the PE header beyond the bytes", patched(0x3C, 0x5FF), 0, ""},
+      {"a section table beyond the bytes", patched(0x44 + 2, 0xFFFF), 0, ""},
+      {"in the headers", patched(kSecond + 20, 0x40), 0, "lies in the PE headers"},
+      {"in the headers by SizeOfHeaders", with_headers_size, 0, "lies in the PE headers"},
+      {"in another section", patched(kSecond + 20, 0x100), 0, "overlaps the data of another section"},
+      {"too small", patched(kSecond + 16, 2), 0, "holds fewer than 4 bytes"},
+      {"beyond the file", patched(kSecond + 20, 0x800), 0, "lies beyond the end of the file"},
+  };
+  for (const auto& c : cases) {
+    std::string problem = "stale";
+    const auto span =
+        tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size(), &problem);
+    EXPECT_EQ(span ? span->file_offset : 0, c.offset) << c.what;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << c.what << ": " << problem;
+    if (!*c.problem) {
+      EXPECT_EQ(problem, "") << c.what;
+    }
+    if (span) {
+      EXPECT_EQ(span->image_end, 0x400u) << c.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vek
