@@ -286,13 +286,13 @@ def bench_tree(name, source, work, args, wine, compress):
         def install(tool):
             dest = os.path.join(work, "installed-" + tool)
             clear(dest)
-            e, _ = timed(wine.cmd(out[tool], "/S", "/D=" + win(dest)), env=wine.env)
+            t = timed(wine.cmd(out[tool], "/S", "/D=" + win(dest)), env=wine.env)
             check(tool + " installer", dest)
             clear(dest)
-            return e, None
+            return t  # the processor time is the installer's process alone, not the Wine server's
         starts = [timed(wine.cmd(out["ours"], "/S", "/?"), env=wine.env)[0] for _ in range(3)]
         install("ours"), install("nsis")  # untimed: the first run of each also loads Wine's libraries
-        pair("install under Wine, /S /D= into %s" % args.dir, ("ours", lambda: install("ours")),
+        pair("install under Wine, /S /D= into %s (cpu: the installer's process)" % args.dir, ("ours", lambda: install("ours")),
              ("nsis", lambda: install("nsis")), args.runs)
         print("    (the start of a Wine program, ours.exe /S /?: %.3f s, median of 3; not subtracted)" %
               statistics.median(starts))
@@ -330,6 +330,13 @@ def report(title, times, cpu, ours, peer):
     m, lo, hi = stats(pairs)
     print("    %s / %s: %.3f (ratio of medians); run by run %.3f [%.3f .. %.3f]" %
           (ours, peer, statistics.median(times[ours]) / statistics.median(times[peer]), m, lo, hi), flush=True)
+    if cpu[ours][0] is not None:
+        pairs = [o / p for o, p in zip(cpu[ours], cpu[peer]) if p > 0]
+        if pairs:
+            m, lo, hi = stats(pairs)
+            print("    %s / %s processor time: %.3f (ratio of medians); run by run %.3f [%.3f .. %.3f]" %
+                  (ours, peer, statistics.median(cpu[ours]) / max(statistics.median(cpu[peer]), 1e-9), m, lo, hi),
+                  flush=True)
 
 
 if __name__ == "__main__":
