@@ -27,7 +27,10 @@ how much dearer a choice is, not a benchmark.
 Trees live in ROOT/NAME (copy them into tmpfs first):
   python3-doc  /usr/share/doc/python3.11/html, symbolic links followed
   pe           the x86_64 PE DLLs of /usr/lib/x86_64-linux-gnu/wine/x86_64-windows,
-               sorted by name, the first ones up to 80.5 MB in total
+               sorted by name, the first ones up to 80.5 MB in total. Wine's DLLs
+               keep their DWARF sections, which are most of their bytes
+  pe-stripped  the same DLLs with those stripped (x86_64-w64-mingw32-strip
+               --strip-debug), the first ones up to 80.5 MB: code and data as shipped
 --prepare copies whichever of them is missing.
 """
 import argparse
@@ -36,6 +39,7 @@ import lzma
 import multiprocessing
 import os
 import shutil
+import subprocess
 import sys
 import time
 
@@ -44,7 +48,7 @@ DICT = 64 * MiB
 PE_SOURCE = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 DOC_SOURCE = "/usr/share/doc/python3.11/html"
 PE_LIMIT = 80_500_000
-PE_TREES = {"pe"}
+PE_TREES = {"pe", "pe-stripped"}
 
 ORDERS = {
     "path": lambda p: p,
@@ -66,10 +70,13 @@ def prepare(root, names):
             continue
         if name == "python3-doc":
             shutil.copytree(DOC_SOURCE, dest, symlinks=False)
-        elif name == "pe":
+        elif name in ("pe", "pe-stripped"):
             if not os.path.isdir(PE_SOURCE):
                 sys.exit("solid_choices: %s is missing (install wine64)" % PE_SOURCE)
-            os.makedirs(dest)
+            strip = shutil.which("x86_64-w64-mingw32-strip")
+            if name == "pe-stripped" and not strip:
+                sys.exit("solid_choices: x86_64-w64-mingw32-strip is missing (binutils-mingw-w64-x86-64)")
+            os.makedirs(dest + ".part", exist_ok=True)
             total = 0
             for entry in sorted(os.listdir(PE_SOURCE)):
                 path = os.path.join(PE_SOURCE, entry)
@@ -78,11 +85,16 @@ def prepare(root, names):
                 with open(path, "rb") as f:
                     if f.read(2) != b"MZ":
                         continue
-                size = os.path.getsize(path)
+                copy = os.path.join(dest + ".part", entry)
+                shutil.copy2(path, copy)
+                if name == "pe-stripped":
+                    subprocess.run([strip, "--strip-debug", copy], check=True)
+                size = os.path.getsize(copy)
                 if total + size > PE_LIMIT:
+                    os.remove(copy)
                     break
-                shutil.copy2(path, os.path.join(dest, entry))
                 total += size
+            os.rename(dest + ".part", dest)
         else:
             sys.exit("solid_choices: no tree %s in %s, and no way to make it" % (name, root))
 
