@@ -155,7 +155,7 @@ def compress_job(job):
 
 def init_worker():
     try:
-        os.nice(10)
+        os.nice(max(0, 10 - os.nice(0)))  # nice 10, the level of everyone's builds, not more
     except OSError:
         pass
 
