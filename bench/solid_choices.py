@@ -4,15 +4,18 @@ lzma module (raw LZMA1, preset 9 | PRESET_EXTREME, 64 MiB dictionary): the bytes
 packer would store for the files' data, choice by choice, against one baseline.
 
 Usage: solid_choices.py [--trees python3-doc,pe] [--root /dev/shm/trees] [--jobs 2]
-                        [--json FILE] [--no-combined]
+                        [--json FILE] [--cache FILE] [--no-combined] [--prepare]
 
 Baseline: files in path order, one stream, lc/lp/pb 3/0/2, nice_len 273, no BCJ.
 Each row changes one thing from it:
   order      path; by file name then path; by extension then name; by name stem
+             (the name less its last extension); by the name up to its first dot
+             (index.html beside index.rst.txt)
   block      one stream; blocks of 64, 32, 16, 8 MiB filled greedily in path order
              (a file is never split: a block is closed before the file that would
              overflow it, and a file larger than the limit has a block of its own);
              one block per file
+  order+blk  each order but path's with blocks of 16 and 8 MiB
   lc/lp/pb   3/0/2, 0/2/2, 1/2/2, 4/0/2
   nice_len   273, 64
   bcj        the x86 BCJ filter before LZMA1 (on trees of PE files only)
@@ -55,9 +58,11 @@ ORDERS = {
     "name": lambda p: (os.path.basename(p), p),
     "ext": lambda p: (os.path.splitext(os.path.basename(p))[1], os.path.basename(p), p),
     "stem": lambda p: (os.path.splitext(os.path.basename(p))[0], os.path.splitext(p)[1], p),
+    "dot": lambda p: (os.path.basename(p).split(".", 1)[0], p),
 }
 ORDER_TITLES = {"path": "path order", "name": "file name, then path",
-                "ext": "extension, then name", "stem": "name stem"}
+                "ext": "extension, then name", "stem": "name stem",
+                "dot": "name up to its first dot"}
 BLOCKS = [("one stream", None), ("64 MiB", 64 * MiB), ("32 MiB", 32 * MiB),
           ("16 MiB", 16 * MiB), ("8 MiB", 8 * MiB), ("one per file", 0)]
 LCLPPB = [(3, 0, 2), (0, 2, 2), (1, 2, 2), (4, 0, 2)]
@@ -178,6 +183,11 @@ def first_round(tree, top, files):
         jobs.append(dict(with_order(b, order), key=(tree, "order", ORDER_TITLES[order])))
     for title, limit in BLOCKS[1:]:
         jobs.append(dict(b, limit=limit, key=(tree, "block", title)))
+    # Whether an order that brings like files together keeps small blocks from losing.
+    for order in list(ORDERS)[1:]:
+        for title, limit in BLOCKS[3:5]:
+            jobs.append(dict(with_order(b, order), limit=limit,
+                             key=(tree, "order+blk", "%s, %s" % (ORDER_TITLES[order], title))))
     for lc, lp, pb in LCLPPB[1:]:
         jobs.append(dict(b, lc=lc, lp=lp, pb=pb, key=(tree, "lc/lp/pb", "%d/%d/%d" % (lc, lp, pb))))
     jobs.append(dict(b, nice=64, key=(tree, "nice_len", "64")))
@@ -194,12 +204,21 @@ def signature(job):
 
 
 DONE = {}  # signature -> (bytes, blocks, processor seconds)
+CACHE = {}  # described() -> the same, kept in --cache across runs
+CACHE_FILE = None
+
+
+def described(job):
+    return "%s|%s|%s|%d/%d/%d|%d|%s" % (job["top"], job["order"], job["limit"], job["lc"], job["lp"], job["pb"],
+                                        job["nice"], "bcj" if job["bcj"] else "-")
 
 
 def run_jobs(jobs, processes):
     results, todo, same = {}, {}, []
     for job in jobs:
         sig = signature(job)
+        if sig not in DONE and described(job) in CACHE:
+            DONE[sig] = tuple(CACHE[described(job)])
         if sig in DONE:
             results[job["key"]] = DONE[sig]
         elif sig in todo:
@@ -212,6 +231,11 @@ def run_jobs(jobs, processes):
     with multiprocessing.Pool(processes, initializer=init_worker) as pool:
         for key, size, blocks, cpu in pool.imap_unordered(compress_job, order):
             results[key] = DONE[keys[key]] = (size, blocks, cpu)
+            if CACHE_FILE:
+                CACHE[described(todo[keys[key]])] = (size, blocks, cpu)
+                with open(CACHE_FILE + ".part", "w") as f:
+                    json.dump(CACHE, f, indent=0)
+                os.replace(CACHE_FILE + ".part", CACHE_FILE)
             print("  %-12s %-9s %-36s %12d  (%.0f s)" % (key + (size, cpu)), file=sys.stderr, flush=True)
     for key, sig in same:
         results[key] = DONE[sig]
@@ -226,7 +250,14 @@ def main():
     parser.add_argument("--prepare", action="store_true", help="copy the missing trees into ROOT first")
     parser.add_argument("--no-combined", action="store_true", help="skip the rows of the best choices together")
     parser.add_argument("--json", help="also write the figures to this file")
+    parser.add_argument("--cache", help="keep each result in this file and take those found there")
     args = parser.parse_args()
+    global CACHE_FILE
+    if args.cache:
+        CACHE_FILE = args.cache
+        if os.path.exists(args.cache):
+            with open(args.cache) as f:
+                CACHE.update(json.load(f))
 
     names = [t for t in args.trees.split(",") if t]
     if args.prepare:
@@ -284,7 +315,7 @@ def main():
 
 
 def DIM_RANK(key):
-    dims = ["order", "block", "lc/lp/pb", "nice_len", "bcj", "combined"]
+    dims = ["order", "block", "order+blk", "lc/lp/pb", "nice_len", "bcj", "combined"]
     order_rank = {"order": list(ORDER_TITLES.values()), "block": [t for t, _ in BLOCKS[1:]],
                   "lc/lp/pb": ["%d/%d/%d" % t for t in LCLPPB[1:]]}
     values = order_rank.get(key[1], [])
