@@ -251,7 +251,7 @@ def bench_tree(name, source, work, args, wine, compress):
               "7z": "7zz a -mx9 (no extractor)", "xz": "tar | xz -9e", "zip": "zip -9"}
     print("  sizes (input %d bytes)" % size)
     for tool in tools:
-        print("    %-36s %12d  %6.2f%% of input  ours %.3fx" % (titles[tool], sizes[tool], 100.0 * sizes[tool] / size,
+        print("    %-40s %12d  %6.2f%% of input  ours %.3fx" % (titles[tool], sizes[tool], 100.0 * sizes[tool] / size,
                                                                 sizes["ours"] / sizes[tool]))
     print("    ours less its %d-byte stub %23d" % (stub, sizes["ours"] - stub))
     print("    NSIS less its %d bytes with no data %15d" % (nsis_overhead, sizes["nsis"] - nsis_overhead))
