@@ -18,7 +18,8 @@ Each row changes one thing from it:
   order+blk  each order but path's with blocks of 16 and 8 MiB
   lc/lp/pb   3/0/2, 0/2/2, 1/2/2, 4/0/2
   nice_len   273, 64
-  bcj        the x86 BCJ filter before LZMA1 (on trees of PE files only)
+  bcj        the x86 BCJ filter before LZMA1 (on trees of PE files only), in one
+             stream and in one block per file (against the row "one per file")
 Then, unless --no-combined, the best order, lc/lp/pb and filter together, in one
 stream and in 64 MiB blocks, and with nice_len 64.
 Each block's dictionary is min(64 MiB, the block's size rounded up to 4 KiB): the
@@ -193,6 +194,10 @@ def first_round(tree, top, files):
     jobs.append(dict(b, nice=64, key=(tree, "nice_len", "64")))
     if tree in PE_TREES:
         jobs.append(dict(b, bcj=True, key=(tree, "bcj", "x86 BCJ")))
+        # The filter turns relative calls into absolute addresses from the start of
+        # the stream, so code shared by two files stops matching; file by file it
+        # only sees one file's calls.
+        jobs.append(dict(b, bcj=True, limit=0, key=(tree, "bcj", "x86 BCJ, one block per file")))
     return jobs
 
 
