@@ -5,8 +5,8 @@
 // its tables at first use and, where the processor multiplies without carries
 // (PCLMULQDQ), folds 64 bytes at a time, so that checking a 1 GiB installer before it
 // writes anything costs a fraction of its run. The tools, outside Windows, fold 256
-// at a time with the 512-bit instructions (VPCLMULQDQ) where there are any: about
-// 50 GB/s against 13 on the machine measured.
+// at a time with the 512-bit instructions (VPCLMULQDQ) where there are any, about
+// four times as fast (bench/RESULTS.md).
 #pragma once
 
 #include <stddef.h>
