@@ -138,7 +138,7 @@ unsigned char* CopyRoom::Get(size_t size) {
   return bytes_;
 }
 
-Error ForceDirectoryChain(const char* path, Folders& edge) {
+Error ForceDirectoryChain(const char* path, TreeMaker& edge) {
   // Try the path itself first: mostly its parent is there, and one call does. Else
   // walk up from the path to the first directory that exists (or a drive, or a path
   // that is its own parent), then create the missing ones outermost first. One copy
@@ -220,7 +220,7 @@ Error ForceDirectoryChain(const char* path, Folders& edge) {
   return result;
 }
 
-Error ForceDestination(const AnsiString& destination, Folders& edge) {
+Error ForceDestination(const AnsiString& destination, TreeMaker& edge) {
   VEK_TRY(ForceDirectoryChain(destination, edge));
   uint32_t attributes = 0;
   if (!edge.GetAttributes(destination.c_str(), &attributes) || !(attributes & kAttrDirectory)) {

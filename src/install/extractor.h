@@ -20,15 +20,15 @@ inline constexpr char kUnableToCreateDirectory[] = "Unable to create directory";
 // outermost first, in time linear in the path's length. Fails for an empty path
 // ("Unable to create directory") and with the platform's code for a directory that
 // could not be made and is not there afterwards (a file in its place, no permission).
-Error ForceDirectoryChain(const char* path, Folders& edge);
-inline Error ForceDirectoryChain(const AnsiString& path, Folders& edge) {
+Error ForceDirectoryChain(const char* path, TreeMaker& edge);
+inline Error ForceDirectoryChain(const AnsiString& path, TreeMaker& edge) {
   return ForceDirectoryChain(path.c_str(), edge);
 }
 
 // Creates the destination folder with ForceDirectoryChain and makes sure that it is a
 // directory afterwards: one that was not made ("D:" of a missing drive, a name of
 // fewer than 3 bytes) is the input/output error 3 (kWinErrorPathNotFound).
-Error ForceDestination(const AnsiString& destination, Folders& edge);
+Error ForceDestination(const AnsiString& destination, TreeMaker& edge);
 
 // Whether extraction compares each file's stored bytes with its checksum as it writes
 // the file (kVerify), or takes them as checked already (kTrusted: the stub checks the

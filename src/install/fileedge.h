@@ -45,14 +45,13 @@ inline constexpr char kNameLeadsElsewhere[] =
     "The entry's name leads elsewhere than its own place below the destination (through a link, or as a short name)";
 
 // The edges' calls fall into jobs, each an interface of its own with nothing done by
-// default: reading files (ArchiveFiles), looking at paths and making folders
-// (Folders), writing a tree of entries below a destination (TreeMaker), what an
-// uninstaller asks (UninstallQueries), and running work on threads (Threads). A
-// caller takes the jobs it needs, and a test's edge implements or forwards every call
-// of each job it stands in for.
-//
-// Handles are the edge's own: TreeMaker's calls take handles that ArchiveFiles
-// opened, so the two are one edge (FileEdge), or a wrapper of both.
+// default: reading files (ArchiveFiles), writing a tree of entries below a
+// destination from them (TreeMaker, which reads as well: its calls take the handles
+// it opened), what an uninstaller asks (UninstallQueries), and running work on
+// threads (Threads). A caller takes the jobs it needs, and a test's edge implements or
+// forwards every call of each job it stands in for. (One chain of interfaces rather
+// than several bases: each call of a second base would cost the stub a vtable slot
+// more and a thunk.)
 
 // Reading existing files: the archive, an install record, the stub itself.
 class ArchiveFiles {
@@ -64,27 +63,11 @@ class ArchiveFiles {
   virtual Error Seek(FileHandle file, int64_t offset) = 0;
   // Reads up to count bytes; *done receives how many came (0 at the end of the file).
   virtual Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) = 0;
-  // Closes a file of this edge's, whichever of its jobs opened it.
+  // Closes a file of this edge's (for a TreeMaker, one it made without finishing it too).
   virtual Error Close(FileHandle file) = 0;
 
  protected:
   ~ArchiveFiles() = default;
-};
-
-// Looking at paths and making one folder at a time: what ForceDirectoryChain takes.
-class Folders {
- public:
-  // The separator of this edge's paths: "\\" (and "/" read as one, and ":" after a
-  // drive) on Windows and in the edges of tests that stand in for it, "/" on POSIX.
-  virtual char Separator() const = 0;
-  // Reads a path's attributes; false when they cannot be read (no such path).
-  virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;
-  // Makes one directory with default security; the platform's code when it could not
-  // be made (183 when something of that name is there already, as on Windows).
-  virtual Error MakeDirectory(const char* path) = 0;
-
- protected:
-  ~Folders() = default;
 };
 
 // ---- Writing the entries below a destination folder ----------------------------------
@@ -96,8 +79,16 @@ class Folders {
 // names (hard links), and the file is made anew. The archive being read is never
 // opened for writing. The platforms' edges hold to that while other processes
 // change the destination: what they cannot make below it, they refuse.
-class TreeMaker : public Folders {
+class TreeMaker : public ArchiveFiles {
  public:
+  // The separator of this edge's paths: "\\" (and "/" read as one, and ":" after a
+  // drive) on Windows and in the edges of tests that stand in for it, "/" on POSIX.
+  virtual char Separator() const = 0;
+  // Reads a path's attributes; false when they cannot be read (no such path).
+  virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;
+  // Makes one directory with default security; the platform's code when it could not
+  // be made (183 when something of that name is there already, as on Windows).
+  virtual Error MakeDirectory(const char* path) = 0;
   // Makes the folder path[0, length) and the missing ones above it below its first
   // destination_length bytes, as ForceDirectoryChain does.
   virtual Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) = 0;
@@ -119,8 +110,6 @@ class TreeMaker : public Folders {
   // or attributes that cannot be set are left as they are, and a read-only file still
   // gets its time.
   virtual Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) = 0;
-  // Closes a file made by CreateEntryFile or Create without finishing it.
-  virtual Error Close(FileHandle file) = 0;
   // Removes a file made by CreateEntryFile and closed again, which must not stay (its
   // data proved damaged), or a file outside any extraction. The platform's code
   // when it could not be removed.
@@ -139,25 +128,17 @@ class TreeMaker : public Folders {
 };
 
 // CopyBlock as Read then Write through buffer, for edges without a faster way.
-inline Error CopyThroughBuffer(ArchiveFiles& source, TreeMaker& target, FileHandle from, FileHandle to, void* buffer,
-                               uint32_t count, uint32_t* read, uint32_t* written) {
+inline Error CopyThroughBuffer(TreeMaker& edge, FileHandle from, FileHandle to, void* buffer, uint32_t count,
+                               uint32_t* read, uint32_t* written) {
   *read = 0;
   *written = 0;
-  VEK_TRY(source.Read(from, buffer, count, read));
-  return target.Write(to, buffer, *read, written);
+  VEK_TRY(edge.Read(from, buffer, count, read));
+  return edge.Write(to, buffer, *read, written);
 }
 
-// The files of an extraction: what it reads and what it writes below the destination.
-// (The tree comes first, the larger of the two: each call of the second costs the
-// stub a slot more and a thunk.)
-class FileEdge : public TreeMaker, public ArchiveFiles {
- public:
-  // The one Close of both jobs.
-  Error Close(FileHandle file) override = 0;
-
- protected:
-  ~FileEdge() = default;
-};
+// The file edge: every call on files, reading and writing them, as the platforms'
+// edges and the tests' wrappers of them implement it.
+using FileEdge = TreeMaker;
 
 // ---- What an uninstaller needs -------------------------------------------------------
 class UninstallQueries {

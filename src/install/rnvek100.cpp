@@ -160,17 +160,14 @@ Error ArchiveReader::InflateTable() {
 Error ArchiveReader::LoadTable() {
   const uint32_t n = GetEntryCount();  // never more than the capacity
   if (table_stream_) VEK_TRY(InflateTable());
-  // Stored records come in one read; those that came whole are loaded whatever the rest did.
-  uint32_t done = n * static_cast<uint32_t>(EntryRecord::kSize);
-  const Error error = table_stream_ ? NoError() : file_.edge->Read(file_.handle, table_, done, &done);
-  for (uint32_t slot = 1; slot <= done / EntryRecord::kSize; ++slot) {
-    const unsigned char* record = table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
+  for (uint32_t slot = 1; slot <= n; ++slot) {
+    unsigned char* record = table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
+    if (!table_stream_) VEK_TRY(ReadExactly(record, EntryRecord::kSize));
     loaded_ = slot;
     uint16_t id = LoadU16(record + EntryRecord::kIdOffset);
     if (first_slot_[id] == 0) first_slot_[id] = slot;
   }
-  if (error) return error;
-  return loaded_ < n ? InOutError(kIoReadBeyondEnd) : NoError();
+  return NoError();
 }
 
 void ArchiveReader::ReleaseTable() {

@@ -502,12 +502,18 @@ TEST(Extract, ADirectoryWhereAFileMustGoIsAccessDenied) {
 
 // An edge of Windows paths that knows which directories exist and records what is
 // made. A directory is made only where its parent exists (a drive, "D:" or "",
-// always does).
-class ScriptedDirectories final : public Folders {
+// always does). No file can be opened or made.
+class ScriptedDirectories final : public FileEdge {
  public:
   std::set<std::string> existing;
   std::vector<std::string> made;
   std::string refused;  // a directory that MakeDirectory refuses with 5
+  Error OpenRead(const char*, FileHandle*) override { return InOutError(kIoFileNotFound); }
+  Error Seek(FileHandle, int64_t) override { return InOutError(kWinErrorInvalidHandle); }
+  Error Read(FileHandle, void*, uint32_t, uint32_t* done) override {
+    return *done = 0, InOutError(kWinErrorInvalidHandle);
+  }
+  Error Close(FileHandle) override { return InOutError(kWinErrorInvalidHandle); }
   char Separator() const override { return '\\'; }
   bool GetAttributes(const char* path, uint32_t* attributes) override {
     if (!existing.count(path)) return false;
@@ -526,6 +532,21 @@ class ScriptedDirectories final : public Folders {
     existing.insert(path);
     return NoError();
   }
+  Error MakeEntryFolder(const char*, size_t, size_t) override { return InOutError(kIoAccessDenied); }
+  Error CreateEntryFile(const char*, size_t, FileHandle, FileHandle*) override { return InOutError(kIoAccessDenied); }
+  Error Write(FileHandle, const void*, uint32_t, uint32_t* done) override {
+    return *done = 0, InOutError(kWinErrorInvalidHandle);
+  }
+  Error CopyBlock(FileHandle, FileHandle, void*, uint32_t, uint32_t* read, uint32_t* written) override {
+    return *read = *written = 0, InOutError(kWinErrorInvalidHandle);
+  }
+  Error FinishEntryFile(FileHandle, const char*, uint32_t, uint32_t) override {
+    return InOutError(kWinErrorInvalidHandle);
+  }
+  Error RemoveFile(const char*) override { return InOutError(kIoFileNotFound); }
+  bool FreeSpace(const char*, uint64_t*) override { return false; }
+  bool SetAttributes(const char*, uint32_t) override { return false; }
+  Error Create(const char*, FileHandle*) override { return InOutError(kIoAccessDenied); }
 };
 
 TEST(ForceDirectoryChain, FollowsTheWindowsPathRules) {

@@ -68,12 +68,11 @@ class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Th
   Error Seek(FileHandle file, int64_t offset) override;
   Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override;
   Error Close(FileHandle file) override;
-  // Folders
+  // TreeMaker. An entry's file counts as a Create when made and as a Close when
+  // finished; a copy is a Read and a Write here, each of which a fault can replace.
   char Separator() const override { return inner_.Separator(); }
   bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
   Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
-  // TreeMaker. An entry's file counts as a Create when made and as a Close when
-  // finished; a copy is a Read and a Write here, each of which a fault can replace.
   Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
     return inner_.MakeEntryFolder(path, length, destination_length);
   }
@@ -81,7 +80,7 @@ class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Th
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
   Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
                   uint32_t* written) override {
-    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, written);
+    return CopyThroughBuffer(*this, from, to, buffer, count, read, written);
   }
   Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override;
   Error RemoveFile(const char* path) override { return inner_.RemoveFile(path); }

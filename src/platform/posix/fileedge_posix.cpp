@@ -292,7 +292,7 @@ class PosixFileEdge final : public FileEdge {
       }
     }
 #endif
-    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, written);
+    return CopyThroughBuffer(*this, from, to, buffer, count, read, written);
   }
 
   Error Close(FileHandle file) override {

@@ -342,7 +342,7 @@ class Win32FileEdge final : public FileEdge {
 
   Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
                   uint32_t* written) override {
-    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, written);
+    return CopyThroughBuffer(*this, from, to, buffer, count, read, written);
   }
 
   // The file is the one CreateEntryFile made or truncated, still open: its time and
