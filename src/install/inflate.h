@@ -7,14 +7,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "decodesink.h"
 #include "error.h"
 
 namespace vek {
 
-// The failure of a stream that is not a zlib stream, is broken, gives more or fewer
-// bytes than the entry's original size, fails its Adler-32, or does not end where the
-// stored bytes end.
-inline constexpr char kBadCompressedData[] = "The compressed data is invalid";
+// A stream that is not a zlib stream, is broken, gives more or fewer bytes than the
+// entry's original size, fails its Adler-32, or does not end where the stored bytes
+// end, fails with kBadCompressedData (decodesink.h).
 
 // Where the stored bytes come from: pieces in order; a piece of 0 bytes is their end.
 class InflateSource {
@@ -24,11 +24,7 @@ class InflateSource {
 };
 
 // Where the inflated bytes go, in pieces of at most kInflateWindowSize bytes.
-class InflateSink {
- public:
-  virtual ~InflateSink() = default;
-  virtual Error Put(const unsigned char* data, size_t size) = 0;
-};
+using InflateSink = DecodeSink;
 
 inline constexpr size_t kInflateWindowSize = 32768;
 
