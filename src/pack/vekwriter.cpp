@@ -38,7 +38,7 @@ void PutRecord(unsigned char* record, const Entry& e, const RecordFacts& facts) 
   memset(record, 0, EntryRecord::kSize);
   StoreU16(record + EntryRecord::kIdOffset, e.id);
   StoreU16(record + EntryRecord::kParentIdOffset, e.parent_id);
-  record[EntryRecord::kKindOffset] = facts.deflated ? kEntryKindDeflated : e.kind;
+  record[EntryRecord::kKindOffset] = facts.deflated ? kEntryKindCompressed : e.kind;
   record[EntryRecord::kNameOffset] = static_cast<unsigned char>(e.name.size());
   memcpy(record + EntryRecord::kNameOffset + 1, e.name.data(), e.name.size());
   StoreU32(record + EntryRecord::kAttributesOffset, facts.attributes);

@@ -77,8 +77,8 @@ TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksDeflated) {
   const std::string one = Compressed(1);
   EXPECT_EQ(Compressed(2), one);
   EXPECT_EQ(Compressed(3), one);
-  EXPECT_EQ(Kinds(one), (std::vector<uint8_t>{kEntryKindDeflated, kEntryKindDirectory, kEntryKindFile, kEntryKindFile,
-                                         kEntryKindDeflated, kEntryKindFile}));
+  EXPECT_EQ(Kinds(one), (std::vector<uint8_t>{kEntryKindCompressed, kEntryKindDirectory, kEntryKindFile, kEntryKindFile,
+                                         kEntryKindCompressed, kEntryKindFile}));
   EXPECT_EQ(one.substr(ArchiveSignature::kTailOffset, 2), std::string("\0\2", 2));
   EXPECT_LT(one.size(), MixedTree().Serialize().size() / 4);
 }

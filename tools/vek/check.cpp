@@ -105,6 +105,7 @@ const char* ChecksumsInWords(ExtensionState state) {
     case ExtensionState::kDamaged: return "the checksum block is damaged";
     case ExtensionState::kNewer: return "the checksum block was made by a newer vekpack";
     case ExtensionState::kPrologueDamaged: return "the header or the entry table does not match its checksum";
+    case ExtensionState::kIndexDamaged: return "the solid index's blocks overlap or lie outside the data";
   }
   return "?";
 }
