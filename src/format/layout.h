@@ -181,7 +181,7 @@ inline constexpr uint8_t kMethodLzmaSolid = 14;
 // checksum covers the signature, the header and the whole index.
 
 struct SolidIndexHeader {
-  static constexpr size_t kBlockCountOffset = 0;  // at least 1, at most EntryCount
+  static constexpr size_t kBlockCountOffset = 0;  // at most EntryCount
   static constexpr size_t kBlockCountSize = 4;
   static constexpr size_t kTableStreamSizeOffset = 4;
   static constexpr size_t kTableStreamSizeSize = 4;

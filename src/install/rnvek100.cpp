@@ -183,7 +183,7 @@ Error ArchiveReader::LoadSolidIndex() {
   const uint32_t blocks = LoadU32(head + SolidIndexHeader::kBlockCountOffset);
   const uint32_t stream = LoadU32(head + SolidIndexHeader::kTableStreamSizeOffset);
   // Sizes that no index of n entries has are damage, refused before they are read.
-  if (blocks == 0 || blocks > n || stream < kLzmaPropsSize || stream > SolidTableStreamLimit(n)) {
+  if (blocks > n || stream < kLzmaPropsSize || stream > SolidTableStreamLimit(n)) {
     return GeneralError(kArchiveDamaged);
   }
   const uint32_t size = static_cast<uint32_t>(SolidIndexHeader::kSize + SolidBlockRecord::kSize * blocks + stream);
@@ -240,7 +240,7 @@ Error ArchiveReader::LoadTable() {
   }
   for (uint32_t slot = 1; slot <= n; ++slot) {
     unsigned char* record = table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
-    if (!table_stream_) VEK_TRY(ReadExactly(record, EntryRecord::kSize));
+    if (!table_stream_ && !index_at_) VEK_TRY(ReadExactly(record, EntryRecord::kSize));
     loaded_ = slot;
     uint16_t id = LoadU16(record + EntryRecord::kIdOffset);
     if (first_slot_[id] == 0) first_slot_[id] = slot;
