@@ -6,6 +6,7 @@
 #include "crc32.h"
 #include "extractor.h"
 #include "inflate.h"
+#include "solid.h"
 
 namespace vek {
 
@@ -76,6 +77,7 @@ DataChecker::~DataChecker() { free(buffer_); }
 Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
   if (entry.kind != kEntryKindFile || !entry.checked) return NoError();
   if (entry.method == kMethodInvalid || entry.size < 0) return GeneralError(kArchiveDamaged);
+  if (entry.method == kMethodLzmaSolid) return NoError();  // its block's bytes are checked, its own as decoded
   if (!buffer_) {
     buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
     if (!buffer_) return OutOfMemoryError();
@@ -93,12 +95,31 @@ Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
   return inflated;
 }
 
+Error DataChecker::CheckBlock(uint32_t block) {
+  if (!buffer_) {
+    buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
+    if (!buffer_) return OutOfMemoryError();
+  }
+  const SolidBlock b = reader_.GetSolidBlock(block);
+  CheckedPieces pieces(*this, reader_.DataStart() + b.stored_offset, b.stored_size);
+  VEK_TRY(Drain(pieces));
+  return pieces.crc() == b.crc ? NoError() : GeneralError(kDataDamaged);
+}
+
 Error CheckShare(CheckQueue& queue, DataChecker& checker, uint32_t* slot, void (*progress)(void*, uint32_t),
                  void* context) {
   *slot = 0;
   ArchiveEntry entry;
   for (uint32_t id; (id = queue.Take()) != 0;) {
-    if (checker.reader().FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id) {
+    if (id > queue.entries()) {
+      const uint32_t block = id - queue.entries() - 1;
+      const Error error = checker.CheckBlock(block);
+      if (error) {
+        *slot = FirstFileOfBlock(checker.reader(), block);
+        queue.Stop();
+        return error;
+      }
+    } else if (checker.reader().FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id) {
       const Error error = checker.CheckEntry(entry);
       if (error) {
         *slot = id;
@@ -123,6 +144,13 @@ Error CheckArchiveData(ArchiveReader& reader, uint32_t* slot) {
     const Error error = checker.CheckEntry(entry);
     if (error) {
       *slot = id;
+      return error;
+    }
+  }
+  for (uint32_t block = 0; block < reader.SolidBlockCount(); ++block) {
+    const Error error = checker.CheckBlock(block);
+    if (error) {
+      *slot = FirstFileOfBlock(reader, block);
       return error;
     }
   }

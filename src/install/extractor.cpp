@@ -7,6 +7,7 @@
 #include "crc32.h"
 #include "inflate.h"
 #include "messagebox.h"
+#include "solid.h"
 
 namespace vek {
 namespace {
@@ -215,6 +216,14 @@ Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const A
   ArchiveFile& archive = reader.file();
   AnsiString full = destination + reader.GetEntryPath(entry.id, archive.edge->Separator());
   if (full.failed()) return OutOfMemoryError();
+  if (entry.method == kMethodLzmaSolid) {
+    // Its block decoded up to its end, only its own bytes written.
+    ArchiveFile archive_file = archive;
+    BlockExtraction out(reader, destination);
+    const uint32_t id = entry.id;
+    uint32_t slot = 0;
+    return DecodeBlock(reader, archive_file, entry.block, &id, 1, out, &slot);
+  }
   const bool verify = check == DataCheck::kVerify && entry.checked;
   if ((verify || entry.method == kMethodDeflate) && entry.size >= 0) {
     ArchiveFile output{archive.edge, kNoFile};

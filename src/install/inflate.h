@@ -1,7 +1,8 @@
-// Inflating one deflated entry: its stored bytes are a zlib stream (RFC 1950) that
-// must give exactly the entry's original size. zlib's inflateBack does the work (it
-// needs neither zlib's CRC tables nor its buffering, which keeps the stub small); the
-// stream's header and its Adler-32 trailer are read here.
+// Inflating one deflated entry of the previous release's archives: its stored bytes
+// are a zlib stream (RFC 1950) that must give exactly the entry's original size. The
+// reader and the extractor call InflateStream; the tools link it with zlib
+// (src/pack/inflate.cpp, zlib's inflateBack), the stub with none
+// (src/stub/noinflate.cpp), for which every deflated file is damaged.
 #pragma once
 
 #include <stddef.h>

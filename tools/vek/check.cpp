@@ -11,6 +11,7 @@
 #include "errorwords.h"
 #include "extractor.h"
 #include "shown.h"
+#include "solid.h"
 
 namespace vek::tools {
 
@@ -53,7 +54,7 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
     if (safety != PathSafety::kSafe) {
       problems.push_back({std::string("unsafe: ") + DescribePathSafety(safety), label + ": unsafe: " + DescribePathSafety(safety)});
     }
-    if (kind == kEntryKindFile) {
+    if (kind == kEntryKindFile && entry.method != kMethodLzmaSolid) {  // (a solid file's place the reader judged)
       const int32_t size = entry.size;
       const uint32_t offset = entry.data_offset;
       if (size < 0) {
@@ -110,18 +111,61 @@ const char* ChecksumsInWords(ExtensionState state) {
   return "?";
 }
 
+namespace {
+
+// Each file of a block as its bytes pass: one that does not match is a problem.
+class CheckedFiles final : public BlockFileSink {
+ public:
+  CheckedFiles(const ArchiveReader& reader, std::vector<Problem>* problems) : reader_(reader), problems_(problems) {}
+  Error Begin(const ArchiveEntry&) override { return NoError(); }
+  Error Write(const unsigned char*, size_t) override { return NoError(); }
+  Error End(const ArchiveEntry& entry, const Error& outcome) override {
+    if (outcome) Damaged(entry.id, outcome);
+    return NoError();
+  }
+  void Damaged(uint32_t id, const Error& error, const std::string& more = "") {
+    problems_->push_back({"damaged data", EntryLabel(reader_, static_cast<int32_t>(id)) + ": " + ErrorInWords(error) + more});
+  }
+
+ private:
+  const ArchiveReader& reader_;
+  std::vector<Problem>* problems_;
+};
+
+}  // namespace
+
 void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems) {
   ArchiveReader& reader = archive.reader;
   if (!reader.HasChecksums()) return;
   DataChecker checker(reader, /*inflate=*/true);
+  CheckedFiles files(reader, problems);
   const uint32_t count = reader.GetEntryCount();
   for (uint32_t slot = 1; slot <= count; ++slot) {
     ArchiveEntry entry;
     if (!reader.FindEntry(static_cast<int32_t>(slot), &entry) || entry.id != slot) continue;
     const Error error = checker.CheckEntry(entry);
     if (error == InOutError(kIoReadBeyondEnd)) continue;  // the structural check names it
-    if (error) {
-      problems->push_back({"damaged data", EntryLabel(reader, static_cast<int32_t>(slot)) + ": " + ErrorInWords(error)});
+    if (error) files.Damaged(slot, error);
+  }
+  // Each block's stored bytes, then, when they are those packed, its files decoded.
+  SolidPlan plan;
+  if (!plan.Make(reader)) {
+    problems->push_back({"damaged data", "the blocks could not be decoded: out of memory"});
+    return;
+  }
+  for (uint32_t block = 0; block < plan.blocks(); ++block) {
+    uint32_t n = 0;
+    const uint32_t* ids = plan.Files(block, &n);
+    const std::string where = " (block " + std::to_string(block + 1) + ")";
+    const Error stored = checker.CheckBlock(block);
+    if (stored) {
+      for (uint32_t i = 0; i < n; ++i) files.Damaged(ids[i], stored, where);
+      continue;
+    }
+    uint32_t slot = 0;
+    const Error decoded = DecodeBlock(reader, reader.file(), block, ids, n, files, &slot);
+    if (decoded) {
+      problems->push_back({"damaged data", "block " + std::to_string(block + 1) + ": " + ErrorInWords(decoded)});
     }
   }
 }

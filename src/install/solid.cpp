@@ -1,0 +1,248 @@
+#include "solid.h"
+
+#include <stdlib.h>
+
+#include "crc32.h"
+#include "extractor.h"
+#include "lzmadec.h"
+
+namespace vek {
+namespace {
+
+struct Placed {
+  uint32_t offset;
+  uint32_t id;
+};
+
+int ByOffset(const void* a, const void* b) {
+  const Placed& x = *static_cast<const Placed*>(a);
+  const Placed& y = *static_cast<const Placed*>(b);
+  if (x.offset != y.offset) return x.offset < y.offset ? -1 : 1;
+  return x.id < y.id ? -1 : x.id > y.id ? 1 : 0;
+}
+
+// The stored bytes are read in pieces of this size.
+constexpr uint32_t kStoredPiece = 64 * 1024;
+
+// Hands the decoded bytes to the files they belong to.
+class Router final : public DecodeSink {
+ public:
+  Router(const ArchiveReader& reader, const uint32_t* ids, uint32_t count, BlockFileSink& out)
+      : reader_(reader), ids_(ids), count_(count), out_(out) {}
+
+  Error Put(const unsigned char* data, size_t size) override {
+    for (;;) {
+      VEK_TRY(Advance());
+      if (size == 0 || next_ >= count_) {
+        at_ += size;
+        return NoError();
+      }
+      const uint64_t start = entry_.data_offset;
+      const uint64_t end = start + entry_.original_size;
+      size_t n;
+      if (!open_) {
+        n = static_cast<size_t>(start - at_ < size ? start - at_ : size);  // bytes before the file
+      } else {
+        n = static_cast<size_t>(end - at_ < size ? end - at_ : size);
+        VEK_TRY(out_.Write(data, n));
+        crc_ = Crc32(crc_, data, n);
+      }
+      at_ += n;
+      data += n;
+      size -= n;
+    }
+  }
+
+  // Begins the next file where the bytes reach it, ends the one open where they reach
+  // its end (a file of 0 bytes both at once).
+  Error Advance() {
+    for (; next_ < count_;) {
+      if (!open_) {
+        if (!reader_.FindEntry(static_cast<int32_t>(ids_[next_]), &entry_)) {
+          entry_ = ArchiveEntry{};
+          entry_.id = static_cast<uint16_t>(ids_[next_]);
+        }
+        if (at_ < entry_.data_offset) return NoError();
+        if (at_ > entry_.data_offset || entry_.method != kMethodLzmaSolid) {
+          ++next_;  // its first bytes went to another file (the reader's checks refuse that)
+          VEK_TRY(out_.End(entry_, GeneralError(kArchiveDamaged)));
+          continue;
+        }
+        VEK_TRY(out_.Begin(entry_));
+        open_ = true;
+        crc_ = 0;
+      }
+      if (at_ < uint64_t{entry_.data_offset} + entry_.original_size) return NoError();
+      open_ = false;
+      ++next_;
+      VEK_TRY(out_.End(entry_, crc_ == entry_.crc ? NoError() : GeneralError(kDataDamaged)));
+    }
+    return NoError();
+  }
+
+  // The stream failed: the file open and those not reached end with the fault.
+  Error Fail(const Error& fault) {
+    for (; next_ < count_; ++next_) {
+      if (!open_ && !reader_.FindEntry(static_cast<int32_t>(ids_[next_]), &entry_)) continue;
+      open_ = false;
+      VEK_TRY(out_.End(entry_, fault));
+    }
+    return NoError();
+  }
+
+  // After a failure of out: the file open is ended with it (a writing sink removes it).
+  void Abandon(const Error& error) {
+    if (open_) (void)out_.End(entry_, error);
+    open_ = false;
+  }
+
+  uint32_t current() const { return next_ < count_ ? ids_[next_] : 0; }
+  bool complete() const { return next_ >= count_; }
+
+ private:
+  const ArchiveReader& reader_;
+  const uint32_t* ids_;
+  const uint32_t count_;
+  BlockFileSink& out_;
+  uint32_t next_ = 0;
+  bool open_ = false;
+  ArchiveEntry entry_;
+  uint64_t at_ = 0;  // in the block's decoded bytes
+  uint32_t crc_ = 0;
+};
+
+}  // namespace
+
+SolidPlan::~SolidPlan() {
+  free(ids_);
+  free(first_);
+}
+
+bool SolidPlan::Make(const ArchiveReader& reader) {
+  free(ids_);
+  free(first_);
+  ids_ = nullptr;
+  blocks_ = reader.SolidBlockCount();
+  const uint32_t n = reader.GetEntryCount();
+  first_ = static_cast<uint32_t*>(calloc(size_t{blocks_} + 2, sizeof(uint32_t)));
+  Placed* placed = static_cast<Placed*>(malloc((size_t{n} + 1) * sizeof(Placed)));
+  ids_ = static_cast<uint32_t*>(malloc((size_t{n} + 1) * sizeof(uint32_t)));
+  if (!first_ || !placed || !ids_) {
+    free(placed);
+    return false;
+  }
+  // Counted per block, placed block after block, then each block's sorted.
+  ArchiveEntry entry;
+  for (uint32_t id = 1; id <= n; ++id) {
+    if (reader.FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id && entry.method == kMethodLzmaSolid) {
+      ++first_[entry.block + 2];
+    }
+  }
+  for (uint32_t b = 1; b <= blocks_; ++b) first_[b + 1] += first_[b];
+  for (uint32_t id = 1; id <= n; ++id) {
+    if (reader.FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id && entry.method == kMethodLzmaSolid) {
+      placed[first_[entry.block + 1]++] = {entry.data_offset, id};
+    }
+  }
+  for (uint32_t b = 0; b < blocks_; ++b) {
+    qsort(placed + first_[b], first_[b + 1] - first_[b], sizeof(Placed), ByOffset);
+  }
+  for (uint32_t i = 0; i < first_[blocks_]; ++i) ids_[i] = placed[i].id;
+  free(placed);
+  return true;
+}
+
+uint32_t FirstFileOfBlock(const ArchiveReader& reader, uint32_t block) {
+  const uint32_t n = reader.GetEntryCount();
+  ArchiveEntry entry;
+  for (uint32_t id = 1; id <= n; ++id) {
+    if (reader.FindEntry(static_cast<int32_t>(id), &entry) && entry.method == kMethodLzmaSolid &&
+        entry.block == block) {
+      return id;
+    }
+  }
+  return 0;
+}
+
+Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids,
+                  uint32_t count, BlockFileSink& out, uint32_t* slot) {
+  *slot = 0;
+  const SolidBlock b = reader.GetSolidBlock(block);
+  Router router(reader, ids, count, out);
+  LzmaBlockDecoder decoder;
+  Error error = decoder.Open(b.props, b.decoded_size);
+  unsigned char* piece = nullptr;
+  if (!error) {
+    piece = static_cast<unsigned char*>(malloc(kStoredPiece));
+    if (!piece) error = OutOfMemoryError();
+  }
+  if (!error) error = file.edge->Seek(file.handle, static_cast<int64_t>(reader.DataStart() + b.stored_offset));
+  // A fault of the stream is the files'; one of out, of reading or of memory stops
+  // everything as it is.
+  bool stream_fault = error == GeneralError(kBadCompressedData);
+  for (uint32_t left = b.stored_size; !error && left > 0;) {
+    uint32_t done = 0;
+    error = file.edge->Read(file.handle, piece, left < kStoredPiece ? left : kStoredPiece, &done);
+    if (!error && done == 0) error = InOutError(kIoReadBeyondEnd);
+    if (error) break;
+    left -= done;
+    error = decoder.Feed(piece, done, router);
+    stream_fault = error == GeneralError(kBadCompressedData);
+  }
+  free(piece);
+  if (!error) {
+    error = decoder.Finish();
+    stream_fault = !!error;
+    if (!error) error = router.Advance();  // the files of 0 bytes at the very end
+    if (!error && !router.complete()) {
+      error = GeneralError(kBadCompressedData);  // (the reader's checks refuse that)
+      stream_fault = true;
+    }
+  }
+  if (!error) return NoError();
+  *slot = router.current();
+  if (stream_fault || error == InOutError(kIoReadBeyondEnd)) {
+    const Error ended = router.Fail(error);
+    if (!ended) return NoError();  // each file took its fault
+    *slot = router.current();
+    return ended;
+  }
+  router.Abandon(error);
+  return error;
+}
+
+BlockExtraction::~BlockExtraction() {
+  if (file_ != kNoFile) (void)reader_.file().edge->Close(file_);
+}
+
+Error BlockExtraction::Begin(const ArchiveEntry& entry) {
+  if (reader_.CheckEntryPathBelow(destination_, entry.id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
+  FileEdge& edge = *reader_.file().edge;
+  path_ = destination_ + reader_.GetEntryPath(entry.id, edge.Separator());
+  if (path_.failed()) return OutOfMemoryError();
+  return edge.CreateEntryFile(path_.c_str(), destination_.size(), reader_.file().handle, &file_);
+}
+
+Error BlockExtraction::Write(const unsigned char* data, size_t size) {
+  uint32_t done = 0;
+  const Error error = reader_.file().edge->Write(file_, data, static_cast<uint32_t>(size), &done);
+  if (written_) __atomic_add_fetch(written_, done, __ATOMIC_RELAXED);
+  VEK_TRY(error);
+  return done == size ? NoError() : InOutError(kWinErrorDiskFull);
+}
+
+Error BlockExtraction::End(const ArchiveEntry& entry, const Error& outcome) {
+  if (file_ == kNoFile) return outcome;  // never begun
+  FileEdge& edge = *reader_.file().edge;
+  const FileHandle file = file_;
+  file_ = kNoFile;
+  if (outcome) {
+    // Nothing of a file that failed its check, or was cut short, stays under its name.
+    (void)edge.Close(file);
+    (void)edge.RemoveFile(path_.c_str());
+    return outcome;
+  }
+  return edge.FinishEntryFile(file, path_.c_str(), entry.time_stamp, entry.attributes);
+}
+
+}  // namespace vek

@@ -1,0 +1,86 @@
+// The files of a solid archive's blocks: which lie in each block and in what order,
+// and decoding a block to its files, which are written (BlockExtraction) or only
+// checked as their bytes pass.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "ansistring.h"
+#include "error.h"
+#include "rnvek100.h"
+
+namespace vek {
+
+// Each block's files in the order of their data (by offset, then identifier).
+class SolidPlan {
+ public:
+  SolidPlan() = default;
+  ~SolidPlan();
+  SolidPlan(const SolidPlan&) = delete;
+  SolidPlan& operator=(const SolidPlan&) = delete;
+
+  // False when memory ran out.
+  bool Make(const ArchiveReader& reader);
+  uint32_t blocks() const { return blocks_; }
+  // The identifiers of block's files; *count of them.
+  const uint32_t* Files(uint32_t block, uint32_t* count) const {
+    *count = first_[block + 1] - first_[block];
+    return ids_ + first_[block];
+  }
+
+ private:
+  uint32_t blocks_ = 0;
+  uint32_t* ids_ = nullptr;    // the files, block after block
+  uint32_t* first_ = nullptr;  // blocks_ + 1 places in ids_
+};
+
+// The first file of a block in table order, 0 when it holds none: it names the block
+// in a report.
+uint32_t FirstFileOfBlock(const ArchiveReader& reader, uint32_t block);
+
+// Where the files of a block go as it is decoded. Begin starts a file, Write gives
+// its bytes in order, End closes it with its outcome: NoError when its bytes match
+// its checksum, kDataDamaged when they do not, the decoding's fault when the stream
+// failed before the file was complete - End then comes for each file not reached
+// too, without Begin. A fault that End returns stops the decoding (a sink that only
+// records one returns NoError and the decoding goes on).
+class BlockFileSink {
+ public:
+  virtual ~BlockFileSink() = default;
+  virtual Error Begin(const ArchiveEntry& entry) = 0;
+  virtual Error Write(const unsigned char* data, size_t size) = 0;
+  virtual Error End(const ArchiveEntry& entry, const Error& outcome) = 0;
+};
+
+// Decodes block (its stored bytes read through file, positioned there) and hands the
+// files ids[0, count) (of that block, in the order of their data) to out; the bytes
+// of other files are passed over. Never more than the block's decoded size comes out
+// of it. Returns NoError, or the fault that stopped it with *slot set to the file it
+// concerns (0: none): what End returned, a failure of out, a failure to read, memory
+// that ran out.
+Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids,
+                  uint32_t count, BlockFileSink& out, uint32_t* slot);
+
+// Writes each file below destination as extraction does (ExtractEntry): made new,
+// given its time and attributes once complete; a file whose outcome is a fault is
+// removed again and the fault returned. written (when given) counts the bytes
+// written, added atomically, for a gauge read on another thread.
+class BlockExtraction final : public BlockFileSink {
+ public:
+  BlockExtraction(ArchiveReader& reader, const AnsiString& destination, uint64_t* written = nullptr)
+      : reader_(reader), destination_(destination), written_(written) {}
+  ~BlockExtraction() override;
+  Error Begin(const ArchiveEntry& entry) override;
+  Error Write(const unsigned char* data, size_t size) override;
+  Error End(const ArchiveEntry& entry, const Error& outcome) override;
+
+ private:
+  ArchiveReader& reader_;
+  const AnsiString& destination_;
+  uint64_t* written_;
+  AnsiString path_;
+  FileHandle file_ = kNoFile;
+};
+
+}  // namespace vek
