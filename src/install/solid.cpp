@@ -202,10 +202,17 @@ Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block
   if (!error) return NoError();
   *slot = router.current();
   if (stream_fault || error == InOutError(kIoReadBeyondEnd)) {
+    // Each file not complete takes the fault; when all were, the block itself is at
+    // fault (it runs long, or ends short of its size), named by its last file.
+    const bool some_left = !router.complete();
     const Error ended = router.Fail(error);
-    if (!ended) return NoError();  // each file took its fault
-    *slot = router.current();
-    return ended;
+    if (ended) {
+      *slot = router.current();
+      return ended;
+    }
+    if (some_left) return NoError();
+    *slot = count ? ids[count - 1] : 0;
+    return error;
   }
   router.Abandon(error);
   return error;

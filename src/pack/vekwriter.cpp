@@ -284,17 +284,19 @@ void WriteSolid(const ArchiveBuilder& builder, DataWriter& data, std::vector<Rec
   for (size_t i : SolidOrder(builder, std::move(solid))) {
     const Entry& e = entries[i];
     RecordFacts& f = facts[i];
+    uint32_t offset;
     if (e.size >= 0) {
       if (!block.empty() && block.size() + static_cast<uint64_t>(e.size) > limit) give();
-      f.data_offset = static_cast<uint32_t>(block.size());
+      offset = static_cast<uint32_t>(block.size());
       data.ReadInto(e, &f, &block);
     } else {  // its size is learned as it is read
       std::string bytes;
       data.ReadInto(e, &f, &bytes);
       if (!block.empty() && block.size() + bytes.size() > limit) give();
-      f.data_offset = static_cast<uint32_t>(block.size());
+      offset = static_cast<uint32_t>(block.size());
       block += bytes;
     }
+    f.data_offset = offset;
     f.method = kMethodLzmaSolid;
     members.push_back(i);
   }

@@ -96,6 +96,37 @@ class FaultyFileEdge final : public FileEdge {
   int open_ = 0;
 };
 
+// Sums what is written to each file through it, and notes whether one was removed.
+class CountingEdge final : public FileEdge {
+ public:
+  Error OpenRead(const char* path, FileHandle* file) override { return inner_.OpenRead(path, file); }
+  Error Create(const char* path, FileHandle* file) override { return inner_.Create(path, file); }
+  Error Seek(FileHandle file, int64_t offset) override { return inner_.Seek(file, offset); }
+  Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override {
+    return inner_.Read(file, buffer, count, done);
+  }
+  Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
+    Error error = inner_.Write(file, buffer, count, done);
+    written += *done;
+    return error;
+  }
+  Error Close(FileHandle file) override { return inner_.Close(file); }
+  Error RemoveFile(const char* path) override {
+    removed = true;
+    return inner_.RemoveFile(path);
+  }
+  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
+  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
+  bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
+  char Separator() const override { return inner_.Separator(); }
+  uint64_t written = 0;
+  bool removed = false;
+
+ private:
+  FileEdge& inner_ = PlatformFileEdge();
+};
+
 // Remembers every box instead of showing it; installed for its lifetime.
 class RecordingMessages final : public MessageBoxPresenter {
  public:

@@ -54,7 +54,10 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
     if (safety != PathSafety::kSafe) {
       problems.push_back({std::string("unsafe: ") + DescribePathSafety(safety), label + ": unsafe: " + DescribePathSafety(safety)});
     }
-    if (kind == kEntryKindFile && entry.method != kMethodLzmaSolid) {  // (a solid file's place the reader judged)
+    // (A solid file's place is in its block: the reader judged it.)
+    const bool in_block = reader.GetSlotRecord(slot)[EntryRecord::kKindOffset] == kEntryKindCompressed &&
+                          entry.method != kMethodDeflate;
+    if (kind == kEntryKindFile && !in_block) {
       const int32_t size = entry.size;
       const uint32_t offset = entry.data_offset;
       if (size < 0) {
