@@ -385,7 +385,7 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
   const std::vector<Entry>& entries = builder.entries();
   const uint64_t prologue_at = sink.position();
   // Solid, the table goes in the index after the data, whose size it needs to know.
-  const bool solid = options.compress_level > 0 && !entries.empty();
+  bool solid = options.compress_level > 0 && !entries.empty();
   const uint64_t table_size = solid ? 0 : uint64_t{EntryRecord::kSize} * entries.size();
   sink.Skip(kArchivePrologueSize + table_size);
 
@@ -415,6 +415,12 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
     }
   }
   written.blocks = static_cast<uint32_t>(blocks.size());
+  // Without a byte of data the index would lie where the header's place says none:
+  // such an archive gets the plain layout, its table right after the header.
+  if (solid && sink.position() == prologue_at + kArchivePrologueSize) {
+    solid = false;
+    sink.Skip(uint64_t{EntryRecord::kSize} * entries.size());
+  }
 
   // The table, now that every record is known: at its place ahead of the data, or in
   // the solid index.
