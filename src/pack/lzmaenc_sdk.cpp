@@ -34,7 +34,7 @@ struct Input {
 SRes Read(void* p, void* buf, size_t* size) {
   Input& in = *static_cast<Input*>(p);
   const size_t n = *size < in.left ? *size : in.left;
-  memcpy(buf, in.at, n);
+  if (n > 0) memcpy(buf, in.at, n);
   in.at += n;
   in.left -= n;
   *size = n;
