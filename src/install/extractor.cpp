@@ -12,9 +12,15 @@
 namespace vek {
 namespace {
 
+// A file being written below the destination.
+struct OutputFile {
+  TreeMaker& tree;
+  FileHandle handle;
+};
+
 // Closes an output file that an error leaves behind, so that it can be replaced later.
-Error Abandon(ArchiveFile& output, Error error) {
-  (void)output.edge->Close(output.handle);
+Error Abandon(OutputFile& output, Error error) {
+  (void)output.tree.Close(output.handle);
   output.handle = kNoFile;
   return error;
 }
@@ -22,10 +28,10 @@ Error Abandon(ArchiveFile& output, Error error) {
 // Copies count bytes from the archive to the output. A refusal by the platform
 // comes back as it is. A transfer that comes out short sets *shortfall: data cut
 // short is the input/output error 100, a write that stops short a full disk.
-Error CopyBlock(ArchiveFile& archive, ArchiveFile& output, char* buffer, uint32_t count,
-                uint32_t* written, Error* shortfall) {
+Error CopyBlock(ArchiveFile& archive, OutputFile& output, char* buffer, uint32_t count, uint32_t* written,
+                Error* shortfall) {
   uint32_t read = 0;
-  VEK_TRY(archive.edge->CopyBlock(archive.handle, output.handle, buffer, count, &read, written));
+  VEK_TRY(output.tree.CopyBlock(archive.handle, output.handle, buffer, count, &read, written));
   if (*written < read) {
     *shortfall = InOutError(kWinErrorDiskFull);
   } else if (read < count) {
@@ -63,27 +69,27 @@ class StoredBytes final : public InflateSource {
 };
 
 // Writes each piece whole to the output file; a write that stops short is a full disk.
-class OutputFile final : public InflateSink {
+class OutputSink final : public InflateSink {
  public:
-  explicit OutputFile(ArchiveFile& output) : output_(output) {}
+  explicit OutputSink(OutputFile& output) : output_(output) {}
   Error Put(const unsigned char* data, size_t size) override {
     uint32_t written = 0;
-    VEK_TRY(output_.edge->Write(output_.handle, data, static_cast<uint32_t>(size), &written));
+    VEK_TRY(output_.tree.Write(output_.handle, data, static_cast<uint32_t>(size), &written));
     return written == size ? NoError() : InOutError(kWinErrorDiskFull);
   }
 
  private:
-  ArchiveFile& output_;
+  OutputFile& output_;
 };
 
 // Writes a deflated file, inflated, or a stored one; with verify its stored bytes
 // are compared with their checksum at the end.
-Error CopyChecked(ArchiveFile& archive, ArchiveFile& output, const ArchiveEntry& entry, bool verify) {
+Error CopyChecked(ArchiveFile& archive, OutputFile& output, const ArchiveEntry& entry, bool verify) {
   const bool deflated = entry.method == kMethodDeflate;
   unsigned char* buffer = static_cast<unsigned char*>(malloc(kCopyBlockSize + (deflated ? kInflateWindowSize : 0)));
   if (!buffer) return OutOfMemoryError();
   StoredBytes stored(archive, buffer, static_cast<uint32_t>(entry.size));
-  OutputFile sink(output);
+  OutputSink sink(output);
   Error error = NoError();
   if (deflated) {
     error = InflateStream(stored, sink, entry.original_size, buffer + kCopyBlockSize);
@@ -113,7 +119,7 @@ Error CopyChecked(ArchiveFile& archive, ArchiveFile& output, const ArchiveEntry&
 
 }  // namespace
 
-Error ForceDirectoryChain(const char* path, FileEdge& edge) {
+Error ForceDirectoryChain(const char* path, Folders& edge) {
   // Try the path itself first: mostly its parent is there, and one call does. Else
   // walk up from the path to the first directory that exists (or a drive, or a path
   // that is its own parent), then create the missing ones outermost first. One copy
@@ -195,13 +201,7 @@ Error ForceDirectoryChain(const char* path, FileEdge& edge) {
   return result;
 }
 
-Error FileEdge::MakeEntryFolder(const char* path, size_t length, size_t destination_length) {
-  AnsiString folder(path, length);
-  if (folder.failed()) return OutOfMemoryError();
-  return ForceDirectoryChain(folder, *this);
-}
-
-Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
+Error ForceDestination(const AnsiString& destination, Folders& edge) {
   VEK_TRY(ForceDirectoryChain(destination, edge));
   uint32_t attributes = 0;
   if (!edge.GetAttributes(destination.c_str(), &attributes) || !(attributes & kAttrDirectory)) {
@@ -210,39 +210,39 @@ Error ForceDestination(const AnsiString& destination, FileEdge& edge) {
   return NoError();
 }
 
-Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination,
+Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntry& entry, const AnsiString& destination,
                        DataCheck check) {
   if (entry.method == kMethodInvalid) return GeneralError(kArchiveDamaged);
   ArchiveFile& archive = reader.file();
-  AnsiString full = destination + reader.GetEntryPath(entry.id, archive.edge->Separator());
+  AnsiString full = destination + reader.GetEntryPath(entry.id, tree.Separator());
   if (full.failed()) return OutOfMemoryError();
   if (entry.method == kMethodLzmaSolid) {
     // Its block decoded up to its end, only its own bytes written.
     ArchiveFile archive_file = archive;
-    BlockExtraction out(reader, destination);
+    BlockExtraction out(reader, tree, destination);
     const uint32_t id = entry.id;
     uint32_t slot = 0;
     return DecodeBlock(reader, archive_file, entry.block, &id, 1, out, &slot);
   }
   const bool verify = check == DataCheck::kVerify && entry.checked;
   if ((verify || entry.method == kMethodDeflate) && entry.size >= 0) {
-    ArchiveFile output{archive.edge, kNoFile};
-    VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
+    OutputFile output{tree, kNoFile};
+    VEK_TRY(tree.CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
     Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));
     if (!error) error = CopyChecked(archive, output, entry, verify);
     if (error) {
       // Nothing of a file that failed its check, or was cut short, stays under its name.
       (void)Abandon(output, NoError());
-      (void)output.edge->RemoveFile(full.c_str());
+      (void)tree.RemoveFile(full.c_str());
       return error;
     }
-    return output.edge->FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
+    return tree.FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
   }
   const int32_t full_blocks = entry.size / static_cast<int32_t>(kCopyBlockSize);
   const int32_t remainder = entry.size - static_cast<int32_t>(kCopyBlockSize) * full_blocks;
 
-  ArchiveFile output{archive.edge, kNoFile};
-  VEK_TRY(output.edge->CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
+  OutputFile output{tree, kNoFile};
+  VEK_TRY(tree.CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
   // Data past the end of the file reads short below.
   Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));
   if (error) return Abandon(output, error);
@@ -270,7 +270,7 @@ Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const A
   if (shortfall) return Abandon(output, shortfall);
 
   // The time goes before the attributes: a read-only file could not take it after.
-  return output.edge->FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
+  return tree.FinishEntryFile(output.handle, full.c_str(), entry.time_stamp, entry.attributes);
 }
 
 uint64_t TotalOriginalSize(const ArchiveReader& reader) {
@@ -286,17 +286,17 @@ uint64_t TotalOriginalSize(const ArchiveReader& reader) {
   return total;
 }
 
-Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination, DataCheck check) {
+Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const AnsiString& destination, DataCheck check) {
   ArchiveEntry entry;
   reader.FindEntry(id, &entry);
   if (entry.kind != kEntryKindDirectory && entry.kind != kEntryKindFile) return NoError();
   if (reader.CheckEntryPathBelow(destination, id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
   if (entry.kind == kEntryKindDirectory) {
-    AnsiString full = destination + reader.GetEntryPath(id, reader.file().edge->Separator());
+    AnsiString full = destination + reader.GetEntryPath(id, tree.Separator());
     if (full.failed()) return OutOfMemoryError();
-    return reader.file().edge->MakeEntryFolder(full.c_str(), full.size(), destination.size());
+    return tree.MakeEntryFolder(full.c_str(), full.size(), destination.size());
   }
-  return ExtractFileEntry(reader, entry, destination, check);
+  return ExtractFileEntry(reader, tree, entry, destination, check);
 }
 
 }  // namespace vek

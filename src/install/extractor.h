@@ -19,15 +19,15 @@ inline constexpr char kUnableToCreateDirectory[] = "Unable to create directory";
 // outermost first, in time linear in the path's length. Fails for an empty path
 // ("Unable to create directory") and with the platform's code for a directory that
 // could not be made and is not there afterwards (a file in its place, no permission).
-Error ForceDirectoryChain(const char* path, FileEdge& edge);
-inline Error ForceDirectoryChain(const AnsiString& path, FileEdge& edge) {
+Error ForceDirectoryChain(const char* path, Folders& edge);
+inline Error ForceDirectoryChain(const AnsiString& path, Folders& edge) {
   return ForceDirectoryChain(path.c_str(), edge);
 }
 
 // Creates the destination folder with ForceDirectoryChain and makes sure that it is a
 // directory afterwards: one that was not made ("D:" of a missing drive, a name of
 // fewer than 3 bytes) is the input/output error 3 (kWinErrorPathNotFound).
-Error ForceDestination(const AnsiString& destination, FileEdge& edge);
+Error ForceDestination(const AnsiString& destination, Folders& edge);
 
 // Whether extraction compares each file's stored bytes with its checksum as it writes
 // the file (kVerify), or takes them as checked already (kTrusted: the stub checks the
@@ -35,11 +35,12 @@ Error ForceDestination(const AnsiString& destination, FileEdge& edge);
 enum class DataCheck : uint8_t { kTrusted, kVerify };
 
 // Writes entry id of the reader below destination (no trailing backslash; empty for
-// the root of the current drive) through the reader's file edge: a directory is made,
+// the root of the current drive) through tree, the edge of the reader's file or a
+// wrapper of it (it takes the reader's handle): a directory is made,
 // a file created and filled from the data area, other kinds produce nothing. An entry
 // that CheckEntryPathBelow refuses fails with the input/output error 3
 // (kIoInvalidFilename) before anything is made.
-Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destination,
+Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const AnsiString& destination,
                    DataCheck check = DataCheck::kTrusted);
 
 // Writes the file entry: its data is copied whole or the entry fails. Data cut short
@@ -56,7 +57,7 @@ Error ExtractEntry(ArchiveReader& reader, int32_t id, const AnsiString& destinat
 // block is written as its block is decoded up to its end (DecodeBlock): checked
 // whatever check says, and removed when it fails. Writing a block's files all at once
 // is DecodeBlock's with all of them (solid.h).
-Error ExtractFileEntry(ArchiveReader& reader, const ArchiveEntry& entry, const AnsiString& destination,
+Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntry& entry, const AnsiString& destination,
                        DataCheck check = DataCheck::kTrusted);
 
 // The bytes that extracting every file writes: the sum of their original sizes.

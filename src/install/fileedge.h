@@ -1,6 +1,7 @@
-// The file edge: every file-system operation of the reader and the extractor goes
-// through this interface. One implementation per platform (fileedge_posix.cpp,
-// fileedge_win32.cpp) is picked by the build; tests wrap it to inject faults.
+// The file edge: every file-system operation of the reader, the extractor and the
+// uninstaller goes through these interfaces, and threads are started here too. One
+// implementation per platform (fileedge_posix.cpp, fileedge_win32.cpp) is picked by
+// the build; tests wrap it to inject faults.
 //
 // Paths are the platform's own, with its separator (Separator()): on Windows UTF-8
 // with "\\" (the Win32 edge hands them to the wide functions as UTF-16, long ones in
@@ -60,106 +61,166 @@ inline constexpr char kFolderSwapped[] = "A folder below the destination was rep
 inline constexpr char kNameLeadsElsewhere[] =
     "The entry's name leads elsewhere than its own place below the destination (through a link, or as a short name)";
 
-class FileEdge {
+// The edges' calls fall into jobs, each an interface of its own with nothing done by
+// default: reading files (ArchiveFiles), looking at paths and making folders
+// (Folders), writing a tree of entries below a destination (TreeMaker), what an
+// uninstaller asks (UninstallQueries), and running work on threads (Threads). A
+// caller takes the jobs it needs, and a test's edge implements or forwards every call
+// of each job it stands in for.
+//
+// Handles are the edge's own: TreeMaker's calls take handles that ArchiveFiles
+// opened, so the two are one edge (FileEdge), or a wrapper of both.
+
+// Reading existing files: the archive, an install record, the stub itself.
+class ArchiveFiles {
  public:
-  virtual ~FileEdge() = default;
-
-  // The separator of this edge's paths: "\\" (and "/" read as one, and ":" after a
-  // drive) on Windows and in the edges of tests that stand in for it, "/" on POSIX.
-  virtual char Separator() const { return '\\'; }
-
   // Opens an existing file for reading only; others may read and write it meanwhile.
   virtual Error OpenRead(const char* path, FileHandle* file) = 0;
-  // Creates a file for reading and writing (an existing one is truncated to 0 bytes),
-  // shared for reading and writing, normal attributes.
-  virtual Error Create(const char* path, FileHandle* file) = 0;
   // Positions the file at offset bytes from its beginning; a negative offset is
   // refused (131). A position past the end is allowed: reads there deliver nothing.
   virtual Error Seek(FileHandle file, int64_t offset) = 0;
   // Reads up to count bytes; *done receives how many came (0 at the end of the file).
   virtual Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) = 0;
-  // Writes count bytes; *done receives how many the platform reports as written. A
-  // failure after part of the bytes went is still a failure (*done tells how many).
-  virtual Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) = 0;
+  // Closes a file of this edge's, whichever of its jobs opened it.
   virtual Error Close(FileHandle file) = 0;
-  // Starts work(context) on a thread of its own, for reading beside the caller
-  // (each side through a handle of its own); false when this edge cannot, or when the
-  // machine has one processor, and the caller then does all the work itself.
-  // WaitBeside waits for the work started last.
-  virtual bool StartBeside(void (*work)(void* context), void* context) { return false; }
-  virtual void WaitBeside() {}
-  // Copies one block: reads up to count bytes from `from` and writes to `to` exactly
-  // what the read delivered, as Read then Write through buffer (room for count
-  // bytes) would; *read receives what the read delivered and *written what the write
-  // reports. An edge with a faster way of copying between files overrides it.
-  virtual Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
-                          uint32_t* written) {
-    *read = 0;
-    *written = 0;
-    VEK_TRY(Read(from, buffer, count, read));
-    return Write(to, buffer, *read, written);
-  }
 
-  // ---- Writing the entries below a destination folder ----------------------------
-  //
-  // The extractor makes each folder and writes each file through these calls. Below
-  // the destination nothing that stands in the way is written through: a symbolic
-  // link, junction or other reparse point in place of a folder is replaced by a real,
-  // empty folder; in place of the file it is removed, as is a file that has other
-  // names (hard links), and the file is made anew. The archive being read is never
-  // opened for writing. The platforms' edges hold to that while other processes
-  // change the destination: what they cannot make below it, they refuse.
+ protected:
+  ~ArchiveFiles() = default;
+};
 
-  // Makes the folder path[0, length) and the missing ones above it below its first
-  // destination_length bytes, as ForceDirectoryChain does (which this default runs).
-  virtual Error MakeEntryFolder(const char* path, size_t length, size_t destination_length);
-  // Creates the file at path for writing, new and empty, as Create does; its folder
-  // must be there (3 when not). An existing read-only file or a folder in its place
-  // is refused (5); the file that `archive` reads is refused with kOverwritesArchive.
-  virtual Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) {
-    return Create(path, file);
-  }
-  // Gives the file made by CreateEntryFile its last-write time (MS-DOS stamp, local
-  // time) and attributes, and closes it. Only the close's failure is reported; the
-  // outcome on disk is that of Close, SetLastWriteTime and SetAttributes in this order.
-  virtual Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) {
-    VEK_TRY(Close(file));
-    (void)SetLastWriteTime(path, dos_time_stamp);
-    (void)SetAttributes(path, attributes);
-    return NoError();
-  }
-
-  // Removes a file made by CreateEntryFile and closed again, which must not stay (its
-  // data proved damaged). The platform's code when it could not be removed.
-  virtual Error RemoveFile(const char* path) { return InOutError(kWinErrorInvalidFunction); }
-  // The bytes free for this user on the volume that holds path (an existing folder;
-  // empty: the current drive's root); false when the platform cannot tell.
-  virtual bool FreeSpace(const char* path, uint64_t* bytes) { return false; }
-
-  // ---- What an uninstaller needs -------------------------------------------------------
-
-  // A file's size and last-write time (in the platform's own unit, only ever compared);
-  // false when path is no file whose stamp can be read.
-  virtual bool FileStamp(const char* path, uint64_t* size, uint64_t* time) { return false; }
-  // Removes the folder when it is empty; false when it is not, or cannot be removed.
-  virtual bool RemoveEmptyFolder(const char* path) { return false; }
-  // How many files and folders there are in the folder itself.
-  virtual uint32_t CountEntries(const char* path) { return 0; }
-
+// Looking at paths and making one folder at a time: what ForceDirectoryChain takes.
+class Folders {
+ public:
+  // The separator of this edge's paths: "\\" (and "/" read as one, and ":" after a
+  // drive) on Windows and in the edges of tests that stand in for it, "/" on POSIX.
+  virtual char Separator() const = 0;
   // Reads a path's attributes; false when they cannot be read (no such path).
   virtual bool GetAttributes(const char* path, uint32_t* attributes) = 0;
   // Makes one directory with default security; the platform's code when it could not
   // be made (183 when something of that name is there already, as on Windows).
   virtual Error MakeDirectory(const char* path) = 0;
-  // Gives a path the attribute bits; false on failure.
-  virtual bool SetAttributes(const char* path, uint32_t attributes) = 0;
-  // Opens an existing file for write access, sets its last-write time to the MS-DOS
-  // date (high 16 bits) and time (low 16 bits), taken as local time, and closes it.
-  // Creation and access times are left alone. False when any step failed.
-  virtual bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) = 0;
+
+ protected:
+  ~Folders() = default;
 };
 
-// The edge of the platform that this build targets.
+// ---- Writing the entries below a destination folder ----------------------------------
+//
+// The extractor makes each folder and writes each file through these calls. Below
+// the destination nothing that stands in the way is written through: a symbolic
+// link, junction or other reparse point in place of a folder is replaced by a real,
+// empty folder; in place of the file it is removed, as is a file that has other
+// names (hard links), and the file is made anew. The archive being read is never
+// opened for writing. The platforms' edges hold to that while other processes
+// change the destination: what they cannot make below it, they refuse.
+class TreeMaker : public Folders {
+ public:
+  // Makes the folder path[0, length) and the missing ones above it below its first
+  // destination_length bytes, as ForceDirectoryChain does.
+  virtual Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) = 0;
+  // Creates the file at path for writing, new and empty, as Create does; its folder
+  // must be there (3 when not). An existing read-only file or a folder in its place
+  // is refused (5); the file that `archive` reads is refused with kOverwritesArchive.
+  virtual Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) = 0;
+  // Writes count bytes; *done receives how many the platform reports as written. A
+  // failure after part of the bytes went is still a failure (*done tells how many).
+  virtual Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) = 0;
+  // Copies one block: reads up to count bytes from `from` (a file ArchiveFiles
+  // opened) and writes to `to` exactly what the read delivered, as Read then Write
+  // through buffer (room for count bytes) would (CopyThroughBuffer); *read receives
+  // what the read delivered and *written what the write reports.
+  virtual Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                          uint32_t* written) = 0;
+  // Gives the file made by CreateEntryFile its last-write time (MS-DOS stamp, local
+  // time) and attributes, and closes it. Only the close's failure is reported; a time
+  // or attributes that cannot be set are left as they are, and a read-only file still
+  // gets its time.
+  virtual Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) = 0;
+  // Closes a file made by CreateEntryFile or Create without finishing it.
+  virtual Error Close(FileHandle file) = 0;
+  // Removes a file made by CreateEntryFile and closed again, which must not stay (its
+  // data proved damaged), or a file outside any extraction. The platform's code
+  // when it could not be removed.
+  virtual Error RemoveFile(const char* path) = 0;
+  // The bytes free for this user on the volume that holds path (an existing folder;
+  // empty: the current drive's root); false when the platform cannot tell.
+  virtual bool FreeSpace(const char* path, uint64_t* bytes) = 0;
+  // Gives a path the attribute bits; false on failure.
+  virtual bool SetAttributes(const char* path, uint32_t attributes) = 0;
+  // Creates a plain file for reading and writing (an existing one is truncated to 0
+  // bytes), shared for reading and writing, normal attributes.
+  virtual Error Create(const char* path, FileHandle* file) = 0;
+
+ protected:
+  ~TreeMaker() = default;
+};
+
+// CopyBlock as Read then Write through buffer, for edges without a faster way.
+inline Error CopyThroughBuffer(ArchiveFiles& source, TreeMaker& target, FileHandle from, FileHandle to, void* buffer,
+                               uint32_t count, uint32_t* read, uint32_t* written) {
+  *read = 0;
+  *written = 0;
+  VEK_TRY(source.Read(from, buffer, count, read));
+  return target.Write(to, buffer, *read, written);
+}
+
+// The files of an extraction: what it reads and what it writes below the destination.
+// (The tree comes first, the larger of the two: each call of the second costs the
+// stub a slot more and a thunk.)
+class FileEdge : public TreeMaker, public ArchiveFiles {
+ public:
+  // The one Close of both jobs.
+  Error Close(FileHandle file) override = 0;
+
+ protected:
+  ~FileEdge() = default;
+};
+
+// ---- What an uninstaller needs -------------------------------------------------------
+class UninstallQueries {
+ public:
+  // A file's size and last-write time (in the platform's own unit, only ever compared);
+  // false when path is no file whose stamp can be read.
+  virtual bool FileStamp(const char* path, uint64_t* size, uint64_t* time) = 0;
+  // Removes the folder when it is empty; false when it is not, or cannot be removed.
+  virtual bool RemoveEmptyFolder(const char* path) = 0;
+  // How many files and folders there are in the folder itself.
+  virtual uint32_t CountEntries(const char* path) = 0;
+
+ protected:
+  ~UninstallQueries() = default;
+};
+
+// A thread that Threads::Start started, until Join; the value is the edge's own.
+using ThreadHandle = intptr_t;
+inline constexpr ThreadHandle kNoThread = 0;
+
+// Work on threads beside the caller's. The platforms' edges start as many as asked
+// while memory lasts, more than enough for one per processor (up to 8, the most a
+// caller needs); an edge of a test may refuse, and the caller then works alone.
+//
+// While a started thread runs, it may call the platform's FileEdge for Seek and Read
+// of handles of its own (opened before it started, closed after it was joined), and
+// Write of files of its own; these may run at once with each other and with the
+// starting thread's calls, which may be any but Close of those handles. Every other
+// call of the edges runs on one thread at a time.
+class Threads {
+ public:
+  // The processors this process may run on, at least 1.
+  virtual uint32_t Processors() = 0;
+  // Starts work(context) on a thread of its own; false when none could be started
+  // (the caller then does the work itself). *thread is then for Join.
+  virtual bool Start(void (*work)(void* context), void* context, ThreadHandle* thread) = 0;
+  // Waits until the thread's work has returned, and lets the thread go.
+  virtual void Join(ThreadHandle thread) = 0;
+
+ protected:
+  ~Threads() = default;
+};
+
+// The edges of the platform that this build targets.
 FileEdge& PlatformFileEdge();
+UninstallQueries& PlatformUninstallQueries();
+Threads& PlatformThreads();
 
 }  // namespace vek

@@ -53,7 +53,7 @@ Error ArchiveReader::ReadExactly(void* buffer, uint32_t count) {
   return NoError();
 }
 
-Error ArchiveReader::Open(FileEdge& edge, FileHandle file, uint32_t start_offset, ExtensionPlace extension) {
+Error ArchiveReader::Open(ArchiveFiles& edge, FileHandle file, uint32_t start_offset, ExtensionPlace extension) {
   (void)Close();
   file_ = {&edge, file};
   start_offset_ = start_offset;

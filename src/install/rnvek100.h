@@ -27,9 +27,9 @@ namespace vek {
 // when there are more (at most kMaxEntryCount).
 inline constexpr uint32_t kEntryTableCapacity = 10000;
 
-// An open file read or written through a file edge.
+// An open file read through an edge.
 struct ArchiveFile {
-  FileEdge* edge = nullptr;
+  ArchiveFiles* edge = nullptr;
   FileHandle handle = kNoFile;
 };
 
@@ -110,7 +110,7 @@ class ArchiveReader {
   // is kArchiveDamaged, and no record is loaded. A reader that was open is
   // closed first. With an extension place, the block there is then read and judged
   // (extension()); whatever it says, Open succeeds when the table was loaded.
-  Error Open(FileEdge& edge, FileHandle file, uint32_t start_offset, ExtensionPlace extension = {});
+  Error Open(ArchiveFiles& edge, FileHandle file, uint32_t start_offset, ExtensionPlace extension = {});
   // Releases the table and closes the file; returns the close's failure.
   Error Close();
 

@@ -219,20 +219,19 @@ Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block
 }
 
 BlockExtraction::~BlockExtraction() {
-  if (file_ != kNoFile) (void)reader_.file().edge->Close(file_);
+  if (file_ != kNoFile) (void)tree_.Close(file_);
 }
 
 Error BlockExtraction::Begin(const ArchiveEntry& entry) {
   if (reader_.CheckEntryPathBelow(destination_, entry.id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
-  FileEdge& edge = *reader_.file().edge;
-  path_ = destination_ + reader_.GetEntryPath(entry.id, edge.Separator());
+  path_ = destination_ + reader_.GetEntryPath(entry.id, tree_.Separator());
   if (path_.failed()) return OutOfMemoryError();
-  return edge.CreateEntryFile(path_.c_str(), destination_.size(), reader_.file().handle, &file_);
+  return tree_.CreateEntryFile(path_.c_str(), destination_.size(), reader_.file().handle, &file_);
 }
 
 Error BlockExtraction::Write(const unsigned char* data, size_t size) {
   uint32_t done = 0;
-  const Error error = reader_.file().edge->Write(file_, data, static_cast<uint32_t>(size), &done);
+  const Error error = tree_.Write(file_, data, static_cast<uint32_t>(size), &done);
   if (written_) __atomic_add_fetch(written_, done, __ATOMIC_RELAXED);
   VEK_TRY(error);
   return done == size ? NoError() : InOutError(kWinErrorDiskFull);
@@ -240,16 +239,15 @@ Error BlockExtraction::Write(const unsigned char* data, size_t size) {
 
 Error BlockExtraction::End(const ArchiveEntry& entry, const Error& outcome) {
   if (file_ == kNoFile) return outcome;  // never begun
-  FileEdge& edge = *reader_.file().edge;
   const FileHandle file = file_;
   file_ = kNoFile;
   if (outcome) {
     // Nothing of a file that failed its check, or was cut short, stays under its name.
-    (void)edge.Close(file);
-    (void)edge.RemoveFile(path_.c_str());
+    (void)tree_.Close(file);
+    (void)tree_.RemoveFile(path_.c_str());
     return outcome;
   }
-  return edge.FinishEntryFile(file, path_.c_str(), entry.time_stamp, entry.attributes);
+  return tree_.FinishEntryFile(file, path_.c_str(), entry.time_stamp, entry.attributes);
 }
 
 }  // namespace vek

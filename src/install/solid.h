@@ -62,14 +62,14 @@ class BlockFileSink {
 Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids,
                   uint32_t count, BlockFileSink& out, uint32_t* slot);
 
-// Writes each file below destination as extraction does (ExtractEntry): made new,
-// given its time and attributes once complete; a file whose outcome is a fault is
-// removed again and the fault returned. written (when given) counts the bytes
-// written, added atomically, for a gauge read on another thread.
+// Writes each file below destination through tree as extraction does (ExtractEntry):
+// made new, given its time and attributes once complete; a file whose outcome is a
+// fault is removed again and the fault returned. written (when given) counts the
+// bytes written, added atomically, for a gauge read on another thread.
 class BlockExtraction final : public BlockFileSink {
  public:
-  BlockExtraction(ArchiveReader& reader, const AnsiString& destination, uint64_t* written = nullptr)
-      : reader_(reader), destination_(destination), written_(written) {}
+  BlockExtraction(ArchiveReader& reader, TreeMaker& tree, const AnsiString& destination, uint64_t* written = nullptr)
+      : reader_(reader), tree_(tree), destination_(destination), written_(written) {}
   ~BlockExtraction() override;
   Error Begin(const ArchiveEntry& entry) override;
   Error Write(const unsigned char* data, size_t size) override;
@@ -77,6 +77,7 @@ class BlockExtraction final : public BlockFileSink {
 
  private:
   ArchiveReader& reader_;
+  TreeMaker& tree_;
   const AnsiString& destination_;
   uint64_t* written_;
   AnsiString path_;

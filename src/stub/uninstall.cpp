@@ -102,9 +102,9 @@ bool InstallRecord::Parse(const char* text, size_t size) {
   return id != nullptr;
 }
 
-bool ReadInstallRecord(FileEdge& files, const char* path, AnsiString* text) {
+bool ReadInstallRecord(FileEdge& files, UninstallQueries& queries, const char* path, AnsiString* text) {
   uint64_t size = 0, time = 0;
-  if (!files.FileStamp(path, &size, &time) || size > kRecordLimit) return false;
+  if (!queries.FileStamp(path, &size, &time) || size > kRecordLimit) return false;
   FileHandle file = kNoFile;
   if (files.OpenRead(path, &file)) return false;
   const uint32_t length = static_cast<uint32_t>(size);
@@ -124,8 +124,9 @@ bool ReadInstallRecord(FileEdge& files, const char* path, AnsiString* text) {
   return read && !text->failed();
 }
 
-Error MakeInstallRecord(FileEdge& files, ArchiveReader& reader, const AnsiString& destination,
-                        const StubSettings& settings, AnsiString* record, uint64_t* total) {
+Error MakeInstallRecord(FileEdge& files, UninstallQueries& queries, ArchiveReader& reader,
+                        const AnsiString& destination, const StubSettings& settings, AnsiString* record,
+                        uint64_t* total) {
   AnsiString& r = *record;
   r = "id\t";
   r += settings.app_id;
@@ -146,7 +147,7 @@ Error MakeInstallRecord(FileEdge& files, ArchiveReader& reader, const AnsiString
       r += "folder\t";
     } else {
       uint64_t size = 0, time = 0;
-      if (!files.FileStamp(Below(destination, path.c_str(), files.Separator()).c_str(), &size, &time)) continue;
+      if (!queries.FileStamp(Below(destination, path.c_str(), files.Separator()).c_str(), &size, &time)) continue;
       *total += size;
       r += "file\t";
       PutDecimal(&r, size);
@@ -160,8 +161,8 @@ Error MakeInstallRecord(FileEdge& files, ArchiveReader& reader, const AnsiString
   return r.failed() ? OutOfMemoryError() : NoError();
 }
 
-uint32_t RemoveRecorded(FileEdge& files, ShellLinkEdge& links, const InstallRecord& old, const InstallRecord* kept,
-                        const AnsiString& destination) {
+uint32_t RemoveRecorded(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, const InstallRecord& old,
+                        const InstallRecord* kept, const AnsiString& destination) {
   const char separator = files.Separator();
   uint32_t failed = 0;
   for (uint32_t i = old.count; i-- > 0;) {
@@ -170,7 +171,7 @@ uint32_t RemoveRecorded(FileEdge& files, ShellLinkEdge& links, const InstallReco
     const AnsiString path = Below(destination, line.text, separator);
     uint64_t size = 0, time = 0;
     uint32_t attributes = 0;
-    if (!files.FileStamp(path.c_str(), &size, &time) || size != line.size || time != line.time) continue;
+    if (!queries.FileStamp(path.c_str(), &size, &time) || size != line.size || time != line.time) continue;
     if (files.GetAttributes(path.c_str(), &attributes) && (attributes & kAttrReadOnly)) {
       (void)files.SetAttributes(path.c_str(), attributes & ~kAttrReadOnly);
     }
@@ -185,21 +186,22 @@ uint32_t RemoveRecorded(FileEdge& files, ShellLinkEdge& links, const InstallReco
   for (uint32_t i = old.count; i-- > 0;) {
     const RecordLine& line = old.lines[i];
     if (line.kind == 'D' && !Holds(kept, 'D', line.text)) {
-      (void)files.RemoveEmptyFolder(Below(destination, line.text, separator).c_str());
+      (void)queries.RemoveEmptyFolder(Below(destination, line.text, separator).c_str());
     }
   }
   return failed;
 }
 
-Error RegisterUninstaller(FileEdge& files, ShellLinkEdge& links, AppsEdge& apps, ArchiveReader& reader,
-                          const AnsiString& destination, const StubSettings& settings, uint32_t program_size) {
+Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, AppsEdge& apps,
+                          ArchiveReader& reader, const AnsiString& destination, const StubSettings& settings,
+                          uint32_t program_size) {
   AnsiString record;
   uint64_t total = 0;
-  VEK_TRY(MakeInstallRecord(files, reader, destination, settings, &record, &total));
+  VEK_TRY(MakeInstallRecord(files, queries, reader, destination, settings, &record, &total));
   const AnsiString program = Below(destination, kUninstallerName, files.Separator());
   AnsiString old_text;
   InstallRecord old;
-  const bool earlier = ReadInstallRecord(files, program.c_str(), &old_text) &&
+  const bool earlier = ReadInstallRecord(files, queries, program.c_str(), &old_text) &&
                        old.Parse(old_text.data(), old_text.size()) && strcmp(old.id, settings.app_id) == 0;
 
   const uint64_t kib = (total + 1023) / 1024;
@@ -214,28 +216,28 @@ Error RegisterUninstaller(FileEdge& files, ShellLinkEdge& links, AppsEdge& apps,
   if (earlier) {
     InstallRecord now;
     if (!now.Parse(record.data(), record.size())) return OutOfMemoryError();
-    (void)RemoveRecorded(files, links, old, &now, destination);
+    (void)RemoveRecorded(files, queries, links, old, &now, destination);
     if (old.machine != machine) apps.RemoveEntry(old.machine, old.id);
   }
   return NoError();
 }
 
-UninstallOutcome Uninstall(FileEdge& files, ShellLinkEdge& links, AppsEdge& apps, const InstallRecord& record,
-                           const AnsiString& destination) {
+UninstallOutcome Uninstall(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, AppsEdge& apps,
+                           const InstallRecord& record, const AnsiString& destination) {
   UninstallOutcome outcome;
-  outcome.failed = RemoveRecorded(files, links, record, nullptr, destination);
+  outcome.failed = RemoveRecorded(files, queries, links, record, nullptr, destination);
   apps.RemoveEntry(record.machine, record.id);
   // What is still in the install's folders (never below them: a destination that is
   // a drive's root is not searched whole), but for those folders themselves, the
   // uninstaller, which goes last, and the files that could not be removed.
-  uint32_t there = files.CountEntries(destination.c_str());
+  uint32_t there = queries.CountEntries(destination.c_str());
   if (there > 0) --there;  // the uninstaller
   uint32_t attributes = 0;
   for (uint32_t i = 0; i < record.count; ++i) {
     if (record.lines[i].kind != 'D') continue;
     const AnsiString folder = Below(destination, record.lines[i].text, files.Separator());
     // A folder still there is counted in its own folder's entries too.
-    if (files.GetAttributes(folder.c_str(), &attributes)) there += files.CountEntries(folder.c_str()) - 1;
+    if (files.GetAttributes(folder.c_str(), &attributes)) there += queries.CountEntries(folder.c_str()) - 1;
   }
   outcome.left = there > outcome.failed ? there - outcome.failed : 0;
   return outcome;

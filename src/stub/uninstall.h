@@ -102,29 +102,31 @@ class InstallRecord {
 
 // Reads the record at the end of the uninstaller at path into *text (without its
 // magic); false when the file is no uninstaller of ours or cannot be read.
-bool ReadInstallRecord(FileEdge& files, const char* path, AnsiString* text);
+bool ReadInstallRecord(FileEdge& files, UninstallQueries& queries, const char* path, AnsiString* text);
 
 // The record of the install of reader's entries below destination that just
 // completed: the settings' id, group and items, every folder, and every file with
 // its stamp as it is now. *total receives the files' bytes.
-Error MakeInstallRecord(FileEdge& files, ArchiveReader& reader, const AnsiString& destination,
-                        const StubSettings& settings, AnsiString* record, uint64_t* total);
+Error MakeInstallRecord(FileEdge& files, UninstallQueries& queries, ArchiveReader& reader,
+                        const AnsiString& destination, const StubSettings& settings, AnsiString* record,
+                        uint64_t* total);
 
 // Removes below destination what `old` records and `kept` does not hold (kept
 // nullptr: all of it): each file unchanged since (same size and time; a read-only
 // one too), the items' shortcuts, the group's folder when empty, and the folders left
 // empty, deepest first. Changed files stay. Returns how many files could not be
 // removed.
-uint32_t RemoveRecorded(FileEdge& files, ShellLinkEdge& links, const InstallRecord& old, const InstallRecord* kept,
-                        const AnsiString& destination);
+uint32_t RemoveRecorded(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, const InstallRecord& old,
+                        const InstallRecord* kept, const AnsiString& destination);
 
 // After a completed install of reader's entries into destination: writes the
 // uninstaller with the install's record, registers it in Apps & Features (in the
 // machine's list unless the settings' folder is the user's own or that list cannot be
 // written, then in the user's), and removes what an earlier install of the same
 // product into this folder recorded and this one did not write.
-Error RegisterUninstaller(FileEdge& files, ShellLinkEdge& links, AppsEdge& apps, ArchiveReader& reader,
-                          const AnsiString& destination, const StubSettings& settings, uint32_t program_size);
+Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, AppsEdge& apps,
+                          ArchiveReader& reader, const AnsiString& destination, const StubSettings& settings,
+                          uint32_t program_size);
 
 // What an uninstall left.
 struct UninstallOutcome {
@@ -135,8 +137,8 @@ struct UninstallOutcome {
 
 // Removes the install that the record describes, its entry too; the uninstaller at
 // destination\uninstall.exe is left for its caller.
-UninstallOutcome Uninstall(FileEdge& files, ShellLinkEdge& links, AppsEdge& apps, const InstallRecord& record,
-                           const AnsiString& destination);
+UninstallOutcome Uninstall(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, AppsEdge& apps,
+                           const InstallRecord& record, const AnsiString& destination);
 
 // The uninstaller's question and its closing message, in UTF-8.
 AnsiString UninstallQuestion(const char* name);

@@ -82,8 +82,8 @@ class SilentMessages final : public MessageBoxPresenter {
 
 int RunSilently(ApplicationHost& host, TComponent* application, const StartOptions& options) {
   SilentWindow window(host, options.settings->utf8);
-  TForm1* form = new TForm1(application, window, host.Files(), host.ShellLinks(), host.ArchiveStart(),
-                            *options.settings);
+  TForm1* form = new TForm1(application, window, host.Files(), PlatformUninstallQueries(), PlatformThreads(),
+                            host.ShellLinks(), host.ArchiveStart(), *options.settings);
   if (!form || !form->LoadLayout()) return kExitApplicationError;
   form->SetExtension(host.Extension());
   form->SetApps(host.Apps());

@@ -95,10 +95,16 @@ bool ConfiguredSettings::ResolveFolder(KnownFolderLookup lookup) {
   return !resolved_folder_.failed();
 }
 
-TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, ShellLinkEdge& links,
-               uint32_t archive_start_offset, const StubSettings& settings)
-    : TComponent(owner), window_(window), files_(files), links_(links),
-      archive_start_offset_(archive_start_offset), settings_(settings) {
+TForm1::TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, UninstallQueries& queries, Threads& threads,
+               ShellLinkEdge& links, uint32_t archive_start_offset, const StubSettings& settings)
+    : TComponent(owner),
+      window_(window),
+      files_(files),
+      queries_(queries),
+      threads_(threads),
+      links_(links),
+      archive_start_offset_(archive_start_offset),
+      settings_(settings) {
   Name = "Form1";
 }
 
@@ -193,7 +199,7 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
 
   const uint32_t n = EntryCount;
   for (uint32_t i = 1; i <= n; ++i) {
-    const Error error = ExtractEntry(reader, static_cast<int32_t>(i), destination);
+    const Error error = ExtractEntry(reader, files_, static_cast<int32_t>(i), destination);
     if (InstallLog) {
       const char* what = reader.GetEntryKind(static_cast<int32_t>(i)) == kEntryKindDirectory ? "folder" : "file";
       LogOutcome(what, destination.c_str(), reader.GetEntryPath(static_cast<int32_t>(i), files_.Separator()).c_str(),
@@ -206,7 +212,8 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   }
   // The files are there: they get their uninstaller whatever becomes of the group.
   if (apps_ && settings_.app_name) {
-    uninstaller_ = RegisterUninstaller(files_, links_, *apps_, reader, destination, settings_, archive_start_offset_);
+    uninstaller_ =
+        RegisterUninstaller(files_, queries_, links_, *apps_, reader, destination, settings_, archive_start_offset_);
     LogOutcome("uninstaller", destination.c_str(), "", uninstaller_);
   }
   return reader.Close();
@@ -252,10 +259,11 @@ void CheckBeside(void* context) {
 Error TForm1::CheckEntries(ArchiveReader& reader, uint32_t* slot) {
   CheckQueue queue(reader.GetEntryCount());
   BesideCheck beside{queue, reader, {&files_, kNoFile}};
+  ThreadHandle thread = kNoThread;
   bool started = false;
   PrepareCrc32();
   if (files_.OpenRead(OwnPath.c_str(), &beside.file.handle).ok()) {
-    started = files_.StartBeside(&CheckBeside, &beside);
+    started = threads_.Processors() >= 2 && threads_.Start(&CheckBeside, &beside, &thread);
     if (!started) (void)files_.Close(beside.file.handle);
   }
   struct Gauge {
@@ -271,7 +279,7 @@ Error TForm1::CheckEntries(ArchiveReader& reader, uint32_t* slot) {
       },
       &gauge);
   if (started) {
-    files_.WaitBeside();
+    threads_.Join(thread);
     (void)files_.Close(beside.file.handle);
     // The lower of the two faulty entries is the first in table order.
     if (beside.error && (!error || beside.slot < *slot)) {

@@ -213,10 +213,12 @@ class TForm1Window {
 class TForm1 : public TComponent {
  public:
   // archive_start_offset: ArchiveStartOffset, the byte offset of the archive in our
-  // own executable. files: the file edge the run reads and writes through. links: the
-  // Start menu, where the group is written when no shell makes it.
-  TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, ShellLinkEdge& links,
-         uint32_t archive_start_offset, const StubSettings& settings = DefaultSettings());
+  // own executable. files: the file edge the run reads and writes through; queries:
+  // what the uninstaller's record asks of the files; threads: where the check runs
+  // beside the window's thread. links: the Start menu, where the group is written
+  // when no shell makes it.
+  TForm1(TComponent* owner, TForm1Window& window, FileEdge& files, UninstallQueries& queries, Threads& threads,
+         ShellLinkEdge& links, uint32_t archive_start_offset, const StubSettings& settings = DefaultSettings());
   // Where the executable's extension block lies (the stub's constants). With one, a
   // run first checks the header, the table and every file's data against it, before
   // it makes or writes anything: a mismatch ends the run with the report of a
@@ -263,6 +265,8 @@ class TForm1 : public TComponent {
 
   TForm1Window& window_;
   FileEdge& files_;
+  UninstallQueries& queries_;
+  Threads& threads_;
   ShellLinkEdge& links_;
   uint32_t archive_start_offset_;
   ExtensionPlace extension_;

@@ -64,7 +64,7 @@ TEST(Extract, WritesTheTreeWithBytesTimesAndAttributes) {
   {
     LoadedArchive loaded(b.Serialize());
     ASSERT_TRUE(loaded.load_error.ok());
-    ASSERT_TRUE(ExtractAll(loaded.reader, out.destination()).ok());
+    ASSERT_TRUE(ExtractAll(loaded.reader, PlatformFileEdge(), out.destination()).ok());
   }
   EXPECT_EQ(ReadWholeFile(out / "index.htm"), "<html>");
   EXPECT_EQ(ReadWholeFile(out / "numery/1999/long name.with.dots.htm"), Pattern(70000));
@@ -121,7 +121,7 @@ TEST(Extract, ListingAndExtractionAgreeOnWhichStampsAreDates) {
   const std::string listing = ReadWholeFile(listed);
   const fs::path dest = out / "x";
   fs::create_directory(dest);
-  Error extracted = ExtractAll(opened.reader, dest.string());
+  Error extracted = ExtractAll(opened.reader, PlatformFileEdge(), dest.string());
   tools::CloseArchive(&opened);
   ASSERT_TRUE(extracted.ok());
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -159,7 +159,7 @@ TEST(Extract, CopiesInBlocksOfTheStoredSize) {
     ASSERT_TRUE(loaded.load_error.ok());
     int reads_before = edge.Calls(Op::kRead);
     int seeks_before = edge.Calls(Op::kSeek);
-    ASSERT_TRUE(ExtractAll(loaded.reader, out.destination()).ok()) << c.size;
+    ASSERT_TRUE(ExtractAll(loaded.reader, edge, out.destination()).ok()) << c.size;
     EXPECT_EQ(edge.Calls(Op::kRead) - reads_before, c.reads) << c.size;
     EXPECT_EQ(edge.Calls(Op::kWrite), c.reads) << c.size;
     EXPECT_EQ(edge.Calls(Op::kSeek) - seeks_before, 1) << c.size;
@@ -213,7 +213,7 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
       // Reads 1 and 2 loaded the signature, header... count them from here.
       edge.Plan(c.op, c.nth + (c.op == Op::kRead ? edge.Calls(Op::kRead) - 2 : 0) +
                           (c.op == Op::kSeek ? edge.Calls(Op::kSeek) - 1 : 0), c.fault, c.code);
-      EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), c.expected) << c.name;
+      EXPECT_EQ(ExtractAll(loaded.reader, edge, out.destination()), c.expected) << c.name;
       EXPECT_EQ(edge.OpenHandles(), 1) << c.name << ": only the archive stays open";
     }
     fs::path f = out / "first.bin";
@@ -258,7 +258,9 @@ TEST(Extract, DataCutShortAtEveryByteEndsTheRunAtTheEntryCut) {
     {
       LoadedArchive loaded(whole.substr(0, data_start + kept));
       ASSERT_TRUE(loaded.load_error.ok());
-      EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), cut ? InOutError(kIoReadBeyondEnd) : NoError()) << kept;
+      EXPECT_EQ(ExtractAll(loaded.reader, PlatformFileEdge(), out.destination()),
+                cut ? InOutError(kIoReadBeyondEnd) : NoError())
+          << kept;
     }
     EXPECT_EQ(boxes.boxes.size(), cut && cut->data_offset == kept ? 1u : 0u) << kept;
     for (const build::Entry& e : b.entries()) {
@@ -287,7 +289,8 @@ TEST(Extract, DataOffsetsThatWouldWrapReadBeyondTheEnd) {
     {
       LoadedArchive loaded(a);
       ASSERT_TRUE(loaded.load_error.ok());
-      EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), InOutError(kIoReadBeyondEnd)) << offset;
+      EXPECT_EQ(ExtractAll(loaded.reader, PlatformFileEdge(), out.destination()), InOutError(kIoReadBeyondEnd))
+          << offset;
     }
     EXPECT_EQ(ReadWholeFile(out / "f.bin"), "") << offset;
   }
@@ -312,12 +315,13 @@ TEST(Extract, AWriteCutShortByAFullDiskIsDiskFull) {
       RecordingMessages boxes;
       Error e;
       {
-        LoadedArchive loaded(archive, wrapped ? static_cast<FileEdge&>(faulty) : PlatformFileEdge());
+        FileEdge& edge = wrapped ? static_cast<FileEdge&>(faulty) : PlatformFileEdge();
+        LoadedArchive loaded(archive, edge);
         ASSERT_TRUE(loaded.load_error.ok());
         struct rlimit lowered = saved;
         lowered.rlim_cur = limit;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        e = ExtractAll(loaded.reader, out.destination());
+        e = ExtractAll(loaded.reader, edge, out.destination());
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
       }
       EXPECT_EQ(e, InOutError(kWinErrorDiskFull)) << limit << (wrapped ? " read + write" : "");
@@ -359,9 +363,9 @@ TEST(Extract, UnsafeEntriesAreRefusedBeforeAnythingIsWritten) {
       ASSERT_TRUE(loaded.load_error.ok());
       AnsiString dest((outer / "dest").string().c_str());
       if (c.slot == 1) {
-        EXPECT_EQ(ExtractEntry(loaded.reader, 1, dest), InOutError(kIoInvalidFilename)) << c.what;
+        EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), 1, dest), InOutError(kIoInvalidFilename)) << c.what;
       }
-      EXPECT_EQ(ExtractEntry(loaded.reader, 2, dest), InOutError(kIoInvalidFilename)) << c.what;
+      EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), 2, dest), InOutError(kIoInvalidFilename)) << c.what;
     }
     auto names = TreeOf(outer.path());
     EXPECT_EQ(names, std::set<std::string>{"dest"}) << c.what;
@@ -381,7 +385,8 @@ TEST(Extract, NoEntrysFirstNamesBecomeANetworkHostAndShare) {
   ASSERT_TRUE(loaded.load_error.ok());
   for (const char* destination : {"\\", "/", "\\\\", "//", "\\\\server"}) {
     EXPECT_EQ(loaded.reader.CheckEntryPathBelow(destination, 1), PathSafety::kNetworkPath) << destination;
-    EXPECT_EQ(ExtractEntry(loaded.reader, 3, destination), InOutError(kIoInvalidFilename)) << destination;
+    EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), 3, destination), InOutError(kIoInvalidFilename))
+        << destination;
   }
   EXPECT_FALSE(fs::exists("/host"));
   for (const char* destination : {"", "C:", "\\\\server\\share", "\\\\?\\C:\\d"}) {
@@ -406,7 +411,7 @@ TEST(Extract, ADeepChainIsMadeUpToThePathLimitAndThenRefusedQuickly) {
   AnsiString dest(out.destination().c_str());
   uint32_t id = 1;
   Error e;
-  for (; id <= n && (e = ExtractEntry(loaded.reader, static_cast<int32_t>(id), dest)).ok(); ++id) {
+  for (; id <= n && (e = ExtractEntry(loaded.reader, PlatformFileEdge(), static_cast<int32_t>(id), dest)).ok(); ++id) {
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   printf("65,535-deep chain: %u levels made, refused at %u, in %.3f s\n", id - 1, id, seconds);
@@ -439,9 +444,9 @@ TEST(Extract, AFolderThatCannotBeMadeIsAnErrorWithItsCause) {
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
   AnsiString dest(out.destination().c_str());
-  EXPECT_TRUE(ExtractEntry(loaded.reader, 1, dest).ok());
-  EXPECT_EQ(ExtractEntry(loaded.reader, 2, dest), InOutError(kWinErrorAlreadyExists));
-  EXPECT_EQ(ExtractEntry(loaded.reader, 3, dest), InOutError(kWinErrorAlreadyExists));
+  EXPECT_TRUE(ExtractEntry(loaded.reader, PlatformFileEdge(), 1, dest).ok());
+  EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), 2, dest), InOutError(kWinErrorAlreadyExists));
+  EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), 3, dest), InOutError(kWinErrorAlreadyExists));
   // A destination below a file cannot be made either: "path not found" (Windows 3).
   std::string under_file = out.destination("blocked/dest");
   Error e = ForceDirectoryChain(under_file.c_str(), PlatformFileEdge());
@@ -457,8 +462,8 @@ TEST(Extract, UnknownKindsAndIdentifiersMakeNothing) {
   LoadedArchive loaded(a);
   ASSERT_TRUE(loaded.load_error.ok());
   AnsiString dest(out.destination().c_str());
-  EXPECT_TRUE(ExtractEntry(loaded.reader, 1, dest).ok());
-  EXPECT_TRUE(ExtractEntry(loaded.reader, 2, dest).ok());
+  EXPECT_TRUE(ExtractEntry(loaded.reader, PlatformFileEdge(), 1, dest).ok());
+  EXPECT_TRUE(ExtractEntry(loaded.reader, PlatformFileEdge(), 2, dest).ok());
   EXPECT_TRUE(TreeOf(out.path()).empty());
 }
 
@@ -475,10 +480,10 @@ TEST(Extract, AnExistingReadOnlyFileIsAccessDeniedAndASecondRunReplacesAWritable
   ASSERT_TRUE(PlatformFileEdge().SetAttributes(path.c_str(), kAttrReadOnly));
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
-  EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), InOutError(kIoAccessDenied));
+  EXPECT_EQ(ExtractAll(loaded.reader, PlatformFileEdge(), out.destination()), InOutError(kIoAccessDenied));
   EXPECT_EQ(ReadWholeFile(out / "f.txt"), "old contents");
   ASSERT_TRUE(PlatformFileEdge().SetAttributes(path.c_str(), kAttrArchive));
-  EXPECT_TRUE(ExtractAll(loaded.reader, out.destination()).ok());
+  EXPECT_TRUE(ExtractAll(loaded.reader, PlatformFileEdge(), out.destination()).ok());
   EXPECT_EQ(ReadWholeFile(out / "f.txt"), "new");
 }
 
@@ -489,26 +494,21 @@ TEST(Extract, ADirectoryWhereAFileMustGoIsAccessDenied) {
   std::filesystem::create_directories(out / "index.htm");
   LoadedArchive loaded(b.Serialize());
   ASSERT_TRUE(loaded.load_error.ok());
-  EXPECT_EQ(ExtractAll(loaded.reader, out.destination()), InOutError(kIoAccessDenied));
+  EXPECT_EQ(ExtractAll(loaded.reader, PlatformFileEdge(), out.destination()), InOutError(kIoAccessDenied));
   std::filesystem::remove(out / "index.htm");
-  EXPECT_TRUE(ExtractAll(loaded.reader, out.destination()).ok());
+  EXPECT_TRUE(ExtractAll(loaded.reader, PlatformFileEdge(), out.destination()).ok());
   EXPECT_EQ(ReadWholeFile(out / "index.htm"), "page");
 }
 
 // An edge of Windows paths that knows which directories exist and records what is
 // made. A directory is made only where its parent exists (a drive, "D:" or "",
 // always does).
-class ScriptedDirectories final : public FileEdge {
+class ScriptedDirectories final : public Folders {
  public:
   std::set<std::string> existing;
   std::vector<std::string> made;
   std::string refused;  // a directory that MakeDirectory refuses with 5
-  Error OpenRead(const char*, FileHandle*) override { return InOutError(kIoFileNotFound); }
-  Error Create(const char*, FileHandle*) override { return InOutError(kIoAccessDenied); }
-  Error Seek(FileHandle, int64_t) override { return NoError(); }
-  Error Read(FileHandle, void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
-  Error Write(FileHandle, const void*, uint32_t, uint32_t* done) override { return *done = 0, NoError(); }
-  Error Close(FileHandle) override { return NoError(); }
+  char Separator() const override { return '\\'; }
   bool GetAttributes(const char* path, uint32_t* attributes) override {
     if (!existing.count(path)) return false;
     *attributes = kAttrDirectory;
@@ -526,8 +526,6 @@ class ScriptedDirectories final : public FileEdge {
     existing.insert(path);
     return NoError();
   }
-  bool SetAttributes(const char*, uint32_t) override { return true; }
-  bool SetLastWriteTime(const char*, uint32_t) override { return true; }
 };
 
 TEST(ForceDirectoryChain, FollowsTheWindowsPathRules) {

@@ -111,7 +111,7 @@ TEST(EntryFiles, NothingStandingInTheDestinationIsWrittenThrough) {
     {
       testing::LoadedArchive loaded(b.Serialize());
       ASSERT_TRUE(loaded.load_error.ok());
-      EXPECT_TRUE(ExtractAll(loaded.reader, dest.string()).ok()) << c.what;
+      EXPECT_TRUE(ExtractAll(loaded.reader, PlatformFileEdge(), dest.string()).ok()) << c.what;
     }
     EXPECT_EQ(Snapshot(outside), before) << c.what << ": the outside changed";
     fs::path written = in_sub ? dest / "sub" / name : dest / name;
@@ -141,9 +141,9 @@ TEST(EntryFiles, TheArchiveBeingReadIsNeverOverwritten) {
   ArchiveReader reader;
   ASSERT_TRUE(reader.Open(PlatformFileEdge(), file, 0).ok());
   AnsiString dest(s.destination().c_str());
-  EXPECT_TRUE(ExtractEntry(reader, 1, dest).ok());
-  EXPECT_EQ(ExtractEntry(reader, 2, dest), GeneralError(kOverwritesArchive));
-  EXPECT_TRUE(ExtractEntry(reader, 3, dest).ok());
+  EXPECT_TRUE(ExtractEntry(reader, PlatformFileEdge(), 1, dest).ok());
+  EXPECT_EQ(ExtractEntry(reader, PlatformFileEdge(), 2, dest), GeneralError(kOverwritesArchive));
+  EXPECT_TRUE(ExtractEntry(reader, PlatformFileEdge(), 3, dest).ok());
   ASSERT_TRUE(reader.Close().ok());
   EXPECT_EQ(ReadWholeFile(s / "out.vek"), bytes);
   EXPECT_EQ(ReadWholeFile(s / "z.txt"), "z");
@@ -214,7 +214,7 @@ TEST(EntryFiles, AFolderSwappedForALinkDuringTheRunIsNeverWrittenThrough) {
     AnsiString dest(scratch.destination("dest").c_str());
     FolderSwapper swapper(scratch / "dest" / "a", outside);
     for (uint32_t id = 1; id <= loaded.reader.GetEntryCount(); ++id) {
-      Error e = ExtractEntry(loaded.reader, static_cast<int32_t>(id), dest);
+      Error e = ExtractEntry(loaded.reader, PlatformFileEdge(), static_cast<int32_t>(id), dest);
       if (e.ok()) {
         written += id > 2;
       } else {

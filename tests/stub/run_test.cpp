@@ -88,7 +88,7 @@ class Harness {
  public:
   explicit Harness(const StubSettings& settings = DefaultSettings()) {
     EXPECT_TRUE(InitDdeManager(nullptr, ddeml).ok());
-    form = new TForm1(nullptr, window, files, links, static_cast<uint32_t>(kFakeStub.size()), settings);
+    form = new TForm1(nullptr, window, files, files, files, links, static_cast<uint32_t>(kFakeStub.size()), settings);
     EXPECT_TRUE(form->LoadLayout());
     destination = scratch.destination("out");
   }
@@ -317,7 +317,8 @@ TEST(Run, AnArchiveCutShortInItsTableReadsBeyondTheEnd) {
 // An executable with checksums is checked whole before anything is made: a byte
 // flipped anywhere in the header, the table, the block or a file's data ends the run
 // with the report of a damaged installer naming the entry, the window open and
-// nothing written; the sound one extracts as always.
+// nothing written; the sound one extracts as always. So on one thread, and on two
+// where there are two processors.
 TEST(Run, ADamagedInstallerIsReportedBeforeAnythingIsMade) {
   const size_t data = kFakeStub.size() + kArchivePrologueSize + 3 * EntryRecord::kSize;
   const std::string damaged = std::string(kDamagedMessage) + "\n\n";
@@ -333,30 +334,35 @@ TEST(Run, ADamagedInstallerIsReportedBeforeAnythingIsMade) {
       {"first file", data, damaged + "\\index.htm"},
       {"last file", data + 18 + 39999, damaged + "\\numery\\3-99.htm"},
   };
+  const bool two = PlatformThreads().Processors() >= 2;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Harness h;
-    ExtensionPlace place;
-    std::string exe = testing::WithBlockInStub(kFakeStub, SampleArchive().Serialize(build::ArchiveOptions{}), &place);
-    ASSERT_LT(c.at, exe.size());
-    if (c.at) exe[c.at] = static_cast<char>(exe[c.at] ^ 0x40);
-    h.form->SetExtension(place);
-    h.Pack(exe);
-    const Error error = h.Extract(h.destination);
-    if (c.report.empty()) {
-      EXPECT_TRUE(error.ok());
-      EXPECT_EQ(h.form->Outcome(), RunOutcome::kDone);
-      EXPECT_EQ(fs::file_size(h.Out("numery/3-99.htm")), 40000u);
-      continue;
+    for (bool threads : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (threads ? ", threads" : ", one thread"));
+      Harness h;
+      h.files.threads = threads;
+      ExtensionPlace place;
+      std::string exe = testing::WithBlockInStub(kFakeStub, SampleArchive().Serialize(build::ArchiveOptions{}), &place);
+      ASSERT_LT(c.at, exe.size());
+      if (c.at) exe[c.at] = static_cast<char>(exe[c.at] ^ 0x40);
+      h.form->SetExtension(place);
+      h.Pack(exe);
+      const Error error = h.Extract(h.destination);
+      if (c.report.empty()) {
+        EXPECT_TRUE(error.ok());
+        EXPECT_EQ(h.form->Outcome(), RunOutcome::kDone);
+        EXPECT_EQ(fs::file_size(h.Out("numery/3-99.htm")), 40000u);
+        EXPECT_EQ(h.files.started, threads && two ? 1 : 0);
+        continue;
+      }
+      char report[512];
+      FormatErrorReport(error, report, sizeof report);
+      EXPECT_EQ(std::string(report), c.report + (c.report.back() == '.' ? "" : "."));
+      EXPECT_EQ(h.form->Outcome(), RunOutcome::kDamaged);
+      EXPECT_FALSE(fs::exists(h.Out()));
+      EXPECT_EQ(h.window.closes, 0);
+      EXPECT_TRUE(h.BoxTexts().empty());
+      EXPECT_EQ(h.files.OpenHandles(), 0);
     }
-    char report[512];
-    FormatErrorReport(error, report, sizeof report);
-    EXPECT_EQ(std::string(report), c.report + (c.report.back() == '.' ? "" : "."));
-    EXPECT_EQ(h.form->Outcome(), RunOutcome::kDamaged);
-    EXPECT_FALSE(fs::exists(h.Out()));
-    EXPECT_EQ(h.window.closes, 0);
-    EXPECT_TRUE(h.BoxTexts().empty());
-    EXPECT_EQ(h.files.OpenHandles(), 0);
   }
 }
 

@@ -106,7 +106,8 @@ class Machine {
   bool Install(const ArchiveBuilder& archive, const StubSettings& settings) {
     window.module_file_name = (scratch / "setup.exe").string();
     WriteWholeFile(scratch / "setup.exe", kShortFakeStub + archive.Serialize());
-    TForm1 form(nullptr, window, PlatformFileEdge(), links, static_cast<uint32_t>(kShortFakeStub.size()), settings);
+    TForm1 form(nullptr, window, PlatformFileEdge(), PlatformUninstallQueries(), PlatformThreads(), links,
+                static_cast<uint32_t>(kShortFakeStub.size()), settings);
     EXPECT_TRUE(form.LoadLayout());
     form.SetApps(&apps);
     form.FormCreate(&form);
@@ -116,9 +117,11 @@ class Machine {
   UninstallOutcome Uninstall() {
     AnsiString text;
     InstallRecord record;
-    EXPECT_TRUE(ReadInstallRecord(PlatformFileEdge(), Out(kUninstallerName).string().c_str(), &text));
+    EXPECT_TRUE(ReadInstallRecord(PlatformFileEdge(), PlatformUninstallQueries(),
+                                  Out(kUninstallerName).string().c_str(), &text));
     EXPECT_TRUE(record.Parse(text.c_str(), text.size()));
-    return vek::Uninstall(PlatformFileEdge(), links, apps, record, AnsiString(destination().c_str()));
+    return vek::Uninstall(PlatformFileEdge(), PlatformUninstallQueries(), links, apps, record,
+                          AnsiString(destination().c_str()));
   }
   std::string destination() const { return scratch.destination("out"); }
   fs::path Out(const std::string& relative = "") const { return scratch.path() / "out" / relative; }
@@ -251,7 +254,9 @@ TEST(Uninstall, OnlyAWholeRecordAfterItsMagicAndBeforeItsFooterIsRead) {
   for (const auto& c : cases) {
     WriteWholeFile(scratch / "uninstall.exe", c.bytes);
     AnsiString text;
-    EXPECT_EQ(ReadInstallRecord(PlatformFileEdge(), (scratch / "uninstall.exe").string().c_str(), &text), c.read);
+    EXPECT_EQ(ReadInstallRecord(PlatformFileEdge(), PlatformUninstallQueries(),
+                                (scratch / "uninstall.exe").string().c_str(), &text),
+              c.read);
     if (c.read) EXPECT_EQ(text, "id\tAcme\nfile\t1\t2\tx\n");
   }
   InstallRecord record_read;  // lines it does not know, or malformed, are left out

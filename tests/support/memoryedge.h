@@ -1,5 +1,5 @@
-// A file edge over bytes in memory, for fuzzing the reader without touching disk:
-// OpenRead of any path opens the one buffer; everything else is refused.
+// Files read from bytes in memory, for fuzzing the reader without touching disk:
+// OpenRead of any path opens the one buffer.
 #pragma once
 
 #include <string.h>
@@ -10,7 +10,7 @@
 
 namespace vek::testing {
 
-class MemoryFileEdge final : public FileEdge {
+class MemoryFileEdge final : public ArchiveFiles {
  public:
   explicit MemoryFileEdge(const unsigned char* data, size_t size) : data_(data), size_(size) {}
   Error OpenRead(const char*, FileHandle* file) override {
@@ -18,7 +18,6 @@ class MemoryFileEdge final : public FileEdge {
     *file = 1;
     return NoError();
   }
-  Error Create(const char*, FileHandle*) override { return InOutError(5); }
   Error Seek(FileHandle, int64_t offset) override {
     if (offset < 0) return InOutError(kWinErrorNegativeSeek);
     position_ = static_cast<size_t>(offset);
@@ -32,15 +31,7 @@ class MemoryFileEdge final : public FileEdge {
     *done = static_cast<uint32_t>(n);
     return NoError();
   }
-  Error Write(FileHandle, const void*, uint32_t, uint32_t* done) override {
-    *done = 0;
-    return InOutError(5);
-  }
   Error Close(FileHandle) override { return NoError(); }
-  bool GetAttributes(const char*, uint32_t*) override { return false; }
-  Error MakeDirectory(const char*) override { return InOutError(5); }
-  bool SetAttributes(const char*, uint32_t) override { return false; }
-  bool SetLastWriteTime(const char*, uint32_t) override { return false; }
 
  private:
   const unsigned char* data_;

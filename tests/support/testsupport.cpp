@@ -53,6 +53,7 @@ void WriteWholeFile(const fs::path& path, const std::string& bytes) {
 }
 
 const FaultyFileEdge::PlannedFault* FaultyFileEdge::Next(Op op) {
+  std::lock_guard<std::mutex> hold(lock_);
   int n = ++counts_[static_cast<int>(op)];
   for (const PlannedFault& p : plans_) {
     if (p.op == op && p.nth == n) return &p;
@@ -123,7 +124,7 @@ Error FaultyFileEdge::Close(FileHandle file) {
   return e;
 }
 
-LoadedArchive::LoadedArchive(const std::string& bytes, FileEdge& edge) {
+LoadedArchive::LoadedArchive(const std::string& bytes, ArchiveFiles& edge) {
   fs::path path = folder_ / "archive.vek";
   WriteWholeFile(path, bytes);
   FileHandle file = kNoFile;
@@ -249,10 +250,10 @@ void PrintTo(const Error& error, std::ostream* os) {
 }  // namespace vek
 
 namespace vek::testing {
-Error ExtractAll(ArchiveReader& reader, const std::string& destination) {
+Error ExtractAll(ArchiveReader& reader, TreeMaker& tree, const std::string& destination) {
   uint32_t n = reader.GetEntryCount();
   AnsiString dest(destination.c_str());
-  for (uint32_t id = 1; id <= n; ++id) VEK_TRY(ExtractEntry(reader, static_cast<int32_t>(id), dest));
+  for (uint32_t id = 1; id <= n; ++id) VEK_TRY(ExtractEntry(reader, tree, static_cast<int32_t>(id), dest));
   return NoError();
 }
 }  // namespace vek::testing

@@ -4,9 +4,11 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,8 +42,11 @@ void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes)
 enum class Op { kOpenRead, kCreate, kSeek, kRead, kWrite, kClose };
 
 // Wraps an edge and counts the calls of each operation; a fault planned for the n-th
-// call of an operation replaces that call's outcome.
-class FaultyFileEdge final : public FileEdge {
+// call of an operation replaces that call's outcome. Every call goes to the inner
+// edge, or to the platform's queries and threads; the threads it starts may call this
+// edge at once (as the stub's check does), and then which of them meets a planned
+// fault is up to them.
+class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Threads {
  public:
   enum class Fault {
     kRefuse,      // the call fails with `code`
@@ -51,26 +56,34 @@ class FaultyFileEdge final : public FileEdge {
   explicit FaultyFileEdge(FileEdge& inner) : inner_(inner) {}
 
   void Plan(Op op, int nth_call, Fault fault, uint32_t code = 0) { plans_.push_back({op, nth_call, fault, code}); }
-  int Calls(Op op) const { return counts_[static_cast<int>(op)]; }
+  int Calls(Op op) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return counts_[static_cast<int>(op)];
+  }
   // Handles opened through this edge and not yet closed.
   int OpenHandles() const { return open_; }
 
+  // ArchiveFiles
   Error OpenRead(const char* path, FileHandle* file) override;
-  Error Create(const char* path, FileHandle* file) override;
   Error Seek(FileHandle file, int64_t offset) override;
   Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override;
-  Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
   Error Close(FileHandle file) override;
-  // An entry's file counts as a Create when made and as a Close when finished.
+  // Folders
+  char Separator() const override { return inner_.Separator(); }
+  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
+  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  // TreeMaker. An entry's file counts as a Create when made and as a Close when
+  // finished; a copy is a Read and a Write here, each of which a fault can replace.
   Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
     return inner_.MakeEntryFolder(path, length, destination_length);
   }
   Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override;
+  Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override;
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                  uint32_t* written) override {
+    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, written);
+  }
   Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override;
-  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
-  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
-  bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
-  bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
   Error RemoveFile(const char* path) override { return inner_.RemoveFile(path); }
   // The free space reported: the inner edge's, or free_space when set (>= 0), or none (-2).
   bool FreeSpace(const char* path, uint64_t* bytes) override {
@@ -80,7 +93,25 @@ class FaultyFileEdge final : public FileEdge {
     return true;
   }
   int64_t free_space = -1;
-  char Separator() const override { return inner_.Separator(); }
+  bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
+  Error Create(const char* path, FileHandle* file) override;
+  // UninstallQueries
+  bool FileStamp(const char* path, uint64_t* size, uint64_t* time) override {
+    return PlatformUninstallQueries().FileStamp(path, size, time);
+  }
+  bool RemoveEmptyFolder(const char* path) override { return PlatformUninstallQueries().RemoveEmptyFolder(path); }
+  uint32_t CountEntries(const char* path) override { return PlatformUninstallQueries().CountEntries(path); }
+  // Threads: the platform's, or none started when `threads` is false; `started`
+  // counts those started.
+  uint32_t Processors() override { return PlatformThreads().Processors(); }
+  bool Start(void (*work)(void*), void* context, ThreadHandle* thread) override {
+    if (!threads || !PlatformThreads().Start(work, context, thread)) return false;
+    ++started;
+    return true;
+  }
+  void Join(ThreadHandle thread) override { PlatformThreads().Join(thread); }
+  bool threads = true;
+  int started = 0;
 
  private:
   struct PlannedFault {
@@ -92,34 +123,49 @@ class FaultyFileEdge final : public FileEdge {
   const PlannedFault* Next(Op op);
   FileEdge& inner_;
   std::vector<PlannedFault> plans_;
+  mutable std::mutex lock_;  // over counts_
   int counts_[6] = {};
-  int open_ = 0;
+  std::atomic<int> open_{0};
 };
 
 // Sums what is written to each file through it, and notes whether one was removed.
-class CountingEdge final : public FileEdge {
+class CountingEdge final : public ArchiveFiles, public TreeMaker {
  public:
   Error OpenRead(const char* path, FileHandle* file) override { return inner_.OpenRead(path, file); }
-  Error Create(const char* path, FileHandle* file) override { return inner_.Create(path, file); }
   Error Seek(FileHandle file, int64_t offset) override { return inner_.Seek(file, offset); }
   Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override {
     return inner_.Read(file, buffer, count, done);
+  }
+  Error Close(FileHandle file) override { return inner_.Close(file); }
+  char Separator() const override { return inner_.Separator(); }
+  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
+  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
+    return inner_.MakeEntryFolder(path, length, destination_length);
+  }
+  Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
+    return inner_.CreateEntryFile(path, destination_length, archive, file);
   }
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
     Error error = inner_.Write(file, buffer, count, done);
     written += *done;
     return error;
   }
-  Error Close(FileHandle file) override { return inner_.Close(file); }
+  // Through Write, to be counted.
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                  uint32_t* copied) override {
+    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, copied);
+  }
+  Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
+    return inner_.FinishEntryFile(file, path, dos_time_stamp, attributes);
+  }
   Error RemoveFile(const char* path) override {
     removed = true;
     return inner_.RemoveFile(path);
   }
-  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
-  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  bool FreeSpace(const char* path, uint64_t* bytes) override { return inner_.FreeSpace(path, bytes); }
   bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
-  bool SetLastWriteTime(const char* path, uint32_t stamp) override { return inner_.SetLastWriteTime(path, stamp); }
-  char Separator() const override { return inner_.Separator(); }
+  Error Create(const char* path, FileHandle* file) override { return inner_.Create(path, file); }
   uint64_t written = 0;
   bool removed = false;
 
@@ -150,7 +196,7 @@ class LoadedArchive {
   ScratchFolder folder_;  // first: it goes after the reader has closed its file
 
  public:
-  LoadedArchive(const std::string& bytes, FileEdge& edge = PlatformFileEdge());
+  LoadedArchive(const std::string& bytes, ArchiveFiles& edge = PlatformFileEdge());
   Error load_error;
   ArchiveReader reader;
 };
@@ -190,7 +236,7 @@ inline const uint32_t kStamp = DosStamp(1999, 3, 14, 12, 30, 44);
 inline const std::string kFakeStub = "MZ" + std::string(1022, '\x90');
 
 // Runs ExtractEntry for identifiers 1..N, stopping at the first error, as the run does.
-Error ExtractAll(ArchiveReader& reader, const std::string& destination);
+Error ExtractAll(ArchiveReader& reader, TreeMaker& tree, const std::string& destination);
 
 }  // namespace vek::testing
 

@@ -241,12 +241,12 @@ TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
     ASSERT_FALSE(reader.Open(edge, handle, 0, {block, block + ExtensionBlockSize(Bare::kEntries)}));
     const AnsiString destination(folder.destination("core").c_str());
     ASSERT_FALSE(ForceDestination(destination, edge));
-    ASSERT_FALSE(ExtractEntry(reader, 2, destination));
+    ASSERT_FALSE(ExtractEntry(reader, edge, 2, destination));
     SolidPlan plan;
     ASSERT_TRUE(plan.Make(reader));
     uint32_t n = 0;
     const uint32_t* ids = plan.Files(1, &n);
-    BlockExtraction out(reader, destination);
+    BlockExtraction out(reader, edge, destination);
     uint32_t slot = 0;
     EXPECT_EQ(!!DecodeBlock(reader, reader.file(), 1, ids, n, out, &slot), bad);
     EXPECT_LE(edge.written, 100004u);

@@ -123,7 +123,7 @@ TEST(PreviousRelease, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
                              {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(kEntries)}));
     const AnsiString destination(folder.destination("core").c_str());
     ASSERT_FALSE(ForceDestination(destination, edge));
-    EXPECT_EQ(ExtractEntry(reader, 2, destination, DataCheck::kTrusted),
+    EXPECT_EQ(ExtractEntry(reader, edge, 2, destination, DataCheck::kTrusted),
               bad ? GeneralError(kBadCompressedData) : NoError());
     EXPECT_LE(edge.written, recorded);
     EXPECT_EQ(edge.removed, bad);

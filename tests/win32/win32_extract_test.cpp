@@ -47,7 +47,7 @@ TEST(Win32Extract, TheSampleComesBackWithBytesTimesAndAttributes) {
   uint32_t n = loaded.reader.GetEntryCount();
   ASSERT_TRUE(ForceDirectoryChain(dest, PlatformFileEdge()).ok());
   for (uint32_t id = 1; id <= n; ++id) {
-    ASSERT_TRUE(ExtractEntry(loaded.reader, static_cast<int32_t>(id), dest).ok()) << id;
+    ASSERT_TRUE(ExtractEntry(loaded.reader, PlatformFileEdge(), static_cast<int32_t>(id), dest).ok()) << id;
   }
   int files = 0;
   for (const build::Entry& e : b.entries()) {
@@ -125,8 +125,9 @@ TEST(Win32Extract, NamesInAnyScriptAndPathsBeyondMaxPath) {
     AnsiString dest(out.destination().c_str());
     // The folders first, as the installer makes them (not those of a path too long:
     // under Wine the Unix limit of 4,096 bytes ends them long before Windows' own).
-    for (uint16_t id = 1; c.fits && id < file; ++id) ASSERT_TRUE(ExtractEntry(loaded.reader, id, dest).ok()) << id;
-    const Error e = ExtractEntry(loaded.reader, file, dest);
+    for (uint16_t id = 1; c.fits && id < file; ++id)
+      ASSERT_TRUE(ExtractEntry(loaded.reader, PlatformFileEdge(), id, dest).ok()) << id;
+    const Error e = ExtractEntry(loaded.reader, PlatformFileEdge(), file, dest);
     std::string path = out.destination() + loaded.reader.GetEntryPath(file).c_str();
     if (!c.fits) {
       EXPECT_EQ(e, InOutError(kIoInvalidFilename));
@@ -182,11 +183,12 @@ TEST(Win32Extract, AShortNameOfAnotherEntrysFolderOrFileIsRefused) {
     ASSERT_TRUE(loaded.load_error.ok());
     AnsiString dest(out.destination().c_str());
     const uint32_t n = loaded.reader.GetEntryCount();
-    for (uint32_t id = 1; id <= n / 2; ++id) ASSERT_TRUE(ExtractEntry(loaded.reader, id, dest).ok()) << id;
+    for (uint32_t id = 1; id <= n / 2; ++id)
+      ASSERT_TRUE(ExtractEntry(loaded.reader, PlatformFileEdge(), id, dest).ok()) << id;
     // The alias itself is refused: the folder entry, or the file.
-    EXPECT_EQ(ExtractEntry(loaded.reader, n / 2 + 1, dest), GeneralError(kNameLeadsElsewhere));
+    EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), n / 2 + 1, dest), GeneralError(kNameLeadsElsewhere));
     if (c.folder) {
-      EXPECT_EQ(ExtractEntry(loaded.reader, n, dest), GeneralError(kNameLeadsElsewhere));
+      EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), n, dest), GeneralError(kNameLeadsElsewhere));
     }
     EXPECT_EQ(testing::ReadWholeFile(c.folder ? out / "LongFolderName/config.txt" : out / "LongFileName.txt"),
               "first");

@@ -92,9 +92,9 @@ std::vector<bool> Chosen(const ArchiveReader& reader, const std::vector<std::str
 // A block's files written, each named to the console's messages and counted as done.
 class ConsoleBlockFiles final : public BlockFileSink {
  public:
-  ConsoleBlockFiles(ArchiveReader& reader, const AnsiString& destination, ConsoleMessages& messages,
+  ConsoleBlockFiles(ArchiveReader& reader, TreeMaker& tree, const AnsiString& destination, ConsoleMessages& messages,
                     const std::function<void()>& done)
-      : files_(reader, destination), messages_(messages), done_(done) {}
+      : files_(reader, tree, destination), messages_(messages), done_(done) {}
   Error Begin(const ArchiveEntry& entry) override {
     messages_.current = entry.id;
     return files_.Begin(entry);
@@ -157,8 +157,9 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     return kExitFailure;
   }
   AnsiString destination(destination_text.c_str());
+  FileEdge& tree = PlatformFileEdge();  // the edge the archive was opened through
   // The root (an empty destination) is there already.
-  Error e = destination.empty() ? NoError() : ForceDestination(destination, *reader.file().edge);
+  Error e = destination.empty() ? NoError() : ForceDestination(destination, tree);
   if (e) {
     fprintf(stderr, "vek: %s: %s\n", folder.c_str(), ReportText(e).c_str());
     return kExitFailure;
@@ -176,7 +177,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
       ++files;
     }
   }
-  if (reader.file().edge->FreeSpace(destination.c_str(), &free) && free < needed) {
+  if (tree.FreeSpace(destination.c_str(), &free) && free < needed) {
     fprintf(stderr, "vek: %s: not enough free space: the files take %llu bytes; %llu bytes are free\n",
             folder.c_str(), static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
     return kExitFailure;
@@ -199,7 +200,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     reader.FindEntry(static_cast<int32_t>(id), &entry);
     if (!chosen[id] || entry.method == kMethodLzmaSolid) continue;
     messages.current = id;
-    e = ExtractEntry(reader, static_cast<int32_t>(id), destination, DataCheck::kVerify);
+    e = ExtractEntry(reader, tree, static_cast<int32_t>(id), destination, DataCheck::kVerify);
     if (e) failed(e, id);
     if (entry.kind == kEntryKindFile) one_more();
   }
@@ -217,7 +218,7 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
       if (chosen[ids[i]]) wanted.push_back(ids[i]);
     }
     if (status != kExitSuccess || wanted.empty()) continue;
-    ConsoleBlockFiles out(reader, destination, messages, one_more);
+    ConsoleBlockFiles out(reader, tree, destination, messages, one_more);
     uint32_t slot = 0;
     e = DecodeBlock(reader, reader.file(), block, wanted.data(), static_cast<uint32_t>(wanted.size()), out, &slot);
     if (e) failed(e, slot);

@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -109,10 +111,34 @@ namespace {
 // Positions kept by the edge for files that were positioned with Seek, so that a seek
 // costs no system call: reads and copies then name the position themselves.
 constexpr int kTrackedFiles = 256;
-// Positioned files are read ahead in pieces of this size; copies of at least
+// Positioned files are read ahead in pieces of this size, each into a buffer of its
+// own (so that threads reading files of their own share nothing); copies of at least
 // kKernelCopyMin bytes that were not read ahead go from file to file in the kernel.
 constexpr uint32_t kReadAhead = 128 * 1024;
 constexpr uint32_t kKernelCopyMin = 32 * 1024;
+
+// What was read ahead of a positioned file: length bytes from start.
+struct ReadAhead {
+  char* bytes = nullptr;  // kReadAhead of them, once the file is first read ahead
+  off_t start = 0;
+  size_t length = 0;
+  bool Holds(off_t from, off_t count) const {
+    return from >= start && from + count <= start + static_cast<off_t>(length);
+  }
+};
+
+// A thread started by Start, until Join.
+struct Worker {
+  void (*work)(void*);
+  void* context;
+  pthread_t thread;
+};
+
+void* RunWorker(void* worker) {
+  auto* w = static_cast<Worker*>(worker);
+  w->work(w->context);
+  return nullptr;
+}
 
 class PosixFileEdge final : public FileEdge {
  public:
@@ -180,22 +206,22 @@ class PosixFileEdge final : public FileEdge {
       uint32_t want = count - *done;
       ssize_t n;
       if (position) {
-        const off_t ahead_end = ahead_start_ + static_cast<off_t>(ahead_length_);
-        if (ahead_fd_ == fd && *position >= ahead_start_ && *position < ahead_end) {
-          size_t have = static_cast<size_t>(ahead_end - *position);
+        ReadAhead& ahead = ahead_[fd];
+        if (ahead.Holds(*position, 1)) {
+          size_t have = static_cast<size_t>(ahead.start + static_cast<off_t>(ahead.length) - *position);
           size_t take = have < want ? have : want;
-          memcpy(p + *done, ahead_ + (*position - ahead_start_), take);
+          memcpy(p + *done, ahead.bytes + (*position - ahead.start), take);
           *done += static_cast<uint32_t>(take);
           *position += static_cast<off_t>(take);
           continue;
         }
-        if (want < kReadAhead) {
-          n = pread(fd, ahead_, kReadAhead, *position);
+        if (want < kReadAhead && !ahead.bytes) ahead.bytes = static_cast<char*>(malloc(kReadAhead));
+        if (want < kReadAhead && ahead.bytes) {
+          n = pread(fd, ahead.bytes, kReadAhead, *position);
           if (n < 0 && errno == EINTR) continue;
           if (n < 0) return InOutError(TranslateErrno(errno));
-          ahead_fd_ = fd;
-          ahead_start_ = *position;
-          ahead_length_ = static_cast<size_t>(n);
+          ahead.start = *position;
+          ahead.length = static_cast<size_t>(n);
           if (n == 0) break;
           continue;
         }
@@ -239,9 +265,7 @@ class PosixFileEdge final : public FileEdge {
 #ifdef __linux__
     off_t* position = Position(static_cast<int>(from));
     // Small pieces, and what was read ahead already, come from the read-ahead buffer.
-    bool ahead = position && (count < kKernelCopyMin ||
-                              (ahead_fd_ == static_cast<int>(from) && *position >= ahead_start_ &&
-                               *position + static_cast<off_t>(count) <= ahead_start_ + static_cast<off_t>(ahead_length_)));
+    bool ahead = position && (count < kKernelCopyMin || ahead_[from].Holds(*position, static_cast<off_t>(count)));
     if (copy_range_usable_ && !ahead) {
       uint32_t total = 0;
       *read = 0;
@@ -268,15 +292,16 @@ class PosixFileEdge final : public FileEdge {
       }
     }
 #endif
-    return FileEdge::CopyBlock(from, to, buffer, count, read, written);
+    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, written);
   }
 
   Error Close(FileHandle file) override {
     int fd = static_cast<int>(file);
-    if (ahead_fd_ == fd) ahead_fd_ = -1;
     if (fd >= 0 && fd < kTrackedFiles && tracked_[fd]) {
       // An archive goes, and with it the folders held while it was extracted.
       tracked_[fd] = false;
+      free(ahead_[fd].bytes);
+      ahead_[fd] = ReadAhead();
       walk_.Forget();
     }
     if (close(fd) != 0 && errno != EINTR) return InOutError(TranslateErrno(errno));
@@ -362,28 +387,6 @@ class PosixFileEdge final : public FileEdge {
     return true;
   }
 
-  bool FileStamp(const char* path, uint64_t* size, uint64_t* time) override {
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    *size = static_cast<uint64_t>(st.st_size);
-    *time = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
-    return true;
-  }
-
-  bool RemoveEmptyFolder(const char* path) override { return rmdir(path) == 0; }
-
-  uint32_t CountEntries(const char* path) override {
-    DIR* folder = opendir(path);
-    if (!folder) return 0;
-    uint32_t count = 0;
-    while (const dirent* entry = readdir(folder)) {
-      const char* name = entry->d_name;
-      count += !(name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])));
-    }
-    closedir(folder);
-    return count;
-  }
-
   bool GetAttributes(const char* path, uint32_t* attributes) override {
     struct stat st;
     if (stat(path, &st) != 0) return false;
@@ -413,21 +416,6 @@ class PosixFileEdge final : public FileEdge {
     return chmod(path, mode) == 0;
   }
 
-  bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) override {
-    // Windows opens the file for writing to set its time: a read-only file or a
-    // directory refuses.
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return false;
-    time_t t;
-    if (!DosStampToUnixTime(dos_time_stamp, &t)) return false;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;  // access time left alone
-    times[1].tv_sec = t;
-    times[1].tv_nsec = 0;
-    return utimensat(AT_FDCWD, path, times, 0) == 0;
-  }
-
  private:
   // The position of a file that Seek positioned, or nullptr: it is read at the
   // kernel's own position.
@@ -437,11 +425,64 @@ class PosixFileEdge final : public FileEdge {
   bool tracked_[kTrackedFiles] = {};
   off_t position_[kTrackedFiles] = {};
   PosixFolderWalk walk_;
-  // What was read ahead of a positioned file: ahead_length_ bytes from ahead_start_.
-  int ahead_fd_ = -1;
-  off_t ahead_start_ = 0;
-  size_t ahead_length_ = 0;
-  char ahead_[kReadAhead];
+  ReadAhead ahead_[kTrackedFiles];  // of the positioned files
+};
+
+class PosixUninstallQueries final : public UninstallQueries {
+ public:
+  bool FileStamp(const char* path, uint64_t* size, uint64_t* time) override {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    *time = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    return true;
+  }
+
+  bool RemoveEmptyFolder(const char* path) override { return rmdir(path) == 0; }
+
+  uint32_t CountEntries(const char* path) override {
+    DIR* folder = opendir(path);
+    if (!folder) return 0;
+    uint32_t count = 0;
+    while (const dirent* entry = readdir(folder)) {
+      const char* name = entry->d_name;
+      count += !(name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])));
+    }
+    closedir(folder);
+    return count;
+  }
+};
+
+class PosixThreads final : public Threads {
+ public:
+  uint32_t Processors() override {
+#ifdef __linux__
+    cpu_set_t set;
+    const int allowed = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+    if (allowed > 0) return static_cast<uint32_t>(allowed);
+#endif
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<uint32_t>(online) : 1;
+  }
+
+  bool Start(void (*work)(void*), void* context, ThreadHandle* thread) override {
+    auto* worker = static_cast<Worker*>(malloc(sizeof(Worker)));
+    if (!worker) return false;
+    worker->work = work;
+    worker->context = context;
+    if (pthread_create(&worker->thread, nullptr, &RunWorker, worker) != 0) {
+      free(worker);
+      return false;
+    }
+    *thread = reinterpret_cast<ThreadHandle>(worker);
+    return true;
+  }
+
+  void Join(ThreadHandle thread) override {
+    auto* worker = reinterpret_cast<Worker*>(thread);
+    pthread_join(worker->thread, nullptr);
+    free(worker);
+  }
 };
 
 }  // namespace
@@ -449,6 +490,16 @@ class PosixFileEdge final : public FileEdge {
 FileEdge& PlatformFileEdge() {
   static PosixFileEdge edge;
   return edge;
+}
+
+UninstallQueries& PlatformUninstallQueries() {
+  static PosixUninstallQueries queries;
+  return queries;
+}
+
+Threads& PlatformThreads() {
+  static PosixThreads threads;
+  return threads;
 }
 
 // Where the path is finally created: the limits its names and length must keep.

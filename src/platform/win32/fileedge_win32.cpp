@@ -8,6 +8,7 @@
 
 #include "ansistring.h"
 #include "dostime.h"
+#include "extractor.h"
 #include "fileedge.h"
 #include "folderwalk_win32.h"
 #include "securedfolders.h"
@@ -123,9 +124,24 @@ bool SameFile(HANDLE a, HANDLE b) {
          x.nFileIndexLow == y.nFileIndexLow;
 }
 
+// A thread started by Start, until Join.
+struct Worker {
+  void (*work)(void*);
+  void* context;
+  HANDLE thread;
+};
+
+DWORD WINAPI RunWorker(void* worker) {
+  auto* w = static_cast<Worker*>(worker);
+  w->work(w->context);
+  return 0;
+}
+
 class Win32FileEdge final : public FileEdge {
  public:
   Win32FileEdge() : secured_('\\') {}
+
+  char Separator() const override { return '\\'; }
 
   Error OpenRead(const char* path, FileHandle* file) override {
     secured_.Forget();  // a new run: the destination may have changed since the last
@@ -161,23 +177,6 @@ class Win32FileEdge final : public FileEdge {
     return NoError();
   }
 
-  bool StartBeside(void (*work)(void*), void* context) override {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    if (system.dwNumberOfProcessors < 2) return false;
-    beside_work_ = work;
-    beside_context_ = context;
-    beside_ = CreateThread(nullptr, 0, &RunBeside, this, 0, nullptr);
-    return beside_ != nullptr;
-  }
-
-  void WaitBeside() override {
-    if (!beside_) return;
-    WaitForSingleObject(beside_, INFINITE);
-    CloseHandle(beside_);
-    beside_ = nullptr;
-  }
-
   Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
     DWORD n = 0;
     BOOL ok = WriteFile(ToHandle(file), buffer, count, &n, nullptr);
@@ -201,9 +200,9 @@ class Win32FileEdge final : public FileEdge {
   // one of its own name below the destination.
   Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
     VEK_TRY(SecureFolders(path, length, destination_length));
-    VEK_TRY(FileEdge::MakeEntryFolder(path, length, destination_length));
     AnsiString folder(path, length);
     if (folder.failed()) return OutOfMemoryError();
+    VEK_TRY(ForceDirectoryChain(folder, *this));
     HANDLE h = CreateFileU(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
@@ -325,38 +324,6 @@ class Win32FileEdge final : public FileEdge {
     return true;
   }
 
-  bool FileStamp(const char* path, uint64_t* size, uint64_t* time) override {
-    WidePath wide(path);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!wide.get() || !GetFileAttributesExW(wide.get(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      return false;
-    }
-    *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    *time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-    return true;
-  }
-
-  bool RemoveEmptyFolder(const char* path) override {
-    WidePath wide(path);
-    return wide.get() && RemoveDirectoryW(wide.get()) != 0;
-  }
-
-  uint32_t CountEntries(const char* path) override {
-    AnsiString pattern(path);
-    pattern += "\\*";
-    WidePath wide(pattern.c_str());
-    WIN32_FIND_DATAW found;
-    const HANDLE find = wide.get() ? FindFirstFileW(wide.get(), &found) : INVALID_HANDLE_VALUE;
-    uint32_t count = 0;
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    do {
-      ++count;
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return count - 2;  // "." and ".."
-  }
-
   bool GetAttributes(const char* path, uint32_t* attributes) override {
     DWORD a = GetFileAttributesU(path);
     if (a == INVALID_FILE_ATTRIBUTES) return false;
@@ -373,18 +340,14 @@ class Win32FileEdge final : public FileEdge {
     return SetFileAttributesU(path, attributes) != 0;
   }
 
-  bool SetLastWriteTime(const char* path, uint32_t dos_time_stamp) override {
-    HANDLE h = CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    const bool ok = SetStamp(h, dos_time_stamp);
-    CloseHandle(h);
-    return ok;
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                  uint32_t* written) override {
+    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, written);
   }
 
   // The file is the one CreateEntryFile made or truncated, still open: its time and
   // attributes are set through its handle, never through its path, which may lead
-  // elsewhere by now. The outcome is that of SetLastWriteTime, then SetAttributes.
+  // elsewhere by now. The time goes first: a read-only file could not take it after.
   Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
     (void)SetStamp(ToHandle(file), dos_time_stamp);
     FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
@@ -425,18 +388,74 @@ class Win32FileEdge final : public FileEdge {
     return RemoveOpened(h);
   }
 
-  static DWORD WINAPI RunBeside(void* self) {
-    auto* edge = static_cast<Win32FileEdge*>(self);
-    edge->beside_work_(edge->beside_context_);
-    return 0;
-  }
-
-  HANDLE beside_ = nullptr;  // the thread StartBeside started
-  void (*beside_work_)(void*) = nullptr;
-  void* beside_context_ = nullptr;
   FileHandle archive_ = kNoFile;  // the archive of the entries being written
   SecuredFolders secured_;
   Win32FolderWalk walk_;
+};
+
+class Win32UninstallQueries final : public UninstallQueries {
+ public:
+  bool FileStamp(const char* path, uint64_t* size, uint64_t* time) override {
+    WidePath wide(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!wide.get() || !GetFileAttributesExW(wide.get(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return false;
+    }
+    *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    *time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+  }
+
+  bool RemoveEmptyFolder(const char* path) override {
+    WidePath wide(path);
+    return wide.get() && RemoveDirectoryW(wide.get()) != 0;
+  }
+
+  uint32_t CountEntries(const char* path) override {
+    AnsiString pattern(path);
+    pattern += "\\*";
+    WidePath wide(pattern.c_str());
+    WIN32_FIND_DATAW found;
+    const HANDLE find = wide.get() ? FindFirstFileW(wide.get(), &found) : INVALID_HANDLE_VALUE;
+    uint32_t count = 0;
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+      ++count;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return count - 2;  // "." and ".."
+  }
+};
+
+class Win32Threads final : public Threads {
+ public:
+  uint32_t Processors() override {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    return system.dwNumberOfProcessors;
+  }
+
+  bool Start(void (*work)(void*), void* context, ThreadHandle* thread) override {
+    auto* worker = static_cast<Worker*>(malloc(sizeof(Worker)));
+    if (!worker) return false;
+    worker->work = work;
+    worker->context = context;
+    worker->thread = CreateThread(nullptr, 0, &RunWorker, worker, 0, nullptr);
+    if (!worker->thread) {
+      free(worker);
+      return false;
+    }
+    *thread = reinterpret_cast<ThreadHandle>(worker);
+    return true;
+  }
+
+  void Join(ThreadHandle thread) override {
+    auto* worker = reinterpret_cast<Worker*>(thread);
+    WaitForSingleObject(worker->thread, INFINITE);
+    CloseHandle(worker->thread);
+    free(worker);
+  }
 };
 
 }  // namespace
@@ -444,6 +463,16 @@ class Win32FileEdge final : public FileEdge {
 FileEdge& PlatformFileEdge() {
   static Win32FileEdge edge;
   return edge;
+}
+
+UninstallQueries& PlatformUninstallQueries() {
+  static Win32UninstallQueries queries;
+  return queries;
+}
+
+Threads& PlatformThreads() {
+  static Win32Threads threads;
+  return threads;
 }
 
 // Where the path is finally created: the limits its names and length must keep.

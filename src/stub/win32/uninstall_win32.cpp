@@ -202,7 +202,7 @@ int FinishUninstall(uintptr_t uninstaller) {
   program += kUninstallerName;
   // The system may hold the file a moment longer than the process.
   for (int i = 0; i < kDeleteTries && files.RemoveFile(program.c_str()); ++i) Sleep(kDeletePause);
-  (void)files.RemoveEmptyFolder(destination.c_str());
+  (void)PlatformUninstallQueries().RemoveEmptyFolder(destination.c_str());
   return kExitOk;
 }
 
@@ -221,7 +221,8 @@ int RunUninstaller(const StubSettings& settings, const Switches& switches, const
   // No folder of the install may be this process's current one, or it could not go.
   wchar_t system[MAX_PATH];
   if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
-  const UninstallOutcome outcome = Uninstall(PlatformFileEdge(), links, g_apps, record, destination);
+  const UninstallOutcome outcome =
+      Uninstall(PlatformFileEdge(), PlatformUninstallQueries(), links, g_apps, record, destination);
   wchar_t* own = ModuleFileNameAlloc();
   if (own) RemoveUninstallerLater(own, destination);
   free(own);

@@ -196,7 +196,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
     // uninstall.exe: the program with its configuration and the install's record.
     AnsiString record;
     if (g_uninstaller && options.settings->app_name &&
-        ReadInstallRecord(PlatformFileEdge(), ModuleFileNameUtf8().c_str(), &record)) {
+        ReadInstallRecord(PlatformFileEdge(), PlatformUninstallQueries(), ModuleFileNameUtf8().c_str(), &record)) {
       SetTextsUtf8(true);
       return RunUninstaller(*options.settings, switches, record, links);
     }

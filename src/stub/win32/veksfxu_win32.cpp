@@ -44,9 +44,9 @@ constexpr bool SameText(const wchar_t* a, const wchar_t* b) {
 
 class Win32Form1 final : public TForm1Window, public TForm1 {
  public:
-  Win32Form1(TComponent* owner, uint32_t archive_start_offset, const StubSettings& settings,
-             ShellLinkEdge& links)
-      : TForm1(owner, *this, PlatformFileEdge(), links, archive_start_offset, settings) {}
+  Win32Form1(TComponent* owner, uint32_t archive_start_offset, const StubSettings& settings, ShellLinkEdge& links)
+      : TForm1(owner, *this, PlatformFileEdge(), PlatformUninstallQueries(), PlatformThreads(), links,
+               archive_start_offset, settings) {}
 
   ~Win32Form1() override {
     if (window_) DestroyWindow(window_);
