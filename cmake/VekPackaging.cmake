@@ -1,8 +1,8 @@
 # Install rules and packages.
 #
 # POSIX prefix:  bin/vek, bin/vekpack, share/vek/vekstub-{x86_64,i686}.exe,
-#                share/man/man1/vek{,pack}.1.gz, share/doc/vek/ (README, licence,
-#                copyright, changelog), share/bash-completion/completions/vek{,pack}
+#                share/man/man1/vek{,pack}.1.gz, share/doc/vek/ (README, docs/,
+#                licence, copyright, changelog), share/bash-completion/completions/vek{,pack}
 # Windows:       one flat folder: vek.exe, vekpack.exe, both stubs, README.txt,
 #                LICENSE.txt (vekpack looks for the stubs beside itself).
 # `cpack` makes a Debian package of the native build and a zip of a Windows build.
@@ -49,6 +49,8 @@ if(WIN32)
   endforeach()
 else()
   install(FILES README.md LICENSE packaging/debian/copyright DESTINATION ${vek_docdir})
+  # The README's links point into docs/.
+  install(DIRECTORY docs DESTINATION ${vek_docdir})
   install(FILES packaging/completion/vek packaging/completion/vekpack
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 

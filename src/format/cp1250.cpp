@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "text.h"
+
 namespace vek {
 namespace {
 
@@ -150,23 +152,18 @@ uint32_t DecodeUtf8(const char** p, const char* end) {
 
 size_t Utf8ToUtf16(const char* text, uint16_t* out, size_t size) {
   const char* end = text + strlen(text);
-  size_t n = 0;
-  auto put = [&](uint32_t unit) {
-    if (n + 1 < size) out[n] = static_cast<uint16_t>(unit);
-    ++n;
-  };
+  Utf16Builder units(out, size);
   while (text < end) {
     uint32_t c = DecodeUtf8(&text, end);
     if (c == kBadUtf8) c = 0xFFFD;
     if (c >= 0x10000) {
-      put(0xD800 + ((c - 0x10000) >> 10));
-      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+      units.Put(static_cast<uint16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      units.Put(static_cast<uint16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
     } else {
-      put(c);
+      units.Put(static_cast<uint16_t>(c));
     }
   }
-  if (size > 0) out[n < size ? n : size - 1] = 0;
-  return n;
+  return units.Finish();
 }
 
 }  // namespace vek

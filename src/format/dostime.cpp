@@ -1,5 +1,7 @@
 #include "dostime.h"
 
+#include "text.h"
+
 namespace vek {
 namespace {
 
@@ -8,10 +10,6 @@ bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 
 int DaysInMonth(int year, int month) {
   static const unsigned char kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-void PutDigits(char* out, unsigned value, int digits) {
-  for (int i = digits - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
 }
 
 }  // namespace
@@ -64,18 +62,9 @@ bool FormatDosTime(uint32_t stamp, char buffer[20]) {
     return false;
   }
   // YYYY-MM-DD HH:MM:SS
-  PutDigits(buffer, static_cast<unsigned>(t.year), 4);
-  buffer[4] = '-';
-  PutDigits(buffer + 5, static_cast<unsigned>(t.month), 2);
-  buffer[7] = '-';
-  PutDigits(buffer + 8, static_cast<unsigned>(t.day), 2);
-  buffer[10] = ' ';
-  PutDigits(buffer + 11, static_cast<unsigned>(t.hour), 2);
-  buffer[13] = ':';
-  PutDigits(buffer + 14, static_cast<unsigned>(t.minute), 2);
-  buffer[16] = ':';
-  PutDigits(buffer + 17, static_cast<unsigned>(t.second), 2);
-  buffer[19] = 0;
+  TextBuilder out(buffer, 20);
+  out.Decimal(t.year, 4).Text("-").Decimal(t.month, 2).Text("-").Decimal(t.day, 2);
+  out.Text(" ").Decimal(t.hour, 2).Text(":").Decimal(t.minute, 2).Text(":").Decimal(t.second, 2);
   return true;
 }
 

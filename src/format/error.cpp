@@ -1,30 +1,9 @@
 #include "error.h"
 
+#include "text.h"
+
 namespace vek {
 namespace {
-
-// Appends src to buf at *len, never past size - 1 bytes.
-void Put(char* buf, size_t size, size_t* len, const char* src) {
-  while (*src) {
-    if (*len + 1 < size) buf[*len] = *src;
-    ++*len;
-    ++src;
-  }
-}
-
-void PutUnsigned(char* buf, size_t size, size_t* len, uint32_t value, unsigned base) {
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = "0123456789ABCDEF"[value % base];
-    value /= base;
-  } while (value != 0);
-  char text[13];
-  int k = 0;
-  while (n > 0) text[k++] = digits[--n];
-  text[k] = 0;
-  Put(buf, size, len, text);
-}
 
 const char* InOutText(uint32_t code) {
   switch (code) {
@@ -42,55 +21,51 @@ const char* InOutText(uint32_t code) {
 }  // namespace
 
 size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
-  size_t len = 0;
+  TextBuilder out(buf, size);
   switch (error.kind) {
     case ErrorKind::kNone:
       break;
     case ErrorKind::kInOut:
       if (const char* text = InOutText(error.code)) {
-        Put(buf, size, &len, text);
+        out.Text(text);
       } else {
-        Put(buf, size, &len, "I/O error ");
+        out.Text("I/O error ");
         // The code prints as a signed number, as "%d" would.
         if (static_cast<int32_t>(error.code) < 0) {
-          Put(buf, size, &len, "-");
-          PutUnsigned(buf, size, &len, 0u - error.code, 10);
+          out.Text("-").Decimal(0u - error.code);
         } else {
-          PutUnsigned(buf, size, &len, error.code, 10);
+          out.Decimal(error.code);
         }
       }
       break;
     case ErrorKind::kGeneral:
-      Put(buf, size, &len, error.text ? error.text : "");
+      out.Text(error.text ? error.text : "");
       break;
     case ErrorKind::kOutOfMemory:
-      Put(buf, size, &len, "Out of memory");
+      out.Text("Out of memory");
       break;
     case ErrorKind::kDde:
       if (error.code == kDdeLowMemory || error.code == kDdeMemoryError) {
-        Put(buf, size, &len, "Error occurred when DDE ran out of memory ($0");
+        out.Text("Error occurred when DDE ran out of memory ($0");
       } else if (error.code == kDdeNoConvEstablished) {
-        Put(buf, size, &len, "DDE Error - conversation not established ($0");
+        out.Text("DDE Error - conversation not established ($0");
       } else {
-        Put(buf, size, &len, "An error returned from DDE  ($0");
+        out.Text("An error returned from DDE  ($0");
       }
-      PutUnsigned(buf, size, &len, error.code, 16);
-      Put(buf, size, &len, ")");
+      out.Hex(error.code).Text(")");
       break;
   }
-  if (size > 0) buf[len < size ? len : size - 1] = 0;
-  return len;
+  return out.length();
 }
 
 size_t FormatErrorReport(const Error& error, char* buf, size_t size) {
   char message[256];
   size_t length = FormatErrorMessage(error, message, sizeof message);
   if (length >= sizeof message) length = sizeof message - 1;
-  size_t len = 0;
-  Put(buf, size, &len, message);
-  if (length > 0 && static_cast<unsigned char>(message[length - 1]) > '.') Put(buf, size, &len, ".");
-  if (size > 0) buf[len < size ? len : size - 1] = 0;
-  return len;
+  TextBuilder out(buf, size);
+  out.Text(message);
+  if (length > 0 && static_cast<unsigned char>(message[length - 1]) > '.') out.Text(".");
+  return out.length();
 }
 
 const char* ErrorClassName(const Error& error) {

@@ -161,8 +161,9 @@ class ArchiveReader {
   uint32_t SolidBlockCount() const { return ExtensionFlags() & kExtensionSolid ? block_count_ : 0; }
   // Block index (0-based, below SolidBlockCount()).
   SolidBlock GetSolidBlock(uint32_t index) const;
-  // Whether the signature's tail is one this reader takes: 00 01, or 00 02 with a
-  // block that says why.
+  // Whether the signature is "RN-VEK" with a tail this reader takes: 00 01 or 00 02.
+  // Only its eight bytes decide: a marked signature is taken with or without an
+  // extension block (without one, its names are UTF-8).
   bool SignatureKnown() const;
 
   // ---- Lookups by identifier ---------------------------------------------------------

@@ -159,22 +159,6 @@ uint16_t ArchiveBuilder::AddSourceFile(uint16_t parent, std::string name, std::s
   return Add(std::move(e));
 }
 
-uint64_t ArchiveBuilder::ArchiveSize() const {
-  return kArchivePrologueSize + uint64_t{EntryRecord::kSize} * entries_.size() + data_size_;
-}
-
-std::string ArchiveBuilder::SerializePrologue() const {
-  std::string out(kArchivePrologueSize + EntryRecord::kSize * entries_.size(), '\0');
-  auto* p = reinterpret_cast<unsigned char*>(out.data());
-  PutSignatureAndHeader(p, entries_.size(), names_ == NameEncoding::kUtf8);
-  p += kArchivePrologueSize;
-  for (const Entry& e : entries_) {
-    PutRecord(p, e, GivenFacts(e));
-    p += EntryRecord::kSize;
-  }
-  return out;
-}
-
 std::string ArchiveBuilder::Serialize() const {
   ArchiveOptions plain;
   plain.checksums = false;

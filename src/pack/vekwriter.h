@@ -112,12 +112,6 @@ class ArchiveBuilder {
   uint16_t AddSourceFile(uint16_t parent, std::string name, std::string source);
 
   const std::vector<Entry>& entries() const { return entries_; }
-  // Size of the archive: signature, header, records and data (once every file's size
-  // is known: not with files added by AddSourceFile).
-  uint64_t ArchiveSize() const;
-
-  // The signature, header and entry table, as they precede the data.
-  std::string SerializePrologue() const;
   // The whole archive in memory (tests and small archives), in the plain layout: no
   // extension block.
   std::string Serialize() const;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "text.h"
 #include "winpath.h"
 
 namespace vek {
@@ -36,10 +37,7 @@ Error DdeResult(DdemlEdge& edge, uint32_t instance, bool success) {
 TDdeMgr* DdeManager = nullptr;
 
 AnsiString ServiceNameFromPath(const char* path) {
-  const char* name = path;
-  for (const char* p = path; *p; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  }
+  const char* name = NameFromPath(path);
   const char* dot = strchr(name, '.');
   return AnsiString(name, dot ? static_cast<size_t>(dot - name) : strlen(name));
 }

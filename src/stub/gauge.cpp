@@ -1,6 +1,7 @@
 #include "gauge.h"
 
 #include "extended80.h"
+#include "text.h"
 
 namespace vek {
 
@@ -26,17 +27,7 @@ GaugePicture ComposeGauge(int width, int height, int32_t percent) {
   picture.fill_right = GaugeFillColumn(width - 1, percent);
   picture.inner_top = 1;
   picture.inner_bottom = height - 1;
-  char* p = picture.text;
-  int32_t value = percent < 0 ? 0 : percent;
-  char digits[4];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0 && n < 3);
-  while (n > 0) *p++ = digits[--n];
-  *p++ = '%';
-  *p = 0;
+  TextBuilder(picture.text, sizeof picture.text).Decimal(percent < 0 ? 0 : percent).Text("%");
   return picture;
 }
 

@@ -5,6 +5,7 @@
 
 #include "layout.h"
 #include "rnvek100.h"
+#include "text.h"
 #include "veksfxu.h"
 
 namespace vek {
@@ -13,10 +14,7 @@ namespace {
 // The failure of an install whose entry could be written into neither list.
 constexpr char kNoAppsEntry[] = "The program could not be registered in Apps & Features";
 
-void PutDecimal(AnsiString* out, uint64_t value) {
-  char digits[21];
-  *out += Decimal(value, digits);
-}
+void PutDecimal(AnsiString* out, uint64_t value) { *out += FixedText<kDecimalSize>().Decimal(value).c_str(); }
 
 // Reads a decimal number up to the end of text; false when text is something else.
 bool ParseDecimal(const char* text, uint64_t* value) {

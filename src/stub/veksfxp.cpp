@@ -6,6 +6,7 @@
 #include "cp1250.h"
 #include "ddeman.h"
 #include "messagebox.h"
+#include "text.h"
 #include "veksfxu.h"
 
 namespace vek {
@@ -30,9 +31,6 @@ constexpr struct {
     {kExitRegisterFailed, "the Start-menu group, an item or the uninstaller could not be made (files installed)"},
     {kExitDamaged, "the installer is damaged (nothing written)"},
 };
-static_assert(kExitOk < 10 && kExitFolderFailed < 10 && kExitExtractFailed < 10 && kExitRegisterFailed < 10 &&
-                  kExitDamaged < 10,
-              "FormatSwitchesHelp writes each code as one digit");
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
@@ -115,16 +113,13 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
 }  // namespace
 
 size_t FormatSwitchesHelp(char* buf, size_t size) {
-  size_t len = 0;
-  AppendText(buf, size, &len, kSwitches);
+  TextBuilder out(buf, size);
+  out.Text(kSwitches);
   for (const auto& exit : kExitCodes) {
-    const char code[] = {' ', static_cast<char>('0' + exit.code), ' ', 0};
-    if (&exit != kExitCodes) AppendText(buf, size, &len, ",");
-    AppendText(buf, size, &len, code);
-    AppendText(buf, size, &len, exit.meaning);
+    if (&exit != kExitCodes) out.Text(",");
+    out.Text(" ").Decimal(exit.code).Text(" ").Text(exit.meaning);
   }
-  AppendText(buf, size, &len, ".");
-  return len;
+  return out.Text(".").length();
 }
 
 Switches ParseSwitches(const uint16_t* line) {

@@ -11,6 +11,7 @@
 #include "inflate.h"
 #include "messagebox.h"
 #include "rnvek100.h"
+#include "text.h"
 #include "winpath.h"
 
 namespace vek {
@@ -327,22 +328,11 @@ Error TForm1::Damaged(const ArchiveReader& reader, uint32_t slot) {
   return GeneralError(damage_report_.c_str());
 }
 
-const char* Decimal(uint64_t value, char (&digits)[21]) {
-  char* at = digits + sizeof digits;
-  *--at = 0;
-  do {
-    *--at = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  return at;
-}
-
 Error TForm1::NoRoom(uint64_t needed, uint64_t free) {
-  char digits[21];
   room_report_ = kNoRoomText;
-  room_report_ += Decimal(needed, digits);
+  room_report_ += FixedText<kDecimalSize>().Decimal(needed).c_str();
   room_report_ += " bytes; the destination has ";
-  room_report_ += Decimal(free, digits);
+  room_report_ += FixedText<kDecimalSize>().Decimal(free).c_str();
   room_report_ += " bytes free";
   if (room_report_.failed()) return OutOfMemoryError();
   return GeneralError(room_report_.c_str());
@@ -391,11 +381,7 @@ void LogOutcome(const char* what, const char* folder, const char* below, const E
   if (!InstallLog) return;
   char outcome[3 * kErrorMessageSize + 24] = ": ok";
   if (error) {
-    char digits[21];
-    size_t length = 0;
-    AppendText(outcome, sizeof outcome, &length, ": error ");
-    AppendText(outcome, sizeof outcome, &length, Decimal(error.code, digits));
-    AppendText(outcome, sizeof outcome, &length, ": ");
+    const size_t length = TextBuilder(outcome, sizeof outcome).Text(": error ").Decimal(error.code).Text(": ").length();
     char message[kErrorMessageSize];
     size_t message_length = FormatErrorMessage(error, message, sizeof message);
     if (message_length >= sizeof message) message_length = sizeof message - 1;
@@ -405,89 +391,30 @@ void LogOutcome(const char* what, const char* folder, const char* below, const E
   InstallLog->Line(parts, 5);
 }
 
-namespace {
-
-// Appends text to buf at *len, never past size - 1 bytes.
-void Put(char* buf, size_t size, size_t* len, const char* text) {
-  for (; *text; ++text, ++*len) {
-    if (*len + 1 < size) buf[*len] = *text;
-  }
-}
-
-void PutHex8(char* buf, size_t size, size_t* len, uint32_t value) {
-  char digits[9];
-  for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = "0123456789ABCDEF"[value & 0xF];
-  digits[8] = 0;
-  Put(buf, size, len, digits);
-}
-
-void Terminate(char* buf, size_t size, size_t len) {
-  if (size > 0) buf[len < size ? len : size - 1] = 0;
-}
-
-// The runtime error's text: the number is written leftwards from the fourth of the
-// five blanks after "error" (at most four digits), the address in its eight digits.
-constexpr char kRuntimeErrorTemplate[] = "Runtime error     at 00000000";
-constexpr size_t kNumberFirst = sizeof "Runtime error" - 1;
-constexpr size_t kNumberLast = kNumberFirst + 3;
-constexpr size_t kAddressDigits = 8;
-constexpr size_t kAddressFirst = sizeof kRuntimeErrorTemplate - 1 - kAddressDigits;
-
-}  // namespace
-
-void AppendText(char* buf, size_t size, size_t* len, const char* text) {
-  Put(buf, size, len, text);
-  Terminate(buf, size, *len);
-}
-
 size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size) {
-  char text[sizeof kRuntimeErrorTemplate];
-  memcpy(text, kRuntimeErrorTemplate, sizeof text);
-  for (size_t at = kNumberLast;; --at) {
-    text[at] = static_cast<char>('0' + error_number % 10);
-    error_number /= 10;
-    if (error_number == 0 || at == kNumberFirst) break;
-  }
-  for (size_t at = kAddressFirst + kAddressDigits; address != 0 && at > kAddressFirst; address >>= 4) {
-    text[--at] = "0123456789ABCDEF"[address & 0xF];
-  }
-  size_t len = 0;
-  Put(buf, size, &len, text);
-  Terminate(buf, size, len);
-  return len;
+  TextBuilder out(buf, size);
+  return out.Text("Runtime error").Decimal(error_number, 4, ' ').Text(" at ").Hex(address, 8).length();
 }
 
 size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address,
                               char* buf, size_t size) {
-  size_t len = 0;
-  Put(buf, size, &len, "Exception ");
-  Put(buf, size, &len, ErrorClassName(error));
-  Put(buf, size, &len, " in module ");
-  Put(buf, size, &len, module_name);
-  Put(buf, size, &len, " at ");
-  PutHex8(buf, size, &len, address);
-  Put(buf, size, &len, ".\n");
+  TextBuilder out(buf, size);
+  out.Text("Exception ").Text(ErrorClassName(error)).Text(" in module ").Text(module_name);
+  out.Text(" at ").Hex(address, 8).Text(".\n");
   char message[kErrorMessageSize];
   size_t length = FormatErrorMessage(error, message, sizeof message);
   if (length >= sizeof message) length = sizeof message - 1;
-  Put(buf, size, &len, message);
-  if (length > 0 && message[length - 1] != '.') Put(buf, size, &len, ".");
-  Terminate(buf, size, len);
-  return len;
+  out.Text(message);
+  if (length > 0 && message[length - 1] != '.') out.Text(".");
+  return out.length();
 }
 
 size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out,
                         size_t size) {
-  const uint16_t* name = path;
-  for (const uint16_t* p = path; *p; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  }
-  size_t len = 0;
-  for (const uint16_t* p = name; *p && *p != '.'; ++p, ++len) {
-    if (len + 1 < size) out[len] = len == 0 ? *p : lower(*p);
-  }
-  if (size > 0) out[len < size ? len : size - 1] = 0;
-  return len;
+  const uint16_t* name = NameFromPath(path);
+  Utf16Builder title(out, size);
+  for (const uint16_t* p = name; *p && *p != '.'; ++p) title.Put(p == name ? *p : lower(*p));
+  return title.Finish();
 }
 
 }  // namespace vek

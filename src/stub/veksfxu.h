@@ -315,15 +315,9 @@ AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix = k
 inline constexpr size_t kErrorMessageSize = 256;
 inline constexpr size_t kReportTextSize = 512;
 
-// value in decimal, zero-terminated at the end of digits; returns its first digit.
-const char* Decimal(uint64_t value, char (&digits)[21]);
-
-// Appends text to the zero-terminated buf (room for size bytes), never past its end;
-// *len counts every byte appended, cut or not.
-void AppendText(char* buf, size_t size, size_t* len, const char* text);
-
-// "Runtime error 217 at 0001A2B4": the error number and the code address relative to
-// the executable's image, in upper-case hexadecimal.
+// "Runtime error 217 at 0001A2B4": the error number (a byte's, right-aligned in four
+// places) and the code address relative to the executable's image, in eight
+// upper-case hexadecimal digits.
 size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, size_t size);
 
 // "Exception EInOutError in module setup.exe at 0001A2B4.\nFile not found." (with a

@@ -12,7 +12,7 @@ prefix="$work/prefix with space"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 for f in bin/vek bin/vekpack share/man/man1/vek.1.gz share/man/man1/vekpack.1.gz \
-         share/doc/vek/README.md share/doc/vek/LICENSE \
+         share/doc/vek/README.md share/doc/vek/docs/format.md share/doc/vek/LICENSE \
          share/bash-completion/completions/vek share/bash-completion/completions/vekpack; do
   [[ -f $prefix/$f ]] || fail "not installed: $f"
 done

@@ -9,6 +9,7 @@
 #include "ddeman.h"
 #include "layout.h"
 #include "stubconfig.h"
+#include "text.h"
 #include "uninstall.h"
 #include "veksfxp.h"
 #include "win32ui.h"
@@ -65,10 +66,8 @@ class Win32Host final : public ApplicationHost {
   const char* ModuleName() override {
     int length = 0;
     wchar_t* path = ModuleFileNameAlloc(&length);
-    const wchar_t* name = path;
-    for (int i = 0; path && i < length; ++i) {
-      if (path[i] == '\\' || path[i] == '/' || path[i] == ':') name = path + i + 1;
-    }
+    const wchar_t* name =
+        path ? reinterpret_cast<const wchar_t*>(NameFromPath(reinterpret_cast<const uint16_t*>(path))) : nullptr;
     // In the texts' encoding, as the box shows it.
     name_ = path ? NarrowText(name, static_cast<int>(path + length - name), TextsUtf8() ? CP_UTF8 : 1250)
                  : AnsiString();
@@ -217,9 +216,8 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
   Win32Host host(show_command, *options.settings, destination, links);
   const int code = RunProgram(host, ddeml, options);
   if (InstallLog) {
-    // Every exit code but the start-up failure's is one digit.
-    const char digit[2] = {static_cast<char>('0' + code % 10), 0};
-    const char* const line[] = {"exit code ", code == kExitStartupError ? "217" : digit};
+    FixedText<kDecimalSize> number;
+    const char* const line[] = {"exit code ", number.Decimal(static_cast<unsigned>(code)).c_str()};
     InstallLog->Line(line, 2);
   }
   return code;
