@@ -6,6 +6,7 @@
 #include "crc32.h"
 #include "extractor.h"
 #include "inflate.h"
+#include "lzmadec.h"
 #include "solid.h"
 
 namespace vek {
@@ -103,7 +104,11 @@ Error DataChecker::CheckBlock(uint32_t block) {
   const SolidBlock b = reader_.GetSolidBlock(block);
   CheckedPieces pieces(*this, reader_.DataStart() + b.stored_offset, b.stored_size);
   VEK_TRY(Drain(pieces));
-  return pieces.crc() == b.crc ? NoError() : GeneralError(kDataDamaged);
+  if (pieces.crc() != b.crc) return GeneralError(kDataDamaged);
+  // Props that no decoder takes (a dictionary above the limit) are refused here too,
+  // before anything is written.
+  LzmaProps props;
+  return ParseLzmaProps(b.props, &props) ? NoError() : GeneralError(kBadCompressedData);
 }
 
 Error CheckShare(CheckQueue& queue, DataChecker& checker, uint32_t* slot, void (*progress)(void*, uint32_t),

@@ -31,9 +31,10 @@ class DataChecker {
   // kBadCompressedData (its bytes match, but its stream does not give the file); or
   // out of memory, or a read that failed.
   Error CheckEntry(const ArchiveEntry& entry);
-  // Compares a solid block's stored bytes with its checksum: kDataDamaged, the
-  // input/output error 100, or out of memory, or a read that failed. (Its files'
-  // own checksums are those of their decoded bytes: DecodeBlock compares them.)
+  // Compares a solid block's stored bytes with its checksum and judges its props:
+  // kDataDamaged, kBadCompressedData (props no decoder takes), the input/output
+  // error 100, or out of memory, or a read that failed. (Its files' own checksums are
+  // those of their decoded bytes: DecodeBlock compares them.)
   Error CheckBlock(uint32_t block);
   ArchiveReader& reader() { return reader_; }
   // Stored bytes read so far.

@@ -222,7 +222,22 @@ BlockExtraction::~BlockExtraction() {
   if (file_ != kNoFile) (void)tree_.Close(file_);
 }
 
+namespace {
+
+struct Held {
+  SpinLock* lock;
+  explicit Held(SpinLock* l) : lock(l) {
+    if (lock) lock->Lock();
+  }
+  ~Held() {
+    if (lock) lock->Unlock();
+  }
+};
+
+}  // namespace
+
 Error BlockExtraction::Begin(const ArchiveEntry& entry) {
+  Held held(lock_);
   if (reader_.CheckEntryPathBelow(destination_, entry.id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
   path_ = destination_ + reader_.GetEntryPath(entry.id, tree_.Separator());
   if (path_.failed()) return OutOfMemoryError();
@@ -238,16 +253,128 @@ Error BlockExtraction::Write(const unsigned char* data, size_t size) {
 }
 
 Error BlockExtraction::End(const ArchiveEntry& entry, const Error& outcome) {
-  if (file_ == kNoFile) return outcome;  // never begun
-  const FileHandle file = file_;
-  file_ = kNoFile;
-  if (outcome) {
-    // Nothing of a file that failed its check, or was cut short, stays under its name.
-    (void)tree_.Close(file);
-    (void)tree_.RemoveFile(path_.c_str());
-    return outcome;
+  Held held(lock_);
+  Error error = outcome;
+  if (file_ != kNoFile) {  // (else never begun)
+    const FileHandle file = file_;
+    file_ = kNoFile;
+    if (outcome) {
+      // Nothing of a file that failed its check, or was cut short, stays under its name.
+      (void)tree_.Close(file);
+      (void)tree_.RemoveFile(path_.c_str());
+    } else {
+      error = tree_.FinishEntryFile(file, path_.c_str(), entry.time_stamp, entry.attributes);
+    }
   }
-  return tree_.FinishEntryFile(file, path_.c_str(), entry.time_stamp, entry.attributes);
+  if (run_ && run_->ended) run_->ended(run_->context, entry, error);
+  return error;
+}
+
+namespace {
+
+// The most threads that decode side by side, the caller's among them.
+constexpr uint32_t kMaxBlockThreads = 8;
+
+// What the threads share: the next block to take, the bytes written, the first fault.
+struct BlockShare {
+  BlockShare(ArchiveReader& r, FileEdge& e, const AnsiString& d, const SolidPlan& p, const BlockRun& b)
+      : reader(r), edge(e), destination(d), plan(p), run(b) {}
+  ArchiveReader& reader;
+  FileEdge& edge;
+  const AnsiString& destination;
+  const SolidPlan& plan;
+  const BlockRun& run;
+  SpinLock lock;
+  uint32_t next = 0;
+  bool stopped = false;
+  uint64_t written = 0;
+  Error error = NoError();
+  uint32_t slot = 0;
+};
+
+// One thread's part: blocks taken until none is left or one failed. The caller's
+// thread reports the bytes written as it goes.
+class Decoding final : public BlockFileSink {
+ public:
+  Decoding(BlockShare& share, bool caller)
+      : share_(share), files_(share.reader, share.edge, share.destination, &share.written, &share.lock, &share.run),
+        caller_(caller) {}
+  Error Begin(const ArchiveEntry& entry) override { return files_.Begin(entry); }
+  Error Write(const unsigned char* data, size_t size) override {
+    if (__atomic_load_n(&share_.stopped, __ATOMIC_ACQUIRE)) return GeneralError(kArchiveDamaged);  // (not kept)
+    VEK_TRY(files_.Write(data, size));
+    if (caller_ && share_.run.progress) share_.run.progress(share_.run.context, __atomic_load_n(&share_.written, __ATOMIC_RELAXED));
+    return NoError();
+  }
+  Error End(const ArchiveEntry& entry, const Error& outcome) override { return files_.End(entry, outcome); }
+
+  void Run(ArchiveFile& file) {
+    for (;;) {
+      const uint32_t block = __atomic_fetch_add(&share_.next, 1, __ATOMIC_RELAXED);
+      if (block >= share_.plan.blocks() || __atomic_load_n(&share_.stopped, __ATOMIC_ACQUIRE)) return;
+      uint32_t count = 0;
+      const uint32_t* ids = share_.plan.Files(block, &count);
+      uint32_t slot = 0;
+      const Error error = DecodeBlock(share_.reader, file, block, ids, count, *this, &slot);
+      if (error) {
+        share_.lock.Lock();
+        if (!share_.stopped) {
+          share_.error = error;
+          share_.slot = slot;
+          __atomic_store_n(&share_.stopped, true, __ATOMIC_RELEASE);
+        }
+        share_.lock.Unlock();
+        return;
+      }
+    }
+  }
+
+ private:
+  BlockShare& share_;
+  BlockExtraction files_;
+  const bool caller_;
+};
+
+struct Beside {
+  BlockShare* share;
+  ArchiveFile file;
+  ThreadHandle thread;
+};
+
+void DecodeBeside(void* context) {
+  auto* beside = static_cast<Beside*>(context);
+  Decoding decoding(*beside->share, false);
+  decoding.Run(beside->file);
+}
+
+}  // namespace
+
+Error ExtractBlocks(ArchiveReader& reader, FileEdge& edge, Threads& threads, const char* archive_path,
+                    const AnsiString& destination, const SolidPlan& plan, const BlockRun& run, uint32_t* slot) {
+  *slot = 0;
+  BlockShare share(reader, edge, destination, plan, run);
+  uint32_t wanted = threads.Processors();
+  if (wanted > plan.blocks()) wanted = plan.blocks();
+  if (wanted > kMaxBlockThreads) wanted = kMaxBlockThreads;
+  Beside beside[kMaxBlockThreads - 1];
+  uint32_t started = 0;
+  for (; started + 1 < wanted; ++started) {
+    Beside& b = beside[started];
+    b = {&share, {&edge, kNoFile}, kNoThread};
+    if (edge.OpenRead(archive_path, &b.file.handle)) break;
+    if (!threads.Start(&DecodeBeside, &b, &b.thread)) {
+      (void)edge.Close(b.file.handle);
+      break;
+    }
+  }
+  Decoding decoding(share, true);
+  decoding.Run(reader.file());
+  for (uint32_t i = 0; i < started; ++i) {
+    threads.Join(beside[i].thread);
+    (void)edge.Close(beside[i].file.handle);
+  }
+  *slot = share.slot;
+  return share.error;
 }
 
 }  // namespace vek

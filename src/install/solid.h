@@ -8,6 +8,7 @@
 
 #include "ansistring.h"
 #include "error.h"
+#include "fileedge.h"
 #include "rnvek100.h"
 
 namespace vek {
@@ -62,14 +63,42 @@ class BlockFileSink {
 Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids,
                   uint32_t count, BlockFileSink& out, uint32_t* slot);
 
+// A lock for the few moments that threads share the tree and the reader: spun
+// while held, as what it guards is short (making or finishing one file).
+class SpinLock {
+ public:
+  void Lock() {
+    while (__atomic_exchange_n(&held_, true, __ATOMIC_ACQUIRE)) {
+      while (__atomic_load_n(&held_, __ATOMIC_RELAXED)) {
+      }
+    }
+  }
+  void Unlock() { __atomic_store_n(&held_, false, __ATOMIC_RELEASE); }
+
+ private:
+  bool held_ = false;
+};
+
+// What the stub's run hears of ExtractBlocks: each file's outcome (on any of the
+// threads, one at a time), and, on the calling thread now and then, the bytes written
+// so far by all of them.
+struct BlockRun {
+  void (*ended)(void* context, const ArchiveEntry& entry, const Error& outcome) = nullptr;
+  void (*progress)(void* context, uint64_t written) = nullptr;
+  void* context = nullptr;
+};
+
 // Writes each file below destination through tree as extraction does (ExtractEntry):
 // made new, given its time and attributes once complete; a file whose outcome is a
 // fault is removed again and the fault returned. written (when given) counts the
 // bytes written, added atomically, for a gauge read on another thread.
+// With lock, Begin and End take it (the tree's calls and the reader's paths), and
+// after End run's ended hears of the file.
 class BlockExtraction final : public BlockFileSink {
  public:
-  BlockExtraction(ArchiveReader& reader, TreeMaker& tree, const AnsiString& destination, uint64_t* written = nullptr)
-      : reader_(reader), tree_(tree), destination_(destination), written_(written) {}
+  BlockExtraction(ArchiveReader& reader, TreeMaker& tree, const AnsiString& destination, uint64_t* written = nullptr,
+                  SpinLock* lock = nullptr, const BlockRun* run = nullptr)
+      : reader_(reader), tree_(tree), destination_(destination), written_(written), lock_(lock), run_(run) {}
   ~BlockExtraction() override;
   Error Begin(const ArchiveEntry& entry) override;
   Error Write(const unsigned char* data, size_t size) override;
@@ -80,8 +109,20 @@ class BlockExtraction final : public BlockFileSink {
   TreeMaker& tree_;
   const AnsiString& destination_;
   uint64_t* written_;
+  SpinLock* lock_;
+  const BlockRun* run_;
   AnsiString path_;
   FileHandle file_ = kNoFile;
 };
+
+// Writes every block's files below destination (its folders made already): the
+// calling thread and up to min(processors, blocks, 8) - 1 threads beside it each
+// take the next block, decode it through a handle of its own on archive_path and
+// write its files in the order of their data. The tree's calls other than Write, and
+// the reader's paths, are taken one thread at a time. The first fault stops every
+// thread after its current piece: NoError, or that fault with *slot set to the file
+// it concerns (DecodeBlock).
+Error ExtractBlocks(ArchiveReader& reader, FileEdge& edge, Threads& threads, const char* archive_path,
+                    const AnsiString& destination, const SolidPlan& plan, const BlockRun& run, uint32_t* slot);
 
 }  // namespace vek
