@@ -85,7 +85,7 @@ Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
   }
   CheckedPieces pieces(*this, reader_.DataStart() + entry.data_offset, static_cast<uint32_t>(entry.size));
   Error inflated = NoError();
-  if (inflate_ && entry.method == kMethodDeflate) {
+  if (kInflates && inflate_ && entry.method == kMethodDeflate) {
     Nowhere nowhere;
     inflated = InflateStream(pieces, nowhere, entry.original_size, buffer_ + kCheckBlockSize);
     if (inflated && inflated != GeneralError(kBadCompressedData)) return inflated;
@@ -113,27 +113,23 @@ Error DataChecker::CheckBlock(uint32_t block) {
 
 Error CheckShare(CheckQueue& queue, DataChecker& checker, uint32_t* slot, void (*progress)(void*, uint32_t),
                  void* context) {
-  *slot = 0;
   ArchiveEntry entry;
   for (uint32_t id; (id = queue.Take()) != 0;) {
-    if (id > queue.entries()) {
-      const uint32_t block = id - queue.entries() - 1;
-      const Error error = checker.CheckBlock(block);
-      if (error) {
-        *slot = FirstFileOfBlock(checker.reader(), block);
-        queue.Stop();
-        return error;
-      }
+    const bool block = id > queue.entries();
+    Error error = NoError();
+    if (block) {
+      error = checker.CheckBlock(id - queue.entries() - 1);
     } else if (checker.reader().FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id) {
-      const Error error = checker.CheckEntry(entry);
-      if (error) {
-        *slot = id;
-        queue.Stop();
-        return error;
-      }
+      error = checker.CheckEntry(entry);
+    }
+    if (error) {
+      *slot = block ? FirstFileOfBlock(checker.reader(), id - queue.entries() - 1) : id;
+      queue.Stop();
+      return error;
     }
     if (progress) progress(context, id);
   }
+  *slot = 0;
   return NoError();
 }
 

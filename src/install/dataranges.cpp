@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "solid.h"
+
 namespace vek {
 namespace {
 
@@ -25,16 +27,7 @@ int ByBegin(const void* a, const void* b) {
 
 // An entry for a range: a block's first file in table order, 0 when it holds none.
 uint32_t EntryOf(const ArchiveReader& reader, uint32_t id) {
-  if (!(id & kBlock)) return id;
-  const uint32_t count = reader.GetEntryCount();
-  for (uint32_t file = 1; file <= count; ++file) {
-    ArchiveEntry entry;
-    if (reader.FindEntry(static_cast<int32_t>(file), &entry) && entry.method == kMethodLzmaSolid &&
-        entry.block == (id & ~kBlock)) {
-      return file;
-    }
-  }
-  return 0;
+  return id & kBlock ? FirstFileOfBlock(reader, id & ~kBlock) : id;
 }
 
 bool KeepFirst(void* context, const DataOverlap& overlap) {

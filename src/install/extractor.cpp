@@ -85,7 +85,7 @@ class OutputSink final : public InflateSink {
 // Writes a deflated file, inflated, or a stored one; with verify its stored bytes
 // are compared with their checksum at the end.
 Error CopyChecked(ArchiveFile& archive, OutputFile& output, const ArchiveEntry& entry, bool verify) {
-  const bool deflated = entry.method == kMethodDeflate;
+  const bool deflated = kInflates && entry.method == kMethodDeflate;
   unsigned char* buffer = static_cast<unsigned char*>(malloc(kCopyBlockSize + (deflated ? kInflateWindowSize : 0)));
   if (!buffer) return OutOfMemoryError();
   StoredBytes stored(archive, buffer, static_cast<uint32_t>(entry.size));
@@ -216,16 +216,9 @@ Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntr
   ArchiveFile& archive = reader.file();
   AnsiString full = destination + reader.GetEntryPath(entry.id, tree.Separator());
   if (full.failed()) return OutOfMemoryError();
-  if (entry.method == kMethodLzmaSolid) {
-    // Its block decoded up to its end, only its own bytes written.
-    ArchiveFile archive_file = archive;
-    BlockExtraction out(reader, tree, destination);
-    const uint32_t id = entry.id;
-    uint32_t slot = 0;
-    return DecodeBlock(reader, archive_file, entry.block, &id, 1, out, &slot);
-  }
+  if (entry.method == kMethodLzmaSolid) return GeneralError(kArchiveDamaged);  // (its block writes it: solid.h)
   const bool verify = check == DataCheck::kVerify && entry.checked;
-  if ((verify || entry.method == kMethodDeflate) && entry.size >= 0) {
+  if ((verify || (kInflates && entry.method == kMethodDeflate)) && entry.size >= 0) {
     OutputFile output{tree, kNoFile};
     VEK_TRY(tree.CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
     Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));

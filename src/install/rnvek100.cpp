@@ -156,7 +156,7 @@ Error ArchiveReader::AllocateTable() {
 
 Error ArchiveReader::InflateTable() {
   const uint32_t n = GetEntryCount();
-  if (table_stream_ > TableStreamLimit(n)) return GeneralError(kArchiveDamaged);
+  if (!kInflates || table_stream_ > TableStreamLimit(n)) return GeneralError(kArchiveDamaged);
   auto* bytes = static_cast<unsigned char*>(malloc(size_t{table_stream_} + kInflateWindowSize));
   if (!bytes) return OutOfMemoryError();
   // The stream lies in the data area, after every file's data.
@@ -207,7 +207,7 @@ Error ArchiveReader::LoadSolidIndex() {
 }
 
 SolidBlock ArchiveReader::GetSolidBlock(uint32_t index) const {
-  const unsigned char* record = index_ + SolidIndexHeader::kSize + size_t{index} * SolidBlockRecord::kSize;
+  const unsigned char* record = BlockRecord(index);
   SolidBlock block;
   block.stored_offset = LoadU32(record + SolidBlockRecord::kStoredOffsetOffset);
   block.stored_size = LoadU32(record + SolidBlockRecord::kStoredSizeOffset);
@@ -223,9 +223,10 @@ SolidBlock ArchiveReader::GetSolidBlock(uint32_t index) const {
 bool ArchiveReader::JudgeSolidIndex() const {
   uint64_t end = 0;
   for (uint32_t i = 0; i < block_count_; ++i) {
-    const SolidBlock block = GetSolidBlock(i);
-    if (block.stored_offset < end || block.decoded_size >= kOriginalSizeLimit) return false;
-    end = uint64_t{block.stored_offset} + block.stored_size;
+    const unsigned char* record = BlockRecord(i);
+    const uint32_t offset = LoadU32(record + SolidBlockRecord::kStoredOffsetOffset);
+    if (offset < end || LoadU32(record + SolidBlockRecord::kDecodedSizeOffset) >= kOriginalSizeLimit) return false;
+    end = uint64_t{offset} + LoadU32(record + SolidBlockRecord::kStoredSizeOffset);
     if (end > index_at_) return false;
   }
   return true;
@@ -298,11 +299,12 @@ bool ArchiveReader::FindEntry(int32_t id, ArchiveEntry* entry) const {
   entry->crc = LoadU32(more + ExtensionRecord::kCrcOffset);
   entry->original_size = original;
   const bool own_size = original == static_cast<uint32_t>(entry->size);
-  if (compressed && method == kMethodDeflate && original < kOriginalSizeLimit && entry->size >= 0) {
+  if (kInflates && compressed && method == kMethodDeflate && original < kOriginalSizeLimit && entry->size >= 0) {
     entry->method = kMethodDeflate;
   } else if (compressed && method == kMethodLzmaSolid && own_size && entry->size >= 0 &&
              ExtensionRecordBlock(more) < SolidBlockCount() &&
-             uint64_t{entry->data_offset} + original <= GetSolidBlock(ExtensionRecordBlock(more)).decoded_size) {
+             uint64_t{entry->data_offset} + original <=
+                 LoadU32(BlockRecord(ExtensionRecordBlock(more)) + SolidBlockRecord::kDecodedSizeOffset)) {
     entry->method = kMethodLzmaSolid;
     entry->block = ExtensionRecordBlock(more);
   } else if (compressed || method != kMethodStored || !own_size) {

@@ -199,6 +199,9 @@ class ArchiveReader {
   const unsigned char* Slot(uint32_t slot) const {
     return table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
   }
+  const unsigned char* BlockRecord(uint32_t index) const {
+    return index_ + SolidIndexHeader::kSize + size_t{index} * SolidBlockRecord::kSize;
+  }
   uint32_t FindSlot(int32_t id) const;
   Error ReadExactly(void* buffer, uint32_t count);
   Error AllocateTable();

@@ -10,13 +10,15 @@ namespace vek {
 namespace {
 
 struct Placed {
+  uint32_t block;
   uint32_t offset;
   uint32_t id;
 };
 
-int ByOffset(const void* a, const void* b) {
+int ByPlace(const void* a, const void* b) {
   const Placed& x = *static_cast<const Placed*>(a);
   const Placed& y = *static_cast<const Placed*>(b);
+  if (x.block != y.block) return x.block < y.block ? -1 : 1;
   if (x.offset != y.offset) return x.offset < y.offset ? -1 : 1;
   return x.id < y.id ? -1 : x.id > y.id ? 1 : 0;
 }
@@ -64,8 +66,9 @@ class Router final : public DecodeSink {
         }
         if (at_ < entry_.data_offset) return NoError();
         if (at_ > entry_.data_offset || entry_.method != kMethodLzmaSolid) {
-          ++next_;  // its first bytes went to another file (the reader's checks refuse that)
+          // Its first bytes went to another file (the reader's checks refuse that).
           VEK_TRY(out_.End(entry_, GeneralError(kArchiveDamaged)));
+          ++next_;
           continue;
         }
         VEK_TRY(out_.Begin(entry_));
@@ -74,8 +77,8 @@ class Router final : public DecodeSink {
       }
       if (at_ < uint64_t{entry_.data_offset} + entry_.original_size) return NoError();
       open_ = false;
-      ++next_;
       VEK_TRY(out_.End(entry_, crc_ == entry_.crc ? NoError() : GeneralError(kDataDamaged)));
+      ++next_;  // (left at a file whose End stopped the decoding: it names the fault)
     }
     return NoError();
   }
@@ -121,35 +124,27 @@ SolidPlan::~SolidPlan() {
 bool SolidPlan::Make(const ArchiveReader& reader) {
   free(ids_);
   free(first_);
-  ids_ = nullptr;
   blocks_ = reader.SolidBlockCount();
   const uint32_t n = reader.GetEntryCount();
-  first_ = static_cast<uint32_t*>(calloc(size_t{blocks_} + 2, sizeof(uint32_t)));
-  Placed* placed = static_cast<Placed*>(malloc((size_t{n} + 1) * sizeof(Placed)));
+  first_ = static_cast<uint32_t*>(calloc(size_t{blocks_} + 1, sizeof(uint32_t)));
   ids_ = static_cast<uint32_t*>(malloc((size_t{n} + 1) * sizeof(uint32_t)));
-  if (!first_ || !placed || !ids_) {
-    free(placed);
-    return false;
-  }
-  // Counted per block, placed block after block, then each block's sorted.
+  Placed* placed = static_cast<Placed*>(malloc((size_t{n} + 1) * sizeof(Placed)));
+  bool made = first_ && ids_ && placed;
+  // The solid files sorted by block and place; each block's first in that order.
+  uint32_t count = 0;
   ArchiveEntry entry;
-  for (uint32_t id = 1; id <= n; ++id) {
+  for (uint32_t id = 1; made && id <= n; ++id) {
     if (reader.FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id && entry.method == kMethodLzmaSolid) {
-      ++first_[entry.block + 2];
+      placed[count++] = {entry.block, entry.data_offset, id};
     }
   }
-  for (uint32_t b = 1; b <= blocks_; ++b) first_[b + 1] += first_[b];
-  for (uint32_t id = 1; id <= n; ++id) {
-    if (reader.FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id && entry.method == kMethodLzmaSolid) {
-      placed[first_[entry.block + 1]++] = {entry.data_offset, id};
-    }
+  if (made) qsort(placed, count, sizeof(Placed), ByPlace);
+  for (uint32_t i = 0, b = 0; made && b <= blocks_; ++b) {
+    first_[b] = i;
+    while (i < count && placed[i].block == b) ids_[i] = placed[i].id, ++i;
   }
-  for (uint32_t b = 0; b < blocks_; ++b) {
-    qsort(placed + first_[b], first_[b + 1] - first_[b], sizeof(Placed), ByOffset);
-  }
-  for (uint32_t i = 0; i < first_[blocks_]; ++i) ids_[i] = placed[i].id;
   free(placed);
-  return true;
+  return made;
 }
 
 uint32_t FirstFileOfBlock(const ArchiveReader& reader, uint32_t block) {
@@ -166,55 +161,39 @@ uint32_t FirstFileOfBlock(const ArchiveReader& reader, uint32_t block) {
 
 Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids,
                   uint32_t count, BlockFileSink& out, uint32_t* slot) {
-  *slot = 0;
   const SolidBlock b = reader.GetSolidBlock(block);
   Router router(reader, ids, count, out);
   LzmaBlockDecoder decoder;
-  Error error = decoder.Open(b.props, b.decoded_size);
-  unsigned char* piece = nullptr;
-  if (!error) {
-    piece = static_cast<unsigned char*>(malloc(kStoredPiece));
-    if (!piece) error = OutOfMemoryError();
-  }
+  unsigned char* piece = static_cast<unsigned char*>(malloc(kStoredPiece));
+  Error error = piece ? decoder.Open(b.props, b.decoded_size) : OutOfMemoryError();
   if (!error) error = file.edge->Seek(file.handle, static_cast<int64_t>(reader.DataStart() + b.stored_offset));
-  // A fault of the stream is the files'; one of out, of reading or of memory stops
-  // everything as it is.
-  bool stream_fault = error == GeneralError(kBadCompressedData);
   for (uint32_t left = b.stored_size; !error && left > 0;) {
     uint32_t done = 0;
     error = file.edge->Read(file.handle, piece, left < kStoredPiece ? left : kStoredPiece, &done);
     if (!error && done == 0) error = InOutError(kIoReadBeyondEnd);
-    if (error) break;
+    if (!error) error = decoder.Feed(piece, done, router);
     left -= done;
-    error = decoder.Feed(piece, done, router);
-    stream_fault = error == GeneralError(kBadCompressedData);
   }
   free(piece);
-  if (!error) {
-    error = decoder.Finish();
-    stream_fault = !!error;
-    if (!error) error = router.Advance();  // the files of 0 bytes at the very end
-    if (!error && !router.complete()) {
-      error = GeneralError(kBadCompressedData);  // (the reader's checks refuse that)
-      stream_fault = true;
-    }
-  }
-  if (!error) return NoError();
+  if (!error) error = decoder.Finish();
+  if (!error) error = router.Advance();  // the files of 0 bytes at the very end
+  if (!error && !router.complete()) error = GeneralError(kBadCompressedData);  // (the reader's checks refuse that)
   *slot = router.current();
-  if (stream_fault || error == InOutError(kIoReadBeyondEnd)) {
-    // Each file not complete takes the fault; when all were, the block itself is at
-    // fault (it runs long, or ends short of its size), named by its last file.
-    const bool some_left = !router.complete();
-    const Error ended = router.Fail(error);
-    if (ended) {
-      *slot = router.current();
-      return ended;
-    }
-    if (some_left) return NoError();
+  if (!error) return NoError();
+  // A fault of the stream (or of its bytes, cut short) is the files': each not
+  // complete takes it; when all were, the block itself is at fault (it runs long, or
+  // ends short of its size), named by its last file. Any other (of out, of memory)
+  // stops everything as it is.
+  if (error != GeneralError(kBadCompressedData) && error != InOutError(kIoReadBeyondEnd)) {
+    router.Abandon(error);
+    return error;
+  }
+  if (router.complete()) {
     *slot = count ? ids[count - 1] : 0;
     return error;
   }
-  router.Abandon(error);
+  error = router.Fail(error);
+  *slot = router.current();
   return error;
 }
 
@@ -225,19 +204,15 @@ BlockExtraction::~BlockExtraction() {
 namespace {
 
 struct Held {
-  SpinLock* lock;
-  explicit Held(SpinLock* l) : lock(l) {
-    if (lock) lock->Lock();
-  }
-  ~Held() {
-    if (lock) lock->Unlock();
-  }
+  SpinLock& lock;
+  explicit Held(SpinLock& l) : lock(l) { lock.Lock(); }
+  ~Held() { lock.Unlock(); }
 };
 
 }  // namespace
 
 Error BlockExtraction::Begin(const ArchiveEntry& entry) {
-  Held held(lock_);
+  Held held(shared_.lock);
   if (reader_.CheckEntryPathBelow(destination_, entry.id) != PathSafety::kSafe) return InOutError(kIoInvalidFilename);
   path_ = destination_ + reader_.GetEntryPath(entry.id, tree_.Separator());
   if (path_.failed()) return OutOfMemoryError();
@@ -245,15 +220,18 @@ Error BlockExtraction::Begin(const ArchiveEntry& entry) {
 }
 
 Error BlockExtraction::Write(const unsigned char* data, size_t size) {
+  // Another thread's fault stops this one (its file removed: it is not complete).
+  if (__atomic_load_n(&shared_.stopped, __ATOMIC_ACQUIRE)) return GeneralError(kArchiveDamaged);
   uint32_t done = 0;
   const Error error = tree_.Write(file_, data, static_cast<uint32_t>(size), &done);
-  if (written_) __atomic_add_fetch(written_, done, __ATOMIC_RELAXED);
+  const uint64_t all = __atomic_add_fetch(&shared_.written, done, __ATOMIC_RELAXED);
+  if (caller_ && shared_.run.progress) shared_.run.progress(shared_.run.context, all);
   VEK_TRY(error);
   return done == size ? NoError() : InOutError(kWinErrorDiskFull);
 }
 
 Error BlockExtraction::End(const ArchiveEntry& entry, const Error& outcome) {
-  Held held(lock_);
+  Held held(shared_.lock);
   Error error = outcome;
   if (file_ != kNoFile) {  // (else never begun)
     const FileHandle file = file_;
@@ -266,7 +244,7 @@ Error BlockExtraction::End(const ArchiveEntry& entry, const Error& outcome) {
       error = tree_.FinishEntryFile(file, path_.c_str(), entry.time_stamp, entry.attributes);
     }
   }
-  if (run_ && run_->ended) run_->ended(run_->context, entry, error);
+  if (shared_.run.ended) shared_.run.ended(shared_.run.context, entry, error);
   return error;
 }
 
@@ -277,63 +255,39 @@ constexpr uint32_t kMaxBlockThreads = 8;
 
 // What the threads share: the next block to take, the bytes written, the first fault.
 struct BlockShare {
-  BlockShare(ArchiveReader& r, FileEdge& e, const AnsiString& d, const SolidPlan& p, const BlockRun& b)
-      : reader(r), edge(e), destination(d), plan(p), run(b) {}
+  BlockShare(ArchiveReader& r, FileEdge& e, const AnsiString& d, const SolidPlan& p)
+      : reader(r), edge(e), destination(d), plan(p) {}
   ArchiveReader& reader;
   FileEdge& edge;
   const AnsiString& destination;
   const SolidPlan& plan;
-  const BlockRun& run;
-  SpinLock lock;
+  BlockFiles files;
   uint32_t next = 0;
-  bool stopped = false;
-  uint64_t written = 0;
   Error error = NoError();
   uint32_t slot = 0;
 };
 
-// One thread's part: blocks taken until none is left or one failed. The caller's
-// thread reports the bytes written as it goes.
-class Decoding final : public BlockFileSink {
- public:
-  Decoding(BlockShare& share, bool caller)
-      : share_(share), files_(share.reader, share.edge, share.destination, &share.written, &share.lock, &share.run),
-        caller_(caller) {}
-  Error Begin(const ArchiveEntry& entry) override { return files_.Begin(entry); }
-  Error Write(const unsigned char* data, size_t size) override {
-    if (__atomic_load_n(&share_.stopped, __ATOMIC_ACQUIRE)) return GeneralError(kArchiveDamaged);  // (not kept)
-    VEK_TRY(files_.Write(data, size));
-    if (caller_ && share_.run.progress) share_.run.progress(share_.run.context, __atomic_load_n(&share_.written, __ATOMIC_RELAXED));
-    return NoError();
-  }
-  Error End(const ArchiveEntry& entry, const Error& outcome) override { return files_.End(entry, outcome); }
-
-  void Run(ArchiveFile& file) {
-    for (;;) {
-      const uint32_t block = __atomic_fetch_add(&share_.next, 1, __ATOMIC_RELAXED);
-      if (block >= share_.plan.blocks() || __atomic_load_n(&share_.stopped, __ATOMIC_ACQUIRE)) return;
-      uint32_t count = 0;
-      const uint32_t* ids = share_.plan.Files(block, &count);
-      uint32_t slot = 0;
-      const Error error = DecodeBlock(share_.reader, file, block, ids, count, *this, &slot);
-      if (error) {
-        share_.lock.Lock();
-        if (!share_.stopped) {
-          share_.error = error;
-          share_.slot = slot;
-          __atomic_store_n(&share_.stopped, true, __ATOMIC_RELEASE);
-        }
-        share_.lock.Unlock();
-        return;
+// One thread's part: blocks taken until none is left or one failed.
+void Decode(BlockShare& share, ArchiveFile& file, bool caller) {
+  BlockExtraction files(share.reader, share.edge, share.destination, share.files, caller);
+  for (;;) {
+    const uint32_t block = __atomic_fetch_add(&share.next, 1, __ATOMIC_RELAXED);
+    if (block >= share.plan.blocks() || __atomic_load_n(&share.files.stopped, __ATOMIC_ACQUIRE)) return;
+    uint32_t count = 0;
+    const uint32_t* ids = share.plan.Files(block, &count);
+    uint32_t slot = 0;
+    const Error error = DecodeBlock(share.reader, file, block, ids, count, files, &slot);
+    if (error) {
+      Held held(share.files.lock);
+      if (!share.files.stopped) {
+        share.error = error;
+        share.slot = slot;
+        __atomic_store_n(&share.files.stopped, true, __ATOMIC_RELEASE);
       }
+      return;
     }
   }
-
- private:
-  BlockShare& share_;
-  BlockExtraction files_;
-  const bool caller_;
-};
+}
 
 struct Beside {
   BlockShare* share;
@@ -343,8 +297,7 @@ struct Beside {
 
 void DecodeBeside(void* context) {
   auto* beside = static_cast<Beside*>(context);
-  Decoding decoding(*beside->share, false);
-  decoding.Run(beside->file);
+  Decode(*beside->share, beside->file, false);
 }
 
 }  // namespace
@@ -352,7 +305,8 @@ void DecodeBeside(void* context) {
 Error ExtractBlocks(ArchiveReader& reader, FileEdge& edge, Threads& threads, const char* archive_path,
                     const AnsiString& destination, const SolidPlan& plan, const BlockRun& run, uint32_t* slot) {
   *slot = 0;
-  BlockShare share(reader, edge, destination, plan, run);
+  BlockShare share(reader, edge, destination, plan);
+  share.files.run = run;
   uint32_t wanted = threads.Processors();
   if (wanted > plan.blocks()) wanted = plan.blocks();
   if (wanted > kMaxBlockThreads) wanted = kMaxBlockThreads;
@@ -367,8 +321,7 @@ Error ExtractBlocks(ArchiveReader& reader, FileEdge& edge, Threads& threads, con
       break;
     }
   }
-  Decoding decoding(share, true);
-  decoding.Run(reader.file());
+  Decode(share, reader.file(), true);
   for (uint32_t i = 0; i < started; ++i) {
     threads.Join(beside[i].thread);
     (void)edge.Close(beside[i].file.handle);

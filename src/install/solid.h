@@ -48,10 +48,12 @@ uint32_t FirstFileOfBlock(const ArchiveReader& reader, uint32_t block);
 // records one returns NoError and the decoding goes on).
 class BlockFileSink {
  public:
-  virtual ~BlockFileSink() = default;
   virtual Error Begin(const ArchiveEntry& entry) = 0;
   virtual Error Write(const unsigned char* data, size_t size) = 0;
   virtual Error End(const ArchiveEntry& entry, const Error& outcome) = 0;
+
+ protected:
+  ~BlockFileSink() = default;  // never deleted through the interface
 };
 
 // Decodes block (its stored bytes read through file, positioned there) and hands the
@@ -92,14 +94,24 @@ struct BlockRun {
 // made new, given its time and attributes once complete; a file whose outcome is a
 // fault is removed again and the fault returned. written (when given) counts the
 // bytes written, added atomically, for a gauge read on another thread.
-// With lock, Begin and End take it (the tree's calls and the reader's paths), and
-// after End run's ended hears of the file.
+// What the writing of blocks shares, on one thread or several (ExtractBlocks): the
+// lock that Begin and End take (the tree's calls other than Write, the reader's
+// paths), the bytes written (added atomically), whether a fault stopped it (every
+// Write fails from then on), and what the run hears: each file's end, after End,
+// and on the caller's thread the bytes written.
+struct BlockFiles {
+  SpinLock lock;
+  uint64_t written = 0;
+  bool stopped = false;
+  BlockRun run;
+};
+
 class BlockExtraction final : public BlockFileSink {
  public:
-  BlockExtraction(ArchiveReader& reader, TreeMaker& tree, const AnsiString& destination, uint64_t* written = nullptr,
-                  SpinLock* lock = nullptr, const BlockRun* run = nullptr)
-      : reader_(reader), tree_(tree), destination_(destination), written_(written), lock_(lock), run_(run) {}
-  ~BlockExtraction() override;
+  BlockExtraction(ArchiveReader& reader, TreeMaker& tree, const AnsiString& destination, BlockFiles& shared,
+                  bool caller = true)
+      : reader_(reader), tree_(tree), destination_(destination), shared_(shared), caller_(caller) {}
+  ~BlockExtraction();
   Error Begin(const ArchiveEntry& entry) override;
   Error Write(const unsigned char* data, size_t size) override;
   Error End(const ArchiveEntry& entry, const Error& outcome) override;
@@ -108,9 +120,8 @@ class BlockExtraction final : public BlockFileSink {
   ArchiveReader& reader_;
   TreeMaker& tree_;
   const AnsiString& destination_;
-  uint64_t* written_;
-  SpinLock* lock_;
-  const BlockRun* run_;
+  BlockFiles& shared_;
+  const bool caller_;
   AnsiString path_;
   FileHandle file_ = kNoFile;
 };

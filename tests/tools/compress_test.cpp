@@ -246,7 +246,8 @@ TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
     ASSERT_TRUE(plan.Make(reader));
     uint32_t n = 0;
     const uint32_t* ids = plan.Files(1, &n);
-    BlockExtraction out(reader, edge, destination);
+    BlockFiles shared;
+    BlockExtraction out(reader, edge, destination, shared);
     uint32_t slot = 0;
     EXPECT_EQ(!!DecodeBlock(reader, reader.file(), 1, ids, n, out, &slot), bad);
     EXPECT_LE(edge.written, 100004u);

@@ -111,7 +111,9 @@ TEST(PreviousRelease, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
     tools::CheckFileData(archive, &problems);
     tools::CloseArchive(&archive);
     ASSERT_EQ(problems.size(), bad ? 1u : 0u);
-    if (bad) EXPECT_EQ(problems[0].text, "entry 2 (\\index.htm): The compressed data is invalid");
+    if (bad) {
+      EXPECT_EQ(problems[0].text, "entry 2 (\\index.htm): The compressed data is invalid");
+    }
     EXPECT_EQ(tools::ExtractCommand(file.string(), (folder.path() / "out").string(), false), bad ? 1 : 0);
     EXPECT_EQ(fs::exists(folder.path() / "out" / "index.htm"), !bad);
 

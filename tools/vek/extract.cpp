@@ -94,7 +94,7 @@ class ConsoleBlockFiles final : public BlockFileSink {
  public:
   ConsoleBlockFiles(ArchiveReader& reader, TreeMaker& tree, const AnsiString& destination, ConsoleMessages& messages,
                     const std::function<void()>& done)
-      : files_(reader, tree, destination), messages_(messages), done_(done) {}
+      : files_(reader, tree, destination, shared_), messages_(messages), done_(done) {}
   Error Begin(const ArchiveEntry& entry) override {
     messages_.current = entry.id;
     return files_.Begin(entry);
@@ -108,6 +108,7 @@ class ConsoleBlockFiles final : public BlockFileSink {
   }
 
  private:
+  BlockFiles shared_;
   BlockExtraction files_;
   ConsoleMessages& messages_;
   const std::function<void()>& done_;
