@@ -10,7 +10,7 @@
 # and optimised once more across all of it at link time; without inflate (inflate.h).
 set(VEK_STUB_COMPILE_OPTIONS
   -Oz -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
-  -ffunction-sections -fdata-sections -flto -DVEK_NO_INFLATE)
+  -ffunction-sections -fdata-sections -flto -fno-jump-tables -DVEK_NO_INFLATE)
 
 # vek_stub_safe_library(NAME SOURCES... [DEPENDS targets...] [STUB_OPTIONS options...])
 #

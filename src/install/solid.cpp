@@ -64,13 +64,9 @@ class Router final : public DecodeSink {
           entry_ = ArchiveEntry{};
           entry_.id = static_cast<uint16_t>(ids_[next_]);
         }
+        // (A file that began inside the one before it, which the checks for shared
+        // bytes refuse, gets the bytes from here on: fewer than its own, and fails.)
         if (at_ < entry_.data_offset) return NoError();
-        if (at_ > entry_.data_offset || entry_.method != kMethodLzmaSolid) {
-          // Its first bytes went to another file (the reader's checks refuse that).
-          VEK_TRY(out_.End(entry_, GeneralError(kArchiveDamaged)));
-          ++next_;
-          continue;
-        }
         VEK_TRY(out_.Begin(entry_));
         open_ = true;
         crc_ = 0;
@@ -250,7 +246,7 @@ Error BlockExtraction::End(const ArchiveEntry& entry, const Error& outcome) {
 
 namespace {
 
-// The most threads that decode side by side, the caller's among them.
+// The most threads that work side by side, the caller's among them.
 constexpr uint32_t kMaxBlockThreads = 8;
 
 // What the threads share: the next block to take, the bytes written, the first fault.
@@ -289,43 +285,52 @@ void Decode(BlockShare& share, ArchiveFile& file, bool caller) {
   }
 }
 
+void DecodeOn(void* context, ArchiveFile& file, bool caller) {
+  Decode(*static_cast<BlockShare*>(context), file, caller);
+}
+
 struct Beside {
-  BlockShare* share;
+  void (*work)(void*, ArchiveFile&, bool);
+  void* context;
   ArchiveFile file;
   ThreadHandle thread;
 };
 
-void DecodeBeside(void* context) {
+void RunBeside(void* context) {
   auto* beside = static_cast<Beside*>(context);
-  Decode(*beside->share, beside->file, false);
+  beside->work(beside->context, beside->file, false);
 }
 
 }  // namespace
 
-Error ExtractBlocks(ArchiveReader& reader, FileEdge& edge, Threads& threads, const char* archive_path,
-                    const AnsiString& destination, const SolidPlan& plan, const BlockRun& run, uint32_t* slot) {
-  *slot = 0;
-  BlockShare share(reader, edge, destination, plan);
-  share.files.run = run;
+void RunSideBySide(Threads& threads, ArchiveFiles& edge, const char* path, ArchiveFile& own, uint32_t count,
+                   void (*work)(void* context, ArchiveFile& file, bool caller), void* context) {
   uint32_t wanted = threads.Processors();
-  if (wanted > plan.blocks()) wanted = plan.blocks();
+  if (wanted > count) wanted = count;
   if (wanted > kMaxBlockThreads) wanted = kMaxBlockThreads;
   Beside beside[kMaxBlockThreads - 1];
   uint32_t started = 0;
   for (; started + 1 < wanted; ++started) {
     Beside& b = beside[started];
-    b = {&share, {&edge, kNoFile}, kNoThread};
-    if (edge.OpenRead(archive_path, &b.file.handle)) break;
-    if (!threads.Start(&DecodeBeside, &b, &b.thread)) {
+    b = {work, context, {&edge, kNoFile}, kNoThread};
+    if (edge.OpenRead(path, &b.file.handle)) break;
+    if (!threads.Start(&RunBeside, &b, &b.thread)) {
       (void)edge.Close(b.file.handle);
       break;
     }
   }
-  Decode(share, reader.file(), true);
+  work(context, own, true);
   for (uint32_t i = 0; i < started; ++i) {
     threads.Join(beside[i].thread);
     (void)edge.Close(beside[i].file.handle);
   }
+}
+
+Error ExtractBlocks(ArchiveReader& reader, FileEdge& edge, Threads& threads, const char* archive_path,
+                    const AnsiString& destination, const SolidPlan& plan, const BlockRun& run, uint32_t* slot) {
+  BlockShare share(reader, edge, destination, plan);
+  share.files.run = run;
+  RunSideBySide(threads, edge, archive_path, reader.file(), plan.blocks(), &DecodeOn, &share);
   *slot = share.slot;
   return share.error;
 }

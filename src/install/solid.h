@@ -126,6 +126,13 @@ class BlockExtraction final : public BlockFileSink {
   FileHandle file_ = kNoFile;
 };
 
+// Runs work on the calling thread (with own, the reader's file, and caller true) and
+// on up to count - 1 threads beside it (at most min(processors, 8) in all), each
+// with a handle of its own on path opened through edge; returns when all are done.
+// Fewer run when threads or handles cannot be had: the work must share itself out.
+void RunSideBySide(Threads& threads, ArchiveFiles& edge, const char* path, ArchiveFile& own, uint32_t count,
+                   void (*work)(void* context, ArchiveFile& file, bool caller), void* context);
+
 // Writes every block's files below destination (its folders made already): the
 // calling thread and up to min(processors, blocks, 8) - 1 threads beside it each
 // take the next block, decode it through a handle of its own on archive_path and

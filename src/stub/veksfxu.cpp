@@ -283,58 +283,49 @@ Error TForm1::CheckInstaller() {
 
 namespace {
 
-// The share of the check that runs beside the window's, through a handle of its own.
-struct BesideCheck {
-  CheckQueue& queue;
+// The check shared out among threads; the gauge follows the calling thread's entries.
+struct SharedCheck {
+  SharedCheck(ArchiveReader& r, TForm1Window& w) : queue(r), reader(r), window(w) {}
+  CheckQueue queue;
   ArchiveReader& reader;
-  ArchiveFile file;
+  TForm1Window& window;
+  SpinLock lock;
   Error error = NoError();
   uint32_t slot = 0;
 };
 
-void CheckBeside(void* context) {
-  auto* beside = static_cast<BesideCheck*>(context);
-  DataChecker checker(beside->reader, false, &beside->file);
-  beside->error = CheckShare(beside->queue, checker, &beside->slot);
+void CheckOn(void* context, ArchiveFile& file, bool caller) {
+  auto* check = static_cast<SharedCheck*>(context);
+  DataChecker checker(check->reader, false, &file);
+  uint32_t slot = 0;
+  const Error error = CheckShare(
+      check->queue, checker, &slot,
+      caller ? +[](void* context, uint32_t id) {
+        auto* c = static_cast<SharedCheck*>(context);
+        c->window.SetPBProgress(ExtractionPercent(id, c->queue.count()));
+      } : nullptr,
+      check);
+  // The lowest faulty entry of all is the first in table order.
+  check->lock.Lock();
+  if (error && (!check->error || slot < check->slot)) {
+    check->error = error;
+    check->slot = slot;
+  }
+  check->lock.Unlock();
 }
 
 }  // namespace
 
-// Every file's bytes, and every block's, against their checksums: on two processors
-// the entries and blocks are shared out between this thread and one beside it, each reading through its own handle, so
-// that the check costs about half the time. The gauge follows this thread's entries.
+// Every file's bytes, and every block's, against their checksums: the entries and
+// blocks are shared out between this thread and one beside it for each further
+// processor, each reading through its own handle, so that the check costs about
+// that much less time. The gauge follows this thread's entries.
 Error TForm1::CheckEntries(ArchiveReader& reader, uint32_t* slot) {
-  CheckQueue queue(reader);
-  BesideCheck beside{queue, reader, {&files_, kNoFile}};
-  ThreadHandle thread = kNoThread;
-  bool started = false;
+  SharedCheck check(reader, window_);
   PrepareCrc32();
-  if (files_.OpenRead(OwnPath.c_str(), &beside.file.handle).ok()) {
-    started = threads_.Processors() >= 2 && threads_.Start(&CheckBeside, &beside, &thread);
-    if (!started) (void)files_.Close(beside.file.handle);
-  }
-  struct Gauge {
-    TForm1Window& window;
-    uint32_t count;
-  } gauge{window_, queue.count()};
-  DataChecker checker(reader);
-  Error error = CheckShare(
-      queue, checker, slot,
-      [](void* context, uint32_t id) {
-        auto* g = static_cast<Gauge*>(context);
-        g->window.SetPBProgress(ExtractionPercent(id, g->count));
-      },
-      &gauge);
-  if (started) {
-    threads_.Join(thread);
-    (void)files_.Close(beside.file.handle);
-    // The lower of the two faulty entries is the first in table order.
-    if (beside.error && (!error || beside.slot < *slot)) {
-      error = beside.error;
-      *slot = beside.slot;
-    }
-  }
-  return error;
+  RunSideBySide(threads_, files_, OwnPath.c_str(), reader.file(), check.queue.count(), &CheckOn, &check);
+  *slot = check.slot;
+  return check.error;
 }
 
 // Files sharing data could write far more than the installer holds: a damaged one.
