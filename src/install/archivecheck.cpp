@@ -75,21 +75,31 @@ class Nowhere final : public InflateSink {
 
 DataChecker::~DataChecker() { free(buffer_); }
 
+Error DataChecker::Allocate() {
+  if (!buffer_) buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
+  return buffer_ ? NoError() : OutOfMemoryError();
+}
+
+Error DataChecker::CheckBytes(uint64_t at, uint32_t size, uint32_t crc) {
+  VEK_TRY(Allocate());
+  CheckedPieces pieces(*this, at, size);
+  VEK_TRY(Drain(pieces));
+  return pieces.crc() == crc ? NoError() : GeneralError(kDataDamaged);
+}
+
 Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
   if (entry.kind != kEntryKindFile || !entry.checked) return NoError();
   if (entry.method == kMethodInvalid || entry.size < 0) return GeneralError(kArchiveDamaged);
   if (entry.method == kMethodLzmaSolid) return NoError();  // its block's bytes are checked, its own as decoded
-  if (!buffer_) {
-    buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
-    if (!buffer_) return OutOfMemoryError();
+  const uint64_t at = reader_.DataStart() + entry.data_offset;
+  if (!kInflates || !inflate_ || entry.method != kMethodDeflate) {
+    return CheckBytes(at, static_cast<uint32_t>(entry.size), entry.crc);
   }
-  CheckedPieces pieces(*this, reader_.DataStart() + entry.data_offset, static_cast<uint32_t>(entry.size));
-  Error inflated = NoError();
-  if (kInflates && inflate_ && entry.method == kMethodDeflate) {
-    Nowhere nowhere;
-    inflated = InflateStream(pieces, nowhere, entry.original_size, buffer_ + kCheckBlockSize);
-    if (inflated && inflated != GeneralError(kBadCompressedData)) return inflated;
-  }
+  VEK_TRY(Allocate());
+  CheckedPieces pieces(*this, at, static_cast<uint32_t>(entry.size));
+  Nowhere nowhere;
+  const Error inflated = InflateStream(pieces, nowhere, entry.original_size, buffer_ + kCheckBlockSize);
+  if (inflated && inflated != GeneralError(kBadCompressedData)) return inflated;
   // A stream that failed is named by its checksum when its bytes are not those packed.
   VEK_TRY(Drain(pieces));
   if (pieces.crc() != entry.crc) return GeneralError(kDataDamaged);
@@ -97,14 +107,8 @@ Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
 }
 
 Error DataChecker::CheckBlock(uint32_t block) {
-  if (!buffer_) {
-    buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
-    if (!buffer_) return OutOfMemoryError();
-  }
   const SolidBlock b = reader_.GetSolidBlock(block);
-  CheckedPieces pieces(*this, reader_.DataStart() + b.stored_offset, b.stored_size);
-  VEK_TRY(Drain(pieces));
-  if (pieces.crc() != b.crc) return GeneralError(kDataDamaged);
+  VEK_TRY(CheckBytes(reader_.DataStart() + b.stored_offset, b.stored_size, b.crc));
   // Props that no decoder takes (a dictionary above the limit) are refused here too,
   // before anything is written.
   LzmaProps props;

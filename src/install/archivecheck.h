@@ -42,6 +42,9 @@ class DataChecker {
 
  private:
   friend class CheckedPieces;
+  Error Allocate();
+  // The file's bytes [at, at + size) against crc.
+  Error CheckBytes(uint64_t at, uint32_t size, uint32_t crc);
   ArchiveReader& reader_;
   ArchiveFile& file_;
   const bool inflate_;

@@ -113,7 +113,8 @@ void ArchiveReader::ReadExtension(ExtensionPlace place) {
     extension_ = nullptr;
     return;
   }
-  // The marked signature may stand for deflated files alone: the block says which.
+  if (vek::ExtensionFlags(extension_) & kExtensionSolid) solid_blocks_ = block_count_;
+  // The marked signature may stand for compressed files alone: the block says which.
   names_ = vek::ExtensionFlags(extension_) & kExtensionNamesUtf8 ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
 }
 
@@ -260,6 +261,7 @@ void ArchiveReader::ReleaseTable() {
   index_ = nullptr;
   index_size_ = 0;
   block_count_ = 0;
+  solid_blocks_ = 0;
   extension_state_ = ExtensionState::kAbsent;
   table_ = nullptr;
   first_slot_ = nullptr;

@@ -158,7 +158,7 @@ class ArchiveReader {
   // Whether some files are compressed, deflated or solid (the sound block says so).
   bool Compressed() const { return (ExtensionFlags() & (kExtensionDeflated | kExtensionSolid)) != 0; }
   // The blocks of a solid archive whose sound block says so (0 in any other).
-  uint32_t SolidBlockCount() const { return ExtensionFlags() & kExtensionSolid ? block_count_ : 0; }
+  uint32_t SolidBlockCount() const { return solid_blocks_; }
   // Block index (0-based, below SolidBlockCount()).
   SolidBlock GetSolidBlock(uint32_t index) const;
   // Whether the signature is "RN-VEK" with a tail this reader takes: 00 01 or 00 02.
@@ -218,7 +218,8 @@ class ArchiveReader {
   uint32_t index_at_ = 0;      // the header's solid index place, when that size is 0
   uint32_t index_size_ = 0;
   unsigned char* index_ = nullptr;  // the solid index as read, the table stream in it
-  uint32_t block_count_ = 0;
+  uint32_t block_count_ = 0;   // in the index
+  uint32_t solid_blocks_ = 0;  // those, once the sound block says the archive is solid
   uint32_t prologue_crc_ = 0;  // of the signature, header and table stream, once inflated
   NameEncoding names_ = NameEncoding::kWindows1250;
   unsigned char signature_[ArchiveSignature::kSize] = {};

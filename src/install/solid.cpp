@@ -89,12 +89,6 @@ class Router final : public DecodeSink {
     return NoError();
   }
 
-  // After a failure of out: the file open is ended with it (a writing sink removes it).
-  void Abandon(const Error& error) {
-    if (open_) (void)out_.End(entry_, error);
-    open_ = false;
-  }
-
   uint32_t current() const { return next_ < count_ ? ids_[next_] : 0; }
   bool complete() const { return next_ >= count_; }
 
@@ -176,14 +170,9 @@ Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block
   if (!error && !router.complete()) error = GeneralError(kBadCompressedData);  // (the reader's checks refuse that)
   *slot = router.current();
   if (!error) return NoError();
-  // A fault of the stream (or of its bytes, cut short) is the files': each not
-  // complete takes it; when all were, the block itself is at fault (it runs long, or
-  // ends short of its size), named by its last file. Any other (of out, of memory)
-  // stops everything as it is.
-  if (error != GeneralError(kBadCompressedData) && error != InOutError(kIoReadBeyondEnd)) {
-    router.Abandon(error);
-    return error;
-  }
+  // Each file not complete takes the fault (a sink that writes removes the one open
+  // and stops at it); when all were, the block itself is at fault (it runs long, or
+  // ends short of its size), named by its last file.
   if (router.complete()) {
     *slot = count ? ids[count - 1] : 0;
     return error;
