@@ -28,8 +28,8 @@ Each pair also gives a run-by-run ratio (ours over the peer run next to it): its
 median and range. Every install and extraction is checked against the tree (file
 count and bytes; the first one file by file).
 Tree names: tarnovista (examples/tarnovista), python3-doc
-(/usr/share/doc/python3.11/html), pe (/dev/shm/trees/pe, see solid_choices.py), or
-a path to any folder.
+(/usr/share/doc/python3.11/html), pe (/dev/shm/trees/pe, see solid_choices.py),
+pe-stripped (/dev/shm/trees/pe-stripped), or a path to any folder.
 Run it under `nice`: the tools inherit its priority alike.
 """
 import argparse
@@ -49,6 +49,7 @@ TREES = {
     "tarnovista": os.path.join(ROOT, "examples", "tarnovista"),
     "python3-doc": "/usr/share/doc/python3.11/html",
     "pe": "/dev/shm/trees/pe",
+    "pe-stripped": "/dev/shm/trees/pe-stripped",
 }
 PREFIX = os.environ.get("VEK_BENCH_WINEPREFIX", "/tmp/bench-wineprefix")
 

@@ -3,7 +3,7 @@
 lzma module (raw LZMA1, preset 9 | PRESET_EXTREME, 64 MiB dictionary): the bytes a
 packer would store for the files' data, choice by choice, against one baseline.
 
-Usage: solid_choices.py [--trees python3-doc,pe] [--root /dev/shm/trees] [--jobs 2]
+Usage: solid_choices.py [--trees python3-doc,pe,pe-stripped] [--root /dev/shm/trees] [--jobs 2]
                         [--json FILE] [--cache FILE] [--no-combined] [--prepare]
 
 Baseline: files in path order, one stream, lc/lp/pb 3/0/2, nice_len 273, no BCJ.
@@ -249,7 +249,7 @@ def run_jobs(jobs, processes):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--trees", default="python3-doc,pe", help="comma-separated tree names in ROOT")
+    parser.add_argument("--trees", default="python3-doc,pe,pe-stripped", help="comma-separated tree names in ROOT")
     parser.add_argument("--root", default="/dev/shm/trees", help="where the trees are (default %(default)s)")
     parser.add_argument("--jobs", type=int, default=2, help="worker processes (default %(default)s)")
     parser.add_argument("--prepare", action="store_true", help="copy the missing trees into ROOT first")
