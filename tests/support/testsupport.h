@@ -153,7 +153,7 @@ class CountingEdge final : public ArchiveFiles, public TreeMaker {
   // Through Write, to be counted.
   Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
                   uint32_t* copied) override {
-    return CopyThroughBuffer(*this, *this, from, to, buffer, count, read, copied);
+    return CopyThroughBuffer(*this, from, to, buffer, count, read, copied);
   }
   Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
     return inner_.FinishEntryFile(file, path, dos_time_stamp, attributes);
