@@ -128,7 +128,7 @@ class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Th
 };
 
 // Sums what is written to each file through it, and notes whether one was removed.
-class CountingEdge final : public ArchiveFiles, public TreeMaker {
+class CountingEdge final : public TreeMaker {
  public:
   Error OpenRead(const char* path, FileHandle* file) override { return inner_.OpenRead(path, file); }
   Error Seek(FileHandle file, int64_t offset) override { return inner_.Seek(file, offset); }
