@@ -7,10 +7,10 @@
 
 # How the stub's code is compiled: for size, without the exception runtime, RTTI or
 # thread-safe statics, each function in a section of its own for the linker to drop,
-# and optimised once more across all of it at link time.
+# and optimised once more across all of it at link time; without inflate (inflate.h).
 set(VEK_STUB_COMPILE_OPTIONS
   -Oz -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
-  -ffunction-sections -fdata-sections -flto)
+  -ffunction-sections -fdata-sections -flto -fno-jump-tables -DVEK_NO_INFLATE)
 
 # vek_stub_safe_library(NAME SOURCES... [DEPENDS targets...] [STUB_OPTIONS options...])
 #

@@ -23,8 +23,7 @@ want cmake cmake
 want googletest /usr/src/googletest/CMakeLists.txt
 want libgtest-dev /usr/include/gtest/gtest.h
 want libgmock-dev /usr/include/gmock/gmock.h
-want zlib1g-dev /usr/include/zlib.h              # inflating in vek, and deflating without libdeflate
-want libdeflate-dev /usr/include/libdeflate.h    # vekpack --compress
+want zlib1g-dev /usr/include/zlib.h              # vek: inflating the previous release's deflated archives
 want lzma-dev /usr/include/lzma/LzmaDec.c        # the LZMA SDK: the stub's decoder, the Windows tools' encoder
 want liblzma-dev /usr/include/lzma.h             # vekpack's LZMA encoder on Linux, the tests' second opinion
 want libz-mingw-w64-dev /usr/x86_64-w64-mingw32/lib/libz.a  # the stub's and Windows tools' zlib

@@ -6,11 +6,12 @@
 #include <cpuid.h>
 #include <immintrin.h>
 #define VEK_CRC32_FOLDING 1
-// Elsewhere than on Windows, 256 bytes a round where the processor has 512-bit
-// carry-less multiplication (VPCLMULQDQ). Not on Windows, the stub's system: its
-// stack is only 16-byte aligned, and GCC does not align it for 512-bit spills.
-#if defined(__x86_64__) && !defined(_WIN32)
-#define VEK_CRC32_WIDE 1
+// VEK_CRC32_WIDE (set by the build for x86_64 outside Windows): 256 bytes a round
+// where the processor has 512-bit carry-less multiplication (VPCLMULQDQ). Not on
+// Windows, the stub's system: its stack is only 16-byte aligned, and GCC does not
+// align it for 512-bit spills.
+#if defined(VEK_CRC32_WIDE) && !defined(__x86_64__)
+#undef VEK_CRC32_WIDE
 #endif
 #endif
 

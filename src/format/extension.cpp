@@ -50,11 +50,15 @@ void PutExtensionHeader(unsigned char* block, uint32_t flags, uint32_t entry_cou
   StoreU32(block + ExtensionHeader::kBlockCrcOffset, 0);
 }
 
-void PutExtensionRecord(unsigned char* record, uint32_t crc, uint32_t original_size, uint8_t method) {
-  memset(record, 0, ExtensionRecord::kSize);
+void PutExtensionRecord(unsigned char* record, uint32_t crc, uint32_t original_size, uint8_t method,
+                        uint32_t block) {
   StoreU32(record + ExtensionRecord::kCrcOffset, crc);
   StoreU32(record + ExtensionRecord::kOriginalSizeOffset, original_size);
   record[ExtensionRecord::kMethodOffset] = method;
+  unsigned char* index = record + ExtensionRecord::kBlockIndexOffset;
+  index[0] = static_cast<unsigned char>(block);
+  index[1] = static_cast<unsigned char>(block >> 8);
+  index[2] = static_cast<unsigned char>(block >> 16);
 }
 
 void SealExtensionBlock(unsigned char* block, size_t size) {

@@ -34,6 +34,7 @@ enum class ExtensionState : uint8_t {
   kDamaged,          // unreadable, or its own check, magic, size or count do not hold
   kNewer,            // sound, with flags this release does not know
   kPrologueDamaged,  // sound, but the signature, header or table do not match it
+  kIndexDamaged,     // sound and matched, but the solid index's blocks cannot be so
 };
 
 // The failure that a damaged installer or archive reports: the bytes are not those
@@ -57,6 +58,12 @@ inline unsigned char* ExtensionRecordAt(unsigned char* block, uint32_t slot) {
   return block + ExtensionHeader::kSize + static_cast<size_t>(slot - 1) * ExtensionRecord::kSize;
 }
 
+// The block index of a record of kMethodLzmaSolid (24 bits).
+inline uint32_t ExtensionRecordBlock(const unsigned char* record) {
+  const unsigned char* p = record + ExtensionRecord::kBlockIndexOffset;
+  return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+}
+
 // A bare archive's footer, the file's last kSize bytes: the block's size when they are
 // a footer, else 0.
 uint32_t ReadExtensionFooter(const unsigned char* footer);
@@ -65,7 +72,8 @@ uint32_t ReadExtensionFooter(const unsigned char* footer);
 
 // Fills the block's header (its own check last, by SealExtensionBlock).
 void PutExtensionHeader(unsigned char* block, uint32_t flags, uint32_t entry_count, uint32_t prologue_crc);
-void PutExtensionRecord(unsigned char* record, uint32_t crc, uint32_t original_size, uint8_t method);
+void PutExtensionRecord(unsigned char* record, uint32_t crc, uint32_t original_size, uint8_t method,
+                        uint32_t block = 0);
 // Writes the block's own check, once everything else in it is in place.
 void SealExtensionBlock(unsigned char* block, size_t size);
 void PutExtensionFooter(unsigned char* footer, uint32_t block_size);

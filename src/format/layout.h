@@ -4,7 +4,8 @@
 // An archive is an 8-byte signature, a 48-byte header, a table of 256-byte entry
 // records and the file data, all little-endian. Beside it, an extension block may
 // carry what the table has no room for: checksums, each file's method and original
-// size, the names' encoding. Every field is an offset and a size; the static_asserts
+// size, the names' encoding. A solid archive keeps most files in LZMA blocks, listed
+// in a solid index after the data. Every field is an offset and a size; the static_asserts
 // below check that the fields of each record follow one another without gap or overlap
 // and fill the record exactly.
 #pragma once
@@ -26,8 +27,9 @@ struct ArchiveSignature {
 inline constexpr char kArchiveMagic[ArchiveSignature::kMagicSize + 1] = "RN-VEK";
 inline constexpr unsigned char kSignatureTail[ArchiveSignature::kTailSize] = {0x00, 0x01};
 // The tail of an archive that a reader of the plain layout must not take for one: its
-// names are UTF-8, or some of its files are deflated (its extension block says which:
-// kExtensionNamesUtf8, kExtensionDeflated; without a block the names are UTF-8).
+// names are UTF-8, or some of its files are compressed (its extension block says which:
+// kExtensionNamesUtf8, kExtensionDeflated, kExtensionSolid; without a block the names
+// are UTF-8).
 inline constexpr unsigned char kSignatureTailExtended[ArchiveSignature::kTailSize] = {0x00, 0x02};
 
 // ---- The header --------------------------------------------------------------------
@@ -47,9 +49,14 @@ struct ArchiveHeader {
   // Except in a marked archive (signature tail 00 02) whose table is a zlib stream
   // (kExtensionTableDeflated): its stored size, and where it lies from the start of the
   // data area, which then begins right after the header. A size of 0: the table is
-  // stored after the header, as in the plain layout.
+  // stored after the header, as in the plain layout - unless the place is not 0: then
+  // the archive is solid (kExtensionSolid), the data area begins right after the
+  // header, and the place is that of the solid index, which holds the table. A reader
+  // of the previous release, which knows only the size, then finds the block too new
+  // before it could take the index for a zlib stream.
   static constexpr size_t kTableStreamSizeOffset = 6;
   static constexpr size_t kTableStreamAtOffset = 10;
+  static constexpr size_t kSolidIndexAtOffset = kTableStreamAtOffset;
 };
 
 // ---- The entry record ----------------------------------------------------------------
@@ -91,9 +98,10 @@ inline size_t RecordNameLength(const unsigned char* record) {
 
 inline constexpr uint8_t kEntryKindDirectory = 0;
 inline constexpr uint8_t kEntryKindFile = 255;
-// A file whose data is deflated (its extension record says so): a reader of the plain
-// layout makes nothing for a kind it does not know, instead of the compressed bytes.
-inline constexpr uint8_t kEntryKindDeflated = 254;
+// A file whose data is compressed (its extension record says how): a reader of the
+// plain layout makes nothing for a kind it does not know, instead of the compressed
+// bytes.
+inline constexpr uint8_t kEntryKindCompressed = 254;
 // What a lookup answers for an identifier that no record carries; no record holds it.
 inline constexpr uint8_t kEntryKindNotFound = 128;
 
@@ -132,9 +140,11 @@ inline constexpr char kExtensionMagic[ExtensionHeader::kMagicSize + 1] = "VEK-EX
 inline constexpr uint32_t kExtensionNamesUtf8 = 1u << 0;  // names are UTF-8, not Windows-1250
 inline constexpr uint32_t kExtensionDeflated = 1u << 1;   // some entries are deflated
 inline constexpr uint32_t kExtensionTableDeflated = 1u << 2;  // the table is a zlib stream
+inline constexpr uint32_t kExtensionSolid = 1u << 3;  // LZMA blocks and the solid index
 // The flags this release reads. A block with another comes from a newer vekpack and is
 // refused as such.
-inline constexpr uint32_t kExtensionKnownFlags = kExtensionNamesUtf8 | kExtensionDeflated | kExtensionTableDeflated;
+inline constexpr uint32_t kExtensionKnownFlags =
+    kExtensionNamesUtf8 | kExtensionDeflated | kExtensionTableDeflated | kExtensionSolid;
 
 // The most bytes a deflated table of entry_count records may take: deflate stores what
 // it cannot shrink in blocks of 5 bytes' overhead per 16 KiB or more, far below one
@@ -142,20 +152,62 @@ inline constexpr uint32_t kExtensionKnownFlags = kExtensionNamesUtf8 | kExtensio
 inline constexpr uint32_t TableStreamLimit(uint32_t entry_count) { return 257 * entry_count + 64; }
 
 struct ExtensionRecord {
-  static constexpr size_t kCrcOffset = 0;  // of the stored bytes; 0 for other kinds
+  // Of the stored bytes (of the decoded ones for kMethodLzmaSolid); 0 for other kinds.
+  static constexpr size_t kCrcOffset = 0;
   static constexpr size_t kCrcSize = 4;
   static constexpr size_t kOriginalSizeOffset = 4;  // once extracted; below 2^31
   static constexpr size_t kOriginalSizeSize = 4;
   static constexpr size_t kMethodOffset = 8;
   static constexpr size_t kMethodSize = 1;
-  static constexpr size_t kReservedOffset = 9;  // zero
+  static constexpr size_t kReservedOffset = 9;  // zero; for kMethodLzmaSolid its block's index
   static constexpr size_t kReservedSize = 3;
   static constexpr size_t kSize = 12;
+  static constexpr size_t kBlockIndexOffset = kReservedOffset;
 };
 // A file's original size stays below 2 GiB, as its stored size does.
 inline constexpr uint32_t kOriginalSizeLimit = uint32_t{1} << 31;
 inline constexpr uint8_t kMethodStored = 0;
-inline constexpr uint8_t kMethodDeflate = 8;  // a zlib stream (RFC 1950)
+inline constexpr uint8_t kMethodDeflate = 8;  // a zlib stream (RFC 1950): the previous release's
+// The file lies in a block of the solid index: its record's size is its own, its data
+// offset is where it begins in the block's decoded bytes.
+inline constexpr uint8_t kMethodLzmaSolid = 14;
+
+// ---- The solid index ---------------------------------------------------------------------
+//
+// In a solid archive, at the header's kSolidIndexAtOffset from the start of the data
+// area (after every file's and block's data): the block count, the table stream's
+// size, one record per block, then the table stream: 5 LZMA property bytes and a raw
+// LZMA stream that gives exactly EntryCount records. The extension block's prologue
+// checksum covers the signature, the header and the whole index.
+
+struct SolidIndexHeader {
+  static constexpr size_t kBlockCountOffset = 0;  // at most EntryCount
+  static constexpr size_t kBlockCountSize = 4;
+  static constexpr size_t kTableStreamSizeOffset = 4;
+  static constexpr size_t kTableStreamSizeSize = 4;
+  static constexpr size_t kSize = 8;
+};
+
+struct SolidBlockRecord {
+  static constexpr size_t kStoredOffsetOffset = 0;  // from the start of the data area
+  static constexpr size_t kStoredOffsetSize = 4;
+  static constexpr size_t kStoredSizeOffset = 4;
+  static constexpr size_t kStoredSizeSize = 4;
+  static constexpr size_t kDecodedSizeOffset = 8;  // below 2^31
+  static constexpr size_t kDecodedSizeSize = 4;
+  static constexpr size_t kCrcOffset = 12;  // of the stored bytes
+  static constexpr size_t kCrcSize = 4;
+  static constexpr size_t kPropsOffset = 16;  // the LZMA stream's 5 property bytes
+  static constexpr size_t kPropsSize = 5;
+  static constexpr size_t kReservedOffset = 21;  // zero
+  static constexpr size_t kReservedSize = 3;
+  static constexpr size_t kSize = 24;
+};
+
+// The most bytes the table's LZMA stream may take for entry_count records, its
+// property bytes included: LZMA grows what it cannot shrink by far less than deflate's
+// allowance. A larger one is damage, refused before it is read.
+inline constexpr uint32_t SolidTableStreamLimit(uint32_t entry_count) { return TableStreamLimit(entry_count) + 5; }
 
 // After a bare archive's extension block, the last bytes of the file.
 struct ExtensionFooter {
@@ -262,6 +314,18 @@ static_assert(FieldsChain({{ExtensionFooter::kBlockSizeOffset, ExtensionFooter::
                            {ExtensionFooter::kMagicOffset, ExtensionFooter::kMagicSize}},
                           ExtensionFooter::kSize),
               "the footer's fields must fill it");
+static_assert(FieldsChain({{SolidIndexHeader::kBlockCountOffset, SolidIndexHeader::kBlockCountSize},
+                           {SolidIndexHeader::kTableStreamSizeOffset, SolidIndexHeader::kTableStreamSizeSize}},
+                          SolidIndexHeader::kSize),
+              "the solid index's header fields must fill it");
+static_assert(FieldsChain({{SolidBlockRecord::kStoredOffsetOffset, SolidBlockRecord::kStoredOffsetSize},
+                           {SolidBlockRecord::kStoredSizeOffset, SolidBlockRecord::kStoredSizeSize},
+                           {SolidBlockRecord::kDecodedSizeOffset, SolidBlockRecord::kDecodedSizeSize},
+                           {SolidBlockRecord::kCrcOffset, SolidBlockRecord::kCrcSize},
+                           {SolidBlockRecord::kPropsOffset, SolidBlockRecord::kPropsSize},
+                           {SolidBlockRecord::kReservedOffset, SolidBlockRecord::kReservedSize}},
+                          SolidBlockRecord::kSize),
+              "the block record's fields must fill it");
 static_assert(ExtensionHeader::kBlockCrcOffset + ExtensionHeader::kBlockCrcSize == ExtensionHeader::kSize,
               "the block's own check is its header's last field: the records follow it");
 static_assert(FieldsChain({{StubConstants::kStartOffsetOffset, StubConstants::kStartOffsetSize},

@@ -6,6 +6,8 @@
 #include "crc32.h"
 #include "extractor.h"
 #include "inflate.h"
+#include "lzmadec.h"
+#include "solid.h"
 
 namespace vek {
 
@@ -73,41 +75,65 @@ class Nowhere final : public InflateSink {
 
 DataChecker::~DataChecker() { free(buffer_); }
 
+Error DataChecker::Allocate() {
+  if (!buffer_) buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
+  return buffer_ ? NoError() : OutOfMemoryError();
+}
+
+Error DataChecker::CheckBytes(uint64_t at, uint32_t size, uint32_t crc) {
+  VEK_TRY(Allocate());
+  CheckedPieces pieces(*this, at, size);
+  VEK_TRY(Drain(pieces));
+  return pieces.crc() == crc ? NoError() : GeneralError(kDataDamaged);
+}
+
 Error DataChecker::CheckEntry(const ArchiveEntry& entry) {
   if (entry.kind != kEntryKindFile || !entry.checked) return NoError();
   if (entry.method == kMethodInvalid || entry.size < 0) return GeneralError(kArchiveDamaged);
-  if (!buffer_) {
-    buffer_ = static_cast<unsigned char*>(malloc(kCheckBlockSize + (inflate_ ? kInflateWindowSize : 0)));
-    if (!buffer_) return OutOfMemoryError();
+  if (entry.method == kMethodLzmaSolid) return NoError();  // its block's bytes are checked, its own as decoded
+  const uint64_t at = reader_.DataStart() + entry.data_offset;
+  if (!kInflates || !inflate_ || entry.method != kMethodDeflate) {
+    return CheckBytes(at, static_cast<uint32_t>(entry.size), entry.crc);
   }
-  CheckedPieces pieces(*this, reader_.DataStart() + entry.data_offset, static_cast<uint32_t>(entry.size));
-  Error inflated = NoError();
-  if (inflate_ && entry.method == kMethodDeflate) {
-    Nowhere nowhere;
-    inflated = InflateStream(pieces, nowhere, entry.original_size, buffer_ + kCheckBlockSize);
-    if (inflated && inflated != GeneralError(kBadCompressedData)) return inflated;
-  }
+  VEK_TRY(Allocate());
+  CheckedPieces pieces(*this, at, static_cast<uint32_t>(entry.size));
+  Nowhere nowhere;
+  const Error inflated = InflateStream(pieces, nowhere, entry.original_size, buffer_ + kCheckBlockSize);
+  if (inflated && inflated != GeneralError(kBadCompressedData)) return inflated;
   // A stream that failed is named by its checksum when its bytes are not those packed.
   VEK_TRY(Drain(pieces));
   if (pieces.crc() != entry.crc) return GeneralError(kDataDamaged);
   return inflated;
 }
 
+Error DataChecker::CheckBlock(uint32_t block) {
+  const SolidBlock b = reader_.GetSolidBlock(block);
+  VEK_TRY(CheckBytes(reader_.DataStart() + b.stored_offset, b.stored_size, b.crc));
+  // Props that no decoder takes (a dictionary above the limit) are refused here too,
+  // before anything is written.
+  LzmaProps props;
+  return ParseLzmaProps(b.props, &props) ? NoError() : GeneralError(kBadCompressedData);
+}
+
 Error CheckShare(CheckQueue& queue, DataChecker& checker, uint32_t* slot, void (*progress)(void*, uint32_t),
                  void* context) {
-  *slot = 0;
   ArchiveEntry entry;
   for (uint32_t id; (id = queue.Take()) != 0;) {
-    if (checker.reader().FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id) {
-      const Error error = checker.CheckEntry(entry);
-      if (error) {
-        *slot = id;
-        queue.Stop();
-        return error;
-      }
+    const bool block = id > queue.entries();
+    Error error = NoError();
+    if (block) {
+      error = checker.CheckBlock(id - queue.entries() - 1);
+    } else if (checker.reader().FindEntry(static_cast<int32_t>(id), &entry) && entry.id == id) {
+      error = checker.CheckEntry(entry);
+    }
+    if (error) {
+      *slot = block ? FirstFileOfBlock(checker.reader(), id - queue.entries() - 1) : id;
+      queue.Stop();
+      return error;
     }
     if (progress) progress(context, id);
   }
+  *slot = 0;
   return NoError();
 }
 
@@ -123,6 +149,13 @@ Error CheckArchiveData(ArchiveReader& reader, uint32_t* slot) {
     const Error error = checker.CheckEntry(entry);
     if (error) {
       *slot = id;
+      return error;
+    }
+  }
+  for (uint32_t block = 0; block < reader.SolidBlockCount(); ++block) {
+    const Error error = checker.CheckBlock(block);
+    if (error) {
+      *slot = FirstFileOfBlock(reader, block);
       return error;
     }
   }

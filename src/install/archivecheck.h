@@ -1,5 +1,5 @@
-// What is checked before extraction writes anything: each file's stored bytes against
-// the checksums of the extension block, read in one sequential pass.
+// What is checked before extraction writes anything: each file's stored bytes, and
+// each solid block's, against their checksums, read in one sequential pass.
 #pragma once
 
 #include <stddef.h>
@@ -31,12 +31,20 @@ class DataChecker {
   // kBadCompressedData (its bytes match, but its stream does not give the file); or
   // out of memory, or a read that failed.
   Error CheckEntry(const ArchiveEntry& entry);
+  // Compares a solid block's stored bytes with its checksum and judges its props:
+  // kDataDamaged, kBadCompressedData (props no decoder takes), the input/output
+  // error 100, or out of memory, or a read that failed. (Its files' own checksums are
+  // those of their decoded bytes: DecodeBlock compares them.)
+  Error CheckBlock(uint32_t block);
   ArchiveReader& reader() { return reader_; }
   // Stored bytes read so far.
   uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   friend class CheckedPieces;
+  Error Allocate();
+  // The file's bytes [at, at + size) against crc.
+  Error CheckBytes(uint64_t at, uint32_t size, uint32_t crc);
   ArchiveReader& reader_;
   ArchiveFile& file_;
   const bool inflate_;
@@ -47,12 +55,15 @@ class DataChecker {
 };
 
 // The ids of a reader's entries handed out in table order to checkers that run side
-// by side: each takes the next when it is done with one, and none takes another once
-// one of them has found a fault. An entry below a faulty one was taken before it, so
-// its check runs to its end: the lowest faulty entry of all is always found.
+// by side, then those of its solid blocks (count + 1 + the block's index): each takes
+// the next when it is done with one, and none takes another once one of them has
+// found a fault. An entry below a faulty one was taken before it, so its check runs
+// to its end: the lowest faulty entry of all is always found.
 class CheckQueue {
  public:
   explicit CheckQueue(uint32_t count) : count_(count) {}
+  explicit CheckQueue(const ArchiveReader& reader)
+      : count_(reader.GetEntryCount() + reader.SolidBlockCount()), entries_(reader.GetEntryCount()) {}
   // The next id, or 0 when none is left or a checker stopped the queue.
   uint32_t Take() {
     if (__atomic_load_n(&stopped_, __ATOMIC_ACQUIRE)) return 0;
@@ -61,21 +72,23 @@ class CheckQueue {
   }
   void Stop() { __atomic_store_n(&stopped_, true, __ATOMIC_RELEASE); }
   uint32_t count() const { return count_; }
+  uint32_t entries() const { return entries_; }
 
  private:
   const uint32_t count_;
+  const uint32_t entries_ = count_;
   uint32_t taken_ = 0;
   bool stopped_ = false;
 };
 
-// Checks the file entries that checker takes from queue until none is left, calling
-// progress (when given) after each. NoError, or the first fault it met, with *slot set
-// to its entry and the queue stopped.
+// Checks the file entries and blocks that checker takes from queue until none is
+// left, calling progress (when given) after each. NoError, or the first fault it met,
+// with *slot set to its entry (a block's first file) and the queue stopped.
 Error CheckShare(CheckQueue& queue, DataChecker& checker, uint32_t* slot,
                  void (*progress)(void* context, uint32_t id) = nullptr, void* context = nullptr);
 
 // Whether the archive is sound: its extension block (when it has one) and, when it
-// carries checksums, every file's stored bytes, in table order. Returns NoError, or
+// carries checksums, every file's stored bytes, in table order, then every block's. Returns NoError, or
 // the fault with *slot set to the damaged entry (0 for the block, header or table).
 // Without an extension block there is nothing to compare.
 Error CheckArchiveData(ArchiveReader& reader, uint32_t* slot);

@@ -19,8 +19,11 @@ struct DataOverlap {
 
 // Calls found(context, overlap) for each file whose data begins inside that of a file
 // beginning before it (or at the same byte), in the order of the data; stops when
-// found returns false. Files of size 0 or less hold no bytes. Returns false when the
-// memory for the check could not be had.
+// found returns false. Files of size 0 or less hold no bytes. In a solid archive a
+// block's stored bytes count as those of its first file in table order (blocks
+// overlap no other block: the reader judges that), and the files of one block are
+// compared in its decoded bytes. Returns false when the memory for the check could
+// not be had.
 using DataOverlapFound = bool (*)(void* context, const DataOverlap& overlap);
 bool FindDataOverlaps(const ArchiveReader& reader, DataOverlapFound found, void* context);
 

@@ -14,8 +14,10 @@ inline constexpr char kBadCompressedData[] = "The compressed data is invalid";
 
 class DecodeSink {
  public:
-  virtual ~DecodeSink() = default;
   virtual Error Put(const unsigned char* data, size_t size) = 0;
+
+ protected:
+  ~DecodeSink() = default;  // never deleted through the interface
 };
 
 }  // namespace vek

@@ -7,6 +7,7 @@
 #include "crc32.h"
 #include "inflate.h"
 #include "messagebox.h"
+#include "solid.h"
 
 namespace vek {
 namespace {
@@ -90,7 +91,7 @@ class OutputSink final : public InflateSink {
 // Writes a deflated file, inflated, or a stored one; with verify its stored bytes
 // are compared with their checksum at the end.
 Error CopyChecked(ArchiveFile& archive, OutputFile& output, const ArchiveEntry& entry, bool verify, CopyRoom* room) {
-  const bool deflated = entry.method == kMethodDeflate;
+  const bool deflated = kInflates && entry.method == kMethodDeflate;
   const uint32_t block = verify ? kVerifiedBlockSize : kCopyBlockSize;
   // A room is taken whole at once (its pages come in as they are first used), so
   // that it never moves as larger files come.
@@ -235,8 +236,9 @@ Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntr
   ArchiveFile& archive = reader.file();
   AnsiString full = destination + reader.GetEntryPath(entry.id, tree.Separator());
   if (full.failed()) return OutOfMemoryError();
+  if (entry.method == kMethodLzmaSolid) return GeneralError(kArchiveDamaged);  // (its block writes it: solid.h)
   const bool verify = check == DataCheck::kVerify && entry.checked;
-  if ((verify || entry.method == kMethodDeflate) && entry.size >= 0) {
+  if ((verify || (kInflates && entry.method == kMethodDeflate)) && entry.size >= 0) {
     OutputFile output{tree, kNoFile};
     VEK_TRY(tree.CreateEntryFile(full.c_str(), destination.size(), archive.handle, &output.handle));
     Error error = archive.edge->Seek(archive.handle, static_cast<int64_t>(reader.DataStart() + entry.data_offset));

@@ -72,7 +72,10 @@ Error ExtractEntry(ArchiveReader& reader, TreeMaker& tree, int32_t id, const Ans
 // stream that does not give it is kBadCompressedData (inflate.h). With kVerify, a file
 // with a checksum whose stored bytes do not match it is kDataDamaged, one whose
 // records disagree kArchiveDamaged. A deflated file, or one verified, that fails in
-// any way is removed again: nothing of it is left under its name.
+// any way is removed again: nothing of it is left under its name. A file of a solid
+// block is written as its block is decoded up to its end (DecodeBlock): checked
+// whatever check says, and removed when it fails. Writing a block's files all at once
+// is DecodeBlock's with all of them (solid.h).
 Error ExtractFileEntry(ArchiveReader& reader, TreeMaker& tree, const ArchiveEntry& entry, const AnsiString& destination,
                        DataCheck check = DataCheck::kTrusted, CopyRoom* room = nullptr);
 

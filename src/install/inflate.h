@@ -1,7 +1,9 @@
-// Inflating one deflated entry: its stored bytes are a zlib stream (RFC 1950) that
-// must give exactly the entry's original size. zlib's inflateBack does the work (it
-// needs neither zlib's CRC tables nor its buffering, which keeps the stub small); the
-// stream's header and its Adler-32 trailer are read here.
+// Inflating one deflated entry of the previous release's archives: its stored bytes
+// are a zlib stream (RFC 1950) that must give exactly the entry's original size. The
+// reader and the extractor call InflateStream, which the tools link with zlib
+// (src/pack/inflate.cpp, zlib's inflateBack). The stub is built without it
+// (VEK_NO_INFLATE): vekpack deflates no more, and an executable carries the archive
+// its own vekpack made, so for the stub a deflated file or table is damage.
 #pragma once
 
 #include <stddef.h>
@@ -12,6 +14,12 @@
 
 namespace vek {
 
+#ifdef VEK_NO_INFLATE
+inline constexpr bool kInflates = false;
+#else
+inline constexpr bool kInflates = true;
+#endif
+
 // A stream that is not a zlib stream, is broken, gives more or fewer bytes than the
 // entry's original size, fails its Adler-32, or does not end where the stored bytes
 // end, fails with kBadCompressedData (decodesink.h).
@@ -19,8 +27,10 @@ namespace vek {
 // Where the stored bytes come from: pieces in order; a piece of 0 bytes is their end.
 class InflateSource {
  public:
-  virtual ~InflateSource() = default;
   virtual Error Next(const unsigned char** data, size_t* size) = 0;
+
+ protected:
+  ~InflateSource() = default;  // never deleted through the interface
 };
 
 // Where the inflated bytes go, in pieces of at most kInflateWindowSize bytes.

@@ -6,6 +6,7 @@
 
 #include "crc32.h"
 #include "inflate.h"
+#include "lzmadec.h"
 
 namespace vek {
 namespace {
@@ -13,7 +14,8 @@ namespace {
 // Identifiers are 16 bits: the index holds one slot number for each.
 constexpr uint32_t kIdCount = 65536;
 
-// The table's stream, read whole, and the records it gives, written into the table.
+// The table's stream, read whole, and the records it gives (inflated, or decoded from
+// the solid index's LZMA stream), written into the table.
 class StreamBytes final : public InflateSource {
  public:
   StreamBytes(const unsigned char* data, size_t size) : data_(data), size_(size) {}
@@ -60,7 +62,10 @@ Error ArchiveReader::Open(ArchiveFiles& edge, FileHandle file, uint32_t start_of
   const bool extended = InMarkedLayout(ClassifySignature(signature_));
   names_ = extended ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
   VEK_TRY(ReadExactly(header_, ArchiveHeader::kSize));
-  if (extended) table_stream_ = LoadU32(header_ + ArchiveHeader::kTableStreamSizeOffset);
+  if (extended) {
+    table_stream_ = LoadU32(header_ + ArchiveHeader::kTableStreamSizeOffset);
+    if (!table_stream_) index_at_ = LoadU32(header_ + ArchiveHeader::kSolidIndexAtOffset);
+  }
   VEK_TRY(AllocateTable());
   VEK_TRY(LoadTable());
   if (extension.present()) ReadExtension(extension);
@@ -85,15 +90,21 @@ void ArchiveReader::ReadExtension(ExtensionPlace place) {
   if (extension_state_ == ExtensionState::kSound) {
     // The signature, header and table as they lie in the file, one after the other.
     uint32_t crc = prologue_crc_;
-    if (!table_stream_) {
+    if (!table_stream_ && !index_at_) {
       crc = Crc32(0, signature_, ArchiveSignature::kSize);
       crc = Crc32(crc, header_, ArchiveHeader::kSize);
       crc = Crc32(crc, table_, static_cast<size_t>(n) * EntryRecord::kSize);
     }
-    // The block says that the table is a stream where the header does.
-    const bool stream = (vek::ExtensionFlags(extension_) & kExtensionTableDeflated) != 0;
-    if (crc != LoadU32(extension_ + ExtensionHeader::kPrologueCrcOffset) || stream != (table_stream_ != 0)) {
+    // The block says that the table is a stream, or the archive solid, where the
+    // header does.
+    const uint32_t flags = vek::ExtensionFlags(extension_);
+    const bool stream = (flags & kExtensionTableDeflated) != 0;
+    const bool solid = (flags & kExtensionSolid) != 0;
+    if (crc != LoadU32(extension_ + ExtensionHeader::kPrologueCrcOffset) || stream != (table_stream_ != 0) ||
+        solid != (index_at_ != 0)) {
       extension_state_ = ExtensionState::kPrologueDamaged;
+    } else if (solid && !JudgeSolidIndex()) {
+      extension_state_ = ExtensionState::kIndexDamaged;
     }
   }
   if (extension_state_ != ExtensionState::kSound) {
@@ -101,7 +112,8 @@ void ArchiveReader::ReadExtension(ExtensionPlace place) {
     extension_ = nullptr;
     return;
   }
-  // The marked signature may stand for deflated files alone: the block says which.
+  if (vek::ExtensionFlags(extension_) & kExtensionSolid) solid_blocks_ = block_count_;
+  // The marked signature may stand for compressed files alone: the block says which.
   names_ = vek::ExtensionFlags(extension_) & kExtensionNamesUtf8 ? NameEncoding::kUtf8 : NameEncoding::kWindows1250;
 }
 
@@ -115,6 +127,7 @@ Error ArchiveReader::Close() {
   memset(header_, 0, sizeof header_);
   start_offset_ = 0;
   table_stream_ = 0;
+  index_at_ = 0;
   names_ = NameEncoding::kWindows1250;
   Error closed = NoError();
   if (file_.handle != kNoFile) closed = file_.edge->Close(file_.handle);
@@ -138,7 +151,7 @@ Error ArchiveReader::AllocateTable() {
 
 Error ArchiveReader::InflateTable() {
   const uint32_t n = GetEntryCount();
-  if (table_stream_ > TableStreamLimit(n)) return GeneralError(kArchiveDamaged);
+  if (!kInflates || table_stream_ > TableStreamLimit(n)) return GeneralError(kArchiveDamaged);
   auto* bytes = static_cast<unsigned char*>(malloc(size_t{table_stream_} + kInflateWindowSize));
   if (!bytes) return OutOfMemoryError();
   // The stream lies in the data area, after every file's data.
@@ -157,12 +170,73 @@ Error ArchiveReader::InflateTable() {
   return error;
 }
 
+Error ArchiveReader::LoadSolidIndex() {
+  const uint32_t n = GetEntryCount();
+  unsigned char head[SolidIndexHeader::kSize];
+  VEK_TRY(file_.edge->Seek(file_.handle, static_cast<int64_t>(DataStart() + index_at_)));
+  VEK_TRY(ReadExactly(head, sizeof head));
+  const uint32_t blocks = LoadU32(head + SolidIndexHeader::kBlockCountOffset);
+  const uint32_t stream = LoadU32(head + SolidIndexHeader::kTableStreamSizeOffset);
+  // Sizes that no index of n entries has are damage, refused before they are read.
+  if (blocks > n || stream < kLzmaPropsSize || stream > SolidTableStreamLimit(n)) {
+    return GeneralError(kArchiveDamaged);
+  }
+  const uint32_t size = static_cast<uint32_t>(SolidIndexHeader::kSize + SolidBlockRecord::kSize * blocks + stream);
+  index_ = static_cast<unsigned char*>(malloc(size));
+  if (!index_) return OutOfMemoryError();
+  memcpy(index_, head, sizeof head);
+  VEK_TRY(ReadExactly(index_ + sizeof head, size - static_cast<uint32_t>(sizeof head)));
+  index_size_ = size;
+  prologue_crc_ = Crc32(Crc32(Crc32(0, signature_, ArchiveSignature::kSize), header_, ArchiveHeader::kSize), index_,
+                        size);
+  const unsigned char* table = index_ + size - stream;
+  LzmaBlockDecoder decoder;
+  TableRecords sink(table_);
+  Error error = decoder.Open(table, uint64_t{n} * EntryRecord::kSize);
+  if (!error) error = decoder.Feed(table + kLzmaPropsSize, stream - kLzmaPropsSize, sink);
+  if (!error) error = decoder.Finish();
+  if (error == GeneralError(kBadCompressedData)) return GeneralError(kArchiveDamaged);
+  VEK_TRY(error);
+  block_count_ = blocks;
+  return NoError();
+}
+
+SolidBlock ArchiveReader::GetSolidBlock(uint32_t index) const {
+  const unsigned char* record = BlockRecord(index);
+  SolidBlock block;
+  block.stored_offset = LoadU32(record + SolidBlockRecord::kStoredOffsetOffset);
+  block.stored_size = LoadU32(record + SolidBlockRecord::kStoredSizeOffset);
+  block.decoded_size = LoadU32(record + SolidBlockRecord::kDecodedSizeOffset);
+  block.crc = LoadU32(record + SolidBlockRecord::kCrcOffset);
+  block.props = record + SolidBlockRecord::kPropsOffset;
+  return block;
+}
+
+// The blocks lie in the data area in their order, one after another without
+// overlapping, all before the index; none decodes to 2 GiB or more. Their props are
+// judged where each is decoded: a block that cannot be is damage to its own files.
+bool ArchiveReader::JudgeSolidIndex() const {
+  uint64_t end = 0;
+  for (uint32_t i = 0; i < block_count_; ++i) {
+    const unsigned char* record = BlockRecord(i);
+    const uint32_t offset = LoadU32(record + SolidBlockRecord::kStoredOffsetOffset);
+    if (offset < end || LoadU32(record + SolidBlockRecord::kDecodedSizeOffset) >= kOriginalSizeLimit) return false;
+    end = uint64_t{offset} + LoadU32(record + SolidBlockRecord::kStoredSizeOffset);
+    if (end > index_at_) return false;
+  }
+  return true;
+}
+
 Error ArchiveReader::LoadTable() {
   const uint32_t n = GetEntryCount();  // never more than the capacity
-  if (table_stream_) VEK_TRY(InflateTable());
+  if (index_at_) {
+    VEK_TRY(LoadSolidIndex());
+  } else if (table_stream_) {
+    VEK_TRY(InflateTable());
+  }
   for (uint32_t slot = 1; slot <= n; ++slot) {
     unsigned char* record = table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
-    if (!table_stream_) VEK_TRY(ReadExactly(record, EntryRecord::kSize));
+    if (!table_stream_ && !index_at_) VEK_TRY(ReadExactly(record, EntryRecord::kSize));
     loaded_ = slot;
     uint16_t id = LoadU16(record + EntryRecord::kIdOffset);
     if (first_slot_[id] == 0) first_slot_[id] = slot;
@@ -176,7 +250,12 @@ void ArchiveReader::ReleaseTable() {
   free(walk_);
   free(memo_);
   free(extension_);
+  free(index_);
   extension_ = nullptr;
+  index_ = nullptr;
+  index_size_ = 0;
+  block_count_ = 0;
+  solid_blocks_ = 0;
   extension_state_ = ExtensionState::kAbsent;
   table_ = nullptr;
   first_slot_ = nullptr;
@@ -206,18 +285,25 @@ bool ArchiveReader::FindEntry(int32_t id, ArchiveEntry* entry) const {
   entry->size = static_cast<int32_t>(LoadU32(record + EntryRecord::kSizeOffset));
   entry->data_offset = LoadU32(record + EntryRecord::kDataOffsetOffset);
   entry->original_size = static_cast<uint32_t>(entry->size);
-  if (!extension_ || (entry->kind != kEntryKindFile && entry->kind != kEntryKindDeflated)) return true;
+  if (!extension_ || (entry->kind != kEntryKindFile && entry->kind != kEntryKindCompressed)) return true;
   const unsigned char* more = ExtensionRecordAt(extension_, slot);
   const uint8_t method = more[ExtensionRecord::kMethodOffset];
   const uint32_t original = LoadU32(more + ExtensionRecord::kOriginalSizeOffset);
-  const bool deflated = entry->kind == kEntryKindDeflated;
+  const bool compressed = entry->kind == kEntryKindCompressed;
   entry->kind = kEntryKindFile;
   entry->checked = true;
   entry->crc = LoadU32(more + ExtensionRecord::kCrcOffset);
   entry->original_size = original;
-  if (deflated && method == kMethodDeflate && original < kOriginalSizeLimit && entry->size >= 0) {
+  const bool own_size = original == static_cast<uint32_t>(entry->size);
+  if (kInflates && compressed && method == kMethodDeflate && original < kOriginalSizeLimit && entry->size >= 0) {
     entry->method = kMethodDeflate;
-  } else if (deflated || method != kMethodStored || original != static_cast<uint32_t>(entry->size)) {
+  } else if (compressed && method == kMethodLzmaSolid && own_size && entry->size >= 0 &&
+             ExtensionRecordBlock(more) < SolidBlockCount() &&
+             uint64_t{entry->data_offset} + original <=
+                 LoadU32(BlockRecord(ExtensionRecordBlock(more)) + SolidBlockRecord::kDecodedSizeOffset)) {
+    entry->method = kMethodLzmaSolid;
+    entry->block = ExtensionRecordBlock(more);
+  } else if (compressed || method != kMethodStored || !own_size) {
     entry->method = kMethodInvalid;  // a stored file's original size is its size
   }
   return true;
@@ -227,7 +313,7 @@ uint8_t ArchiveReader::GetEntryKind(int32_t id) const {
   uint32_t slot = FindSlot(id);
   if (!slot) return kEntryKindNotFound;
   const uint8_t kind = Slot(slot)[EntryRecord::kKindOffset];
-  return kind == kEntryKindDeflated && extension_ ? kEntryKindFile : kind;  // as FindEntry gives it
+  return kind == kEntryKindCompressed && extension_ ? kEntryKindFile : kind;  // as FindEntry gives it
 }
 
 uint16_t ArchiveReader::GetEntryParentId(int32_t id) const {

@@ -42,10 +42,12 @@ inline constexpr uint8_t kMethodInvalid = 0xFF;
 // the extension block says of it. The name points into the reader's table and stays
 // valid while the reader is open.
 //
-// A deflated file (a record of kind kEntryKindDeflated in an archive with a sound
-// block) is given kind kEntryKindFile and method kMethodDeflate; size is then the
-// stored size and original_size the file's own. Without a sound block a record of
-// kind kEntryKindDeflated keeps its kind, for which nothing is made.
+// A compressed file (a record of kind kEntryKindCompressed in an archive with a sound
+// block) is given kind kEntryKindFile and its method: deflated (kMethodDeflate), size
+// is the stored size and original_size the file's own; in a solid block
+// (kMethodLzmaSolid), size and original_size are the file's own, data_offset is
+// where it begins in the decoded bytes of its block. Without a sound block a record
+// of kind kEntryKindCompressed keeps its kind, for which nothing is made.
 struct ArchiveEntry {
   uint16_t id = 0;
   uint16_t parent_id = 0;
@@ -62,6 +64,16 @@ struct ArchiveEntry {
   uint32_t crc = 0;
   uint8_t method = kMethodStored;
   uint32_t original_size = 0;  // the file's length once extracted
+  uint32_t block = 0;          // kMethodLzmaSolid: the index of the block that holds it
+};
+
+// A block of a solid archive, as its record in the solid index gives it.
+struct SolidBlock {
+  uint32_t stored_offset = 0;  // from the start of the data area
+  uint32_t stored_size = 0;
+  uint32_t decoded_size = 0;
+  uint32_t crc = 0;                      // of the stored bytes
+  const unsigned char* props = nullptr;  // the LZMA stream's 5 property bytes
 };
 
 // Whether an entry's path can be written below a destination folder without leaving
@@ -109,10 +121,14 @@ class ArchiveReader {
   // bits so that no data offset wraps around to them.
   uint64_t DataStart() const {
     return uint64_t{start_offset_} + kArchivePrologueSize +
-           (table_stream_ ? 0 : uint64_t{EntryRecord::kSize} * GetEntryCount());
+           (table_stream_ || index_at_ ? 0 : uint64_t{EntryRecord::kSize} * GetEntryCount());
   }
   // The stored size of the table's zlib stream (layout.h), 0 when the table is stored.
   uint32_t TableStreamSize() const { return table_stream_; }
+  // Where the solid index lies from the start of the data area, and its size with the
+  // table stream in it; 0 for an archive that has none.
+  uint32_t SolidIndexAt() const { return index_at_; }
+  uint32_t SolidIndexSize() const { return index_size_; }
   // The signature and header as read, for tools that show them.
   const unsigned char* signature() const { return signature_; }
   const unsigned char* header() const { return header_; }
@@ -140,8 +156,12 @@ class ArchiveReader {
   }
   // The sound block's flags (0 without one).
   uint32_t ExtensionFlags() const;
-  // Whether some files are deflated (the sound block says so).
-  bool Compressed() const { return (ExtensionFlags() & kExtensionDeflated) != 0; }
+  // Whether some files are compressed, deflated or solid (the sound block says so).
+  bool Compressed() const { return (ExtensionFlags() & (kExtensionDeflated | kExtensionSolid)) != 0; }
+  // The blocks of a solid archive whose sound block says so (0 in any other).
+  uint32_t SolidBlockCount() const { return solid_blocks_; }
+  // Block index (0-based, below SolidBlockCount()).
+  SolidBlock GetSolidBlock(uint32_t index) const;
   // Whether the signature is "RN-VEK" with a tail this reader takes: 00 01 or 00 02.
   // Only its eight bytes decide: a marked signature is taken with or without an
   // extension block (without one, its names are UTF-8).
@@ -180,17 +200,27 @@ class ArchiveReader {
   const unsigned char* Slot(uint32_t slot) const {
     return table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
   }
+  const unsigned char* BlockRecord(uint32_t index) const {
+    return index_ + SolidIndexHeader::kSize + size_t{index} * SolidBlockRecord::kSize;
+  }
   uint32_t FindSlot(int32_t id) const;
   Error ReadExactly(void* buffer, uint32_t count);
   Error AllocateTable();
   Error LoadTable();
   Error InflateTable();
+  Error LoadSolidIndex();
+  bool JudgeSolidIndex() const;
   void ReadExtension(ExtensionPlace place);
   void ReleaseTable();
 
   ArchiveFile file_;
   uint32_t start_offset_ = 0;
   uint32_t table_stream_ = 0;  // the header's table stream size in a marked archive
+  uint32_t index_at_ = 0;      // the header's solid index place, when that size is 0
+  uint32_t index_size_ = 0;
+  unsigned char* index_ = nullptr;  // the solid index as read, the table stream in it
+  uint32_t block_count_ = 0;   // in the index
+  uint32_t solid_blocks_ = 0;  // those, once the sound block says the archive is solid
   uint32_t prologue_crc_ = 0;  // of the signature, header and table stream, once inflated
   NameEncoding names_ = NameEncoding::kWindows1250;
   unsigned char signature_[ArchiveSignature::kSize] = {};

@@ -1,32 +1,33 @@
 #include "compressjobs.h"
 
 #include "crc32.h"
-#include "deflater.h"
 
 namespace vek::build {
 
-PackedData PackData(Deflater& deflater, std::string data) {
-  PackedData packed;
-  packed.original_size = static_cast<uint32_t>(data.size());
-  const size_t limit = data.size() - data.size() / kStoredUnlessSaving;
-  std::string stream;
-  if (data.size() >= kStoredUnlessSaving && deflater.Compress(data.data(), data.size(), limit, &stream)) {
-    packed.bytes = std::move(stream);
-    packed.deflated = true;
-  } else {
-    packed.bytes = std::move(data);
-  }
-  packed.crc = Crc32(0, packed.bytes.data(), packed.bytes.size());
+PackedBlock PackBlock(const std::string& data, const LzmaOptions& options) {
+  PackedBlock packed;
+  packed.decoded_size = static_cast<uint32_t>(data.size());
+  packed.stream = LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(data.data()), data.size(), options,
+                                  packed.props);
+  packed.crc = Crc32(0, packed.stream.data(), packed.stream.size());
   return packed;
 }
 
-CompressionJobs::CompressionJobs(int level, unsigned threads) : level_(level), threads_(threads) {
+bool WorthCompressing(const std::string& sample) {
+  if (sample.size() < kAlwaysSolidBelow) return true;
+  LzmaOptions quick;
+  quick.level = 1;
+  quick.extreme = false;
+  unsigned char props[kLzmaPropsSize];
+  const size_t size = LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(sample.data()), sample.size(), quick,
+                                      props).size();
+  return static_cast<double>(size) < kStoredAbove * static_cast<double>(sample.size());
+}
+
+CompressionJobs::CompressionJobs(const LzmaOptions& options, unsigned threads) : options_(options), threads_(threads) {
   if (threads_ == 0) threads_ = std::thread::hardware_concurrency();
   if (threads_ == 0) threads_ = 1;
-  if (threads_ == 1) {
-    inline_deflater_ = std::make_unique<Deflater>(level_);
-    return;
-  }
+  if (threads_ == 1) return;
   for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back([this] { Work(); });
 }
 
@@ -44,9 +45,9 @@ void CompressionJobs::Give(std::string data) {
   waiting_bytes_ += data.size();
   Job job;
   job.size = static_cast<uint32_t>(data.size());
-  if (inline_deflater_) {
+  if (workers_.empty()) {
     try {
-      job.packed = PackData(*inline_deflater_, std::move(data));
+      job.packed = PackBlock(data, options_);
     } catch (...) {
       job.failure = std::current_exception();
     }
@@ -62,7 +63,7 @@ void CompressionJobs::Give(std::string data) {
   work_ready_.notify_one();
 }
 
-PackedData CompressionJobs::Take() {
+PackedBlock CompressionJobs::Take() {
   std::unique_lock<std::mutex> lock(mutex_);
   job_done_.wait(lock, [this] { return jobs_.front().done; });
   Job job = std::move(jobs_.front());
@@ -75,7 +76,6 @@ PackedData CompressionJobs::Take() {
 }
 
 void CompressionJobs::Work() {
-  std::unique_ptr<Deflater> deflater;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Job* job = nullptr;
@@ -93,14 +93,14 @@ void CompressionJobs::Work() {
     job->started = true;
     std::string data = std::move(job->data);
     lock.unlock();
-    PackedData packed;
+    PackedBlock packed;
     std::exception_ptr failure;
     try {
-      if (!deflater) deflater = std::make_unique<Deflater>(level_);
-      packed = PackData(*deflater, std::move(data));
+      packed = PackBlock(data, options_);
     } catch (...) {
       failure = std::current_exception();
     }
+    data = std::string();  // its memory goes before the next block's comes
     lock.lock();
     // (A deque keeps its elements in place while others are added at its end.)
     job->packed = std::move(packed);

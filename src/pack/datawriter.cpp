@@ -52,27 +52,30 @@ class SinkRoom final : public ByteRoom {
   bool crc_wanted_;
 };
 
-// A string of the file's own, with a byte more than its size: one more byte read
-// shows that it grew.
-class StringRoom final : public ByteRoom {
+// The end of a block's bytes, with a byte more than the file's size: one more byte
+// read shows that it grew. Its checksum is computed as the bytes are taken.
+class BlockRoom final : public ByteRoom {
  public:
+  explicit BlockRoom(std::string& bytes) : bytes_(bytes), start_(bytes.size()), length_(bytes.size()) {}
   bool Reserve(uint64_t size) override {
-    bytes_.resize(static_cast<size_t>(size) + 1);
+    bytes_.resize(start_ + static_cast<size_t>(size) + 1);
     return true;
   }
   char* Space(size_t, size_t* room) override {
     *room = bytes_.size() - length_;
     return bytes_.data() + length_;
   }
-  void Took(const char*, size_t n) override { length_ += n; }
-  std::string Finish() {
-    bytes_.resize(length_);
-    return std::move(bytes_);
+  void Took(const char* at, size_t n) override {
+    crc = Crc32(crc, at, n);
+    length_ += n;
   }
+  void Finish() { bytes_.resize(length_); }
+  uint32_t crc = 0;
 
  private:
-  std::string bytes_;
-  size_t length_ = 0;
+  std::string& bytes_;
+  const size_t start_;
+  size_t length_;
 };
 
 RecordFacts DataWriter::Write(const Entry& e) {
@@ -90,22 +93,45 @@ RecordFacts DataWriter::Write(const Entry& e) {
   return facts;
 }
 
-std::string DataWriter::Read(const Entry& e, RecordFacts* facts) {
+void DataWriter::ReadInto(const Entry& e, RecordFacts* facts, std::string* block) {
   *facts = GivenFacts(e);
-  if (e.source.empty()) return e.data;
-  StringRoom room;
-  CopySource(e, facts, room);
-  return room.Finish();
+  if (e.source.empty()) {
+    block->append(e.data);
+    facts->crc = Crc32(0, e.data.data(), e.data.size());
+  } else {
+    BlockRoom room(*block);
+    CopySource(e, facts, room);
+    room.Finish();
+    facts->crc = room.crc;
+  }
+  facts->original_size = facts->size;
 }
 
-void DataWriter::Append(const PackedData& packed, RecordFacts* facts) {
-  if (sink_.position() + packed.bytes.size() >= kPositionLimit) TooLarge();
-  facts->data_offset = static_cast<uint32_t>(sink_.position() - data_start_);
-  sink_.Append(packed.bytes.data(), packed.bytes.size());
-  facts->size = static_cast<uint32_t>(packed.bytes.size());
-  facts->original_size = packed.original_size;
-  facts->crc = packed.crc;
-  facts->deflated = packed.deflated;
+std::string DataWriter::Sample(const Entry& e, size_t limit) {
+  if (e.source.empty()) return e.data.substr(0, limit);
+  struct Closer {
+    PackEdge& edge;
+    FileHandle file;
+    ~Closer() { (void)edge.Close(file); }
+  } closer{edge_, Open(e)};
+  std::string sample(limit, '\0');
+  size_t length = 0;
+  while (length < limit) {
+    size_t read = 0;
+    const Error error = edge_.Read(closer.file, sample.data() + length, limit - length, &read);
+    if (!error.ok()) CannotRead(e, "read", error);
+    if (read == 0) break;
+    length += read;
+  }
+  sample.resize(length);
+  return sample;
+}
+
+uint32_t DataWriter::AppendData(const void* data, size_t size) {
+  if (sink_.position() + size >= kPositionLimit) TooLarge();
+  const uint32_t at = static_cast<uint32_t>(sink_.position() - data_start_);
+  sink_.Append(data, size);
+  return at;
 }
 
 [[noreturn]] void DataWriter::TooLarge() {

@@ -1,7 +1,7 @@
 // The writer's copying of file data (vekwriter.h): each source file opened through its
-// folder, checked against what the scan saw, and read into the sink or, to be
-// deflated, into a string of its own; what its record holds (its checksum too) is
-// learned on the way.
+// folder, checked against what the scan saw, and read into the sink or, for a solid
+// block, onto the block's bytes; what its record holds (its checksum too) is learned
+// on the way.
 #pragma once
 
 #include <stdint.h>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "archivesink.h"
-#include "compressjobs.h"
+#include "layout.h"
 #include "packedge.h"
 #include "vekwriter.h"
 
@@ -23,9 +23,10 @@ struct RecordFacts {
   uint32_t size = 0;
   uint32_t data_offset = 0;
   // For the extension block.
-  uint32_t crc = 0;  // of the data as stored
+  uint32_t crc = 0;  // of the data as stored (of the file's own bytes in a block)
   uint32_t original_size = 0;
-  bool deflated = false;
+  uint8_t method = kMethodStored;
+  uint32_t block = 0;  // kMethodLzmaSolid: its block; data_offset is inside it
 };
 
 // The record's facts as the entry gives them.
@@ -42,10 +43,14 @@ class DataWriter {
 
   RecordFacts Write(const Entry& e);
 
-  // A file's bytes whole, to be deflated, with what its record holds besides.
-  std::string Read(const Entry& e, RecordFacts* facts);
-  // Appends the data packed for an entry, completing its facts.
-  void Append(const PackedData& packed, RecordFacts* facts);
+  // Appends a file's bytes whole to a block's, learning what its record holds
+  // besides (its checksum of those bytes; its place and method are the caller's).
+  void ReadInto(const Entry& e, RecordFacts* facts, std::string* block);
+  // The file's first bytes, at most limit of them, for a look at what it holds.
+  std::string Sample(const Entry& e, size_t limit);
+  // Appends bytes that are no file's own (a block's stream) and returns where they
+  // begin in the data area.
+  uint32_t AppendData(const void* data, size_t size);
 
  private:
   [[noreturn]] void Changed(const Entry& e);

@@ -56,6 +56,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   }
   ArchiveOptions archive;
   archive.compress_level = options.compress_level;
+  archive.solid_block_size = options.solid_block_size;
   archive.threads = options.threads;
   std::string stub;
   uint32_t extension_at = 0;
@@ -66,7 +67,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
     if (!StubCarriesExtension(stub_bytes)) {
       const std::string old = options.stub + ": this stub predates checked payloads";
-      if (options.compress_level > 0) throw BuildError(old + "; it cannot extract deflated files (--compress)");
+      if (options.compress_level > 0) throw BuildError(old + "; it cannot extract compressed files (--compress)");
       if (options.warn) options.warn(old + ": no checksums written");
       archive.checksums = false;
     }
@@ -102,7 +103,8 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   PackResult result;
   result.files = written.files;
   result.directories = written.directories;
-  result.deflated = written.deflated;
+  result.compressed = written.compressed;
+  result.blocks = written.blocks;
   result.data_bytes = written.data_bytes;
   result.archive_bytes = written.archive_bytes;
   result.start_offset = static_cast<uint32_t>(stub.size());

@@ -22,9 +22,10 @@ struct PackOptions {
   std::string output;
   std::string stub;           // empty: a bare archive
   std::string config;         // a configuration file for the stub (needs stub)
-  // 0: files stored; 1 to 12: deflated at this level (ArchiveOptions).
+  // 0: files stored; 1 to 9: solid, LZMA at this level (ArchiveOptions).
   int compress_level = 0;
-  unsigned threads = 0;  // that deflate; 0: one for each processor
+  uint64_t solid_block_size = kDefaultSolidBlockSize;
+  unsigned threads = 0;  // that encode; 0: one for each processor
   // Called now and then while data is written: files done, files in all.
   std::function<void(uint64_t, uint64_t)> progress;
   // Called for each warning (clamped times, skipped special files).
@@ -36,7 +37,8 @@ struct PackOptions {
 struct PackResult {
   uint32_t files = 0;
   uint32_t directories = 0;
-  uint32_t deflated = 0;
+  uint32_t compressed = 0;  // files in solid blocks
+  uint32_t blocks = 0;
   uint64_t data_bytes = 0;
   uint64_t archive_bytes = 0;
   uint64_t output_bytes = 0;
@@ -48,7 +50,7 @@ struct PackResult {
 // temporary file that replaces the output only when everything was written (see
 // TemporaryOutput), with its extension block: after a bare archive (with its
 // footer), between the stub and the configuration block in an executable. A stub
-// that predates the block gets none (with a warning), and deflated files are refused
+// that predates the block gets none (with a warning), and a solid archive is refused
 // with it. The output itself is never packed: a source file that is the output is
 // refused.
 PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& options);

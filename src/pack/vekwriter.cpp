@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <deque>
 
+#include "casefold.h"
 #include "compressjobs.h"
 #include "cp1250.h"
 #include "crc32.h"
 #include "datawriter.h"
-#include "deflater.h"
 #include "errorwords.h"
 #include "extension.h"
 #include "layout.h"
@@ -21,7 +21,7 @@ constexpr int64_t kNanosecondsPerSecond = 1000000000;
 // Entry records are written in pieces of this many.
 constexpr size_t kRecordsPerPiece = 4096;
 
-// extended: the names are UTF-8 or some files deflated.
+// extended: the names are UTF-8 or the archive solid.
 void PutSignatureAndHeader(unsigned char* p, size_t entry_count, bool extended) {
   memset(p, 0, kArchivePrologueSize);
   memcpy(p + ArchiveSignature::kMagicOffset, kArchiveMagic, ArchiveSignature::kMagicSize);
@@ -38,7 +38,7 @@ void PutRecord(unsigned char* record, const Entry& e, const RecordFacts& facts) 
   memset(record, 0, EntryRecord::kSize);
   StoreU16(record + EntryRecord::kIdOffset, e.id);
   StoreU16(record + EntryRecord::kParentIdOffset, e.parent_id);
-  record[EntryRecord::kKindOffset] = facts.deflated ? kEntryKindDeflated : e.kind;
+  record[EntryRecord::kKindOffset] = facts.method != kMethodStored ? kEntryKindCompressed : e.kind;
   record[EntryRecord::kNameOffset] = static_cast<unsigned char>(e.name.size());
   memcpy(record + EntryRecord::kNameOffset + 1, e.name.data(), e.name.size());
   StoreU32(record + EntryRecord::kAttributesOffset, facts.attributes);
@@ -190,29 +190,101 @@ void WriteStored(const std::vector<Entry>& entries, DataWriter& data, std::vecto
   }
 }
 
-// Files given to the deflating threads and not yet written, at most: so many for
-// each thread, and so many bytes in all.
-constexpr size_t kJobsPerThread = 4;
-constexpr uint64_t kWaitingBytesLimit = uint64_t{64} << 20;
+// The order of the files in the solid data: by name (the last part of the path, its
+// letters folded as Windows compares them), then by path, so that files of one kind
+// and name lie together whatever folder holds them (a page beside its source text).
+std::vector<size_t> SolidOrder(const ArchiveBuilder& builder, std::vector<size_t> files) {
+  const std::vector<Entry>& entries = builder.entries();
+  std::vector<std::string> paths(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {  // parents come before their children
+    const uint16_t parent = entries[i].parent_id;
+    paths[i] = (parent ? paths[parent - 1] + '\\' : std::string()) + entries[i].name;
+  }
+  std::vector<std::string> names(entries.size());
+  for (size_t i : files) names[i] = FoldedName(entries[i].name.data(), entries[i].name.size(), builder.name_encoding());
+  std::stable_sort(files.begin(), files.end(), [&](size_t a, size_t b) {
+    if (names[a] != names[b]) return names[a] < names[b];
+    return paths[a] < paths[b];
+  });
+  return files;
+}
 
-// Every file's data deflated on the jobs' threads, written in table order as each
-// comes back.
-void WriteDeflated(const std::vector<Entry>& entries, DataWriter& data, std::vector<RecordFacts>& facts,
-                   const ArchiveOptions& options, const std::function<void(size_t)>& done) {
-  CompressionJobs jobs(options.compress_level, options.threads);
-  std::deque<size_t> given;
-  auto take = [&] {
-    const size_t i = given.front();
-    given.pop_front();
-    data.Append(jobs.Take(), &facts[i]);
-    done(i);
-  };
+// Blocks given to the encoding threads and not yet written, at most: one for each
+// thread, and past the first, so many bytes in all.
+constexpr uint64_t kWaitingBytesLimit = uint64_t{1} << 30;
+
+// Where a block went, for the solid index.
+struct BlockPlace {
+  uint32_t stored_offset = 0;
+  uint32_t stored_size = 0;
+  PackedBlock packed;  // its stream gone once written
+};
+
+// The files that LZMA shrinks, in blocks of at most options.solid_block_size decoded
+// bytes (a larger file alone in its own) encoded on the jobs' threads, written in
+// block order as each comes back; the others stored first, in table order.
+void WriteSolid(const ArchiveBuilder& builder, DataWriter& data, std::vector<RecordFacts>& facts,
+                const ArchiveOptions& options, const std::function<void(size_t)>& done,
+                std::vector<BlockPlace>* blocks) {
+  const std::vector<Entry>& entries = builder.entries();
+  std::vector<size_t> solid;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (entries[i].kind != kEntryKindFile) continue;
-    jobs.Give(data.Read(entries[i], &facts[i]));
-    given.push_back(i);
-    while (jobs.waiting() > kJobsPerThread * jobs.threads() || jobs.waiting_bytes() > kWaitingBytesLimit) take();
+    const std::string sample = data.Sample(entries[i], kSampleSize);
+    if (!sample.empty() && WorthCompressing(sample)) {
+      solid.push_back(i);
+      continue;
+    }
+    facts[i] = data.Write(entries[i]);
+    done(i);
   }
+  LzmaOptions lzma;
+  lzma.level = options.compress_level;
+  CompressionJobs jobs(lzma, options.threads);
+  std::deque<std::vector<size_t>> given;  // the files of each block given
+  std::string block;
+  std::vector<size_t> members;
+  auto take = [&] {
+    BlockPlace place;
+    place.packed = jobs.Take();
+    place.stored_offset = data.AppendData(place.packed.stream.data(), place.packed.stream.size());
+    place.stored_size = static_cast<uint32_t>(place.packed.stream.size());
+    place.packed.stream = {};
+    for (size_t i : given.front()) {
+      facts[i].block = static_cast<uint32_t>(blocks->size());
+      done(i);
+    }
+    given.pop_front();
+    blocks->push_back(std::move(place));
+  };
+  auto give = [&] {
+    jobs.Give(std::move(block));
+    given.push_back(std::move(members));
+    block = std::string();
+    members.clear();
+    while (jobs.waiting() > jobs.threads() || (jobs.waiting() > 1 && jobs.waiting_bytes() > kWaitingBytesLimit)) take();
+  };
+  const uint64_t limit = options.solid_block_size;
+  for (size_t i : SolidOrder(builder, std::move(solid))) {
+    const Entry& e = entries[i];
+    RecordFacts& f = facts[i];
+    uint32_t offset;
+    if (e.size >= 0) {
+      if (!block.empty() && block.size() + static_cast<uint64_t>(e.size) > limit) give();
+      offset = static_cast<uint32_t>(block.size());
+      data.ReadInto(e, &f, &block);
+    } else {  // its size is learned as it is read
+      std::string bytes;
+      data.ReadInto(e, &f, &bytes);
+      if (!block.empty() && block.size() + bytes.size() > limit) give();
+      offset = static_cast<uint32_t>(block.size());
+      block += bytes;
+    }
+    f.data_offset = offset;
+    f.method = kMethodLzmaSolid;
+    members.push_back(i);
+  }
+  if (!members.empty()) give();
   while (!given.empty()) take();
 }
 
@@ -240,32 +312,51 @@ uint32_t PutTable(const std::vector<Entry>& entries, const std::vector<RecordFac
   return Crc32(crc, p, filled);
 }
 
-// The table deflated at the options' level after the data, and the signature and a
-// header that says where it lies at the archive's start; returns the CRC-32 of the
-// signature, the header and the stream.
-uint32_t PutTableStream(const std::vector<Entry>& entries, const std::vector<RecordFacts>& facts, ArchiveSink& sink,
-                        uint64_t prologue_at, const ArchiveOptions& options) {
+// The solid index after the data: the blocks' records and the table encoded at the
+// options' level; and the signature and a header that says where it lies at the
+// archive's start. Returns the CRC-32 of the signature, the header and the index.
+uint32_t PutSolidIndex(const std::vector<Entry>& entries, const std::vector<RecordFacts>& facts,
+                       const std::vector<BlockPlace>& blocks, ArchiveSink& sink, uint64_t prologue_at,
+                       const ArchiveOptions& options) {
   std::string table(EntryRecord::kSize * entries.size(), '\0');
   for (size_t i = 0; i < entries.size(); ++i) {
     PutRecord(reinterpret_cast<unsigned char*>(&table[i * EntryRecord::kSize]), entries[i], facts[i]);
   }
-  std::string stream;
+  LzmaOptions lzma;
+  lzma.level = options.compress_level;
+  unsigned char props[kLzmaPropsSize];
+  const std::vector<unsigned char> stream =
+      LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(table.data()), table.size(), lzma, props);
   const uint32_t n = static_cast<uint32_t>(entries.size());
-  if (!Deflater(options.compress_level).Compress(table.data(), table.size(), TableStreamLimit(n), &stream)) {
-    throw BuildError(sink.name() + ": the entry table does not deflate");  // deflate never grows it so much
+  const size_t stream_size = kLzmaPropsSize + stream.size();
+  if (stream_size > SolidTableStreamLimit(n)) {
+    throw BuildError(sink.name() + ": the entry table does not compress");  // LZMA never grows it so much
   }
-  if (sink.position() + stream.size() >= kPositionLimit) {
+  std::string index(SolidIndexHeader::kSize + SolidBlockRecord::kSize * blocks.size(), '\0');
+  auto* p = reinterpret_cast<unsigned char*>(index.data());
+  StoreU32(p + SolidIndexHeader::kBlockCountOffset, static_cast<uint32_t>(blocks.size()));
+  StoreU32(p + SolidIndexHeader::kTableStreamSizeOffset, static_cast<uint32_t>(stream_size));
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    unsigned char* record = p + SolidIndexHeader::kSize + b * SolidBlockRecord::kSize;
+    const PackedBlock& packed = blocks[b].packed;
+    StoreU32(record + SolidBlockRecord::kStoredOffsetOffset, blocks[b].stored_offset);
+    StoreU32(record + SolidBlockRecord::kStoredSizeOffset, blocks[b].stored_size);
+    StoreU32(record + SolidBlockRecord::kDecodedSizeOffset, packed.decoded_size);
+    StoreU32(record + SolidBlockRecord::kCrcOffset, packed.crc);
+    memcpy(record + SolidBlockRecord::kPropsOffset, packed.props, kLzmaPropsSize);
+  }
+  index.append(reinterpret_cast<const char*>(props), kLzmaPropsSize);
+  index.append(reinterpret_cast<const char*>(stream.data()), stream.size());
+  if (sink.position() + index.size() >= kPositionLimit) {
     throw BuildError(sink.name() + ": the archive would reach 2 GiB, beyond what the extractor can seek");
   }
   unsigned char prologue[kArchivePrologueSize];
   PutSignatureAndHeader(prologue, entries.size(), true);
-  unsigned char* header = prologue + ArchiveSignature::kSize;
-  StoreU32(header + ArchiveHeader::kTableStreamSizeOffset, static_cast<uint32_t>(stream.size()));
-  StoreU32(header + ArchiveHeader::kTableStreamAtOffset,
+  StoreU32(prologue + ArchiveSignature::kSize + ArchiveHeader::kSolidIndexAtOffset,
            static_cast<uint32_t>(sink.position() - prologue_at - kArchivePrologueSize));
-  sink.Append(stream.data(), stream.size());
+  sink.Append(index.data(), index.size());
   sink.WriteAt(prologue_at, prologue, sizeof prologue);
-  return Crc32(Crc32(0, prologue, sizeof prologue), stream.data(), stream.size());
+  return Crc32(Crc32(0, prologue, sizeof prologue), index.data(), index.size());
 }
 
 }  // namespace
@@ -273,13 +364,13 @@ uint32_t PutTableStream(const std::vector<Entry>& entries, const std::vector<Rec
 WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge,
                               const WriteHooks& hooks, const ArchiveOptions& options) {
   if (options.compress_level > 0 && !options.checksums) {
-    throw BuildError(sink.name() + ": deflated files need the checksum block");
+    throw BuildError(sink.name() + ": compressed files need the checksum block");
   }
   const std::vector<Entry>& entries = builder.entries();
   const uint64_t prologue_at = sink.position();
-  // Deflated, the table follows the data, whose size it needs to know.
-  const bool table_stream = options.compress_level > 0 && !entries.empty();
-  const uint64_t table_size = table_stream ? 0 : uint64_t{EntryRecord::kSize} * entries.size();
+  // Solid, the table goes in the index after the data, whose size it needs to know.
+  bool solid = options.compress_level > 0 && !entries.empty();
+  const uint64_t table_size = solid ? 0 : uint64_t{EntryRecord::kSize} * entries.size();
   sink.Skip(kArchivePrologueSize + table_size);
 
   WrittenArchive written;
@@ -295,23 +386,32 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
   auto done = [&](size_t i) {
     ++written.files;
     written.data_bytes += facts[i].original_size;
-    if (facts[i].deflated) ++written.deflated;
+    if (facts[i].method == kMethodLzmaSolid) ++written.compressed;
     if (hooks.progress) hooks.progress(written.files, files);
   };
+  std::vector<BlockPlace> blocks;
   {
     DataWriter data(sink, edge, hooks, sink.position(), options.checksums);
-    if (options.compress_level > 0) {
-      WriteDeflated(entries, data, facts, options, done);
+    if (solid) {
+      WriteSolid(builder, data, facts, options, done, &blocks);
     } else {
       WriteStored(entries, data, facts, done);
     }
   }
+  written.blocks = static_cast<uint32_t>(blocks.size());
+  // Without a byte of data the index would lie where the header's place says none:
+  // such an archive gets the plain layout, its table right after the header.
+  if (solid && sink.position() == prologue_at + kArchivePrologueSize) {
+    solid = false;
+    sink.Skip(uint64_t{EntryRecord::kSize} * entries.size());
+  }
 
-  // The table, now that every record is known, at its place ahead of the data.
+  // The table, now that every record is known: at its place ahead of the data, or in
+  // the solid index.
   const uint32_t flags = (builder.name_encoding() == NameEncoding::kUtf8 ? kExtensionNamesUtf8 : 0) |
-                         (written.deflated ? kExtensionDeflated : 0) | (table_stream ? kExtensionTableDeflated : 0);
-  const uint32_t prologue_crc = table_stream ? PutTableStream(entries, facts, sink, prologue_at, options)
-                                             : PutTable(entries, facts, sink, prologue_at, flags != 0);
+                         (solid ? kExtensionSolid : 0);
+  const uint32_t prologue_crc = solid ? PutSolidIndex(entries, facts, blocks, sink, prologue_at, options)
+                                      : PutTable(entries, facts, sink, prologue_at, flags != 0);
   sink.Finish();
   written.archive_bytes = sink.position() - prologue_at;
 
@@ -323,8 +423,8 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
     for (uint32_t i = 0; i < n; ++i) {
       const RecordFacts& f = facts[i];
       const bool file = entries[i].kind == kEntryKindFile;
-      PutExtensionRecord(ExtensionRecordAt(block, i + 1), file ? f.crc : 0, file ? f.original_size : 0,
-                         f.deflated ? kMethodDeflate : kMethodStored);
+      PutExtensionRecord(ExtensionRecordAt(block, i + 1), file ? f.crc : 0, file ? f.original_size : 0, f.method,
+                         f.block);
     }
     SealExtensionBlock(block, written.extension.size());
   }

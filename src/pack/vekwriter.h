@@ -1,9 +1,9 @@
 // The archive writer: entries are added by name and place first; the writer copies
 // each file's data and learns, as it opens the file, what its record holds (size,
-// time, attributes, where the data lies, its checksum; deflated, its stored size),
-// then writes the entry table at its place ahead of the data (deflated, after it) and
-// makes the extension block (extension.h). Bare archives and the archive behind a stub
-// alike.
+// time, attributes, where the data lies, its checksum; in a solid archive, its block),
+// then writes the entry table at its place ahead of the data (solid, in the index
+// after it) and makes the extension block (extension.h). Bare archives and the
+// archive behind a stub alike.
 #pragma once
 
 #include <stdint.h>
@@ -67,19 +67,25 @@ inline uint32_t AttributesOf(const PathFacts& facts) {
   return kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
 }
 
+inline constexpr int kDefaultCompressLevel = 9;
+inline constexpr uint64_t kDefaultSolidBlockSize = uint64_t{64} << 20;
+inline constexpr uint64_t kMaxSolidBlockSize = uint64_t{1} << 30;
+
 // How the data is written.
 struct ArchiveOptions {
   // Make the extension block: a checksum for every file and for the header and table.
   bool checksums = true;
-  // 0: every file stored. 1 to 12 (kMinDeflateLevel to kMaxDeflateLevel, deflater.h):
-  // each file deflated on its own at this level (a file whose stream saves too little
-  // stays stored); needs checksums.
+  // 0: every file stored. 1 to 9: solid, LZMA at this level (a file that LZMA does
+  // not shrink stays stored: WorthCompressing); needs checksums.
   int compress_level = 0;
-  // Threads that deflate (0: one for each processor). The bytes are the same whatever
-  // their number.
+  // The most decoded bytes of a solid block; a file never splits, and one larger has a
+  // block of its own. 0: a block for each file.
+  uint64_t solid_block_size = kDefaultSolidBlockSize;
+  // Threads that encode blocks (0: one for each processor). The bytes are the same
+  // whatever their number.
   unsigned threads = 0;
 };
-inline constexpr int kDefaultCompressLevel = 9;
+
 
 class ArchiveBuilder {
  public:
@@ -134,7 +140,8 @@ struct WriteHooks {
 struct WrittenArchive {
   uint32_t files = 0;
   uint32_t directories = 0;
-  uint32_t deflated = 0;      // files stored deflated
+  uint32_t compressed = 0;    // files in solid blocks
+  uint32_t blocks = 0;
   uint64_t data_bytes = 0;    // the files' own sizes
   uint64_t archive_bytes = 0;
   // The extension block, ready to be placed (empty without checksums).

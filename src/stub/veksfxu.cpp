@@ -4,13 +4,14 @@
 
 #include "archivecheck.h"
 #include "dataranges.h"
+#include "decodesink.h"
 #include "cp1250.h"
 #include "crc32.h"
 #include "extended80.h"
 #include "extractor.h"
-#include "inflate.h"
 #include "messagebox.h"
 #include "rnvek100.h"
+#include "solid.h"
 #include "text.h"
 #include "winpath.h"
 
@@ -138,6 +139,15 @@ struct RunningFlag {
   ~RunningFlag() { flag = false; }
 };
 
+// The gauge after done of total bytes, as ExtractionPercent takes entries.
+int32_t BytesPercent(uint64_t done, uint64_t total) {
+  while (total >> 32) {
+    total >>= 1;
+    done >>= 1;
+  }
+  return total ? ExtractionPercent(static_cast<uint32_t>(done), static_cast<uint32_t>(total)) : 100;
+}
+
 }  // namespace
 
 Error TForm1::EXTBTNClick(TComponent*) {
@@ -198,18 +208,54 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   const uint64_t needed = TotalOriginalSize(reader);
   if (files_.FreeSpace(destination.c_str(), &free) && free < needed) return NoRoom(needed, free);
 
+  // The folders and the stored files in table order, then the blocks, their files
+  // written as they are decoded. The gauge follows the entries, or in a solid archive
+  // the bytes written.
   const uint32_t n = EntryCount;
+  const bool solid = reader.SolidBlockCount() > 0;
+  uint64_t done = 0;
   for (uint32_t i = 1; i <= n; ++i) {
+    ArchiveEntry entry;
+    reader.FindEntry(static_cast<int32_t>(i), &entry);
+    if (entry.method == kMethodLzmaSolid) continue;
     const Error error = ExtractEntry(reader, files_, static_cast<int32_t>(i), destination);
     if (InstallLog) {
-      const char* what = reader.GetEntryKind(static_cast<int32_t>(i)) == kEntryKindDirectory ? "folder" : "file";
+      const char* what = entry.kind == kEntryKindDirectory ? "folder" : "file";
       LogOutcome(what, destination.c_str(), reader.GetEntryPath(static_cast<int32_t>(i), files_.Separator()).c_str(),
                  error);
     }
     // A stream that does not give its file (its bytes checked before): a damaged installer.
     if (error == GeneralError(kBadCompressedData)) return Damaged(reader, i);
     VEK_TRY(error);
-    window_.SetPBProgress(ExtractionPercent(i, n));
+    if (entry.kind == kEntryKindFile) done += entry.original_size;
+    window_.SetPBProgress(solid ? BytesPercent(done, needed) : ExtractionPercent(i, n));
+  }
+  if (solid) {
+    SolidPlan plan;
+    if (!plan.Make(reader)) return OutOfMemoryError();
+    struct Hearing {
+      TForm1Window& window;
+      ArchiveReader& reader;
+      const AnsiString& destination;
+      char separator;
+      uint64_t done, needed;
+    } hearing{window_, reader, destination, files_.Separator(), done, needed};
+    BlockRun run;
+    run.context = &hearing;
+    run.progress = [](void* context, uint64_t written) {
+      auto* h = static_cast<Hearing*>(context);
+      h->window.SetPBProgress(BytesPercent(h->done + written, h->needed));
+    };
+    if (InstallLog) {
+      run.ended = [](void* context, const ArchiveEntry& entry, const Error& outcome) {
+        auto* h = static_cast<Hearing*>(context);
+        LogOutcome("file", h->destination.c_str(), h->reader.GetEntryPath(entry.id, h->separator).c_str(), outcome);
+      };
+    }
+    uint32_t slot = 0;
+    const Error error = ExtractBlocks(reader, files_, threads_, OwnPath.c_str(), destination, plan, run, &slot);
+    if (error && IsDamage(error)) return Damaged(reader, slot);
+    VEK_TRY(error);
   }
   // The files are there: they get their uninstaller whatever becomes of the group.
   if (apps_ && settings_.app_name) {
@@ -237,58 +283,49 @@ Error TForm1::CheckInstaller() {
 
 namespace {
 
-// The share of the check that runs beside the window's, through a handle of its own.
-struct BesideCheck {
-  CheckQueue& queue;
+// The check shared out among threads; the gauge follows the calling thread's entries.
+struct SharedCheck {
+  SharedCheck(ArchiveReader& r, TForm1Window& w) : queue(r), reader(r), window(w) {}
+  CheckQueue queue;
   ArchiveReader& reader;
-  ArchiveFile file;
+  TForm1Window& window;
+  SpinLock lock;
   Error error = NoError();
   uint32_t slot = 0;
 };
 
-void CheckBeside(void* context) {
-  auto* beside = static_cast<BesideCheck*>(context);
-  DataChecker checker(beside->reader, false, &beside->file);
-  beside->error = CheckShare(beside->queue, checker, &beside->slot);
+void CheckOn(void* context, ArchiveFile& file, bool caller) {
+  auto* check = static_cast<SharedCheck*>(context);
+  DataChecker checker(check->reader, false, &file);
+  uint32_t slot = 0;
+  const Error error = CheckShare(
+      check->queue, checker, &slot,
+      caller ? +[](void* context, uint32_t id) {
+        auto* c = static_cast<SharedCheck*>(context);
+        c->window.SetPBProgress(ExtractionPercent(id, c->queue.count()));
+      } : nullptr,
+      check);
+  // The lowest faulty entry of all is the first in table order.
+  check->lock.Lock();
+  if (error && (!check->error || slot < check->slot)) {
+    check->error = error;
+    check->slot = slot;
+  }
+  check->lock.Unlock();
 }
 
 }  // namespace
 
-// Every file's bytes against its checksum: on two processors the entries are shared
-// out between this thread and one beside it, each reading through its own handle, so
-// that the check costs about half the time. The gauge follows this thread's entries.
+// Every file's bytes, and every block's, against their checksums: the entries and
+// blocks are shared out between this thread and one beside it for each further
+// processor, each reading through its own handle, so that the check costs about
+// that much less time. The gauge follows this thread's entries.
 Error TForm1::CheckEntries(ArchiveReader& reader, uint32_t* slot) {
-  CheckQueue queue(reader.GetEntryCount());
-  BesideCheck beside{queue, reader, {&files_, kNoFile}};
-  ThreadHandle thread = kNoThread;
-  bool started = false;
+  SharedCheck check(reader, window_);
   PrepareCrc32();
-  if (files_.OpenRead(OwnPath.c_str(), &beside.file.handle).ok()) {
-    started = threads_.Processors() >= 2 && threads_.Start(&CheckBeside, &beside, &thread);
-    if (!started) (void)files_.Close(beside.file.handle);
-  }
-  struct Gauge {
-    TForm1Window& window;
-    uint32_t count;
-  } gauge{window_, queue.count()};
-  DataChecker checker(reader);
-  Error error = CheckShare(
-      queue, checker, slot,
-      [](void* context, uint32_t id) {
-        auto* g = static_cast<Gauge*>(context);
-        g->window.SetPBProgress(ExtractionPercent(id, g->count));
-      },
-      &gauge);
-  if (started) {
-    threads_.Join(thread);
-    (void)files_.Close(beside.file.handle);
-    // The lower of the two faulty entries is the first in table order.
-    if (beside.error && (!error || beside.slot < *slot)) {
-      error = beside.error;
-      *slot = beside.slot;
-    }
-  }
-  return error;
+  RunSideBySide(threads_, files_, OwnPath.c_str(), reader.file(), check.queue.count(), &CheckOn, &check);
+  *slot = check.slot;
+  return check.error;
 }
 
 // Files sharing data could write far more than the installer holds: a damaged one.

@@ -1,7 +1,7 @@
 // Fuzz target: arbitrary bytes as an archive for the reader and the path builder.
 // Every lookup and path must stay inside the loaded table and end; a checksum block
-// named by a footer at the end is read, every file's data checked against it and each
-// deflated file inflated.
+// named by a footer at the end is read, every file's data checked against it, each
+// deflated file inflated and each solid block decoded, never past its decoded size.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -9,6 +9,7 @@
 #include "archivecheck.h"
 #include "memoryedge.h"
 #include "rnvek100.h"
+#include "solid.h"
 #include "winpath.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,6 +47,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               vek::PlatformPathLimits().max_file_path) {
         abort();
       }
+    }
+  }
+  // Each block's files as its bytes pass: never more than the files' own sizes.
+  struct Bounded final : vek::BlockFileSink {
+    uint64_t left = 0;
+    vek::Error Begin(const vek::ArchiveEntry& entry) override {
+      left = entry.original_size;
+      return vek::NoError();
+    }
+    vek::Error Write(const unsigned char*, size_t size) override {
+      if (size > left) abort();
+      left -= size;
+      return vek::NoError();
+    }
+    vek::Error End(const vek::ArchiveEntry&, const vek::Error&) override { return vek::NoError(); }
+  } files;
+  vek::SolidPlan plan;
+  if (reader.SolidBlockCount() <= 64 && plan.Make(reader)) {
+    for (uint32_t b = 0; b < plan.blocks(); ++b) {
+      uint32_t count = 0;
+      const uint32_t* ids = plan.Files(b, &count);
+      uint32_t slot = 0;
+      (void)checker.CheckBlock(b);
+      (void)vek::DecodeBlock(reader, reader.file(), b, ids, count, files, &slot);
     }
   }
   return 0;

@@ -15,6 +15,7 @@
 #include "extension.h"
 #include "memoryedge.h"
 #include "rnvek100.h"
+#include "solid.h"
 #include "winpath.h"
 #include "vekbuild.h"
 
@@ -80,8 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reader.CheckEntryPath(id) != (too_long[e.id] ? vek::PathSafety::kTooLong : vek::PathSafety::kSafe)) abort();
   }
 
-  // Compressed: every file comes back with its size, and each deflated one inflates
-  // to exactly that size under its checksum.
+  // Compressed: every file comes back with its size, and every block decodes to its
+  // files, each under its checksum.
   vek::build::ArchiveOptions compress;
   compress.compress_level = 1 + (size > 0 ? data[0] % 9 : 0);
   compress.threads = 1;
@@ -99,6 +100,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (entry.original_size != static_cast<uint32_t>(e.size) || !checker.CheckEntry(entry).ok())) {
       abort();
     }
+  }
+  struct Sound final : vek::BlockFileSink {
+    vek::Error Begin(const vek::ArchiveEntry&) override { return vek::NoError(); }
+    vek::Error Write(const unsigned char*, size_t) override { return vek::NoError(); }
+    vek::Error End(const vek::ArchiveEntry&, const vek::Error& outcome) override {
+      if (outcome) abort();
+      return vek::NoError();
+    }
+  } sound;
+  vek::SolidPlan plan;
+  if (!plan.Make(reader)) abort();
+  for (uint32_t b = 0; b < plan.blocks(); ++b) {
+    uint32_t n = 0;
+    const uint32_t* ids = plan.Files(b, &n);
+    uint32_t slot = 0;
+    if (!checker.CheckBlock(b).ok() || !vek::DecodeBlock(reader, reader.file(), b, ids, n, sound, &slot).ok()) abort();
   }
   (void)reader.Close();  // before the edge it reads through goes
   return 0;

@@ -34,25 +34,31 @@ std::vector<std::string> FuzzSeeds() {
   seeds.push_back(checked);
   checked[vek::kArchivePrologueSize + 5 * vek::EntryRecord::kSize + 100] ^= 1;  // a.htm's data damaged
   seeds.push_back(checked);
-  vek::build::ArchiveOptions compress;  // a.htm deflated, the others stored
+  // Solid: the three files in one block, the table in the solid index after it.
+  vek::build::ArchiveOptions compress;
   compress.compress_level = vek::build::kDefaultCompressLevel;
   compress.threads = 1;
   std::string compressed = SampleTree().Serialize(compress);
   seeds.push_back(compressed);
-  // The table's stream (after the data) damaged.
   const auto* header = reinterpret_cast<const unsigned char*>(&compressed[vek::ArchiveSignature::kSize]);
-  const uint32_t table_at = vek::LoadU32(header + vek::ArchiveHeader::kTableStreamAtOffset);
+  const size_t index = vek::kArchivePrologueSize + vek::LoadU32(header + vek::ArchiveHeader::kSolidIndexAtOffset);
+  const size_t record = index + vek::SolidIndexHeader::kSize;
+  // The table's stream damaged.
   std::string table = compressed;
-  table[vek::kArchivePrologueSize + table_at + 20] ^= 0x10;
+  table[record + vek::SolidBlockRecord::kSize + 20] ^= 0x10;
   seeds.push_back(table);
-  // a.htm's stream damaged, its checksum made to match (a hostile packer). The data
-  // area follows the header: index.htm's 6 bytes, a.htm's stream, b.gif's 6 bytes.
-  const size_t stream = vek::kArchivePrologueSize + 6 + 4;
+  // The block's stream damaged, its checksum and the index's made to match (a hostile
+  // packer). The data area follows the header: the block alone.
+  const size_t stream = vek::kArchivePrologueSize + 4;
   compressed[stream] ^= 0x55;
+  const uint32_t stored = vek::LoadU32(reinterpret_cast<const unsigned char*>(&compressed[record]) +
+                                       vek::SolidBlockRecord::kStoredSizeOffset);
+  vek::StoreU32(reinterpret_cast<unsigned char*>(&compressed[record + vek::SolidBlockRecord::kCrcOffset]),
+                vek::Crc32(0, &compressed[vek::kArchivePrologueSize], stored));
   const size_t block = compressed.size() - vek::ExtensionFooter::kSize - vek::ExtensionBlockSize(5);
   auto* b = reinterpret_cast<unsigned char*>(&compressed[block]);
-  const uint32_t a_size = table_at - 6 - 6;
-  vek::StoreU32(vek::ExtensionRecordAt(b, 4), vek::Crc32(0, &compressed[stream - 4], a_size));
+  vek::StoreU32(b + vek::ExtensionHeader::kPrologueCrcOffset,
+                vek::Crc32(vek::Crc32(0, compressed.data(), vek::kArchivePrologueSize), &compressed[index], block - index));
   vek::SealExtensionBlock(b, vek::ExtensionBlockSize(5));
   seeds.push_back(compressed);
   seeds.push_back(sound.substr(0, 100));               // cut inside the table

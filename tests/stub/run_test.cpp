@@ -12,6 +12,8 @@
 #include "extended80.h"
 #include "recording_ddeml.h"
 #include "recording_shelllink.h"
+#include "crc32.h"
+#include "extension.h"
 #include "layout.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -366,8 +368,83 @@ TEST(Run, ADamagedInstallerIsReportedBeforeAnythingIsMade) {
   }
 }
 
-// A compressed installer: its deflated file is inflated, and the files' size (40,018
-// bytes once extracted) is compared with the destination's free space first: without
+// A solid installer (index.htm and numery\3-99.htm in one block): a byte flipped in
+// the block or its record is found before anything is made, as are props that no
+// decoder takes under checksums made to match; a block that ends short of its size
+// is found as it is written, its files sound, and reported the same, naming its last
+// file. So on one thread and on two.
+TEST(Run, ASolidInstallerIsCheckedBeforeAndAsItsBlockIsWritten) {
+  build::ArchiveOptions options;
+  options.compress_level = 9;
+  const std::string bare = SampleArchive().Serialize(options);
+  const auto* header = reinterpret_cast<const unsigned char*>(bare.data() + ArchiveSignature::kSize);
+  const size_t index = kArchivePrologueSize + LoadU32(header + ArchiveHeader::kSolidIndexAtOffset);
+  const size_t record = index + SolidIndexHeader::kSize;
+  const size_t block = bare.size() - ExtensionFooter::kSize - ExtensionBlockSize(3);
+  // The block's record given a field's value, the checksums made to match.
+  auto sealed = [&](size_t field, uint32_t value) {
+    std::string a = bare;
+    StoreU32(reinterpret_cast<unsigned char*>(&a[record + field]), value);
+    auto* b = reinterpret_cast<unsigned char*>(&a[block]);
+    StoreU32(b + ExtensionHeader::kPrologueCrcOffset,
+             Crc32(Crc32(0, a.data(), kArchivePrologueSize), &a[index], block - index));
+    SealExtensionBlock(b, ExtensionBlockSize(3));
+    return a;
+  };
+  auto flipped = [&](size_t at) {
+    std::string a = bare;
+    a[at] = static_cast<char>(a[at] ^ 0x40);
+    return a;
+  };
+  const uint32_t decoded = LoadU32(reinterpret_cast<const unsigned char*>(&bare[record]) +
+                                   SolidBlockRecord::kDecodedSizeOffset);
+  const std::string damaged = std::string(kDamagedMessage) + "\n\n";
+  struct Case {
+    const char* what;
+    std::string archive;
+    std::string report;  // "": the run completes
+    bool written;        // the files are there, whole
+  } cases[] = {
+      {"sound", bare, "", true},
+      {"the block's first byte", flipped(kArchivePrologueSize), damaged + "\\index.htm", false},
+      {"the block's record", flipped(record + SolidBlockRecord::kCrcOffset), kDamagedMessage, false},
+      {"a dictionary above the limit", sealed(SolidBlockRecord::kPropsOffset + 1, 1u << 30),
+       damaged + "\\index.htm", false},
+      {"ending short of its size", sealed(SolidBlockRecord::kDecodedSizeOffset, decoded + 1),
+       damaged + "\\index.htm", true},  // the last in the block, after 3-99.htm by name
+  };
+  for (const Case& c : cases) {
+    for (bool threads : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (threads ? ", threads" : ", one thread"));
+      Harness h;
+      h.files.threads = threads;
+      ExtensionPlace place;
+      const std::string exe = testing::WithBlockInStub(kFakeStub, c.archive, &place);
+      h.form->SetExtension(place);
+      h.Pack(exe);
+      const Error error = h.Extract(h.destination);
+      if (c.report.empty()) {
+        EXPECT_TRUE(error.ok());
+        EXPECT_EQ(h.form->Outcome(), RunOutcome::kDone);
+      } else {
+        char report[512];
+        FormatErrorReport(error, report, sizeof report);
+        EXPECT_EQ(std::string(report), c.report + (c.report.back() == '.' ? "" : "."));
+        EXPECT_EQ(h.form->Outcome(), RunOutcome::kDamaged);
+      }
+      if (c.written) {
+        EXPECT_EQ(ReadWholeFile(h.Out("numery/3-99.htm")), std::string(40000, 'x'));
+        EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>");
+      } else {
+        EXPECT_FALSE(fs::exists(h.Out()));
+      }
+      EXPECT_EQ(h.files.OpenHandles(), 0);
+    }
+  }
+}
+
+// A compressed installer: its files are decoded from their block, and the files' size
+// (40,018 bytes once extracted) is compared with the destination's free space first: without
 // room the run is refused naming both sizes, before any file is written; when the
 // free space cannot be known the run goes on.
 TEST(Run, ACompressedInstallerExtractsWhenItsFilesFit) {
@@ -389,7 +466,7 @@ TEST(Run, ACompressedInstallerExtractsWhenItsFilesFit) {
     options.compress_level = 9;
     ExtensionPlace place;
     const std::string exe = testing::WithBlockInStub(kFakeStub, SampleArchive().Serialize(options), &place);
-    ASSERT_LT(exe.size(), kFakeStub.size() + 2000);  // 3-99.htm deflated
+    ASSERT_LT(exe.size(), kFakeStub.size() + 2000);  // 3-99.htm compressed
     h.form->SetExtension(place);
     h.Pack(exe);
     const Error error = h.Extract(h.destination);

@@ -127,6 +127,51 @@ class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Th
   std::atomic<int> open_{0};
 };
 
+// Sums what is written to each file through it, and notes whether one was removed.
+class CountingEdge final : public TreeMaker {
+ public:
+  Error OpenRead(const char* path, FileHandle* file) override { return inner_.OpenRead(path, file); }
+  Error Seek(FileHandle file, int64_t offset) override { return inner_.Seek(file, offset); }
+  Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override {
+    return inner_.Read(file, buffer, count, done);
+  }
+  Error Close(FileHandle file) override { return inner_.Close(file); }
+  char Separator() const override { return inner_.Separator(); }
+  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
+  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
+    return inner_.MakeEntryFolder(path, length, destination_length);
+  }
+  Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
+    return inner_.CreateEntryFile(path, destination_length, archive, file);
+  }
+  Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
+    Error error = inner_.Write(file, buffer, count, done);
+    written += *done;
+    return error;
+  }
+  // Through Write, to be counted.
+  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
+                  uint32_t* copied) override {
+    return CopyThroughBuffer(*this, from, to, buffer, count, read, copied);
+  }
+  Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
+    return inner_.FinishEntryFile(file, path, dos_time_stamp, attributes);
+  }
+  Error RemoveFile(const char* path) override {
+    removed = true;
+    return inner_.RemoveFile(path);
+  }
+  bool FreeSpace(const char* path, uint64_t* bytes) override { return inner_.FreeSpace(path, bytes); }
+  bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
+  Error Create(const char* path, FileHandle* file) override { return inner_.Create(path, file); }
+  uint64_t written = 0;
+  bool removed = false;
+
+ private:
+  FileEdge& inner_ = PlatformFileEdge();
+};
+
 // Remembers every box instead of showing it; installed for its lifetime.
 class RecordingMessages final : public MessageBoxPresenter {
  public:

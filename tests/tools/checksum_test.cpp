@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 using testing::ScratchFolder;
 
 // \first.txt (1), \dir (2), \dir\middle.txt (3), \dir\last.txt (4): ten bytes each,
-// or, to be deflated, 2,000.
+// or, to be compressed, 2,000 (in one solid block: first, last, middle).
 build::ArchiveBuilder Tree(size_t length = 10) {
   build::ArchiveBuilder b;
   b.AddFile(0, "first.txt", std::string(length, '1'), testing::DosStamp(2001, 2, 3, 4, 5, 6));
@@ -32,7 +32,6 @@ build::ArchiveBuilder Tree(size_t length = 10) {
   b.AddFile(d, "last.txt", std::string(length, '3'), testing::DosStamp(2001, 2, 3, 4, 5, 6));
   return b;
 }
-constexpr size_t kTableSize = 4 * EntryRecord::kSize;
 
 enum class Form { kPlain, kBare, kExecutable, kCompressed, kCompressedExecutable };
 
@@ -41,14 +40,26 @@ struct Packed {
   std::string bytes;
   size_t archive = 0;
   size_t block = 0;
-  // A byte of the data of a file (1, 3 or 4), stored or deflated: its first, middle or last.
+  // A byte of the data of a stored file (1, 3 or 4): its first, middle or last.
   size_t Data(int slot, int where) const {
-    testing::LoadedArchive loaded(bytes.substr(archive));  // which inflates a deflated table
+    testing::LoadedArchive loaded(bytes.substr(archive));
     ArchiveEntry entry;
     EXPECT_TRUE(loaded.reader.FindEntry(slot, &entry));
     const size_t size = static_cast<size_t>(entry.size);
     const size_t at = archive + loaded.reader.DataStart() + entry.data_offset;
     return where < 0 ? at : where == 0 ? at + size / 2 : at + size - 1;
+  }
+  // A byte of the solid block's stream (its first, middle or last), or of its record
+  // in the solid index.
+  size_t Block(int where) const {
+    testing::LoadedArchive loaded(bytes.substr(archive));
+    const SolidBlock block = loaded.reader.GetSolidBlock(0);
+    const size_t at = archive + loaded.reader.DataStart() + block.stored_offset;
+    return where < 0 ? at : where == 0 ? at + block.stored_size / 2 : at + block.stored_size - 1;
+  }
+  size_t BlockRecord(size_t field) const {
+    testing::LoadedArchive loaded(bytes.substr(archive));
+    return archive + loaded.reader.DataStart() + loaded.reader.SolidIndexAt() + SolidIndexHeader::kSize + field;
   }
 };
 
@@ -100,17 +111,23 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
        "the header or the entry table does not match its checksum", {}},
       {"executable, checksum block", Form::kExecutable, [](const Packed& p) { return p.block + 30; },
        "the checksum block is damaged", {}},
-      // Deflated files: their stored bytes are checked before they are inflated.
+      // A solid block: its stored bytes are checked before it is decoded, and vek test
+      // names each of its files; extraction writes none whose bytes do not match.
       {"compressed, header", Form::kCompressed, [](const Packed& p) { return p.archive + 30; },
        "the header or the entry table does not match its checksum", {}},
-      {"compressed, first file", Form::kCompressed, [](const Packed& p) { return p.Data(1, -1); },
-       "entry 1 (\\first.txt): Damaged data", {}},
-      {"compressed, middle file", Form::kCompressed, [](const Packed& p) { return p.Data(3, 0); },
-       "entry 3 (\\dir\\middle.txt): Damaged data", {"first.txt", "dir"}},
-      {"compressed, last file", Form::kCompressed, [](const Packed& p) { return p.Data(4, 1); },
-       "entry 4 (\\dir\\last.txt): Damaged data", {"first.txt", "dir", "dir/middle.txt"}},
-      {"compressed executable, middle file", Form::kCompressedExecutable, [](const Packed& p) { return p.Data(3, 0); },
-       "entry 3 (\\dir\\middle.txt): Damaged data", {"first.txt", "dir"}},
+      {"compressed, the block's first byte", Form::kCompressed, [](const Packed& p) { return p.Block(-1); },
+       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)", {"dir"}},
+      {"compressed, the block's middle byte", Form::kCompressed, [](const Packed& p) { return p.Block(0); },
+       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)", {"dir"}},
+      {"compressed, the block's record", Form::kCompressed,
+       [](const Packed& p) { return p.BlockRecord(SolidBlockRecord::kDecodedSizeOffset); },
+       "the header or the entry table does not match its checksum", {}},
+      {"compressed, a file's checksum", Form::kCompressed,
+       [](const Packed& p) { return p.block + ExtensionHeader::kSize + 2 * ExtensionRecord::kSize; },
+       "the checksum block is damaged", {}},
+      {"compressed executable, the block's first byte", Form::kCompressedExecutable,
+       [](const Packed& p) { return p.Block(-1); },
+       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)", {"dir"}},
       // Without checksums, damaged data goes unnoticed, as it always did.
       {"no checksums, middle file", Form::kPlain, [](const Packed& p) { return p.Data(3, 0); }, nullptr,
        {"first.txt", "dir", "dir/middle.txt", "dir/last.txt"}},
@@ -132,9 +149,10 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
     tools::CheckFileData(archive, &problems);
     tools::CloseArchive(&archive);
     if (c.problem) {
-      // (Without a sound block, deflated files are of a kind unknown: one more line each.)
+      // (A damaged block names each of its three files; without a sound block,
+      // compressed files are of a kind unknown: one more line each.)
       ASSERT_GE(problems.size(), 1u);
-      if (c.form != Form::kCompressed) {
+      if (c.form != Form::kCompressed && c.form != Form::kCompressedExecutable) {
         EXPECT_EQ(problems.size(), 1u);
       }
       EXPECT_NE(problems[0].text.find(c.problem), std::string::npos) << problems[0].text;
@@ -211,11 +229,16 @@ TEST(Checksums, TheArchiveItselfIsThePlainLayout) {
   ScratchFolder folder;
   const std::string plain = Tree().Serialize();
   EXPECT_EQ(Pack(Form::kBare, folder.path()).bytes.substr(0, plain.size()), plain);
-  // Files too small to deflate stay stored: asked to compress, only the table is
-  // deflated, after the same data.
+  // Files that LZMA does not shrink stay stored: asked to compress, only the table
+  // goes into the solid index, after the same data.
+  build::ArchiveBuilder noise;
+  std::string bytes(1000, '\0');
+  uint32_t seed = 1;
+  for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 23);
+  noise.AddFile(0, "noise.bin", bytes, testing::DosStamp(2001, 2, 3, 4, 5, 6));
   build::ArchiveOptions compress;
   compress.compress_level = 9;
-  EXPECT_EQ(Tree().Serialize(compress).substr(kArchivePrologueSize, 30), plain.substr(kArchivePrologueSize + kTableSize));
+  EXPECT_EQ(noise.Serialize(compress).substr(kArchivePrologueSize, bytes.size()), bytes);
   const Packed exe = Pack(Form::kExecutable, folder.path());
   EXPECT_EQ(exe.bytes.substr(exe.archive), plain);
 }

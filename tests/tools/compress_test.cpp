@@ -1,7 +1,7 @@
-// Compressed archives: the same bytes whatever the number of threads, only what
-// deflate shrinks deflated, and streams that do not give exactly the recorded size
-// (inflation bombs) refused, with nothing beyond that size written and nothing left
-// under the file's name.
+// Solid archives: the same bytes whatever the number of threads, only what LZMA
+// shrinks in blocks, blocks of the size asked for in name order, and blocks or a
+// table whose streams do not give exactly the recorded bytes refused, with nothing
+// beyond the recorded sizes written and no damaged file left under its name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,12 +10,12 @@
 
 #include "check.h"
 #include "crc32.h"
-#include "deflater.h"
 #include "extension.h"
 #include "extract.h"
 #include "extractor.h"
-#include "inflate.h"
+#include "lzmaenc.h"
 #include "open.h"
+#include "solid.h"
 #include "testsupport.h"
 #include "vekbuild.h"
 
@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ScratchFolder;
 
-// Lines of text, which deflate well, and bytes that do not.
+// Lines of text, which compress well, and bytes that do not.
 std::string Text(size_t length, uint32_t seed) {
   std::string s;
   while (s.size() < length) s += "<p>Line " + std::to_string(seed++ % 977) + " of a page that repeats itself.</p>\n";
@@ -41,8 +41,8 @@ std::string Noise(size_t length, uint32_t seed) {
   return s;
 }
 
-// \text.htm (1, deflated), \img (2), \img\noise.gif (3) and \img\tiny.txt (4) stored,
-// \more.htm (5, deflated), \empty (6).
+// \text.htm (1), \img (2), \img\noise.gif (3, stored), \img\tiny.txt (4), \more.htm
+// (5), \empty (6, stored). In name order: more.htm, text.htm, tiny.txt.
 build::ArchiveBuilder MixedTree() {
   const uint32_t stamp = testing::DosStamp(2003, 4, 5, 6, 7, 8);
   build::ArchiveBuilder b;
@@ -54,105 +54,158 @@ build::ArchiveBuilder MixedTree() {
   b.AddFile(0, "empty", "", stamp);
   return b;
 }
+const char* const kMixedPaths[] = {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"};
+const std::string& MixedData(const char* path) {
+  static const build::ArchiveBuilder tree = MixedTree();
+  for (const build::Entry& e : tree.entries()) {
+    if (fs::path(path).filename() == e.name) return e.data;
+  }
+  static const std::string none;
+  return none;
+}
 
-std::string Compressed(unsigned threads) {
+// Two blocks with 150,000 bytes at most: more.htm alone, then text.htm and tiny.txt.
+constexpr uint64_t kTwoBlocks = 150000;
+
+std::string Compressed(unsigned threads, uint64_t block_size = build::kDefaultSolidBlockSize) {
   build::ArchiveOptions options;
   options.compress_level = build::kDefaultCompressLevel;
+  options.solid_block_size = block_size;
   options.threads = threads;
   return MixedTree().Serialize(options);
 }
 
-// The kinds as the table holds them (the reader inflates it).
-std::vector<uint8_t> Kinds(const std::string& archive) {
-  testing::LoadedArchive loaded(archive);
-  EXPECT_FALSE(loaded.load_error);
-  std::vector<uint8_t> kinds;
-  for (uint32_t slot = 1; slot <= loaded.reader.GetLoadedEntryCount(); ++slot) {
-    kinds.push_back(loaded.reader.GetSlotRecord(slot)[EntryRecord::kKindOffset]);
+// A bare archive's parts, and the same archive with its solid index replaced as a
+// packer would write it: the checksum block sealed to match.
+struct Bare {
+  std::string bytes;
+  static constexpr uint32_t kEntries = 6;
+  size_t block() const { return bytes.size() - ExtensionFooter::kSize - ExtensionBlockSize(kEntries); }
+  size_t index() const {
+    return kArchivePrologueSize +
+           LoadU32(reinterpret_cast<const unsigned char*>(bytes.data()) + ArchiveSignature::kSize +
+                   ArchiveHeader::kSolidIndexAtOffset);
   }
-  return kinds;
-}
-
-TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksDeflated) {
-  const std::string one = Compressed(1);
-  EXPECT_EQ(Compressed(2), one);
-  EXPECT_EQ(Compressed(3), one);
-  EXPECT_EQ(Kinds(one), (std::vector<uint8_t>{kEntryKindDeflated, kEntryKindDirectory, kEntryKindFile, kEntryKindFile,
-                                         kEntryKindDeflated, kEntryKindFile}));
-  EXPECT_EQ(one.substr(ArchiveSignature::kTailOffset, 2), std::string("\0\2", 2));
-  EXPECT_LT(one.size(), MixedTree().Serialize().size() / 4);
-}
-
-// Sums what is written to each file, and keeps the sizes of the files removed.
-class CountingEdge final : public FileEdge {
- public:
-  Error OpenRead(const char* path, FileHandle* file) override { return inner_.OpenRead(path, file); }
-  Error Seek(FileHandle file, int64_t offset) override { return inner_.Seek(file, offset); }
-  Error Read(FileHandle file, void* buffer, uint32_t count, uint32_t* done) override {
-    return inner_.Read(file, buffer, count, done);
+  std::string Index() const { return bytes.substr(index(), block() - index()); }
+  size_t Record(uint32_t b) const { return index() + SolidIndexHeader::kSize + b * SolidBlockRecord::kSize; }
+  Bare WithIndex(const std::string& index) const {
+    Bare out{bytes.substr(0, this->index()) + index + bytes.substr(block())};
+    auto* b = reinterpret_cast<unsigned char*>(out.bytes.data() + out.block());
+    const uint32_t crc = Crc32(Crc32(0, out.bytes.data(), kArchivePrologueSize), index.data(), index.size());
+    StoreU32(b + ExtensionHeader::kPrologueCrcOffset, crc);
+    SealExtensionBlock(b, ExtensionBlockSize(kEntries));
+    return out;
   }
-  Error Close(FileHandle file) override { return inner_.Close(file); }
-  char Separator() const override { return inner_.Separator(); }
-  bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
-  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
-  Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
-    return inner_.MakeEntryFolder(path, length, destination_length);
-  }
-  Error CreateEntryFile(const char* path, size_t destination_length, FileHandle archive, FileHandle* file) override {
-    return inner_.CreateEntryFile(path, destination_length, archive, file);
-  }
-  Error Write(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) override {
-    Error error = inner_.Write(file, buffer, count, done);
-    written += *done;
-    return error;
-  }
-  // Through Write, to be counted.
-  Error CopyBlock(FileHandle from, FileHandle to, void* buffer, uint32_t count, uint32_t* read,
-                  uint32_t* copied) override {
-    return CopyThroughBuffer(*this, from, to, buffer, count, read, copied);
-  }
-  Error FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) override {
-    return inner_.FinishEntryFile(file, path, dos_time_stamp, attributes);
-  }
-  Error RemoveFile(const char* path) override {
-    removed = true;
-    return inner_.RemoveFile(path);
-  }
-  bool FreeSpace(const char* path, uint64_t* bytes) override { return inner_.FreeSpace(path, bytes); }
-  bool SetAttributes(const char* path, uint32_t attributes) override { return inner_.SetAttributes(path, attributes); }
-  Error Create(const char* path, FileHandle* file) override { return inner_.Create(path, file); }
-  uint64_t written = 0;
-  bool removed = false;
-
- private:
-  FileEdge& inner_ = PlatformFileEdge();
 };
 
-TEST(Compression, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
-  const std::string sound = Compressed(1);
-  const size_t block = sound.size() - ExtensionFooter::kSize - ExtensionBlockSize(6);
-  const uint32_t real = 100000;  // text.htm's size
+std::string PathsOf(const std::vector<tools::Problem>& problems) {
+  std::string all;
+  for (const tools::Problem& p : problems) all += p.text + "\n";
+  return all;
+}
+
+TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksInBlocks) {
+  for (uint64_t block_size : {build::kDefaultSolidBlockSize, kTwoBlocks, uint64_t{0}}) {
+    SCOPED_TRACE(block_size);
+    const std::string one = Compressed(1, block_size);
+    EXPECT_EQ(Compressed(2, block_size), one);
+    EXPECT_EQ(Compressed(3, block_size), one);
+    EXPECT_EQ(one.substr(ArchiveSignature::kTailOffset, 2), std::string("\0\2", 2));
+    EXPECT_LT(one.size(), MixedTree().Serialize().size() / 4);
+    ScratchFolder folder;
+    testing::WriteWholeFile(folder / "a.vek", one);
+    tools::OpenedArchive archive;
+    std::string error;
+    ASSERT_TRUE(tools::OpenArchive((folder / "a.vek").string(), &archive, &error)) << error;
+    const ArchiveReader& reader = archive.reader;
+    EXPECT_EQ(reader.SolidBlockCount(), block_size == 0 ? 3u : block_size == kTwoBlocks ? 2u : 1u);
+    std::vector<uint8_t> methods;
+    for (int32_t id = 1; id <= 6; ++id) {
+      ArchiveEntry entry;
+      reader.FindEntry(id, &entry);
+      methods.push_back(reader.GetSlotRecord(id)[EntryRecord::kKindOffset] == kEntryKindCompressed ? entry.method
+                                                                                                 : entry.kind);
+    }
+    EXPECT_EQ(methods, (std::vector<uint8_t>{kMethodLzmaSolid, kEntryKindDirectory, kEntryKindFile,
+                                             kMethodLzmaSolid, kMethodLzmaSolid, kEntryKindFile}));
+  }
+}
+
+// A file never splits: more.htm (300,000 bytes, first by name) has a block of its own,
+// text.htm and tiny.txt share the next, in name order.
+TEST(Compression, BlocksHoldFilesInNameOrderUpToTheirSize) {
+  testing::LoadedArchive loaded(Compressed(1, kTwoBlocks));
+  ASSERT_FALSE(loaded.load_error);
+  struct Place {
+    int32_t id;
+    uint32_t block, offset;
+  } places[] = {{5, 0, 0}, {1, 1, 0}, {4, 1, 100000}};
+  for (const Place& p : places) {
+    const unsigned char* record = loaded.reader.GetSlotRecord(static_cast<uint32_t>(p.id));
+    EXPECT_EQ(LoadU32(record + EntryRecord::kDataOffsetOffset), p.offset) << p.id;
+  }
+  EXPECT_EQ(loaded.reader.GetSolidBlock(0).decoded_size, 300000u);
+  EXPECT_EQ(loaded.reader.GetSolidBlock(1).decoded_size, 100004u);
+}
+
+// The second block (text.htm, tiny.txt) made to lie about its stream, its record
+// sealed as a packer would: vek test names the block's files, vek extract fails and
+// leaves none of them wrong, and never more than the recorded sizes is written.
+TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
+  const Bare sound{Compressed(1, kTwoBlocks)};
+  const size_t record = sound.Record(1) - sound.index();
+  const std::string index = sound.Index();
+  auto with = [&](size_t field, uint32_t value) {
+    std::string i = index;
+    StoreU32(reinterpret_cast<unsigned char*>(&i[record + field]), value);
+    return i;
+  };
+  auto field = [&](size_t at) { return LoadU32(reinterpret_cast<const unsigned char*>(index.data() + record + at)); };
+  const uint32_t stored = field(SolidBlockRecord::kStoredSizeOffset);
+  const uint32_t decoded = field(SolidBlockRecord::kDecodedSizeOffset);
+  // Cut short by 8 bytes, its checksum that of what is left.
+  std::string cut = with(SolidBlockRecord::kStoredSizeOffset, stored - 8);
+  StoreU32(reinterpret_cast<unsigned char*>(&cut[record + SolidBlockRecord::kCrcOffset]),
+           Crc32(0, sound.bytes.data() + kArchivePrologueSize + field(SolidBlockRecord::kStoredOffsetOffset),
+                 stored - 8));
+  std::string huge = index;
+  StoreU32(reinterpret_cast<unsigned char*>(&huge[record + SolidBlockRecord::kPropsOffset + 1]), 1u << 30);
+  std::string wrong_props = index;
+  wrong_props[record + SolidBlockRecord::kPropsOffset] = static_cast<char>(9 * 5 * 5 - 1);  // lc 8
+
   struct Case {
     const char* what;
-    uint32_t recorded;  // text.htm's original size in the block
+    std::string index;
+    std::vector<const char*> problems;  // in vek test's lines, in order
+    std::vector<std::string> left;       // what vek extract leaves of kMixedPaths
+    std::vector<std::string> decoded;    // what decoding the block whole leaves of it
   } cases[] = {
-      {"sound", real},
-      {"the stream gives more", real - 1000},
-      {"the stream gives one byte more", real - 1},
-      {"the stream gives fewer", real + 1},
-      {"recorded far beyond the data", 0x7FFFFFFFu},
-      {"recorded as empty", 0},
+      {"sound", index, {}, {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"},
+       {"text.htm", "img/tiny.txt"}},
+      {"cut short", cut,
+       {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
+       {"img/noise.gif", "more.htm", "empty"}, {}},
+      // Each file whole and sound: they stay, and the block is named damaged.
+      {"ends before its decoded size", with(SolidBlockRecord::kDecodedSizeOffset, decoded + 1),
+       {"block 2: The compressed data is invalid"},
+       {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"}, {"text.htm", "img/tiny.txt"}},
+      // tiny.txt now reaches past the block: its record is damaged, where vek extract stops.
+      {"runs past its decoded size", with(SolidBlockRecord::kDecodedSizeOffset, decoded - 1),
+       {"entry 4 (\\img\\tiny.txt): The archive is damaged", "block 2: The compressed data is invalid"},
+       {"img/noise.gif"}, {"text.htm"}},
+      {"a dictionary above the limit", huge,
+       {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
+       {"img/noise.gif", "more.htm", "empty"}, {}},
+      {"props that no stream has", wrong_props,
+       {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
+       {"img/noise.gif", "more.htm", "empty"}, {}},
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchFolder folder;
-    std::string bytes = sound;
-    auto* b = reinterpret_cast<unsigned char*>(bytes.data() + block);
-    StoreU32(ExtensionRecordAt(b, 1) + ExtensionRecord::kOriginalSizeOffset, c.recorded);
-    SealExtensionBlock(b, ExtensionBlockSize(6));  // a block as its packer made it
     const fs::path file = folder / "bomb.vek";
-    testing::WriteWholeFile(file, bytes);
-    const bool bad = c.recorded != real;
+    testing::WriteWholeFile(file, sound.WithIndex(c.index).bytes);
 
     tools::OpenedArchive archive;
     std::string error;
@@ -160,120 +213,99 @@ TEST(Compression, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
     std::vector<tools::Problem> problems = tools::CheckArchive(archive);
     tools::CheckFileData(archive, &problems);
     tools::CloseArchive(&archive);
-    ASSERT_EQ(problems.size(), bad ? 1u : 0u);
-    if (bad) {
-      EXPECT_EQ(problems[0].text, "entry 1 (\\text.htm): The compressed data is invalid");
+    ASSERT_EQ(problems.size(), c.problems.size()) << PathsOf(problems);
+    for (size_t i = 0; i < problems.size(); ++i) {
+      EXPECT_EQ(problems[i].text.find(c.problems[i]), 0u) << problems[i].text;
     }
 
+    const bool bad = !c.problems.empty();
     EXPECT_EQ(tools::ExtractCommand(file.string(), (folder / "out").string(), false), bad ? 1 : 0);
-    EXPECT_EQ(fs::exists(folder / "out" / "text.htm"), !bad);
-    if (!bad) {
-      const build::ArchiveBuilder tree = MixedTree();
-      for (const char* name : {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"}) {
-        const auto& entries = tree.entries();
-        const auto it = std::find_if(entries.begin(), entries.end(),
-                                     [&](const build::Entry& e) { return fs::path(name).filename() == e.name; });
-        EXPECT_EQ(testing::ReadWholeFile(folder / "out" / name), it->data) << name;
+    // What is left under a file's name is that file.
+    auto left = [&](const fs::path& out) {
+      std::vector<std::string> found;
+      for (const char* path : kMixedPaths) {
+        if (!fs::exists(out / path)) continue;
+        found.push_back(path);
+        EXPECT_EQ(testing::ReadWholeFile(out / path), MixedData(path)) << path;
       }
-    }
+      return found;
+    };
+    EXPECT_EQ(left(folder / "out"), c.left);
 
-    // Never more than the recorded size reaches the file, which does not stay.
-    CountingEdge edge;
+    // Decoded whole, the block never writes more than its files' recorded sizes.
+    testing::CountingEdge edge;
     FileHandle handle = kNoFile;
     ASSERT_FALSE(edge.OpenRead(file.string().c_str(), &handle));
     ArchiveReader reader;
-    ASSERT_FALSE(reader.Open(edge, handle, 0, {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(6)}));
-    ASSERT_FALSE(ForceDestination(AnsiString(folder.destination("core").c_str()), edge));
-    const Error extracted =
-        ExtractEntry(reader, edge, 1, AnsiString(folder.destination("core").c_str()), DataCheck::kTrusted);
-    EXPECT_EQ(extracted, bad ? GeneralError(kBadCompressedData) : NoError());
-    EXPECT_LE(edge.written, c.recorded);
-    EXPECT_EQ(edge.removed, bad);
-    EXPECT_EQ(fs::exists(folder / "core" / "text.htm"), !bad);
+    const uint32_t block = static_cast<uint32_t>(sound.block());
+    ASSERT_FALSE(reader.Open(edge, handle, 0, {block, block + ExtensionBlockSize(Bare::kEntries)}));
+    const AnsiString destination(folder.destination("core").c_str());
+    ASSERT_FALSE(ForceDestination(destination, edge));
+    ASSERT_FALSE(ExtractEntry(reader, edge, 2, destination));
+    SolidPlan plan;
+    ASSERT_TRUE(plan.Make(reader));
+    uint32_t n = 0;
+    const uint32_t* ids = plan.Files(1, &n);
+    BlockFiles shared;
+    BlockExtraction out(reader, edge, destination, shared);
+    uint32_t slot = 0;
+    EXPECT_EQ(!!DecodeBlock(reader, reader.file(), 1, ids, n, out, &slot), bad);
+    EXPECT_LE(edge.written, 100004u);
+    EXPECT_EQ(left(folder / "core"), c.decoded);
   }
 }
 
-// A byte flipped in a deflated file's stored bytes: whatever its stream then does,
-// vek extract names the file damaged and leaves nothing of it.
-TEST(Compression, ADamagedStreamIsDamagedData) {
-  ScratchFolder folder;
-  std::string bytes = Compressed(1);
-  const size_t block = bytes.size() - ExtensionFooter::kSize - ExtensionBlockSize(6);
-  const size_t data = kArchivePrologueSize;  // text.htm's stream, first in the data area (the table follows it)
-  for (size_t at : {data + 1, data + 200, data + 201}) bytes[at] = static_cast<char>(bytes[at] ^ 0x21);
-  testing::WriteWholeFile(folder / "damaged.vek", bytes);
-  FileHandle handle = kNoFile;
-  FileEdge& edge = PlatformFileEdge();
-  ASSERT_FALSE(edge.OpenRead((folder / "damaged.vek").string().c_str(), &handle));
-  ArchiveReader reader;
-  ASSERT_FALSE(reader.Open(edge, handle, 0, {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(6)}));
-  const AnsiString destination(folder.destination().c_str());
-  EXPECT_EQ(ExtractEntry(reader, edge, 1, destination, DataCheck::kVerify), GeneralError(kDataDamaged));
-  EXPECT_FALSE(fs::exists(folder / "text.htm"));
-}
-
-// The archive with its table replaced as a packer would write it, the block sealed to
-// match: stored after the header (as vekpack wrote compressed archives before it
-// deflated the table), or the given stream after the data.
-std::string WithTable(const std::string& archive, const std::string& table, bool stream) {
-  const auto* header = reinterpret_cast<const unsigned char*>(archive.data() + ArchiveSignature::kSize);
-  const uint32_t at = LoadU32(header + ArchiveHeader::kTableStreamAtOffset);
-  const uint32_t n = LoadU16(header + ArchiveHeader::kEntryCountOffset);
-  std::string out = archive.substr(0, kArchivePrologueSize);
-  testing::PatchU32(out, ArchiveSignature::kSize + ArchiveHeader::kTableStreamSizeOffset, stream ? table.size() : 0);
-  testing::PatchU32(out, ArchiveSignature::kSize + ArchiveHeader::kTableStreamAtOffset, stream ? at : 0);
-  out += stream ? archive.substr(kArchivePrologueSize, at) + table : table + archive.substr(kArchivePrologueSize, at);
-  const uint32_t crc = Crc32(Crc32(0, out.data(), kArchivePrologueSize), table.data(), table.size());
-  std::string block = archive.substr(archive.size() - ExtensionFooter::kSize - ExtensionBlockSize(n));
-  auto* b = reinterpret_cast<unsigned char*>(block.data());
-  StoreU32(b + ExtensionHeader::kFlagsOffset, ExtensionFlags(b) & ~(stream ? 0 : kExtensionTableDeflated));
-  StoreU32(b + ExtensionHeader::kPrologueCrcOffset, crc);
-  SealExtensionBlock(b, ExtensionBlockSize(n));
-  return out + block;
-}
-
-// The table is deflated after the data; a stream that is damaged, cut short, longer
-// than any table's, or that gives more or fewer than the table's 6 records is a
-// damaged archive for the reader and vek test, and nothing of it is loaded. An
-// archive of an earlier vekpack, its table stored, reads as before.
+// The table is an LZMA stream in the solid index; one that is damaged, cut short,
+// longer than any table's, or that gives more or fewer than the table's 6 records is
+// a damaged archive for the reader and vek, and nothing of it is loaded.
 TEST(Compression, TheTableIsAStreamThatMustGiveExactlyTheRecords) {
-  const std::string sound = Compressed(1);
-  const auto* header = reinterpret_cast<const unsigned char*>(sound.data() + ArchiveSignature::kSize);
-  const uint32_t size = LoadU32(header + ArchiveHeader::kTableStreamSizeOffset);
-  const size_t stream = kArchivePrologueSize + LoadU32(header + ArchiveHeader::kTableStreamAtOffset);
+  const Bare sound{Compressed(1)};
+  const std::string index = sound.Index();
+  const size_t stream = SolidIndexHeader::kSize + SolidBlockRecord::kSize;  // one block
   std::string table;
   {
-    testing::LoadedArchive loaded(sound);
+    testing::LoadedArchive loaded(sound.bytes);
     ASSERT_FALSE(loaded.load_error);
-    ASSERT_EQ(loaded.reader.TableStreamSize(), size);
     EXPECT_EQ(loaded.reader.DataStart(), kArchivePrologueSize);
+    ASSERT_EQ(loaded.reader.SolidIndexSize(), index.size());
     table.assign(reinterpret_cast<const char*>(loaded.reader.GetSlotRecord(1)), 6 * EntryRecord::kSize);
   }
-  EXPECT_LT(size, table.size() / 4);
-  auto deflated = [](const std::string& bytes) {
-    std::string out;
-    EXPECT_TRUE(build::Deflater(9).Compress(bytes.data(), bytes.size(), bytes.size() + 64, &out));
-    return out;
+  EXPECT_LT(index.size() - stream, table.size() / 4);
+  // The index with this table stream.
+  auto with_table = [&](const std::string& records) {
+    build::LzmaOptions options;
+    unsigned char props[kLzmaPropsSize];
+    const auto raw = build::LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(records.data()), records.size(),
+                                            options, props);
+    std::string i = index.substr(0, stream) + std::string(reinterpret_cast<char*>(props), kLzmaPropsSize) +
+                    std::string(raw.begin(), raw.end());
+    StoreU32(reinterpret_cast<unsigned char*>(&i[SolidIndexHeader::kTableStreamSizeOffset]),
+             static_cast<uint32_t>(i.size() - stream));
+    return sound.WithIndex(i).bytes;
   };
-  auto flip = [](std::string a, size_t at) { return a[at] = static_cast<char>(a[at] ^ 0x40), a; };
-  std::string huge = sound;
-  testing::PatchU32(huge, ArchiveSignature::kSize + ArchiveHeader::kTableStreamSizeOffset, TableStreamLimit(6) + 1);
+  auto set = [&](size_t at, uint32_t value) {
+    std::string i = index;
+    StoreU32(reinterpret_cast<unsigned char*>(&i[at]), value);
+    return sound.WithIndex(i).bytes;
+  };
+  std::string zero = index;
+  zero[stream + kLzmaPropsSize] = 1;  // a stream's first byte is 0
   struct Case {
     const char* what;
     std::string bytes;
     Error error;
   } cases[] = {
-      {"sound", sound, NoError()},
-      {"stored, as an earlier vekpack wrote it", WithTable(sound, table, false), NoError()},
-      {"a byte of the stream flipped", flip(sound, stream + size / 2), GeneralError(kArchiveDamaged)},
-      {"its checksum flipped", flip(sound, stream + size - 1), GeneralError(kArchiveDamaged)},
-      {"cut short", WithTable(sound, sound.substr(stream, size - 3), true), GeneralError(kArchiveDamaged)},
-      {"longer than any table's", huge, GeneralError(kArchiveDamaged)},
-      {"the file ends inside it", sound.substr(0, stream + size / 2), InOutError(kIoReadBeyondEnd)},
-      {"a record too many", WithTable(sound, deflated(table + table.substr(0, EntryRecord::kSize)), true),
+      {"sound", sound.bytes, NoError()},
+      {"re-encoded", with_table(table), NoError()},
+      {"its first byte", sound.WithIndex(zero).bytes, GeneralError(kArchiveDamaged)},
+      {"cut short", set(SolidIndexHeader::kTableStreamSizeOffset, static_cast<uint32_t>(index.size() - stream - 3)),
        GeneralError(kArchiveDamaged)},
-      {"a byte too few", WithTable(sound, deflated(table.substr(0, table.size() - 1)), true),
+      {"longer than any table's", set(SolidIndexHeader::kTableStreamSizeOffset, SolidTableStreamLimit(6) + 1),
        GeneralError(kArchiveDamaged)},
+      {"more blocks than entries", set(SolidIndexHeader::kBlockCountOffset, 7), GeneralError(kArchiveDamaged)},
+      {"the file ends inside it", sound.bytes.substr(0, sound.index() + index.size() / 2), InOutError(kIoReadBeyondEnd)},
+      {"a record too many", with_table(table + table.substr(0, EntryRecord::kSize)), GeneralError(kArchiveDamaged)},
+      {"a byte too few", with_table(table.substr(0, table.size() - 1)), GeneralError(kArchiveDamaged)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -290,10 +322,41 @@ TEST(Compression, TheTableIsAStreamThatMustGiveExactlyTheRecords) {
     if (!opened) continue;
     std::vector<tools::Problem> problems = tools::CheckArchive(archive);
     tools::CheckFileData(archive, &problems);
-    EXPECT_TRUE(problems.empty()) << problems[0].text;
+    EXPECT_TRUE(problems.empty()) << PathsOf(problems);
     tools::CloseArchive(&archive);
     EXPECT_EQ(tools::ExtractCommand((folder / "t.vek").string(), (folder / "out").string(), false), 0);
-    EXPECT_EQ(testing::ReadWholeFile(folder / "out" / "more.htm"), MixedTree().entries()[4].data);
+    EXPECT_EQ(testing::ReadWholeFile(folder / "out" / "more.htm"), MixedData("more.htm"));
+  }
+}
+
+// Blocks that overlap each other, or reach the index, are a damaged index: the
+// archive opens, and vek refuses it whole.
+TEST(Compression, BlocksOutsideTheirPlaceDamageTheIndex) {
+  const Bare sound{Compressed(1, kTwoBlocks)};
+  const std::string index = sound.Index();
+  const size_t second = SolidIndexHeader::kSize + SolidBlockRecord::kSize;
+  auto set = [&](size_t at, uint32_t value) {
+    std::string i = index;
+    StoreU32(reinterpret_cast<unsigned char*>(&i[at]), value);
+    return sound.WithIndex(i).bytes;
+  };
+  const uint32_t first_end = LoadU32(reinterpret_cast<const unsigned char*>(
+      index.data() + SolidIndexHeader::kSize + SolidBlockRecord::kStoredSizeOffset));
+  const std::string cases[] = {
+      set(second + SolidBlockRecord::kStoredOffsetOffset, first_end - 1),               // into the first
+      set(second + SolidBlockRecord::kStoredSizeOffset, 0x7FFFFFFF),                   // past the index
+      set(second + SolidBlockRecord::kDecodedSizeOffset, kOriginalSizeLimit),         // 2 GiB decoded
+  };
+  for (const std::string& bytes : cases) {
+    ScratchFolder folder;
+    testing::WriteWholeFile(folder / "t.vek", bytes);
+    tools::OpenedArchive archive;
+    std::string error;
+    ASSERT_TRUE(tools::OpenArchive((folder / "t.vek").string(), &archive, &error)) << error;
+    EXPECT_EQ(archive.reader.extension(), ExtensionState::kIndexDamaged);
+    tools::CloseArchive(&archive);
+    EXPECT_EQ(tools::ExtractCommand((folder / "t.vek").string(), (folder / "out").string(), false), 1);
+    EXPECT_FALSE(fs::exists(folder / "out" / "more.htm"));
   }
 }
 

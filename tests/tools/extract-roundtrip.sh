@@ -33,24 +33,38 @@ python3 "$src/scripts/make-seed-tree.py" "$scratch/seed" >/dev/null
 check_tree "$scratch/seed" "$scratch/out-seed"
 echo "seed-shaped tree: identical"
 
-# Compressed, at the lowest, the default and the highest level: the same tree,
-# smaller, and marked so that no reader of the plain layout takes it for one.
-for level in 1 9 12; do
-  "$vekpack" -q --compress=$level "$scratch/seed" "$scratch/seed-z$level.vek"
-  [[ $(od -An -tx1 -j6 -N2 "$scratch/seed-z$level.vek" | tr -d ' ') == 0002 ]] || { echo "compressed, not marked"; exit 1; }
-  # The header's table stream size (its reserved bytes 6 to 9): the table is deflated.
-  [[ $(od -An -tx1 -j14 -N4 "$scratch/seed-z$level.vek" | tr -d ' ') != 00000000 ]] || { echo "compressed, table stored"; exit 1; }
-  (( $(stat -c %s "$scratch/seed-z$level.vek") < $(stat -c %s "$scratch/seed.vek") )) || { echo "compressed, not smaller"; exit 1; }
-  "$vek" test "$scratch/seed-z$level.vek" >/dev/null
-  "$vek" extract -q "$scratch/seed-z$level.vek" -C "$scratch/out-seed-z$level"
-  check_tree "$scratch/seed" "$scratch/out-seed-z$level"
+# Compressed, at the lowest, a middle and the highest level, and in blocks of every
+# size: the same tree, smaller, and marked so that no reader of the plain layout
+# takes it for one.
+for options in --compress=1 --compress=5 -z "-z --solid=file" "-z --solid=64K"; do
+  name=$(echo "$options" | tr -dc 'a-z0-9')
+  # shellcheck disable=SC2086
+  "$vekpack" -q $options "$scratch/seed" "$scratch/seed-$name.vek"
+  [[ $(od -An -tx1 -j6 -N2 "$scratch/seed-$name.vek" | tr -d ' ') == 0002 ]] || { echo "$options: not marked"; exit 1; }
+  # The header's table stream size (its reserved bytes 6 to 9) is 0 and the solid
+  # index's place (10 to 13) is not: the table is in the index.
+  [[ $(od -An -tx1 -j14 -N4 "$scratch/seed-$name.vek" | tr -d ' ') == 00000000 &&
+     $(od -An -tx1 -j18 -N4 "$scratch/seed-$name.vek" | tr -d ' ') != 00000000 ]] || { echo "$options: no solid index"; exit 1; }
+  (( $(stat -c %s "$scratch/seed-$name.vek") < $(stat -c %s "$scratch/seed.vek") )) || { echo "$options: not smaller"; exit 1; }
+  "$vek" test "$scratch/seed-$name.vek" >/dev/null
+  "$vek" extract -q "$scratch/seed-$name.vek" -C "$scratch/out-seed-$name"
+  check_tree "$scratch/seed" "$scratch/out-seed-$name"
 done
-"$vek" list "$scratch/seed-z9.vek" >"$scratch/seed-z9.txt"
-grep -q '^Compression: deflate' "$scratch/seed-z9.txt" || { echo "vek list does not say it is compressed"; exit 1; }
+"$vek" list "$scratch/seed-z.vek" >"$scratch/seed-z.txt"
+grep -q '^Compression: solid LZMA, 1 block' "$scratch/seed-z.txt" || { echo "vek list does not say it is solid"; exit 1; }
+"$vek" list "$scratch/seed-zsolidfile.vek" >"$scratch/seed-zfile.txt"
+grep -q "^Compression: solid LZMA, $(grep -c ' lzma ' "$scratch/seed-zfile.txt") blocks" "$scratch/seed-zfile.txt" ||
+  { echo "--solid=file: not a block for each file"; exit 1; }
 echo "seed-shaped tree compressed: identical"
-for level in 0 13 012 1x ''; do
-  if "$vekpack" -q --compress=$level "$scratch/seed" "$scratch/bad.vek" 2>/dev/null; then
-    echo "--compress=$level accepted"; exit 1
+"$vekpack" -q -z "$scratch/sample" "$scratch/sample-z.vek"
+"$vek" extract -q "$scratch/sample-z.vek" -C "$scratch/out-sample-z"
+check_tree "$scratch/sample" "$scratch/out-sample-z"
+echo "sample compressed: identical"
+for options in --compress=0 --compress=10 --compress=012 --compress=1x --compress= "-z --solid=0" "-z --solid=2G" \
+               "-z --solid=12X" "-z --solid=" --solid=1M; do
+  # shellcheck disable=SC2086
+  if "$vekpack" -q $options "$scratch/seed" "$scratch/bad.vek" 2>/dev/null; then
+    echo "$options accepted"; exit 1
   fi
 done
 

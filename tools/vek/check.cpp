@@ -11,6 +11,7 @@
 #include "errorwords.h"
 #include "extractor.h"
 #include "shown.h"
+#include "solid.h"
 
 namespace vek::tools {
 
@@ -54,7 +55,10 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
     if (safety != PathSafety::kSafe) {
       problems.push_back({std::string("unsafe: ") + DescribePathSafety(safety), label() + ": unsafe: " + DescribePathSafety(safety)});
     }
-    if (kind == kEntryKindFile) {
+    // (A solid file's place is in its block: the reader judged it.)
+    const bool in_block = reader.GetSlotRecord(slot)[EntryRecord::kKindOffset] == kEntryKindCompressed &&
+                          entry.method != kMethodDeflate;
+    if (kind == kEntryKindFile && !in_block) {
       const int32_t size = entry.size;
       const uint32_t offset = entry.data_offset;
       if (size < 0) {
@@ -106,22 +110,66 @@ const char* ChecksumsInWords(ExtensionState state) {
     case ExtensionState::kDamaged: return "the checksum block is damaged";
     case ExtensionState::kNewer: return "the checksum block was made by a newer vekpack";
     case ExtensionState::kPrologueDamaged: return "the header or the entry table does not match its checksum";
+    case ExtensionState::kIndexDamaged: return "the solid index's blocks overlap or lie outside the data";
   }
   return "?";
 }
+
+namespace {
+
+// Each file of a block as its bytes pass: one that does not match is a problem.
+class CheckedFiles final : public BlockFileSink {
+ public:
+  CheckedFiles(const ArchiveReader& reader, std::vector<Problem>* problems) : reader_(reader), problems_(problems) {}
+  Error Begin(const ArchiveEntry&) override { return NoError(); }
+  Error Write(const unsigned char*, size_t) override { return NoError(); }
+  Error End(const ArchiveEntry& entry, const Error& outcome) override {
+    if (outcome) Damaged(entry.id, outcome);
+    return NoError();
+  }
+  void Damaged(uint32_t id, const Error& error, const std::string& more = "") {
+    problems_->push_back({"damaged data", EntryLabel(reader_, static_cast<int32_t>(id)) + ": " + ErrorInWords(error) + more});
+  }
+
+ private:
+  const ArchiveReader& reader_;
+  std::vector<Problem>* problems_;
+};
+
+}  // namespace
 
 void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems) {
   ArchiveReader& reader = archive.reader;
   if (!reader.HasChecksums()) return;
   DataChecker checker(reader, /*inflate=*/true);
+  CheckedFiles files(reader, problems);
   const uint32_t count = reader.GetEntryCount();
   for (uint32_t slot = 1; slot <= count; ++slot) {
     ArchiveEntry entry;
     if (!reader.FindEntry(static_cast<int32_t>(slot), &entry) || entry.id != slot) continue;
     const Error error = checker.CheckEntry(entry);
     if (error == InOutError(kIoReadBeyondEnd)) continue;  // the structural check names it
-    if (error) {
-      problems->push_back({"damaged data", EntryLabel(reader, static_cast<int32_t>(slot)) + ": " + ErrorInWords(error)});
+    if (error) files.Damaged(slot, error);
+  }
+  // Each block's stored bytes, then, when they are those packed, its files decoded.
+  SolidPlan plan;
+  if (!plan.Make(reader)) {
+    problems->push_back({"damaged data", "the blocks could not be decoded: out of memory"});
+    return;
+  }
+  for (uint32_t block = 0; block < plan.blocks(); ++block) {
+    uint32_t n = 0;
+    const uint32_t* ids = plan.Files(block, &n);
+    const std::string where = " (block " + std::to_string(block + 1) + ")";
+    const Error stored = checker.CheckBlock(block);
+    if (stored) {
+      for (uint32_t i = 0; i < n; ++i) files.Damaged(ids[i], stored, where);
+      continue;
+    }
+    uint32_t slot = 0;
+    const Error decoded = DecodeBlock(reader, reader.file(), block, ids, n, files, &slot);
+    if (decoded) {
+      problems->push_back({"damaged data", "block " + std::to_string(block + 1) + ": " + ErrorInWords(decoded)});
     }
   }
 }

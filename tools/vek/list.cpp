@@ -86,6 +86,19 @@ void ListVersionInfo(const OpenedArchive& archive, FILE* out) {
 
 }  // namespace
 
+namespace {
+
+const char* MethodName(const ArchiveEntry& entry) {
+  switch (entry.method) {
+    case kMethodStored: return "stored";
+    case kMethodDeflate: return "deflate";
+    case kMethodLzmaSolid: return "lzma";
+  }
+  return "?";
+}
+
+}  // namespace
+
 void ListArchive(const OpenedArchive& archive, FILE* out) {
   const ArchiveReader& reader = archive.reader;
   const unsigned char* header = reader.header();
@@ -98,36 +111,54 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
                         NameEncoding::kWindows1250)
               .c_str());
   fprintf(out, "Checksums: %s\n", ChecksumsInWords(reader.extension()));
-  // A compressed archive: each file's size once extracted, and what it takes stored.
+  // A compressed archive: each file's method, and what it takes stored (the files of a
+  // block share its bytes).
   const bool compressed = reader.Compressed();
-  if (compressed) fprintf(out, "Compression: deflate (Stored: the bytes a file takes in the archive)\n");
+  const uint32_t blocks = reader.SolidBlockCount();
+  uint64_t block_bytes = 0;
+  for (uint32_t b = 0; b < blocks; ++b) block_bytes += reader.GetSolidBlock(b).stored_size;
+  if (compressed && reader.ExtensionFlags() & kExtensionSolid) {
+    fprintf(out, "Compression: solid LZMA, %u block%s of %llu bytes stored (Stored: the bytes a file takes in the "
+                 "archive; the files of a block share its bytes)\n",
+            blocks, blocks == 1 ? "" : "s", static_cast<unsigned long long>(block_bytes));
+  } else if (compressed) {
+    fprintf(out, "Compression: deflate (Stored: the bytes a file takes in the archive)\n");
+  }
   fputc('\n', out);
   ListVersionInfo(archive, out);
   if (archive.has_config) ListConfiguration(archive, out);
-  const char* rule = compressed ? "----- ---- ----- ------------------- ---------- ---------- ------------------------\n"
-                                : "----- ---- ----- ------------------- ---------- ------------------------\n";
-  fprintf(out, "   Id Kind Attr  Modified                  Size %sPath\n%s", compressed ? "    Stored " : "", rule);
+  const char* rule = compressed
+                         ? "----- ---- ----- ------------------- ---------- ---------- ------- ------------------------\n"
+                         : "----- ---- ----- ------------------- ---------- ------------------------\n";
+  fprintf(out, "   Id Kind Attr  Modified                  Size %sPath\n%s",
+          compressed ? "    Stored Method  " : "", rule);
   const uint32_t count = reader.GetEntryCount();
-  uint32_t files = 0, dirs = 0, other = 0, deflated = 0;
-  uint64_t bytes = 0, stored_bytes = 0;
+  uint32_t files = 0, dirs = 0, other = 0, packed = 0;
+  uint64_t bytes = 0, stored_bytes = block_bytes;
   for (uint32_t id = 1; id <= count; ++id) {
     ArchiveEntry entry;
     reader.FindEntry(static_cast<int32_t>(id), &entry);
     std::string when;
     std::string size;
     std::string stored;
+    std::string method;
     if (entry.kind == kEntryKindFile) {
       ++files;
-      if (entry.size > 0) stored_bytes += static_cast<uint64_t>(entry.size);
-      if (entry.method == kMethodDeflate) {
-        ++deflated;
+      if (entry.method == kMethodDeflate || entry.method == kMethodLzmaSolid) {
+        ++packed;
         bytes += entry.original_size;
         size = std::to_string(entry.original_size);
       } else {
         if (entry.size > 0) bytes += static_cast<uint64_t>(entry.size);
         size = std::to_string(entry.size);
       }
-      stored = std::to_string(entry.size);
+      if (entry.method == kMethodLzmaSolid) {
+        stored = "block " + std::to_string(entry.block + 1);
+      } else {
+        if (entry.size > 0) stored_bytes += static_cast<uint64_t>(entry.size);
+        stored = std::to_string(entry.size);
+      }
+      method = MethodName(entry);
       char text[20];
       FormatDosTime(entry.time_stamp, text);
       when = text;
@@ -137,18 +168,23 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
     } else {
       ++other;
     }
-    if (compressed) stored = (stored.size() < 10 ? std::string(10 - stored.size(), ' ') : "") + stored + " ";
+    std::string columns;
+    if (compressed) {
+      char text[32];
+      snprintf(text, sizeof text, "%10s %-7s ", stored.c_str(), method.c_str());
+      columns = text;
+    }
     fprintf(out, "%5u %-4s %s %-19s %10s %s%s\n", id, KindName(entry.kind).c_str(),
-            Attributes(entry.kind, entry.attributes).c_str(), when.c_str(), size.c_str(),
-            compressed ? stored.c_str() : "", ShownPath(reader, static_cast<int32_t>(id)).c_str());
+            Attributes(entry.kind, entry.attributes).c_str(), when.c_str(), size.c_str(), columns.c_str(),
+            ShownPath(reader, static_cast<int32_t>(id)).c_str());
   }
   fputs(rule, out);
   fprintf(out, "%37llu ", static_cast<unsigned long long>(bytes));
-  if (compressed) fprintf(out, "%10llu ", static_cast<unsigned long long>(stored_bytes));
+  if (compressed) fprintf(out, "%10llu %7s ", static_cast<unsigned long long>(stored_bytes), "");
   fprintf(out, "%u entries: %u files, %u directories", count, files, dirs);
   if (other) fprintf(out, ", %u of unknown kind", other);
   if (compressed && bytes > 0) {
-    fprintf(out, "; %u deflated, stored in %.1f%% of their size", deflated, 100.0 * stored_bytes / bytes);
+    fprintf(out, "; %u compressed; the files take %.1f%% of their size", packed, 100.0 * stored_bytes / bytes);
   }
   fputc('\n', out);
 }

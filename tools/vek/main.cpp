@@ -24,7 +24,7 @@ using vek::tools::kExitSuccess;
 const char kUsage[] =
     "Usage: vek list FILE\n"
     "  or:  vek test [--quick] FILE\n"
-    "  or:  vek extract FILE [-C FOLDER]\n"
+    "  or:  vek extract FILE [NAME...] [-C FOLDER]\n"
     "\n"
     "FILE is a VEK archive or a self-extracting executable that carries one:\n"
     "the archive is where the executable's stub finds it. In other files it is\n"
@@ -32,22 +32,25 @@ const char kUsage[] =
     "\n"
     "  list      show every entry: identifier, kind, attributes (D directory,\n"
     "            R read-only, H hidden, S system, A archive), modification time,\n"
-    "            size and path; in a compressed archive also the bytes each\n"
-    "            file takes stored\n"
+    "            size and path; in a compressed archive also each file's\n"
+    "            method (stored, lzma in a solid block, deflate) and the bytes\n"
+    "            it takes stored, and the blocks\n"
     "  test      check the archive's structure: identifiers 1..N in order, parents\n"
     "            that are earlier directories, file data inside the file and not\n"
     "            overlapping, known kinds, safe names, no two entries on one\n"
     "            path (nor on paths that differ only in letter case); then,\n"
     "            when the archive carries checksums, read every file's data and\n"
-    "            compare it, inflating each deflated file to its exact size\n"
-    "            (not with --quick); one line per problem, the\n"
+    "            compare it, decoding each block and each deflated file to its\n"
+    "            exact size (not with --quick); one line per problem, the\n"
     "            first few of each kind, then how many more\n"
     "  extract   write every directory and file below FOLDER (created when\n"
     "            missing; the current folder without -C), with the stored\n"
     "            attributes and modification times; an entry whose name could\n"
     "            lead outside FOLDER stops extraction with \"Invalid filename.\"\n"
     "            With checksums, each file is checked as it is written; a damaged\n"
-    "            one is removed again and stops extraction\n"
+    "            one is removed again and stops extraction. With NAMEs (paths in\n"
+    "            the archive such as docs/index.htm), only those and what lies\n"
+    "            below them, decoding only the blocks that hold them\n"
     "\n"
     "Options:\n"
     "  -C, --directory FOLDER   extract below FOLDER\n"
@@ -146,13 +149,15 @@ int main(int argc, char** argv) {
   }
   if (args.empty()) return Usage("no command given");
   const std::string& command = args[0];
-  if (args.size() != 2) return Usage("need a command and one FILE");
+  const bool extract = command == "extract" || command == "x";
+  if (args.size() < 2 || (args.size() > 2 && !extract)) return Usage("need a command and one FILE");
   if (have_folder && command != "extract") return Usage("-C goes with extract only");
   if (command == "list" || command == "l") return List(args[1]);
   if (quick && command != "test" && command != "t") return Usage("--quick goes with test only");
   if (command == "test" || command == "t") return Test(args[1], quick);
-  if (command == "extract" || command == "x") {
-    return vek::tools::ExtractCommand(args[1], have_folder ? folder : std::string("."), !quiet);
+  if (extract) {
+    return vek::tools::ExtractCommand(args[1], have_folder ? folder : std::string("."), !quiet,
+                                      std::vector<std::string>(args.begin() + 2, args.end()));
   }
   return Usage(("unknown command " + command).c_str());
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "deflater.h"
 #include "helptext.h"
+#include "lzmaenc.h"
 #include "terminal.h"
 #include "toolhost.h"
 #include "vekbuild.h"
@@ -29,12 +29,17 @@ const char kUsage[] =
     "                    Windows) or x86 (32- and 64-bit Windows)\n"
     "  -s, --stub FILE   prepend this extractor stub instead\n"
     "  -c, --config FILE  set the stub's texts, folder and Start-menu items (below)\n"
-    "  -z, --compress[=LEVEL]  deflate each file on its own, LEVEL 1 (fastest) to 12\n"
-    "                    (smallest), 9 without one; 10 to 12 are 2 to 3% smaller\n"
-    "                    than 9, 4 to 9 times slower (9 where vekpack uses zlib).\n"
-    "                    A file that deflate does not shrink by at least 1/32\n"
-    "                    stays stored. Read by vek and by stubs of this release,\n"
-    "                    not by earlier ones\n"
+    "  -z, --compress[=LEVEL]  solid LZMA compression, LEVEL 1 (fastest) to 9\n"
+    "                    (smallest, the default). Files are compressed together\n"
+    "                    in blocks, ordered by name so that alike files lie side by\n"
+    "                    side; a file that LZMA does not shrink (a picture, an\n"
+    "                    archive) stays stored. Read by vek and by stubs of this\n"
+    "                    release, not by earlier ones\n"
+    "      --solid=SIZE  at most SIZE bytes of files in one block (K, M or G after\n"
+    "                    the number: KiB, MiB, GiB; 64M without it, at most 1G);\n"
+    "                    a larger file has a block of its own. --solid=file: a\n"
+    "                    block for each file. Blocks are compressed side by side,\n"
+    "                    and the installer decodes them side by side\n"
     "  -q, --quiet       no progress and no summary\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
@@ -132,6 +137,30 @@ std::string SfxArch(const std::string& value) {
   return "";
 }
 
+// --solid's SIZE: digits and an optional K, M or G (binary), at most 1 GiB; "file":
+// a block for each file (0).
+bool SolidSize(const std::string& text, uint64_t* size) {
+  if (text == "file") {
+    *size = 0;
+    return true;
+  }
+  uint64_t value = 0;
+  size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (value > vek::build::kMaxSolidBlockSize) return false;
+  }
+  if (i == 0) return false;
+  const std::string unit = text.substr(i);
+  const int shift = unit.empty() ? 0 : unit == "K" || unit == "k" ? 10 : unit == "M" || unit == "m" ? 20
+                                                               : unit == "G" || unit == "g" ? 30 : -1;
+  if (shift < 0) return false;
+  value <<= shift;
+  if (value == 0 || value > vek::build::kMaxSolidBlockSize) return false;
+  *size = value;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,6 +170,8 @@ int main(int argc, char** argv) {
   std::string sfx_arch;  // set by --sfx
   bool quiet = false;
   int compress_level = 0;
+  uint64_t solid_block_size = vek::build::kDefaultSolidBlockSize;
+  bool solid_given = false;
   std::string positional[2];
   int count = 0;
   bool options_done = false;
@@ -175,10 +206,15 @@ int main(int argc, char** argv) {
       const std::string level = arg.substr(11);
       compress_level = 0;
       for (char c : level) compress_level = c >= '0' && c <= '9' && compress_level < 100 ? compress_level * 10 + (c - '0') : 100;
-      if (level.empty() || level[0] == '0' || compress_level < vek::build::kMinDeflateLevel ||
-          compress_level > vek::build::kMaxDeflateLevel) {
-        return Usage(("--compress takes a level from 1 to 12, not " + level).c_str());
+      if (level.empty() || level[0] == '0' || compress_level < vek::build::kMinLzmaLevel ||
+          compress_level > vek::build::kMaxLzmaLevel) {
+        return Usage(("--compress takes a level from 1 to 9, not " + level).c_str());
       }
+    } else if (!options_done && arg.rfind("--solid=", 0) == 0) {
+      if (!SolidSize(arg.substr(8), &solid_block_size)) {
+        return Usage(("--solid takes a size such as 64M (at most 1G), or file, not " + arg.substr(8)).c_str());
+      }
+      solid_given = true;
     } else if (!options_done && arg == "--") {
       options_done = true;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
@@ -200,6 +236,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!config.empty() && stub.empty()) return Usage("--config goes with --sfx or --stub");
+  if (solid_given && compress_level == 0) return Usage("--solid goes with --compress");
 
   vek::build::PackOptions options;
   options.source_folder = positional[0];
@@ -207,6 +244,7 @@ int main(int argc, char** argv) {
   options.stub = stub;
   options.config = config;
   options.compress_level = compress_level;
+  options.solid_block_size = solid_block_size;
   options.warn = [](const std::string& text) { fprintf(stderr, "vekpack: warning: %s\n", text.c_str()); };
   vek::tools::ProgressLine progress("packing", !quiet);
   options.progress = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };
@@ -219,7 +257,9 @@ int main(int argc, char** argv) {
       fprintf(stderr, "vekpack: %s: %u files, %u folders, %llu bytes of data; archive %llu bytes",
               options.output.c_str(), r.files, r.directories, static_cast<unsigned long long>(r.data_bytes),
               static_cast<unsigned long long>(r.archive_bytes));
-      if (compress_level > 0) fprintf(stderr, ", %u of the files deflated", r.deflated);
+      if (compress_level > 0) {
+        fprintf(stderr, ", %u of the files in %u solid block%s", r.compressed, r.blocks, r.blocks == 1 ? "" : "s");
+      }
       if (!stub.empty()) {
         fprintf(stderr, " after a %u-byte stub (%llu bytes in all)", r.start_offset,
                 static_cast<unsigned long long>(r.output_bytes));
