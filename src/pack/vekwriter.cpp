@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <deque>
 
-#include "casefold.h"
 #include "compressjobs.h"
 #include "cp1250.h"
 #include "crc32.h"
@@ -190,25 +189,6 @@ void WriteStored(const std::vector<Entry>& entries, DataWriter& data, std::vecto
   }
 }
 
-// The order of the files in the solid data: by name (the last part of the path, its
-// letters folded as Windows compares them), then by path, so that files of one kind
-// and name lie together whatever folder holds them (a page beside its source text).
-std::vector<size_t> SolidOrder(const ArchiveBuilder& builder, std::vector<size_t> files) {
-  const std::vector<Entry>& entries = builder.entries();
-  std::vector<std::string> paths(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {  // parents come before their children
-    const uint16_t parent = entries[i].parent_id;
-    paths[i] = (parent ? paths[parent - 1] + '\\' : std::string()) + entries[i].name;
-  }
-  std::vector<std::string> names(entries.size());
-  for (size_t i : files) names[i] = FoldedName(entries[i].name.data(), entries[i].name.size(), builder.name_encoding());
-  std::stable_sort(files.begin(), files.end(), [&](size_t a, size_t b) {
-    if (names[a] != names[b]) return names[a] < names[b];
-    return paths[a] < paths[b];
-  });
-  return files;
-}
-
 // Blocks given to the encoding threads and not yet written, at most: one for each
 // thread, and past the first, so many bytes in all.
 constexpr uint64_t kWaitingBytesLimit = uint64_t{1} << 30;
@@ -222,7 +202,9 @@ struct BlockPlace {
 
 // The files that LZMA shrinks, in blocks of at most options.solid_block_size decoded
 // bytes (a larger file alone in its own) encoded on the jobs' threads, written in
-// block order as each comes back; the others stored first, in table order.
+// block order as each comes back; the others stored first. Both in table order, which
+// is depth-first path order: in one large block it packs documentation smaller than
+// any order by name (bench/RESULTS.md), and the installer writes files in it.
 void WriteSolid(const ArchiveBuilder& builder, DataWriter& data, std::vector<RecordFacts>& facts,
                 const ArchiveOptions& options, const std::function<void(size_t)>& done,
                 std::vector<BlockPlace>* blocks) {
@@ -265,7 +247,7 @@ void WriteSolid(const ArchiveBuilder& builder, DataWriter& data, std::vector<Rec
     while (jobs.waiting() > jobs.threads() || (jobs.waiting() > 1 && jobs.waiting_bytes() > kWaitingBytesLimit)) take();
   };
   const uint64_t limit = options.solid_block_size;
-  for (size_t i : SolidOrder(builder, std::move(solid))) {
+  for (size_t i : solid) {
     const Entry& e = entries[i];
     RecordFacts& f = facts[i];
     uint32_t offset;

@@ -1,5 +1,5 @@
 // Solid archives: the same bytes whatever the number of threads, only what LZMA
-// shrinks in blocks, blocks of the size asked for in name order, and blocks or a
+// shrinks in blocks, blocks of the size asked for in table order, and blocks or a
 // table whose streams do not give exactly the recorded bytes refused, with nothing
 // beyond the recorded sizes written and no damaged file left under its name.
 #include <gtest/gtest.h>
@@ -42,7 +42,7 @@ std::string Noise(size_t length, uint32_t seed) {
 }
 
 // \text.htm (1), \img (2), \img\noise.gif (3, stored), \img\tiny.txt (4), \more.htm
-// (5), \empty (6, stored). In name order: more.htm, text.htm, tiny.txt.
+// (5), \empty (6, stored).
 build::ArchiveBuilder MixedTree() {
   const uint32_t stamp = testing::DosStamp(2003, 4, 5, 6, 7, 8);
   build::ArchiveBuilder b;
@@ -64,7 +64,7 @@ const std::string& MixedData(const char* path) {
   return none;
 }
 
-// Two blocks with 150,000 bytes at most: more.htm alone, then text.htm and tiny.txt.
+// Two blocks with 150,000 bytes at most: text.htm and tiny.txt, then more.htm alone.
 constexpr uint64_t kTwoBlocks = 150000;
 
 std::string Compressed(unsigned threads, uint64_t block_size = build::kDefaultSolidBlockSize) {
@@ -131,29 +131,29 @@ TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksInBlocks) {
   }
 }
 
-// A file never splits: more.htm (300,000 bytes, first by name) has a block of its own,
-// text.htm and tiny.txt share the next, in name order.
-TEST(Compression, BlocksHoldFilesInNameOrderUpToTheirSize) {
+// In table order: text.htm and tiny.txt share the first block; a file never splits, so
+// more.htm (300,000 bytes) has the next of its own.
+TEST(Compression, BlocksHoldFilesInTableOrderUpToTheirSize) {
   testing::LoadedArchive loaded(Compressed(1, kTwoBlocks));
   ASSERT_FALSE(loaded.load_error);
   struct Place {
     int32_t id;
     uint32_t block, offset;
-  } places[] = {{5, 0, 0}, {1, 1, 0}, {4, 1, 100000}};
+  } places[] = {{1, 0, 0}, {4, 0, 100000}, {5, 1, 0}};
   for (const Place& p : places) {
     const unsigned char* record = loaded.reader.GetSlotRecord(static_cast<uint32_t>(p.id));
     EXPECT_EQ(LoadU32(record + EntryRecord::kDataOffsetOffset), p.offset) << p.id;
   }
-  EXPECT_EQ(loaded.reader.GetSolidBlock(0).decoded_size, 300000u);
-  EXPECT_EQ(loaded.reader.GetSolidBlock(1).decoded_size, 100004u);
+  EXPECT_EQ(loaded.reader.GetSolidBlock(0).decoded_size, 100004u);
+  EXPECT_EQ(loaded.reader.GetSolidBlock(1).decoded_size, 300000u);
 }
 
-// The second block (text.htm, tiny.txt) made to lie about its stream, its record
+// The first block (text.htm, tiny.txt) made to lie about its stream, its record
 // sealed as a packer would: vek test names the block's files, vek extract fails and
 // leaves none of them wrong, and never more than the recorded sizes is written.
 TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
   const Bare sound{Compressed(1, kTwoBlocks)};
-  const size_t record = sound.Record(1) - sound.index();
+  const size_t record = sound.Record(0) - sound.index();
   const std::string index = sound.Index();
   auto with = [&](size_t field, uint32_t value) {
     std::string i = index;
@@ -184,21 +184,21 @@ TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
        {"text.htm", "img/tiny.txt"}},
       {"cut short", cut,
        {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
-       {"img/noise.gif", "more.htm", "empty"}, {}},
+       {"img/noise.gif", "empty"}, {}},
       // Each file whole and sound: they stay, and the block is named damaged.
       {"ends before its decoded size", with(SolidBlockRecord::kDecodedSizeOffset, decoded + 1),
-       {"block 2: The compressed data is invalid"},
-       {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"}, {"text.htm", "img/tiny.txt"}},
+       {"block 1: The compressed data is invalid"},
+       {"text.htm", "img/noise.gif", "img/tiny.txt", "empty"}, {"text.htm", "img/tiny.txt"}},
       // tiny.txt now reaches past the block: its record is damaged, where vek extract stops.
       {"runs past its decoded size", with(SolidBlockRecord::kDecodedSizeOffset, decoded - 1),
-       {"entry 4 (\\img\\tiny.txt): The archive is damaged", "block 2: The compressed data is invalid"},
+       {"entry 4 (\\img\\tiny.txt): The archive is damaged", "block 1: The compressed data is invalid"},
        {"img/noise.gif"}, {"text.htm"}},
       {"a dictionary above the limit", huge,
        {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
-       {"img/noise.gif", "more.htm", "empty"}, {}},
+       {"img/noise.gif", "empty"}, {}},
       {"props that no stream has", wrong_props,
        {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
-       {"img/noise.gif", "more.htm", "empty"}, {}},
+       {"img/noise.gif", "empty"}, {}},
   };
 
   for (const Case& c : cases) {
@@ -245,11 +245,11 @@ TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
     SolidPlan plan;
     ASSERT_TRUE(plan.Make(reader));
     uint32_t n = 0;
-    const uint32_t* ids = plan.Files(1, &n);
+    const uint32_t* ids = plan.Files(0, &n);
     BlockFiles shared;
     BlockExtraction out(reader, edge, destination, shared);
     uint32_t slot = 0;
-    EXPECT_EQ(!!DecodeBlock(reader, reader.file(), 1, ids, n, out, &slot), bad);
+    EXPECT_EQ(!!DecodeBlock(reader, reader.file(), 0, ids, n, out, &slot), bad);
     EXPECT_LE(edge.written, 100004u);
     EXPECT_EQ(left(folder / "core"), c.decoded);
   }
