@@ -23,7 +23,7 @@ struct LzmaOptions {
   uint32_t dictionary = 0;
   int lc = 3, lp = 0, pb = 2;
   int nice_len = 0;     // 0: the level's default
-  bool extreme = true;  // liblzma's -e, or the SDK's matching settings
+  bool extreme = false;  // liblzma's -e (always at level 9), or the SDK's matching settings
 };
 
 // Encodes one block; props gets the 5 property bytes; the result is the raw stream
