@@ -71,8 +71,8 @@ EOF
   timeout 120 "$WINE" "$VEKPACK" -q --stub "$(win "$STUB")" --config "$(win "$WORK/setup-$version.cfg")" \
     "$(win "$tree")" "$(win "$WORK/setup-$version.exe")" >"$WORK/vekpack.txt" 2>&1 || fail "vekpack $version"
 }
-install() {  # VERSION
-  timeout 120 "$WINE" "$WORK/setup-$1.exe" /S >"$WORK/install.log" 2>&1
+install() {  # VERSION; its /LOG in $WORK/install-VERSION.log, shown on failure
+  timeout 120 "$WINE" "$WORK/setup-$1.exe" /S "/LOG=$(win "$WORK/install-$1.log")" >"$WORK/install.log" 2>&1
   local rc=$?
   [ $rc -eq 0 ] || fail "install $1: exit $rc"
 }
