@@ -77,8 +77,8 @@ constexpr size_t kFoldBlock = 64;
 // Four 128-bit lanes (of a 64-byte block, in order) into one, then the remaining
 // 16-byte pieces (n bytes, a multiple of 16), then to 32 bits.
 __attribute__((target("pclmul,sse4.1"), always_inline)) inline uint32_t FoldRest(__m128i x1, __m128i x2, __m128i x3,
-                                                                                __m128i x4, const unsigned char* p,
-                                                                                size_t n) {
+                                                                                 __m128i x4, const unsigned char* p,
+                                                                                 size_t n) {
   const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009eLL, 0x01751997d0LL);
   const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124LL);
   const __m128i poly = _mm_set_epi64x(0x01f7011641LL, 0x01db710641LL);
@@ -143,16 +143,15 @@ constexpr size_t kWideBlock = 256;
 
 // a folded over by the distance of k, xor b (0x96: the xor of all three operands).
 VEK_CRC32_WIDE_TARGET __attribute__((always_inline)) inline __m512i WideFold(__m512i a, __m512i k, __m512i b) {
-  return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(a, k, 0x00), _mm512_clmulepi64_epi128(a, k, 0x11), b,
-                                   0x96);
+  return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(a, k, 0x00), _mm512_clmulepi64_epi128(a, k, 0x11), b, 0x96);
 }
 
 VEK_CRC32_WIDE_TARGET uint32_t FoldWide(uint32_t c, const unsigned char* p, size_t n) {
   // n is a multiple of 16 and at least 256.
-  const __m512i k2048 = _mm512_set_epi64(0x01322d1430LL, 0x011542778aLL, 0x01322d1430LL, 0x011542778aLL,
-                                         0x01322d1430LL, 0x011542778aLL, 0x01322d1430LL, 0x011542778aLL);
-  const __m512i k512 = _mm512_set_epi64(0x01c6e41596LL, 0x0154442bd4LL, 0x01c6e41596LL, 0x0154442bd4LL,
-                                        0x01c6e41596LL, 0x0154442bd4LL, 0x01c6e41596LL, 0x0154442bd4LL);
+  const __m512i k2048 = _mm512_set_epi64(0x01322d1430LL, 0x011542778aLL, 0x01322d1430LL, 0x011542778aLL, 0x01322d1430LL,
+                                         0x011542778aLL, 0x01322d1430LL, 0x011542778aLL);
+  const __m512i k512 = _mm512_set_epi64(0x01c6e41596LL, 0x0154442bd4LL, 0x01c6e41596LL, 0x0154442bd4LL, 0x01c6e41596LL,
+                                        0x0154442bd4LL, 0x01c6e41596LL, 0x0154442bd4LL);
   __m512i z1 = _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(c))));
   __m512i z2 = _mm512_loadu_si512(p + 64);
   __m512i z3 = _mm512_loadu_si512(p + 128);

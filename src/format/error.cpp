@@ -7,8 +7,7 @@ namespace vek {
 size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
   TextBuilder out(buf, size);
   switch (error.kind) {
-    case ErrorKind::kNone:
-      break;
+    case ErrorKind::kNone: break;
     case ErrorKind::kInOut:
       if (const char* text = WordsOf<kIoMessages>(error.code)) {
         out.Text(text);
@@ -22,12 +21,8 @@ size_t FormatErrorMessage(const Error& error, char* buf, size_t size) {
         }
       }
       break;
-    case ErrorKind::kGeneral:
-      out.Text(error.text ? error.text : "");
-      break;
-    case ErrorKind::kOutOfMemory:
-      out.Text("Out of memory");
-      break;
+    case ErrorKind::kGeneral: out.Text(error.text ? error.text : ""); break;
+    case ErrorKind::kOutOfMemory: out.Text("Out of memory"); break;
     case ErrorKind::kDde:
       if (const char* text = WordsOf<kDdeMessages>(error.code)) {
         out.Text(text);

@@ -236,9 +236,9 @@ size_t FormatErrorReport(const Error& error, char* buf, size_t size);
 const char* ErrorClassName(const Error& error);
 
 // Propagates a failed Error to the caller.
-#define VEK_TRY(expr)                    \
-  do {                                   \
-    ::vek::Error vek_try_error_ = (expr); \
+#define VEK_TRY(expr)                                \
+  do {                                               \
+    ::vek::Error vek_try_error_ = (expr);            \
     if (!vek_try_error_.ok()) return vek_try_error_; \
   } while (0)
 

@@ -50,8 +50,7 @@ void PutExtensionHeader(unsigned char* block, uint32_t flags, uint32_t entry_cou
   StoreU32(block + ExtensionHeader::kBlockCrcOffset, 0);
 }
 
-void PutExtensionRecord(unsigned char* record, uint32_t crc, uint32_t original_size, uint8_t method,
-                        uint32_t block) {
+void PutExtensionRecord(unsigned char* record, uint32_t crc, uint32_t original_size, uint8_t method, uint32_t block) {
   StoreU32(record + ExtensionRecord::kCrcOffset, crc);
   StoreU32(record + ExtensionRecord::kOriginalSizeOffset, original_size);
   record[ExtensionRecord::kMethodOffset] = method;

@@ -109,8 +109,7 @@ inline constexpr uint8_t kEntryKindNotFound = 128;
 inline constexpr uint32_t kMaxEntryCount = 65535;
 
 // Bytes from the archive's start to the first entry record.
-inline constexpr uint32_t kArchivePrologueSize =
-    static_cast<uint32_t>(ArchiveSignature::kSize + ArchiveHeader::kSize);
+inline constexpr uint32_t kArchivePrologueSize = static_cast<uint32_t>(ArchiveSignature::kSize + ArchiveHeader::kSize);
 
 // ---- The extension block ---------------------------------------------------------------
 //
@@ -137,10 +136,10 @@ struct ExtensionHeader {
 };
 inline constexpr char kExtensionMagic[ExtensionHeader::kMagicSize + 1] = "VEK-EXT1";
 
-inline constexpr uint32_t kExtensionNamesUtf8 = 1u << 0;  // names are UTF-8, not Windows-1250
-inline constexpr uint32_t kExtensionDeflated = 1u << 1;   // some entries are deflated
+inline constexpr uint32_t kExtensionNamesUtf8 = 1u << 0;      // names are UTF-8, not Windows-1250
+inline constexpr uint32_t kExtensionDeflated = 1u << 1;       // some entries are deflated
 inline constexpr uint32_t kExtensionTableDeflated = 1u << 2;  // the table is a zlib stream
-inline constexpr uint32_t kExtensionSolid = 1u << 3;  // LZMA blocks and the solid index
+inline constexpr uint32_t kExtensionSolid = 1u << 3;          // LZMA blocks and the solid index
 // The flags this release reads. A block with another comes from a newer vekpack and is
 // refused as such.
 inline constexpr uint32_t kExtensionKnownFlags =
@@ -281,7 +280,8 @@ static_assert(ArchiveHeader::kReservedOneOffset >= ArchiveHeader::kReservedOffse
               "the reserved byte set to 1 lies among the reserved bytes");
 static_assert(ArchiveHeader::kTableStreamSizeOffset > ArchiveHeader::kReservedOneOffset &&
                   ArchiveHeader::kTableStreamAtOffset == ArchiveHeader::kTableStreamSizeOffset + 4 &&
-                  ArchiveHeader::kTableStreamAtOffset + 4 <= ArchiveHeader::kReservedOffset + ArchiveHeader::kReservedSize,
+                  ArchiveHeader::kTableStreamAtOffset + 4 <=
+                      ArchiveHeader::kReservedOffset + ArchiveHeader::kReservedSize,
               "the table stream's size and place lie among the reserved bytes, after the one set to 1");
 static_assert(FieldsChain({{EntryRecord::kIdOffset, EntryRecord::kIdSize},
                            {EntryRecord::kParentIdOffset, EntryRecord::kParentIdSize},
@@ -337,12 +337,10 @@ static_assert(sizeof(kStartOffsetSection) - 1 <= kSectionNameMaxLength, "a PE se
 
 // ---- Little-endian fields ------------------------------------------------------------
 
-inline uint16_t LoadU16(const unsigned char* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t LoadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t LoadU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 inline void StoreU16(unsigned char* p, uint16_t v) {
   p[0] = static_cast<unsigned char>(v);

@@ -49,7 +49,7 @@ class DataChecker {
   ArchiveFile& file_;
   const bool inflate_;
   unsigned char* buffer_ = nullptr;  // and after it, with inflate_, the inflater's window
-  uint64_t buffer_at_ = 0;  // the file position of buffer_[0]
+  uint64_t buffer_at_ = 0;           // the file position of buffer_[0]
   uint32_t buffer_length_ = 0;
   uint64_t bytes_read_ = 0;
 };

@@ -45,7 +45,8 @@ bool FindDataOverlaps(const ArchiveReader& reader, DataOverlapFound found, void*
   uint32_t n = 0;
   for (uint32_t id = 1; id <= count; ++id) {
     ArchiveEntry entry;
-    if (!reader.FindEntry(static_cast<int32_t>(id), &entry) || entry.kind != kEntryKindFile || entry.size <= 0) continue;
+    if (!reader.FindEntry(static_cast<int32_t>(id), &entry) || entry.kind != kEntryKindFile || entry.size <= 0)
+      continue;
     const uint32_t space = entry.method == kMethodLzmaSolid ? entry.block + 1 : 0;
     ranges[n++] = {space, entry.data_offset, id, uint64_t{entry.data_offset} + static_cast<uint32_t>(entry.size)};
   }

@@ -110,8 +110,8 @@ Error LzmaBlockDecoder::Feed(const unsigned char* data, size_t size, DecodeSink&
     if (limit > left) limit = static_cast<SizeT>(left);
     SizeT used = size;
     ELzmaStatus status;
-    const SRes result = LzmaDec_DecodeToDic(dec, start + limit, data, &used, left == 0 ? LZMA_FINISH_END : LZMA_FINISH_ANY,
-                                            &status);
+    const SRes result =
+        LzmaDec_DecodeToDic(dec, start + limit, data, &used, left == 0 ? LZMA_FINISH_END : LZMA_FINISH_ANY, &status);
     if (result != SZ_OK) return Bad();
     data += used;
     size -= used;

@@ -155,8 +155,8 @@ Error ArchiveReader::InflateTable() {
   auto* bytes = static_cast<unsigned char*>(malloc(size_t{table_stream_} + kInflateWindowSize));
   if (!bytes) return OutOfMemoryError();
   // The stream lies in the data area, after every file's data.
-  Error error = file_.edge->Seek(file_.handle, static_cast<int64_t>(
-                                                   DataStart() + LoadU32(header_ + ArchiveHeader::kTableStreamAtOffset)));
+  Error error = file_.edge->Seek(
+      file_.handle, static_cast<int64_t>(DataStart() + LoadU32(header_ + ArchiveHeader::kTableStreamAtOffset)));
   if (!error) error = ReadExactly(bytes, table_stream_);
   if (!error) {
     prologue_crc_ = Crc32(Crc32(Crc32(0, signature_, ArchiveSignature::kSize), header_, ArchiveHeader::kSize), bytes,
@@ -187,8 +187,8 @@ Error ArchiveReader::LoadSolidIndex() {
   memcpy(index_, head, sizeof head);
   VEK_TRY(ReadExactly(index_ + sizeof head, size - static_cast<uint32_t>(sizeof head)));
   index_size_ = size;
-  prologue_crc_ = Crc32(Crc32(Crc32(0, signature_, ArchiveSignature::kSize), header_, ArchiveHeader::kSize), index_,
-                        size);
+  prologue_crc_ =
+      Crc32(Crc32(Crc32(0, signature_, ArchiveSignature::kSize), header_, ArchiveHeader::kSize), index_, size);
   const unsigned char* table = index_ + size - stream;
   LzmaBlockDecoder decoder;
   TableRecords sink(table_);

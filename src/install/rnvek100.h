@@ -55,7 +55,7 @@ struct ArchiveEntry {
   const char* name = nullptr;  // name_length bytes (at most 232) in the reader's name_encoding()
   size_t name_length = 0;
   uint32_t attributes = 0;
-  uint32_t time_stamp = 0;  // MS-DOS date and time, local time
+  uint32_t time_stamp = 0;   // MS-DOS date and time, local time
   int32_t size = 0;          // the bytes stored in the data area
   uint32_t data_offset = 0;  // from the start of the data area
   // From the extension block, for a file. Without one: unchecked, stored, and
@@ -197,9 +197,7 @@ class ArchiveReader {
  private:
   struct PathMemo;
 
-  const unsigned char* Slot(uint32_t slot) const {
-    return table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize;
-  }
+  const unsigned char* Slot(uint32_t slot) const { return table_ + static_cast<size_t>(slot - 1) * EntryRecord::kSize; }
   const unsigned char* BlockRecord(uint32_t index) const {
     return index_ + SolidIndexHeader::kSize + size_t{index} * SolidBlockRecord::kSize;
   }
@@ -219,9 +217,9 @@ class ArchiveReader {
   uint32_t index_at_ = 0;      // the header's solid index place, when that size is 0
   uint32_t index_size_ = 0;
   unsigned char* index_ = nullptr;  // the solid index as read, the table stream in it
-  uint32_t block_count_ = 0;   // in the index
-  uint32_t solid_blocks_ = 0;  // those, once the sound block says the archive is solid
-  uint32_t prologue_crc_ = 0;  // of the signature, header and table stream, once inflated
+  uint32_t block_count_ = 0;        // in the index
+  uint32_t solid_blocks_ = 0;       // those, once the sound block says the archive is solid
+  uint32_t prologue_crc_ = 0;       // of the signature, header and table stream, once inflated
   NameEncoding names_ = NameEncoding::kWindows1250;
   unsigned char signature_[ArchiveSignature::kSize] = {};
   unsigned char header_[ArchiveHeader::kSize] = {};

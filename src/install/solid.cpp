@@ -149,8 +149,8 @@ uint32_t FirstFileOfBlock(const ArchiveReader& reader, uint32_t block) {
   return 0;
 }
 
-Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids,
-                  uint32_t count, BlockFileSink& out, uint32_t* slot) {
+Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids, uint32_t count,
+                  BlockFileSink& out, uint32_t* slot) {
   const SolidBlock b = reader.GetSolidBlock(block);
   Router router(reader, ids, count, out);
   LzmaBlockDecoder decoder;
@@ -166,7 +166,7 @@ Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block
   }
   free(piece);
   if (!error) error = decoder.Finish();
-  if (!error) error = router.Advance();  // the files of 0 bytes at the very end
+  if (!error) error = router.Advance();                                        // the files of 0 bytes at the very end
   if (!error && !router.complete()) error = GeneralError(kBadCompressedData);  // (the reader's checks refuse that)
   *slot = router.current();
   if (!error) return NoError();

@@ -62,8 +62,8 @@ class BlockFileSink {
 // of it. Returns NoError, or the fault that stopped it with *slot set to the file it
 // concerns (0: none): what End returned, a failure of out, a failure to read, memory
 // that ran out.
-Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids,
-                  uint32_t count, BlockFileSink& out, uint32_t* slot);
+Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block, const uint32_t* ids, uint32_t count,
+                  BlockFileSink& out, uint32_t* slot);
 
 // A lock for the few moments that threads share the tree and the reader: spun
 // while held, as what it guards is short (making or finishing one file).

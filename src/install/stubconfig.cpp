@@ -9,7 +9,7 @@ namespace {
 
 struct KeyInfo {
   const char* name;
-  uint16_t limit;      // characters
+  uint16_t limit;  // characters
   bool may_be_empty;
 };
 
@@ -17,12 +17,15 @@ struct KeyInfo {
 // caption, at 96 pixels per inch), what a message box shows without becoming a wall
 // of text, and names the Start menu and a DDE command carry comfortably.
 constexpr KeyInfo kKeys[kConfigKeyCount] = {
-    {"caption", 60, false},      {"prompt", 50, true},         {"folder", 160, false},
-    {"footer", 64, true},        {"group", 60, false},         {"item", 60, false},
-    {"done", 300, false},        {"folder-error", 200, false}, {"group-error", 200, false},
-    {"extract-button", 12, false}, {"quit-button", 12, false}, {"damaged", 200, false},
-    {"publisher", 60, false},    {"version", 23, false},       {"copyright", 60, false},
-    {"product", 60, false},      {"open", 100, false},         {"icon", 260, false},
+    {"caption", 60, false},      {"prompt", 50, true},
+    {"folder", 160, false},      {"footer", 64, true},
+    {"group", 60, false},        {"item", 60, false},
+    {"done", 300, false},        {"folder-error", 200, false},
+    {"group-error", 200, false}, {"extract-button", 12, false},
+    {"quit-button", 12, false},  {"damaged", 200, false},
+    {"publisher", 60, false},    {"version", 23, false},
+    {"copyright", 60, false},    {"product", 60, false},
+    {"open", 100, false},        {"icon", 260, false},
     {"uninstall", 3, false},     {"id", 60, false},
 };
 
@@ -131,8 +134,8 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
     if (key == kKeyFolder) return CheckFolder(begin, result);
     if (key == kKeyGroup) return CheckStartMenuName(begin, result);
     // A registry key's name: one name by the same rules as a file's.
-    if (key == kKeyId) return NameProblem(CheckWindowsName(begin, strlen(begin), NameEncoding::kUtf8),
-                                          ConfigProblem::kBadName, result);
+    if (key == kKeyId)
+      return NameProblem(CheckWindowsName(begin, strlen(begin), NameEncoding::kUtf8), ConfigProblem::kBadName, result);
     if (key == kKeyUninstall && strcmp(begin, "yes") != 0 && strcmp(begin, "no") != 0) {
       return ConfigProblem::kNotYesNo;
     }
@@ -280,8 +283,8 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
 static_assert(kConfigTextLimit == 16384 && kConfigMaxItems == 16, "DescribeConfigProblem names the limits");
 
 const char* DescribeConfigProblem(const ConfigResult& result) {
-  static constexpr const char* kBadNames[][6] = {
-      VEK_NAME_RULE_TEXTS(""), VEK_NAME_RULE_TEXTS("TARGET: "), VEK_NAME_RULE_TEXTS("NAME: ")};
+  static constexpr const char* kBadNames[][6] = {VEK_NAME_RULE_TEXTS(""), VEK_NAME_RULE_TEXTS("TARGET: "),
+                                                 VEK_NAME_RULE_TEXTS("NAME: ")};
   const bool item = result.key == kKeyItem;
   switch (result.problem) {
     case ConfigProblem::kNone: return "no problem";

@@ -100,17 +100,17 @@ enum class ConfigProblem : uint8_t {
   kMalformed,         // no "=", or nothing before it
   kUnknownKey,
   kDuplicateKey,
-  kEmpty,             // a value (or an item's TARGET or NAME) that must not be empty
-  kTooLong,           // more characters than the key's limit
+  kEmpty,    // a value (or an item's TARGET or NAME) that must not be empty
+  kTooLong,  // more characters than the key's limit
   kItemWithoutComma,
   kTooManyItems,
-  kTargetLeaves,      // absolute, with a drive, or through ".." or "."
-  kBadName,           // a name Windows would not take as written (ConfigResult::name_rule)
-  kBadCharacter,      // a character that splits an item line or a Program Manager command
-  kFolderNotAbsolute, // folder is not "X:\..." or "{name}\..."
-  kUnknownFolder,     // folder begins with "{" but no known folder's name
-  kBadVersion,        // version is not up to four numbers 0..65535 separated by dots
-  kNotYesNo,          // uninstall is neither "yes" nor "no"
+  kTargetLeaves,       // absolute, with a drive, or through ".." or "."
+  kBadName,            // a name Windows would not take as written (ConfigResult::name_rule)
+  kBadCharacter,       // a character that splits an item line or a Program Manager command
+  kFolderNotAbsolute,  // folder is not "X:\..." or "{name}\..."
+  kUnknownFolder,      // folder begins with "{" but no known folder's name
+  kBadVersion,         // version is not up to four numbers 0..65535 separated by dots
+  kNotYesNo,           // uninstall is neither "yes" nor "no"
 };
 
 // Which part of an "item = TARGET,NAME" line a problem concerns.
@@ -121,13 +121,13 @@ enum class ConfigField : uint8_t { kValue, kTarget, kName };
 // judged by the Windows name rules (winpath.h), in UTF-8.
 struct ConfigResult {
   ConfigProblem problem = ConfigProblem::kNone;
-  uint32_t line = 0;  // 1-based; 0 for the whole text
+  uint32_t line = 0;                // 1-based; 0 for the whole text
   ConfigKey key = kConfigKeyCount;  // the key of that line, when known
   ConfigField field = ConfigField::kValue;
   NameRule name_rule = NameRule::kFine;  // the rule a kBadName breaks
-  uint32_t characters = 0;  // kTooLong: the value's (or field's) characters
-  uint32_t limit = 0;       // kTooLong: its limit
-  const char* word = nullptr;  // kUnknownKey: the key as written (word_length bytes)
+  uint32_t characters = 0;               // kTooLong: the value's (or field's) characters
+  uint32_t limit = 0;                    // kTooLong: its limit
+  const char* word = nullptr;            // kUnknownKey: the key as written (word_length bytes)
   uint32_t word_length = 0;
   bool ok() const { return problem == ConfigProblem::kNone; }
 };

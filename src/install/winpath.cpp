@@ -34,10 +34,16 @@ uint32_t NextDeviceCharacter(const char** p, const char* end, NameEncoding encod
 bool IsForbiddenCharacter(uint32_t c) {
   if (c < 0x20 || c == kNoCharacter) return true;
   switch (c) {
-    case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
-      return true;
-    default:
-      return false;
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|': return true;
+    default: return false;
   }
 }
 
@@ -75,14 +81,10 @@ bool IsWindowsDeviceName(const char* name, size_t length, NameEncoding encoding)
     case 3:
       return EqualsWord(base, 3, "CON") || EqualsWord(base, 3, "PRN") || EqualsWord(base, 3, "AUX") ||
              EqualsWord(base, 3, "NUL");
-    case 4:
-      return (EqualsWord(base, 3, "COM") || EqualsWord(base, 3, "LPT")) && IsDeviceDigit(base[3]);
-    case 6:
-      return EqualsWord(base, 6, "CONIN$");
-    case 7:
-      return EqualsWord(base, 7, "CONOUT$");
-    default:
-      return false;
+    case 4: return (EqualsWord(base, 3, "COM") || EqualsWord(base, 3, "LPT")) && IsDeviceDigit(base[3]);
+    case 6: return EqualsWord(base, 6, "CONIN$");
+    case 7: return EqualsWord(base, 7, "CONOUT$");
+    default: return false;
   }
 }
 
@@ -131,7 +133,8 @@ PathKind ClassifyWindowsPath(const char* p, size_t n) {
     return i == share ? PathKind::kNetworkPrefix : PathKind::kUnc;
   }
   if (n >= 1 && IsWindowsSeparator(p[0])) return PathKind::kRooted;
-  if (n >= 2 && p[1] == ':') return n >= 3 && IsWindowsSeparator(p[2]) ? PathKind::kDriveAbsolute : PathKind::kDriveRelative;
+  if (n >= 2 && p[1] == ':')
+    return n >= 3 && IsWindowsSeparator(p[2]) ? PathKind::kDriveAbsolute : PathKind::kDriveRelative;
   return PathKind::kRelative;
 }
 

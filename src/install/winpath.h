@@ -39,8 +39,7 @@ enum class NameRule : uint8_t {
   kDeviceName,          // CON PRN AUX NUL COM1-9 LPT1-9 CONIN$ CONOUT$, with any extension
 };
 
-NameRule CheckWindowsName(const char* name, size_t length,
-                          NameEncoding encoding = NameEncoding::kWindows1250);
+NameRule CheckWindowsName(const char* name, size_t length, NameEncoding encoding = NameEncoding::kWindows1250);
 // The first name of a path (names separated by "\" or "/") that breaks a rule, in
 // order; kFine when none does. Each separator ends a name: an empty path, a separator
 // at either end and two in a row all hold an empty name.
@@ -49,13 +48,13 @@ NameRule CheckWindowsNames(const char* path, size_t length, NameEncoding encodin
 // The rules in words, as an array initialiser indexed by NameRule with prefix before
 // each text: a message that names the part of a line it concerns is then made when
 // the program is compiled ("NAME: " "a trailing dot or blank, which Windows drops").
-#define VEK_NAME_RULE_TEXTS(prefix)                                                   \
-  {prefix "a name Windows takes as written",                                          \
-   prefix "an empty name",                                                            \
-   prefix "\".\", \"..\" or only dots and blanks",                                    \
-   prefix "a character Windows forbids in names (\\ / : * ? \" < > | or a control character)", \
-   prefix "a trailing dot or blank, which Windows drops",                             \
-   prefix "a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)"}
+#define VEK_NAME_RULE_TEXTS(prefix)                                                                                   \
+  {                                                                                                                   \
+    prefix "a name Windows takes as written", prefix "an empty name", prefix "\".\", \"..\" or only dots and blanks", \
+        prefix "a character Windows forbids in names (\\ / : * ? \" < > | or a control character)",                   \
+        prefix "a trailing dot or blank, which Windows drops",                                                        \
+        prefix "a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)"                          \
+  }
 const char* DescribeNameRule(NameRule rule);
 
 // True when Windows (before Windows 11) takes the name for a device in any folder:
@@ -66,8 +65,7 @@ const char* DescribeNameRule(NameRule rule);
 // Windows: the extractors of the releases before UTF-8 names read an archive's bytes
 // in the machine's code page, and in Windows-1250 they are letters that no sensible
 // name puts there.
-bool IsWindowsDeviceName(const char* name, size_t length,
-                         NameEncoding encoding = NameEncoding::kWindows1250);
+bool IsWindowsDeviceName(const char* name, size_t length, NameEncoding encoding = NameEncoding::kWindows1250);
 
 // How Windows reads the start of a path (separators are "\" and "/").
 enum class PathKind : uint8_t {
@@ -130,10 +128,10 @@ size_t PathUnits(const PathLimits& limits, const char* text, size_t length, Name
 // \\host\share\...) each of whose names Windows takes as written
 // (CheckWindowsName in UTF-8).
 enum class LongForm : uint8_t {
-  kNone,      // leave the path as it is
-  kAlready,   // it begins with \\?\ already
-  kDrive,     // \\?\ followed by the path, every "/" a "\"
-  kUnc,       // \\?\UNC followed by the path without its first separator, every "/" a "\"
+  kNone,     // leave the path as it is
+  kAlready,  // it begins with \\?\ already
+  kDrive,    // \\?\ followed by the path, every "/" a "\"
+  kUnc,      // \\?\UNC followed by the path without its first separator, every "/" a "\"
 };
 LongForm LongPathForm(const char* path, size_t length);
 

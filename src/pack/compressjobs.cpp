@@ -7,8 +7,8 @@ namespace vek::build {
 PackedBlock PackBlock(const std::string& data, const LzmaOptions& options) {
   PackedBlock packed;
   packed.decoded_size = static_cast<uint32_t>(data.size());
-  packed.stream = LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(data.data()), data.size(), options,
-                                  packed.props);
+  packed.stream =
+      LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(data.data()), data.size(), options, packed.props);
   packed.crc = Crc32(0, packed.stream.data(), packed.stream.size());
   return packed;
 }
@@ -19,8 +19,8 @@ bool WorthCompressing(const std::string& sample) {
   quick.level = 1;
   quick.extreme = false;
   unsigned char props[kLzmaPropsSize];
-  const size_t size = LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(sample.data()), sample.size(), quick,
-                                      props).size();
+  const size_t size =
+      LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(sample.data()), sample.size(), quick, props).size();
   return static_cast<double>(size) < kStoredAbove * static_cast<double>(sample.size());
 }
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "archivesink.h"
-#include "configtext.h"
 #include "casefold.h"
+#include "configtext.h"
 #include "stubpatch.h"
 #include "winpath.h"
 

@@ -22,7 +22,7 @@ struct ResourceSettings {
   std::vector<std::pair<std::string, std::string>> strings;
   bool has_numbers = false;
   uint16_t numbers[4] = {};
-  bool asked = false;  // publisher, version, copyright or product given
+  bool asked = false;           // publisher, version, copyright or product given
   std::vector<IconImage> icon;  // none: the stub's own
 };
 

@@ -126,7 +126,8 @@ void SetIcon(std::string& stub, const std::string& stub_name, const std::vector<
   StoreU16(directory + kCountOffset, static_cast<uint16_t>(images.size()));
   uint16_t number = 0;
   for (size_t i = 0; i < images.size(); ++i) {
-    do ++number; while (std::find(taken.begin(), taken.end(), number) != taken.end());
+    do ++number;
+    while (std::find(taken.begin(), taken.end(), number) != taken.end());
     unsigned char* entry = directory + kDirectorySize + i * kGroupEntrySize;
     const IconImage& image = images[i];
     entry[0] = image.width;

@@ -10,7 +10,7 @@ namespace {
 // check that makes CMF*256+FLG a multiple of 31, and a preset dictionary's flag),
 constexpr size_t kZlibHeaderSize = 2;
 constexpr unsigned kMethodDeflated = 8;
-constexpr int kWindowBits = 15;  // the largest window a stream may ask for
+constexpr int kWindowBits = 15;                   // the largest window a stream may ask for
 constexpr unsigned kFlagPresetDictionary = 0x20;  // never set by a packer of ours
 // then the deflated data, then the Adler-32 of the output, big-endian.
 constexpr size_t kAdlerSize = 4;
@@ -113,8 +113,8 @@ Error InflateStream(InflateSource& source, InflateSink& sink, uint32_t original_
   // The Adler-32 of the output, big-endian, then the end of the stored bytes.
   unsigned char trailer[kAdlerSize];
   VEK_TRY(Take(run, &at, &have, trailer, sizeof trailer));
-  const uint32_t stored = (uint32_t{trailer[0]} << 24) | (uint32_t{trailer[1]} << 16) |
-                          (uint32_t{trailer[2]} << 8) | trailer[3];
+  const uint32_t stored =
+      (uint32_t{trailer[0]} << 24) | (uint32_t{trailer[1]} << 16) | (uint32_t{trailer[2]} << 8) | trailer[3];
   if (stored != run.adler) return Bad();
   if (have != 0) return Bad();  // bytes after the stream
   VEK_TRY(source.Next(&at, &have));

@@ -17,10 +17,10 @@ namespace vek::build {
 struct LzmaSettings {
   uint32_t dictionary;
   int lc, lp, pb;
-  bool normal;      // the normal (optimal-parsing) mode, else the fast one
-  bool binary_tree; // match finder: binary tree of 4-byte hashes, else hash chain of them
-  int nice_len;     // 5..273
-  uint32_t depth;   // match finder cycles; 0: the finder's default
+  bool normal;       // the normal (optimal-parsing) mode, else the fast one
+  bool binary_tree;  // match finder: binary tree of 4-byte hashes, else hash chain of them
+  int nice_len;      // 5..273
+  uint32_t depth;    // match finder cycles; 0: the finder's default
 };
 
 // Throws std::runtime_error for options out of range.

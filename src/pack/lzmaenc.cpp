@@ -12,7 +12,7 @@ namespace {
 // with hash chains, 4 to 8 normal with binary trees), and at 9, or with extreme, the
 // slower search of xz -e: on documentation 5% smaller than xz -9's at 1.5 times its
 // time; at level 1 it would be 16% smaller at 5.6 times the time (bench/RESULTS.md).
-constexpr uint32_t kLevelDictionary[] = {1u << 20, 2u << 20, 4u << 20, 4u << 20, 8u << 20,
+constexpr uint32_t kLevelDictionary[] = {1u << 20, 2u << 20,  4u << 20,  4u << 20, 8u << 20,
                                          8u << 20, 16u << 20, 32u << 20, 64u << 20};
 constexpr uint32_t kMinDictionary = 4096;
 constexpr int kMinNiceLen = 5;

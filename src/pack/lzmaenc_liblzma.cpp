@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "lzmaenc.h"
 #include "lzmabackends.h"
+#include "lzmaenc.h"
 
 namespace vek::build {
 

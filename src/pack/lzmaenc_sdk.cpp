@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "lzmaenc.h"
 #include "lzmabackends.h"
+#include "lzmaenc.h"
 
 #define _7ZIP_ST
 #pragma GCC diagnostic push

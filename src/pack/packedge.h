@@ -27,10 +27,10 @@ enum class FileKind : uint8_t { kFile, kFolder, kOther };
 // What the packer learns of a path or an open file, links followed.
 struct PathFacts {
   FileKind kind = FileKind::kOther;
-  bool read_only = false;    // no write permission at all / the read-only attribute
+  bool read_only = false;  // no write permission at all / the read-only attribute
   uint64_t size = 0;
-  int64_t modified_ns = 0;   // modification time in nanoseconds since 1970 (UTC)
-  uint64_t volume = 0;       // with index: the same pair is the same file
+  int64_t modified_ns = 0;  // modification time in nanoseconds since 1970 (UTC)
+  uint64_t volume = 0;      // with index: the same pair is the same file
   uint64_t index = 0;
   bool SameFileAs(const PathFacts& other) const { return volume == other.volume && index == other.index; }
 };

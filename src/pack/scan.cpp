@@ -28,7 +28,8 @@ bool IsUtf8(const std::string& text) {
 // outside it on, every name in UTF-8. Throws naming the path when the name is longer
 // than a record holds.
 std::string StoredName(const std::string& utf8, const std::string& shown, ArchiveBuilder& builder) {
-  const std::string too_long = shown + ": the name is longer than " + std::to_string(EntryRecord::kNameMaxLength) + " bytes";
+  const std::string too_long =
+      shown + ": the name is longer than " + std::to_string(EntryRecord::kNameMaxLength) + " bytes";
   if (builder.name_encoding() == NameEncoding::kWindows1250) {
     std::string cp(utf8.size() + 1, '\0');
     const size_t n = Utf8ToCp1250(utf8.data(), utf8.size(), cp.data(), cp.size());

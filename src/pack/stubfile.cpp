@@ -97,7 +97,8 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
     // The configuration and extension blocks, when the stub names them, lie between it
     // and the archive: [extension][configuration][archive].
     const unsigned char* constants = head.data() + span->file_offset;
-    if (span->HoldsConfigOffset() && uint64_t{span->file_offset} + StubConstants::kSizeWithoutExtension <= head.size()) {
+    if (span->HoldsConfigOffset() &&
+        uint64_t{span->file_offset} + StubConstants::kSizeWithoutExtension <= head.size()) {
       uint32_t config = LoadU32(constants + StubConstants::kConfigOffsetOffset);
       start.config_offset = config;
       start.config_misplaced = config != 0 && (config < span->image_end || config >= offset);

@@ -40,7 +40,6 @@ struct ArchiveStart {
 // found, or the path is no regular file; error receives a reason. The file is read
 // through the platform's file edge; with opened, it stays open when a start is found
 // and *opened receives its handle, to be read and closed through that edge.
-std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error,
-                                          FileHandle* opened = nullptr);
+std::optional<ArchiveStart> LocateArchive(const std::string& path, std::string* error, FileHandle* opened = nullptr);
 
 }  // namespace vek::tools

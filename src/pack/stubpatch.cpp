@@ -31,7 +31,8 @@ void SetVersion(std::string& stub, const std::string& stub_name, const ResourceS
 std::string ReadInputFile(PackEdge& edge, const std::string& path, uint64_t limit, const std::string& what) {
   PathFacts facts;
   Error error = edge.Examine(kNoFolder, path.c_str(), &facts);
-  if (error.ok() && facts.kind == FileKind::kFolder) throw BuildError(path + ": cannot open the " + what + ": it is a folder");
+  if (error.ok() && facts.kind == FileKind::kFolder)
+    throw BuildError(path + ": cannot open the " + what + ": it is a folder");
   FileHandle file = kNoFile;
   if (error.ok()) error = edge.OpenRead(kNoFolder, path.c_str(), &file);
   if (!error.ok()) throw BuildError(path + ": cannot open the " + what + ": " + tools::ErrorInWords(error));
@@ -53,14 +54,13 @@ std::string ReadInputFile(PackEdge& edge, const std::string& path, uint64_t limi
 }
 
 bool StubCarriesExtension(const std::string& stub_bytes) {
-  auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
-                                            stub_bytes.size());
+  auto span =
+      tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()), stub_bytes.size());
   return span && span->HoldsExtensionOffset();
 }
 
-std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name,
-                        const std::string& config_block, uint32_t extension_size,
-                        const ResourceSettings* version) {
+std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name, const std::string& config_block,
+                        uint32_t extension_size, const ResourceSettings* version) {
   std::string problem;
   auto span = tools::FindStartOffsetSection(reinterpret_cast<const unsigned char*>(stub_bytes.data()),
                                             stub_bytes.size(), &problem);

@@ -20,8 +20,8 @@ namespace vek::build {
 struct PackOptions {
   std::string source_folder;  // UTF-8
   std::string output;
-  std::string stub;           // empty: a bare archive
-  std::string config;         // a configuration file for the stub (needs stub)
+  std::string stub;    // empty: a bare archive
+  std::string config;  // a configuration file for the stub (needs stub)
   // 0: files stored; 1 to 9: solid, LZMA at this level (ArchiveOptions).
   int compress_level = 0;
   uint64_t solid_block_size = kDefaultSolidBlockSize;

@@ -58,8 +58,8 @@ uint32_t ToDosTimeStamp(time_t t, bool* clamped) {
   return EncodeDosTime(local, clamped);
 }
 
-uint32_t StampOf(const PathFacts& facts, const std::string& shown,
-                 const std::function<void(const std::string&)>& warn, bool* clamped) {
+uint32_t StampOf(const PathFacts& facts, const std::string& shown, const std::function<void(const std::string&)>& warn,
+                 bool* clamped) {
   const int64_t ns = facts.modified_ns;  // seconds rounded down, before 1970 too
   const int64_t seconds = ns >= 0 ? ns / kNanosecondsPerSecond : -((-ns - 1) / kNanosecondsPerSecond) - 1;
   bool outside = false;
@@ -343,8 +343,8 @@ uint32_t PutSolidIndex(const std::vector<Entry>& entries, const std::vector<Reco
 
 }  // namespace
 
-WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge,
-                              const WriteHooks& hooks, const ArchiveOptions& options) {
+WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, PackEdge& edge, const WriteHooks& hooks,
+                              const ArchiveOptions& options) {
   if (options.compress_level > 0 && !options.checksums) {
     throw BuildError(sink.name() + ": compressed files need the checksum block");
   }
@@ -390,8 +390,8 @@ WrittenArchive WriteArchiveTo(const ArchiveBuilder& builder, ArchiveSink& sink, 
 
   // The table, now that every record is known: at its place ahead of the data, or in
   // the solid index.
-  const uint32_t flags = (builder.name_encoding() == NameEncoding::kUtf8 ? kExtensionNamesUtf8 : 0) |
-                         (solid ? kExtensionSolid : 0);
+  const uint32_t flags =
+      (builder.name_encoding() == NameEncoding::kUtf8 ? kExtensionNamesUtf8 : 0) | (solid ? kExtensionSolid : 0);
   const uint32_t prologue_crc = solid ? PutSolidIndex(entries, facts, blocks, sink, prologue_at, options)
                                       : PutTable(entries, facts, sink, prologue_at, flags != 0);
   sink.Finish();

@@ -38,19 +38,19 @@ inline constexpr uint64_t kPositionLimit = uint64_t{1} << 31;
 struct Entry {
   uint16_t id = 0;
   uint16_t parent_id = 0;
-  uint8_t kind = 0;          // 0 directory, 255 file
-  std::string name;          // as stored: in the builder's name_encoding()
+  uint8_t kind = 0;  // 0 directory, 255 file
+  std::string name;  // as stored: in the builder's name_encoding()
   uint32_t attributes = 0;
-  uint32_t time_stamp = 0;   // MS-DOS date (high 16 bits) and time, local time
-  int32_t size = 0;          // -1: learned when the data is written (with the time
-                             // and attributes)
-  uint32_t data_offset = 0;  // where the sizes before it are known
-  std::string source;        // file to take the data from, or empty for `data`
+  uint32_t time_stamp = 0;       // MS-DOS date (high 16 bits) and time, local time
+  int32_t size = 0;              // -1: learned when the data is written (with the time
+                                 // and attributes)
+  uint32_t data_offset = 0;      // where the sizes before it are known
+  std::string source;            // file to take the data from, or empty for `data`
   int64_t source_modified = -1;  // the source's modification time when scanned, in
                                  // nanoseconds since 1970; -1 when not known
-  std::string data;          // the data itself, when no source is given
-  std::string display_path;  // for messages: the path as the user knows it (empty:
-                             // the source, else the name)
+  std::string data;              // the data itself, when no source is given
+  std::string display_path;      // for messages: the path as the user knows it (empty:
+                                 // the source, else the name)
   const std::string& shown() const { return !display_path.empty() ? display_path : !source.empty() ? source : name; }
 };
 
@@ -61,8 +61,8 @@ uint32_t ToDosTimeStamp(time_t t, bool* clamped);
 // A file's record as its facts give it: the stamp of its modification time (a
 // warning names shown when the time is clamped; *clamped tells it too) and its
 // attributes.
-uint32_t StampOf(const PathFacts& facts, const std::string& shown,
-                 const std::function<void(const std::string&)>& warn, bool* clamped = nullptr);
+uint32_t StampOf(const PathFacts& facts, const std::string& shown, const std::function<void(const std::string&)>& warn,
+                 bool* clamped = nullptr);
 inline uint32_t AttributesOf(const PathFacts& facts) {
   return kFileAttributes | (facts.read_only ? kReadOnlyAttribute : 0);
 }
@@ -86,7 +86,6 @@ struct ArchiveOptions {
   unsigned threads = 0;
 };
 
-
 class ArchiveBuilder {
  public:
   // The encoding in which names are given and stored: Windows-1250, the plain layout
@@ -105,9 +104,8 @@ class ArchiveBuilder {
   // Adds a file whose bytes are read from source when the archive is written; a
   // file whose size or (when given) modification time is not what they were then is
   // refused as changed while it was read.
-  uint16_t AddFileFromSource(uint16_t parent, std::string name, std::string source, int32_t size,
-                             uint32_t time_stamp, uint32_t attributes, std::string display_path,
-                             int64_t modified = -1);
+  uint16_t AddFileFromSource(uint16_t parent, std::string name, std::string source, int32_t size, uint32_t time_stamp,
+                             uint32_t attributes, std::string display_path, int64_t modified = -1);
   // Adds a file whose size, time and attributes are taken when the writer opens it.
   uint16_t AddSourceFile(uint16_t parent, std::string name, std::string source);
 
@@ -140,9 +138,9 @@ struct WriteHooks {
 struct WrittenArchive {
   uint32_t files = 0;
   uint32_t directories = 0;
-  uint32_t compressed = 0;    // files in solid blocks
+  uint32_t compressed = 0;  // files in solid blocks
   uint32_t blocks = 0;
-  uint64_t data_bytes = 0;    // the files' own sizes
+  uint64_t data_bytes = 0;  // the files' own sizes
   uint64_t archive_bytes = 0;
   // The extension block, ready to be placed (empty without checksums).
   std::string extension;

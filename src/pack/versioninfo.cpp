@@ -151,8 +151,8 @@ std::string SetVersionInfo(unsigned char* data, size_t size, const uint16_t* num
         std::vector<uint16_t> units(room + 1);
         const size_t length = Utf8ToUtf16(text.c_str(), units.data(), units.size());
         if (length >= room) {
-          return "its version resource has room for " + std::to_string(room - 1) + " UTF-16 units of " + key + ", not " +
-                 std::to_string(length);
+          return "its version resource has room for " + std::to_string(room - 1) + " UTF-16 units of " + key +
+                 ", not " + std::to_string(length);
         }
         memset(data + s.value, 0, s.end - s.value);
         for (size_t i = 0; i < length; ++i) StoreU16(data + s.value + 2 * i, units[i]);

@@ -31,7 +31,7 @@ struct ResourcePlace {
 std::optional<ResourcePlace> FindVersionResource(const unsigned char* image, size_t size);
 
 struct VersionInfo {
-  uint16_t file_version[4] = {};     // VS_FIXEDFILEINFO's, most significant first
+  uint16_t file_version[4] = {};  // VS_FIXEDFILEINFO's, most significant first
   uint16_t product_version[4] = {};
   // The first string table's strings in order: key and value, both UTF-8.
   std::vector<std::pair<std::string, std::string>> strings;

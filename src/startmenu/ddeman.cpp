@@ -22,9 +22,7 @@ bool CopyToNameBuffer(const AnsiString& text, char (&buffer)[kNameBufferSize]) {
 }
 
 // A name that the platform takes as a file in the folder it is joined to, as written.
-bool IsPlainFileName(const AnsiString& name) {
-  return CheckWindowsName(name.data(), name.size()) == NameRule::kFine;
-}
+bool IsPlainFileName(const AnsiString& name) { return CheckWindowsName(name.data(), name.size()) == NameRule::kFine; }
 
 // NoError() when success is true, else the EDdeError chosen by DdeGetLastError.
 Error DdeResult(DdemlEdge& edge, uint32_t instance, bool success) {
@@ -73,8 +71,8 @@ TDdeMgr::~TDdeMgr() {
   if (DdeManager == this) DdeManager = nullptr;
 }
 
-HDDEDATA TDdeMgr::ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
-                                  HDDEDATA data, uintptr_t data1, uintptr_t data2) {
+HDDEDATA TDdeMgr::ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data,
+                                  uintptr_t data1, uintptr_t data2) {
   // The program serves nothing: its own service accepts no connection.
   if (type == kXtypConnect || type == kXtypWildConnect || type == kXtypConnectConfirm) return 0;
   if (!DdeManager) return 0;
@@ -124,8 +122,7 @@ bool TDdeClientConv::AssignLink(const AnsiString& service, const AnsiString& top
   return !service_.failed() && !topic_.failed();
 }
 
-bool TDdeClientConv::SwitchLink(const AnsiString& service, const AnsiString& topic,
-                                bool may_start) {
+bool TDdeClientConv::SwitchLink(const AnsiString& service, const AnsiString& topic, bool may_start) {
   AnsiString new_service(service);
   AnsiString new_topic(topic);
   if (new_service.failed() || new_topic.failed()) return false;
@@ -167,8 +164,7 @@ bool TDdeClientConv::Open(bool may_start) {
   return true;
 }
 
-AnsiString TDdeClientConv::ServerStartCommand(const AnsiString& service,
-                                              const AnsiString& topic) const {
+AnsiString TDdeClientConv::ServerStartCommand(const AnsiString& service, const AnsiString& topic) const {
   if (!ServiceApplication.empty()) return ServiceApplication;
   AnsiString command;
   if (!IsPlainFileName(service) || !DdeManager) return command;
@@ -209,8 +205,7 @@ bool TDdeClientConv::TryConnect() {
   memset(&context, 0, sizeof context);
   context.cb = sizeof(ConvContext);
   context.iCodePage = kCpWinAnsi;
-  conversation_handle_ =
-      edge.DdeConnect(DdeManager->InstanceId(), service_handle_, topic_handle_, &context);
+  conversation_handle_ = edge.DdeConnect(DdeManager->InstanceId(), service_handle_, topic_handle_, &context);
   if (conversation_handle_ == 0) return false;
   ConvInfo info = {};
   info.cb = sizeof(ConvInfo);
@@ -252,13 +247,12 @@ bool TDdeClientConv::SendCommand(const char* command) {
   if (conversation_handle_ == 0 || !DdeManager) return false;
   DdemlEdge& edge = DdeManager->Edge();
   const uint32_t size = static_cast<uint32_t>(strlen(command)) + 1;  // with its zero byte
-  HDDEDATA data = edge.DdeCreateDataHandle(DdeManager->InstanceId(),
-                                           reinterpret_cast<const uint8_t*>(command), size, 0, 0,
-                                           execute_format_, 0);
+  HDDEDATA data = edge.DdeCreateDataHandle(DdeManager->InstanceId(), reinterpret_cast<const uint8_t*>(command), size, 0,
+                                           0, execute_format_, 0);
   if (data == 0) return false;
   uint32_t result = 0;
-  return edge.DdeClientTransaction(data, kDataIsHandle, conversation_handle_, 0, execute_format_,
-                                   kXtypExecute, kTimeoutAsync, &result) != 0;
+  return edge.DdeClientTransaction(data, kDataIsHandle, conversation_handle_, 0, execute_format_, kXtypExecute,
+                                   kTimeoutAsync, &result) != 0;
 }
 
 Error TDdeClientConv::SetConnectMode(TDataMode mode) {

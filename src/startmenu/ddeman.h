@@ -37,8 +37,8 @@ class TDdeMgr : public TComponent {
 
   // The function registered with DDEML. Only the client part does anything: a server
   // that ends a conversation ends it on this side too.
-  static HDDEDATA ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
-                                  HDDEDATA data, uintptr_t data1, uintptr_t data2);
+  static HDDEDATA ManagerCallback(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data,
+                                  uintptr_t data1, uintptr_t data2);
 
   uint32_t InstanceId() const { return instance_id_; }
   DdemlEdge& Edge() const { return edge_; }
@@ -74,9 +74,7 @@ class TDdeClientConv : public TComponent {
   // (SwitchLink). Returns whether the link was set (and, if automatic, opened).
   bool AssignLink(const AnsiString& service, const AnsiString& topic);
   // Closes, sets the link and opens; on failure service and topic end up empty.
-  bool SwitchLink(const AnsiString& service, const AnsiString& topic) {
-    return SwitchLink(service, topic, true);
-  }
+  bool SwitchLink(const AnsiString& service, const AnsiString& topic) { return SwitchLink(service, topic, true); }
   // The same; with may_start false a failed connect starts nothing.
   bool SwitchLink(const AnsiString& service, const AnsiString& topic, bool may_start);
   // True when this call opened a conversation. Starts the server program once when

@@ -21,8 +21,8 @@ using HSZ = uintptr_t;       // string handle
 using HDDEDATA = uintptr_t;  // data handle (also a transaction's result)
 
 // The callback registered with DdeInitializeA.
-using DdeCallback = HDDEDATA (*)(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2,
-                                 HDDEDATA data, uintptr_t data1, uintptr_t data2);
+using DdeCallback = HDDEDATA (*)(uint32_t type, uint32_t format, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data,
+                                 uintptr_t data1, uintptr_t data2);
 
 // Transaction types: the one this program starts, and those its callback answers.
 inline constexpr uint32_t kXtypExecute = 0x4050;
@@ -104,8 +104,7 @@ class DdemlEdge {
   virtual uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) = 0;
   virtual uint32_t GetFileAttributesA(const char* path) = 0;
 
-  virtual uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands,
-                                  uint32_t reserved) = 0;
+  virtual uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands, uint32_t reserved) = 0;
   virtual uint32_t DdeGetLastError(uint32_t instance) = 0;
   virtual bool DdeUninitialize(uint32_t instance) = 0;
   // Returns 0 when no handle could be made; DDEML gives 0 for the empty string too.
@@ -117,13 +116,11 @@ class DdemlEdge {
   // Fills info (whose cb member the caller has set); returns 0 on failure.
   virtual uint32_t DdeQueryConvInfo(HCONV conv, uint32_t transaction, ConvInfo* info) = 0;
   virtual bool DdeSetUserHandle(HCONV conv, uint32_t id, uintptr_t user) = 0;
-  virtual HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size,
-                                       uint32_t offset, HSZ item, uint32_t format,
-                                       uint32_t commands) = 0;
+  virtual HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size, uint32_t offset,
+                                       HSZ item, uint32_t format, uint32_t commands) = 0;
   // This system passes data only as a handle (size kDataIsHandle).
-  virtual HDDEDATA DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item,
-                                        uint32_t format, uint32_t type, uint32_t timeout,
-                                        uint32_t* result) = 0;
+  virtual HDDEDATA DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item, uint32_t format,
+                                        uint32_t type, uint32_t timeout, uint32_t* result) = 0;
 };
 
 // The edge of the Windows build (ddemledge_win32.cpp); not built elsewhere.

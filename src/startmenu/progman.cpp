@@ -31,9 +31,7 @@ bool IsAscii(const AnsiString& text) {
 
 // A field as a command carries it (TProgMan::QuoteField), when it is ASCII; false
 // when it cannot be sent.
-bool CarryField(const AnsiString& field, AnsiString* out) {
-  return IsAscii(field) && TProgMan::QuoteField(field, out);
-}
+bool CarryField(const AnsiString& field, AnsiString* out) { return IsAscii(field) && TProgMan::QuoteField(field, out); }
 
 // The same for a group or item name, which must also be a name that Windows takes.
 bool CarryName(const AnsiString& name, bool utf8, AnsiString* out) {
@@ -190,8 +188,7 @@ Error TProgMan::SendCreateGroup(const AnsiString& group) {
   return error;
 }
 
-Error TProgMan::SplitItemLine(const AnsiString& line, AnsiString* command_line, AnsiString* name,
-                              AnsiString* third) {
+Error TProgMan::SplitItemLine(const AnsiString& line, AnsiString* command_line, AnsiString* name, AnsiString* third) {
   AnsiString* slots[3] = {command_line, name, third};
   for (AnsiString* slot : slots) slot->Clear();
   size_t pos = 0;
@@ -222,8 +219,7 @@ bool TProgMan::ReadField(const AnsiString& list, size_t* pos, AnsiString* field)
   return comma != nullptr;
 }
 
-Error TProgMan::SendAddItem(const AnsiString& command_line, const AnsiString& name,
-                            const AnsiString& third) {
+Error TProgMan::SendAddItem(const AnsiString& command_line, const AnsiString& name, const AnsiString& third) {
   // An empty name is left out with its comma: a third field then comes second.
   AnsiString field;
   AnsiString text("[AddItem(");
@@ -277,8 +273,7 @@ namespace {
 
 // A line's shortcut: its command, its name (the command's file name when it has
 // none) and its icon, the first argument of the third field.
-bool ShortcutFields(const AnsiString& line, AnsiString* command_line, AnsiString* name,
-                    AnsiString* icon) {
+bool ShortcutFields(const AnsiString& line, AnsiString* command_line, AnsiString* name, AnsiString* icon) {
   AnsiString third;
   if (!TProgMan::SplitItemLine(line, command_line, name, &third).ok()) return false;
   size_t pos = 0;
@@ -345,8 +340,8 @@ void TProgMan::WriteShortcuts(ShellLinkEdge& edge) {
     if (!ShortcutFields(program_items_[i], &command_line, &name, &icon)) return;
     const AnsiString working_folder = CommandFolder(command_line);
     if (!IsWindowsName(name, Utf8) || command_line.empty() || working_folder.failed()) continue;
-    if (edge.CreateShortcut(programGroup.c_str(), name.c_str(), command_line.c_str(),
-                            working_folder.c_str(), icon.c_str(), Utf8)) {
+    if (edge.CreateShortcut(programGroup.c_str(), name.c_str(), command_line.c_str(), working_folder.c_str(),
+                            icon.c_str(), Utf8)) {
       item_outcomes_[i] = itemShortcut;
     }
   }

@@ -96,10 +96,8 @@ class TProgMan : public TDdeClientConv {
   // the third field, so extra AddItem arguments pass through. The command line and
   // the name may be given in double quotes to hold commas (ReadField); the third field
   // is kept as it is, quotes and all, and split into arguments when it is sent.
-  static Error SplitItemLine(const AnsiString& line, AnsiString* command_line, AnsiString* name,
-                             AnsiString* third);
-  Error SendAddItem(const AnsiString& command_line, const AnsiString& name,
-                    const AnsiString& third);
+  static Error SplitItemLine(const AnsiString& line, AnsiString* command_line, AnsiString* name, AnsiString* third);
+  Error SendAddItem(const AnsiString& command_line, const AnsiString& name, const AnsiString& third);
   void DisconnectProgman();
 
   // A name or field as a command carries it: in double quotes when it holds a comma,
@@ -155,9 +153,9 @@ class TProgMan : public TDdeClientConv {
 
   TStringList program_items_;
   bool group_sent_ = false;
-  bool group_missing_ = false;  // sent, but its folder not found afterwards
-  bool group_folder_ = false;   // made by the fallback
-  bool item_sent_ = false;     // the last SendAddItem's command was sent
+  bool group_missing_ = false;        // sent, but its folder not found afterwards
+  bool group_folder_ = false;         // made by the fallback
+  bool item_sent_ = false;            // the last SendAddItem's command was sent
   uint8_t* item_outcomes_ = nullptr;  // TItemOutcome per line read
   int item_count_ = 0;
   char command_buffer_[kCommandBufferSize] = {};

@@ -22,8 +22,8 @@ class ShellLinkEdge {
   // Saves the shortcut "<name>.lnk" in that folder, replacing one of that name: it
   // points at target, starts in working_folder (none when empty) and shows the icon
   // of icon_path (the target's own when empty). true when it was saved.
-  virtual bool CreateShortcut(const char* group, const char* name, const char* target,
-                              const char* working_folder, const char* icon_path, bool utf8) = 0;
+  virtual bool CreateShortcut(const char* group, const char* name, const char* target, const char* working_folder,
+                              const char* icon_path, bool utf8) = 0;
   // Whether "<group>\<name>.lnk", or with name nullptr the folder <group>, is in the
   // user's or in the common Programs folder.
   virtual bool Exists(const char* group, const char* name, bool utf8) = 0;

@@ -81,8 +81,7 @@ int32_t GaugeFillColumn(int32_t w, int32_t percent) {
   if (w <= 0 || percent <= 0) return 0;
   const Extended fraction =
       ExtendedProduct(ExtendedFromInteger(static_cast<uint32_t>(percent)), ExtendedOneHundredth());
-  const int32_t column =
-      ExtendedTrunc(ExtendedProduct(ExtendedFromInteger(static_cast<uint32_t>(w)), fraction));
+  const int32_t column = ExtendedTrunc(ExtendedProduct(ExtendedFromInteger(static_cast<uint32_t>(w)), fraction));
   return column > w ? w : column;
 }
 

@@ -49,8 +49,8 @@ int FittingDpi(int dpi, const ScreenArea& area, int frame_width, int frame_heigh
   return dpi;
 }
 
-Form1Place PlaceForm1(int dpi, const ScreenArea& area, int frame_width, int frame_height, int left,
-                      int top, bool dragged) {
+Form1Place PlaceForm1(int dpi, const ScreenArea& area, int frame_width, int frame_height, int left, int top,
+                      bool dragged) {
   const Form1Layout layout;
   Form1Place place;
   place.dpi = FittingDpi(dpi, area, frame_width, frame_height);

@@ -116,8 +116,9 @@ bool ReadInstallRecord(FileEdge& files, UninstallQueries& queries, const char* p
   read = read && memcmp(footer + 4, kRecordFooterMagic, sizeof kRecordFooterMagic) == 0 &&
          record >= sizeof kRecordMagic && record <= length - kRecordFooterSize &&
          memcmp(footer - record, kRecordMagic, sizeof kRecordMagic) == 0;
-  if (read) *text = AnsiString(reinterpret_cast<const char*>(footer - record) + sizeof kRecordMagic,
-                               record - sizeof kRecordMagic);
+  if (read)
+    *text =
+        AnsiString(reinterpret_cast<const char*>(footer - record) + sizeof kRecordMagic, record - sizeof kRecordMagic);
   free(bytes);
   return read && !text->failed();
 }
@@ -203,8 +204,12 @@ Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkE
                        old.Parse(old_text.data(), old_text.size()) && strcmp(old.id, settings.app_id) == 0;
 
   const uint64_t kib = (total + 1023) / 1024;
-  const AppsEntry entry{settings.app_id,     settings.app_name, settings.version,
-                        settings.publisher,  destination.c_str(), program.c_str(),
+  const AppsEntry entry{settings.app_id,
+                        settings.app_name,
+                        settings.version,
+                        settings.publisher,
+                        destination.c_str(),
+                        program.c_str(),
                         kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kib)};
   if (program.failed()) return OutOfMemoryError();
   const bool machine = !settings.personal && apps.WriteEntry(true, entry);

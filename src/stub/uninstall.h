@@ -71,7 +71,7 @@ class AppsEdge {
 };
 
 struct RecordLine {
-  char kind;  // 'D' folder, 'F' file, 'I' item
+  char kind;         // 'D' folder, 'F' file, 'I' item
   const char* text;  // the path, or the item's name
   uint64_t size, time;
 };

@@ -116,7 +116,8 @@ Switches ParseSwitches(const uint16_t* line) {
   const uint16_t* p = line;
   // The program: quoted, or up to the first blank.
   if (*p == '"') {
-    for (++p; *p && *p != '"'; ++p) {}
+    for (++p; *p && *p != '"'; ++p) {
+    }
     if (*p) ++p;
   }
   while (*p && !IsBlank(*p)) ++p;
@@ -185,8 +186,7 @@ int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& opti
     delete application;
     if (options.silent) return kExitStartupError;
     // Where the failure arose: the DDE manager's set-up.
-    FormatRuntimeError(kExitStartupError,
-                       host.RelativeAddress(reinterpret_cast<const void*>(&InitDdeManager)), text,
+    FormatRuntimeError(kExitStartupError, host.RelativeAddress(reinterpret_cast<const void*>(&InitDdeManager)), text,
                        sizeof text);
     host.ShowSystemMessage(text, "Error", false);
     return kExitStartupError;
@@ -200,9 +200,8 @@ int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& opti
 
   error = host.CreateMainWindow(application);
   if (!error.ok()) {
-    FormatApplicationError(error, host.ModuleName(),
-                           host.RelativeAddress(reinterpret_cast<const void*>(&RunProgram)), text,
-                           sizeof text);
+    FormatApplicationError(error, host.ModuleName(), host.RelativeAddress(reinterpret_cast<const void*>(&RunProgram)),
+                           text, sizeof text);
     host.ShowSystemMessage(text, "Application Error", true);
     delete application;
     return kExitApplicationError;

@@ -3,10 +3,10 @@
 #include <string.h>
 
 #include "archivecheck.h"
-#include "dataranges.h"
-#include "decodesink.h"
 #include "cp1250.h"
 #include "crc32.h"
+#include "dataranges.h"
+#include "decodesink.h"
 #include "extended80.h"
 #include "extractor.h"
 #include "messagebox.h"
@@ -37,9 +37,10 @@ const StubSettings& DefaultSettings() {
 
 bool ConfiguredSettings::Init(const StubConfig& config) {
   const char** const slots[kKeyDamaged + 1] = {
-      &settings_.caption, &settings_.prompt, &settings_.folder,       &settings_.footer,
-      &settings_.group,   nullptr,           &settings_.done,         &settings_.folder_error,
-      &settings_.group_error, &settings_.extract_button, &settings_.quit_button, &settings_.damaged};
+      &settings_.caption,        &settings_.prompt,       &settings_.folder,
+      &settings_.footer,         &settings_.group,        nullptr,
+      &settings_.done,           &settings_.folder_error, &settings_.group_error,
+      &settings_.extract_button, &settings_.quit_button,  &settings_.damaged};
   settings_.utf8 = true;
   for (int k = 0; k <= kKeyDamaged; ++k) {
     if (!slots[k]) continue;
@@ -433,8 +434,7 @@ size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, si
   return out.Text("Runtime error").Decimal(error_number, 4, ' ').Text(" at ").Hex(address, 8).length();
 }
 
-size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address,
-                              char* buf, size_t size) {
+size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address, char* buf, size_t size) {
   TextBuilder out(buf, size);
   out.Text("Exception ").Text(ErrorClassName(error)).Text(" in module ").Text(module_name);
   out.Text(" at ").Hex(address, 8).Text(".\n");
@@ -446,8 +446,7 @@ size_t FormatApplicationError(const Error& error, const char* module_name, uint3
   return out.length();
 }
 
-size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out,
-                        size_t size) {
+size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out, size_t size) {
   const uint16_t* name = NameFromPath(path);
   Utf16Builder title(out, size);
   for (const uint16_t* p = name; *p && *p != '.'; ++p) title.Put(p == name ? *p : lower(*p));

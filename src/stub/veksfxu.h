@@ -30,21 +30,27 @@ class ArchiveReader;
 
 // ---- Fixed texts (Windows-1250) ------------------------------------------------------
 
-inline constexpr char kFormCaption[] = "Samorozpakowuj\xB9" "ce si\xEA archiwum VEK.";
+inline constexpr char kFormCaption[] =
+    "Samorozpakowuj\xB9"
+    "ce si\xEA archiwum VEK.";
 inline constexpr char kDefaultDestination[] = "C:\\Tarnovista_3_99";
 inline constexpr char kPromptCaption[] = "Podaj katalog docelowy dla NWM Tarnovista 3/99:";
 inline constexpr char kNoticeCaption[] =
-    "Tarnovista 3/99 \xA9 1999 NWM. Wszelkie prawa zastrze\xBF" "one.";
+    "Tarnovista 3/99 \xA9 1999 NWM. Wszelkie prawa zastrze\xBF"
+    "one.";
 inline constexpr char kExtractCaption[] = "&Rozpakuj";
 inline constexpr char kQuitCaption[] = "&Koniec";
 inline constexpr char kProgramGroupName[] = "NWM Tarnovista";
 inline constexpr char kProgramItemSuffix[] = "\\INDEX.HTM,Tarnovista 3_99";
-inline constexpr char kSubfolderErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia podkatalogu...";
-inline constexpr char kGroupErrorMessage[] = "B\xB3\xB9" "d podczas tworzenia grupy...";
+inline constexpr char kSubfolderErrorMessage[] =
+    "B\xB3\xB9"
+    "d podczas tworzenia podkatalogu...";
+inline constexpr char kGroupErrorMessage[] =
+    "B\xB3\xB9"
+    "d podczas tworzenia grupy...";
 // The start of the report of a destination without room for the files; the sizes follow.
 inline constexpr char kNoRoomText[] = "Not enough free space: the files take ";
-inline constexpr char kDamagedMessage[] =
-    "Instalator jest uszkodzony i trzeba go pobra\xE6 ponownie.";
+inline constexpr char kDamagedMessage[] = "Instalator jest uszkodzony i trzeba go pobra\xE6 ponownie.";
 inline constexpr char kClosingMessage[] =
     "Aby rozpocz\xB9\xE6 czytanie off-line NWM Tarnovista 3/99, wybierz "
     "Start/Programy/NWM Tarnovista/Tarnovista 3_99";
@@ -134,13 +140,13 @@ struct ControlLayout {
 };
 
 struct Form1Layout {
-  int left = 198, top = 118;                  // the window's outer top-left corner
+  int left = 198, top = 118;  // the window's outer top-left corner
   int client_width = 417, client_height = 139;
-  int font_height = 11;                       // the window's font (MS Sans Serif), also PB's
-  int control_font_height = 13;               // DE, Label1, Label2
-  int label1_room = 318;                      // Label1's widest: it stops short of the buttons
+  int font_height = 11;          // the window's font (MS Sans Serif), also PB's
+  int control_font_height = 13;  // DE, Label1, Label2
+  int label1_room = 318;         // Label1's widest: it stops short of the buttons
   ControlLayout Label2{8, 112, 401, 16};
-  ControlLayout Label1{8, 8, 295, 16};        // fitted to its caption (AutoSize)
+  ControlLayout Label1{8, 8, 295, 16};  // fitted to its caption (AutoSize)
   ControlLayout PB{8, 88, 401, 17};
   ControlLayout DE{8, 32, 313, 24};
   ControlLayout EXTBTN{334, 16, 75, 25};
@@ -148,9 +154,9 @@ struct Form1Layout {
 };
 inline constexpr char kLayoutFontFace[] = "MS Sans Serif";
 // The controls in the order of their window ids.
-inline constexpr ControlLayout Form1Layout::*kForm1Controls[] = {
-    &Form1Layout::Label2, &Form1Layout::Label1, &Form1Layout::PB,
-    &Form1Layout::DE,     &Form1Layout::EXTBTN, &Form1Layout::QUITBTN};
+inline constexpr ControlLayout Form1Layout::*kForm1Controls[] = {&Form1Layout::Label2, &Form1Layout::Label1,
+                                                                 &Form1Layout::PB,     &Form1Layout::DE,
+                                                                 &Form1Layout::EXTBTN, &Form1Layout::QUITBTN};
 
 // A length of the layout at another number of pixels per inch, rounded to nearest.
 int ScaleToDpi(int pixels, int dpi);
@@ -180,8 +186,8 @@ int FittingDpi(int dpi, const ScreenArea& area, int frame_width, int frame_heigh
 struct Form1Place {
   int dpi, left, top, width, height;
 };
-Form1Place PlaceForm1(int dpi, const ScreenArea& area, int frame_width, int frame_height, int left,
-                      int top, bool dragged);
+Form1Place PlaceForm1(int dpi, const ScreenArea& area, int frame_width, int frame_height, int left, int top,
+                      bool dragged);
 
 // ---- The window ----------------------------------------------------------------------
 
@@ -272,8 +278,8 @@ class TForm1 : public TComponent {
   ExtensionPlace extension_;
   AppsEdge* apps_ = nullptr;
   Error uninstaller_ = NoError();  // how writing the uninstaller ended
-  AnsiString damage_report_;  // the text of the damaged installer's report
-  AnsiString room_report_;    // of a destination without room for the files
+  AnsiString damage_report_;       // the text of the damaged installer's report
+  AnsiString room_report_;         // of a destination without room for the files
   const StubSettings& settings_;
   bool running_ = false;
   RunOutcome outcome_ = RunOutcome::kNotRun;
@@ -322,13 +328,11 @@ size_t FormatRuntimeError(uint32_t error_number, uint32_t address, char* buf, si
 
 // "Exception EInOutError in module setup.exe at 0001A2B4.\nFile not found." (with a
 // full stop after the message as in the default error report).
-size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address,
-                              char* buf, size_t size);
+size_t FormatApplicationError(const Error& error, const char* module_name, uint32_t address, char* buf, size_t size);
 
 // The application's title from the executable's path: the file name without its
 // folder, cut at its first full stop, every character after the first made lower case
 // by `lower`. UTF-16 in and out; out is always zero-terminated.
-size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out,
-                        size_t size);
+size_t ApplicationTitle(const uint16_t* path, uint16_t (*lower)(uint16_t), uint16_t* out, size_t size);
 
 }  // namespace vek

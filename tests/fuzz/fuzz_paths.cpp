@@ -27,8 +27,22 @@
 namespace {
 
 const char* const kDestinations[] = {
-    "C:\\dest", "\\", "/", "", "\\\\", "//", "C:", ".\\out", "\\\\server\\share\\d", "\\\\?\\C:\\d",
-    "\\\\.\\C:\\d", "\\\\server", "C:\\dest\\", "\\/", "\\\\server\\", "D:rel",
+    "C:\\dest",
+    "\\",
+    "/",
+    "",
+    "\\\\",
+    "//",
+    "C:",
+    ".\\out",
+    "\\\\server\\share\\d",
+    "\\\\?\\C:\\d",
+    "\\\\.\\C:\\d",
+    "\\\\server",
+    "C:\\dest\\",
+    "\\/",
+    "\\\\server\\",
+    "D:rel",
 };
 
 bool Sep(char c) { return c == '\\' || c == '/'; }

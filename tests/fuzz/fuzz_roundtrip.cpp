@@ -16,8 +16,8 @@
 #include "memoryedge.h"
 #include "rnvek100.h"
 #include "solid.h"
-#include "winpath.h"
 #include "vekbuild.h"
+#include "winpath.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vek::build::ArchiveBuilder builder;

@@ -57,23 +57,27 @@ std::vector<std::string> FuzzSeeds() {
                 vek::Crc32(0, &compressed[vek::kArchivePrologueSize], stored));
   const size_t block = compressed.size() - vek::ExtensionFooter::kSize - vek::ExtensionBlockSize(5);
   auto* b = reinterpret_cast<unsigned char*>(&compressed[block]);
-  vek::StoreU32(b + vek::ExtensionHeader::kPrologueCrcOffset,
-                vek::Crc32(vek::Crc32(0, compressed.data(), vek::kArchivePrologueSize), &compressed[index], block - index));
+  vek::StoreU32(
+      b + vek::ExtensionHeader::kPrologueCrcOffset,
+      vek::Crc32(vek::Crc32(0, compressed.data(), vek::kArchivePrologueSize), &compressed[index], block - index));
   vek::SealExtensionBlock(b, vek::ExtensionBlockSize(5));
   seeds.push_back(compressed);
-  seeds.push_back(sound.substr(0, 100));               // cut inside the table
-  std::string cycle = sound;                            // a directory that is its own parent
+  seeds.push_back(sound.substr(0, 100));  // cut inside the table
+  std::string cycle = sound;              // a directory that is its own parent
   Put16(cycle, Record(2) + vek::EntryRecord::kParentIdOffset, 2);
   seeds.push_back(cycle);
-  std::string dotdot = sound;                           // "..": climbs out of the destination
+  std::string dotdot = sound;  // "..": climbs out of the destination
   dotdot[Record(2) + vek::EntryRecord::kNameOffset] = 2;
   dotdot[Record(2) + vek::EntryRecord::kNameOffset + 1] = '.';
   dotdot[Record(2) + vek::EntryRecord::kNameOffset + 2] = '.';
   seeds.push_back(dotdot);
-  std::string count = sound;                            // more records claimed than present
+  std::string count = sound;  // more records claimed than present
   Put16(count, vek::ArchiveSignature::kSize + vek::ArchiveHeader::kEntryCountOffset, 65535);
   seeds.push_back(count);
   // For the round-trip target: a short tree description.
-  seeds.push_back(std::string("\x00\x01\x05name\x01\x00\x03\x10" "file", 13));
+  seeds.push_back(
+      std::string("\x00\x01\x05name\x01\x00\x03\x10"
+                  "file",
+                  13));
   return seeds;
 }

@@ -73,10 +73,10 @@ TEST(Cp1250, PolishLettersRoundTripThroughUtf8) {
 
 TEST(Cp1250, RefusesWhatItCannotRepresentOrDecode) {
   const char* bad[] = {
-      "\xE4\xB8\xAD",      // a CJK character
-      "\xC3",              // cut short
-      "\xC0\xAF",          // over-long "/"
-      "\xED\xA0\x80",      // a surrogate
+      "\xE4\xB8\xAD",  // a CJK character
+      "\xC3",          // cut short
+      "\xC0\xAF",      // over-long "/"
+      "\xED\xA0\x80",  // a surrogate
   };
   for (const char* text : bad) {
     char out[16];

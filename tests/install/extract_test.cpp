@@ -2,8 +2,8 @@
 // wrapping edge, and the directory-chain rules through a scripted one.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <signal.h>
+#include <chrono>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -145,8 +145,8 @@ TEST(Extract, CopiesInBlocksOfTheStoredSize) {
     int32_t size;
     int reads;
     size_t bytes_on_disk;
-  } cases[] = {{0, 0, 0}, {1, 1, 1}, {32768, 1, 32768}, {32769, 2, 32769}, {65536, 2, 65536}, {70000, 3, 70000},
-               {-5, 0, 0}, {INT32_MIN, 0, 0}};
+  } cases[] = {{0, 0, 0},         {1, 1, 1},         {32768, 1, 32768}, {32769, 2, 32769},
+               {65536, 2, 65536}, {70000, 3, 70000}, {-5, 0, 0},        {INT32_MIN, 0, 0}};
   for (const Case& c : cases) {
     ArchiveBuilder b;
     b.AddFile(0, "f.bin", Pattern(c.size > 0 ? static_cast<size_t>(c.size) : 0), kStamp);
@@ -183,14 +183,14 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
     Fault fault;
     uint32_t code;
     Error expected;
-    size_t first_size;   // bytes of first.bin on disk afterwards; SIZE_MAX: absent
+    size_t first_size;  // bytes of first.bin on disk afterwards; SIZE_MAX: absent
     bool second_exists;
     int boxes;
   } cases[] = {
-      {"refused create", Op::kCreate, 1, Fault::kRefuse, kIoAccessDenied, InOutError(kIoAccessDenied), SIZE_MAX,
-       false, 0},
-      {"refused seek", Op::kSeek, 2, Fault::kRefuse, kWinErrorNegativeSeek, InOutError(kWinErrorNegativeSeek), 0,
-       false, 0},
+      {"refused create", Op::kCreate, 1, Fault::kRefuse, kIoAccessDenied, InOutError(kIoAccessDenied), SIZE_MAX, false,
+       0},
+      {"refused seek", Op::kSeek, 2, Fault::kRefuse, kWinErrorNegativeSeek, InOutError(kWinErrorNegativeSeek), 0, false,
+       0},
       {"disk full on the 2nd write", Op::kWrite, 2, Fault::kRefuse, kWinErrorDiskFull, InOutError(kWinErrorDiskFull),
        32768, false, 0},
       {"refused read", Op::kRead, 3, Fault::kRefuse, kReadFault, InOutError(kReadFault), 0, false, 0},
@@ -198,8 +198,7 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
       {"zero-byte last write", Op::kWrite, 2, Fault::kZero, 0, InOutError(kWinErrorDiskFull), 32768, false, 1},
       {"zero-byte first write", Op::kWrite, 1, Fault::kZero, 0, InOutError(kWinErrorDiskFull), 0, false, 1},
       {"short read", Op::kRead, 3, Fault::kShort, 0, InOutError(kIoReadBeyondEnd), 16384, false, 0},
-      {"nothing read at a block's start", Op::kRead, 4, Fault::kZero, 0, InOutError(kIoReadBeyondEnd), 32768, false,
-       1},
+      {"nothing read at a block's start", Op::kRead, 4, Fault::kZero, 0, InOutError(kIoReadBeyondEnd), 32768, false, 1},
       {"refused close", Op::kClose, 1, Fault::kRefuse, kWinErrorInvalidHandle, InOutError(kWinErrorInvalidHandle),
        40000, false, 0},
   };
@@ -211,8 +210,10 @@ TEST(Extract, FaultsEndAsDescribedAndReleaseTheOutput) {
       LoadedArchive loaded(archive, edge);
       ASSERT_TRUE(loaded.load_error.ok());
       // Reads 1 and 2 loaded the signature, header... count them from here.
-      edge.Plan(c.op, c.nth + (c.op == Op::kRead ? edge.Calls(Op::kRead) - 2 : 0) +
-                          (c.op == Op::kSeek ? edge.Calls(Op::kSeek) - 1 : 0), c.fault, c.code);
+      edge.Plan(c.op,
+                c.nth + (c.op == Op::kRead ? edge.Calls(Op::kRead) - 2 : 0) +
+                    (c.op == Op::kSeek ? edge.Calls(Op::kSeek) - 1 : 0),
+                c.fault, c.code);
       EXPECT_EQ(ExtractAll(loaded.reader, edge, out.destination()), c.expected) << c.name;
       EXPECT_EQ(edge.OpenHandles(), 1) << c.name << ": only the archive stays open";
     }
@@ -341,13 +342,29 @@ TEST(Extract, UnsafeEntriesAreRefusedBeforeAnythingIsWritten) {
     uint32_t slot;        // 1: the directory's name, 2: the file's
     uint16_t dir_parent;  // 0, or 1 for a self-cycle
   } cases[] = {
-      {"parent name", "..", 1, 0}, {"drive", "C:", 1, 0}, {"slash", "a/..", 1, 0}, {"cycle", "loop", 1, 1},
-      {"NUL", "NUL", 2, 0}, {"CON folder", "con", 1, 0}, {"COM1", "COM1", 2, 0}, {"LPT9", "lpt9", 2, 0},
-      {"aux.txt", "aux.txt", 2, 0}, {"CON .txt", "CON .txt", 2, 0}, {"PRN. ", "PRN. ", 1, 0},
-      {"CONOUT$", "CONOUT$", 2, 0}, {"COM superscript 1", "COM\xB9", 2, 0}, {"trailing dot", "evil.", 2, 0},
-      {"trailing blank", "evil ", 2, 0}, {"trailing dot folder", "dir.", 1, 0}, {"star", "a*b", 2, 0},
-      {"question mark", "??", 1, 0}, {"pipe", "a|b", 2, 0}, {"quote", "\"q\"", 2, 0}, {"less", "<x>", 2, 0},
-      {"control", "a\x1B", 2, 0}, {"empty", "", 1, 0},
+      {"parent name", "..", 1, 0},
+      {"drive", "C:", 1, 0},
+      {"slash", "a/..", 1, 0},
+      {"cycle", "loop", 1, 1},
+      {"NUL", "NUL", 2, 0},
+      {"CON folder", "con", 1, 0},
+      {"COM1", "COM1", 2, 0},
+      {"LPT9", "lpt9", 2, 0},
+      {"aux.txt", "aux.txt", 2, 0},
+      {"CON .txt", "CON .txt", 2, 0},
+      {"PRN. ", "PRN. ", 1, 0},
+      {"CONOUT$", "CONOUT$", 2, 0},
+      {"COM superscript 1", "COM\xB9", 2, 0},
+      {"trailing dot", "evil.", 2, 0},
+      {"trailing blank", "evil ", 2, 0},
+      {"trailing dot folder", "dir.", 1, 0},
+      {"star", "a*b", 2, 0},
+      {"question mark", "??", 1, 0},
+      {"pipe", "a|b", 2, 0},
+      {"quote", "\"q\"", 2, 0},
+      {"less", "<x>", 2, 0},
+      {"control", "a\x1B", 2, 0},
+      {"empty", "", 1, 0},
   };
   for (const Case& c : cases) {
     ArchiveBuilder b;
@@ -571,7 +588,9 @@ TEST(ForceDirectoryChain, FollowsTheWindowsPathRules) {
       {"D:rel\\x", NoError(), {"D:rel", "D:rel\\x"}},
       // "/" separates as "\\" does; a UTF-8 name's bytes never do.
       {"D:/a/b/", NoError(), {"D:/a", "D:/a/b"}},
-      {"D:\\\xE6\x97\xA5\xE6\x9C\xAC\\x", NoError(), {"D:\\\xE6\x97\xA5\xE6\x9C\xAC", "D:\\\xE6\x97\xA5\xE6\x9C\xAC\\x"}},
+      {"D:\\\xE6\x97\xA5\xE6\x9C\xAC\\x",
+       NoError(),
+       {"D:\\\xE6\x97\xA5\xE6\x9C\xAC", "D:\\\xE6\x97\xA5\xE6\x9C\xAC\\x"}},
   };
   for (const Case& c : cases) {
     ScriptedDirectories edge;

@@ -48,8 +48,8 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
       continue;
     }
     bool writable = (fs::status(e.path()).permissions() & fs::perms::owner_write) != fs::perms::none;
-    files[name] = ReadWholeFile(e.path()) + (writable ? " rw " : " ro ") +
-                  std::to_string(testing::ModificationTime(e.path()));
+    files[name] =
+        ReadWholeFile(e.path()) + (writable ? " rw " : " ro ") + std::to_string(testing::ModificationTime(e.path()));
   }
   return files;
 }
@@ -276,9 +276,9 @@ TEST(LocalTime, MatchesMktimeAcrossTheZonesChanges) {
           struct tm back;
           localtime_r(&got, &back);
           if (back.tm_hour == civil.tm_hour && back.tm_min == civil.tm_min && back.tm_mday == civil.tm_mday) continue;
-          if (++mismatches < 5) ADD_FAILURE() << zone << " " << year << "-" << civil.tm_mon + 1 << "-" << civil.tm_mday
-                                              << " " << civil.tm_hour << ":" << civil.tm_min << " got " << got
-                                              << " mktime " << expected;
+          if (++mismatches < 5)
+            ADD_FAILURE() << zone << " " << year << "-" << civil.tm_mon + 1 << "-" << civil.tm_mday << " "
+                          << civil.tm_hour << ":" << civil.tm_min << " got " << got << " mktime " << expected;
         }
       }
     }

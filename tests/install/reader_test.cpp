@@ -8,8 +8,8 @@
 #include "memoryedge.h"
 #include "rnvek100.h"
 #include "testsupport.h"
-#include "winpath.h"
 #include "vekbuild.h"
+#include "winpath.h"
 
 namespace vek {
 namespace {
@@ -144,10 +144,10 @@ TEST(Lookups, TwoReadersOpenAtOnceAnswerEachForItsOwnArchive) {
 
 TEST(Lookups, TheLowerSlotWinsForDuplicateIdentifiers) {
   ArchiveBuilder b;
-  b.AddDirectory(0, "first");                  // 1
-  b.AddDirectory(0, "second");                 // 2
-  b.AddFile(1, "x", "xx", kStamp);             // 3, parent 1
-  b.AddFile(0, "dup", "d", kStamp);            // 4 -> will claim Id 1
+  b.AddDirectory(0, "first");        // 1
+  b.AddDirectory(0, "second");       // 2
+  b.AddFile(1, "x", "xx", kStamp);   // 3, parent 1
+  b.AddFile(0, "dup", "d", kStamp);  // 4 -> will claim Id 1
   std::string a = b.Serialize();
   PatchU16(a, RecordAt(2), 1);  // slot 2 also says Id 1
   PatchU16(a, RecordAt(4), 1);  // slot 4 too
@@ -155,20 +155,20 @@ TEST(Lookups, TheLowerSlotWinsForDuplicateIdentifiers) {
   ASSERT_TRUE(loaded.load_error.ok());
   EXPECT_EQ(loaded.reader.GetEntryKind(1), kEntryKindDirectory);
   EXPECT_EQ(Path(loaded, 1), "\\first");
-  EXPECT_EQ(Path(loaded, 3), "\\first\\x");  // the parent link, too, takes slot 1
-  EXPECT_EQ(loaded.reader.GetEntryKind(2), kEntryKindNotFound);   // nobody holds Id 2 any more
+  EXPECT_EQ(Path(loaded, 3), "\\first\\x");                      // the parent link, too, takes slot 1
+  EXPECT_EQ(loaded.reader.GetEntryKind(2), kEntryKindNotFound);  // nobody holds Id 2 any more
 }
 
 TEST(Paths, FollowTheRulesForOddNamesAndParents) {
   ArchiveBuilder b;
-  uint16_t dir = b.AddDirectory(0, "d");           // 1
-  b.AddFile(dir, "f", "1", kStamp);                // 2
-  b.AddFile(0, "g", "2", kStamp);                  // 3 -> parent set to file 2 below
-  b.AddFile(0, "h", "3", kStamp);                  // 4 -> parent set to unknown 900
-  b.AddFile(0, "long", "4", kStamp);               // 5 -> name length byte 255
-  b.AddFile(dir, "e", "5", kStamp);                // 6 -> empty name, under d
-  b.AddFile(0, "k", "6", kStamp);                  // 7 -> unknown kind 7, name still a segment
-  b.AddFile(0, "c", "7", kStamp);                  // 8 -> parent 7
+  uint16_t dir = b.AddDirectory(0, "d");  // 1
+  b.AddFile(dir, "f", "1", kStamp);       // 2
+  b.AddFile(0, "g", "2", kStamp);         // 3 -> parent set to file 2 below
+  b.AddFile(0, "h", "3", kStamp);         // 4 -> parent set to unknown 900
+  b.AddFile(0, "long", "4", kStamp);      // 5 -> name length byte 255
+  b.AddFile(dir, "e", "5", kStamp);       // 6 -> empty name, under d
+  b.AddFile(0, "k", "6", kStamp);         // 7 -> unknown kind 7, name still a segment
+  b.AddFile(0, "c", "7", kStamp);         // 8 -> parent 7
   std::string a = b.Serialize();
   PatchU16(a, RecordAt(3) + EntryRecord::kParentIdOffset, 2);
   PatchU16(a, RecordAt(4) + EntryRecord::kParentIdOffset, 900);
@@ -190,11 +190,11 @@ TEST(Paths, FollowTheRulesForOddNamesAndParents) {
 
 TEST(Paths, CyclesEndAfterEntryCountLevelsAndAreUnsafe) {
   ArchiveBuilder b;
-  b.AddDirectory(0, "a");   // 1 -> parent 3
-  b.AddDirectory(1, "b");   // 2
-  b.AddDirectory(2, "c");   // 3
-  b.AddFile(3, "f", "", kStamp);  // 4, hangs below the cycle
-  b.AddDirectory(0, "s");   // 5 -> its own parent
+  b.AddDirectory(0, "a");          // 1 -> parent 3
+  b.AddDirectory(1, "b");          // 2
+  b.AddDirectory(2, "c");          // 3
+  b.AddFile(3, "f", "", kStamp);   // 4, hangs below the cycle
+  b.AddDirectory(0, "s");          // 5 -> its own parent
   b.AddFile(0, "ok", "", kStamp);  // 6
   std::string a = b.Serialize();
   PatchU16(a, RecordAt(1) + EntryRecord::kParentIdOffset, 3);

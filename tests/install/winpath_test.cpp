@@ -29,12 +29,12 @@ TEST(WindowsNames, EachEncodingHasItsOwnBytesForTheSameRules) {
       {"COM\xB9", NameEncoding::kUtf8, NameRule::kForbiddenCharacter},
       {"\xCE\x95\xCE\xBB.", NameEncoding::kUtf8, NameRule::kTrailingDotOrBlank},  // Ελ.
       {"\xCE\x95\xCE\xBB", NameEncoding::kUtf8, NameRule::kFine},
-      {"\xE2\x80\xA6", NameEncoding::kUtf8, NameRule::kFine},               // an ellipsis is no dot
-      {"a\xC0\xAF", NameEncoding::kUtf8, NameRule::kForbiddenCharacter},     // over-long "/"
-      {"a\xED\xA0\x80", NameEncoding::kUtf8, NameRule::kForbiddenCharacter}, // a surrogate
-      {"a\xE2\x82", NameEncoding::kUtf8, NameRule::kForbiddenCharacter},     // cut short
-      {"\xC2\x85", NameEncoding::kUtf8, NameRule::kFine},  // U+0085: Windows forbids only 0-31
-      {"CON\xC2\xA0", NameEncoding::kUtf8, NameRule::kFine},  // a no-break space is no blank
+      {"\xE2\x80\xA6", NameEncoding::kUtf8, NameRule::kFine},                 // an ellipsis is no dot
+      {"a\xC0\xAF", NameEncoding::kUtf8, NameRule::kForbiddenCharacter},      // over-long "/"
+      {"a\xED\xA0\x80", NameEncoding::kUtf8, NameRule::kForbiddenCharacter},  // a surrogate
+      {"a\xE2\x82", NameEncoding::kUtf8, NameRule::kForbiddenCharacter},      // cut short
+      {"\xC2\x85", NameEncoding::kUtf8, NameRule::kFine},                     // U+0085: Windows forbids only 0-31
+      {"CON\xC2\xA0", NameEncoding::kUtf8, NameRule::kFine},                  // a no-break space is no blank
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CheckWindowsName(c.name.data(), c.name.size(), c.encoding), c.rule)
@@ -47,11 +47,16 @@ TEST(WindowsNames, APathIsJudgedNameByNameAtEachSeparator) {
     const char* path;
     NameRule rule;
   } cases[] = {
-      {"docs\\a.htm", NameRule::kFine},       {"docs/img/b.gif", NameRule::kFine},
-      {"", NameRule::kEmpty},                 {"a\\", NameRule::kEmpty},
-      {"\\a", NameRule::kEmpty},              {"a\\/b", NameRule::kEmpty},
-      {"a\\..\\b", NameRule::kDotName},       {"CON\\..", NameRule::kDeviceName},  // the first that breaks one
-      {"a/b./c", NameRule::kTrailingDotOrBlank}, {"a\\b:c", NameRule::kForbiddenCharacter},
+      {"docs\\a.htm", NameRule::kFine},
+      {"docs/img/b.gif", NameRule::kFine},
+      {"", NameRule::kEmpty},
+      {"a\\", NameRule::kEmpty},
+      {"\\a", NameRule::kEmpty},
+      {"a\\/b", NameRule::kEmpty},
+      {"a\\..\\b", NameRule::kDotName},
+      {"CON\\..", NameRule::kDeviceName},  // the first that breaks one
+      {"a/b./c", NameRule::kTrailingDotOrBlank},
+      {"a\\b:c", NameRule::kForbiddenCharacter},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CheckWindowsNames(c.path, strlen(c.path), NameEncoding::kUtf8), c.rule) << c.path;
@@ -123,22 +128,26 @@ TEST(WindowsNames, LetterCaseIsFoldedByUnicodesSimpleUpperCaseInBothEncodings) {
     bool same;
   } cases[] = {
       {"Index.HTM", "index.htm", NameEncoding::kWindows1250, true},
-      {"\xA3\xD3" "D\x8F", "\xB3\xF3" "d\x9F", NameEncoding::kWindows1250, true},  // ŁÓDŹ, łódź
+      {"\xA3\xD3"
+       "D\x8F",
+       "\xB3\xF3"
+       "d\x9F",
+       NameEncoding::kWindows1250, true},  // ŁÓDŹ, łódź
       {"\x8A\x8C\x8D\x8E\xA5\xAA\xAF\xBC", "\x9A\x9C\x9D\x9E\xB9\xBA\xBF\xBE", NameEncoding::kWindows1250, true},
       {"\xC0\xDE", "\xE0\xFE", NameEncoding::kWindows1250, true},  // Ŕ Ţ, ŕ ţ
-      {"\xD7", "\xF7", NameEncoding::kWindows1250, false},          // ×, ÷: no letters
-      {"\xDF", "SS", NameEncoding::kWindows1250, false},             // ß has no one-letter upper case
+      {"\xD7", "\xF7", NameEncoding::kWindows1250, false},         // ×, ÷: no letters
+      {"\xDF", "SS", NameEncoding::kWindows1250, false},           // ß has no one-letter upper case
       {"a", "ab", NameEncoding::kWindows1250, false},
       {"ŁÓDŹ", "łódź", NameEncoding::kUtf8, true},
       {"ΕΚΔΌΣΕΙΣ", "εκδόσεις", NameEncoding::kUtf8, true},  // final sigma too
       {"ЖУРНАЛ Ё", "журнал ё", NameEncoding::kUtf8, true},
-      {"ǅ", "ǆ", NameEncoding::kUtf8, true},               // a title-case letter
-      {"ＡＢＣ", "ａｂｃ", NameEncoding::kUtf8, true},          // full-width
-      {"ı", "I", NameEncoding::kUtf8, true},               // dotless i
-      {"İ", "i", NameEncoding::kUtf8, false},              // its upper case is itself
+      {"ǅ", "ǆ", NameEncoding::kUtf8, true},            // a title-case letter
+      {"ＡＢＣ", "ａｂｃ", NameEncoding::kUtf8, true},  // full-width
+      {"ı", "I", NameEncoding::kUtf8, true},            // dotless i
+      {"İ", "i", NameEncoding::kUtf8, false},           // its upper case is itself
       {"Straße", "STRASSE", NameEncoding::kUtf8, false},
       {"テスト", "テスト", NameEncoding::kUtf8, true},
-      {"ﾃｽﾄ", "テスト", NameEncoding::kUtf8, false},          // half-width is another character
+      {"ﾃｽﾄ", "テスト", NameEncoding::kUtf8, false},                         // half-width is another character
       {"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80", NameEncoding::kUtf8, false},  // beyond U+FFFF: as stored
   };
   for (const auto& c : cases) {
@@ -153,12 +162,14 @@ TEST(WindowsPaths, LengthsCountThePlatformsUnits) {
     size_t utf16, utf8;
   } cases[] = {
       {"index.htm", NameEncoding::kUtf8, 9, 9},
-      {"\xB3\xF3" "d\x9F", NameEncoding::kWindows1250, 4, 7},  // łódź
-      {"\x81", NameEncoding::kWindows1250, 1, 3},              // no character: U+FFFD
+      {"\xB3\xF3"
+       "d\x9F",
+       NameEncoding::kWindows1250, 4, 7},          // łódź
+      {"\x81", NameEncoding::kWindows1250, 1, 3},  // no character: U+FFFD
       {"łódź", NameEncoding::kUtf8, 4, 7},
       {"日本", NameEncoding::kUtf8, 2, 6},
-      {"photos-📷", NameEncoding::kUtf8, 9, 11},                 // a surrogate pair
-      {"\xE9", NameEncoding::kUtf8, 1, 1},                      // a Latin-1 byte of a POSIX name
+      {"photos-📷", NameEncoding::kUtf8, 9, 11},  // a surrogate pair
+      {"\xE9", NameEncoding::kUtf8, 1, 1},       // a Latin-1 byte of a POSIX name
   };
   for (const auto& c : cases) {
     EXPECT_EQ(PathUnits(kWindowsPathLimits, c.text, strlen(c.text), c.encoding), c.utf16) << c.text;
@@ -181,18 +192,18 @@ TEST(WindowsPaths, OnlyAFullPathWindowsWouldNotChangeTakesTheLongForm) {
       {"//host/share/d", LongForm::kUnc},
       {"\\\\?\\C:\\dest", LongForm::kAlready},
       {"\\\\.\\C:\\dest", LongForm::kNone},  // the device namespace
-      {"dest\\a.htm", LongForm::kNone},          // relative: the current folder decides
+      {"dest\\a.htm", LongForm::kNone},      // relative: the current folder decides
       {"C:dest", LongForm::kNone},
       {"\\dest", LongForm::kNone},
       {"1:\\dest", LongForm::kNone},
-      {"C:\\a\\..\\b", LongForm::kNone},     // Windows would take ".." away
+      {"C:\\a\\..\\b", LongForm::kNone},  // Windows would take ".." away
       {"C:\\a\\.\\b", LongForm::kNone},
-      {"C:\\a\\\\b", LongForm::kNone},       // an empty name
-      {"C:\\a.\\b", LongForm::kNone},          // a trailing dot Windows drops
+      {"C:\\a\\\\b", LongForm::kNone},  // an empty name
+      {"C:\\a.\\b", LongForm::kNone},   // a trailing dot Windows drops
       {"C:\\a \\b", LongForm::kNone},
       {"C:\\dest\\", LongForm::kNone},
-      {"C:\\dest\\CON", LongForm::kNone},      // a device, which the long form would make a file
-      {"C:\\dest\\a:b", LongForm::kNone},      // a stream
+      {"C:\\dest\\CON", LongForm::kNone},  // a device, which the long form would make a file
+      {"C:\\dest\\a:b", LongForm::kNone},  // a stream
       {"\\\\host", LongForm::kNone},
       {"\\\\host\\..\\x", LongForm::kNone},
   };

@@ -22,8 +22,8 @@ using build::LzmaOptions;
 using Bytes = std::vector<unsigned char>;
 
 Bytes Text(size_t size) {
-  static const char* const kWords[] = {"the ", "archive ", "holds ", "files ", "and ", "folders ", "<p>", "</p>\n",
-                                       "setup ", "extracts ", "them ", "quickly ", "into ", "place. "};
+  static const char* const kWords[] = {"the ",   "archive ", "holds ",    "files ", "and ",     "folders ", "<p>",
+                                       "</p>\n", "setup ",   "extracts ", "them ",  "quickly ", "into ",    "place. "};
   std::mt19937 random(7);
   Bytes out;
   while (out.size() < size) {
@@ -271,10 +271,14 @@ TEST(LzmaTest, RefusesOptionsOutOfRange) {
     return options;
   };
   const LzmaOptions cases[] = {
-      with([](LzmaOptions& o) { o.level = 0; }),         with([](LzmaOptions& o) { o.level = 10; }),
-      with([](LzmaOptions& o) { o.lc = 4, o.lp = 1; }),  with([](LzmaOptions& o) { o.pb = 5; }),
-      with([](LzmaOptions& o) { o.lc = -1; }),           with([](LzmaOptions& o) { o.nice_len = 4; }),
-      with([](LzmaOptions& o) { o.nice_len = 274; }),    with([](LzmaOptions& o) { o.dictionary = 4095; }),
+      with([](LzmaOptions& o) { o.level = 0; }),
+      with([](LzmaOptions& o) { o.level = 10; }),
+      with([](LzmaOptions& o) { o.lc = 4, o.lp = 1; }),
+      with([](LzmaOptions& o) { o.pb = 5; }),
+      with([](LzmaOptions& o) { o.lc = -1; }),
+      with([](LzmaOptions& o) { o.nice_len = 4; }),
+      with([](LzmaOptions& o) { o.nice_len = 274; }),
+      with([](LzmaOptions& o) { o.dictionary = 4095; }),
       with([](LzmaOptions& o) { o.dictionary = kLzmaMaxDictionary + 1; }),
   };
   const unsigned char byte = 0;
@@ -298,7 +302,8 @@ Bytes LiblzmaDecode(const unsigned char* props, const Bytes& stream, uint64_t de
   const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   Bytes out(decoded_size + 16);
   size_t in_at = 0, out_at = 0;
-  *ret = lzma_raw_buffer_decode(filters, nullptr, stream.data(), &in_at, stream.size(), out.data(), &out_at, out.size());
+  *ret =
+      lzma_raw_buffer_decode(filters, nullptr, stream.data(), &in_at, stream.size(), out.data(), &out_at, out.size());
   EXPECT_EQ(in_at, stream.size());
   out.resize(out_at);
   return out;

@@ -36,15 +36,24 @@ TEST(DdeManagerTest, RegistersItsServiceAndGivesEverythingBack) {
 }
 
 TEST(DdeManagerTest, ServiceNameIsBaseNameBeforeFirstDot) {
-  const struct { const char* path; const char* name; } cases[] = {
-      {"C:\\Program Files\\setup.exe", "setup"}, {"C:\\x.y\\a.b.exe", "a"},
-      {"tarnov", "tarnov"}, {"C:prog.exe", "prog"}, {"C:\\dir\\.hidden", ""},
+  const struct {
+    const char* path;
+    const char* name;
+  } cases[] = {
+      {"C:\\Program Files\\setup.exe", "setup"},
+      {"C:\\x.y\\a.b.exe", "a"},
+      {"tarnov", "tarnov"},
+      {"C:prog.exe", "prog"},
+      {"C:\\dir\\.hidden", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ServiceNameFromPath(c.path), c.name) << c.path;
 }
 
 TEST(DdeManagerTest, FailedInitializeGivesOneOfThreeMessages) {
-  const struct { uint32_t code; const char* message; } cases[] = {
+  const struct {
+    uint32_t code;
+    const char* message;
+  } cases[] = {
       {0x4007, "Error occurred when DDE ran out of memory ($04007)"},
       {0x4008, "Error occurred when DDE ran out of memory ($04008)"},
       {0x400A, "DDE Error - conversation not established ($0400A)"},
@@ -82,8 +91,7 @@ TEST_F(DdeTest, ConnectsWithContextAndUserHandle) {
   TDdeClientConv conv(nullptr);
   conv.OnOpen = opened.Event();
   ASSERT_TRUE(conv.AssignLink("progman", "Tarnovista"));
-  EXPECT_THAT(ddeml.CallsOf("DdeConnect"),
-              ElementsAre("DdeConnect(7,\"progman\",\"Tarnovista\",cb=36,cp=1004)"));
+  EXPECT_THAT(ddeml.CallsOf("DdeConnect"), ElementsAre("DdeConnect(7,\"progman\",\"Tarnovista\",cb=36,cp=1004)"));
   ConvContext expected = {};
   expected.cb = 36;
   expected.iCodePage = 1004;
@@ -97,8 +105,14 @@ TEST_F(DdeTest, ConnectsWithContextAndUserHandle) {
 
 TEST_F(DdeTest, StartsServerOnceWhenFirstConnectFails) {
   const struct {
-    const char* service; const char* topic; const char* application;
-    uint32_t winexec; bool comes_up; const char* command; size_t connects; bool opened;
+    const char* service;
+    const char* topic;
+    const char* application;
+    uint32_t winexec;
+    bool comes_up;
+    const char* command;
+    size_t connects;
+    bool opened;
   } cases[] = {
       {"progman", "", "", 32, true, "\"C:\\WINDOWS\\progman.exe\"", 2, true},
       {"progman", "", "", 33, false, "\"C:\\WINDOWS\\progman.exe\"", 2, false},
@@ -131,7 +145,9 @@ TEST_F(DdeTest, StartsServerOnceWhenFirstConnectFails) {
 TEST_F(DdeTest, TheServerProgramComesOnlyFromTheWindowsDirectory) {
   const std::string overlong(256, 'w');
   const struct {
-    const char* service; const char* windows; std::set<std::string> files;
+    const char* service;
+    const char* windows;
+    std::set<std::string> files;
     const char* command;  // nullptr: nothing started
   } cases[] = {
       {"progman", "C:\\WINDOWS", {"progman.exe", "C:\\Users\\u\\Downloads\\progman.exe"}, nullptr},
@@ -211,8 +227,7 @@ TEST_F(DdeTest, CloseEndsConversationOnceAndUnlinks) {
   conv.CloseConversation();
   EXPECT_EQ(closed.calls, 1);
   EXPECT_THAT(ddeml.calls, ElementsAre("DdeSetUserHandle(C1,QID_SYNC,0)", "DdeDisconnect(C1)",
-                                       "DdeFreeStringHandle(7,\"progman\")",
-                                       "DdeFreeStringHandle(7,\"t\")"));
+                                       "DdeFreeStringHandle(7,\"progman\")", "DdeFreeStringHandle(7,\"t\")"));
   EXPECT_EQ(conv.DdeService(), "");
   EXPECT_EQ(conv.DdeTopic(), "");
   EXPECT_EQ(ddeml.OpenConversations(), 0u);

@@ -39,9 +39,7 @@ class LoggingEdge final : public vek::DdemlEdge {
  public:
   LoggingEdge(vek::DdemlEdge& edge, bool refuse) : edge_(edge), refuse_(refuse) {}
 
-  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
-    return edge_.GetModuleFileNameA(buffer, size);
-  }
+  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override { return edge_.GetModuleFileNameA(buffer, size); }
   uint32_t WinExec(const char* command_line, uint32_t show) override {
     uint32_t result = edge_.WinExec(command_line, show);
     Log("WinExec(\"%s\",%u) = %u", command_line, show, result);
@@ -52,8 +50,7 @@ class LoggingEdge final : public vek::DdemlEdge {
   }
   uint32_t GetFileAttributesA(const char* path) override {
     uint32_t attributes = edge_.GetFileAttributesA(path);
-    Log("GetFileAttributesA(\"%s\") = %s", path,
-        attributes == vek::kInvalidFileAttributes ? "none" : "found");
+    Log("GetFileAttributesA(\"%s\") = %s", path, attributes == vek::kInvalidFileAttributes ? "none" : "found");
     return attributes;
   }
   uint32_t DdeInitializeA(uint32_t* instance, vek::DdeCallback callback, uint32_t commands,
@@ -68,12 +65,10 @@ class LoggingEdge final : public vek::DdemlEdge {
   bool DdeFreeStringHandle(uint32_t instance, vek::HSZ hsz) override {
     return edge_.DdeFreeStringHandle(instance, hsz);
   }
-  vek::HDDEDATA DdeNameService(uint32_t instance, vek::HSZ hsz1, vek::HSZ hsz2,
-                               uint32_t command) override {
+  vek::HDDEDATA DdeNameService(uint32_t instance, vek::HSZ hsz1, vek::HSZ hsz2, uint32_t command) override {
     return edge_.DdeNameService(instance, hsz1, hsz2, command);
   }
-  vek::HCONV DdeConnect(uint32_t instance, vek::HSZ service, vek::HSZ topic,
-                        vek::ConvContext* context) override {
+  vek::HCONV DdeConnect(uint32_t instance, vek::HSZ service, vek::HSZ topic, vek::ConvContext* context) override {
     vek::HCONV conv = refuse_ ? 0 : edge_.DdeConnect(instance, service, topic, context);
     Log("DdeConnect(topic %s) = %s", topic ? "set" : "0", conv ? "conversation" : "0");
     return conv;
@@ -88,16 +83,13 @@ class LoggingEdge final : public vek::DdemlEdge {
   bool DdeSetUserHandle(vek::HCONV conv, uint32_t id, uintptr_t user) override {
     return edge_.DdeSetUserHandle(conv, id, user);
   }
-  vek::HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size,
-                                    uint32_t offset, vek::HSZ item, uint32_t format,
-                                    uint32_t commands) override {
+  vek::HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size, uint32_t offset,
+                                    vek::HSZ item, uint32_t format, uint32_t commands) override {
     return edge_.DdeCreateDataHandle(instance, source, size, offset, item, format, commands);
   }
-  vek::HDDEDATA DdeClientTransaction(vek::HDDEDATA data, uint32_t size, vek::HCONV conv,
-                                     vek::HSZ item, uint32_t format, uint32_t type,
-                                     uint32_t timeout, uint32_t* result) override {
-    vek::HDDEDATA started =
-        edge_.DdeClientTransaction(data, size, conv, item, format, type, timeout, result);
+  vek::HDDEDATA DdeClientTransaction(vek::HDDEDATA data, uint32_t size, vek::HCONV conv, vek::HSZ item, uint32_t format,
+                                     uint32_t type, uint32_t timeout, uint32_t* result) override {
+    vek::HDDEDATA started = edge_.DdeClientTransaction(data, size, conv, item, format, type, timeout, result);
     Log("DdeClientTransaction(format %u) = %s", format, started ? "started" : "0");
     return started;
   }
@@ -113,14 +105,12 @@ class LoggingLinks final : public vek::ShellLinkEdge {
     Log("folder %s", group);
     return edge_.CreateGroupFolder(group, utf8);
   }
-  bool CreateShortcut(const char* group, const char* name, const char* target,
-                      const char* working_folder, const char* icon_path, bool utf8) override {
+  bool CreateShortcut(const char* group, const char* name, const char* target, const char* working_folder,
+                      const char* icon_path, bool utf8) override {
     Log("shortcut %s", name);
     return edge_.CreateShortcut(group, name, target, working_folder, icon_path, utf8);
   }
-  bool Exists(const char* group, const char* name, bool utf8) override {
-    return edge_.Exists(group, name, utf8);
-  }
+  bool Exists(const char* group, const char* name, bool utf8) override { return edge_.Exists(group, name, utf8); }
   void Wait(uint32_t milliseconds) override { edge_.Wait(milliseconds); }
 
  private:
@@ -164,7 +154,9 @@ int main(int argc, char** argv) {
   if (fallback) {
     pm->Utf8 = true;
     pm->ShortcutFallback = &links;
-    pm->programItems().Add("C:\\Tarnovista_3_99\\INDEX.HTM,Spis tre\xC5\x9B" "ci");
+    pm->programItems().Add(
+        "C:\\Tarnovista_3_99\\INDEX.HTM,Spis tre\xC5\x9B"
+        "ci");
   }
 
   error = pm->CreateProgramGroup();

@@ -43,7 +43,10 @@ class ProgManTest : public DdeTest {
 
 TEST(SplitItemLineTest, SplitsAtFirstTwoCommasAndBuildsAddItem) {
   const struct {
-    const char* line; const char* command_line; const char* name; const char* third;
+    const char* line;
+    const char* command_line;
+    const char* name;
+    const char* third;
     const char* add_item;
   } cases[] = {
       {"x", "x", "", "", "[AddItem(x)]"},
@@ -94,8 +97,7 @@ TEST_F(ProgManTest, TheGroupAndItsItemGoOutAsThreeCommandsAndTheConversationClos
   pm->programGroup = "NWM Tarnovista";
   SetItems({"C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99"});
   ASSERT_TRUE(pm->CreateProgramGroup().ok());
-  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[CreateGroup(NWM Tarnovista)]"),
-                                          Exec("[ShowGroup(NWM Tarnovista,1)]"),
+  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[CreateGroup(NWM Tarnovista)]"), Exec("[ShowGroup(NWM Tarnovista,1)]"),
                                           Exec("[AddItem(C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99)]")));
   EXPECT_THAT(ddeml.CallsOf("DdeConnect"), ElementsAre("DdeConnect(7,\"progman\",0,cb=36,cp=1004)"));
   EXPECT_EQ(ddeml.Count("WinExec"), 0u);
@@ -111,9 +113,14 @@ TEST_F(ProgManTest, TheGroupAndItsItemGoOutAsThreeCommandsAndTheConversationClos
 }
 
 TEST_F(ProgManTest, ShowGroupNumbers) {
-  const struct { TActivateType show; const char* command; } cases[] = {
-      {activateNormalSize, "[ShowGroup(G,1)]"}, {activateAndIconize, "[ShowGroup(G,2)]"},
-      {activateMaximize, "[ShowGroup(G,3)]"}, {iconizeNoActivate, "[ShowGroup(G,7)]"},
+  const struct {
+    TActivateType show;
+    const char* command;
+  } cases[] = {
+      {activateNormalSize, "[ShowGroup(G,1)]"},
+      {activateAndIconize, "[ShowGroup(G,2)]"},
+      {activateMaximize, "[ShowGroup(G,3)]"},
+      {iconizeNoActivate, "[ShowGroup(G,7)]"},
   };
   pm->programGroup = "G";
   for (const auto& c : cases) {
@@ -207,7 +214,11 @@ TEST_F(ProgManTest, ConnectModeFailureStopsTheRun) {
 }
 
 TEST(QuoteFieldTest, QuotesWhatWouldEndAFieldAndRefusesQuotes) {
-  const struct { const char* field; bool carried; const char* sent; } cases[] = {
+  const struct {
+    const char* field;
+    bool carried;
+    const char* sent;
+  } cases[] = {
       {"NWM Tarnovista", true, "NWM Tarnovista"},
       {"C:\\Tarnovista,3_99", true, "\"C:\\Tarnovista,3_99\""},
       {"C:\\Program Files (x86)\\Tarnovista", true, "\"C:\\Program Files (x86)\\Tarnovista\""},
@@ -229,8 +240,7 @@ TEST_F(ProgManTest, QuotedNamesReachTheCommandsAndARefusedOneIsNotSent) {
   pm->programGroup = "A, B (1)";
   SetItems({"C:\\x.htm,Say \"hi\"", "C:\\y.htm,Y"});
   ASSERT_TRUE(pm->CreateProgramGroup().ok());
-  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[CreateGroup(\"A, B (1)\")]"),
-                                          Exec("[ShowGroup(\"A, B (1)\",1)]"),
+  EXPECT_THAT(ddeml.executes, ElementsAre(Exec("[CreateGroup(\"A, B (1)\")]"), Exec("[ShowGroup(\"A, B (1)\",1)]"),
                                           Exec("[AddItem(C:\\y.htm,Y)]")));
   EXPECT_EQ(item_errors.calls, 1);
   EXPECT_EQ(pm->GroupOutcome(), groupNotRegistered);
@@ -250,13 +260,22 @@ TEST_F(ProgManTest, QuotedNamesReachTheCommandsAndARefusedOneIsNotSent) {
 // character is not sent (Windows-1250 and UTF-8 alike), and its group's items neither.
 TEST_F(ProgManTest, OnlyAsciiGoesOverDde) {
   const struct {
-    const char* group; const char* line; bool utf8; std::vector<std::string> sent;
+    const char* group;
+    const char* line;
+    bool utf8;
+    std::vector<std::string> sent;
   } cases[] = {
-      {"G", "C:\\a\\x.htm,A", false,
+      {"G",
+       "C:\\a\\x.htm,A",
+       false,
        {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]"), Exec("[AddItem(C:\\a\\x.htm,A)]")}},
       {"G", "C:\\a\\x.htm,Ja\x9F\xF1", false, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
       {"G", "C:\\a\\x.htm,Ja\xC5\xBA\xC5\x84", true, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
-      {"G", "C:\\\xA3\xF3" "d\x9F\\x.htm,A", false, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
+      {"G",
+       "C:\\\xA3\xF3"
+       "d\x9F\\x.htm,A",
+       false,
+       {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
       {"G", "C:\\a\\x.htm,A,C:\\\xCE\x95.ico", true, {Exec("[CreateGroup(G)]"), Exec("[ShowGroup(G,1)]")}},
       {"Za\xBF\xF3\xB3\xE6", "C:\\a\\x.htm,A", false, {}},
       {"\xCE\x95\xCE\xBA", "C:\\a\\x.htm,A", true, {}},
@@ -282,12 +301,23 @@ TEST_F(ProgManTest, ReachesTheShellByItsTopicBeforeStartingAnything) {
   auto all = [](const std::string&, const std::string&) { return true; };
   auto progman_topic = [](const std::string&, const std::string& topic) { return topic == "PROGMAN"; };
   const struct {
-    const char* what; bool running; std::function<bool(const std::string&, const std::string&)> accepts;
-    std::set<std::string> files; std::vector<std::string> connects; size_t starts; bool sent;
+    const char* what;
+    bool running;
+    std::function<bool(const std::string&, const std::string&)> accepts;
+    std::set<std::string> files;
+    std::vector<std::string> connects;
+    size_t starts;
+    bool sent;
   } cases[] = {
       {"any topic", true, all, {"C:\\WINDOWS\\progman.exe"}, {any}, 0, true},
       {"the documented topic only", true, progman_topic, {"C:\\WINDOWS\\progman.exe"}, {any, documented}, 0, true},
-      {"none until started", false, progman_topic, {"C:\\WINDOWS\\progman.exe"}, {any, documented, documented}, 1, true},
+      {"none until started",
+       false,
+       progman_topic,
+       {"C:\\WINDOWS\\progman.exe"},
+       {any, documented, documented},
+       1,
+       true},
       {"none, and a progman.exe only in the current folder", false, all, {"progman.exe"}, {any, documented}, 0, false},
   };
   for (const auto& c : cases) {
@@ -316,41 +346,188 @@ TEST_F(ProgManTest, WithTheFallbackWhatIsNotThereBecomesShortcuts) {
   constexpr int kNever = -1;
   const int all_waits = static_cast<int>(TProgMan::kShellWaitMs / TProgMan::kShellPollMs);
   const struct {
-    const char* what; bool server; const char* group; std::vector<std::string> lines;
-    bool fail_folders; bool fail_shortcuts; int shell_done; bool quiet;
-    size_t sent; std::vector<std::string> calls; int waits; TGroupOutcome outcome;
+    const char* what;
+    bool server;
+    const char* group;
+    std::vector<std::string> lines;
+    bool fail_folders;
+    bool fail_shortcuts;
+    int shell_done;
+    bool quiet;
+    size_t sent;
+    std::vector<std::string> calls;
+    int waits;
+    TGroupOutcome outcome;
   } cases[] = {
-      {"no server", false, kGroup, {"C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99"}, false, false, 0, false,
-       0, {kFolder, "shortcut NWM Tarnovista|Tarnovista 3_99|C:\\Tarnovista_3_99\\INDEX.HTM|C:\\Tarnovista_3_99|"},
-       0, groupShortcuts},
-      {"a drive root, no name, an icon", false, kGroup, {"C:\\INDEX.HTM,,C:\\i.ico,2"}, false, false, 0, false,
-       0, {kFolder, "shortcut NWM Tarnovista|INDEX|C:\\INDEX.HTM|C:\\|C:\\i.ico"}, 0, groupShortcuts},
-      {"one AddItem refused", true, kGroup, {"C:\\a\\x.htm,A", "C:\\b\\y\"z.htm,B"}, false, false, 0, false,
-       3, {kFolder, "shortcut NWM Tarnovista|B|C:\\b\\y\"z.htm|C:\\b|"}, 0, groupShortcuts},
-      {"everything made by the shell", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, 0, false,
-       3, {}, 0, groupSent},
-      {"made by the shell after a while", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, 4, false,
-       3, {}, 4, groupSent},
-      {"sent, never made", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, kNever, false,
-       3, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, all_waits, groupShortcuts},
-      {"a group without items, never made", true, kGroup, {}, false, false, kNever, false,
-       2, {kFolder}, all_waits, groupShortcuts},
-      {"never made, and the shortcut fails", true, kGroup, {"C:\\a\\x.htm,A"}, false, true, kNever, false,
-       3, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, all_waits, groupNotRegistered},
-      {"quiet: nothing over DDE", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, 0, true,
-       0, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, 0, groupShortcuts},
-      {"a name outside ASCII", true, kGroup, {"C:\\a\\x.htm,A", "C:\\a\\y.htm,Y\xB3"}, false, false, 0, false,
-       3, {kFolder, "shortcut NWM Tarnovista|Y\xB3|C:\\a\\y.htm|C:\\a|"}, 0, groupShortcuts},
-      {"a group outside ASCII", true, "G\xB3", {"C:\\a\\x.htm,A"}, false, false, 0, false,
-       0, {"folder G\xB3", "shortcut G\xB3|A|C:\\a\\x.htm|C:\\a|"}, 0, groupShortcuts},
-      {"the shortcut fails", false, kGroup, {"C:\\a\\x.htm,A"}, false, true, 0, false,
-       0, {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"}, 0, groupNotRegistered},
-      {"the folder fails", false, kGroup, {"C:\\a\\x.htm,A"}, true, false, 0, false,
-       0, {kFolder}, 0, groupNotRegistered},
-      {"a group that is no file name", false, "..\\Startup", {"C:\\a\\x.htm,A"}, false, false, 0, false,
-       0, {}, 0, groupNotRegistered},
-      {"an item name that is no file name", false, kGroup, {"C:\\a\\x.htm,A:B", "C:\\a\\y.htm,Y."},
-       false, false, 0, false, 0, {kFolder}, 0, groupNotRegistered},
+      {"no server",
+       false,
+       kGroup,
+       {"C:\\Tarnovista_3_99\\INDEX.HTM,Tarnovista 3_99"},
+       false,
+       false,
+       0,
+       false,
+       0,
+       {kFolder, "shortcut NWM Tarnovista|Tarnovista 3_99|C:\\Tarnovista_3_99\\INDEX.HTM|C:\\Tarnovista_3_99|"},
+       0,
+       groupShortcuts},
+      {"a drive root, no name, an icon",
+       false,
+       kGroup,
+       {"C:\\INDEX.HTM,,C:\\i.ico,2"},
+       false,
+       false,
+       0,
+       false,
+       0,
+       {kFolder, "shortcut NWM Tarnovista|INDEX|C:\\INDEX.HTM|C:\\|C:\\i.ico"},
+       0,
+       groupShortcuts},
+      {"one AddItem refused",
+       true,
+       kGroup,
+       {"C:\\a\\x.htm,A", "C:\\b\\y\"z.htm,B"},
+       false,
+       false,
+       0,
+       false,
+       3,
+       {kFolder, "shortcut NWM Tarnovista|B|C:\\b\\y\"z.htm|C:\\b|"},
+       0,
+       groupShortcuts},
+      {"everything made by the shell", true, kGroup, {"C:\\a\\x.htm,A"}, false, false, 0, false, 3, {}, 0, groupSent},
+      {"made by the shell after a while",
+       true,
+       kGroup,
+       {"C:\\a\\x.htm,A"},
+       false,
+       false,
+       4,
+       false,
+       3,
+       {},
+       4,
+       groupSent},
+      {"sent, never made",
+       true,
+       kGroup,
+       {"C:\\a\\x.htm,A"},
+       false,
+       false,
+       kNever,
+       false,
+       3,
+       {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"},
+       all_waits,
+       groupShortcuts},
+      {"a group without items, never made",
+       true,
+       kGroup,
+       {},
+       false,
+       false,
+       kNever,
+       false,
+       2,
+       {kFolder},
+       all_waits,
+       groupShortcuts},
+      {"never made, and the shortcut fails",
+       true,
+       kGroup,
+       {"C:\\a\\x.htm,A"},
+       false,
+       true,
+       kNever,
+       false,
+       3,
+       {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"},
+       all_waits,
+       groupNotRegistered},
+      {"quiet: nothing over DDE",
+       true,
+       kGroup,
+       {"C:\\a\\x.htm,A"},
+       false,
+       false,
+       0,
+       true,
+       0,
+       {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"},
+       0,
+       groupShortcuts},
+      {"a name outside ASCII",
+       true,
+       kGroup,
+       {"C:\\a\\x.htm,A", "C:\\a\\y.htm,Y\xB3"},
+       false,
+       false,
+       0,
+       false,
+       3,
+       {kFolder, "shortcut NWM Tarnovista|Y\xB3|C:\\a\\y.htm|C:\\a|"},
+       0,
+       groupShortcuts},
+      {"a group outside ASCII",
+       true,
+       "G\xB3",
+       {"C:\\a\\x.htm,A"},
+       false,
+       false,
+       0,
+       false,
+       0,
+       {"folder G\xB3", "shortcut G\xB3|A|C:\\a\\x.htm|C:\\a|"},
+       0,
+       groupShortcuts},
+      {"the shortcut fails",
+       false,
+       kGroup,
+       {"C:\\a\\x.htm,A"},
+       false,
+       true,
+       0,
+       false,
+       0,
+       {kFolder, "shortcut NWM Tarnovista|A|C:\\a\\x.htm|C:\\a|"},
+       0,
+       groupNotRegistered},
+      {"the folder fails",
+       false,
+       kGroup,
+       {"C:\\a\\x.htm,A"},
+       true,
+       false,
+       0,
+       false,
+       0,
+       {kFolder},
+       0,
+       groupNotRegistered},
+      {"a group that is no file name",
+       false,
+       "..\\Startup",
+       {"C:\\a\\x.htm,A"},
+       false,
+       false,
+       0,
+       false,
+       0,
+       {},
+       0,
+       groupNotRegistered},
+      {"an item name that is no file name",
+       false,
+       kGroup,
+       {"C:\\a\\x.htm,A:B", "C:\\a\\y.htm,Y."},
+       false,
+       false,
+       0,
+       false,
+       0,
+       {kFolder},
+       0,
+       groupNotRegistered},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -9,10 +9,14 @@ namespace {
 std::string Escape(const std::string& bytes) {
   std::string out;
   for (char c : bytes) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\0') out += "\\0";
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\0')
+      out += "\\0";
+    else
+      out += c;
   }
   return out;
 }
@@ -52,9 +56,7 @@ std::string RecordingDdeml::Hsz(HSZ hsz) const {
   return it == strings_.end() ? "?" + Hex(static_cast<uint32_t>(hsz)) : "\"" + it->second + "\"";
 }
 
-std::string RecordingDdeml::Conv(HCONV conv) const {
-  return conv == 0 ? "0" : "C" + std::to_string(conv);
-}
+std::string RecordingDdeml::Conv(HCONV conv) const { return conv == 0 ? "0" : "C" + std::to_string(conv); }
 
 HDDEDATA RecordingDdeml::EndConversation(HCONV conv) {
   HDDEDATA result = callback ? callback(kXtypDisconnect, 0, conv, 0, 0, 0, 0, 0) : 0;
@@ -89,10 +91,8 @@ uint32_t RecordingDdeml::GetFileAttributesA(const char* path) {
   return files.count(path) ? 0x20 : kInvalidFileAttributes;  // FILE_ATTRIBUTE_ARCHIVE
 }
 
-uint32_t RecordingDdeml::DdeInitializeA(uint32_t* instance, DdeCallback fn, uint32_t commands,
-                                        uint32_t reserved) {
-  Log("DdeInitializeA(" + std::to_string(*instance) + "," + Hex(commands) + "," +
-      std::to_string(reserved) + ")");
+uint32_t RecordingDdeml::DdeInitializeA(uint32_t* instance, DdeCallback fn, uint32_t commands, uint32_t reserved) {
+  Log("DdeInitializeA(" + std::to_string(*instance) + "," + Hex(commands) + "," + std::to_string(reserved) + ")");
   callback = fn;
   if (initialize_result == 0) *instance = kInstance;
   return initialize_result;
@@ -109,8 +109,7 @@ bool RecordingDdeml::DdeUninitialize(uint32_t instance) {
 }
 
 HSZ RecordingDdeml::DdeCreateStringHandleA(uint32_t instance, const char* text, int code_page) {
-  Log("DdeCreateStringHandleA(" + std::to_string(instance) + ",\"" + text + "\"," +
-      std::to_string(code_page) + ")");
+  Log("DdeCreateStringHandleA(" + std::to_string(instance) + ",\"" + text + "\"," + std::to_string(code_page) + ")");
   if (*text == 0) return 0;
   HSZ hsz = next_string_++;
   strings_[hsz] = text;
@@ -123,15 +122,14 @@ bool RecordingDdeml::DdeFreeStringHandle(uint32_t instance, HSZ hsz) {
 }
 
 HDDEDATA RecordingDdeml::DdeNameService(uint32_t instance, HSZ hsz1, HSZ hsz2, uint32_t command) {
-  Log("DdeNameService(" + std::to_string(instance) + "," + Hsz(hsz1) + "," + Hsz(hsz2) + "," +
-      std::to_string(command) + ")");
+  Log("DdeNameService(" + std::to_string(instance) + "," + Hsz(hsz1) + "," + Hsz(hsz2) + "," + std::to_string(command) +
+      ")");
   return 1;
 }
 
-HCONV RecordingDdeml::DdeConnect(uint32_t instance, HSZ service, HSZ topic,
-                                 ConvContext* context) {
-  Log("DdeConnect(" + std::to_string(instance) + "," + Hsz(service) + "," + Hsz(topic) + ",cb=" +
-      (context ? std::to_string(context->cb) : "null") +
+HCONV RecordingDdeml::DdeConnect(uint32_t instance, HSZ service, HSZ topic, ConvContext* context) {
+  Log("DdeConnect(" + std::to_string(instance) + "," + Hsz(service) + "," + Hsz(topic) +
+      ",cb=" + (context ? std::to_string(context->cb) : "null") +
       ",cp=" + (context ? std::to_string(context->iCodePage) : "null") + ")");
   if (context) last_context = *context;
   if (!server_running) return 0;
@@ -152,11 +150,9 @@ bool RecordingDdeml::DdeDisconnect(HCONV conv) {
 }
 
 uint32_t RecordingDdeml::DdeQueryConvInfo(HCONV conv, uint32_t transaction, ConvInfo* info) {
-  Log("DdeQueryConvInfo(" + Conv(conv) + "," + Id(transaction) +
-      (info->cb == sizeof(ConvInfo) ? ")" : ",bad cb)"));
+  Log("DdeQueryConvInfo(" + Conv(conv) + "," + Id(transaction) + (info->cb == sizeof(ConvInfo) ? ")" : ",bad cb)"));
   auto it = conversations_.find(conv);
-  if (it == conversations_.end() || !it->second.open || info->cb != sizeof(ConvInfo) ||
-      transaction != kQidSync) {
+  if (it == conversations_.end() || !it->second.open || info->cb != sizeof(ConvInfo) || transaction != kQidSync) {
     return 0;
   }
   uint32_t cb = info->cb;
@@ -176,28 +172,25 @@ bool RecordingDdeml::DdeSetUserHandle(HCONV conv, uint32_t id, uintptr_t user) {
   return true;
 }
 
-HDDEDATA RecordingDdeml::DdeCreateDataHandle(uint32_t instance, const uint8_t* source,
-                                             uint32_t size, uint32_t offset, HSZ item,
-                                             uint32_t format, uint32_t commands) {
+HDDEDATA RecordingDdeml::DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size, uint32_t offset,
+                                             HSZ item, uint32_t format, uint32_t commands) {
   std::string bytes(reinterpret_cast<const char*>(source), size);
-  Log("DdeCreateDataHandle(" + std::to_string(instance) + ",\"" + Escape(bytes) + "\"," +
-      std::to_string(size) + "," + std::to_string(offset) + "," + Hsz(item) + "," +
-      std::to_string(format) + "," + std::to_string(commands) + ")");
+  Log("DdeCreateDataHandle(" + std::to_string(instance) + ",\"" + Escape(bytes) + "\"," + std::to_string(size) + "," +
+      std::to_string(offset) + "," + Hsz(item) + "," + std::to_string(format) + "," + std::to_string(commands) + ")");
   if (fail_data_handles) return 0;
   HDDEDATA data = next_data_++;
   data_[data] = bytes;
   return data;
 }
 
-HDDEDATA RecordingDdeml::DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item,
-                                              uint32_t format, uint32_t type, uint32_t timeout,
-                                              uint32_t* result) {
-  Log("DdeClientTransaction(D" + std::to_string(data) + "," + Hex(size) + "," + Conv(conv) + "," +
-      Hsz(item) + "," + std::to_string(format) + "," + Hex(type) + "," + Hex(timeout) + ")");
+HDDEDATA RecordingDdeml::DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item, uint32_t format,
+                                              uint32_t type, uint32_t timeout, uint32_t* result) {
+  Log("DdeClientTransaction(D" + std::to_string(data) + "," + Hex(size) + "," + Conv(conv) + "," + Hsz(item) + "," +
+      std::to_string(format) + "," + Hex(type) + "," + Hex(timeout) + ")");
   auto it = conversations_.find(conv);
   auto bytes = data_.find(data);
-  if (fail_transactions || it == conversations_.end() || !it->second.open ||
-      bytes == data_.end() || size != kDataIsHandle) {
+  if (fail_transactions || it == conversations_.end() || !it->second.open || bytes == data_.end() ||
+      size != kDataIsHandle) {
     return 0;
   }
   if (type == kXtypExecute) executes.push_back(bytes->second);

@@ -65,8 +65,7 @@ class RecordingDdeml : public DdemlEdge {
   uint32_t WinExec(const char* command_line, uint32_t show) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
   uint32_t GetFileAttributesA(const char* path) override;
-  uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands,
-                          uint32_t reserved) override;
+  uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands, uint32_t reserved) override;
   uint32_t DdeGetLastError(uint32_t instance) override;
   bool DdeUninitialize(uint32_t instance) override;
   HSZ DdeCreateStringHandleA(uint32_t instance, const char* text, int code_page) override;
@@ -76,12 +75,10 @@ class RecordingDdeml : public DdemlEdge {
   bool DdeDisconnect(HCONV conv) override;
   uint32_t DdeQueryConvInfo(HCONV conv, uint32_t transaction, ConvInfo* info) override;
   bool DdeSetUserHandle(HCONV conv, uint32_t id, uintptr_t user) override;
-  HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size,
-                               uint32_t offset, HSZ item, uint32_t format,
-                               uint32_t commands) override;
-  HDDEDATA DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item,
-                                uint32_t format, uint32_t type, uint32_t timeout,
-                                uint32_t* result) override;
+  HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size, uint32_t offset, HSZ item,
+                               uint32_t format, uint32_t commands) override;
+  HDDEDATA DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item, uint32_t format, uint32_t type,
+                                uint32_t timeout, uint32_t* result) override;
 
   static constexpr uint32_t kInstance = 7;
 

@@ -41,8 +41,8 @@ double Now() {
 
 bool IsOurService(HSZ hsz) { return hsz == nullptr || DdeCmpStringHandles(hsz, g_service) == 0; }
 
-HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data,
-                           ULONG_PTR, ULONG_PTR) {
+HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data, ULONG_PTR,
+                           ULONG_PTR) {
   char topic[256] = "";
   if (hsz1) DdeQueryStringA(g_instance, hsz1, topic, sizeof topic, CP_WINANSI);
   switch (type) {
@@ -54,8 +54,7 @@ HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz
       if (!IsOurService(hsz2)) return nullptr;
       // One pair (service, topic) and the terminating empty pair.
       HSZPAIR pairs[2] = {{g_service, hsz1 ? hsz1 : g_service}, {nullptr, nullptr}};
-      return DdeCreateDataHandle(g_instance, reinterpret_cast<LPBYTE>(pairs), sizeof pairs, 0,
-                                 nullptr, CF_TEXT, 0);
+      return DdeCreateDataHandle(g_instance, reinterpret_cast<LPBYTE>(pairs), sizeof pairs, 0, nullptr, CF_TEXT, 0);
     }
     case XTYP_EXECUTE: {
       DWORD size = DdeGetData(data, nullptr, 0, 0);
@@ -70,11 +69,8 @@ HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz
       Log("execute format=%u size=%lu", format, static_cast<unsigned long>(size));
       return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(DDE_FACK));
     }
-    case XTYP_DISCONNECT:
-      Log("disconnect");
-      return nullptr;
-    default:
-      return nullptr;
+    case XTYP_DISCONNECT: Log("disconnect"); return nullptr;
+    default: return nullptr;
   }
 }
 
@@ -93,8 +89,7 @@ int main(int argc, char** argv) {
   snprintf(ready, sizeof ready, "%s.ready", argv[1]);
   snprintf(stop, sizeof stop, "%s.stop", argv[1]);
 
-  if (DdeInitializeA(&g_instance, Callback, CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS, 0) !=
-      DMLERR_NO_ERROR) {
+  if (DdeInitializeA(&g_instance, Callback, CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS, 0) != DMLERR_NO_ERROR) {
     fprintf(stderr, "DdeInitializeA failed\n");
     return 1;
   }

@@ -28,10 +28,10 @@ class RecordingShellLinks final : public ShellLinkEdge {
     return !fail_folders;
   }
   // Recorded as: shortcut <group>|<name>|<target>|<working folder>|<icon>
-  bool CreateShortcut(const char* group, const char* name, const char* target,
-                      const char* working_folder, const char* icon_path, bool utf8) override {
-    calls.push_back(std::string("shortcut ") + group + "|" + name + "|" + target + "|" +
-                    working_folder + "|" + icon_path);
+  bool CreateShortcut(const char* group, const char* name, const char* target, const char* working_folder,
+                      const char* icon_path, bool utf8) override {
+    calls.push_back(std::string("shortcut ") + group + "|" + name + "|" + target + "|" + working_folder + "|" +
+                    icon_path);
     last_utf8 = utf8;
     return !fail_shortcuts;
   }

@@ -15,18 +15,13 @@ namespace {
 class RefusingEdge final : public DdemlEdge {
  public:
   explicit RefusingEdge(DdemlEdge& edge) : edge_(edge) {}
-  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
-    return edge_.GetModuleFileNameA(buffer, size);
-  }
-  uint32_t WinExec(const char* command_line, uint32_t show) override {
-    return edge_.WinExec(command_line, show);
-  }
+  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override { return edge_.GetModuleFileNameA(buffer, size); }
+  uint32_t WinExec(const char* command_line, uint32_t show) override { return edge_.WinExec(command_line, show); }
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
     return edge_.GetWindowsDirectoryA(buffer, size);
   }
   uint32_t GetFileAttributesA(const char* path) override { return edge_.GetFileAttributesA(path); }
-  uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands,
-                          uint32_t reserved) override {
+  uint32_t DdeInitializeA(uint32_t* instance, DdeCallback callback, uint32_t commands, uint32_t reserved) override {
     return edge_.DdeInitializeA(instance, callback, commands, reserved);
   }
   uint32_t DdeGetLastError(uint32_t instance) override { return edge_.DdeGetLastError(instance); }
@@ -34,9 +29,7 @@ class RefusingEdge final : public DdemlEdge {
   HSZ DdeCreateStringHandleA(uint32_t instance, const char* text, int code_page) override {
     return edge_.DdeCreateStringHandleA(instance, text, code_page);
   }
-  bool DdeFreeStringHandle(uint32_t instance, HSZ hsz) override {
-    return edge_.DdeFreeStringHandle(instance, hsz);
-  }
+  bool DdeFreeStringHandle(uint32_t instance, HSZ hsz) override { return edge_.DdeFreeStringHandle(instance, hsz); }
   HDDEDATA DdeNameService(uint32_t instance, HSZ hsz1, HSZ hsz2, uint32_t command) override {
     return edge_.DdeNameService(instance, hsz1, hsz2, command);
   }
@@ -48,13 +41,12 @@ class RefusingEdge final : public DdemlEdge {
   bool DdeSetUserHandle(HCONV conv, uint32_t id, uintptr_t user) override {
     return edge_.DdeSetUserHandle(conv, id, user);
   }
-  HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size,
-                               uint32_t offset, HSZ item, uint32_t format,
-                               uint32_t commands) override {
+  HDDEDATA DdeCreateDataHandle(uint32_t instance, const uint8_t* source, uint32_t size, uint32_t offset, HSZ item,
+                               uint32_t format, uint32_t commands) override {
     return edge_.DdeCreateDataHandle(instance, source, size, offset, item, format, commands);
   }
-  HDDEDATA DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item, uint32_t format,
-                                uint32_t type, uint32_t timeout, uint32_t* result) override {
+  HDDEDATA DdeClientTransaction(HDDEDATA data, uint32_t size, HCONV conv, HSZ item, uint32_t format, uint32_t type,
+                                uint32_t timeout, uint32_t* result) override {
     return edge_.DdeClientTransaction(data, size, conv, item, format, type, timeout, result);
   }
 
@@ -65,9 +57,7 @@ class RefusingEdge final : public DdemlEdge {
 class NoLinks final : public ShellLinkEdge {
  public:
   bool CreateGroupFolder(const char*, bool) override { return false; }
-  bool CreateShortcut(const char*, const char*, const char*, const char*, const char*, bool) override {
-    return false;
-  }
+  bool CreateShortcut(const char*, const char*, const char*, const char*, const char*, bool) override { return false; }
   bool Exists(const char*, const char*, bool) override { return false; }
   void Wait(uint32_t) override {}
 };

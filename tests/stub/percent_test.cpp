@@ -80,9 +80,7 @@ TEST(ExtractionPercent, MatchesTheX87WhereverTheExactPercentageIsWhole) {
 }
 
 TEST(ExtractionPercent, IsTheExactPercentageWhereverItIsNotWhole) {
-  const struct {
-    uint32_t first_n, last_n;
-  } ranges[] = {{1, 2500}, {32700, 32800}, {65300, 65535}};
+  const struct { uint32_t first_n, last_n; } ranges[] = {{1, 2500}, {32700, 32800}, {65300, 65535}};
   for (const auto& r : ranges) {
     for (uint32_t n = r.first_n; n <= r.last_n; ++n) {
       for (uint32_t i = 1; i <= n; ++i) {
@@ -124,10 +122,8 @@ TEST(ExtendedArithmetic, RoundsQuotientsAndProductsToNearestEven) {
   EXPECT_EQ(times3.exponent, 2);
   // Ties, 65 bits to 64: (2^63 + 1) × 3 goes up to an even significand, (2^63 + 3) × 3
   // stays on one.
-  EXPECT_EQ(ExtendedProduct({(1ull << 63) | 1, 0}, ExtendedFromInteger(3)).significand,
-            0xC000000000000002ull);
-  EXPECT_EQ(ExtendedProduct({(1ull << 63) | 3, 0}, ExtendedFromInteger(3)).significand,
-            0xC000000000000004ull);
+  EXPECT_EQ(ExtendedProduct({(1ull << 63) | 1, 0}, ExtendedFromInteger(3)).significand, 0xC000000000000002ull);
+  EXPECT_EQ(ExtendedProduct({(1ull << 63) | 3, 0}, ExtendedFromInteger(3)).significand, 0xC000000000000004ull);
   EXPECT_EQ(ExtendedTrunc(ExtendedQuotient(1000, 7)), 142);
   EXPECT_EQ(ExtendedTrunc(ExtendedQuotient(1, 7)), 0);
 }
@@ -157,7 +153,7 @@ TEST(Gauge, ClampsAndRepaintsAtOnceOnlyWhenThePercentageChanges) {
     int32_t set, progress;
     bool paints;
   } steps[] = {
-      {50, 50, true}, {50, 50, false}, {-7, 0, true}, {0, 0, false},
+      {50, 50, true},   {50, 50, false},   {-7, 0, true},  {0, 0, false},
       {150, 100, true}, {100, 100, false}, {99, 99, true},
   };
   size_t paints = 0;
@@ -176,7 +172,7 @@ TEST(Gauge, PictureFillsBeforeTheTruncatedColumnAndWritesThePercentage) {
     int width, percent, fill_right;
     const char* text;
   } cases[] = {
-      {401, 0, 0, "0%"}, {401, 1, 4, "1%"}, {401, 50, 200, "50%"},
+      {401, 0, 0, "0%"},       {401, 1, 4, "1%"},   {401, 50, 200, "50%"},
       {401, 100, 400, "100%"}, {3, 100, 2, "100%"}, {10, 33, 2, "33%"},
   };
   for (const auto& c : cases) {
@@ -197,11 +193,10 @@ TEST(Placement, DrawsTheLayoutSmallerOnlyWhereItWouldNotFitTheScreen) {
     ScreenArea area;
     int expected;
   } cases[] = {
-      {192, {0, 0, 1920, 1040}, 192},  // fits
-      {192, {0, 0, 1000, 740}, 192},   // 834 + 16 wide
-      {192, {0, 0, 800, 600}, 180},    // 417 * 180 / 96 = 781.9 -> 782 <= 800 - 16
-      {144, {0, 0, 640, 440}, 143},
-      {96, {0, 0, 320, 200}, 96},      // never below the layout's own size
+      {192, {0, 0, 1920, 1040}, 192},                              // fits
+      {192, {0, 0, 1000, 740}, 192},                               // 834 + 16 wide
+      {192, {0, 0, 800, 600}, 180},                                // 417 * 180 / 96 = 781.9 -> 782 <= 800 - 16
+      {144, {0, 0, 640, 440}, 143},   {96, {0, 0, 320, 200}, 96},  // never below the layout's own size
   };
   for (const auto& c : cases) EXPECT_EQ(FittingDpi(c.dpi, c.area, 16, 39), c.expected) << c.area.right;
 }
@@ -211,10 +206,10 @@ TEST(Placement, KeepsTheLayoutsCornerWhereTheWindowFitsAndMovesItOnScreenElsewhe
     ScreenArea area;
     int width, height, left, top;
   } cases[] = {
-      {{0, 0, 1920, 1040}, 850, 316, 198, 118},  // fits
-      {{0, 0, 1000, 700}, 850, 316, 150, 118},   // runs off the right edge
-      {{0, 0, 800, 560}, 850, 316, 0, 118},      // wider than the screen
-      {{0, 0, 1000, 400}, 850, 316, 150, 84},    // and off the bottom
+      {{0, 0, 1920, 1040}, 850, 316, 198, 118},      // fits
+      {{0, 0, 1000, 700}, 850, 316, 150, 118},       // runs off the right edge
+      {{0, 0, 800, 560}, 850, 316, 0, 118},          // wider than the screen
+      {{0, 0, 1000, 400}, 850, 316, 150, 84},        // and off the bottom
       {{1920, 0, 3840, 1040}, 850, 316, 1920, 118},  // a second monitor on the right
   };
   for (const auto& c : cases) {
@@ -250,7 +245,8 @@ TEST(Placement, ScalesTheLayoutWithoutOverlapsOrCutEdges) {
     for (ControlLayout Form1Layout::*control : kForm1Controls) {
       const ControlLayout& at = l.*control;
       EXPECT_TRUE(at.left > 0 && at.top > 0 && at.left + at.width < l.client_width &&
-                  at.top + at.height < l.client_height) << c.dpi;
+                  at.top + at.height < l.client_height)
+          << c.dpi;
     }
     EXPECT_LT(l.DE.left + l.DE.width, l.EXTBTN.left) << c.dpi;
     EXPECT_LE(l.Label1.left + l.label1_room, l.EXTBTN.left) << c.dpi;
@@ -280,8 +276,7 @@ TEST(Placement, PutsTheWholeWindowInTheWorkAreaUnlessTheUserDragsIt) {
   for (const auto& c : cases) {
     const Form1Place p = PlaceForm1(c.dpi, c.area, 16, 39, c.left, c.top, c.dragged);
     const Form1Place& e = c.expected;
-    EXPECT_TRUE(p.dpi == e.dpi && p.left == e.left && p.top == e.top && p.width == e.width &&
-                p.height == e.height)
+    EXPECT_TRUE(p.dpi == e.dpi && p.left == e.left && p.top == e.top && p.width == e.width && p.height == e.height)
         << c.area.right << ": " << p.dpi << " " << p.left << "," << p.top << " " << p.width << "x" << p.height;
   }
 }

@@ -14,7 +14,8 @@
 //
 // The file is written under another name and renamed, so that it appears complete.
 // With "ok", the window's OK button is then pressed through a message, whichever
-// window has the keyboard focus; with "close", the window is asked to close. Exit code 0 when the window was found, 1 when not.
+// window has the keyboard focus; with "close", the window is asked to close. Exit code 0 when the window was found, 1
+// when not.
 #include <windows.h>
 
 #include <stdio.h>
@@ -57,8 +58,7 @@ BOOL CALLBACK DescribeChild(HWND child, LPARAM) {
   // control's text.
   DWORD_PTR got = 0;
   text[0] = 0;
-  SendMessageTimeoutW(child, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      5000, &got);
+  SendMessageTimeoutW(child, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &got);
   RECT r;
   GetWindowRect(child, &r);
   const int id = GetDlgCtrlID(child);
@@ -136,8 +136,7 @@ int wmain(int argc, wchar_t** argv) {
   fclose(g_out);
   if (!MoveFileExW(temp, argv[1], MOVEFILE_REPLACE_EXISTING)) return 2;
   if (argc > 4 && wcscmp(argv[4], L"ok") == 0) {
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
   }
   if (argc > 4 && wcscmp(argv[4], L"close") == 0) PostMessageW(window, WM_CLOSE, 0, 0);
   return 0;

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "crc32.h"
 #include "ddeman.h"
 #include "extended80.h"
-#include "recording_ddeml.h"
-#include "recording_shelllink.h"
-#include "crc32.h"
 #include "extension.h"
 #include "layout.h"
+#include "recording_ddeml.h"
+#include "recording_shelllink.h"
 #include "testsupport.h"
 #include "vekbuild.h"
 #include "veksfxu.h"
@@ -31,8 +31,8 @@ using testing::ReadWholeFile;
 using testing::ScratchFolder;
 using Fault = FaultyFileEdge::Fault;
 
-using testing::kStamp;
 using testing::kFakeStub;
+using testing::kStamp;
 
 class ScriptedWindow final : public TForm1Window {
  public:
@@ -76,8 +76,7 @@ class ScriptedBoxes final : public MessageBoxPresenter {
 std::string Exec(const std::string& command) { return command + "\r\n" + std::string(1, '\0'); }
 
 std::vector<std::string> GroupCommands(const std::string& destination, int items = 1) {
-  std::vector<std::string> commands = {Exec("[CreateGroup(NWM Tarnovista)]"),
-                                       Exec("[ShowGroup(NWM Tarnovista,1)]")};
+  std::vector<std::string> commands = {Exec("[CreateGroup(NWM Tarnovista)]"), Exec("[ShowGroup(NWM Tarnovista,1)]")};
   for (int i = 0; i < items; ++i) {
     commands.push_back(Exec("[AddItem(" + destination + "\\INDEX.HTM,Tarnovista 3_99)]"));
   }
@@ -154,7 +153,9 @@ TEST(Run, FormCreateFillsInTheWindow) {
   h.window.module_file_name = "C:\\Program Files\\setup.exe";
   h.form->FormCreate(h.form);
   EXPECT_EQ(OwnPath, "C:\\Program Files\\setup.exe");
-  EXPECT_EQ(h.window.caption, "Samorozpakowuj\xB9" "ce si\xEA archiwum VEK.");
+  EXPECT_EQ(h.window.caption,
+            "Samorozpakowuj\xB9"
+            "ce si\xEA archiwum VEK.");
   EXPECT_EQ(h.window.de_text, "C:\\Tarnovista_3_99");
   EXPECT_EQ(h.window.progress, std::vector<int32_t>{0});
 }
@@ -187,8 +188,7 @@ TEST(Run, WhatToOpenIsOpenedAfterTheClosingMessageOfACompleteRun) {
     h.Pack(SampleArchive());
     h.boxes.while_up = [&](const Box&) { EXPECT_TRUE(h.window.opened.empty()) << "opened before the message"; };
     ASSERT_TRUE(h.Extract(h.destination).ok());
-    EXPECT_EQ(h.window.opened,
-              std::vector<std::string>{h.destination + separator + "numery" + separator + "3-99.htm"});
+    EXPECT_EQ(h.window.opened, std::vector<std::string>{h.destination + separator + "numery" + separator + "3-99.htm"});
   }
   Harness failed(settings);  // the destination cannot be made: the folder message, nothing opened
   failed.Pack(SampleArchive());
@@ -236,15 +236,16 @@ TEST(Run, ADestinationThatCannotBeMadeShowsTheSubfolderMessageAndTouchesNothing)
   // Empty, a relative folder of 3+ characters that is not there, one below a file, a
   // short name that is no drive, and only separators: below the root of the current
   // drive, or with two of them below a network path, no folder anybody chose.
-  for (std::string typed : {"", "no-such-folder-here", "*\\setup.exe\\sub", "ab", "\\", "\\\\\\", "/",
-                            "//", "\\/\\"}) {
+  for (std::string typed : {"", "no-such-folder-here", "*\\setup.exe\\sub", "ab", "\\", "\\\\\\", "/", "//", "\\/\\"}) {
     SCOPED_TRACE(typed);
     Harness h;
     h.Pack(SampleArchive());
     if (typed[0] == '*') typed = h.scratch.destination("setup.exe/sub");
     ASSERT_TRUE(h.Extract(typed).ok());
     ASSERT_EQ(h.boxes.boxes.size(), 1u);
-    EXPECT_EQ(h.boxes.boxes[0].text, "B\xB3\xB9" "d podczas tworzenia podkatalogu...");
+    EXPECT_EQ(h.boxes.boxes[0].text,
+              "B\xB3\xB9"
+              "d podczas tworzenia podkatalogu...");
     EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kInformation);
     EXPECT_EQ(h.files.Calls(Op::kOpenRead), 0);
     EXPECT_EQ(h.files.Calls(Op::kCreate), 0);
@@ -396,8 +397,8 @@ TEST(Run, ASolidInstallerIsCheckedBeforeAndAsItsBlockIsWritten) {
     a[at] = static_cast<char>(a[at] ^ 0x40);
     return a;
   };
-  const uint32_t decoded = LoadU32(reinterpret_cast<const unsigned char*>(&bare[record]) +
-                                   SolidBlockRecord::kDecodedSizeOffset);
+  const uint32_t decoded =
+      LoadU32(reinterpret_cast<const unsigned char*>(&bare[record]) + SolidBlockRecord::kDecodedSizeOffset);
   const std::string damaged = std::string(kDamagedMessage) + "\n\n";
   struct Case {
     const char* what;
@@ -408,8 +409,8 @@ TEST(Run, ASolidInstallerIsCheckedBeforeAndAsItsBlockIsWritten) {
       {"sound", bare, "", true},
       {"the block's first byte", flipped(kArchivePrologueSize), damaged + "\\index.htm", false},
       {"the block's record", flipped(record + SolidBlockRecord::kCrcOffset), kDamagedMessage, false},
-      {"a dictionary above the limit", sealed(SolidBlockRecord::kPropsOffset + 1, 1u << 30),
-       damaged + "\\index.htm", false},
+      {"a dictionary above the limit", sealed(SolidBlockRecord::kPropsOffset + 1, 1u << 30), damaged + "\\index.htm",
+       false},
       {"ending short of its size", sealed(SolidBlockRecord::kDecodedSizeOffset, decoded + 1),
        damaged + "\\numery\\3-99.htm", true},  // the last in the block, in table order
   };
@@ -494,9 +495,19 @@ TEST(Run, TheDamagedFileIsNamedInTheEncodingOfTheTexts) {
     const StubSettings& settings;
     std::string report;
   } cases[] = {
-      {"own texts", "\xC5\x81\xC3\xB3" "d\xC5\xBA.htm", DefaultSettings(), "\\\xA3\xF3" "d\x9F.htm"},
+      {"own texts",
+       "\xC5\x81\xC3\xB3"
+       "d\xC5\xBA.htm",
+       DefaultSettings(),
+       "\\\xA3\xF3"
+       "d\x9F.htm"},
       {"own texts, no such letter", "\xE6\x97\xA5\xE6\x9C\xAC.htm", DefaultSettings(), "\\??.htm"},
-      {"configured", "\xC5\x81\xC3\xB3" "d\xC5\xBA.htm", configured, "\\\xC5\x81\xC3\xB3" "d\xC5\xBA.htm"},
+      {"configured",
+       "\xC5\x81\xC3\xB3"
+       "d\xC5\xBA.htm",
+       configured,
+       "\\\xC5\x81\xC3\xB3"
+       "d\xC5\xBA.htm"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -566,7 +577,8 @@ TEST(Run, AFailedRegistrationShowsTheGroupMessageAndTheNextRunAddsASecondItem) {
   h.ddeml.winexec_starts_server = false;
 
   ASSERT_TRUE(h.Extract(h.destination).ok());
-  EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{"B\xB3\xB9" "d podczas tworzenia grupy..."});
+  EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{"B\xB3\xB9"
+                                                   "d podczas tworzenia grupy..."});
   EXPECT_EQ(h.boxes.boxes[0].kind, MessageKind::kInformation);
   EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>") << "extracted files stay";
   EXPECT_EQ(h.window.closes, 0);
@@ -587,8 +599,12 @@ TEST(Run, AFailedRegistrationShowsTheGroupMessageAndTheNextRunAddsASecondItem) {
 // only when the group and its item got there one way or the other.
 TEST(Run, NoServerMeansAShortcutOrTheGroupMessageNeverAFalseDone) {
   const struct {
-    const char* what; bool fallback; bool fail_shortcuts;
-    TGroupOutcome outcome; const char* box; int closes;
+    const char* what;
+    bool fallback;
+    bool fail_shortcuts;
+    TGroupOutcome outcome;
+    const char* box;
+    int closes;
   } cases[] = {
       {"shortcut written", true, false, groupShortcuts, kClosingMessage, 1},
       {"shortcut fails", true, true, groupNotRegistered, kGroupErrorMessage, 0},
@@ -608,8 +624,8 @@ TEST(Run, NoServerMeansAShortcutOrTheGroupMessageNeverAFalseDone) {
     EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{c.box});
     EXPECT_EQ(h.window.closes, c.closes);
     if (c.fallback) {
-      EXPECT_EQ(h.links.calls.back(), "shortcut NWM Tarnovista|Tarnovista 3_99|" + h.destination +
-                                          "\\INDEX.HTM|" + h.destination + "|");
+      EXPECT_EQ(h.links.calls.back(),
+                "shortcut NWM Tarnovista|Tarnovista 3_99|" + h.destination + "\\INDEX.HTM|" + h.destination + "|");
     }
   }
 }
@@ -624,8 +640,7 @@ TEST(Run, ADestinationWithCommasOrParenthesesIsQuotedInTheItem) {
     const std::string destination = h.scratch.destination(c.folder);
     ASSERT_TRUE(h.Extract(destination).ok());
     ASSERT_EQ(h.ddeml.executes.size(), 3u);
-    EXPECT_EQ(h.ddeml.executes[2],
-              Exec("[AddItem(\"" + destination + "\\INDEX.HTM\",Tarnovista 3_99)]"));
+    EXPECT_EQ(h.ddeml.executes[2], Exec("[AddItem(\"" + destination + "\\INDEX.HTM\",Tarnovista 3_99)]"));
     EXPECT_EQ(h.form->LastRegistration(), groupSent);
     EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{kClosingMessage});
   }

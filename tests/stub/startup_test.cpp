@@ -79,11 +79,14 @@ TEST(RunProgram, EndsWithTheExitCodeAndBoxOfHowItWent) {
     bool stop_icon;
   } cases[] = {
       {"normal", 0, NoError(), 0, 1, 1, {}, false},
-      {"DDE manager fails", kDdeSysError, NoError(), 217, 0, 0,
-       {"Runtime error 217 at 0001A2B4", "Error"}, false},
-      {"main window fails", 0, OutOfMemoryError(), 1, 1, 0,
-       {"Exception EOutOfMemory in module setup.exe at 0001A2B4.\nOut of memory.",
-        "Application Error"},
+      {"DDE manager fails", kDdeSysError, NoError(), 217, 0, 0, {"Runtime error 217 at 0001A2B4", "Error"}, false},
+      {"main window fails",
+       0,
+       OutOfMemoryError(),
+       1,
+       1,
+       0,
+       {"Exception EOutOfMemory in module setup.exe at 0001A2B4.\nOut of memory.", "Application Error"},
        true},
   };
   for (const auto& c : cases) {
@@ -138,9 +141,9 @@ TEST(Reports, TheDefaultErrorReportAddsAFullStopAfterBytesAboveIt) {
       {InOutError(112), "I/O error 112."},
       {GeneralError("Unable to create directory"), "Unable to create directory."},
       {GeneralError("Already a sentence."), "Already a sentence."},
-      {GeneralError("Stop!"), "Stop!"},              // '!' sorts before '.'
+      {GeneralError("Stop!"), "Stop!"},  // '!' sorts before '.'
       {GeneralError("Ends in 9"), "Ends in 9."},
-      {GeneralError("B\xB3\xB9"), "B\xB3\xB9."},     // a byte above 0x7F
+      {GeneralError("B\xB3\xB9"), "B\xB3\xB9."},  // a byte above 0x7F
       {GeneralError(""), ""},
       {DdeError(0x4006), "An error returned from DDE  ($04006)"},  // ')' sorts before '.'
   };

@@ -34,13 +34,12 @@ TEST(Switches, FromTheCommandLine) {
       {u"setup.exe /D=", false, false, true, u""},
       {u"setup.exe /?", false, true, false, u""},
       {u"setup.exe /Silent /SS -S S /X=1 \"/S x\"", false, false, false, u""},  // unknown: ignored
-      {u"/S", false, false, false, u""},  // the program's own name
+      {u"/S", false, false, false, u""},                                        // the program's own name
       {u"setup.exe\t/S\t/?", true, true, false, u""},
   };
   for (const auto& c : cases) {
     const Switches s = ParseSwitches(reinterpret_cast<const uint16_t*>(c.line.c_str()));
-    const std::u16string destination(reinterpret_cast<const char16_t*>(s.destination),
-                                     s.destination_length);
+    const std::u16string destination(reinterpret_cast<const char16_t*>(s.destination), s.destination_length);
     EXPECT_EQ(s.log, nullptr);
     SCOPED_TRACE(std::string(c.line.begin(), c.line.end()));
     EXPECT_EQ(s.silent, c.silent);
@@ -157,9 +156,9 @@ TEST(Unattended, ExitCodes) {
     Silent s;  // the group and its item written straight into the Start menu
     EXPECT_EQ(s.Run(s.Out()), kExitOk);
     EXPECT_EQ(ReadWholeFile(s.scratch / "out" / "docs" / "help.htm"), "help");
-    EXPECT_EQ(s.links, (std::vector<std::string>{
-                           "folder NWM Tarnovista",
-                           "shortcut NWM Tarnovista|Tarnovista 3_99|" + s.Out() + "\\INDEX.HTM|" + s.Out() + "|"}));
+    EXPECT_EQ(s.links,
+              (std::vector<std::string>{"folder NWM Tarnovista", "shortcut NWM Tarnovista|Tarnovista 3_99|" + s.Out() +
+                                                                     "\\INDEX.HTM|" + s.Out() + "|"}));
   }
   {
     Silent s;  // a file stands where the destination goes: nothing is written
@@ -230,10 +229,10 @@ TEST(Unattended, TheLogNamesEveryFolderAndFileAndTheError) {
     Silent s;
     RecordedLog log;
     EXPECT_EQ(s.Run(s.Out()), kExitOk);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"destination " + s.Out() + ": ok",
-                                                   "file " + s.Out() + separator + "index.htm: ok",
-                                                   "folder " + s.Out() + separator + "docs: ok",
-                                                   "file " + s.Out() + separator + "docs" + separator + "help.htm: ok"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{
+                             "destination " + s.Out() + ": ok", "file " + s.Out() + separator + "index.htm: ok",
+                             "folder " + s.Out() + separator + "docs: ok",
+                             "file " + s.Out() + separator + "docs" + separator + "help.htm: ok"}));
   }
   {
     Silent s;  // a folder in the way of the first file
@@ -290,16 +289,17 @@ TEST(Configured, AGreekGroupAndItsItemsGoIntoTheStartMenuInUtf8) {
   const StubSettings& settings = configured.settings();
   EXPECT_TRUE(settings.utf8);
   // Keys left out keep the stub's own texts, in UTF-8.
-  EXPECT_STREQ(settings.folder_error, "B\xC5\x82\xC4\x85" "d podczas tworzenia podkatalogu...");
+  EXPECT_STREQ(settings.folder_error,
+               "B\xC5\x82\xC4\x85"
+               "d podczas tworzenia podkatalogu...");
   EXPECT_STREQ(settings.folder, kDefaultDestination);
 
   Silent s;
   ASSERT_EQ(s.Run(s.Out(), settings), kExitOk);
-  EXPECT_EQ(s.links, (std::vector<std::string>{
-                         "folder " + greek,
-                         "shortcut " + greek + "|Start|" + s.Out() + "\\index.htm|" + s.Out() + "|",
-                         "shortcut " + greek + "|Pomoc \xC5\x82|" + s.Out() + "\\docs\\help.htm|" + s.Out() +
-                             "\\docs|"}));
+  EXPECT_EQ(s.links,
+            (std::vector<std::string>{
+                "folder " + greek, "shortcut " + greek + "|Start|" + s.Out() + "\\index.htm|" + s.Out() + "|",
+                "shortcut " + greek + "|Pomoc \xC5\x82|" + s.Out() + "\\docs\\help.htm|" + s.Out() + "\\docs|"}));
   EXPECT_TRUE(s.links_utf8);
 }
 

@@ -41,8 +41,8 @@ class RecordingApps final : public AppsEdge {
   std::vector<std::string> calls;
   bool WriteEntry(bool machine, const AppsEntry& e) override {
     if (machine && !machine_writable) return false;
-    calls.push_back(std::string("write ") + (machine ? "machine|" : "user|") + e.id + "|" + e.name + "|" +
-                    e.version + "|" + e.publisher + "|" + std::to_string(e.size_kib));
+    calls.push_back(std::string("write ") + (machine ? "machine|" : "user|") + e.id + "|" + e.name + "|" + e.version +
+                    "|" + e.publisher + "|" + std::to_string(e.size_kib));
     return true;
   }
   void RemoveEntry(bool machine, const char* id) override {
@@ -244,9 +244,9 @@ TEST(Uninstall, OnlyAWholeRecordAfterItsMagicAndBeforeItsFooterIsRead) {
   } cases[] = {
       {kShortFakeStub + record + Footer(record.size()), true},
       {record + Footer(record.size()), true},
-      {kShortFakeStub + record, false},                                      // no footer
-      {kShortFakeStub + record + Footer(record.size() + 1), false},          // magic not where it says
-      {record + Footer(record.size() + kShortFakeStub.size() + 1), false},   // beyond the file's start
+      {kShortFakeStub + record, false},                                     // no footer
+      {kShortFakeStub + record + Footer(record.size() + 1), false},         // magic not where it says
+      {record + Footer(record.size() + kShortFakeStub.size() + 1), false},  // beyond the file's start
       {kShortFakeStub + "VEK-XXX1" + record.substr(8) + Footer(record.size()), false},
       {"VEKU", false},
   };

@@ -3,8 +3,8 @@
 #include "extractor.h"
 
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 ScratchFolder::ScratchFolder() {
   static std::atomic<int> counter{0};
   auto seed = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = fs::temp_directory_path() /
-          ("vektest-" + std::to_string(seed % 1000000007) + "-" + std::to_string(counter++));
+  path_ =
+      fs::temp_directory_path() / ("vektest-" + std::to_string(seed % 1000000007) + "-" + std::to_string(counter++));
   fs::create_directories(path_);
 }
 
@@ -83,8 +83,7 @@ Error FaultyFileEdge::CreateEntryFile(const char* path, size_t destination_lengt
   return e;
 }
 
-Error FaultyFileEdge::FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp,
-                                      uint32_t attributes) {
+Error FaultyFileEdge::FinishEntryFile(FileHandle file, const char* path, uint32_t dos_time_stamp, uint32_t attributes) {
   Error e = inner_.FinishEntryFile(file, path, dos_time_stamp, attributes);
   if (e.ok()) --open_;
   if (auto* f = Next(Op::kClose)) return InOutError(f->code);
@@ -138,7 +137,7 @@ std::string FakeStub(const char* section_name, size_t length) {
   pe[1] = 'Z';
   testing::PatchU32(pe, 0x3C, 0x40);
   pe.replace(0x40, 4, std::string("PE\0\0", 4));
-  testing::PatchU16(pe, 0x44 + 2, 2);  // two sections
+  testing::PatchU16(pe, 0x44 + 2, 2);   // two sections
   testing::PatchU16(pe, 0x44 + 16, 0);  // no optional header
   size_t table = 0x44 + 20;
   pe.replace(table, 5, ".text");
@@ -190,7 +189,8 @@ std::string TestIcon(const std::vector<int>& sizes, bool png, std::vector<std::s
 }
 
 std::string WithBlockInStub(const std::string& stub, const std::string& bare, ExtensionPlace* place) {
-  const size_t block = LoadU32(reinterpret_cast<const unsigned char*>(bare.data()) + bare.size() - ExtensionFooter::kSize);
+  const size_t block =
+      LoadU32(reinterpret_cast<const unsigned char*>(bare.data()) + bare.size() - ExtensionFooter::kSize);
   const size_t archive = bare.size() - ExtensionFooter::kSize - block;
   place->offset = static_cast<uint32_t>(stub.size() - block);
   place->end = static_cast<uint32_t>(stub.size());

@@ -49,9 +49,9 @@ enum class Op { kOpenRead, kCreate, kSeek, kRead, kWrite, kClose };
 class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Threads {
  public:
   enum class Fault {
-    kRefuse,      // the call fails with `code`
-    kShort,       // a read or write transfers half of what was asked (at least 1 byte less)
-    kZero,        // a read or write transfers nothing and succeeds
+    kRefuse,  // the call fails with `code`
+    kShort,   // a read or write transfers half of what was asked (at least 1 byte less)
+    kZero,    // a read or write transfers nothing and succeeds
   };
   explicit FaultyFileEdge(FileEdge& inner) : inner_(inner) {}
 

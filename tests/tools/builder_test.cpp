@@ -22,10 +22,10 @@ namespace {
 namespace fs = std::filesystem;
 using build::ArchiveBuilder;
 using build::BuildError;
+using testing::FakeStub;
 using testing::ReadWholeFile;
 using testing::ScratchFolder;
 using testing::WriteWholeFile;
-using testing::FakeStub;
 
 void SetTime(const fs::path& p, time_t t) {
 #ifdef _WIN32
@@ -122,22 +122,28 @@ TEST(Builder, RefusalsNameThePathAndLeaveNoOutput) {
   } cases[] = {
       {"long name", [](const fs::path& s) { WriteWholeFile(s / std::string(233, 'n'), "x"); }, "232"},
       // 78 CJK characters: 234 bytes of UTF-8, though Windows would hold them.
-      {"long UTF-8 name", [](const fs::path& s) {
+      {"long UTF-8 name",
+       [](const fs::path& s) {
          std::string name;
          for (int i = 0; i < 78; ++i) name += "\xE4\xB8\xAD";
          WriteWholeFile(s / fs::u8path(name), "x");
-       }, "longer than 232 bytes in UTF-8"},
+       },
+       "longer than 232 bytes in UTF-8"},
 #ifndef _WIN32
       {"no UTF-8", [](const fs::path& s) { WriteWholeFile(s / "caf\xE9", "x"); }, "no characters"},
       {"broken link", [](const fs::path& s) { fs::create_symlink(s / "nowhere", s / "dangling"); }, "dangling"},
-      {"folder loop", [](const fs::path& s) {
+      {"folder loop",
+       [](const fs::path& s) {
          fs::create_directories(s / "d");
          fs::create_directory_symlink(s, s / "d" / "back");
-       }, "back"},
-      {"2 GiB file", [](const fs::path& s) {
+       },
+       "back"},
+      {"2 GiB file",
+       [](const fs::path& s) {
          WriteWholeFile(s / "huge.bin", "");
          fs::resize_file(s / "huge.bin", uint64_t{1} << 31);
-       }, "huge.bin"},
+       },
+       "huge.bin"},
       // Names Windows would not create as named (POSIX file systems hold them).
       {"device", [](const fs::path& s) { WriteWholeFile(s / "NUL", "x"); }, "NUL: the name has a Windows device name"},
       {"device with extension", [](const fs::path& s) { WriteWholeFile(s / "aux.txt", "x"); }, "aux.txt: "},
@@ -146,14 +152,23 @@ TEST(Builder, RefusalsNameThePathAndLeaveNoOutput) {
       {"trailing blank", [](const fs::path& s) { WriteWholeFile(s / "evil ", "x"); }, "evil : "},
       {"star", [](const fs::path& s) { WriteWholeFile(s / "a*b", "x"); }, "forbids"},
       {"control", [](const fs::path& s) { WriteWholeFile(s / "a\tb", "x"); }, "forbids"},
-      {"case twins", [](const fs::path& s) {
+      {"case twins",
+       [](const fs::path& s) {
          WriteWholeFile(s / "Index.htm", "x");
          WriteWholeFile(s / "index.htm", "y");
-       }, "Index.htm when letter case is ignored"},
-      {"Polish case twins", [](const fs::path& s) {
-         fs::create_directories(s / "d" / "\xC5\x81\xC3\x93" "D\xC5\xB9");  // ŁÓDŹ
-         WriteWholeFile(s / "d" / "\xC5\x82\xC3\xB3" "d\xC5\xBA", "y");  // łódź
-       }, "when letter case is ignored"},
+       },
+       "Index.htm when letter case is ignored"},
+      {"Polish case twins",
+       [](const fs::path& s) {
+         fs::create_directories(s / "d" /
+                                "\xC5\x81\xC3\x93"
+                                "D\xC5\xB9");  // ŁÓDŹ
+         WriteWholeFile(s / "d" /
+                            "\xC5\x82\xC3\xB3"
+                            "d\xC5\xBA",
+                        "y");  // łódź
+       },
+       "when letter case is ignored"},
 #endif
   };
   for (const Case& c : cases) {
@@ -218,7 +233,8 @@ TEST(Builder, AFileThatChangesWhileItIsReadIsAnErrorNamingIt) {
   } cases[] = {
       {"grows", [](const fs::path& f) { WriteWholeFile(f, "contents and more"); }},
       {"shrinks", [](const fs::path& f) { WriteWholeFile(f, "con"); }},
-      {"same size, new time", [](const fs::path& f) {
+      {"same size, new time",
+       [](const fs::path& f) {
          WriteWholeFile(f, "CONTENTS");
          SetTime(f, 940000000);
        }},
@@ -363,8 +379,8 @@ TEST(Builder, RefusesAStubWithoutTheStartOffsetInASectionOfItsOwn) {
   testing::PatchU32(in_headers, vekofs_pointer, 0x40);  // onto "PE\0\0"
   testing::PatchU32(in_text, vekofs_pointer, 0x100);
   testing::PatchU32(too_small, vekofs_pointer - 4, 2);
-  for (const std::string& stub : {FakeStub(".data", 0x600), std::string("not an executable at all"), in_headers,
-                                  in_text, too_small}) {
+  for (const std::string& stub :
+       {FakeStub(".data", 0x600), std::string("not an executable at all"), in_headers, in_text, too_small}) {
     ScratchFolder src, out;
     WriteWholeFile(src / "f.txt", "f");
     WriteWholeFile(out / "stub.exe", stub);

@@ -10,8 +10,8 @@
 #include "archivecheck.h"
 #include "check.h"
 #include "crc32.h"
-#include "extractor.h"
 #include "extract.h"
+#include "extractor.h"
 #include "open.h"
 #include "testsupport.h"
 #include "vekbuild.h"
@@ -89,47 +89,92 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
   struct Case {
     const char* what;
     Form form;
-    size_t (*at)(const Packed&);  // the byte flipped
-    const char* problem;          // in vek test's lines; nullptr: none
+    size_t (*at)(const Packed&);         // the byte flipped
+    const char* problem;                 // in vek test's lines; nullptr: none
     std::vector<const char*> extracted;  // what vek extract leaves
   } cases[] = {
-      {"header", Form::kBare, [](const Packed& p) { return p.archive + 30; },
-       "the header or the entry table does not match its checksum", {}},
-      {"table", Form::kBare, [](const Packed& p) { return p.archive + kArchivePrologueSize + EntryRecord::kSize + 40; },
-       "the header or the entry table does not match its checksum", {}},
-      {"first file", Form::kBare, [](const Packed& p) { return p.Data(1, -1); }, "entry 1 (\\first.txt): Damaged data", {}},
-      {"middle file", Form::kBare, [](const Packed& p) { return p.Data(3, 0); },
-       "entry 3 (\\dir\\middle.txt): Damaged data", {"first.txt", "dir"}},
-      {"last file", Form::kBare, [](const Packed& p) { return p.Data(4, 1); },
-       "entry 4 (\\dir\\last.txt): Damaged data", {"first.txt", "dir", "dir/middle.txt"}},
-      {"checksum block", Form::kBare, [](const Packed& p) { return p.block + 40; },
-       "the checksum block is damaged", {}},
-      {"executable, middle file", Form::kExecutable, [](const Packed& p) { return p.Data(3, 0); },
-       "entry 3 (\\dir\\middle.txt): Damaged data", {"first.txt", "dir"}},
-      {"executable, table", Form::kExecutable,
+      {"header",
+       Form::kBare,
+       [](const Packed& p) { return p.archive + 30; },
+       "the header or the entry table does not match its checksum",
+       {}},
+      {"table",
+       Form::kBare,
+       [](const Packed& p) { return p.archive + kArchivePrologueSize + EntryRecord::kSize + 40; },
+       "the header or the entry table does not match its checksum",
+       {}},
+      {"first file",
+       Form::kBare,
+       [](const Packed& p) { return p.Data(1, -1); },
+       "entry 1 (\\first.txt): Damaged data",
+       {}},
+      {"middle file",
+       Form::kBare,
+       [](const Packed& p) { return p.Data(3, 0); },
+       "entry 3 (\\dir\\middle.txt): Damaged data",
+       {"first.txt", "dir"}},
+      {"last file",
+       Form::kBare,
+       [](const Packed& p) { return p.Data(4, 1); },
+       "entry 4 (\\dir\\last.txt): Damaged data",
+       {"first.txt", "dir", "dir/middle.txt"}},
+      {"checksum block",
+       Form::kBare,
+       [](const Packed& p) { return p.block + 40; },
+       "the checksum block is damaged",
+       {}},
+      {"executable, middle file",
+       Form::kExecutable,
+       [](const Packed& p) { return p.Data(3, 0); },
+       "entry 3 (\\dir\\middle.txt): Damaged data",
+       {"first.txt", "dir"}},
+      {"executable, table",
+       Form::kExecutable,
        [](const Packed& p) { return p.archive + kArchivePrologueSize + 3 * EntryRecord::kSize + 100; },
-       "the header or the entry table does not match its checksum", {}},
-      {"executable, checksum block", Form::kExecutable, [](const Packed& p) { return p.block + 30; },
-       "the checksum block is damaged", {}},
+       "the header or the entry table does not match its checksum",
+       {}},
+      {"executable, checksum block",
+       Form::kExecutable,
+       [](const Packed& p) { return p.block + 30; },
+       "the checksum block is damaged",
+       {}},
       // A solid block: its stored bytes are checked before it is decoded, and vek test
       // names each of its files; extraction writes none whose bytes do not match.
-      {"compressed, header", Form::kCompressed, [](const Packed& p) { return p.archive + 30; },
-       "the header or the entry table does not match its checksum", {}},
-      {"compressed, the block's first byte", Form::kCompressed, [](const Packed& p) { return p.Block(-1); },
-       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)", {"dir"}},
-      {"compressed, the block's middle byte", Form::kCompressed, [](const Packed& p) { return p.Block(0); },
-       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)", {"dir"}},
-      {"compressed, the block's record", Form::kCompressed,
-       [](const Packed& p) { return p.BlockRecord(SolidBlockRecord::kDecodedSizeOffset); },
-       "the header or the entry table does not match its checksum", {}},
-      {"compressed, a file's checksum", Form::kCompressed,
-       [](const Packed& p) { return p.block + ExtensionHeader::kSize + 2 * ExtensionRecord::kSize; },
-       "the checksum block is damaged", {}},
-      {"compressed executable, the block's first byte", Form::kCompressedExecutable,
+      {"compressed, header",
+       Form::kCompressed,
+       [](const Packed& p) { return p.archive + 30; },
+       "the header or the entry table does not match its checksum",
+       {}},
+      {"compressed, the block's first byte",
+       Form::kCompressed,
        [](const Packed& p) { return p.Block(-1); },
-       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)", {"dir"}},
+       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)",
+       {"dir"}},
+      {"compressed, the block's middle byte",
+       Form::kCompressed,
+       [](const Packed& p) { return p.Block(0); },
+       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)",
+       {"dir"}},
+      {"compressed, the block's record",
+       Form::kCompressed,
+       [](const Packed& p) { return p.BlockRecord(SolidBlockRecord::kDecodedSizeOffset); },
+       "the header or the entry table does not match its checksum",
+       {}},
+      {"compressed, a file's checksum",
+       Form::kCompressed,
+       [](const Packed& p) { return p.block + ExtensionHeader::kSize + 2 * ExtensionRecord::kSize; },
+       "the checksum block is damaged",
+       {}},
+      {"compressed executable, the block's first byte",
+       Form::kCompressedExecutable,
+       [](const Packed& p) { return p.Block(-1); },
+       "entry 1 (\\first.txt): Damaged data: the checksum does not match (block 1)",
+       {"dir"}},
       // Without checksums, damaged data goes unnoticed, as it always did.
-      {"no checksums, middle file", Form::kPlain, [](const Packed& p) { return p.Data(3, 0); }, nullptr,
+      {"no checksums, middle file",
+       Form::kPlain,
+       [](const Packed& p) { return p.Data(3, 0); },
+       nullptr,
        {"first.txt", "dir", "dir/middle.txt", "dir/last.txt"}},
   };
   for (const Case& c : cases) {
@@ -164,7 +209,8 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
     EXPECT_EQ(tools::ExtractCommand(file.string(), out.string(), false), c.problem ? 1 : 0);
     std::vector<std::string> left;
     if (fs::exists(out)) {
-      for (const auto& e : fs::recursive_directory_iterator(out)) left.push_back(fs::relative(e.path(), out).generic_string());
+      for (const auto& e : fs::recursive_directory_iterator(out))
+        left.push_back(fs::relative(e.path(), out).generic_string());
     }
     std::sort(left.begin(), left.end());
     std::vector<std::string> expected(c.extracted.begin(), c.extracted.end());
@@ -180,8 +226,8 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
 TEST(Checksums, CheckersSideBySideNameTheFirstDamagedEntry) {
   ScratchFolder scratch;
   build::ArchiveBuilder b;
-  for (int i = 0; i < 40; ++i) b.AddFile(0, "f" + std::to_string(i), std::string(3000 + i, 'a' + i % 26),
-                               testing::DosStamp(2001, 2, 3, 4, 5, 6));
+  for (int i = 0; i < 40; ++i)
+    b.AddFile(0, "f" + std::to_string(i), std::string(3000 + i, 'a' + i % 26), testing::DosStamp(2001, 2, 3, 4, 5, 6));
   const std::string packed = b.Serialize(build::ArchiveOptions());
   const fs::path path = scratch.path() / "a.vek";
   struct Case {

@@ -82,9 +82,8 @@ struct Bare {
   static constexpr uint32_t kEntries = 6;
   size_t block() const { return bytes.size() - ExtensionFooter::kSize - ExtensionBlockSize(kEntries); }
   size_t index() const {
-    return kArchivePrologueSize +
-           LoadU32(reinterpret_cast<const unsigned char*>(bytes.data()) + ArchiveSignature::kSize +
-                   ArchiveHeader::kSolidIndexAtOffset);
+    return kArchivePrologueSize + LoadU32(reinterpret_cast<const unsigned char*>(bytes.data()) +
+                                          ArchiveSignature::kSize + ArchiveHeader::kSolidIndexAtOffset);
   }
   std::string Index() const { return bytes.substr(index(), block() - index()); }
   size_t Record(uint32_t b) const { return index() + SolidIndexHeader::kSize + b * SolidBlockRecord::kSize; }
@@ -124,10 +123,10 @@ TEST(Compression, TheSameBytesForAnyThreadCountAndOnlyWhatShrinksInBlocks) {
       ArchiveEntry entry;
       reader.FindEntry(id, &entry);
       methods.push_back(reader.GetSlotRecord(id)[EntryRecord::kKindOffset] == kEntryKindCompressed ? entry.method
-                                                                                                 : entry.kind);
+                                                                                                   : entry.kind);
     }
-    EXPECT_EQ(methods, (std::vector<uint8_t>{kMethodLzmaSolid, kEntryKindDirectory, kEntryKindFile,
-                                             kMethodLzmaSolid, kMethodLzmaSolid, kEntryKindFile}));
+    EXPECT_EQ(methods, (std::vector<uint8_t>{kMethodLzmaSolid, kEntryKindDirectory, kEntryKindFile, kMethodLzmaSolid,
+                                             kMethodLzmaSolid, kEntryKindFile}));
   }
 }
 
@@ -165,9 +164,9 @@ TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
   const uint32_t decoded = field(SolidBlockRecord::kDecodedSizeOffset);
   // Cut short by 8 bytes, its checksum that of what is left.
   std::string cut = with(SolidBlockRecord::kStoredSizeOffset, stored - 8);
-  StoreU32(reinterpret_cast<unsigned char*>(&cut[record + SolidBlockRecord::kCrcOffset]),
-           Crc32(0, sound.bytes.data() + kArchivePrologueSize + field(SolidBlockRecord::kStoredOffsetOffset),
-                 stored - 8));
+  StoreU32(
+      reinterpret_cast<unsigned char*>(&cut[record + SolidBlockRecord::kCrcOffset]),
+      Crc32(0, sound.bytes.data() + kArchivePrologueSize + field(SolidBlockRecord::kStoredOffsetOffset), stored - 8));
   std::string huge = index;
   StoreU32(reinterpret_cast<unsigned char*>(&huge[record + SolidBlockRecord::kPropsOffset + 1]), 1u << 30);
   std::string wrong_props = index;
@@ -177,28 +176,41 @@ TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
     const char* what;
     std::string index;
     std::vector<const char*> problems;  // in vek test's lines, in order
-    std::vector<std::string> left;       // what vek extract leaves of kMixedPaths
-    std::vector<std::string> decoded;    // what decoding the block whole leaves of it
+    std::vector<std::string> left;      // what vek extract leaves of kMixedPaths
+    std::vector<std::string> decoded;   // what decoding the block whole leaves of it
   } cases[] = {
-      {"sound", index, {}, {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"},
+      {"sound",
+       index,
+       {},
+       {"text.htm", "img/noise.gif", "img/tiny.txt", "more.htm", "empty"},
        {"text.htm", "img/tiny.txt"}},
-      {"cut short", cut,
+      {"cut short",
+       cut,
        {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
-       {"img/noise.gif", "empty"}, {}},
+       {"img/noise.gif", "empty"},
+       {}},
       // Each file whole and sound: they stay, and the block is named damaged.
-      {"ends before its decoded size", with(SolidBlockRecord::kDecodedSizeOffset, decoded + 1),
+      {"ends before its decoded size",
+       with(SolidBlockRecord::kDecodedSizeOffset, decoded + 1),
        {"block 1: The compressed data is invalid"},
-       {"text.htm", "img/noise.gif", "img/tiny.txt", "empty"}, {"text.htm", "img/tiny.txt"}},
+       {"text.htm", "img/noise.gif", "img/tiny.txt", "empty"},
+       {"text.htm", "img/tiny.txt"}},
       // tiny.txt now reaches past the block: its record is damaged, where vek extract stops.
-      {"runs past its decoded size", with(SolidBlockRecord::kDecodedSizeOffset, decoded - 1),
+      {"runs past its decoded size",
+       with(SolidBlockRecord::kDecodedSizeOffset, decoded - 1),
        {"entry 4 (\\img\\tiny.txt): The archive is damaged", "block 1: The compressed data is invalid"},
-       {"img/noise.gif"}, {"text.htm"}},
-      {"a dictionary above the limit", huge,
+       {"img/noise.gif"},
+       {"text.htm"}},
+      {"a dictionary above the limit",
+       huge,
        {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
-       {"img/noise.gif", "empty"}, {}},
-      {"props that no stream has", wrong_props,
+       {"img/noise.gif", "empty"},
+       {}},
+      {"props that no stream has",
+       wrong_props,
        {"entry 1 (\\text.htm): The compressed data is invalid", "entry 4 (\\img\\tiny.txt): The compressed"},
-       {"img/noise.gif", "empty"}, {}},
+       {"img/noise.gif", "empty"},
+       {}},
   };
 
   for (const Case& c : cases) {
@@ -275,8 +287,8 @@ TEST(Compression, TheTableIsAStreamThatMustGiveExactlyTheRecords) {
   auto with_table = [&](const std::string& records) {
     build::LzmaOptions options;
     unsigned char props[kLzmaPropsSize];
-    const auto raw = build::LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(records.data()), records.size(),
-                                            options, props);
+    const auto raw =
+        build::LzmaEncodeBlock(reinterpret_cast<const unsigned char*>(records.data()), records.size(), options, props);
     std::string i = index.substr(0, stream) + std::string(reinterpret_cast<char*>(props), kLzmaPropsSize) +
                     std::string(raw.begin(), raw.end());
     StoreU32(reinterpret_cast<unsigned char*>(&i[SolidIndexHeader::kTableStreamSizeOffset]),
@@ -303,7 +315,8 @@ TEST(Compression, TheTableIsAStreamThatMustGiveExactlyTheRecords) {
       {"longer than any table's", set(SolidIndexHeader::kTableStreamSizeOffset, SolidTableStreamLimit(6) + 1),
        GeneralError(kArchiveDamaged)},
       {"more blocks than entries", set(SolidIndexHeader::kBlockCountOffset, 7), GeneralError(kArchiveDamaged)},
-      {"the file ends inside it", sound.bytes.substr(0, sound.index() + index.size() / 2), InOutError(kIoReadBeyondEnd)},
+      {"the file ends inside it", sound.bytes.substr(0, sound.index() + index.size() / 2),
+       InOutError(kIoReadBeyondEnd)},
       {"a record too many", with_table(table + table.substr(0, EntryRecord::kSize)), GeneralError(kArchiveDamaged)},
       {"a byte too few", with_table(table.substr(0, table.size() - 1)), GeneralError(kArchiveDamaged)},
   };
@@ -340,12 +353,12 @@ TEST(Compression, BlocksOutsideTheirPlaceDamageTheIndex) {
     StoreU32(reinterpret_cast<unsigned char*>(&i[at]), value);
     return sound.WithIndex(i).bytes;
   };
-  const uint32_t first_end = LoadU32(reinterpret_cast<const unsigned char*>(
-      index.data() + SolidIndexHeader::kSize + SolidBlockRecord::kStoredSizeOffset));
+  const uint32_t first_end = LoadU32(reinterpret_cast<const unsigned char*>(index.data() + SolidIndexHeader::kSize +
+                                                                            SolidBlockRecord::kStoredSizeOffset));
   const std::string cases[] = {
-      set(second + SolidBlockRecord::kStoredOffsetOffset, first_end - 1),               // into the first
-      set(second + SolidBlockRecord::kStoredSizeOffset, 0x7FFFFFFF),                   // past the index
-      set(second + SolidBlockRecord::kDecodedSizeOffset, kOriginalSizeLimit),         // 2 GiB decoded
+      set(second + SolidBlockRecord::kStoredOffsetOffset, first_end - 1),      // into the first
+      set(second + SolidBlockRecord::kStoredSizeOffset, 0x7FFFFFFF),           // past the index
+      set(second + SolidBlockRecord::kDecodedSizeOffset, kOriginalSizeLimit),  // 2 GiB decoded
   };
   for (const std::string& bytes : cases) {
     ScratchFolder folder;

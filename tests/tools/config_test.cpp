@@ -41,14 +41,20 @@ TEST(ConfigReader, GoodFiles) {
     const char* value;
   } cases[] = {
       {"caption = Acme Setup\n", kKeyCaption, "Acme Setup"},
-      {"caption=Acme Setup", kKeyCaption, "Acme Setup"},                  // no blanks, no line end
-      {"\xEF\xBB\xBF" "caption = x\r\n", kKeyCaption, "x"},              // byte-order mark, CR LF
+      {"caption=Acme Setup", kKeyCaption, "Acme Setup"},  // no blanks, no line end
+      {"\xEF\xBB\xBF"
+       "caption = x\r\n",
+       kKeyCaption, "x"},  // byte-order mark, CR LF
       {"# comment = yes\n\n  \t\ncaption =\t a = b # c \t\n", kKeyCaption, "a = b # c"},
-      {"prompt =\n", kKeyPrompt, ""},                                     // prompt may be empty
+      {"prompt =\n", kKeyPrompt, ""},  // prompt may be empty
       {"footer = \xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82\n", kKeyFooter,
        "\xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82"},  // Greek
       {"folder = C:\\Program Files (x86)\\Acme\\\n", kKeyFolder, "C:\\Program Files (x86)\\Acme\\"},
-      {"folder = d:\\\xC5\x98\xC3\xAD\xC5\xA1" "e\n", kKeyFolder, "d:\\\xC5\x98\xC3\xAD\xC5\xA1" "e"},  // Czech
+      {"folder = d:\\\xC5\x98\xC3\xAD\xC5\xA1"
+       "e\n",
+       kKeyFolder,
+       "d:\\\xC5\x98\xC3\xAD\xC5\xA1"
+       "e"},  // Czech
       {"group = Acme 2.0 - Tools\n", kKeyGroup, "Acme 2.0 - Tools"},
       {"done = Done: see Start, Programs (Acme).\n", kKeyDone, "Done: see Start, Programs (Acme)."},
       {"folder-error = No folder.\ngroup-error = No group.\n", kKeyGroupError, "No group."},
@@ -64,8 +70,7 @@ TEST(ConfigReader, GoodFiles) {
   };
   for (const auto& c : cases) {
     Parsed p = Parse(c.text);
-    ASSERT_TRUE(p.result.ok()) << c.text << ": line " << p.result.line << ": "
-                               << DescribeConfigProblem(p.result);
+    ASSERT_TRUE(p.result.ok()) << c.text << ": line " << p.result.line << ": " << DescribeConfigProblem(p.result);
     ASSERT_NE(p.config.text[c.key], nullptr) << c.text;
     if (c.value) {
       EXPECT_STREQ(p.config.text[c.key], c.value) << c.text;
@@ -162,8 +167,8 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"caption = a\tb\n", 1, ConfigProblem::kControlCharacter},
       {"caption = a\rb\n", 1, ConfigProblem::kControlCharacter},
       {"caption = \xC2\x85\n", 1, ConfigProblem::kControlCharacter},  // U+0085 (C1)
-      {"caption = \xB9\n", 1, ConfigProblem::kBadUtf8},             // Windows-1250, not UTF-8
-      {"caption = \xC0\xAF\n", 1, ConfigProblem::kBadUtf8},         // over-long "/"
+      {"caption = \xB9\n", 1, ConfigProblem::kBadUtf8},               // Windows-1250, not UTF-8
+      {"caption = \xC0\xAF\n", 1, ConfigProblem::kBadUtf8},           // over-long "/"
       {"# \xFF\n", 1, ConfigProblem::kBadUtf8},
       {"caption = a\n" + std::string(kConfigTextLimit, '#'), 0, ConfigProblem::kTooLarge},
   };
@@ -275,14 +280,16 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
       {"folder = C:\\CON\\x\n", true, "setup.cfg:1: folder: a Windows device name"},
       {"folder = C:\\Acme \\x\n", true, "setup.cfg:1: folder: a trailing dot or blank"},
       {"group = a*b\n", true, "setup.cfg:1: group: a character Windows forbids in names"},
-      {"caption = " + std::string(61, 'c'), true, "setup.cfg:1: caption: the value is too long (61 characters; at most 60)"},
+      {"caption = " + std::string(61, 'c'), true,
+       "setup.cfg:1: caption: the value is too long (61 characters; at most 60)"},
       {"item = a.htm," + std::string(61, 'n'), true, "setup.cfg:1: item: NAME is too long (61 characters; at most 60)"},
       {"item = index.htm,Index\nitem = docs\\missing.htm,M\n", true,
        "setup.cfg: item = docs\\missing.htm,M: TARGET docs\\missing.htm is not in the packed folder"},
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
       {"folder = {home}\\Acme\n", true,
        "setup.cfg:1: folder: a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}"},
-      {"open = docs/missing.htm\n", true, "setup.cfg: open = docs\\missing.htm: docs\\missing.htm is not in the packed folder"},
+      {"open = docs/missing.htm\n", true,
+       "setup.cfg: open = docs\\missing.htm: docs\\missing.htm is not in the packed folder"},
       {"version = 2.x\n", true, "setup.cfg:1: version: the version must be one to four numbers from 0 to 65535"},
       {"publisher = Acme\n", true, "stub.exe: this stub cannot carry version information"},
       {"icon =\n", true, "setup.cfg:1: icon: the value must not be empty"},

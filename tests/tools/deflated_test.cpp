@@ -30,9 +30,12 @@ struct FixtureFile {
 // Both trees hold these; the executable's holds a seventh, with a name outside
 // Windows-1250 (its names are UTF-8).
 const FixtureFile kFixtureFiles[] = {
-    {"index.htm", 6000, 0x509D9932, false},      {"style.css", 920, 0xD91B95B2, false},
-    {"empty.txt", 0, 0, false},                  {"data/noise.bin", 2048, 0x4A42F198, false},  // stored
-    {"data/notes.txt", 3000, 0xA9D9C85A, true},  {"data/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", 1500, 0xCF887706, false},
+    {"index.htm", 6000, 0x509D9932, false},
+    {"style.css", 920, 0xD91B95B2, false},
+    {"empty.txt", 0, 0, false},
+    {"data/noise.bin", 2048, 0x4A42F198, false},  // stored
+    {"data/notes.txt", 3000, 0xA9D9C85A, true},
+    {"data/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", 1500, 0xCF887706, false},
 };
 
 struct Fixture {
@@ -121,8 +124,8 @@ TEST(PreviousRelease, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
     FileHandle handle = kNoFile;
     ASSERT_FALSE(edge.OpenRead(file.string().c_str(), &handle));
     ArchiveReader reader;
-    ASSERT_FALSE(reader.Open(edge, handle, 0,
-                             {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(kEntries)}));
+    ASSERT_FALSE(reader.Open(
+        edge, handle, 0, {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(kEntries)}));
     const AnsiString destination(folder.destination("core").c_str());
     ASSERT_FALSE(ForceDestination(destination, edge));
     EXPECT_EQ(ExtractEntry(reader, edge, 2, destination, DataCheck::kTrusted),

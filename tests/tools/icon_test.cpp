@@ -42,8 +42,9 @@ TEST(Icon, RefusedNamingTheFileAndWhatIsTaken) {
   testing::PatchU16(none, 4, 0);
   testing::PatchU16(many, 4, 65);
   testing::PatchU32(beyond, 6 + 16 + 12, static_cast<uint32_t>(good.size()));  // image 2 begins at the end
-  testing::PatchU32(square, 6 + 16 + 8, 16);  // its bitmap as high as wide: no mask
-  const std::string taken = "; it takes a Windows .ico file of 1 to 64 images, each a bitmap or a PNG, of at most 1048576 bytes";
+  testing::PatchU32(square, 6 + 16 + 8, 16);                                   // its bitmap as high as wide: no mask
+  const std::string taken =
+      "; it takes a Windows .ico file of 1 to 64 images, each a bitmap or a PNG, of at most 1048576 bytes";
   const struct {
     std::string bytes;  // "/": a folder
     std::string message;
@@ -105,7 +106,8 @@ std::vector<std::string> BuiltStubs() {
   return stubs;
 }
 
-const tools::Resource* Find(const std::vector<tools::Resource>& resources, uint16_t type, const tools::ResourceId& name) {
+const tools::Resource* Find(const std::vector<tools::Resource>& resources, uint16_t type,
+                            const tools::ResourceId& name) {
   for (const tools::Resource& r : resources) {
     if (r.type.number == type && r.type.name.empty() && r.name == name) return &r;
   }

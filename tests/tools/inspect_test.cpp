@@ -61,7 +61,8 @@ TEST(Check, ReportsEachKindOfDamageOnItsOwnLine) {
     const char* expected;
   } cases[] = {
       {"duplicate", [](std::string& a) { PatchU16(a, RecordAt(3), 2); }, "record 3 carries identifier 2 (a duplicate)"},
-      {"later parent", [](std::string& a) { PatchU16(a, RecordAt(2) + kParent, 3); }, "parent 3 is not an earlier entry"},
+      {"later parent", [](std::string& a) { PatchU16(a, RecordAt(2) + kParent, 3); },
+       "parent 3 is not an earlier entry"},
       {"file parent", [](std::string& a) { PatchU16(a, RecordAt(3) + kParent, 1); }, "parent 1 is not a directory"},
       {"missing parent", [](std::string& a) { PatchU16(a, RecordAt(3) + kParent, 900); }, "parent 900 does not exist"},
       {"unknown kind", [](std::string& a) { a[RecordAt(1) + EntryRecord::kKindOffset] = 9; }, "unknown kind 9"},
@@ -214,7 +215,12 @@ TEST(Check, ReportsEntriesThatLandOnOnePath) {
   } cases[] = {
       {"the same file twice", {"a.txt", "a.txt"}, "the same path as entry 1 (\\a.txt); it would replace that file"},
       {"letter case", {"Index.htm", "INDEX.HTM"}, "the path of entry 1 (\\Index.htm) in other letter case"},
-      {"Polish letter case", {"\xB3\xF3" "d\x9F.txt", "\xA3\xD3" "D\x8F.TXT"}, "in other letter case"},
+      {"Polish letter case",
+       {"\xB3\xF3"
+        "d\x9F.txt",
+        "\xA3\xD3"
+        "D\x8F.TXT"},
+       "in other letter case"},
       {"sharp s has no upper case", {"\xDF", "SS"}, ""},
       {"distinct names", {"a.txt", "b.txt", "A.TXT.bak"}, ""},
       // Refused on every platform, before they could land on one name here.
@@ -301,10 +307,13 @@ TEST(Listing, TextFromTheArchiveCannotReachTheTerminalAsControls) {
       {"caption = \x1B]0;owned\x07x", "caption = \\x1B]0;owned\\x07x"},
       {"done = ok\rFAKE", "done = ok\\x0DFAKE"},
       {std::string("a\0b", 3), "a\\x00b"},
-      {"\xC2\x9B" "2J \x7F", "\\xC2\\x9B2J \\x7F"},
+      {"\xC2\x9B"
+       "2J \x7F",
+       "\\xC2\\x9B2J \\x7F"},
       {"\xFF\xC3", "\\xFF\\xC3"},
   };
-  for (const auto& c : cases) EXPECT_EQ(tools::PrintableText(c.text.data(), c.text.size(), NameEncoding::kUtf8), c.shown) << c.shown;
+  for (const auto& c : cases)
+    EXPECT_EQ(tools::PrintableText(c.text.data(), c.text.size(), NameEncoding::kUtf8), c.shown) << c.shown;
 }
 
 }  // namespace
@@ -331,7 +340,7 @@ TEST(ExtractCommand, FoldersFromTheCommandLineBecomeDestinations) {
       {"out//", "./out"},
       {"back\\slash", "./back\\slash"},
       {"\xE6\x97\xA5\xE6\x9C\xAC", "./\xE6\x97\xA5\xE6\x9C\xAC"},  // 日本
-      {"caf\xE9", "./caf\xE9"},  // a Latin-1 byte, no UTF-8
+      {"caf\xE9", "./caf\xE9"},                                    // a Latin-1 byte, no UTF-8
       {"", "."},
       {".", "."},
 #endif

@@ -91,9 +91,8 @@ TEST(PackWhileFilesChange, AFileThatChangesOnceOpenedIsRefused) {
   } cases[] = {
       {"grows", 8, [](const fs::path& f) { WriteWholeFile(f, "contents and more"); }},
       {"shrinks", 8, [](const fs::path& f) { WriteWholeFile(f, "con"); }},
-      {"large, new time", 3 * build::FileSink::kBufferSize / 2, [](const fs::path& f) {
-         fs::last_write_time(f, fs::last_write_time(f) + std::chrono::hours(1));
-       }},
+      {"large, new time", 3 * build::FileSink::kBufferSize / 2,
+       [](const fs::path& f) { fs::last_write_time(f, fs::last_write_time(f) + std::chrono::hours(1)); }},
   };
   for (const auto& c : cases) {
     ScratchFolder src, out;

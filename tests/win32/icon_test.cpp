@@ -1,8 +1,8 @@
 // The icon of an executable packed with the built stub and a publisher's icon, as
 // Windows finds it: the icon resource the window loads (MAINICON), the first icon
 // of the file (Explorer's), each image made into an icon.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -44,8 +44,8 @@ TEST(Icon, WindowsFindsThePublishersImages) {
     EXPECT_TRUE(image == images[i]) << i;
     // The size the window asks for finds its image, and it makes an icon.
     const int size = i == 0 ? 16 : 32;
-    const int chosen = LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(const_cast<char*>(group.data())), TRUE,
-                                                   size, size, LR_DEFAULTCOLOR);
+    const int chosen = LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(const_cast<char*>(group.data())), TRUE, size,
+                                                   size, LR_DEFAULTCOLOR);
     EXPECT_EQ(chosen, LoadU16(entry + 12)) << size;
     HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
                                           static_cast<DWORD>(image.size()), TRUE, 0x00030000, size, size, 0);

@@ -1,7 +1,7 @@
 // The version information of executables packed with the built stub, as Windows reads
 // it (GetFileVersionInfoW, VerQueryValueW) and as vek list reads it.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -68,7 +68,8 @@ TEST(VersionInfo, WindowsAndVekReadWhatTheConfigurationSet) {
   // At its limit: 60 characters, four of them beyond U+FFFF (two UTF-16 units each).
   const std::string book = "\xF0\x9F\x93\x96";
   const std::string long_name = std::string(56, 'p') + book + book + book + book;
-  const std::string greek = "\xC2\xA9 2026 Acme \xE2\x80\x94 \xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82";
+  const std::string greek =
+      "\xC2\xA9 2026 Acme \xE2\x80\x94 \xCE\x95\xCE\xBA\xCE\xB4\xCF\x8C\xCF\x83\xCE\xB5\xCE\xB9\xCF\x82";
   const struct {
     std::string config;
     std::string strings[6];  // in the order of kKeys
@@ -78,11 +79,15 @@ TEST(VersionInfo, WindowsAndVekReadWhatTheConfigurationSet) {
       {"", {"", "Self-extracting VEK archive", "1.0.0", "", "VEK self-extractor", "1.0.0"}, 0x10000, 0},
       // The caption names the product and describes the file.
       {"caption = Acme Reader Setup\n",
-       {"", "Acme Reader Setup", "1.0.0", "", "Acme Reader Setup", "1.0.0"}, 0x10000, 0},
+       {"", "Acme Reader Setup", "1.0.0", "", "Acme Reader Setup", "1.0.0"},
+       0x10000,
+       0},
       {"caption = Acme Reader 2.1 Setup\nproduct = Acme Reader\npublisher = Acme Sp. z o.o.\nversion = 2.1.65535.7\n"
-       "copyright = " + greek + "\n",
+       "copyright = " +
+           greek + "\n",
        {"Acme Sp. z o.o.", "Acme Reader 2.1 Setup", "2.1.65535.7", greek, "Acme Reader", "2.1.65535.7"},
-       0x20001, 0xFFFF0007},
+       0x20001,
+       0xFFFF0007},
       // Without a caption the product describes the file.
       {"product = " + long_name + "\nversion = 3\n", {"", long_name, "3", "", long_name, "3"}, 0x30000, 0},
   };

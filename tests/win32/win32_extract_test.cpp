@@ -1,8 +1,8 @@
 // The sample periodical packed by the builder and extracted through the Win32 edge:
 // bytes, last-write times (the stored DOS time as local time) and attributes as the
 // Windows API reads them back.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -105,8 +105,13 @@ TEST(Win32Extract, NamesInAnyScriptAndPathsBeyondMaxPath) {
   std::vector<std::string> chain300(2, std::string(150, 'd')), chain1000(5, std::string(200, 'd')), over;
   for (int i = 0; i < 142; ++i) over.push_back(l232);  // 142 x 233 units: beyond 32,760
   const Case cases[] = {
-      {"Windows-1250", false, {"\xA3\xF3" "d\x9F"}, "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9.htm",
-       "Łódź\\Zażółć gęślą.htm", true},
+      {"Windows-1250",
+       false,
+       {"\xA3\xF3"
+        "d\x9F"},
+       "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9.htm",
+       "Łódź\\Zażółć gęślą.htm",
+       true},
       {"UTF-8", true, {"Ελληνικά", "日本語"}, "Русский photos-📷.txt", "Ελληνικά\\日本語\\Русский photos-📷.txt", true},
       {"300", true, chain300, "f.txt", chain300[0] + "\\" + chain300[1] + "\\f.txt", true},
       {"1000", true, chain1000, "f.txt", "", true},
@@ -190,8 +195,7 @@ TEST(Win32Extract, AShortNameOfAnotherEntrysFolderOrFileIsRefused) {
     if (c.folder) {
       EXPECT_EQ(ExtractEntry(loaded.reader, PlatformFileEdge(), n, dest), GeneralError(kNameLeadsElsewhere));
     }
-    EXPECT_EQ(testing::ReadWholeFile(c.folder ? out / "LongFolderName/config.txt" : out / "LongFileName.txt"),
-              "first");
+    EXPECT_EQ(testing::ReadWholeFile(c.folder ? out / "LongFolderName/config.txt" : out / "LongFileName.txt"), "first");
     size_t files = 0;
     for (auto& e : fs::recursive_directory_iterator(out.path())) files += e.is_regular_file();
     EXPECT_EQ(files, 1u) << "nothing else written";

@@ -33,7 +33,8 @@ bool GetsShortName(const std::string& name) {
   const size_t dot = name.find('.');
   const size_t base = dot == std::string::npos ? name.size() : dot;
   if (base == 0 || base > 8) return true;
-  if (dot != std::string::npos && (name.find('.', dot + 1) != std::string::npos || name.size() - dot - 1 > 3)) return true;
+  if (dot != std::string::npos && (name.find('.', dot + 1) != std::string::npos || name.size() - dot - 1 > 3))
+    return true;
   for (char c : name) {
     if (c == ' ' || (c != '.' && ShortChar(c) != Upper(c))) return true;
   }

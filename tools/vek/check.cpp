@@ -19,8 +19,11 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
   const ArchiveReader& reader = archive.reader;
   const uint32_t count = reader.GetEntryCount();
   std::vector<Problem> problems;
-  if (!archive.config_error.empty()) problems.push_back({"configuration", PrintableText(archive.config_error.data(), archive.config_error.size(), NameEncoding::kUtf8)});
-  if (!reader.SignatureKnown()) problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01 (or 00 02: UTF-8 names)"});
+  if (!archive.config_error.empty())
+    problems.push_back({"configuration",
+                        PrintableText(archive.config_error.data(), archive.config_error.size(), NameEncoding::kUtf8)});
+  if (!reader.SignatureKnown())
+    problems.push_back({"signature", "the signature is not \"RN-VEK\" 00 01 (or 00 02: UTF-8 names)"});
   if (reader.ExtensionUnusable()) {
     problems.push_back({"checksums", std::string("damaged: ") + ChecksumsInWords(reader.extension())});
   }
@@ -46,18 +49,20 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
       if (parent_kind == kEntryKindNotFound) {
         problems.push_back({"missing parent", label() + ": its parent " + std::to_string(parent) + " does not exist"});
       } else if (parent >= slot) {
-        problems.push_back({"later parent", label() + ": its parent " + std::to_string(parent) + " is not an earlier entry"});
+        problems.push_back(
+            {"later parent", label() + ": its parent " + std::to_string(parent) + " is not an earlier entry"});
       } else if (parent_kind != kEntryKindDirectory) {
         problems.push_back({"file parent", label() + ": its parent " + std::to_string(parent) + " is not a directory"});
       }
     }
     PathSafety safety = reader.CheckEntryPath(id);
     if (safety != PathSafety::kSafe) {
-      problems.push_back({std::string("unsafe: ") + DescribePathSafety(safety), label() + ": unsafe: " + DescribePathSafety(safety)});
+      problems.push_back(
+          {std::string("unsafe: ") + DescribePathSafety(safety), label() + ": unsafe: " + DescribePathSafety(safety)});
     }
     // (A solid file's place is in its block: the reader judged it.)
-    const bool in_block = reader.GetSlotRecord(slot)[EntryRecord::kKindOffset] == kEntryKindCompressed &&
-                          entry.method != kMethodDeflate;
+    const bool in_block =
+        reader.GetSlotRecord(slot)[EntryRecord::kKindOffset] == kEntryKindCompressed && entry.method != kMethodDeflate;
     if (kind == kEntryKindFile && !in_block) {
       const int32_t size = entry.size;
       const uint32_t offset = entry.data_offset;
@@ -79,8 +84,8 @@ std::vector<Problem> CheckArchive(const OpenedArchive& archive) {
     uint16_t id = LoadU16(record + EntryRecord::kIdOffset);
     if (id != slot) {
       problems.push_back({"identifier", "record " + std::to_string(slot) + " carries identifier " + std::to_string(id) +
-                                           (id >= 1 && id < slot ? " (a duplicate)" : "") + ", not " +
-                                           std::to_string(slot)});
+                                            (id >= 1 && id < slot ? " (a duplicate)" : "") + ", not " +
+                                            std::to_string(slot)});
     }
   }
   struct Found {
@@ -128,7 +133,8 @@ class CheckedFiles final : public BlockFileSink {
     return NoError();
   }
   void Damaged(uint32_t id, const Error& error, const std::string& more = "") {
-    problems_->push_back({"damaged data", EntryLabel(reader_, static_cast<int32_t>(id)) + ": " + ErrorInWords(error) + more});
+    problems_->push_back(
+        {"damaged data", EntryLabel(reader_, static_cast<int32_t>(id)) + ": " + ErrorInWords(error) + more});
   }
 
  private:

@@ -40,7 +40,6 @@ void FindShortNameAliases(const ArchiveReader& reader, std::vector<Problem>* pro
 // The lines that report problems: of each kind the first `shown` in full, then one
 // line that counts the rest.
 inline constexpr size_t kProblemsShownPerKind = 5;
-std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems,
-                                           size_t shown = kProblemsShownPerKind);
+std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems, size_t shown = kProblemsShownPerKind);
 
 }  // namespace vek::tools

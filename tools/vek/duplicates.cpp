@@ -119,11 +119,11 @@ void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* probl
       std::string other = EntryLabel(reader, earlier);
       uint8_t earlier_kind = reader.GetEntryKind(earlier);
       if (k == kExactKey) {
-        problems->push_back({"duplicate path",
-                             label + ": the same path as " + other +
-                                 (kind == kEntryKindFile && earlier_kind == kEntryKindFile
-                                      ? "; it would replace that file"
-                                      : kind != earlier_kind ? " (a file and a folder of one name)" : "")});
+        problems->push_back({"duplicate path", label + ": the same path as " + other +
+                                                   (kind == kEntryKindFile && earlier_kind == kEntryKindFile
+                                                        ? "; it would replace that file"
+                                                    : kind != earlier_kind ? " (a file and a folder of one name)"
+                                                                           : "")});
       } else {
         problems->push_back({"duplicate path in other case",
                              label + ": the path of " + other + " in other letter case; on Windows they are one"});

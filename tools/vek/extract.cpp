@@ -7,12 +7,12 @@
 #include <functional>
 #include <vector>
 
+#include "casefold.h"
 #include "check.h"
 #include "errorwords.h"
 #include "extractor.h"
 #include "messagebox.h"
 #include "open.h"
-#include "casefold.h"
 #include "shown.h"
 #include "solid.h"
 #include "terminal.h"
@@ -68,7 +68,8 @@ std::vector<bool> Chosen(const ArchiveReader& reader, const std::vector<std::str
     bool found = false;
     for (uint32_t id = 1; id <= count; ++id) {
       const std::string& p = paths[id];
-      if (p == wanted || (p.size() > wanted.size() && p.compare(0, wanted.size(), wanted) == 0 && p[wanted.size()] == '\\')) {
+      if (p == wanted ||
+          (p.size() > wanted.size() && p.compare(0, wanted.size(), wanted) == 0 && p[wanted.size()] == '\\')) {
         chosen[id] = found = true;
       }
     }
@@ -179,8 +180,8 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     }
   }
   if (tree.FreeSpace(destination.c_str(), &free) && free < needed) {
-    fprintf(stderr, "vek: %s: not enough free space: the files take %llu bytes; %llu bytes are free\n",
-            folder.c_str(), static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
+    fprintf(stderr, "vek: %s: not enough free space: the files take %llu bytes; %llu bytes are free\n", folder.c_str(),
+            static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
     return kExitFailure;
   }
   ConsoleMessages messages(reader);
@@ -213,7 +214,8 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     const uint32_t* ids = plan.Files(block, &n);
     std::vector<uint32_t> wanted;
     for (uint32_t i = 0; i < n; ++i) {
-      if (chosen[ids[i]] && reader.CheckEntryPathBelow(destination, static_cast<int32_t>(ids[i])) != PathSafety::kSafe) {
+      if (chosen[ids[i]] &&
+          reader.CheckEntryPathBelow(destination, static_cast<int32_t>(ids[i])) != PathSafety::kSafe) {
         failed(InOutError(kIoInvalidFilename), ids[i]);  // as ExtractEntry refuses it
         break;
       }

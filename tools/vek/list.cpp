@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
-#include "dostime.h"
 #include "check.h"
+#include "dostime.h"
 #include "nativefile.h"
 #include "shown.h"
 #include "versioninfo.h"
@@ -44,7 +44,8 @@ void ListConfiguration(const OpenedArchive& archive, FILE* out) {
   // UTF-8, as the publisher wrote it.
   fprintf(out, "Configuration (at %u):\n", archive.start.config_offset);
   if (!archive.config_error.empty()) {
-    fprintf(out, "  (%s)\n", PrintableText(archive.config_error.data(), archive.config_error.size(), NameEncoding::kUtf8).c_str());
+    fprintf(out, "  (%s)\n",
+            PrintableText(archive.config_error.data(), archive.config_error.size(), NameEncoding::kUtf8).c_str());
   }
   size_t at = 0;
   while (at < archive.config.size()) {
@@ -118,8 +119,9 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   uint64_t block_bytes = 0;
   for (uint32_t b = 0; b < blocks; ++b) block_bytes += reader.GetSolidBlock(b).stored_size;
   if (compressed && reader.ExtensionFlags() & kExtensionSolid) {
-    fprintf(out, "Compression: solid LZMA, %u block%s of %llu bytes stored (Stored: the bytes a file takes in the "
-                 "archive; the files of a block share its bytes)\n",
+    fprintf(out,
+            "Compression: solid LZMA, %u block%s of %llu bytes stored (Stored: the bytes a file takes in the "
+            "archive; the files of a block share its bytes)\n",
             blocks, blocks == 1 ? "" : "s", static_cast<unsigned long long>(block_bytes));
   } else if (compressed) {
     fprintf(out, "Compression: deflate (Stored: the bytes a file takes in the archive)\n");
@@ -127,11 +129,11 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   fputc('\n', out);
   ListVersionInfo(archive, out);
   if (archive.has_config) ListConfiguration(archive, out);
-  const char* rule = compressed
-                         ? "----- ---- ----- ------------------- ---------- ---------- ------- ------------------------\n"
-                         : "----- ---- ----- ------------------- ---------- ------------------------\n";
-  fprintf(out, "   Id Kind Attr  Modified                  Size %sPath\n%s",
-          compressed ? "    Stored Method  " : "", rule);
+  const char* rule =
+      compressed ? "----- ---- ----- ------------------- ---------- ---------- ------- ------------------------\n"
+                 : "----- ---- ----- ------------------- ---------- ------------------------\n";
+  fprintf(out, "   Id Kind Attr  Modified                  Size %sPath\n%s", compressed ? "    Stored Method  " : "",
+          rule);
   const uint32_t count = reader.GetEntryCount();
   uint32_t files = 0, dirs = 0, other = 0, packed = 0;
   uint64_t bytes = 0, stored_bytes = block_bytes;

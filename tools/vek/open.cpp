@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "errorwords.h"
 #include "configtext.h"
+#include "errorwords.h"
 #include "stubconfig.h"
 
 namespace vek::tools {
@@ -70,8 +70,10 @@ void CloseArchive(OpenedArchive* archive) { (void)archive->reader.Close(); }
 
 void NoteHowFound(const OpenedArchive& archive, FILE* out) {
   if (archive.start.source != StartSource::kScan) return;
-  fprintf(out, "%s: note: no VEK stub's start offset in this file; the archive at offset %u was found by "
-          "searching for its signature\n", archive.path.c_str(), archive.start.offset);
+  fprintf(out,
+          "%s: note: no VEK stub's start offset in this file; the archive at offset %u was found by "
+          "searching for its signature\n",
+          archive.path.c_str(), archive.start.offset);
 }
 
 }  // namespace vek::tools

@@ -83,7 +83,8 @@ std::string ShownPath(const ArchiveReader& reader, int32_t id) {
   if (raw.size() > kShownPathLimit) {
     size_t cut = raw.size() - kShownPathLimit;
     // Not inside a UTF-8 character.
-    while (encoding == NameEncoding::kUtf8 && cut < raw.size() && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) {
+    while (encoding == NameEncoding::kUtf8 && cut < raw.size() &&
+           (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) {
       ++cut;
     }
     raw = raw.substr(cut);

@@ -69,8 +69,7 @@ const char kUsage[] =
     "The configuration (with --sfx or --stub) is UTF-8 text of \"key = value\"\n"
     "lines; blank lines and lines starting with # are ignored. Each key at most\n"
     "once, except item; a key left out keeps the stub's own text. Keys and their\n"
-    "limits in characters:\n"
-    ;
+    "limits in characters:\n";
 
 // After the keys.
 const char kUsageNames[] =
@@ -115,9 +114,9 @@ std::string InstalledStub(const std::string& arch, std::string* looked) {
     return "";
   }
   const char separator = vek::kPathSeparators[0];
-  const std::string candidates[] = {Normal(folder + separator + ".." + separator + "share" + separator + "vek" +
-                                           separator + name),
-                                    Normal(folder + separator + name)};
+  const std::string candidates[] = {
+      Normal(folder + separator + ".." + separator + "share" + separator + "vek" + separator + name),
+      Normal(folder + separator + name)};
   for (const std::string& candidate : candidates) {
     vek::PathFacts facts;
     if (vek::PlatformPackEdge().Examine(vek::kNoFolder, candidate.c_str(), &facts).ok() &&
@@ -151,8 +150,11 @@ bool SolidSize(const std::string& text, uint64_t* size) {
   }
   if (i == 0) return false;
   const std::string unit = text.substr(i);
-  const int shift = unit.empty() ? 0 : unit == "K" || unit == "k" ? 10 : unit == "M" || unit == "m" ? 20
-                                                               : unit == "G" || unit == "g" ? 30 : -1;
+  const int shift = unit.empty()                 ? 0
+                    : unit == "K" || unit == "k" ? 10
+                    : unit == "M" || unit == "m" ? 20
+                    : unit == "G" || unit == "g" ? 30
+                                                 : -1;
   if (shift < 0) return false;
   value <<= shift;
   if (value == 0 || value > vek::build::kMaxSolidBlockSize) return false;
@@ -204,7 +206,8 @@ int main(int argc, char** argv) {
     } else if (!options_done && arg.rfind("--compress=", 0) == 0) {
       const std::string level = arg.substr(11);
       compress_level = 0;
-      for (char c : level) compress_level = c >= '0' && c <= '9' && compress_level < 100 ? compress_level * 10 + (c - '0') : 100;
+      for (char c : level)
+        compress_level = c >= '0' && c <= '9' && compress_level < 100 ? compress_level * 10 + (c - '0') : 100;
       if (level.empty() || level[0] == '0' || compress_level < vek::build::kMinLzmaLevel ||
           compress_level > vek::build::kMaxLzmaLevel) {
         return Usage(("--compress takes a level from 1 to 9, not " + level).c_str());
@@ -229,8 +232,8 @@ int main(int argc, char** argv) {
     std::string looked;
     stub = InstalledStub(sfx_arch, &looked);
     if (stub.empty()) {
-      fprintf(stderr, "vekpack: no installed %s stub (looked for %s); name one with --stub FILE\n",
-              sfx_arch.c_str(), looked.c_str());
+      fprintf(stderr, "vekpack: no installed %s stub (looked for %s); name one with --stub FILE\n", sfx_arch.c_str(),
+              looked.c_str());
       return vek::tools::kExitFailure;
     }
   }

@@ -17,9 +17,9 @@
 #include "ansistring.h"
 #include "dostime.h"
 #include "fileedge.h"
-#include "winpath.h"
 #include "folderwalk_posix.h"
 #include "posixerror.h"
+#include "winpath.h"
 
 namespace vek {
 
@@ -88,7 +88,8 @@ bool DosStampToUnixTime(uint32_t stamp, time_t* out) {
   // loaded once (mktime would look at /etc/localtime again on every call). Settle the
   // offset by a few rounds; a reading that the clock skips (the hour lost in spring)
   // makes them alternate between two offsets: take the later instant, as mktime does.
-  const time_t wall = static_cast<time_t>(DaysFromCivil(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 + r.second);
+  const time_t wall =
+      static_cast<time_t>(DaysFromCivil(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 + r.second);
   time_t t = wall;
   time_t before = wall;
   for (int round = 0; round < 3; ++round) {
@@ -274,8 +275,8 @@ class PosixFileEdge final : public FileEdge {
         ssize_t n = copy_file_range(static_cast<int>(from), position, static_cast<int>(to), nullptr, count - total, 0);
         if (n < 0) {
           if (errno == EINTR) continue;
-          if (total == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                             errno == EBADF)) {
+          if (total == 0 &&
+              (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)) {
             copy_range_usable_ = false;  // not for these files: copy by hand from now on
             break;
           }

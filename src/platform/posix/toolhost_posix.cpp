@@ -30,7 +30,7 @@ bool DestinationFolder(const std::string& folder, std::string* destination) {
   std::string d = folder.empty() ? "." : folder;
   while (!d.empty() && d.back() == '/') d.pop_back();
   if (!d.empty() && d[0] != '/' && d != ".") d = "./" + d;  // a relative folder's parent is "."
-  *destination = d;  // empty: the root, which joins "/name"
+  *destination = d;                                         // empty: the root, which joins "/name"
   return true;
 }
 

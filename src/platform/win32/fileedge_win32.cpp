@@ -56,11 +56,11 @@ class WidePath {
 
 // The file functions this edge uses, taking the paths' bytes as WidePath reads them.
 // A path that cannot be converted for want of memory fails as the call would.
-#define VEK_WIDE_OR_FAIL(failed)                       \
-  WidePath wide(path);                                 \
-  if (!wide.get()) {                                   \
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);             \
-    return failed;                                     \
+#define VEK_WIDE_OR_FAIL(failed)           \
+  WidePath wide(path);                     \
+  if (!wide.get()) {                       \
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY); \
+    return failed;                         \
   }
 HANDLE CreateFileU(const char* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
                    DWORD flags, HANDLE model) {
@@ -146,16 +146,16 @@ class Win32FileEdge final : public FileEdge {
   Error OpenRead(const char* path, FileHandle* file) override {
     secured_.Forget();  // a new run: the destination may have changed since the last
     walk_.Forget();
-    HANDLE h = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
     *file = reinterpret_cast<FileHandle>(h);
     return NoError();
   }
 
   Error Create(const char* path, FileHandle* file) override {
-    HANDLE h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileU(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
     *file = reinterpret_cast<FileHandle>(h);
     return NoError();
@@ -278,8 +278,8 @@ class Win32FileEdge final : public FileEdge {
       if (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) return InOutError(kIoAccessDenied);
       // What is done to the file from here on goes through this handle, wherever the
       // file is moved meanwhile: it lets others do anything.
-      HANDLE pin = CreateFileU(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                               nullptr);
+      HANDLE pin =
+          CreateFileU(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       if (pin == INVALID_HANDLE_VALUE) return LastError();
       Error e = Checked(pin, path, destination_length);
       BY_HANDLE_FILE_INFORMATION info;
@@ -292,7 +292,8 @@ class Win32FileEdge final : public FileEdge {
         VEK_TRY(e);
         continue;
       }
-      h = e ? INVALID_HANDLE_VALUE : ReOpenFile(pin, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+      h = e ? INVALID_HANDLE_VALUE
+            : ReOpenFile(pin, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
       if (!e && h == INVALID_HANDLE_VALUE) e = LastError();
       CloseHandle(pin);
       if (!e && !SetEndOfFile(h)) {

@@ -42,7 +42,8 @@ void Win32FolderWalk::Forget() {
 }
 
 bool Win32FolderWalk::Knows(const char* path, size_t destination_length) const {
-  return known_ && destination_.size() == destination_length && memcmp(destination_.data(), path, destination_length) == 0;
+  return known_ && destination_.size() == destination_length &&
+         memcmp(destination_.data(), path, destination_length) == 0;
 }
 
 bool Win32FolderWalk::Below(const char* path, size_t* destination_length) const {
@@ -75,7 +76,8 @@ Error Win32FolderWalk::Check(HANDLE opened, const char* path, size_t destination
   bool same = false;
   if (names) {
     if (units) MultiByteToWideChar(CP_UTF8, 0, rest, bytes, names, units);
-    same = length == final_length_ + static_cast<size_t>(units) && SameText(found, final_length_, final_, final_length_) &&
+    same = length == final_length_ + static_cast<size_t>(units) &&
+           SameText(found, final_length_, final_, final_length_) &&
            SameText(found + final_length_, static_cast<size_t>(units), names, static_cast<size_t>(units));
   }
   free(names);

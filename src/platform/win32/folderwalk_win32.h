@@ -44,8 +44,8 @@ class Win32FolderWalk {
   void Forget();
 
  private:
-  AnsiString destination_;  // the destination whose final path is known
-  bool known_ = false;      // Learn ran for destination_
+  AnsiString destination_;    // the destination whose final path is known
+  bool known_ = false;        // Learn ran for destination_
   wchar_t* final_ = nullptr;  // its final path, without a trailing "\"
   size_t final_length_ = 0;
 };

@@ -13,7 +13,7 @@
 namespace vek {
 namespace {
 
-constexpr int64_t kFileTimeUnitsPerSecond = 10000000;            // 100 ns
+constexpr int64_t kFileTimeUnitsPerSecond = 10000000;  // 100 ns
 constexpr int64_t kFileTimeOf1970 = 11644473600LL * kFileTimeUnitsPerSecond;
 constexpr DWORD kLargestTransfer = 1u << 30;
 
@@ -148,8 +148,8 @@ class Win32PackEdge final : public PackEdge {
   Error OpenRead(FolderHandle folder, const char* name, FileHandle* file) override {
     std::wstring path;
     if (!PathOf(folder, name, &path)) return InOutError(kWinErrorInvalidName);
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
     *file = reinterpret_cast<FileHandle>(h);
     return NoError();
@@ -164,8 +164,8 @@ class Win32PackEdge final : public PackEdge {
 
   Error Read(FileHandle file, void* buffer, size_t count, size_t* done) override {
     DWORD n = 0;
-    if (!ReadFile(ToHandle(file), buffer, count < kLargestTransfer ? static_cast<DWORD>(count) : kLargestTransfer,
-                  &n, nullptr)) {
+    if (!ReadFile(ToHandle(file), buffer, count < kLargestTransfer ? static_cast<DWORD>(count) : kLargestTransfer, &n,
+                  nullptr)) {
       return LastError();
     }
     *done = n;
@@ -177,8 +177,8 @@ class Win32PackEdge final : public PackEdge {
   Error CreateExclusive(const char* path, FileHandle* file) override {
     std::wstring wide;
     if (!Widen(path, strlen(path), &wide)) return InOutError(kWinErrorInvalidName);
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
     *file = reinterpret_cast<FileHandle>(h);
     return NoError();

@@ -60,8 +60,7 @@ bool Append(wchar_t* out, const wchar_t* text) {
 
 // "<Programs>\<group>", and with a name "<Programs>\<group>\<name>.lnk", in the
 // Programs folder `folder` (CSIDL_PROGRAMS or CSIDL_COMMON_PROGRAMS).
-bool ProgramsPath(int folder, const char* group, const char* name, bool utf8,
-                  wchar_t (&out)[kPathSize]) {
+bool ProgramsPath(int folder, const char* group, const char* name, bool utf8, wchar_t (&out)[kPathSize]) {
   wchar_t programs[MAX_PATH];
   if (FAILED(SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, programs))) return false;
   const CommandTextToWide wide_group(group, utf8);
@@ -70,8 +69,7 @@ bool ProgramsPath(int folder, const char* group, const char* name, bool utf8,
   if (!Append(out, programs) || !Append(out, L"\\") || !Append(out, wide_group.get())) return false;
   if (!name) return true;
   const CommandTextToWide wide_name(name, utf8);
-  return !wide_name.failed() && Append(out, L"\\") && Append(out, wide_name.get()) &&
-         Append(out, L".lnk");
+  return !wide_name.failed() && Append(out, L"\\") && Append(out, wide_name.get()) && Append(out, L".lnk");
 }
 
 constexpr int kProgramsFolders[] = {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS};
@@ -86,13 +84,12 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  bool CreateShortcut(const char* group, const char* name, const char* target,
-                      const char* working_folder, const char* icon_path, bool utf8) override {
+  bool CreateShortcut(const char* group, const char* name, const char* target, const char* working_folder,
+                      const char* icon_path, bool utf8) override {
     wchar_t path[kPathSize];
-    const CommandTextToWide wide_target(target, utf8), wide_folder(working_folder, utf8),
-        wide_icon(icon_path, utf8);
-    if (!ProgramsPath(CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, group, name, utf8, path) ||
-        wide_target.failed() || wide_folder.failed() || wide_icon.failed()) {
+    const CommandTextToWide wide_target(target, utf8), wide_folder(working_folder, utf8), wide_icon(icon_path, utf8);
+    if (!ProgramsPath(CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, group, name, utf8, path) || wide_target.failed() ||
+        wide_folder.failed() || wide_icon.failed()) {
       return false;
     }
     // The link object is a COM object of the shell: COM is started for the call (or
@@ -131,8 +128,7 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
   bool Exists(const char* group, const char* name, bool utf8) override {
     for (const int folder : kProgramsFolders) {
       wchar_t path[kPathSize];
-      if (ProgramsPath(folder, group, name, utf8, path) &&
-          GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+      if (ProgramsPath(folder, group, name, utf8, path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
         return true;
       }
     }

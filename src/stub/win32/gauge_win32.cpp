@@ -97,9 +97,7 @@ class GaugeWindow final : public TGauge::Painter {
   TGauge gauge_{this};
 };
 
-GaugeWindow* Of(HWND window) {
-  return reinterpret_cast<GaugeWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
+GaugeWindow* Of(HWND window) { return reinterpret_cast<GaugeWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 LRESULT CALLBACK GaugeProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -123,8 +121,7 @@ LRESULT CALLBACK GaugeProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     case kGaugeSetProgress:
       if (GaugeWindow* gauge = Of(window)) gauge->gauge().SetProgress(static_cast<int32_t>(wparam));
       return 0;
-    case WM_ERASEBKGND:
-      return 1;  // the picture covers everything
+    case WM_ERASEBKGND: return 1;  // the picture covers everything
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window, &ps);

@@ -47,8 +47,7 @@ void Layout(HWND dialog, DialogRequest& request) {
   RECT text = {0, 0, GetSystemMetrics(SM_CXSCREEN) / 2, 0};
   HDC dc = GetDC(dialog);
   HGDIOBJ old = SelectObject(dc, request.font);
-  DrawTextW(dc, request.text, -1, &text,
-            DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | DT_LEFT);
+  DrawTextW(dc, request.text, -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | DT_LEFT);
   SelectObject(dc, old);
   ReleaseDC(dialog, dc);
   const int text_width = text.right, text_height = text.bottom;
@@ -60,21 +59,18 @@ void Layout(HWND dialog, DialogRequest& request) {
   const int client_height = button_top + button_height + margin;
 
   HINSTANCE instance = ApplicationInstance();
-  HWND icon = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, margin,
-                              margin, icon_size, icon_size, dialog, nullptr, instance, nullptr);
+  HWND icon = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, margin, margin, icon_size,
+                              icon_size, dialog, nullptr, instance, nullptr);
   const WORD icon_id = request.kind == MessageKind::kError ? kStopIcon : kInformationIcon;
-  SendMessageW(icon, STM_SETICON,
-               reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(icon_id))), 0);
+  SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(icon_id))), 0);
   const int text_top = margin + (text_height < icon_size ? (icon_size - text_height) / 2 : 0);
-  HWND label = CreateWindowExW(0, L"STATIC", request.text,
-                               WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                               margin + icon_size + icon_gap, text_top, text_width, text_height,
-                               dialog, reinterpret_cast<HMENU>(kIdText), instance, nullptr);
+  HWND label = CreateWindowExW(0, L"STATIC", request.text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                               margin + icon_size + icon_gap, text_top, text_width, text_height, dialog,
+                               reinterpret_cast<HMENU>(kIdText), instance, nullptr);
   SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(request.font), FALSE);
-  HWND ok = CreateWindowExW(0, L"BUTTON", L"OK",
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                            (client_width - button_width) / 2, button_top, button_width,
-                            button_height, dialog, reinterpret_cast<HMENU>(IDOK), instance, nullptr);
+  HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                            (client_width - button_width) / 2, button_top, button_width, button_height, dialog,
+                            reinterpret_cast<HMENU>(IDOK), instance, nullptr);
   SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(request.font), FALSE);
   SetFocus(ok);
 
@@ -84,8 +80,7 @@ void Layout(HWND dialog, DialogRequest& request) {
                      static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
   SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-               (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+               (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -100,9 +95,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
         return TRUE;
       }
       break;
-    case WM_CLOSE:
-      EndDialog(dialog, IDOK);
-      return TRUE;
+    case WM_CLOSE: EndDialog(dialog, IDOK); return TRUE;
   }
   return FALSE;
 }
@@ -114,8 +107,7 @@ void DialogMessageBoxes::ShowMessageBox(const char* text, MessageKind kind) {
   DialogRequest request = {wide.get(), kind, nullptr};
 
   DialogTemplate dialog_template;
-  MakeDialogTemplate(&dialog_template, kDialogStyle, nullptr,
-                     kind == MessageKind::kError ? L"Error" : L"Information");
+  MakeDialogTemplate(&dialog_template, kDialogStyle, nullptr, kind == MessageKind::kError ? L"Error" : L"Information");
   DialogBoxIndirectParamW(ApplicationInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(dialog_template.words),
                           MainWindowHandle(), DialogProc, reinterpret_cast<LPARAM>(&request));
   if (request.font) DeleteObject(request.font);  // the stock font is left as it is

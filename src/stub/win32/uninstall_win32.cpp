@@ -225,8 +225,8 @@ int RunUninstaller(const StubSettings& settings, const Switches& switches, const
   if (!record.Parse(text.data(), text.size())) return kExitApplicationError;
   const AnsiString destination = FolderOf(ModuleFileNameUtf8());
   const WideText caption(settings.app_name);
-  if (!switches.silent && MessageBoxW(nullptr, WideText(UninstallQuestion(settings.app_name).c_str()).get(), caption.get(),
-                                      MB_YESNO | MB_ICONQUESTION) != IDYES) {
+  if (!switches.silent && MessageBoxW(nullptr, WideText(UninstallQuestion(settings.app_name).c_str()).get(),
+                                      caption.get(), MB_YESNO | MB_ICONQUESTION) != IDYES) {
     return kExitUninstallNo;
   }
   // No folder of the install may be this process's current one, or it could not go.
@@ -238,8 +238,8 @@ int RunUninstaller(const StubSettings& settings, const Switches& switches, const
   if (own) RemoveUninstallerLater(own, destination);
   free(own);
   if (!switches.silent) {
-    MessageBoxW(nullptr, WideText(UninstallMessage(settings.app_name, destination, outcome).c_str()).get(), caption.get(),
-                MB_OK | (outcome.ExitCode() == kExitOk ? MB_ICONINFORMATION : MB_ICONWARNING));
+    MessageBoxW(nullptr, WideText(UninstallMessage(settings.app_name, destination, outcome).c_str()).get(),
+                caption.get(), MB_OK | (outcome.ExitCode() == kExitOk ? MB_ICONINFORMATION : MB_ICONWARNING));
   }
   return outcome.ExitCode();
 }

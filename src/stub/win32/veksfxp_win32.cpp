@@ -50,8 +50,7 @@ namespace {
 
 class Win32Host final : public ApplicationHost {
  public:
-  Win32Host(int show_command, const StubSettings& settings, const wchar_t* destination,
-            ShellLinkEdge& links)
+  Win32Host(int show_command, const StubSettings& settings, const wchar_t* destination, ShellLinkEdge& links)
       : show_command_(show_command), settings_(settings), destination_(destination), links_(links) {}
 
   Error CreateMainWindow(TComponent* application) override {
@@ -60,8 +59,7 @@ class Win32Host final : public ApplicationHost {
   ShellLinkEdge& ShellLinks() override { return links_; }
   void Run() override { RunForm1(show_command_); }
   void ShowSystemMessage(const char* text, const char* caption, bool stop_icon) override {
-    MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(),
-                MB_OK | (stop_icon ? MB_ICONSTOP : 0));
+    MessageBoxW(nullptr, WideText(text).get(), WideText(caption).get(), MB_OK | (stop_icon ? MB_ICONSTOP : 0));
   }
   const char* ModuleName() override {
     int length = 0;
@@ -69,8 +67,8 @@ class Win32Host final : public ApplicationHost {
     const wchar_t* name =
         path ? reinterpret_cast<const wchar_t*>(NameFromPath(reinterpret_cast<const uint16_t*>(path))) : nullptr;
     // In the texts' encoding, as the box shows it.
-    name_ = path ? NarrowText(name, static_cast<int>(path + length - name), TextsUtf8() ? CP_UTF8 : 1250)
-                 : AnsiString();
+    name_ =
+        path ? NarrowText(name, static_cast<int>(path + length - name), TextsUtf8() ? CP_UTF8 : 1250) : AnsiString();
     free(path);
     return name_.c_str();
   }
@@ -111,8 +109,8 @@ bool LoadConfiguration(uint32_t offset) {
   // kept for the life of the process; the archive's first bytes are read into it too
   char* block = static_cast<char*>(malloc(size + sizeof kRecordMagic));
   wchar_t* path = ModuleFileNameAlloc();
-  const HANDLE file = block && path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+  const HANDLE file = block && path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                                     : INVALID_HANDLE_VALUE;
   free(path);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -185,8 +183,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
   if (config_offset != 0) {
     if (!LoadConfiguration(config_offset)) {
       if (!options.silent) {
-        MessageBoxW(nullptr, L"The installer's configuration is damaged.", ApplicationTitleText(),
-                    MB_OK | MB_ICONSTOP);
+        MessageBoxW(nullptr, L"The installer's configuration is damaged.", ApplicationTitleText(), MB_OK | MB_ICONSTOP);
       }
       return kExitApplicationError;
     }

@@ -30,7 +30,7 @@ constexpr int kLayoutProgress = 50;  // PB's Progress as laid out; FormCreate se
 HINSTANCE g_instance = nullptr;
 HWND g_main = nullptr;
 const wchar_t* g_start_destination = nullptr;
-bool g_dragged = false;  // the user is moving the window
+bool g_dragged = false;     // the user is moving the window
 wchar_t g_title[MAX_PATH];  // a file name without its folder
 
 uint16_t LowerCase(uint16_t c) {
@@ -38,9 +38,7 @@ uint16_t LowerCase(uint16_t c) {
       reinterpret_cast<uintptr_t>(CharLowerW(reinterpret_cast<LPWSTR>(static_cast<uintptr_t>(c)))));
 }
 
-constexpr bool SameText(const wchar_t* a, const wchar_t* b) {
-  return *a == *b && (*a == 0 || SameText(a + 1, b + 1));
-}
+constexpr bool SameText(const wchar_t* a, const wchar_t* b) { return *a == *b && (*a == 0 || SameText(a + 1, b + 1)); }
 
 class Win32Form1 final : public TForm1Window, public TForm1 {
  public:
@@ -67,20 +65,19 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
       behaviour(window_, 1, 1);  // DDC_DISABLE_ALL
     }
     const StubSettings& settings = Settings();
-    const char* const texts[] = {settings.footer, settings.prompt, "", "",
+    const char* const texts[] = {settings.footer,         settings.prompt,     "", "",
                                  settings.extract_button, settings.quit_button};
     // The window classes in one string, each control's at its offset: one address
     // to relocate instead of six.
     static constexpr wchar_t kClasses[] = L"STATIC\0TGauge\0EDIT\0BUTTON";
     static constexpr uint8_t kClassAt[] = {0, 0, 7, 14, 19, 19};
     static_assert(SameText(kClasses + 7, kGaugeClassName), "the gauge's class");
-    const DWORD styles[] = {SS_CENTER | SS_NOPREFIX, SS_LEFT | SS_NOPREFIX, 0, WS_TABSTOP | ES_AUTOHSCROLL,
-                            WS_TABSTOP | BS_DEFPUSHBUTTON, WS_TABSTOP | BS_PUSHBUTTON};
+    const DWORD styles[] = {SS_CENTER | SS_NOPREFIX,     SS_LEFT | SS_NOPREFIX,         0,
+                            WS_TABSTOP | ES_AUTOHSCROLL, WS_TABSTOP | BS_DEFPUSHBUTTON, WS_TABSTOP | BS_PUSHBUTTON};
     for (int i = 0; i < kControlCount; ++i) {
       if (!CreateWindowExW(i == kIdDE - kIdLabel2 ? WS_EX_CLIENTEDGE : 0, kClasses + kClassAt[i],
-                           WideText(texts[i]).get(), WS_CHILD | WS_VISIBLE | styles[i], 0, 0, 0, 0,
-                           window_, reinterpret_cast<HMENU>(static_cast<intptr_t>(kIdLabel2 + i)),
-                           g_instance, nullptr)) {
+                           WideText(texts[i]).get(), WS_CHILD | WS_VISIBLE | styles[i], 0, 0, 0, 0, window_,
+                           reinterpret_cast<HMENU>(static_cast<intptr_t>(kIdLabel2 + i)), g_instance, nullptr)) {
         return false;
       }
     }
@@ -118,8 +115,8 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
       const RECT& work = monitor.rcWork;
       area = {work.left, work.top, work.right, work.bottom};
     }
-    const Form1Place place = PlaceForm1(dpi, area, frame.right - frame.left, frame.bottom - frame.top,
-                                        at.left, at.top, dragged);
+    const Form1Place place =
+        PlaceForm1(dpi, area, frame.right - frame.left, frame.bottom - frame.top, at.left, at.top, dragged);
     const Form1Layout layout = ScaledLayout(place.dpi);
 
     const HFONT old[] = {form_font_, control_font_, gauge_font_, label_font_};
@@ -139,8 +136,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     }
     if (!form_font_ || !control_font_ || !gauge_font_) return false;
     FitLabel(GetDlgItem(window_, kIdLabel1), layout.label1_room, layout.control_font_height);
-    SetWindowPos(window_, nullptr, place.left, place.top, place.width, place.height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window_, nullptr, place.left, place.top, place.width, place.height, SWP_NOZORDER | SWP_NOACTIVATE);
     return true;
   }
 
@@ -209,9 +205,7 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   HFONT label_font_ = nullptr;  // Label1's when its caption needs a smaller one
 };
 
-Win32Form1* FormOf(HWND window) {
-  return reinterpret_cast<Win32Form1*>(GetWindowLongPtrW(window, DWLP_USER));
-}
+Win32Form1* FormOf(HWND window) { return reinterpret_cast<Win32Form1*>(GetWindowLongPtrW(window, DWLP_USER)); }
 
 INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -243,9 +237,7 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
       if (Win32Form1* form = FormOf(window)) form->Close();
       return TRUE;
     case WM_ENTERSIZEMOVE:
-    case WM_EXITSIZEMOVE:
-      g_dragged = message == WM_ENTERSIZEMOVE;
-      break;
+    case WM_EXITSIZEMOVE: g_dragged = message == WM_ENTERSIZEMOVE; break;
     case WM_DPICHANGED:
       // The monitor's density changed, or the window went to another monitor: the
       // layout for the new one, at the corner the system suggests.
@@ -290,9 +282,8 @@ int WindowDpi(HWND window) {
 HFONT CreateLayoutFont(int height, bool antialiased) {
   // The Central European character set, so that the Polish letters have glyphs
   // whatever the system's own code page.
-  return CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     antialiased ? DEFAULT_QUALITY : NONANTIALIASED_QUALITY,
+  return CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, antialiased ? DEFAULT_QUALITY : NONANTIALIASED_QUALITY,
                      DEFAULT_PITCH | FF_SWISS, WideText(kLayoutFontFace).get());
 }
 
@@ -300,8 +291,8 @@ const wchar_t* ApplicationTitleText() {
   if (g_title[0] == 0) {
     wchar_t* path = ModuleFileNameAlloc();
     if (path) {
-      ApplicationTitle(reinterpret_cast<const uint16_t*>(path), LowerCase,
-                       reinterpret_cast<uint16_t*>(g_title), sizeof g_title / sizeof g_title[0]);
+      ApplicationTitle(reinterpret_cast<const uint16_t*>(path), LowerCase, reinterpret_cast<uint16_t*>(g_title),
+                       sizeof g_title / sizeof g_title[0]);
     }
     free(path);
   }
@@ -319,8 +310,8 @@ void ShowErrorReport(const Error& error) {
 
 // ---- The main window -------------------------------------------------------------------
 
-Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
-                  const StubSettings& settings, const wchar_t* destination, ShellLinkEdge& links) {
+Error CreateForm1(TComponent* application, uint32_t archive_start_offset, const StubSettings& settings,
+                  const wchar_t* destination, ShellLinkEdge& links) {
   g_start_destination = destination;
   g_instance = GetModuleHandleW(nullptr);
   if (!RegisterGaugeClass(g_instance)) return GeneralError("Error creating window class");
@@ -343,9 +334,8 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
   // The window as laid out: style, no controls, no menu, class TForm1, caption Form1.
   DialogTemplate form_template;
   MakeDialogTemplate(&form_template, kFormStyle, kFormClassName, L"Form1");
-  HWND window = CreateDialogIndirectParamW(g_instance,
-                                           reinterpret_cast<LPCDLGTEMPLATEW>(form_template.words),
-                                           nullptr, FormProc, reinterpret_cast<LPARAM>(form));
+  HWND window = CreateDialogIndirectParamW(g_instance, reinterpret_cast<LPCDLGTEMPLATEW>(form_template.words), nullptr,
+                                           FormProc, reinterpret_cast<LPARAM>(form));
   if (!window) return GeneralError("Error creating window");
   g_main = window;
   Form1 = form;

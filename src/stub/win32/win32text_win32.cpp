@@ -89,8 +89,7 @@ AnsiString ModuleFileNameUtf8() {
   return result;
 }
 
-void MakeDialogTemplate(DialogTemplate* out, DWORD style, const wchar_t* window_class,
-                        const wchar_t* caption) {
+void MakeDialogTemplate(DialogTemplate* out, DWORD style, const wchar_t* window_class, const wchar_t* caption) {
   // DLGTEMPLATE: style, extended style, no controls, position and size 0; then the
   // menu (none), the class and the caption, each a zero-terminated array of words.
   constexpr int kFirstArray = 9;
@@ -98,7 +97,7 @@ void MakeDialogTemplate(DialogTemplate* out, DWORD style, const wchar_t* window_
   for (WORD& word : out->words) word = 0;
   words[0] = LOWORD(style);
   words[1] = HIWORD(style);
-  int i = kFirstArray + 1;  // after the menu's one zero word
+  int i = kFirstArray + 1;                    // after the menu's one zero word
   const int last = kDialogTemplateWords - 1;  // a zero stays after the caption
   for (const wchar_t* c = window_class; c && *c && i < last; ++c) words[i++] = static_cast<WORD>(*c);
   ++i;

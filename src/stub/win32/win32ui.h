@@ -57,14 +57,12 @@ struct DialogTemplate {
   alignas(4) WORD words[kDialogTemplateWords];
 };
 // style, the window class (nullptr: the system's dialog class) and the caption.
-void MakeDialogTemplate(DialogTemplate* out, DWORD style, const wchar_t* window_class,
-                        const wchar_t* caption);
+void MakeDialogTemplate(DialogTemplate* out, DWORD style, const wchar_t* window_class, const wchar_t* caption);
 
 // A function of user32 that older versions of Windows lack: nullptr there.
 template <typename Function>
 Function User32Function(const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), name)));
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), name)));
 }
 
 // The pixels per inch of the screen as the system gives them to the whole program, and
@@ -104,8 +102,8 @@ HWND MainWindowHandle();
 // Makes the main window, owned by application, with the settings, and runs FormCreate;
 // a destination given with /D (zero-terminated UTF-16, or nullptr) then replaces DE's
 // text. links: where the run writes the group when no shell makes it.
-Error CreateForm1(TComponent* application, uint32_t archive_start_offset,
-                  const StubSettings& settings, const wchar_t* destination, ShellLinkEdge& links);
+Error CreateForm1(TComponent* application, uint32_t archive_start_offset, const StubSettings& settings,
+                  const wchar_t* destination, ShellLinkEdge& links);
 // Shows it as the program was asked to (show command), and runs the message loop.
 void RunForm1(int show_command);
 
@@ -116,7 +114,6 @@ void ShowErrorReport(const Error& error);
 ExtensionPlace StubExtension();
 
 // ---- The program (veksfxp_win32.cpp) -----------------------------------------------------
-
 
 // What WinMain does with the platform's edges: the switches, the configuration, then
 // RunProgram with this DDEML edge and this Start menu; returns the exit code. A test

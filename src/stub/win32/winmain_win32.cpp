@@ -39,7 +39,8 @@ __attribute__((used)) int atexit(Routine routine) {
 #ifdef __i386__
 __attribute__((force_align_arg_pointer))  // the loader aligns the stack to 4 bytes only
 #endif
-__attribute__((noreturn)) void WinMainCRTStartup() {
+__attribute__((noreturn)) void
+WinMainCRTStartup() {
   int count = 0;
   while (__CTOR_LIST__[count + 1]) ++count;
   while (count > 0) __CTOR_LIST__[count--]();  // last first, as the runtime does
