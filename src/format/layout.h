@@ -242,10 +242,23 @@ struct StubConstants {
   static constexpr size_t kConfigOffsetSize = 4;
   static constexpr size_t kExtensionOffsetOffset = 8;
   static constexpr size_t kExtensionOffsetSize = 4;
-  static constexpr size_t kSize = 12;
-  // What a stub that predates the extension block holds.
+  // What the stub can extract beyond stored files: kStubFeaturesMagic, then the
+  // kStubFeature* bits, set in the stub's own image (vekpack leaves them as they are).
+  // Earlier stubs have their writable data here, hence the magic.
+  static constexpr size_t kFeaturesMagicOffset = 12;
+  static constexpr size_t kFeaturesMagicSize = 4;
+  static constexpr size_t kFeaturesOffset = 16;
+  static constexpr size_t kFeaturesSize = 4;
+  static constexpr size_t kSize = 20;
+  // What a stub that predates the extension block holds, and one that predates the
+  // features.
   static constexpr size_t kSizeWithoutExtension = kExtensionOffsetOffset;
+  static constexpr size_t kSizeWithoutFeatures = kFeaturesMagicOffset;
 };
+
+// "VEKF", and the stub decodes solid LZMA archives.
+inline constexpr uint32_t kStubFeaturesMagic = 0x464B4556;
+inline constexpr uint32_t kStubFeatureSolidLzma = 1u << 0;
 
 // ---- The layout checks ---------------------------------------------------------------
 
@@ -330,7 +343,9 @@ static_assert(ExtensionHeader::kBlockCrcOffset + ExtensionHeader::kBlockCrcSize 
               "the block's own check is its header's last field: the records follow it");
 static_assert(FieldsChain({{StubConstants::kStartOffsetOffset, StubConstants::kStartOffsetSize},
                            {StubConstants::kConfigOffsetOffset, StubConstants::kConfigOffsetSize},
-                           {StubConstants::kExtensionOffsetOffset, StubConstants::kExtensionOffsetSize}},
+                           {StubConstants::kExtensionOffsetOffset, StubConstants::kExtensionOffsetSize},
+                           {StubConstants::kFeaturesMagicOffset, StubConstants::kFeaturesMagicSize},
+                           {StubConstants::kFeaturesOffset, StubConstants::kFeaturesSize}},
                           StubConstants::kSize),
               "the stub's constants must fill their block");
 static_assert(sizeof(kStartOffsetSection) - 1 <= kSectionNameMaxLength, "a PE section name has at most 8 bytes");

@@ -32,7 +32,8 @@ struct SectionSpan {
   uint64_t image_end = 0;     // where the headers and every section's raw data end
   bool Holds(size_t constants) const { return raw_size >= constants && virtual_size >= constants; }
   bool HoldsConfigOffset() const { return Holds(StubConstants::kSizeWithoutExtension); }
-  bool HoldsExtensionOffset() const { return Holds(StubConstants::kSize); }
+  bool HoldsExtensionOffset() const { return Holds(StubConstants::kSizeWithoutFeatures); }
+  bool HoldsFeatures() const { return Holds(StubConstants::kSize); }
 };
 
 // Locates the start-offset section in the bytes of a PE image; nullopt when the bytes

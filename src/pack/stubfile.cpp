@@ -103,7 +103,8 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
       start.config_offset = config;
       start.config_misplaced = config != 0 && (config < span->image_end || config >= offset);
     }
-    if (span->HoldsExtensionOffset() && uint64_t{span->file_offset} + StubConstants::kSize <= head.size()) {
+    if (span->HoldsExtensionOffset() &&
+        uint64_t{span->file_offset} + StubConstants::kSizeWithoutFeatures <= head.size()) {
       start.extension = StubExtensionPlace(offset, start.config_offset,
                                            LoadU32(constants + StubConstants::kExtensionOffsetOffset), span->image_end);
     }

@@ -59,6 +59,17 @@ bool StubCarriesExtension(const std::string& stub_bytes) {
   return span && span->HoldsExtensionOffset();
 }
 
+uint32_t StubFeatures(const std::string& stub_bytes) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(stub_bytes.data());
+  auto span = tools::FindStartOffsetSection(bytes, stub_bytes.size());
+  if (!span || !span->HoldsFeatures() || uint64_t{span->file_offset} + StubConstants::kSize > stub_bytes.size()) {
+    return 0;
+  }
+  const unsigned char* constants = bytes + span->file_offset;
+  if (LoadU32(constants + StubConstants::kFeaturesMagicOffset) != kStubFeaturesMagic) return 0;
+  return LoadU32(constants + StubConstants::kFeaturesOffset);
+}
+
 std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_name, const std::string& config_block,
                         uint32_t extension_size, const ResourceSettings* version) {
   std::string problem;

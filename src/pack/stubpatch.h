@@ -30,6 +30,10 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
 // before checked payloads has not).
 bool StubCarriesExtension(const std::string& stub_bytes);
 
+// The stub's kStubFeature* bits: 0 for a stub whose constants lack them (made before
+// solid archives), or that is no stub.
+uint32_t StubFeatures(const std::string& stub_bytes);
+
 // The whole of a small input file (the stub, the configuration): a folder, a file
 // that cannot be read and one of limit bytes or more are refused naming `what`.
 std::string ReadInputFile(PackEdge& edge, const std::string& path, uint64_t limit, const std::string& what);

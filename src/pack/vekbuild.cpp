@@ -70,6 +70,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
       if (options.compress_level > 0) throw BuildError(old + "; it cannot extract compressed files (--compress)");
       if (options.warn) options.warn(old + ": no checksums written");
       archive.checksums = false;
+    } else if (options.compress_level > 0 && !(StubFeatures(stub_bytes) & kStubFeatureSolidLzma)) {
+      throw BuildError(options.stub +
+                       ": this stub predates solid LZMA archives; it cannot extract compressed files (--compress)");
     }
     const uint32_t extension_size =
         archive.checksums ? ExtensionBlockSize(static_cast<uint32_t>(builder.entries().size())) : 0;

@@ -371,6 +371,45 @@ TEST(Builder, SetsTheStartOffsetInTheStubAndAppendsTheArchive) {
   EXPECT_EQ(start->source, tools::StartSource::kStubConstant);
 }
 
+// --compress needs a stub that says it decodes solid archives; one made before the
+// features has its writable data where they would be.
+TEST(Builder, CompressesOnlyForAStubThatDecodesSolidArchives) {
+  struct Case {
+    const char* what;
+    uint32_t virtual_size, magic, features;
+    bool packs;
+  } cases[] = {
+      {"this release's", 0x200, kStubFeaturesMagic, kStubFeatureSolidLzma, true},
+      {"its writable data there", 0x200, 0x00401000, kStubFeatureSolidLzma, false},
+      {"the features without solid", 0x200, kStubFeaturesMagic, 0, false},
+      {"constants that end before the features", 12, kStubFeaturesMagic, kStubFeatureSolidLzma, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string stub = FakeStub(".vekofs", 0x600);
+    testing::PatchU32(stub, 0x44 + 20 + 40 + 8, c.virtual_size);
+    testing::PatchU32(stub, 0x200 + StubConstants::kFeaturesMagicOffset, c.magic);
+    testing::PatchU32(stub, 0x200 + StubConstants::kFeaturesOffset, c.features);
+    ScratchFolder src, out;
+    WriteWholeFile(src / "f.txt", "text, text, text, text");
+    WriteWholeFile(out / "stub.exe", stub);
+    build::PackOptions options;
+    options.source_folder = src.path().string();
+    options.output = (out / "setup.exe").string();
+    options.stub = (out / "stub.exe").string();
+    options.compress_level = 1;
+    try {
+      build::Pack(options);
+      EXPECT_TRUE(c.packs);
+    } catch (const BuildError& e) {
+      EXPECT_FALSE(c.packs);
+      EXPECT_NE(std::string(e.what()).find("it cannot extract compressed files (--compress)"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(fs::exists(out / "setup.exe"), c.packs);
+  }
+}
+
 // A stub must hold the start offset in a section of its own: not in the headers,
 // not in another section's bytes.
 TEST(Builder, RefusesAStubWithoutTheStartOffsetInASectionOfItsOwn) {

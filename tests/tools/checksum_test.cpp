@@ -73,9 +73,12 @@ Packed Pack(Form form, const fs::path& folder) {
     std::string bytes = b.Serialize(options);
     return {bytes, 0, bytes.size() - ExtensionFooter::kSize - ExtensionBlockSize(4)};
   }
-  // A stub whose constants have room for the block's offset.
+  // A stub whose constants have room for the block's offset and say it decodes solid
+  // archives.
   std::string stub = testing::FakeStub(".vekofs", 0x600);
   testing::PatchU32(stub, 0x44 + 20 + 40 + 8, 0x200);  // the section's virtual size
+  testing::PatchU32(stub, 0x200 + StubConstants::kFeaturesMagicOffset, kStubFeaturesMagic);
+  testing::PatchU32(stub, 0x200 + StubConstants::kFeaturesOffset, kStubFeatureSolidLzma);
   testing::WriteWholeFile(folder / "stub.exe", stub);
   build::PackOptions pack;
   pack.output = (folder / "setup.exe").string();

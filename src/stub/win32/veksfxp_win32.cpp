@@ -17,19 +17,24 @@
 // The stub's constants (layout.h), which vekpack writes into their own section: first
 // ArchiveStartOffset, where the archive begins in this executable, then the offsets of
 // the configuration block and of the extension block (0: none), which lie between the
-// stub and the archive. They are read through volatile accesses so that the compiler never takes the zeros
-// written here.
+// stub and the archive, then what this stub can extract, which vekpack reads. They are
+// read through volatile accesses so that the compiler never takes the zeros written here.
 extern "C" {
 struct VekStubConstants {
   uint32_t archive_start_offset;
   uint32_t config_offset;
   uint32_t extension_offset;
+  uint32_t features_magic;
+  uint32_t features;
 };
-__attribute__((section(VEK_STUB_SECTION), used)) volatile VekStubConstants VekConstants = {0, 0, 0};
+__attribute__((section(VEK_STUB_SECTION), used)) volatile VekStubConstants VekConstants = {
+    0, 0, 0, vek::kStubFeaturesMagic, vek::kStubFeatureSolidLzma};
 }
 static_assert(offsetof(VekStubConstants, archive_start_offset) == vek::StubConstants::kStartOffsetOffset &&
                   offsetof(VekStubConstants, config_offset) == vek::StubConstants::kConfigOffsetOffset &&
                   offsetof(VekStubConstants, extension_offset) == vek::StubConstants::kExtensionOffsetOffset &&
+                  offsetof(VekStubConstants, features_magic) == vek::StubConstants::kFeaturesMagicOffset &&
+                  offsetof(VekStubConstants, features) == vek::StubConstants::kFeaturesOffset &&
                   sizeof(VekStubConstants) == vek::StubConstants::kSize,
               "the constants as vekpack writes them");
 
