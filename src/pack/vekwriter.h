@@ -68,7 +68,11 @@ inline uint32_t AttributesOf(const PathFacts& facts) {
 }
 
 inline constexpr int kDefaultCompressLevel = 9;
-inline constexpr uint64_t kDefaultSolidBlockSize = uint64_t{64} << 20;
+// A block's decoded bytes, at most: a tree up to 128 MiB is one stream, through which
+// the 64 MiB dictionary slides (blocks share nothing: 64 MiB blocks made Wine's 78 MB
+// of DLLs 2.8% larger), and a larger one is decoded on two processors or more. The
+// decoder's memory is the dictionary's, whatever the block's size.
+inline constexpr uint64_t kDefaultSolidBlockSize = uint64_t{128} << 20;
 inline constexpr uint64_t kMaxSolidBlockSize = uint64_t{1} << 30;
 
 // How the data is written.

@@ -35,7 +35,7 @@ const char kUsage[] =
     "                    shrink (a picture, an archive) stays stored. Read by vek\n"
     "                    and by stubs of this release, not by earlier ones\n"
     "      --solid=SIZE  at most SIZE bytes of files in one block (K, M or G after\n"
-    "                    the number: KiB, MiB, GiB; 64M without it, at most 1G);\n"
+    "                    the number: KiB, MiB, GiB; 128M without it, at most 1G);\n"
     "                    a larger file has a block of its own. --solid=file: a\n"
     "                    block for each file. Blocks are compressed side by side,\n"
     "                    and the installer decodes them side by side\n"
