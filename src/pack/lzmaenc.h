@@ -21,9 +21,9 @@ struct LzmaOptions {
   int level = 9;  // 1..9
   // 0: the level's, capped to the block's size rounded up, and to kLzmaMaxDictionary.
   uint32_t dictionary = 0;
-  int lc = 3, lp = 0, pb = 0;  // pb 0: smaller than xz's 2 on text and on code alike
-  int nice_len = 0;      // 0: the level's default
-  bool extreme = false;  // liblzma's -e (always at level 9), or the SDK's matching settings
+  int lc = 3, lp = 0, pb = 0;  // pb 0: smaller than xz's 2 on HTML and DLLs (bench/RESULTS.md)
+  int nice_len = 0;            // 0: the level's default
+  bool extreme = false;        // liblzma's -e (always at level 9), or the SDK's matching settings
 };
 
 // Encodes one block; props gets the 5 property bytes; the result is the raw stream
