@@ -7,6 +7,7 @@
 #include "rnvek100.h"
 #include "text.h"
 #include "veksfxu.h"
+#include "winpath.h"
 
 namespace vek {
 namespace {
@@ -54,6 +55,19 @@ bool Holds(const InstallRecord* record, char kind, const char* text) {
   return false;
 }
 
+// Whether a record's line may be acted on: a folder's or file's path below the
+// destination as an archive's paths must be (names after the one "\" that begins it,
+// "\" or "/" between them: no drive, no "..", no name Windows reads otherwise), a group
+// or an item one name of the Start menu. Anyone who may write into the destination may
+// plant a record there.
+bool Acceptable(char kind, const char* text) {
+  const bool path = kind == 'F' || kind == 'D';
+  if (path && *text == '\\') ++text;
+  const size_t length = strlen(text);
+  return (path ? CheckWindowsNames(text, length, NameEncoding::kUtf8)
+               : CheckWindowsName(text, length, NameEncoding::kUtf8)) == NameRule::kFine;
+}
+
 }  // namespace
 
 InstallRecord::~InstallRecord() {
@@ -86,7 +100,10 @@ bool InstallRecord::Parse(const char* text, size_t size) {
     RecordLine entry{0, fields[field_count - 1], 0, 0};
     if (field_count == 2) {
       if (strcmp(kind, "id") == 0) id = entry.text;
-      if (strcmp(kind, "group") == 0) group = entry.text;
+      if (strcmp(kind, "group") == 0) {
+        if (!Acceptable('G', entry.text)) return false;
+        group = entry.text;
+      }
       if (strcmp(kind, "machine") == 0) machine = strcmp(entry.text, "1") == 0;
       if (strcmp(kind, "item") == 0) entry.kind = 'I';
       if (strcmp(kind, "folder") == 0) entry.kind = 'D';
@@ -94,7 +111,10 @@ bool InstallRecord::Parse(const char* text, size_t size) {
                ParseDecimal(fields[2], &entry.time)) {
       entry.kind = 'F';
     }
-    if (entry.kind && *entry.text) lines[count++] = entry;
+    if (entry.kind && *entry.text) {
+      if (!Acceptable(entry.kind, entry.text)) return false;
+      lines[count++] = entry;
+    }
     line = next;
   }
   return id != nullptr;

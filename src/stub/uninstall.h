@@ -83,8 +83,10 @@ class InstallRecord {
   ~InstallRecord();
   InstallRecord(const InstallRecord&) = delete;
   InstallRecord& operator=(const InstallRecord&) = delete;
-  // Parses the record's text (without its magic); false when memory runs out or the
-  // id is missing.
+  // Parses the record's text (without its magic); false when memory runs out, the id
+  // is missing, or a path leaves the destination or a group or item name the Start
+  // menu's folder (by the archive's and the configuration's name rules): such a
+  // record is no install's, and nothing of it is removed.
   bool Parse(const char* text, size_t size);
   const char* id = nullptr;
   const char* group = nullptr;  // nullptr: none

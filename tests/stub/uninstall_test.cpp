@@ -226,6 +226,38 @@ TEST(Uninstall, AnUpdateRemovesWhatOnlyTheEarlierVersionWroteAndOneUninstallRemo
   EXPECT_EQ(m.links.calls.back(), "remove Acme");
 }
 
+// Anyone who may write into the destination may plant an uninstall.exe with our id:
+// a record whose path leaves the destination, or whose group or item leaves the Start
+// menu's folder, is no install's, and an update removes nothing of it.
+TEST(Uninstall, NoRecordThatReachesOutsideItsFoldersIsTrusted) {
+  for (const char* line : {"file\t1\t2\t..\\victim.txt", "file\t1\t2\t\\\\victim.txt", "file\t1\t2\tC:victim.txt",
+                           "file\t1\t2\tdocs/../../victim.txt", "file\t1\t2\tdocs\\CON", "folder\tdocs\\..\\..",
+                           "group\t..\\..\\Startup", "item\t..\\evil"}) {
+    const std::string text = std::string("id\tAcme\n") + line + "\n";
+    InstallRecord record;
+    EXPECT_FALSE(record.Parse(text.data(), text.size())) << line;
+  }
+
+  Machine m;
+  const Configured config(kConfig);
+  ASSERT_TRUE(m.Install(Version({"index.htm", "a.txt"}), config.settings()));
+  AnsiString text;
+  ASSERT_TRUE(ReadInstallRecord(PlatformFileEdge(), PlatformUninstallQueries(),
+                                m.Out(kUninstallerName).string().c_str(), &text));
+  // A victim beside the destination with a.txt's bytes and time, as the record says.
+  const fs::path victim = m.Out() / ".." / "victim.txt";
+  fs::copy_file(m.Out("a.txt"), victim);
+  fs::last_write_time(victim, fs::last_write_time(m.Out("a.txt")));
+  std::string planted = text.c_str();
+  const size_t at = planted.find("\t\\a.txt");
+  ASSERT_NE(at, std::string::npos) << planted;
+  planted.replace(at, 7, "\t\\..\\victim.txt");
+  planted = std::string(kRecordMagic, sizeof kRecordMagic) + planted;
+  WriteWholeFile(m.Out(kUninstallerName), kShortFakeStub + planted + Footer(planted.size()));
+  ASSERT_TRUE(m.Install(Version({"index.htm"}), config.settings()));
+  EXPECT_TRUE(fs::exists(victim));
+}
+
 TEST(Uninstall, FilesDeletedByHandAndASecondRunEndCleanly) {
   Machine m;
   const Configured config(kConfig);
@@ -257,7 +289,9 @@ TEST(Uninstall, OnlyAWholeRecordAfterItsMagicAndBeforeItsFooterIsRead) {
     EXPECT_EQ(ReadInstallRecord(PlatformFileEdge(), PlatformUninstallQueries(),
                                 (scratch / "uninstall.exe").string().c_str(), &text),
               c.read);
-    if (c.read) EXPECT_EQ(text, "id\tAcme\nfile\t1\t2\tx\n");
+    if (c.read) {
+      EXPECT_EQ(text, "id\tAcme\nfile\t1\t2\tx\n");
+    }
   }
   InstallRecord record_read;  // lines it does not know, or malformed, are left out
   const std::string text = "id\tAcme\nmachine\t1\nfuture\tx\nfile\t1\tx\tbad\nfile\t3\t4\tdocs\\a.txt\nfolder\tdocs";
