@@ -100,9 +100,10 @@ Error LzmaBlockDecoder::Feed(const unsigned char* data, size_t size, DecodeSink&
       break;
     }
     const uint64_t left = decoded_size_ - produced_;
-    // At the decoded size only an end marker may follow, which LZMA_FINISH_END looks
-    // for: without input it at least refuses a match that runs on past the size.
-    if (size == 0 && left > 0) break;
+    // Also without input: the decoder may still hold the rest of a match that reached
+    // past the last piece of output. At the decoded size only an end marker may
+    // follow, which LZMA_FINISH_END looks for: without input it at least refuses a
+    // match that runs on past the size.
     if (dec->dicPos == dec->dicBufSize && left > 0) dec->dicPos = 0;
     const SizeT start = dec->dicPos;
     SizeT limit = dec->dicBufSize - start;

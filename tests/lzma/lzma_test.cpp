@@ -114,6 +114,8 @@ TEST(LzmaTest, RoundTrips) {
       {"text, lc0 lp2", Text(100000), literal_heavy},
       {"random", Random(150000), fast},
       {"repetitive 1 MiB", Repetitive(1 << 20), best},
+      // Its last match reaches past a piece of output after the last input byte.
+      {"one byte, a piece and 102 more", Bytes(kLzmaPieceSize + 102, 'x'), best},
   };
   for (const auto& c : cases) {
     for (Encoder encoder : {Encoder::kDefault, Encoder::kSdk}) {
