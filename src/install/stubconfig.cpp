@@ -198,7 +198,7 @@ KnownFolder FolderPrefix(const char* folder, size_t* length) {
   static constexpr const char* kNames[] = {"{localappdata}", "{programfiles}", "{documents}", "{desktop}"};
   for (size_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i) {
     const size_t n = strlen(kNames[i]);
-    if (strncmp(folder, kNames[i], n) == 0) {
+    if (strlen(folder) >= n && memcmp(folder, kNames[i], n) == 0) {
       *length = n;
       return static_cast<KnownFolder>(i);
     }

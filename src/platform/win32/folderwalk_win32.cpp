@@ -48,7 +48,7 @@ bool Win32FolderWalk::Knows(const char* path, size_t destination_length) const {
 
 bool Win32FolderWalk::Below(const char* path, size_t* destination_length) const {
   const size_t n = destination_.size();
-  if (!known_ || strncmp(destination_.data(), path, n) != 0 || path[n] != '\\') return false;
+  if (!known_ || strlen(path) <= n || memcmp(destination_.data(), path, n) != 0 || path[n] != '\\') return false;
   *destination_length = n;
   return true;
 }

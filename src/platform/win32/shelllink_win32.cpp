@@ -135,7 +135,9 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
     return false;
   }
 
-  void Wait(uint32_t milliseconds) override { Sleep(milliseconds); }
+  // A pause, as Sleep, without its import: the current process (the pseudo handle -1)
+  // is running, so the wait times out.
+  void Wait(uint32_t milliseconds) override { WaitForSingleObject(reinterpret_cast<HANDLE>(-1), milliseconds); }
 };
 
 // At namespace scope: no guard variable, which would draw in the runtime's locking.

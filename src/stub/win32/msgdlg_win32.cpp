@@ -38,7 +38,9 @@ void Layout(HWND dialog, DialogRequest& request) {
   metrics.cbSize = sizeof metrics;
   if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
     LONG& height = metrics.lfMessageFont.lfHeight;
-    height = MulDiv(height, dpi, ScreenDpi());
+    // As MulDiv rounds, without its import.
+    const int64_t scaled_height = int64_t{height} * dpi, screen = ScreenDpi();
+    height = static_cast<LONG>((scaled_height + (scaled_height < 0 ? -screen : screen) / 2) / screen);
     request.font = CreateFontIndirectW(&metrics.lfMessageFont);
   }
   if (!request.font) request.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -62,7 +64,10 @@ void Layout(HWND dialog, DialogRequest& request) {
   HWND icon = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, margin, margin, icon_size,
                               icon_size, dialog, nullptr, instance, nullptr);
   const WORD icon_id = request.kind == MessageKind::kError ? kStopIcon : kInformationIcon;
-  SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(icon_id))), 0);
+  SendMessageW(icon, STM_SETICON,
+               reinterpret_cast<WPARAM>(
+                   LoadImageW(nullptr, MAKEINTRESOURCEW(icon_id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED)),
+               0);
   const int text_top = margin + (text_height < icon_size ? (icon_size - text_height) / 2 : 0);
   HWND label = CreateWindowExW(0, L"STATIC", request.text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
                                margin + icon_size + icon_gap, text_top, text_width, text_height, dialog,

@@ -27,6 +27,8 @@ constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 constexpr DWORD kWaitMilliseconds = 60000;
 constexpr int kDeleteTries = 50;
 constexpr DWORD kDeletePause = 100;
+// GetCurrentProcess's pseudo handle, without the import.
+const HANDLE kThisProcess = reinterpret_cast<HANDLE>(-1);
 
 // Where the signature's entry among the data directories lies from the PE signature,
 // in this program's own kind of optional header (PE32+ in a 64-bit build).
@@ -183,7 +185,7 @@ void RemoveUninstallerLater(const wchar_t* own, const AnsiString& destination) {
   }
   bool started = false;
   if (held != INVALID_HANDLE_VALUE &&
-      DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0)) {
+      DuplicateHandle(kThisProcess, kThisProcess, kThisProcess, &self, SYNCHRONIZE, TRUE, 0)) {
     // Handles are 32-bit values, also in 64-bit processes.
     wsprintfW(line, L"\"%s\" /S /WAIT=%u", copy, static_cast<unsigned>(reinterpret_cast<uintptr_t>(self)));
     started = CreateProcessW(copy, line, nullptr, nullptr, TRUE, 0, nullptr, folder.get(), &startup, &process);
@@ -212,7 +214,9 @@ int FinishUninstall(uintptr_t uninstaller) {
   program += '\\';
   program += kUninstallerName;
   // The system may hold the file a moment longer than the process.
-  for (int i = 0; i < kDeleteTries && files.RemoveFile(program.c_str()); ++i) Sleep(kDeletePause);
+  for (int i = 0; i < kDeleteTries && files.RemoveFile(program.c_str()); ++i) {
+    WaitForSingleObject(kThisProcess, kDeletePause);  // a pause, as Sleep: this process is running
+  }
   (void)PlatformUninstallQueries().RemoveEmptyFolder(destination.c_str());
   return kExitOk;
 }

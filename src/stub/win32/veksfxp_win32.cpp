@@ -120,7 +120,7 @@ bool LoadConfiguration(uint32_t offset) {
   free(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD got = 0;
-  const bool read = SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == offset &&
+  const bool read = SetFilePointerEx(file, LARGE_INTEGER{.QuadPart = offset}, nullptr, FILE_BEGIN) &&
                     ReadFile(file, block, size + sizeof kRecordMagic, &got, nullptr) && got >= size;
   CloseHandle(file);
   if (!read || memcmp(block, kConfigMagic, kConfigMagicSize) != 0) return false;

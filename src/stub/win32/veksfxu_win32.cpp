@@ -282,9 +282,16 @@ int WindowDpi(HWND window) {
 HFONT CreateLayoutFont(int height, bool antialiased) {
   // The Central European character set, so that the Polish letters have glyphs
   // whatever the system's own code page.
-  return CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, EASTEUROPE_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, antialiased ? DEFAULT_QUALITY : NONANTIALIASED_QUALITY,
-                     DEFAULT_PITCH | FF_SWISS, WideText(kLayoutFontFace).get());
+  LOGFONTW font = {};
+  font.lfHeight = -height;
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = EASTEUROPE_CHARSET;
+  font.lfQuality = antialiased ? DEFAULT_QUALITY : NONANTIALIASED_QUALITY;
+  font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+  static_assert(sizeof kLayoutFontFace <= LF_FACESIZE);
+  for (size_t i = 0; i < sizeof kLayoutFontFace; ++i)
+    font.lfFaceName[i] = static_cast<unsigned char>(kLayoutFontFace[i]);
+  return CreateFontIndirectW(&font);
 }
 
 const wchar_t* ApplicationTitleText() {
@@ -319,7 +326,8 @@ Error CreateForm1(TComponent* application, uint32_t archive_start_offset, const 
   form_class.lpfnWndProc = DefDlgProcW;
   form_class.cbWndExtra = DLGWINDOWEXTRA;
   form_class.hInstance = g_instance;
-  form_class.hIcon = LoadIconW(g_instance, L"MAINICON");
+  form_class.hIcon =
+      static_cast<HICON>(LoadImageW(g_instance, L"MAINICON", IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
   form_class.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   form_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   form_class.lpszClassName = kFormClassName;
