@@ -14,6 +14,8 @@ namespace {
 
 // The failure of an install whose entry could be written into neither list.
 constexpr char kNoAppsEntry[] = "The program could not be registered in Apps & Features";
+// What stands at the uninstaller's place in the destination is not this product's.
+constexpr char kUninstallerInTheWay[] = "uninstall.exe in the folder is not this program's: it was left as it is";
 
 void PutDecimal(AnsiString* out, uint64_t value) { *out += FixedText<kDecimalSize>().Decimal(value).c_str(); }
 
@@ -232,10 +234,16 @@ Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkE
                         program.c_str(),
                         kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kib)};
   if (program.failed()) return OutOfMemoryError();
+  uint32_t attributes = 0;
+  if (!earlier && files.GetAttributes(program.c_str(), &attributes)) return GeneralError(kUninstallerInTheWay);
   const bool machine = !settings.personal && apps.WriteEntry(true, entry);
   if (!machine && !apps.WriteEntry(false, entry)) return GeneralError(kNoAppsEntry);
   record += machine ? "machine\t1\n" : "machine\t0\n";
-  VEK_TRY(apps.WriteUninstaller(program.c_str(), program_size, record));
+  const Error written = apps.WriteUninstaller(program.c_str(), program_size, record);
+  if (written) {
+    apps.RemoveEntry(machine, settings.app_id);  // no entry without its uninstaller
+    return written;
+  }
   if (earlier) {
     InstallRecord now;
     if (!now.Parse(record.data(), record.size())) return OutOfMemoryError();
@@ -249,7 +257,8 @@ UninstallOutcome Uninstall(FileEdge& files, UninstallQueries& queries, ShellLink
                            const InstallRecord& record, const AnsiString& destination) {
   UninstallOutcome outcome;
   outcome.failed = RemoveRecorded(files, queries, links, record, nullptr, destination);
-  apps.RemoveEntry(record.machine, record.id);
+  // While files of the install are left, its entry and uninstaller stay to be run again.
+  if (!outcome.failed) apps.RemoveEntry(record.machine, record.id);
   // What is still in the install's folders (never below them: a destination that is
   // a drive's root is not searched whole), but for those folders themselves, the
   // uninstaller, which goes last, and the files that could not be removed.

@@ -118,7 +118,9 @@ uint32_t RemoveRecorded(FileEdge& files, UninstallQueries& queries, ShellLinkEdg
                         const InstallRecord* kept, const AnsiString& destination);
 
 // After a completed install of reader's entries into destination: writes the
-// uninstaller with the install's record, registers it in Apps & Features (in the
+// uninstaller with the install's record (never over something of that name that is
+// not this product's uninstaller; the entry goes again when it cannot be written),
+// registers it in Apps & Features (in the
 // machine's list unless the settings' folder is the user's own or that list cannot be
 // written, then in the user's), and removes what an earlier install of the same
 // product into this folder recorded and this one did not write.
@@ -133,8 +135,9 @@ struct UninstallOutcome {
   int ExitCode() const { return failed ? kExitRemoveFailed : left ? kExitLeftFiles : 0; }
 };
 
-// Removes the install that the record describes, its entry too; the uninstaller at
-// destination\uninstall.exe is left for its caller.
+// Removes the install that the record describes, and its entry when every file of it
+// could be removed; the uninstaller at destination\uninstall.exe is left for its
+// caller, which removes it in that case only.
 UninstallOutcome Uninstall(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, AppsEdge& apps,
                            const InstallRecord& record, const AnsiString& destination);
 

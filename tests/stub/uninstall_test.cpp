@@ -38,6 +38,7 @@ std::string Footer(size_t record_size) {
 class RecordingApps final : public AppsEdge {
  public:
   bool machine_writable = true;
+  bool uninstaller_writable = true;
   std::vector<std::string> calls;
   bool WriteEntry(bool machine, const AppsEntry& e) override {
     if (machine && !machine_writable) return false;
@@ -49,6 +50,7 @@ class RecordingApps final : public AppsEdge {
     calls.push_back(std::string("remove ") + (machine ? "machine|" : "user|") + id);
   }
   Error WriteUninstaller(const char* path, uint32_t program_size, const AnsiString& record) override {
+    if (!uninstaller_writable) return InOutError(kIoAccessDenied);
     const std::string tail = std::string(kRecordMagic, sizeof kRecordMagic) + record.c_str();
     WriteWholeFile(path, ReadWholeFile(OwnPath.c_str()).substr(0, program_size) + tail + Footer(tail.size()));
     return NoError();
@@ -253,9 +255,41 @@ TEST(Uninstall, NoRecordThatReachesOutsideItsFoldersIsTrusted) {
   ASSERT_NE(at, std::string::npos) << planted;
   planted.replace(at, 7, "\t\\..\\victim.txt");
   planted = std::string(kRecordMagic, sizeof kRecordMagic) + planted;
-  WriteWholeFile(m.Out(kUninstallerName), kShortFakeStub + planted + Footer(planted.size()));
-  ASSERT_TRUE(m.Install(Version({"index.htm"}), config.settings()));
+  const std::string planted_file = kShortFakeStub + planted + Footer(planted.size());
+  WriteWholeFile(m.Out(kUninstallerName), planted_file);
+  // The files go in; the uninstaller that is not this product's stays as it is, and
+  // this install has none.
+  EXPECT_FALSE(m.Install(Version({"index.htm"}), config.settings()));
   EXPECT_TRUE(fs::exists(victim));
+  EXPECT_EQ(ReadWholeFile(m.Out(kUninstallerName)), planted_file);
+}
+
+TEST(Uninstall, NoEntryWithoutItsUninstallerAndNoOtherProductsUninstallerReplaced) {
+  const std::string others = std::string(kRecordMagic, sizeof kRecordMagic) + "id\tOther\n";
+  const struct {
+    const char* what;
+    std::string in_place;  // what stands at uninstall.exe before the install; empty: nothing
+    bool writable;
+  } cases[] = {
+      {"another product's uninstaller", kShortFakeStub + others + Footer(others.size()), true},
+      {"a file of that name", "notes", true},
+      {"an uninstaller that cannot be written", "", false},
+  };
+  for (const auto& c : cases) {
+    Machine m;
+    const Configured config(kConfig);
+    fs::create_directories(m.Out());
+    if (!c.in_place.empty()) WriteWholeFile(m.Out(kUninstallerName), c.in_place);
+    m.apps.uninstaller_writable = c.writable;
+    EXPECT_FALSE(m.Install(Version({"index.htm"}), config.settings())) << c.what;
+    const bool entry_left = std::count_if(m.apps.calls.begin(), m.apps.calls.end(), [](const std::string& call) {
+                              return call.rfind("write", 0) == 0;
+                            }) > std::count_if(m.apps.calls.begin(), m.apps.calls.end(), [](const std::string& call) {
+                              return call.rfind("remove", 0) == 0;
+                            });
+    EXPECT_FALSE(entry_left) << c.what;
+    if (!c.in_place.empty()) EXPECT_EQ(ReadWholeFile(m.Out(kUninstallerName)), c.in_place) << c.what;
+  }
 }
 
 TEST(Uninstall, FilesDeletedByHandAndASecondRunEndCleanly) {

@@ -9,6 +9,7 @@
 #include "ansistring.h"
 #include "dostime.h"
 #include "extractor.h"
+#include "fileattributes.h"
 #include "fileedge.h"
 #include "folderwalk_win32.h"
 #include "securedfolders.h"
@@ -69,7 +70,7 @@ HANDLE CreateFileU(const char* path, DWORD access, DWORD share, SECURITY_ATTRIBU
 }
 DWORD GetFileAttributesU(const char* path) {
   VEK_WIDE_OR_FAIL(INVALID_FILE_ATTRIBUTES)
-  return GetFileAttributesW(wide.get());
+  return FileAttributes(wide.get());
 }
 BOOL SetFileAttributesU(const char* path, DWORD attributes) {
   VEK_WIDE_OR_FAIL(FALSE)

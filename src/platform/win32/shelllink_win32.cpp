@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "fileattributes.h"
 #include "shelllink.h"
 
 namespace vek {
@@ -80,7 +81,7 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
     wchar_t path[kPathSize];
     if (!ProgramsPath(CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, group, nullptr, utf8, path)) return false;
     if (CreateDirectoryW(path, nullptr)) return true;
-    const DWORD attributes = GetFileAttributesW(path);
+    const DWORD attributes = FileAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
@@ -128,7 +129,7 @@ class Win32ShellLinkEdge final : public ShellLinkEdge {
   bool Exists(const char* group, const char* name, bool utf8) override {
     for (const int folder : kProgramsFolders) {
       wchar_t path[kPathSize];
-      if (ProgramsPath(folder, group, name, utf8, path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+      if (ProgramsPath(folder, group, name, utf8, path) && FileAttributes(path) != INVALID_FILE_ATTRIBUTES) {
         return true;
       }
     }

@@ -135,7 +135,9 @@ class Win32AppsEdge final : public AppsEdge {
       at += sizeof kRecordMagic + record.size();
       StoreU32(at, static_cast<uint32_t>(sizeof kRecordMagic + record.size()));
       memcpy(at + 4, kRecordFooterMagic, sizeof kRecordFooterMagic);
-      error = files.Create(path, &out);
+      // Made new, or over this product's earlier uninstaller, by the checks that
+      // extraction makes: never through a link or another name of a file.
+      error = files.CreateEntryFile(path, strlen(path) - sizeof kUninstallerName, kNoFile, &out);
     }
     uint32_t written = 0;
     if (!error) error = files.Write(out, bytes, static_cast<uint32_t>(size), &written);
@@ -150,13 +152,6 @@ class Win32AppsEdge final : public AppsEdge {
 
 Win32AppsEdge g_apps;
 
-// This process's current folder (UTF-8).
-AnsiString CurrentFolder() {
-  wchar_t folder[MAX_PATH];
-  const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
-  return NarrowText(folder, length < MAX_PATH ? static_cast<int>(length) : 0, CP_UTF8);
-}
-
 // The folder of a path (UTF-8): up to its last "\".
 AnsiString FolderOf(const AnsiString& path) {
   size_t end = path.size();
@@ -164,8 +159,8 @@ AnsiString FolderOf(const AnsiString& path) {
   return AnsiString(path.data(), end > 0 ? end - 1 : 0);
 }
 
-// Starts the copy that deletes the uninstaller once this process has ended; it starts
-// in the destination, which tells it where that is. Where it cannot be started, the
+// Starts the copy that deletes the uninstaller once this process has ended; it finds
+// the uninstaller by the process handle it is given, whatever the path's length. Where it cannot be started, the
 // uninstaller and its folder are deleted on the next start of Windows (which only an
 // administrator may arrange).
 void RemoveUninstallerLater(const wchar_t* own, const AnsiString& destination) {
@@ -184,11 +179,11 @@ void RemoveUninstallerLater(const wchar_t* own, const AnsiString& destination) {
     if (held == INVALID_HANDLE_VALUE) DeleteFileW(copy);
   }
   bool started = false;
-  if (held != INVALID_HANDLE_VALUE &&
-      DuplicateHandle(kThisProcess, kThisProcess, kThisProcess, &self, SYNCHRONIZE, TRUE, 0)) {
+  if (held != INVALID_HANDLE_VALUE && DuplicateHandle(kThisProcess, kThisProcess, kThisProcess, &self,
+                                                      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
     // Handles are 32-bit values, also in 64-bit processes.
     wsprintfW(line, L"\"%s\" /S /WAIT=%u", copy, static_cast<unsigned>(reinterpret_cast<uintptr_t>(self)));
-    started = CreateProcessW(copy, line, nullptr, nullptr, TRUE, 0, nullptr, folder.get(), &startup, &process);
+    started = CreateProcessW(copy, line, nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process);
     if (started) {
       CloseHandle(process.hThread);
       CloseHandle(process.hProcess);
@@ -204,15 +199,28 @@ void RemoveUninstallerLater(const wchar_t* own, const AnsiString& destination) {
 
 }  // namespace
 
-int FinishUninstall(uintptr_t uninstaller) {
-  const AnsiString destination = CurrentFolder();
-  wchar_t system[MAX_PATH];
-  if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
-  WaitForSingleObject(reinterpret_cast<HANDLE>(uninstaller), kWaitMilliseconds);
+int FinishUninstall(uintptr_t uninstaller, const AnsiString& record) {
+  // The program of the process: an uninstall.exe of this very install, or nothing
+  // is deleted (the switch is the uninstaller's own, never a way to delete a file).
+  const HANDLE process = reinterpret_cast<HANDLE>(uninstaller);
+  constexpr DWORD kRoom = 32768;
+  wchar_t* image = static_cast<wchar_t*>(malloc(kRoom * sizeof(wchar_t)));
+  DWORD length = kRoom;
+  const AnsiString program = image && QueryFullProcessImageNameW(process, 0, image, &length)
+                                 ? NarrowText(image, static_cast<int>(length), CP_UTF8)
+                                 : AnsiString();
+  free(image);
+  const AnsiString destination = FolderOf(program);
+  AnsiString theirs;
   FileEdge& files = PlatformFileEdge();
-  AnsiString program = destination;
-  program += '\\';
-  program += kUninstallerName;
+  if (program.size() <= sizeof kUninstallerName || program[destination.size()] != '\\' ||
+      CompareStringOrdinal(WideText(program.c_str() + destination.size() + 1).get(), -1,
+                           WideText(kUninstallerName).get(), -1, TRUE) != CSTR_EQUAL ||
+      !ReadInstallRecord(files, PlatformUninstallQueries(), program.c_str(), &theirs) ||
+      theirs.size() != record.size() || memcmp(theirs.data(), record.data(), record.size()) != 0) {
+    return kExitApplicationError;
+  }
+  WaitForSingleObject(process, kWaitMilliseconds);
   // The system may hold the file a moment longer than the process.
   for (int i = 0; i < kDeleteTries && files.RemoveFile(program.c_str()); ++i) {
     WaitForSingleObject(kThisProcess, kDeletePause);  // a pause, as Sleep: this process is running
@@ -238,7 +246,7 @@ int RunUninstaller(const StubSettings& settings, const Switches& switches, const
   if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
   const UninstallOutcome outcome =
       Uninstall(PlatformFileEdge(), PlatformUninstallQueries(), links, g_apps, record, destination);
-  wchar_t* own = ModuleFileNameAlloc();
+  wchar_t* own = outcome.failed ? nullptr : ModuleFileNameAlloc();
   if (own) RemoveUninstallerLater(own, destination);
   free(own);
   if (!switches.silent) {

@@ -179,7 +179,6 @@ AnsiString KnownFolderPath(KnownFolder folder) {
 int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
   SetMessageBoxPresenter(&g_message_boxes);
   const Switches switches = ParseSwitches(reinterpret_cast<const uint16_t*>(GetCommandLineW()));
-  if (switches.wait) return FinishUninstall(switches.wait);
   StartOptions options;
   options.silent = switches.silent;
   options.help = switches.help;
@@ -198,6 +197,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
     AnsiString record;
     if (g_uninstaller && options.settings->app_name &&
         ReadInstallRecord(PlatformFileEdge(), PlatformUninstallQueries(), ModuleFileNameUtf8().c_str(), &record)) {
+      if (switches.wait) return FinishUninstall(switches.wait, record);
       SetTextsUtf8(true);
       return RunUninstaller(*options.settings, switches, record, links);
     }
