@@ -222,6 +222,50 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
   }
 }
 
+// A file that replaces an existing one is written beside it and checked first: a
+// damaged one leaves the existing file as it was, and no temporary behind.
+TEST(Checksums, ADamagedFileNeverReplacesAnExistingOne) {
+  struct Case {
+    const char* what;
+    Form form;
+    bool existing;
+    bool damaged;
+    const char* left;  // first.txt's bytes afterwards; nullptr: none
+    int status;
+  } cases[] = {
+      {"existing, damaged", Form::kBare, true, true, "the user's", 1},
+      {"existing, sound", Form::kBare, true, false, "1111111111", 0},
+      {"none, damaged", Form::kBare, false, true, nullptr, 1},
+      {"existing, damaged block", Form::kCompressed, true, true, "the user's", 1},
+      {"existing, sound block", Form::kCompressed, true, false, "", 0},
+      {"none, damaged block", Form::kCompressed, false, true, nullptr, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder folder;
+    Packed packed = Pack(c.form, folder.path());
+    if (c.damaged) {
+      const size_t at = c.form == Form::kBare ? packed.Data(1, 0) : packed.Block(0);
+      packed.bytes[at] = static_cast<char>(packed.bytes[at] ^ 0x10);
+    }
+    const fs::path file = folder / "archive";
+    testing::WriteWholeFile(file, packed.bytes);
+    const fs::path out = folder / "out";
+    fs::create_directories(out);
+    if (c.existing) testing::WriteWholeFile(out / "first.txt", "the user's");
+    EXPECT_EQ(tools::ExtractCommand(file.string(), out.string(), false), c.status);
+    std::string expected = c.left ? c.left : "";
+    if (c.left && !*c.left) expected = std::string(2000, '1');
+    EXPECT_EQ(fs::exists(out / "first.txt"), c.left != nullptr);
+    if (c.left) {
+      EXPECT_EQ(testing::ReadWholeFile(out / "first.txt"), expected);
+    }
+    for (const auto& e : fs::directory_iterator(out)) {
+      EXPECT_EQ(e.path().filename().string().rfind(".vek", 0), std::string::npos) << e.path();
+    }
+  }
+}
+
 // The archive in a file made with checksums is byte for byte the one made without:
 // the block lies beside it.
 // Two checkers side by side, each through its own handle, as the stub checks on two
