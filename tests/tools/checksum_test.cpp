@@ -266,6 +266,30 @@ TEST(Checksums, ADamagedFileNeverReplacesAnExistingOne) {
   }
 }
 
+// A flipped byte in a compressed archive's header leaves its table undecoded: every
+// entry is of an unknown kind, and vek test's lines stay few.
+TEST(Checksums, ADamagedHeaderGivesAFewLines) {
+  build::ArchiveBuilder b;
+  for (int i = 0; i < 1053; ++i) b.AddFile(0, "f" + std::to_string(i), "some text, some text", 0);
+  build::ArchiveOptions options;
+  options.compress_level = 1;
+  std::string bytes = b.Serialize(options);
+  bytes[30] = static_cast<char>(bytes[30] ^ 0x10);
+  ScratchFolder folder;
+  testing::WriteWholeFile(folder / "a.vek", bytes);
+  tools::OpenedArchive archive;
+  std::string error;
+  ASSERT_TRUE(tools::OpenArchive((folder / "a.vek").string(), &archive, &error)) << error;
+  std::vector<tools::Problem> problems = tools::CheckArchive(archive);
+  tools::CheckFileData(archive, &problems);
+  tools::CloseArchive(&archive);
+  const std::vector<std::string> lines = tools::SummariseProblems(problems);
+  ASSERT_EQ(lines.size(), 1 + tools::kProblemsShownPerKind + 1) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "damaged: the header or the entry table does not match its checksum");
+  EXPECT_EQ(lines[1], "entry 1 (\\f0): unknown kind 254");
+  EXPECT_EQ(lines.back(), "... and 1,043 more entries of unknown kind");
+}
+
 // The archive in a file made with checksums is byte for byte the one made without:
 // the block lies beside it.
 // Two checkers side by side, each through its own handle, as the stub checks on two

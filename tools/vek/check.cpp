@@ -189,11 +189,15 @@ std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems,
     if (++it->second <= shown) lines.push_back(p.text);
   }
   for (const auto& [kind, count] : counts) {
-    if (count > shown) {
-      lines.push_back("... and " + std::to_string(count - shown) + " more of this kind: " + kind);
-    }
+    if (count > shown) lines.push_back("... and " + GroupedNumber(count - shown) + " more entries of " + kind);
   }
   return lines;
+}
+
+std::string GroupedNumber(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+  return digits;
 }
 
 }  // namespace vek::tools
