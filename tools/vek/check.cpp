@@ -10,6 +10,8 @@
 #include "dataranges.h"
 #include "errorwords.h"
 #include "extractor.h"
+#include "nativefile.h"
+#include "selfcrc.h"
 #include "shown.h"
 #include "solid.h"
 
@@ -177,6 +179,34 @@ void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems) {
     if (decoded) {
       problems->push_back({"damaged data", "block " + std::to_string(block + 1) + ": " + ErrorInWords(decoded)});
     }
+  }
+}
+
+void CheckStubBytes(const OpenedArchive& archive, std::vector<Problem>* problems) {
+  const ArchiveStart& start = archive.start;
+  if (!start.self_checked || !start.extension.present() || start.extension.offset > start.file_size) return;
+  const uint32_t covered = start.extension.offset;
+  constexpr uint32_t kPiece = 256 * 1024;  // the first holds the headers
+  std::string piece(std::min(covered, kPiece), '\0');
+  auto* bytes = reinterpret_cast<unsigned char*>(piece.data());
+  FileHandle file = kNoFile;
+  FileEdge& edge = PlatformFileEdge();
+  bool read = !OpenNativeForReading(archive.path, &file);
+  SelfCrcExclusions exclusions;
+  uint32_t crc = 0;
+  for (uint32_t at = 0; read && at < covered;) {
+    const uint32_t want = std::min(covered - at, kPiece);
+    uint32_t done = 0;
+    read = !edge.Read(file, bytes, want, &done) && done == want &&
+           (at > 0 || FindSelfCrcExclusions(bytes, done, &exclusions));
+    if (read) crc = SelfCrcUpdate(crc, exclusions, at, bytes, done);
+    at += want;
+  }
+  if (file != kNoFile) (void)edge.Close(file);
+  if (!read) {
+    problems->push_back({"stub", "the installer's own program is damaged (its headers or bytes cannot be read)"});
+  } else if (crc != start.self_crc) {
+    problems->push_back({"stub", "the installer's own program is damaged (its checksum does not match)"});
   }
 }
 

@@ -29,6 +29,12 @@ const char* ChecksumsInWords(ExtensionState state);
 // problem naming each damaged entry.
 void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems);
 
+// For a stub that checks its own bytes (ArchiveStart::self_checked), compares their
+// checksum (selfcrc.h) with the one its constants hold: one problem when they differ
+// or cannot be read. Nothing for any other file, nor without a checksum block (whose
+// offset ends the bytes covered). Reads only the stub, not the archive.
+void CheckStubBytes(const OpenedArchive& archive, std::vector<Problem>* problems);
+
 // The part of the check in duplicates.cpp: entries that land on the path of an
 // earlier entry (the same bytes, other letter case, or names that this system's file
 // names make one).

@@ -6,6 +6,7 @@
 #endif
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check.h"
@@ -87,7 +88,9 @@ int Test(const std::string& path, bool quick) {
     return kExitProblems;
   }
   vek::tools::NoteHowFound(archive, stdout);
-  std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(archive);
+  std::vector<vek::tools::Problem> problems;
+  vek::tools::CheckStubBytes(archive, &problems);
+  for (vek::tools::Problem& p : vek::tools::CheckArchive(archive)) problems.push_back(std::move(p));
   if (!quick) vek::tools::CheckFileData(archive, &problems);
   const unsigned count = archive.reader.GetEntryCount();
   vek::tools::CloseArchive(&archive);
