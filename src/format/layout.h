@@ -249,16 +249,26 @@ struct StubConstants {
   static constexpr size_t kFeaturesMagicSize = 4;
   static constexpr size_t kFeaturesOffset = 16;
   static constexpr size_t kFeaturesSize = 4;
-  static constexpr size_t kSize = 20;
-  // What a stub that predates the extension block holds, and one that predates the
-  // features.
+  // With kStubFeatureSelfCheck: the CRC-32 of the stub's own bytes (selfcrc.h), which
+  // vekpack writes.
+  static constexpr size_t kSelfCrcOffset = 20;
+  static constexpr size_t kSelfCrcSize = 4;
+  // What a stub that predates the extension block holds, one that predates the
+  // features, and one that predates its own checksum.
   static constexpr size_t kSizeWithoutExtension = kExtensionOffsetOffset;
   static constexpr size_t kSizeWithoutFeatures = kFeaturesMagicOffset;
+  static constexpr size_t kSizeWithoutSelfCrc = kSelfCrcOffset;
+  static constexpr size_t kSizeWithSelfCrc = kSelfCrcOffset + kSelfCrcSize;
+  // The block as the Windows stub's image holds it today (its constants are held to
+  // this size): kSizeWithSelfCrc once they carry the checksum.
+  static constexpr size_t kSize = kSizeWithoutSelfCrc;
 };
 
 // "VEKF", and the stub decodes solid LZMA archives.
 inline constexpr uint32_t kStubFeaturesMagic = 0x464B4556;
 inline constexpr uint32_t kStubFeatureSolidLzma = 1u << 0;
+// The stub's constants hold the checksum of its own bytes, and the stub checks it.
+inline constexpr uint32_t kStubFeatureSelfCheck = 1u << 1;
 
 // ---- The layout checks ---------------------------------------------------------------
 
@@ -345,8 +355,9 @@ static_assert(FieldsChain({{StubConstants::kStartOffsetOffset, StubConstants::kS
                            {StubConstants::kConfigOffsetOffset, StubConstants::kConfigOffsetSize},
                            {StubConstants::kExtensionOffsetOffset, StubConstants::kExtensionOffsetSize},
                            {StubConstants::kFeaturesMagicOffset, StubConstants::kFeaturesMagicSize},
-                           {StubConstants::kFeaturesOffset, StubConstants::kFeaturesSize}},
-                          StubConstants::kSize),
+                           {StubConstants::kFeaturesOffset, StubConstants::kFeaturesSize},
+                           {StubConstants::kSelfCrcOffset, StubConstants::kSelfCrcSize}},
+                          StubConstants::kSizeWithSelfCrc),
               "the stub's constants must fill their block");
 static_assert(sizeof(kStartOffsetSection) - 1 <= kSectionNameMaxLength, "a PE section name has at most 8 bytes");
 

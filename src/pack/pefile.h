@@ -33,7 +33,8 @@ struct SectionSpan {
   bool Holds(size_t constants) const { return raw_size >= constants && virtual_size >= constants; }
   bool HoldsConfigOffset() const { return Holds(StubConstants::kSizeWithoutExtension); }
   bool HoldsExtensionOffset() const { return Holds(StubConstants::kSizeWithoutFeatures); }
-  bool HoldsFeatures() const { return Holds(StubConstants::kSize); }
+  bool HoldsFeatures() const { return Holds(StubConstants::kSizeWithoutSelfCrc); }
+  bool HoldsSelfCrc() const { return Holds(StubConstants::kSizeWithSelfCrc); }
 };
 
 // Locates the start-offset section in the bytes of a PE image; nullopt when the bytes

@@ -108,6 +108,12 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
       start.extension = StubExtensionPlace(offset, start.config_offset,
                                            LoadU32(constants + StubConstants::kExtensionOffsetOffset), span->image_end);
     }
+    if (span->HoldsSelfCrc() && uint64_t{span->file_offset} + StubConstants::kSizeWithSelfCrc <= head.size() &&
+        LoadU32(constants + StubConstants::kFeaturesMagicOffset) == kStubFeaturesMagic &&
+        (LoadU32(constants + StubConstants::kFeaturesOffset) & kStubFeatureSelfCheck)) {
+      start.self_checked = true;
+      start.self_crc = LoadU32(constants + StubConstants::kSelfCrcOffset);
+    }
     return start;
   }
   // Scan for the signature in overlapping windows.

@@ -27,6 +27,10 @@ struct ArchiveStart {
   bool config_misplaced = false;
   // The extension block, when the stub names one or a bare archive's footer does.
   ExtensionPlace extension;
+  // The stub checks its own bytes (kStubFeatureSelfCheck, with room for the field):
+  // self_crc is the checksum its constants hold.
+  bool self_checked = false;
+  uint32_t self_crc = 0;
   uint64_t file_size = 0;  // of the whole file
 };
 

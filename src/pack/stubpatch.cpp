@@ -5,6 +5,7 @@
 #include "icon.h"
 #include "layout.h"
 #include "pefile.h"
+#include "selfcrc.h"
 #include "vekwriter.h"
 #include "versioninfo.h"
 
@@ -62,7 +63,8 @@ bool StubCarriesExtension(const std::string& stub_bytes) {
 uint32_t StubFeatures(const std::string& stub_bytes) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(stub_bytes.data());
   auto span = tools::FindStartOffsetSection(bytes, stub_bytes.size());
-  if (!span || !span->HoldsFeatures() || uint64_t{span->file_offset} + StubConstants::kSize > stub_bytes.size()) {
+  if (!span || !span->HoldsFeatures() ||
+      uint64_t{span->file_offset} + StubConstants::kSizeWithoutSelfCrc > stub_bytes.size()) {
     return 0;
   }
   const unsigned char* constants = bytes + span->file_offset;
@@ -101,6 +103,17 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
   out.append(extension_size, '\0');
   out += config_block;
   return out;
+}
+
+void SetStubSelfCrc(std::string* prepared, uint32_t covered, const std::string& stub_name) {
+  auto* bytes = reinterpret_cast<unsigned char*>(prepared->data());
+  SelfCrcExclusions exclusions;
+  if (covered > prepared->size() || !FindSelfCrcExclusions(bytes, covered, &exclusions) ||
+      exclusions.offset[2] + StubConstants::kSelfCrcSize > covered) {
+    throw BuildError(stub_name + ": this stub says it checks its own bytes, but its " +
+                     std::string(kStartOffsetSection) + " section has no room for their checksum");
+  }
+  StoreU32(bytes + exclusions.offset[2], SelfCrcUpdate(0, exclusions, 0, bytes, covered));
 }
 
 }  // namespace vek::build

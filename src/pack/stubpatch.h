@@ -26,6 +26,13 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
                         const std::string& config_block = {}, uint32_t extension_size = 0,
                         const ResourceSettings* version = nullptr);
 
+// Writes the checksum of the stub's own bytes (selfcrc.h) into its constants, for a
+// stub with kStubFeatureSelfCheck: prepared is what PrepareStub returned, covered
+// the bytes before the extension block, final by now (the PE checksum, which may be
+// set afterwards, is left out of it). Throws BuildError when the stub's headers or
+// constants have no place for it.
+void SetStubSelfCrc(std::string* prepared, uint32_t covered, const std::string& stub_name);
+
 // Whether the stub's constants have room for the extension block's offset (a stub made
 // before checked payloads has not).
 bool StubCarriesExtension(const std::string& stub_bytes);

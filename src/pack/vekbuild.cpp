@@ -79,6 +79,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     stub = PrepareStub(stub_bytes, options.stub, config_block, extension_size, &version);
     // After the stub as prepared, which an icon grows.
     extension_at = static_cast<uint32_t>(stub.size() - config_block.size() - extension_size);
+    if (extension_size > 0 && (StubFeatures(stub_bytes) & kStubFeatureSelfCheck)) {
+      SetStubSelfCrc(&stub, extension_at, options.stub);
+    }
   }
   // The output as it stands: a source that is this file is refused.
   PathFacts existing;

@@ -222,6 +222,74 @@ TEST(Checksums, DamageIsNamedAndNothingDamagedIsLeft) {
   }
 }
 
+// A file that replaces an existing one is written beside it and checked first: a
+// damaged one leaves the existing file as it was, and no temporary behind.
+TEST(Checksums, ADamagedFileNeverReplacesAnExistingOne) {
+  struct Case {
+    const char* what;
+    Form form;
+    bool existing;
+    bool damaged;
+    const char* left;  // first.txt's bytes afterwards; nullptr: none
+    int status;
+  } cases[] = {
+      {"existing, damaged", Form::kBare, true, true, "the user's", 1},
+      {"existing, sound", Form::kBare, true, false, "1111111111", 0},
+      {"none, damaged", Form::kBare, false, true, nullptr, 1},
+      {"existing, damaged block", Form::kCompressed, true, true, "the user's", 1},
+      {"existing, sound block", Form::kCompressed, true, false, "", 0},
+      {"none, damaged block", Form::kCompressed, false, true, nullptr, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder folder;
+    Packed packed = Pack(c.form, folder.path());
+    if (c.damaged) {
+      const size_t at = c.form == Form::kBare ? packed.Data(1, 0) : packed.Block(0);
+      packed.bytes[at] = static_cast<char>(packed.bytes[at] ^ 0x10);
+    }
+    const fs::path file = folder / "archive";
+    testing::WriteWholeFile(file, packed.bytes);
+    const fs::path out = folder / "out";
+    fs::create_directories(out);
+    if (c.existing) testing::WriteWholeFile(out / "first.txt", "the user's");
+    EXPECT_EQ(tools::ExtractCommand(file.string(), out.string(), false), c.status);
+    std::string expected = c.left ? c.left : "";
+    if (c.left && !*c.left) expected = std::string(2000, '1');
+    EXPECT_EQ(fs::exists(out / "first.txt"), c.left != nullptr);
+    if (c.left) {
+      EXPECT_EQ(testing::ReadWholeFile(out / "first.txt"), expected);
+    }
+    for (const auto& e : fs::directory_iterator(out)) {
+      EXPECT_EQ(e.path().filename().string().rfind(".vek", 0), std::string::npos) << e.path();
+    }
+  }
+}
+
+// A flipped byte in a compressed archive's header leaves its table undecoded: every
+// entry is of an unknown kind, and vek test's lines stay few.
+TEST(Checksums, ADamagedHeaderGivesAFewLines) {
+  build::ArchiveBuilder b;
+  for (int i = 0; i < 1053; ++i) b.AddFile(0, "f" + std::to_string(i), "some text, some text", 0);
+  build::ArchiveOptions options;
+  options.compress_level = 1;
+  std::string bytes = b.Serialize(options);
+  bytes[30] = static_cast<char>(bytes[30] ^ 0x10);
+  ScratchFolder folder;
+  testing::WriteWholeFile(folder / "a.vek", bytes);
+  tools::OpenedArchive archive;
+  std::string error;
+  ASSERT_TRUE(tools::OpenArchive((folder / "a.vek").string(), &archive, &error)) << error;
+  std::vector<tools::Problem> problems = tools::CheckArchive(archive);
+  tools::CheckFileData(archive, &problems);
+  tools::CloseArchive(&archive);
+  const std::vector<std::string> lines = tools::SummariseProblems(problems);
+  ASSERT_EQ(lines.size(), 1 + tools::kProblemsShownPerKind + 1) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "damaged: the header or the entry table does not match its checksum");
+  EXPECT_EQ(lines[1], "entry 1 (\\f0): unknown kind 254");
+  EXPECT_EQ(lines.back(), "... and 1,043 more entries of unknown kind");
+}
+
 // The archive in a file made with checksums is byte for byte the one made without:
 // the block lies beside it.
 // Two checkers side by side, each through its own handle, as the stub checks on two

@@ -274,8 +274,8 @@ TEST(Check, ADeepArchivePrintsABoundedAmount) {
   // Paths of 3 bytes a level: as many levels fit as this platform's folder paths allow.
   EXPECT_EQ(problems.size(), 65535u - PlatformPathLimits().max_directory_path / 3);
   EXPECT_LT(reported, 4096u) << ::testing::PrintToString(lines);
-  EXPECT_EQ(lines.back(), "... and " + std::to_string(problems.size() - 5) +
-                              " more of this kind: unsafe: its path is longer than this system can create");
+  EXPECT_EQ(lines.back(), "... and " + tools::GroupedNumber(problems.size() - tools::kProblemsShownPerKind) +
+                              " more entries of unsafe: its path is longer than this system can create");
 }
 
 TEST(Listing, ShowsEveryEntryAndTheTotals) {

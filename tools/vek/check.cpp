@@ -10,6 +10,8 @@
 #include "dataranges.h"
 #include "errorwords.h"
 #include "extractor.h"
+#include "nativefile.h"
+#include "selfcrc.h"
 #include "shown.h"
 #include "solid.h"
 
@@ -180,6 +182,34 @@ void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems) {
   }
 }
 
+void CheckStubBytes(const OpenedArchive& archive, std::vector<Problem>* problems) {
+  const ArchiveStart& start = archive.start;
+  if (!start.self_checked || !start.extension.present() || start.extension.offset > start.file_size) return;
+  const uint32_t covered = start.extension.offset;
+  constexpr uint32_t kPiece = 256 * 1024;  // the first holds the headers
+  std::string piece(std::min(covered, kPiece), '\0');
+  auto* bytes = reinterpret_cast<unsigned char*>(piece.data());
+  FileHandle file = kNoFile;
+  FileEdge& edge = PlatformFileEdge();
+  bool read = !OpenNativeForReading(archive.path, &file);
+  SelfCrcExclusions exclusions;
+  uint32_t crc = 0;
+  for (uint32_t at = 0; read && at < covered;) {
+    const uint32_t want = std::min(covered - at, kPiece);
+    uint32_t done = 0;
+    read = !edge.Read(file, bytes, want, &done) && done == want &&
+           (at > 0 || FindSelfCrcExclusions(bytes, done, &exclusions));
+    if (read) crc = SelfCrcUpdate(crc, exclusions, at, bytes, done);
+    at += want;
+  }
+  if (file != kNoFile) (void)edge.Close(file);
+  if (!read) {
+    problems->push_back({"stub", "the installer's own program is damaged (its headers or bytes cannot be read)"});
+  } else if (crc != start.self_crc) {
+    problems->push_back({"stub", "the installer's own program is damaged (its checksum does not match)"});
+  }
+}
+
 std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems, size_t shown) {
   std::vector<std::string> lines;
   std::vector<std::pair<std::string, size_t>> counts;  // kinds in order of appearance
@@ -189,11 +219,15 @@ std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems,
     if (++it->second <= shown) lines.push_back(p.text);
   }
   for (const auto& [kind, count] : counts) {
-    if (count > shown) {
-      lines.push_back("... and " + std::to_string(count - shown) + " more of this kind: " + kind);
-    }
+    if (count > shown) lines.push_back("... and " + GroupedNumber(count - shown) + " more entries of " + kind);
   }
   return lines;
+}
+
+std::string GroupedNumber(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+  return digits;
 }
 
 }  // namespace vek::tools

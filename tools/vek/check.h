@@ -2,6 +2,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -28,6 +29,12 @@ const char* ChecksumsInWords(ExtensionState state);
 // problem naming each damaged entry.
 void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems);
 
+// For a stub that checks its own bytes (ArchiveStart::self_checked), compares their
+// checksum (selfcrc.h) with the one its constants hold: one problem when they differ
+// or cannot be read. Nothing for any other file, nor without a checksum block (whose
+// offset ends the bytes covered). Reads only the stub, not the archive.
+void CheckStubBytes(const OpenedArchive& archive, std::vector<Problem>* problems);
+
 // The part of the check in duplicates.cpp: entries that land on the path of an
 // earlier entry (the same bytes, other letter case, or names that this system's file
 // names make one).
@@ -37,9 +44,14 @@ void FindDuplicatePaths(const ArchiveReader& reader, std::vector<Problem>* probl
 // name Windows gives a long name in the same folder.
 void FindShortNameAliases(const ArchiveReader& reader, std::vector<Problem>* problems);
 
-// The lines that report problems: of each kind the first `shown` in full, then one
-// line that counts the rest.
-inline constexpr size_t kProblemsShownPerKind = 5;
+// The lines that report problems: of each kind the first `shown` in full, then, after
+// them all, one line for each kind that counts the rest ("... and 1,043 more entries
+// of unknown kind"). The kinds are a fixed few, so the lines are too, however many
+// problems there are.
+inline constexpr size_t kProblemsShownPerKind = 10;
 std::vector<std::string> SummariseProblems(const std::vector<Problem>& problems, size_t shown = kProblemsShownPerKind);
+
+// n with a comma between each three digits: "1,043".
+std::string GroupedNumber(uint64_t n);
 
 }  // namespace vek::tools

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "beside.h"
 #include "casefold.h"
 #include "check.h"
 #include "errorwords.h"
@@ -159,7 +160,10 @@ int ExtractCommand(const std::string& path, const std::string& folder, bool prog
     return kExitFailure;
   }
   AnsiString destination(destination_text.c_str());
-  FileEdge& tree = PlatformFileEdge();  // the edge the archive was opened through
+  // The edge the archive was opened through; with checksums, a file that replaces an
+  // existing one is checked beside it first.
+  WriteBeside beside(PlatformFileEdge(), PlatformPackEdge(), path);
+  FileEdge& tree = reader.HasChecksums() ? beside : PlatformFileEdge();
   // The root (an empty destination) is there already.
   Error e = destination.empty() ? NoError() : ForceDestination(destination, tree);
   if (e) {

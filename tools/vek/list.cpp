@@ -112,6 +112,13 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
                         NameEncoding::kWindows1250)
               .c_str());
   fprintf(out, "Checksums: %s\n", ChecksumsInWords(reader.extension()));
+  if (archive.start.source == StartSource::kStubConstant) {
+    fprintf(out, "Stub checksum: %s\n",
+            !archive.start.self_checked ? "none (this stub does not check its own bytes)"
+            : archive.start.extension.present()
+                ? "CRC-32 of the stub's own bytes, which the stub checks before it runs"
+                : "none (the stub checks its own bytes, but there is no checksum block)");
+  }
   // A compressed archive: each file's method, and what it takes stored (the files of a
   // block share its bytes).
   const bool compressed = reader.Compressed();

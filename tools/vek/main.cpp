@@ -6,6 +6,7 @@
 #endif
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check.h"
@@ -41,14 +42,17 @@ const char kUsage[] =
     "            path (nor on paths that differ only in letter case); then,\n"
     "            when the archive carries checksums, read every file's data and\n"
     "            compare it, decoding each block and each deflated file to its\n"
-    "            exact size (not with --quick); one line per problem, the\n"
-    "            first few of each kind, then how many more\n"
+    "            exact size (not with --quick); for a stub that checks its own\n"
+    "            bytes, compare their checksum (with --quick too); one line per\n"
+    "            problem, the first ten of each kind, then how many more\n"
     "  extract   write every directory and file below FOLDER (created when\n"
     "            missing; the current folder without -C), with the stored\n"
     "            attributes and modification times; an entry whose name could\n"
     "            lead outside FOLDER stops extraction with \"Invalid filename.\"\n"
     "            With checksums, each file is checked as it is written; a damaged\n"
-    "            one is removed again and stops extraction. With NAMEs (paths in\n"
+    "            one is removed again and stops extraction (one that would\n"
+    "            replace an existing file is written beside it and checked\n"
+    "            first: the existing file stays). With NAMEs (paths in\n"
     "            the archive such as docs/index.htm), only those and what lies\n"
     "            below them, decoding only the blocks that hold them\n"
     "\n"
@@ -87,7 +91,9 @@ int Test(const std::string& path, bool quick) {
     return kExitProblems;
   }
   vek::tools::NoteHowFound(archive, stdout);
-  std::vector<vek::tools::Problem> problems = vek::tools::CheckArchive(archive);
+  std::vector<vek::tools::Problem> problems;
+  vek::tools::CheckStubBytes(archive, &problems);
+  for (vek::tools::Problem& p : vek::tools::CheckArchive(archive)) problems.push_back(std::move(p));
   if (!quick) vek::tools::CheckFileData(archive, &problems);
   const unsigned count = archive.reader.GetEntryCount();
   vek::tools::CloseArchive(&archive);
