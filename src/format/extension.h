@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "layout.h"
+#include "selfcrc.h"
 #include "signature.h"
 
 namespace vek {
@@ -18,6 +19,11 @@ struct ExtensionPlace {
   uint32_t offset = 0;
   uint32_t end = 0;
   bool present() const { return end > offset; }
+  // In an installer whose stub checks its own bytes (kStubFeatureSelfCheck): their
+  // checksum (selfcrc.h) over the file up to offset, and the bytes it leaves out.
+  bool self_check = false;
+  uint32_t self_crc = 0;
+  SelfCrcExclusions self_excluded;
 };
 
 // Where the stub's constants place the block (layout.h): from its offset to the

@@ -259,9 +259,8 @@ struct StubConstants {
   static constexpr size_t kSizeWithoutFeatures = kFeaturesMagicOffset;
   static constexpr size_t kSizeWithoutSelfCrc = kSelfCrcOffset;
   static constexpr size_t kSizeWithSelfCrc = kSelfCrcOffset + kSelfCrcSize;
-  // The block as the Windows stub's image holds it today (its constants are held to
-  // this size): kSizeWithSelfCrc once they carry the checksum.
-  static constexpr size_t kSize = kSizeWithoutSelfCrc;
+  // The block as the Windows stub's image holds it.
+  static constexpr size_t kSize = kSizeWithSelfCrc;
 };
 
 // "VEKF", and the stub decodes solid LZMA archives.

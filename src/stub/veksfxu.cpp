@@ -267,10 +267,32 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   return reader.Close();
 }
 
+// The stub's own bytes, read whole from the start of file up to the checksum block
+// (the stub with its resources: some hundred kilobytes), against the checksum vekpack
+// wrote into its constants.
+bool TForm1::SelfIntact(FileHandle file) {
+  const uint32_t size = extension_.offset;
+  const SelfCrcExclusions& excluded = extension_.self_excluded;
+  unsigned char* bytes = static_cast<unsigned char*>(malloc(size));
+  uint32_t got = 0;
+  bool intact = bytes && !files_.Read(file, bytes, size, &got) && got == size;
+  for (int i = 0; intact && i < SelfCrcExclusions::kCount; ++i) {
+    intact = excluded.offset[i] <= size && excluded.size[i] <= size - excluded.offset[i];
+    if (intact) memset(bytes + excluded.offset[i], 0, excluded.size[i]);
+  }
+  intact = intact && Crc32(0, bytes, size) == extension_.self_crc;
+  free(bytes);
+  return intact;
+}
+
 Error TForm1::CheckInstaller() {
   FileHandle archive = kNoFile;
   VEK_TRY(files_.OpenRead(OwnPath.c_str(), &archive));
   ArchiveReader reader;  // closes the archive on every way out
+  if (extension_.self_check && !SelfIntact(archive)) {
+    (void)files_.Close(archive);
+    return Damaged(reader, 0);
+  }
   Error error = reader.Open(files_, archive, archive_start_offset_, extension_);
   if (!error && reader.ExtensionUnusable()) error = GeneralError(kArchiveDamaged);
   uint32_t slot = 0;

@@ -264,6 +264,7 @@ class TForm1 : public TComponent {
  private:
   Error ExtractArchive(const AnsiString& destination);
   Error CheckInstaller();
+  bool SelfIntact(FileHandle file);
   Error CheckEntries(ArchiveReader& reader, uint32_t* slot);
   Error RefuseSharedData(const ArchiveReader& reader);
   Error Damaged(const ArchiveReader& reader, uint32_t slot);

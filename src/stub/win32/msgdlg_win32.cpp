@@ -38,9 +38,10 @@ void Layout(HWND dialog, DialogRequest& request) {
   metrics.cbSize = sizeof metrics;
   if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
     LONG& height = metrics.lfMessageFont.lfHeight;
-    // As MulDiv rounds, without its import.
-    const int64_t scaled_height = int64_t{height} * dpi, screen = ScreenDpi();
-    height = static_cast<LONG>((scaled_height + (scaled_height < 0 ? -screen : screen) / 2) / screen);
+    // As MulDiv rounds, without its import; in int, as ScaleToDpi (a font's height
+    // times a density stays far from the limit; no 64-bit division in the i686 stub).
+    const int scaled_height = static_cast<int>(height) * dpi, screen = ScreenDpi();
+    height = (scaled_height + (scaled_height < 0 ? -screen : screen) / 2) / screen;
     request.font = CreateFontIndirectW(&metrics.lfMessageFont);
   }
   if (!request.font) request.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));

@@ -213,10 +213,9 @@ int FinishUninstall(uintptr_t uninstaller, const AnsiString& record) {
   const AnsiString destination = FolderOf(program);
   AnsiString theirs;
   FileEdge& files = PlatformFileEdge();
-  if (program.size() <= sizeof kUninstallerName || program[destination.size()] != '\\' ||
-      CompareStringOrdinal(WideText(program.c_str() + destination.size() + 1).get(), -1,
-                           WideText(kUninstallerName).get(), -1, TRUE) != CSTR_EQUAL ||
-      !ReadInstallRecord(files, PlatformUninstallQueries(), program.c_str(), &theirs) ||
+  // The same record: an uninstall.exe of this install (or a copy of it), which the
+  // user may also delete by hand.
+  if (!ReadInstallRecord(files, PlatformUninstallQueries(), program.c_str(), &theirs) ||
       theirs.size() != record.size() || memcmp(theirs.data(), record.data(), record.size()) != 0) {
     return kExitApplicationError;
   }

@@ -26,15 +26,17 @@ struct VekStubConstants {
   uint32_t extension_offset;
   uint32_t features_magic;
   uint32_t features;
+  uint32_t self_crc;
 };
 __attribute__((section(VEK_STUB_SECTION), used)) volatile VekStubConstants VekConstants = {
-    0, 0, 0, vek::kStubFeaturesMagic, vek::kStubFeatureSolidLzma};
+    0, 0, 0, vek::kStubFeaturesMagic, vek::kStubFeatureSolidLzma | vek::kStubFeatureSelfCheck, 0};
 }
 static_assert(offsetof(VekStubConstants, archive_start_offset) == vek::StubConstants::kStartOffsetOffset &&
                   offsetof(VekStubConstants, config_offset) == vek::StubConstants::kConfigOffsetOffset &&
                   offsetof(VekStubConstants, extension_offset) == vek::StubConstants::kExtensionOffsetOffset &&
                   offsetof(VekStubConstants, features_magic) == vek::StubConstants::kFeaturesMagicOffset &&
                   offsetof(VekStubConstants, features) == vek::StubConstants::kFeaturesOffset &&
+                  offsetof(VekStubConstants, self_crc) == vek::StubConstants::kSelfCrcOffset &&
                   sizeof(VekStubConstants) == vek::StubConstants::kSize,
               "the constants as vekpack writes them");
 
@@ -47,8 +49,34 @@ uint32_t ArchiveStartOffset() { return VekConstants.archive_start_offset; }
 
 ExtensionPlace StubExtension() {
   // The stub's image ends before either block: neither lies inside it.
-  return StubExtensionPlace(VekConstants.archive_start_offset, VekConstants.config_offset,
-                            VekConstants.extension_offset, 1);
+  ExtensionPlace place = StubExtensionPlace(VekConstants.archive_start_offset, VekConstants.config_offset,
+                                            VekConstants.extension_offset, 1);
+  place.self_check = place.present();
+  place.self_crc = VekConstants.self_crc;
+  // What the checksum leaves out, from the headers as they are mapped (the same bytes
+  // as in the file) and the constants' section as the headers place it.
+  const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+  const auto* headers =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  SelfCrcExclusions& excluded = place.self_excluded;
+  excluded.offset[0] =
+      static_cast<uint32_t>(reinterpret_cast<const unsigned char*>(&headers->OptionalHeader.CheckSum) - base);
+  excluded.size[0] = sizeof headers->OptionalHeader.CheckSum;
+  excluded.offset[1] = static_cast<uint32_t>(
+      reinterpret_cast<const unsigned char*>(&headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]) -
+      base);
+  excluded.size[1] = sizeof(IMAGE_DATA_DIRECTORY);
+  const uint32_t field =
+      static_cast<uint32_t>(reinterpret_cast<const volatile unsigned char*>(&VekConstants.self_crc) - base);
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
+  for (int i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++section) {
+    if (field - section->VirtualAddress < section->SizeOfRawData) {
+      excluded.offset[2] = section->PointerToRawData + (field - section->VirtualAddress);
+      break;
+    }
+  }
+  excluded.size[2] = sizeof VekConstants.self_crc;
+  return place;
 }
 
 namespace {
