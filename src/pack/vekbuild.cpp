@@ -2,8 +2,11 @@
 
 #include <string.h>
 
+#include <vector>
+
 #include "errorwords.h"
 #include "output.h"
+#include "pechecksum.h"
 
 namespace vek::build {
 namespace {
@@ -11,6 +14,8 @@ namespace {
 // Folders above a path that are looked at, at most, to see whether it lies inside
 // the source folder.
 constexpr int kFolderLevelLimit = 4096;
+// What is read at once of the output to sum its checksum.
+constexpr size_t kChecksumBlock = size_t{1} << 20;
 
 bool Missing(const Error& error) { return error.code == kIoFileNotFound || error.code == kWinErrorPathNotFound; }
 
@@ -45,6 +50,30 @@ bool OutputInside(PackEdge& edge, const std::string& output, const PathFacts& so
     facts = parent;
   }
   return false;
+}
+
+// Sets the PE checksum of the executable written to `output` (its stub `stub`), the
+// file read back whole: every byte is in place, the extension block among them.
+void WriteChecksum(PackEdge& edge, const TemporaryOutput& output, const std::string& name, const std::string& stub) {
+  const uint64_t field = PeChecksumField(reinterpret_cast<const unsigned char*>(stub.data()), stub.size());
+  if (field == 0) return;  // no optional header: no checksum
+  FileHandle file = kNoFile;
+  Error error = edge.OpenRead(kNoFolder, output.path().c_str(), &file);
+  if (!error.ok()) throw BuildError(name + ": cannot read the output back: " + tools::ErrorInWords(error));
+  PeChecksum checksum(field);
+  std::vector<char> buffer(kChecksumBlock);
+  for (;;) {
+    size_t got = 0;
+    error = edge.Read(file, buffer.data(), buffer.size(), &got);
+    if (!error.ok() || got == 0) break;
+    checksum.Add(buffer.data(), got);
+  }
+  (void)edge.Close(file);  // read only
+  if (!error.ok()) throw BuildError(name + ": cannot read the output back: " + tools::ErrorInWords(error));
+  unsigned char value[4];
+  StoreU32(value, checksum.Finish());
+  error = edge.WriteAt(output.file(), field, value, sizeof value);
+  if (!error.ok()) throw BuildError(name + ": cannot write: " + tools::ErrorInWords(error));
 }
 
 }  // namespace
@@ -101,6 +130,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     sink.WriteAt(extension_at, written.extension.data(), written.extension.size());
   }
   sink.Finish();
+  if (!stub.empty()) WriteChecksum(edge, output, options.output, stub);
   output.Replace();
 
   PackResult result;

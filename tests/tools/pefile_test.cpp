@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pechecksum.h"
 #include "pefile.h"
 #include "pelayout.h"
 #include "testsupport.h"
@@ -300,6 +301,43 @@ TEST(VersionInfo, StringsAreReadWithinTheirBlocks) {
     EXPECT_EQ(info.strings[0].second, "A") << c.what;
     EXPECT_EQ(info.strings[1].second, c.value) << c.what;
   }
+}
+
+// The PE checksum: words summed with their carries folded back, the field as zeros,
+// the length added; the same in any pieces.
+TEST(PeChecksum, SumsWordsFoldsCarriesAndAddsTheLength) {
+  const struct {
+    std::string bytes;
+    uint64_t field;
+    uint32_t checksum;
+  } cases[] = {
+      {"", 100, 0},
+      {std::string("\x01\x02\x03"), 100, 0x0201 + 0x0003 + 3},
+      {std::string("\xFF\xFF\xFF\xFF"), 100, 0xFFFF + 4},
+      {std::string("\xFF\xFF\xFF\xFF\x01\x00", 6), 100, 1 + 6},
+      {std::string("\x01\x00\xAA\xBB\xCC\xDD\x02\x00", 8), 2, 1 + 2 + 8},
+      {std::string("\x01\xAA\xBB\xCC\xDD\x02", 6), 1, 0x0001 + 0x0200 + 6},
+  };
+  for (const auto& c : cases) {
+    PeChecksum sum(c.field);
+    sum.Add(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(sum.Finish(), c.checksum) << c.bytes.size() << " bytes, field " << c.field;
+  }
+  std::string bytes(4099, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 >> 3);
+  PeChecksum whole(0x99);
+  whole.Add(bytes.data(), bytes.size());
+  for (size_t cut = 0; cut <= bytes.size(); cut += 97) {
+    PeChecksum pieces(0x99);
+    pieces.Add(bytes.data(), cut / 3);
+    pieces.Add(bytes.data() + cut / 3, cut - cut / 3);
+    pieces.Add(bytes.data() + cut, bytes.size() - cut);
+    EXPECT_EQ(pieces.Finish(), whole.Finish()) << cut;
+  }
+  // The field of a PE32+ image: after the signature, the file header and 64 bytes.
+  const std::string image = Pe32PlusImage(0);
+  EXPECT_EQ(PeChecksumField(reinterpret_cast<const unsigned char*>(image.data()), image.size()), kOptionalAt + 64);
+  EXPECT_EQ(PeChecksumField(reinterpret_cast<const unsigned char*>(image.data()), 0x40), 0u);
 }
 
 }  // namespace
