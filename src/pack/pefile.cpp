@@ -197,6 +197,16 @@ bool InTableOrder(const Resource* a, const Resource* b) {
   return a->language < b->language;
 }
 
+// Where the headers and every section's data end in the file.
+uint64_t FindImageEnd(const Headers& h) {
+  uint64_t end = std::max<uint64_t>(h.SectionTableEnd(), h.HeadersSize());
+  for (uint16_t i = 0; i < h.section_count; ++i) {
+    const uint64_t raw = LoadU32(h.Section(i) + SectionHeader::kRawSizeOffset);
+    if (raw) end = std::max(end, LoadU32(h.Section(i) + SectionHeader::kRawPointerOffset) + raw);
+  }
+  return end;
+}
+
 // The resource table of `resources` for a section at address rva.
 std::string TableBytes(const std::vector<Resource>& resources, uint32_t rva) {
   std::vector<const Resource*> sorted;
@@ -492,6 +502,22 @@ std::string ReplaceResources(std::string* image, const std::vector<Resource>& re
   if (!same) return "its new resources read back otherwise";
   *image = std::move(out);
   return "";
+}
+
+SignatureState DropSignature(std::string* image) {
+  const auto h = ReadHeaders(reinterpret_cast<const unsigned char*>(image->data()), image->size());
+  if (!h || h->directory_count <= pe::kSecurityDirectory) return SignatureState::kUnsigned;
+  auto* directory =
+      reinterpret_cast<unsigned char*>(image->data()) + h->directories + pe::kSecurityDirectory * DataDirectory::kSize;
+  const uint64_t at = LoadU32(directory), size = LoadU32(directory + 4);
+  if (at == 0 && size == 0) return SignatureState::kUnsigned;
+  // The certificates lie after every section, at the end of the file (8-aligned).
+  if (at + size > image->size() || AlignUp(at + size, 8) < image->size() || at < FindImageEnd(*h)) {
+    return SignatureState::kMisplaced;
+  }
+  memset(directory, 0, DataDirectory::kSize);
+  image->resize(at);
+  return SignatureState::kDropped;
 }
 
 }  // namespace vek::tools

@@ -93,4 +93,16 @@ std::string CheckLayout(const unsigned char* image, size_t size);
 // header, a read-back that fails, ...); empty when done.
 std::string ReplaceResources(std::string* image, const std::vector<Resource>& resources);
 
+// ---- The signature ---------------------------------------------------------------------
+
+enum class SignatureState {
+  kUnsigned,   // no security directory: nothing done
+  kDropped,    // the certificates were cut off the end, the directory cleared
+  kMisplaced,  // certificates that do not lie at the end, after every section: kept
+};
+
+// Takes the signature (the certificates named by the security directory) off the
+// image: a stub's signature would lie in the middle of the installer made of it.
+SignatureState DropSignature(std::string* image);
+
 }  // namespace vek::tools

@@ -7,6 +7,7 @@
 #include "errorwords.h"
 #include "output.h"
 #include "pechecksum.h"
+#include "pefile.h"
 
 namespace vek::build {
 namespace {
@@ -94,6 +95,18 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     std::string config_block =
         options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder, &version);
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
+    // A signature would lie in the middle of the installer, which it does not sign.
+    switch (tools::DropSignature(&stub_bytes)) {
+      case tools::SignatureState::kUnsigned: break;
+      case tools::SignatureState::kDropped:
+        if (options.warn)
+          options.warn(options.stub + " is signed; its signature is dropped: sign the finished installer");
+        break;
+      case tools::SignatureState::kMisplaced:
+        throw BuildError(options.stub +
+                         ": this stub is signed, its certificates not at its end: sign the finished installer, not "
+                         "the stub");
+    }
     if (!StubCarriesExtension(stub_bytes)) {
       const std::string old = options.stub + ": this stub predates checked payloads";
       if (options.compress_level > 0) throw BuildError(old + "; it cannot extract compressed files (--compress)");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The executables vekpack writes carry the PE checksum that pefile computes for them
 # (unconfigured, configured with an icon, compressed, x64 and x86); signed, they
-# verify.
+# verify. A signed stub given to --stub loses its signature with a warning, and the
+# installer made of it signs and verifies.
 # Usage: pe-checksum.sh VEKPACK VEK SOURCE-DIR SCRATCH STUB-X64 STUB-X86
 # (exit 77, skipped, when neither stub is built)
 set -euo pipefail
@@ -64,3 +65,25 @@ for arch in "${archs[@]}"; do
 done
 echo "checksums: as pefile computes them; signed: verified"
 
+# A signed stub.
+stub=$(ls "$scratch"/bin/vekstub-*.exe | head -n 1)
+osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -in "$stub" -out "$scratch/signed-stub.exe" >/dev/null
+"$vekpack" --stub "$scratch/signed-stub.exe" --config "$scratch/cfg/setup.cfg" "$scratch/sample" \
+  "$scratch/from-signed.exe" 2>"$scratch/from-signed.err" >/dev/null
+grep -qF "warning: $scratch/signed-stub.exe is signed; its signature is dropped: sign the finished installer" \
+  "$scratch/from-signed.err" || { cat "$scratch/from-signed.err"; echo "no warning of the dropped signature"; exit 1; }
+check_checksum "$scratch/from-signed.exe"
+"$vek" list "$scratch/from-signed.exe" | grep -q "CompanyName *Acme Ltd." || { echo "no version information"; exit 1; }
+sign "$scratch/from-signed.exe" "$scratch/from-signed-signed.exe"
+"$vek" test "$scratch/from-signed-signed.exe" >/dev/null
+echo "signed stub: its signature dropped; the installer signs and verifies"
+
+# Certificates that are not at the stub's end cannot be cut off: refused.
+cat "$scratch/signed-stub.exe" <(head -c 4096 /dev/zero) >"$scratch/signed-stub-more.exe"
+if "$vekpack" -q --stub "$scratch/signed-stub-more.exe" "$scratch/sample" "$scratch/refused.exe" 2>"$scratch/refused.err"; then
+  echo "a stub with bytes after its certificates was taken"; exit 1
+fi
+grep -qF "signed-stub-more.exe: this stub is signed, its certificates not at its end: sign the finished installer, not the stub" \
+  "$scratch/refused.err" || { cat "$scratch/refused.err"; exit 1; }
+[[ ! -e $scratch/refused.exe ]]
+echo "signed stub with bytes after its certificates: refused"
