@@ -35,6 +35,7 @@ struct OptionalHeader {
   static constexpr size_t kFileAlignmentOffset = 36;
   static constexpr size_t kImageSizeOffset = 56;
   static constexpr size_t kHeadersSizeOffset = 60;
+  static constexpr size_t kChecksumOffset = 64;
   // The data directories, after their count, begin here in PE32 and in PE32+.
   static constexpr size_t kPe32DirectoriesOffset = 96;
   static constexpr size_t kPe32PlusDirectoriesOffset = 112;

@@ -67,13 +67,31 @@ std::vector<IconImage> ParseIcon(const std::string& file, std::string* problem) 
     return {};
   }
   std::vector<IconImage> images;
+  const size_t directory_end = kDirectorySize + count * kEntrySize;
   for (size_t i = 0; i < count; ++i) {
     const unsigned char* entry = bytes + kDirectorySize + i * kEntrySize;
     const uint64_t size = LoadU32(entry + kBytesOffset), at = LoadU32(entry + kImageOffset);
     const std::string which = "image " + std::to_string(i + 1);
-    if (size == 0 || at + size > file.size()) {
+    if (size == 0) {
+      *problem = which + " is empty";
+      return {};
+    }
+    if (at + size > file.size()) {
       *problem = which + " lies beyond the end of the file";
       return {};
+    }
+    if (at < directory_end) {
+      *problem = which + " lies in the directory";
+      return {};
+    }
+    // Each image its own bytes: entries that name one image would copy it for each.
+    for (size_t j = 0; j < i; ++j) {
+      const unsigned char* other = bytes + kDirectorySize + j * kEntrySize;
+      const uint64_t other_at = LoadU32(other + kImageOffset), other_end = other_at + LoadU32(other + kBytesOffset);
+      if (at < other_end && other_at < at + size) {
+        *problem = which + " overlaps image " + std::to_string(j + 1);
+        return {};
+      }
     }
     if (!IsPng(bytes + at, size) && !IsIconBitmap(bytes + at, size)) {
       *problem = which + " is neither a bitmap of an icon nor a PNG";

@@ -26,8 +26,9 @@ struct IconImage {
 
 // Checks the bytes of a .ico file and returns its images; *problem (left empty when
 // they are fine) says what is wrong: a directory that is not an icon's, no image or
-// more than kIconImageLimit, an image beyond the file's end, an image neither a bitmap
-// twice as high as it is wide (colours and mask) nor a PNG.
+// more than kIconImageLimit, an empty image, an image beyond the file's end or in its
+// directory, two entries whose images share bytes, an image neither a bitmap twice as
+// high as it is wide (colours and mask) nor a PNG.
 std::vector<IconImage> ParseIcon(const std::string& bytes, std::string* problem);
 
 // Reads the .ico file at path and returns its images; throws BuildError naming it

@@ -22,6 +22,8 @@ class TemporaryOutput {
   TemporaryOutput& operator=(const TemporaryOutput&) = delete;
 
   FileHandle file() const { return file_; }
+  // The temporary file's path, for reading back what was written.
+  const std::string& path() const { return temporary_; }
   // Gives the complete file the access a new file gets, puts it on the disk, closes
   // it and renames it over the output; then puts the rename on the disk.
   void Replace();

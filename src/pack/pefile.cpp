@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 
 #include "pelayout.h"
 
@@ -20,11 +21,12 @@ using pe::SectionHeader;
 
 constexpr char kResourceSection[] = ".rsrc", kOldResourceSection[] = ".rsrc0";
 constexpr size_t kDataAlignment = 8;
-// More resources than any executable carries: a table whose directories lead to the
-// same ones again and again stops here.
+// More entries (of every directory together) than any executable's table holds.
 constexpr size_t kResourceLimit = 1 << 14;
 
-size_t AlignUp(size_t at, size_t alignment) { return (at + alignment - 1) / alignment * alignment; }
+uint64_t AlignUp(uint64_t at, uint64_t alignment) { return (at + alignment - 1) / alignment * alignment; }
+// The file alignments a PE image may have.
+constexpr uint32_t kFileAlignmentMin = 512, kFileAlignmentMax = 64 * 1024;
 
 // The headers of an image whose DOS header, PE signature, file header and section
 // table lie within its bytes.
@@ -56,7 +58,11 @@ struct Headers {
     for (uint16_t i = 0; i < section_count; ++i) {
       const uint32_t address = LoadU32(Section(i) + SectionHeader::kAddressOffset);
       const uint32_t raw = LoadU32(Section(i) + SectionHeader::kRawSizeOffset);
-      if (rva < address || rva - address >= raw || count > raw - (rva - address)) continue;
+      // Empty data may lie at the very end of a section's.
+      if (rva < address || rva - address > raw || (count > 0 && rva - address == raw) ||
+          count > raw - (rva - address)) {
+        continue;
+      }
       const size_t at = size_t{LoadU32(Section(i) + SectionHeader::kRawPointerOffset)} + (rva - address);
       if (Has(at, count)) return at;
     }
@@ -94,22 +100,31 @@ std::optional<Headers> ReadHeaders(const unsigned char* bytes, size_t size) {
 
 class TableReader {
  public:
-  TableReader(const Headers& h, size_t base, std::vector<Resource>* out) : h_(h), base_(base), out_(out) {}
+  TableReader(const Headers& h, size_t base, std::vector<Resource>* out, std::string* problem)
+      : h_(h), base_(base), out_(out), problem_(problem) {}
 
   // Reads the directory at `table` (from the table's start) at `level` (0: types),
   // with `path` the type and name that lead to it.
   bool Directory(uint32_t table, size_t level, Resource& path) {
     const size_t at = base_ + table;
-    if (!h_.Has(at, ResourceDirectoryHeader::kSize)) return false;
+    if (!h_.Has(at, ResourceDirectoryHeader::kSize)) return Fail("a directory lies beyond the table");
+    // Each directory is read once: one that two entries lead to (or that leads back
+    // to itself) would be walked again for each.
+    if (!visited_.insert(table).second) return Fail("two entries lead to one directory");
     const size_t count = size_t{LoadU16(h_.bytes + at + ResourceDirectoryHeader::kNamedCountOffset)} +
                          LoadU16(h_.bytes + at + ResourceDirectoryHeader::kIdCountOffset);
-    if (!h_.Has(at + ResourceDirectoryHeader::kSize, count * ResourceEntry::kSize)) return false;
+    if (!h_.Has(at + ResourceDirectoryHeader::kSize, count * ResourceEntry::kSize)) {
+      return Fail("a directory holds more entries than the table");
+    }
+    entries_ += count;
+    if (entries_ > kResourceLimit) return Fail("it has more than " + std::to_string(kResourceLimit) + " entries");
     for (size_t i = 0; i < count; ++i) {
       const unsigned char* entry = h_.bytes + at + ResourceDirectoryHeader::kSize + i * ResourceEntry::kSize;
       const uint32_t id = LoadU32(entry), target = LoadU32(entry + 4);
       ResourceId key;
       if (id & kResourceHighBit) {
-        if (level == pe::kResourceLevels - 1 || !Name(id & ~kResourceHighBit, &key.name)) return false;
+        if (level == pe::kResourceLevels - 1) return Fail("a language has a name");
+        if (!Name(id & ~kResourceHighBit, &key.name)) return Fail("a name lies beyond the table");
       } else {
         key.number = static_cast<uint16_t>(id);
       }
@@ -117,8 +132,11 @@ class TableReader {
       if (level == 1) path.name = key;
       if (level == pe::kResourceLevels - 1) {
         path.language = key.number;
-        if ((target & kResourceHighBit) || !Leaf(target, path)) return false;
-      } else if (!(target & kResourceHighBit) || !Directory(target & ~kResourceHighBit, level + 1, path)) {
+        if (target & kResourceHighBit) return Fail("a language leads to a directory");
+        if (!Leaf(target, path)) return false;
+      } else if (!(target & kResourceHighBit)) {
+        return Fail("a type or a name leads to data");
+      } else if (!Directory(target & ~kResourceHighBit, level + 1, path)) {
         return false;
       }
     }
@@ -126,6 +144,11 @@ class TableReader {
   }
 
  private:
+  bool Fail(const std::string& why) {
+    *problem_ = why;
+    return false;
+  }
+
   bool Name(uint32_t offset, std::u16string* name) {
     const size_t at = base_ + offset;
     if (!h_.Has(at, 2)) return false;
@@ -137,10 +160,14 @@ class TableReader {
 
   bool Leaf(uint32_t offset, const Resource& path) {
     const size_t at = base_ + offset;
-    if (out_->size() == kResourceLimit || !h_.Has(at, ResourceDataEntry::kSize)) return false;
+    if (!h_.Has(at, ResourceDataEntry::kSize)) return Fail("a leaf lies beyond the table");
     const uint32_t size = LoadU32(h_.bytes + at + 4);
     const auto data = h_.Offset(LoadU32(h_.bytes + at), size);
-    if (!data) return false;
+    if (!data) return Fail("a resource's data lies outside every section");
+    // The resources' data, each copied, never takes more than the image: leaves that
+    // share their data would multiply it.
+    copied_ += size;
+    if (copied_ > h_.size) return Fail("its resources' data overlap");
     Resource& r = out_->emplace_back(path);
     r.code_page = LoadU32(h_.bytes + at + ResourceDataEntry::kCodePageOffset);
     r.data.assign(reinterpret_cast<const char*>(h_.bytes + *data), size);
@@ -151,6 +178,10 @@ class TableReader {
   const Headers& h_;
   size_t base_;
   std::vector<Resource>* out_;
+  std::string* problem_;
+  std::set<uint32_t> visited_;  // the directories read, by offset
+  size_t entries_ = 0;          // theirs
+  uint64_t copied_ = 0;         // the bytes of the resources read
 };
 
 // The order of a directory's entries: names (by their UTF-16 units) before numbers.
@@ -159,15 +190,28 @@ bool Before(const ResourceId& a, const ResourceId& b) {
   return a.name.empty() ? a.number < b.number : a.name < b.name;
 }
 
+// The order of the resources in a table: by type, name and language.
+bool InTableOrder(const Resource* a, const Resource* b) {
+  if (!(a->type == b->type)) return Before(a->type, b->type);
+  if (!(a->name == b->name)) return Before(a->name, b->name);
+  return a->language < b->language;
+}
+
+// Where the headers and every section's data end in the file.
+uint64_t FindImageEnd(const Headers& h) {
+  uint64_t end = std::max<uint64_t>(h.SectionTableEnd(), h.HeadersSize());
+  for (uint16_t i = 0; i < h.section_count; ++i) {
+    const uint64_t raw = LoadU32(h.Section(i) + SectionHeader::kRawSizeOffset);
+    if (raw) end = std::max(end, LoadU32(h.Section(i) + SectionHeader::kRawPointerOffset) + raw);
+  }
+  return end;
+}
+
 // The resource table of `resources` for a section at address rva.
 std::string TableBytes(const std::vector<Resource>& resources, uint32_t rva) {
   std::vector<const Resource*> sorted;
   for (const Resource& r : resources) sorted.push_back(&r);
-  std::stable_sort(sorted.begin(), sorted.end(), [](const Resource* a, const Resource* b) {
-    if (!(a->type == b->type)) return Before(a->type, b->type);
-    if (!(a->name == b->name)) return Before(a->name, b->name);
-    return a->language < b->language;
-  });
+  std::stable_sort(sorted.begin(), sorted.end(), InTableOrder);
   // Where each type and each name begins in `sorted`, with the end as the last.
   std::vector<size_t> types, names;
   for (size_t i = 0; i < sorted.size(); ++i) {
@@ -320,26 +364,67 @@ std::optional<SectionSpan> FindStartOffsetSection(const unsigned char* image, si
   return found;
 }
 
-bool ReadResources(const unsigned char* image, size_t size, std::vector<Resource>* out) {
+bool ReadResources(const unsigned char* image, size_t size, std::vector<Resource>* out, std::string* problem) {
+  std::string ignored;
+  if (!problem) problem = &ignored;
+  problem->clear();
   out->clear();
   const auto h = ReadHeaders(image, size);
-  if (!h || h->directories == 0) return false;
+  if (!h || h->directories == 0) {
+    *problem = "it is no PE image with data directories";
+    return false;
+  }
   if (h->directory_count <= pe::kResourceDirectory) return true;
   const uint32_t rva = LoadU32(image + h->directories + pe::kResourceDirectory * DataDirectory::kSize);
   if (rva == 0) return true;
   const auto base = h->Offset(rva, ResourceDirectoryHeader::kSize);
-  if (!base) return false;
+  if (!base) {
+    *problem = "its resource table lies outside every section";
+    return false;
+  }
   Resource path;
-  return TableReader(*h, *base, out).Directory(0, 0, path);
+  if (TableReader(*h, *base, out, problem).Directory(0, 0, path)) return true;
+  *problem = "its resource table is broken: " + *problem;
+  out->clear();
+  return false;
+}
+
+std::string CheckLayout(const unsigned char* image, size_t size) {
+  const auto h = ReadHeaders(image, size);
+  if (!h) return "it is no PE image";
+  for (uint16_t i = 0; i < h->section_count; ++i) {
+    const unsigned char* section = h->Section(i);
+    const uint64_t raw_end = uint64_t{LoadU32(section + SectionHeader::kRawPointerOffset)} +
+                             LoadU32(section + SectionHeader::kRawSizeOffset);
+    const uint64_t virtual_end = uint64_t{LoadU32(section + SectionHeader::kAddressOffset)} +
+                                 std::max(LoadU32(section + SectionHeader::kRawSizeOffset),
+                                          LoadU32(section + SectionHeader::kVirtualSizeOffset));
+    if (raw_end > UINT32_MAX || virtual_end > UINT32_MAX) {
+      return "its section " + std::to_string(i + 1) + " ends beyond what 32 bits address";
+    }
+  }
+  if (h->optional_size < OptionalHeader::kFileAlignmentOffset + 4) return "";  // no alignments to keep
+  const uint32_t section_alignment = LoadU32(image + h->optional + OptionalHeader::kSectionAlignmentOffset);
+  const uint32_t file_alignment = LoadU32(image + h->optional + OptionalHeader::kFileAlignmentOffset);
+  if (!PowerOfTwo(file_alignment) || file_alignment < kFileAlignmentMin || file_alignment > kFileAlignmentMax) {
+    return "its file alignment " + std::to_string(file_alignment) + " is not a power of two from " +
+           std::to_string(kFileAlignmentMin) + " to " + std::to_string(kFileAlignmentMax);
+  }
+  if (!PowerOfTwo(section_alignment) || section_alignment < file_alignment) {
+    return "its section alignment " + std::to_string(section_alignment) +
+           " is not a power of two at least its file alignment";
+  }
+  return "";
 }
 
 std::string ReplaceResources(std::string* image, const std::vector<Resource>& resources) {
   auto h = ReadHeaders(reinterpret_cast<const unsigned char*>(image->data()), image->size());
   if (!h || h->directory_count <= pe::kResourceDirectory) return "it is no PE image with a resource table";
   auto* bytes = reinterpret_cast<unsigned char*>(image->data());
+  const std::string layout = CheckLayout(bytes, image->size());
+  if (!layout.empty()) return layout;
   const uint32_t section_alignment = LoadU32(bytes + h->optional + OptionalHeader::kSectionAlignmentOffset);
   const uint32_t file_alignment = LoadU32(bytes + h->optional + OptionalHeader::kFileAlignmentOffset);
-  if (!PowerOfTwo(section_alignment) || !PowerOfTwo(file_alignment)) return "its section alignment is broken";
 
   // The new section's header goes after the last one: it must be zeros in the headers,
   // before any section's data.
@@ -359,12 +444,15 @@ std::string ReplaceResources(std::string* image, const std::vector<Resource>& re
                   [](unsigned char c) { return c != 0; })) {
     return "its headers have no room for another section";
   }
-  const uint32_t rva = static_cast<uint32_t>(AlignUp(virtual_end, section_alignment));
-  const std::string table = TableBytes(resources, rva);
-  const size_t raw_at = AlignUp(image->size(), file_alignment), raw_size = AlignUp(table.size(), file_alignment);
-  if (uint64_t{rva} + table.size() >= kResourceHighBit || raw_at + raw_size >= kResourceHighBit)
+  const uint64_t rva = AlignUp(virtual_end, section_alignment);
+  if (rva >= kResourceHighBit) return "it would become too large";
+  const std::string table = TableBytes(resources, static_cast<uint32_t>(rva));
+  const uint64_t raw_at = AlignUp(image->size(), file_alignment), raw_size = AlignUp(table.size(), file_alignment);
+  if (rva + table.size() >= kResourceHighBit || raw_at + raw_size >= kResourceHighBit)
     return "it would become too large";
 
+  std::string out = *image;
+  bytes = reinterpret_cast<unsigned char*>(out.data());
   // The old table's section, by name.
   unsigned char* directory = bytes + h->directories + pe::kResourceDirectory * DataDirectory::kSize;
   const uint32_t old_rva = LoadU32(directory);
@@ -380,7 +468,7 @@ std::string ReplaceResources(std::string* image, const std::vector<Resource>& re
   memcpy(section, kResourceSection, sizeof kResourceSection);
   static_assert(sizeof kOldResourceSection <= SectionHeader::kNameSize);
   StoreU32(section + SectionHeader::kVirtualSizeOffset, static_cast<uint32_t>(table.size()));
-  StoreU32(section + SectionHeader::kAddressOffset, rva);
+  StoreU32(section + SectionHeader::kAddressOffset, static_cast<uint32_t>(rva));
   StoreU32(section + SectionHeader::kRawSizeOffset, static_cast<uint32_t>(raw_size));
   StoreU32(section + SectionHeader::kRawPointerOffset, static_cast<uint32_t>(raw_at));
   StoreU32(section + SectionHeader::kFlagsOffset, pe::kInitializedReadableData);
@@ -389,13 +477,47 @@ std::string ReplaceResources(std::string* image, const std::vector<Resource>& re
   unsigned char* initialized = bytes + h->optional + OptionalHeader::kInitializedDataOffset;
   StoreU32(initialized, LoadU32(initialized) + static_cast<uint32_t>(raw_size));
   StoreU32(bytes + h->optional + OptionalHeader::kImageSizeOffset,
-           static_cast<uint32_t>(AlignUp(uint64_t{rva} + table.size(), section_alignment)));
-  StoreU32(directory, rva);
+           static_cast<uint32_t>(AlignUp(rva + table.size(), section_alignment)));
+  StoreU32(directory, static_cast<uint32_t>(rva));
   StoreU32(directory + 4, static_cast<uint32_t>(table.size()));
-  image->resize(raw_at, '\0');
-  *image += table;
-  image->resize(raw_at + raw_size, '\0');
+  out.resize(raw_at, '\0');
+  out += table;
+  out.resize(raw_at + raw_size, '\0');
+
+  // The image as written is read back by the reader that vek and vekpack use: it
+  // must give the resources it was given.
+  std::vector<Resource> read;
+  std::string problem;
+  if (!ReadResources(reinterpret_cast<const unsigned char*>(out.data()), out.size(), &read, &problem)) {
+    return "its new resources do not read back: " + problem;
+  }
+  std::vector<const Resource*> given;
+  for (const Resource& r : resources) given.push_back(&r);
+  std::stable_sort(given.begin(), given.end(), InTableOrder);
+  const bool same = read.size() == given.size() &&
+                    std::equal(read.begin(), read.end(), given.begin(), [](const Resource& a, const Resource* b) {
+                      return a.type == b->type && a.name == b->name && a.language == b->language &&
+                             a.code_page == b->code_page && a.data == b->data;
+                    });
+  if (!same) return "its new resources read back otherwise";
+  *image = std::move(out);
   return "";
+}
+
+SignatureState DropSignature(std::string* image) {
+  const auto h = ReadHeaders(reinterpret_cast<const unsigned char*>(image->data()), image->size());
+  if (!h || h->directory_count <= pe::kSecurityDirectory) return SignatureState::kUnsigned;
+  auto* directory =
+      reinterpret_cast<unsigned char*>(image->data()) + h->directories + pe::kSecurityDirectory * DataDirectory::kSize;
+  const uint64_t at = LoadU32(directory), size = LoadU32(directory + 4);
+  if (at == 0 && size == 0) return SignatureState::kUnsigned;
+  // The certificates lie after every section, at the end of the file (8-aligned).
+  if (at + size > image->size() || AlignUp(at + size, 8) < image->size() || at < FindImageEnd(*h)) {
+    return SignatureState::kMisplaced;
+  }
+  memset(directory, 0, DataDirectory::kSize);
+  image->resize(at);
+  return SignatureState::kDropped;
 }
 
 }  // namespace vek::tools

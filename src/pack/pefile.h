@@ -71,15 +71,39 @@ struct Resource {
 
 // Reads every resource of the PE image in image (its first size bytes, which hold at
 // least its headers and its resource table): false when it is no PE image or its
-// table is broken. An image without a resource table has none: true, *out empty.
-bool ReadResources(const unsigned char* image, size_t size, std::vector<Resource>* out);
+// table is broken, with the reason in *problem. An image without a resource table has
+// none: true, *out empty. Every offset is checked against the bytes it lies in; a
+// directory is read once (two entries that lead to one are refused), the directories
+// together hold at most 16,384 entries, and the resources' data together never take
+// more than the image's bytes.
+bool ReadResources(const unsigned char* image, size_t size, std::vector<Resource>* out, std::string* problem = nullptr);
+
+// What is wrong with the PE image's layout for vekpack to write it anew: a section
+// that ends beyond what 32 bits address, a file alignment that is no power of two
+// from 512 to 64 KiB, a section alignment smaller than that or no power of two (an
+// image without an optional header has no alignments). Empty when it is fine.
+std::string CheckLayout(const unsigned char* image, size_t size);
 
 // Gives the PE image in *image `resources` instead of its own: their table goes into
 // a new section ".rsrc" after the end of the file and of every section, the resource
 // table of the optional header points at it, and the section count, the size of the
 // image and of its initialised data grow with it. The old table's section stays where
-// it is, renamed ".rsrc0" when it was ".rsrc". Returns what could not be done (no room
-// for another section header, ...); empty when done.
+// it is, renamed ".rsrc0" when it was ".rsrc". The image is read back with
+// ReadResources before *image is changed: it must give `resources` again. Returns
+// what could not be done (CheckLayout's refusals, no room for another section
+// header, a read-back that fails, ...); empty when done.
 std::string ReplaceResources(std::string* image, const std::vector<Resource>& resources);
+
+// ---- The signature ---------------------------------------------------------------------
+
+enum class SignatureState {
+  kUnsigned,   // no security directory: nothing done
+  kDropped,    // the certificates were cut off the end, the directory cleared
+  kMisplaced,  // certificates that do not lie at the end, after every section: kept
+};
+
+// Takes the signature (the certificates named by the security directory) off the
+// image: a stub's signature would lie in the middle of the installer made of it.
+SignatureState DropSignature(std::string* image);
 
 }  // namespace vek::tools

@@ -25,6 +25,11 @@ void SetVersion(std::string& stub, const std::string& stub_name, const ResourceS
   const std::string problem = tools::SetVersionInfo(image + place->file_offset, place->size,
                                                     version.has_numbers ? version.numbers : nullptr, version.strings);
   if (!problem.empty()) throw BuildError(stub_name + ": " + problem);
+  // Read back as vek list reads it.
+  tools::VersionInfo info;
+  if (!tools::ReadVersionInfo(image + place->file_offset, place->size, &info)) {
+    throw BuildError(stub_name + ": its version information does not read back once set");
+  }
 }
 
 }  // namespace
@@ -91,6 +96,8 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
                      " section has no extension block offset)");
   }
   if (stub_bytes.size() >= kPositionLimit) throw BuildError(stub_name + ": the stub is 2 GiB or larger");
+  problem = tools::CheckLayout(reinterpret_cast<const unsigned char*>(stub_bytes.data()), stub_bytes.size());
+  if (!problem.empty()) throw BuildError(stub_name + ": not a usable stub: " + problem);
   std::string out = stub_bytes;
   if (version) SetVersion(out, stub_name, *version);
   // After the version: the resources are copied into a section of their own.

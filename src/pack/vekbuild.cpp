@@ -2,8 +2,12 @@
 
 #include <string.h>
 
+#include <vector>
+
 #include "errorwords.h"
 #include "output.h"
+#include "pechecksum.h"
+#include "pefile.h"
 
 namespace vek::build {
 namespace {
@@ -11,6 +15,8 @@ namespace {
 // Folders above a path that are looked at, at most, to see whether it lies inside
 // the source folder.
 constexpr int kFolderLevelLimit = 4096;
+// What is read at once of the output to sum its checksum.
+constexpr size_t kChecksumBlock = size_t{1} << 20;
 
 bool Missing(const Error& error) { return error.code == kIoFileNotFound || error.code == kWinErrorPathNotFound; }
 
@@ -47,6 +53,30 @@ bool OutputInside(PackEdge& edge, const std::string& output, const PathFacts& so
   return false;
 }
 
+// Sets the PE checksum of the executable written to `output` (its stub `stub`), the
+// file read back whole: every byte is in place, the extension block among them.
+void WriteChecksum(PackEdge& edge, const TemporaryOutput& output, const std::string& name, const std::string& stub) {
+  const uint64_t field = PeChecksumField(reinterpret_cast<const unsigned char*>(stub.data()), stub.size());
+  if (field == 0) return;  // no optional header: no checksum
+  FileHandle file = kNoFile;
+  Error error = edge.OpenRead(kNoFolder, output.path().c_str(), &file);
+  if (!error.ok()) throw BuildError(name + ": cannot read the output back: " + tools::ErrorInWords(error));
+  PeChecksum checksum(field);
+  std::vector<char> buffer(kChecksumBlock);
+  for (;;) {
+    size_t got = 0;
+    error = edge.Read(file, buffer.data(), buffer.size(), &got);
+    if (!error.ok() || got == 0) break;
+    checksum.Add(buffer.data(), got);
+  }
+  (void)edge.Close(file);  // read only
+  if (!error.ok()) throw BuildError(name + ": cannot read the output back: " + tools::ErrorInWords(error));
+  unsigned char value[4];
+  StoreU32(value, checksum.Finish());
+  error = edge.WriteAt(output.file(), field, value, sizeof value);
+  if (!error.ok()) throw BuildError(name + ": cannot write: " + tools::ErrorInWords(error));
+}
+
 }  // namespace
 
 PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& options) {
@@ -65,6 +95,18 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     std::string config_block =
         options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder, &version);
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
+    // A signature would lie in the middle of the installer, which it does not sign.
+    switch (tools::DropSignature(&stub_bytes)) {
+      case tools::SignatureState::kUnsigned: break;
+      case tools::SignatureState::kDropped:
+        if (options.warn)
+          options.warn(options.stub + " is signed; its signature is dropped: sign the finished installer");
+        break;
+      case tools::SignatureState::kMisplaced:
+        throw BuildError(options.stub +
+                         ": this stub is signed, its certificates not at its end: sign the finished installer, not "
+                         "the stub");
+    }
     if (!StubCarriesExtension(stub_bytes)) {
       const std::string old = options.stub + ": this stub predates checked payloads";
       if (options.compress_level > 0) throw BuildError(old + "; it cannot extract compressed files (--compress)");
@@ -104,6 +146,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     sink.WriteAt(extension_at, written.extension.data(), written.extension.size());
   }
   sink.Finish();
+  if (!stub.empty()) WriteChecksum(edge, output, options.output, stub);
   output.Replace();
 
   PackResult result;

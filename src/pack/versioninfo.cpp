@@ -108,9 +108,9 @@ void WriteVersion(unsigned char* p, const uint16_t numbers[4]) {
 
 }  // namespace
 
-std::optional<ResourcePlace> FindVersionResource(const unsigned char* bytes, size_t size) {
+std::optional<ResourcePlace> FindVersionResource(const unsigned char* bytes, size_t size, std::string* problem) {
   std::vector<Resource> resources;
-  if (!ReadResources(bytes, size, &resources)) return std::nullopt;
+  if (!ReadResources(bytes, size, &resources, problem)) return std::nullopt;
   for (const Resource& r : resources) {
     if (r.type == ResourceId{kVersionType, {}} && r.name == ResourceId{kVersionId, {}} && !r.data.empty()) {
       return ResourcePlace{r.file_offset, static_cast<uint32_t>(r.data.size())};
@@ -128,7 +128,9 @@ bool ReadVersionInfo(const unsigned char* data, size_t size, VersionInfo* out) {
   out->strings.clear();
   if (tables.empty()) return true;
   if (!Children(data, tables[0], &strings)) return false;
-  for (const Block& s : strings) out->strings.emplace_back(s.key, Utf16(data + s.value, s.value_length));
+  // The value as the block bounds it: value_length counts bytes, not UTF-16 units, in
+  // a block that is not text.
+  for (const Block& s : strings) out->strings.emplace_back(s.key, Utf16(data + s.value, (s.value_end - s.value) / 2));
   return true;
 }
 
@@ -148,6 +150,7 @@ std::string SetVersionInfo(unsigned char* data, size_t size, const uint16_t* num
       for (const Block& s : found) {
         if (s.key != key || !s.text) continue;
         const size_t room = (s.end - s.value) / 2;  // UTF-16 units, the zero included
+        if (room == 0) return "its version resource has no room for " + key;
         std::vector<uint16_t> units(room + 1);
         const size_t length = Utf8ToUtf16(text.c_str(), units.data(), units.size());
         if (length >= room) {

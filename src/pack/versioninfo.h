@@ -27,8 +27,9 @@ struct ResourcePlace {
 // Finds the version resource of the PE image in image (its first size bytes, which
 // hold at least its headers and its resource section): the first language of type
 // 16, id 1, reached through the resource table of the optional header. nullopt when
-// there is none or the directory is broken.
-std::optional<ResourcePlace> FindVersionResource(const unsigned char* image, size_t size);
+// there is none or the directory is broken (ReadResources: *problem says how).
+std::optional<ResourcePlace> FindVersionResource(const unsigned char* image, size_t size,
+                                                 std::string* problem = nullptr);
 
 struct VersionInfo {
   uint16_t file_version[4] = {};  // VS_FIXEDFILEINFO's, most significant first

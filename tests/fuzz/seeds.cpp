@@ -6,6 +6,7 @@
 #include "crc32.h"
 #include "extension.h"
 #include "layout.h"
+#include "peseeds.h"
 #include "vekbuild.h"
 
 namespace {
@@ -74,6 +75,20 @@ std::vector<std::string> FuzzSeeds() {
   std::string count = sound;  // more records claimed than present
   Put16(count, vek::ArchiveSignature::kSize + vek::ArchiveHeader::kEntryCountOffset, 65535);
   seeds.push_back(count);
+  // For the resource target: a stub's resources (its version resource's last String
+  // binary), the version resource alone and with that String as text, an icon, and
+  // two icon entries naming one image.
+  const std::string image = SeedPeImage();
+  seeds.push_back(image);
+  seeds.push_back(SeedVersionResource());
+  std::string text = SeedVersionResource();
+  Put16(text, text.rfind(std::string("C\0o\0m\0m\0e\0n\0t\0s\0", 16)) - 2, 1);
+  seeds.push_back(text);
+  const std::string icon = SeedIcon();
+  seeds.push_back(icon);
+  std::string shared = icon;
+  shared.replace(6 + 16 + 8, 8, icon.substr(6 + 8, 8));
+  seeds.push_back(shared);
   // For the round-trip target: a short tree description.
   seeds.push_back(
       std::string("\x00\x01\x05name\x01\x00\x03\x10"

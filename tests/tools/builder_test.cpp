@@ -411,15 +411,17 @@ TEST(Builder, CompressesOnlyForAStubThatDecodesSolidArchives) {
 }
 
 // A stub must hold the start offset in a section of its own: not in the headers,
-// not in another section's bytes.
+// not in another section's bytes; and its sections must end within 32 bits.
 TEST(Builder, RefusesAStubWithoutTheStartOffsetInASectionOfItsOwn) {
   const size_t vekofs_pointer = 0x44 + 20 + 40 + 20;
   std::string in_headers = FakeStub(".vekofs", 0x600), in_text = in_headers, too_small = in_headers;
+  std::string beyond_32_bits = in_headers;
   testing::PatchU32(in_headers, vekofs_pointer, 0x40);  // onto "PE\0\0"
   testing::PatchU32(in_text, vekofs_pointer, 0x100);
   testing::PatchU32(too_small, vekofs_pointer - 4, 2);
-  for (const std::string& stub :
-       {FakeStub(".data", 0x600), std::string("not an executable at all"), in_headers, in_text, too_small}) {
+  testing::PatchU32(beyond_32_bits, vekofs_pointer - 8, 0xFFFFFF00);  // its address
+  for (const std::string& stub : {FakeStub(".data", 0x600), std::string("not an executable at all"), in_headers,
+                                  in_text, too_small, beyond_32_bits}) {
     ScratchFolder src, out;
     WriteWholeFile(src / "f.txt", "f");
     WriteWholeFile(out / "stub.exe", stub);

@@ -43,6 +43,12 @@ TEST(Icon, RefusedNamingTheFileAndWhatIsTaken) {
   testing::PatchU16(many, 4, 65);
   testing::PatchU32(beyond, 6 + 16 + 12, static_cast<uint32_t>(good.size()));  // image 2 begins at the end
   testing::PatchU32(square, 6 + 16 + 8, 16);                                   // its bitmap as high as wide: no mask
+  std::string empty = good, shared = good, overlapping = good, in_directory = good;
+  testing::PatchU32(empty, 6 + 16 + 8, 0);
+  shared.replace(6 + 16 + 8, 8, good.substr(6 + 8, 8));  // image 2 is image 1
+  testing::PatchU32(overlapping, 6 + 16 + 12,
+                    LoadU32(reinterpret_cast<const unsigned char*>(good.data()) + 6 + 16 + 12) - 4);
+  testing::PatchU32(in_directory, 6 + 12, 6 + 16);
   const std::string taken =
       "; it takes a Windows .ico file of 1 to 64 images, each a bitmap or a PNG, of at most 1048576 bytes";
   const struct {
@@ -57,6 +63,10 @@ TEST(Icon, RefusedNamingTheFileAndWhatIsTaken) {
       {beyond, "(image 2 lies beyond the end of the file)" + taken},
       {good.substr(0, good.size() - 1), "(image 3 lies beyond the end of the file)" + taken},
       {square, "(image 1 is neither a bitmap of an icon nor a PNG)" + taken},
+      {empty, "(image 2 is empty)" + taken},
+      {shared, "(image 2 overlaps image 1)" + taken},
+      {overlapping, "(image 2 overlaps image 1)" + taken},
+      {in_directory, "(image 1 lies in the directory)" + taken},
       {good + std::string(build::kIconSizeLimit, 'x'), "the icon is larger than 1048576 bytes"},
       {"/", "cannot open the icon: it is a folder"},
   };

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "pechecksum.h"
 #include "pefile.h"
 #include "pelayout.h"
 #include "testsupport.h"
+#include "versioninfo.h"
 
 namespace vek {
 namespace {
@@ -84,13 +86,16 @@ TEST(PeResources, WrittenTablesReadBackInTheirOrder) {
   resources[1].data = "icon";
   resources[2] = resources[0];
   resources[2].language = 0x415;
+  // Empty data last: at the very end of the new section.
+  resources.emplace_back().type.number = 0x7FFF;
   std::string image = OneResourceImage();
   ASSERT_EQ(tools::ReplaceResources(&image, resources), "");
   EXPECT_EQ(image.substr(kSectionsAt, 8), std::string(".rsrc0\0\0", 8));  // the old table's section
   std::vector<tools::Resource> read;
   ASSERT_TRUE(tools::ReadResources(reinterpret_cast<const unsigned char*>(image.data()), image.size(), &read));
   // The table's order: types by number, names before numbers, languages by number.
-  ASSERT_EQ(read.size(), 3u);
+  ASSERT_EQ(read.size(), 4u);
+  EXPECT_EQ(read[3].data, "");
   EXPECT_EQ(read[0].type.number, tools::kIconGroupType);
   EXPECT_EQ(read[0].name.name, u"MAINICON");
   EXPECT_EQ(read[0].code_page, 1252u);
@@ -99,8 +104,9 @@ TEST(PeResources, WrittenTablesReadBackInTheirOrder) {
   for (const tools::Resource& r : read) EXPECT_EQ(image.substr(r.file_offset, r.data.size()), r.data);
 }
 
-// Every offset in a table is checked before it is followed, and a table that leads
-// to more leaves than any executable has is refused rather than read for ever.
+// Every offset in a table is checked before it is followed, and a table that would
+// take long or much memory to read is refused: directories reached twice, more
+// entries than any executable has, leaves that share their data.
 TEST(PeResources, BrokenTablesAreRefused) {
   constexpr uint32_t kDir = pe::kResourceHighBit;
   const auto patched = [](size_t at, uint32_t value) {
@@ -113,6 +119,20 @@ TEST(PeResources, BrokenTablesAreRefused) {
   PutDirectory(fan_out, 0x800, std::vector<uint32_t>(128, kDir | 0xC20));
   PutDirectory(fan_out, 0xC20, {0xC40, 0xC40});
   PutLeaf(fan_out, 0xC40, 0x1000, 4);
+  // 16,000 types leading to one name's directory of 16,000: read whole, 2.56e8
+  // languages.
+  std::string quadratic = Pe32PlusImage(0x40000);
+  PutDirectory(quadratic, 0, std::vector<uint32_t>(16000, kDir | 0x20000));
+  PutDirectory(quadratic, 0x20000, std::vector<uint32_t>(16000, kDir | 0x3F800));
+  // 2,000 leaves naming one block of 3 KiB: 6 MB copied from 21 KiB.
+  std::string shared = Pe32PlusImage(0x5000);
+  PutDirectory(shared, 0, {kDir | 0x20});
+  PutDirectory(shared, 0x20, {kDir | 0x40});
+  PutDirectory(shared, 0x40, std::vector<uint32_t>(2000, 0x4000));
+  PutLeaf(shared, 0x4000, 0x1000 + 0x4100, 0xC00);
+  std::string empty_at_end = OneResourceImage(), empty_beyond = OneResourceImage();
+  PutLeaf(empty_at_end, 0x60, 0x1200, 0);  // no data, where the section ends
+  PutLeaf(empty_beyond, 0x60, 0x1201, 0);
   std::string no_optional_header = OneResourceImage();
   PatchU16(no_optional_header, kOptionalAt, 0);
   std::string table_beyond_section = OneResourceImage();
@@ -133,6 +153,10 @@ TEST(PeResources, BrokenTablesAreRefused) {
       {"data running past its section", patched(0x60 + 4, 0x181), false},
       {"more entries than the table holds", patched(0x0C, 0xFFFF0000), false},
       {"more leaves than any executable has", fan_out, false},
+      {"directories reached again and again", quadratic, false},
+      {"leaves sharing their data", shared, false},
+      {"empty data at the end of its section", empty_at_end, true},
+      {"empty data beyond its section", empty_beyond, false},
       {"no optional header of a known kind", no_optional_header, false},
       {"the table outside every section", table_beyond_section, false},
   };
@@ -151,14 +175,27 @@ TEST(PeResources, BrokenTablesAreRefused) {
 TEST(PeResources, AnImageWithoutRoomIsLeftAsItWas) {
   std::string full = Pe32PlusImage(0x200);
   PatchU32(full, kOptionalAt + pe::OptionalHeader::kHeadersSizeOffset, kSectionsAt + pe::SectionHeader::kSize);
-  std::string misaligned = Pe32PlusImage(0x200);
-  PatchU32(misaligned, kOptionalAt + pe::OptionalHeader::kFileAlignmentOffset, 0x300);
+  const auto patched = [](size_t at, uint32_t value) {
+    std::string image = Pe32PlusImage(0x200);
+    PatchU32(image, at, value);
+    return image;
+  };
+  constexpr size_t kFileAlignment = kOptionalAt + pe::OptionalHeader::kFileAlignmentOffset;
+  constexpr size_t kSectionAlignment = kOptionalAt + pe::OptionalHeader::kSectionAlignmentOffset;
   const struct {
     std::string image;
     const char* problem;
   } cases[] = {
       {full, "its headers have no room for another section"},
-      {misaligned, "its section alignment is broken"},
+      {patched(kFileAlignment, 0x300), "its file alignment 768 is not a power of two from 512 to 65536"},
+      {patched(kFileAlignment, 0x10000000), "its file alignment 268435456 is not a power of two from 512 to 65536"},
+      {patched(kFileAlignment, 0x100), "its file alignment 256 is not a power of two from 512 to 65536"},
+      {patched(kSectionAlignment, 0x100),
+       "its section alignment 256 is not a power of two at least its file alignment"},
+      {patched(kSectionsAt + pe::SectionHeader::kVirtualSizeOffset, 0xFFFFF001),
+       "its section 1 ends beyond what 32 bits address"},
+      {patched(kSectionsAt + pe::SectionHeader::kRawPointerOffset, 0xFFFFFF00),
+       "its section 1 ends beyond what 32 bits address"},
       {testing::FakeStub(".vekofs", 0x600), "it is no PE image with a resource table"},
   };
   for (const auto& c : cases) {
@@ -211,6 +248,96 @@ TEST(PeStartOffsetSection, IsFoundOnlyAsASectionOfItsOwn) {
       EXPECT_EQ(span->image_end, 0x400u) << c.what;
     }
   }
+}
+
+// A block of a version resource: key, value (value_length counting UTF-16 units of a
+// text, bytes of anything else) and children.
+std::string VersionBlock(const std::u16string& key, const std::string& value, bool text,
+                         const std::string& children = "") {
+  std::string b(6, '\0');
+  for (char16_t c : key + u'\0') b += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  b.resize((b.size() + 3) & ~size_t{3}, '\0');
+  b += value;
+  b.resize((b.size() + 3) & ~size_t{3}, '\0');
+  b += children;
+  PatchU16(b, 0, static_cast<uint16_t>(b.size()));
+  PatchU16(b, 2, static_cast<uint16_t>(text ? value.size() / 2 : value.size()));
+  PatchU16(b, 4, text ? 1 : 0);
+  return b;
+}
+
+// Strings are read within their blocks: a binary one, last in the resource, is read
+// as its bytes (not as that many UTF-16 units, past the resource's end).
+TEST(VersionInfo, StringsAreReadWithinTheirBlocks) {
+  std::string fixed(52, '\0');
+  PatchU32(fixed, 0, 0xFEEF04BD);
+  const auto resource = [&](const std::string& last) {
+    const std::string table =
+        VersionBlock(u"040904B0", "", true, VersionBlock(u"CompanyName", std::string("A\0\0\0", 4), true) + last);
+    return VersionBlock(u"VS_VERSION_INFO", fixed, false, VersionBlock(u"StringFileInfo", "", true, table));
+  };
+  std::string text_too_long = VersionBlock(u"Comments", "AB", true);
+  PatchU16(text_too_long, 2, 40);
+  const struct {
+    const char* what;
+    std::string last;
+    bool read;
+    std::string value;  // the last string's
+  } cases[] = {
+      {"text", VersionBlock(u"Comments", std::string("A\0B\0", 4), true), true, "AB"},
+      {"binary", VersionBlock(u"Comments", "ABCD", false), true, "\xE4\x89\x81\xE4\x91\x83"},  // U+4241 U+4443
+      {"binary of an odd length", VersionBlock(u"Comments", "ABC", false), true, "\xE4\x89\x81"},
+      {"a value past its block", text_too_long, false, ""},
+  };
+  for (const auto& c : cases) {
+    // Bytes that are no zeros after the resource: a reader past its end would show them.
+    const std::string bytes = resource(c.last) + "xxxx";
+    tools::VersionInfo info;
+    ASSERT_EQ(tools::ReadVersionInfo(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() - 4, &info),
+              c.read)
+        << c.what;
+    if (!c.read) continue;
+    ASSERT_EQ(info.strings.size(), 2u) << c.what;
+    EXPECT_EQ(info.strings[0].second, "A") << c.what;
+    EXPECT_EQ(info.strings[1].second, c.value) << c.what;
+  }
+}
+
+// The PE checksum: words summed with their carries folded back, the field as zeros,
+// the length added; the same in any pieces.
+TEST(PeChecksum, SumsWordsFoldsCarriesAndAddsTheLength) {
+  const struct {
+    std::string bytes;
+    uint64_t field;
+    uint32_t checksum;
+  } cases[] = {
+      {"", 100, 0},
+      {std::string("\x01\x02\x03"), 100, 0x0201 + 0x0003 + 3},
+      {std::string("\xFF\xFF\xFF\xFF"), 100, 0xFFFF + 4},
+      {std::string("\xFF\xFF\xFF\xFF\x01\x00", 6), 100, 1 + 6},
+      {std::string("\x01\x00\xAA\xBB\xCC\xDD\x02\x00", 8), 2, 1 + 2 + 8},
+      {std::string("\x01\xAA\xBB\xCC\xDD\x02", 6), 1, 0x0001 + 0x0200 + 6},
+  };
+  for (const auto& c : cases) {
+    PeChecksum sum(c.field);
+    sum.Add(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(sum.Finish(), c.checksum) << c.bytes.size() << " bytes, field " << c.field;
+  }
+  std::string bytes(4099, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 >> 3);
+  PeChecksum whole(0x99);
+  whole.Add(bytes.data(), bytes.size());
+  for (size_t cut = 0; cut <= bytes.size(); cut += 97) {
+    PeChecksum pieces(0x99);
+    pieces.Add(bytes.data(), cut / 3);
+    pieces.Add(bytes.data() + cut / 3, cut - cut / 3);
+    pieces.Add(bytes.data() + cut, bytes.size() - cut);
+    EXPECT_EQ(pieces.Finish(), whole.Finish()) << cut;
+  }
+  // The field of a PE32+ image: after the signature, the file header and 64 bytes.
+  const std::string image = Pe32PlusImage(0);
+  EXPECT_EQ(PeChecksumField(reinterpret_cast<const unsigned char*>(image.data()), image.size()), kOptionalAt + 64);
+  EXPECT_EQ(PeChecksumField(reinterpret_cast<const unsigned char*>(image.data()), 0x40), 0u);
 }
 
 }  // namespace

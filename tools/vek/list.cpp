@@ -70,9 +70,19 @@ void ListVersionInfo(const OpenedArchive& archive, FILE* out) {
   const bool read = !edge.Read(file, image.data(), static_cast<uint32_t>(image.size()), &done) && done == image.size();
   (void)edge.Close(file);
   const auto* bytes = reinterpret_cast<const unsigned char*>(image.data());
-  const auto place = read ? FindVersionResource(bytes, image.size()) : std::nullopt;
+  std::string problem;
+  const auto place = read ? FindVersionResource(bytes, image.size(), &problem) : std::nullopt;
   VersionInfo info;
-  if (!place || !ReadVersionInfo(bytes + place->file_offset, place->size, &info)) return;
+  if (place && !ReadVersionInfo(bytes + place->file_offset, place->size, &info)) {
+    problem = "its version resource is damaged";
+  } else if (!place && problem.find("resource table") == std::string::npos) {
+    return;  // none, or no PE image with data directories: nothing to tell
+  }
+  if (!problem.empty()) {
+    fprintf(out, "Version information:\n  (%s)\n\n",
+            PrintableText(problem.data(), problem.size(), NameEncoding::kUtf8).c_str());
+    return;
+  }
   const auto numbers = [](const uint16_t* v) {
     return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
   };
