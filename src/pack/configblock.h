@@ -9,21 +9,24 @@
 #include <vector>
 
 #include "icon.h"
+#include "manifest.h"
 #include "packedge.h"
 #include "vekwriter.h"
 
 namespace vek::build {
 
 // What a configuration sets in the executable's resources: in its version
-// information the strings (key and UTF-8 text) and, with `version`, the fixed version
-// numbers (the product's name is `product`, else the caption; the description the
-// caption, else `product`); with `icon`, its icon.
+// information the strings (key and UTF-8 text; those the stub's resource lacks are
+// added to it) and, with `version`, the fixed version numbers (the product's name is
+// `product`, else the caption; the description the caption, else `product`); with
+// `icon`, its icon; and its manifest.
 struct ResourceSettings {
   std::vector<std::pair<std::string, std::string>> strings;
   bool has_numbers = false;
   uint16_t numbers[4] = {};
   bool asked = false;           // publisher, version, copyright or product given
   std::vector<IconImage> icon;  // none: the stub's own
+  ManifestSettings manifest;
 };
 
 // Reads and checks a configuration file (see stubconfig.h) and returns the block
