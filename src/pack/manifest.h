@@ -4,6 +4,7 @@
 // configuration keeps the stub's manifest as it is.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 namespace vek::build {

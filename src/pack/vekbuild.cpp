@@ -62,8 +62,9 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   uint32_t extension_at = 0;
   if (!options.stub.empty()) {
     ResourceSettings version;
-    std::string config_block =
-        options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder, &version);
+    std::string config_block = options.config.empty()
+                                   ? std::string()
+                                   : MakeConfigBlock(edge, options.config, &builder, &version, options.warn);
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
     if (!StubCarriesExtension(stub_bytes)) {
       const std::string old = options.stub + ": this stub predates checked payloads";
