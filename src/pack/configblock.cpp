@@ -7,6 +7,7 @@
 #include "archivesink.h"
 #include "casefold.h"
 #include "configread.h"
+#include "stubdefaults.h"
 #include "stubpatch.h"
 #include "winpath.h"
 
@@ -185,6 +186,16 @@ bool BeginsWithName(const char* path, const char* name) {
 }
 
 }  // namespace
+
+std::string UnconfiguredWarning(const ArchiveBuilder& tree) {
+  const char* item = kProgramItemSuffix + 1;
+  const std::string target(item, static_cast<size_t>(strchr(item, ',') - item));
+  std::string text = std::string("no --config: the installer shows the stub's Polish sample texts, proposes ") +
+                     kDefaultDestination + " and makes the Start-menu group \"" + kProgramGroupName +
+                     "\" with an item for " + target;
+  if (!TreeHolds(tree, target)) text += ", which the packed folder lacks";
+  return text;
+}
 
 bool FolderNeedsAdministrator(const char* folder) {
   size_t prefix = 0;

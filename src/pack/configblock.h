@@ -42,6 +42,10 @@ std::string MakeConfigBlock(PackEdge& edge, const std::string& config_path, cons
                             ResourceSettings* resources = nullptr,
                             const std::function<void(const std::string&)>& warn = {});
 
+// The warning for an executable packed without a configuration: what its installer
+// shows and where it installs, and whether the tree lacks the target of its item.
+std::string UnconfiguredWarning(const ArchiveBuilder& tree);
+
 // Whether an installer into `folder` (a configured folder, as stubconfig.h takes it)
 // needs an administrator: below {programfiles}, or below the Windows folder or a
 // program-files folder named by its path.

@@ -65,6 +65,7 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
     std::string config_block = options.config.empty()
                                    ? std::string()
                                    : MakeConfigBlock(edge, options.config, &builder, &version, options.warn);
+    if (options.config.empty() && options.warn) options.warn(UnconfiguredWarning(builder));
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
     if (!StubCarriesExtension(stub_bytes)) {
       const std::string old = options.stub + ": this stub predates checked payloads";

@@ -430,13 +430,26 @@ TEST(ConfigBlock, AFileNamedLikeTheUninstallerIsRefusedOnlyWithUninstallYes) {
 TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
   ScratchFolder out;
   std::filesystem::create_directories(out / "src");
-  WriteWholeFile(out / "src" / "index.htm", "<html></html>");
+  WriteWholeFile(out / "src" / "Index.htm", "<html></html>");
   WriteWholeFile(out / "stub.exe", FakeStub(true));
   build::PackOptions options;
   options.source_folder = (out / "src").string();
   options.output = (out / "setup.exe").string();
   options.stub = (out / "stub.exe").string();
+  std::vector<std::string> warnings;
+  options.warn = [&](const std::string& text) { warnings.push_back(text); };
   build::Pack(options);
+  // Where the stub's own texts install, and whether its one item finds its target.
+  const std::string sample =
+      "no --config: the installer shows the stub's Polish sample texts, proposes C:\\Tarnovista_3_99 and makes the "
+      "Start-menu group \"NWM Tarnovista\" with an item for INDEX.HTM";
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_EQ(warnings[0], sample);
+  std::filesystem::rename(out / "src" / "Index.htm", out / "src" / "other.htm");
+  warnings.clear();
+  build::Pack(options);
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_EQ(warnings[0], sample + ", which the packed folder lacks");
   const std::string exe = ReadWholeFile(out / "setup.exe");
   EXPECT_EQ(LoadU32(reinterpret_cast<const unsigned char*>(&exe[0x204])), 0u);
   EXPECT_EQ(exe.substr(0x600, 6), "RN-VEK");
