@@ -114,9 +114,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
   # CPack puts the summary on the Description line itself; this is the extended text.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"vekpack packs a folder, uncompressed, into a VEK archive or, with --sfx,
-into a self-extracting Windows executable: a small extractor stub (x86_64
-or i686, both included) with the archive appended. vek lists, tests and
-extracts VEK archives and self-extracting executables.")
+"vekpack packs a folder into a VEK archive or, with --sfx, into a
+self-extracting Windows executable: a small extractor stub (x86_64 or i686,
+both included) with the archive appended, optionally configured as a
+publisher's installer. Files are stored, or with --compress compressed with
+solid LZMA. vek lists, tests and extracts VEK archives and self-extracting
+executables.")
 endif()
 include(CPack)

@@ -17,7 +17,13 @@
 //   uninstall = yes|no      yes: a completed install writes uninstall.exe into the
 //                           destination and registers it in Apps & Features
 //   id = NAME               that entry's key, the same for every version of a product
-//                           (default: product, else group)
+//                           (vekpack writes it with uninstall = yes, from product when
+//                           the file has none; the stub's own fallback is product,
+//                           else group)
+//
+// vekpack reads a publisher's file more kindly (src/pack/configread.h) and writes the
+// form this parser takes; the keys it reads alone (original-filename, internal-name,
+// comments, elevation) never reach the block.
 //
 // vekpack checks a publisher's file with this parser and writes it, as the
 // configuration block, between the stub and the archive: kConfigMagic followed by the

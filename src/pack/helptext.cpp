@@ -2,16 +2,20 @@
 
 #include <algorithm>
 
+#include "configread.h"
 #include "stubconfig.h"
 
 namespace vek::tools {
 namespace {
 
+using namespace build;  // the keys that vekpack alone reads
+
 // What each key sets, in the order the help lists them, its lines broken by hand. In
 // the text, %L stands for the key's limit, %T for a TARGET's and %I for the most items.
 struct KeyHelp {
-  ConfigKey key;
+  int key;  // a ConfigKey, or with `tool` a ToolKey
   const char* text;
+  bool tool = false;
 };
 constexpr KeyHelp kKeyHelp[] = {
     {kKeyCaption, "the window's caption (%L)"},
@@ -47,6 +51,9 @@ constexpr KeyHelp kKeyHelp[] = {
     {kKeyVersion,
      "the file and product version: one to four numbers 0-65535\n"
      "separated by dots, such as 2.1 (without it the stub's own)"},
+    {kToolOriginalFilename, "the file's original name in the version information, such\nas acme-setup.exe (%L)", true},
+    {kToolInternalName, "the internal name in the version information (%L)", true},
+    {kToolComments, "the comments in the version information (%L)", true},
     {kKeyIcon,
      "FILE.ico: the executable's icon, in Explorer and the window's\n"
      "title bar; relative to the configuration's folder. A Windows\n"
@@ -54,18 +61,25 @@ constexpr KeyHelp kKeyHelp[] = {
      "1 MiB (%L)"},
     {kKeyUninstall,
      "yes or no: with yes, a completed install writes uninstall.exe\n"
-     "and registers it in Apps & Features"},
+     "and registers it in Apps & Features; needs id or product"},
     {kKeyId,
      "the Apps & Features entry's key, the same for every version\n"
-     "(%L); without it the product, else the group"},
+     "(%L); without it the product"},
+    {kToolElevation,
+     "admin or user: the installer asks for an administrator's\n"
+     "rights, or runs with the user's own; without it admin for a\n"
+     "folder in {programfiles}, Program Files or Windows, else user",
+     true},
 };
 
 constexpr bool EveryKeyOnce() {
-  if (sizeof kKeyHelp / sizeof kKeyHelp[0] != kConfigKeyCount) return false;
-  for (int key = 0; key < kConfigKeyCount; ++key) {
-    int seen = 0;
-    for (const KeyHelp& help : kKeyHelp) seen += help.key == key;
-    if (seen != 1) return false;
+  if (sizeof kKeyHelp / sizeof kKeyHelp[0] != int{kConfigKeyCount} + int{kToolKeyCount}) return false;
+  for (int tool = 0; tool < 2; ++tool) {
+    for (int key = 0; key < (tool ? int{kToolKeyCount} : int{kConfigKeyCount}); ++key) {
+      int seen = 0;
+      for (const KeyHelp& help : kKeyHelp) seen += help.key == key && help.tool == (tool == 1);
+      if (seen != 1) return false;
+    }
   }
   return true;
 }
@@ -108,12 +122,15 @@ std::string ExitCodesText(const char* lead, const ExitCode* codes, size_t count,
 std::string ConfigKeysText() {
   std::string out;
   for (const KeyHelp& help : kKeyHelp) {
-    const std::string name = ConfigKeyName(help.key);
+    const std::string name = help.tool ? build::ToolKeyName(static_cast<build::ToolKey>(help.key))
+                                       : ConfigKeyName(static_cast<ConfigKey>(help.key));
+    const uint32_t limit = help.tool ? build::ToolKeyLimit(static_cast<build::ToolKey>(help.key))
+                                     : ConfigKeyLimit(static_cast<ConfigKey>(help.key));
     const size_t column = std::max(kKeyColumn, 2 + name.size() + 2);
     out += "  " + name + std::string(column - 2 - name.size(), ' ');
     for (const char* p = help.text; *p; ++p) {
       if (*p == '%' && (p[1] == 'L' || p[1] == 'T' || p[1] == 'I')) {
-        const uint32_t value = p[1] == 'L'   ? ConfigKeyLimit(help.key)
+        const uint32_t value = p[1] == 'L'   ? limit
                                : p[1] == 'T' ? kConfigTargetLimit
                                              : static_cast<uint32_t>(kConfigMaxItems);
         out += std::to_string(value);

@@ -114,11 +114,8 @@ std::vector<IconImage> ReadIcon(PackEdge& edge, const std::string& path) {
   return images;
 }
 
-void SetIcon(std::string& stub, const std::string& stub_name, const std::vector<IconImage>& images) {
-  std::vector<tools::Resource> resources;
-  if (!tools::ReadResources(reinterpret_cast<const unsigned char*>(stub.data()), stub.size(), &resources)) {
-    throw BuildError(stub_name + ": this stub cannot carry an icon (its resources are damaged)");
-  }
+void PutIcon(std::vector<tools::Resource>& resources, const std::string& stub_name,
+             const std::vector<IconImage>& images) {
   const auto own = std::find_if(resources.begin(), resources.end(), IsMainIcon);
   if (own == resources.end()) {
     throw BuildError(stub_name + ": this stub cannot carry an icon (it has no icon MAINICON)");
@@ -162,8 +159,6 @@ void SetIcon(std::string& stub, const std::string& stub_name, const std::vector<
     r.data = image.data;
   }
   resources.push_back(std::move(group));
-  const std::string problem = tools::ReplaceResources(&stub, resources);
-  if (!problem.empty()) throw BuildError(stub_name + ": this stub cannot carry an icon (" + problem + ")");
 }
 
 }  // namespace vek::build

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "packedge.h"
+#include "pefile.h"
 
 namespace vek::build {
 
@@ -36,9 +37,10 @@ std::vector<IconImage> ParseIcon(const std::string& bytes, std::string* problem)
 std::vector<IconImage> ReadIcon(PackEdge& edge, const std::string& path);
 
 // Puts the images into the stub's resources as its icon MAINICON, in the language of
-// the stub's own, whose images they replace; every other resource stays as it is (see
-// tools::ReplaceResources: the stub grows by a section at its end). Throws BuildError
-// naming stub_name when the stub has no such icon or no room for the section.
-void SetIcon(std::string& stub, const std::string& stub_name, const std::vector<IconImage>& images);
+// the stub's own, whose images they replace; every other resource stays as it is (the
+// list then goes back into the stub through tools::ReplaceResources). Throws
+// BuildError naming stub_name when the stub has no such icon.
+void PutIcon(std::vector<tools::Resource>& resources, const std::string& stub_name,
+             const std::vector<IconImage>& images);
 
 }  // namespace vek::build

@@ -1,9 +1,12 @@
 #include "stubpatch.h"
 
+#include <algorithm>
+
 #include "archivesink.h"
 #include "errorwords.h"
 #include "icon.h"
 #include "layout.h"
+#include "manifest.h"
 #include "pefile.h"
 #include "selfcrc.h"
 #include "vekwriter.h"
@@ -14,22 +17,88 @@ namespace {
 
 constexpr size_t kInputBlock = 64 * 1024;
 
-void SetVersion(std::string& stub, const std::string& stub_name, const ResourceSettings& version) {
-  if (version.strings.empty() && !version.has_numbers) return;
+// Sets the version's texts and numbers in the stub's version resource, in place where
+// it has a slot for each; returns the resource grown by the strings it lacks
+// otherwise (empty: set in place, or nothing to set).
+std::string SetVersion(std::string& stub, const std::string& stub_name, const ResourceSettings& version) {
+  if (version.strings.empty() && !version.has_numbers) return "";
   auto* image = reinterpret_cast<unsigned char*>(stub.data());
   const auto place = tools::FindVersionResource(image, stub.size());
   if (!place) {
-    if (!version.asked) return;
+    if (!version.asked) return "";
     throw BuildError(stub_name + ": this stub cannot carry version information (it has no version resource)");
   }
-  const std::string problem = tools::SetVersionInfo(image + place->file_offset, place->size,
+  unsigned char* resource = image + place->file_offset;
+  tools::VersionInfo own;
+  if (!tools::ReadVersionInfo(resource, place->size, &own)) {
+    throw BuildError(stub_name + ": its version resource is damaged");
+  }
+  const bool slots = std::all_of(version.strings.begin(), version.strings.end(), [&](const auto& s) {
+    return std::any_of(own.strings.begin(), own.strings.end(), [&](const auto& o) { return o.first == s.first; });
+  });
+  std::string grown;
+  if (!slots) {
+    auto added = tools::AddVersionStrings(resource, place->size, version.strings);
+    if (!added) throw BuildError(stub_name + ": its version resource cannot take the strings");
+    grown = std::move(*added);
+    resource = reinterpret_cast<unsigned char*>(grown.data());
+  }
+  const std::string problem = tools::SetVersionInfo(resource, slots ? place->size : grown.size(),
                                                     version.has_numbers ? version.numbers : nullptr, version.strings);
   if (!problem.empty()) throw BuildError(stub_name + ": " + problem);
   // Read back as vek list reads it.
   tools::VersionInfo info;
-  if (!tools::ReadVersionInfo(image + place->file_offset, place->size, &info)) {
+  if (!tools::ReadVersionInfo(resource, slots ? place->size : grown.size(), &info)) {
     throw BuildError(stub_name + ": its version information does not read back once set");
   }
+  return grown;
+}
+
+// Gives the stub the icon, the manifest and the grown version resource of
+// `settings`, in a resource table of its own: see tools::ReplaceResources.
+void SetResources(std::string& stub, const std::string& stub_name, const ResourceSettings& settings,
+                  const std::string& grown_version) {
+  const bool icon = !settings.icon.empty();
+  const std::string what = icon ? "an icon" : "its new resources";
+  std::vector<tools::Resource> resources;
+  if (!tools::ReadResources(reinterpret_cast<const unsigned char*>(stub.data()), stub.size(), &resources)) {
+    // A manifest that names the product is left out with the rest, unless it was asked for.
+    if (!icon && grown_version.empty() && !settings.manifest.level_asked) return;
+    throw BuildError(stub_name + ": this stub cannot carry " + what + " (its resources are damaged)");
+  }
+  bool changed = false;
+  if (!grown_version.empty()) {
+    for (tools::Resource& r : resources) {
+      if (r.type == tools::ResourceId{tools::kVersionType, {}} && r.name == tools::ResourceId{1, {}}) {
+        r.data = grown_version;
+        changed = true;
+      }
+    }
+  }
+  if (settings.manifest.Changes()) {
+    auto manifest = std::find_if(resources.begin(), resources.end(), [](const tools::Resource& r) {
+      return r.type == tools::ResourceId{tools::kManifestType, {}};
+    });
+    if (manifest == resources.end()) {
+      if (settings.manifest.level_asked) {
+        throw BuildError(stub_name + ": this stub cannot carry an execution level (it has no manifest)");
+      }
+    } else {
+      std::string problem;
+      std::string text = SetManifest(manifest->data, settings.manifest, &problem);
+      if (!problem.empty())
+        throw BuildError(stub_name + ": this stub cannot carry the installer's manifest (" + problem + ")");
+      changed = changed || text != manifest->data;
+      manifest->data = std::move(text);
+    }
+  }
+  if (icon) {
+    PutIcon(resources, stub_name, settings.icon);
+    changed = true;
+  }
+  if (!changed) return;
+  const std::string problem = tools::ReplaceResources(&stub, resources);
+  if (!problem.empty()) throw BuildError(stub_name + ": this stub cannot carry " + what + " (" + problem + ")");
 }
 
 }  // namespace
@@ -99,9 +168,13 @@ std::string PrepareStub(const std::string& stub_bytes, const std::string& stub_n
   problem = tools::CheckLayout(reinterpret_cast<const unsigned char*>(stub_bytes.data()), stub_bytes.size());
   if (!problem.empty()) throw BuildError(stub_name + ": not a usable stub: " + problem);
   std::string out = stub_bytes;
-  if (version) SetVersion(out, stub_name, *version);
-  // After the version: the resources are copied into a section of their own.
-  if (version && !version->icon.empty()) SetIcon(out, stub_name, version->icon);
+  if (version) {
+    const std::string grown_version = SetVersion(out, stub_name, *version);
+    // After the version set in place: the resources are copied into a section of their own.
+    if (!version->icon.empty() || version->manifest.Changes() || !grown_version.empty()) {
+      SetResources(out, stub_name, *version, grown_version);
+    }
+  }
   auto* constants = reinterpret_cast<unsigned char*>(out.data()) + span->file_offset;
   const uint32_t stub_size = static_cast<uint32_t>(out.size());
   StoreU32(constants, static_cast<uint32_t>(stub_size + extension_size + config_block.size()));

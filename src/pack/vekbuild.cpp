@@ -92,8 +92,10 @@ PackResult WriteArchive(const ArchiveBuilder& builder, const PackOptions& option
   uint32_t extension_at = 0;
   if (!options.stub.empty()) {
     ResourceSettings version;
-    std::string config_block =
-        options.config.empty() ? std::string() : MakeConfigBlock(edge, options.config, &builder, &version);
+    std::string config_block = options.config.empty()
+                                   ? std::string()
+                                   : MakeConfigBlock(edge, options.config, &builder, &version, options.warn);
+    if (options.config.empty() && options.warn) options.warn(UnconfiguredWarning(builder));
     std::string stub_bytes = ReadInputFile(edge, options.stub, kPositionLimit, "stub");
     // A signature would lie in the middle of the installer, which it does not sign.
     switch (tools::DropSignature(&stub_bytes)) {

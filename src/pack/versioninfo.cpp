@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "casefold.h"
 #include "cp1250.h"
 #include "layout.h"
@@ -106,7 +108,82 @@ void WriteVersion(unsigned char* p, const uint16_t numbers[4]) {
   StoreU32(p + 4, uint32_t{numbers[2]} << 16 | numbers[3]);
 }
 
+void Pad4(std::string* out) { out->append(Align4(out->size()) - out->size(), '\0'); }
+
+void AppendU16(std::string* out, uint16_t value) {
+  out->push_back(static_cast<char>(value & 0xFF));
+  out->push_back(static_cast<char>(value >> 8));
+}
+
+// A String block of key and text, whose slot holds the text and its zero.
+std::string StringBlock(const std::string& key, const std::string& text) {
+  std::vector<uint16_t> units(text.size() + 1);
+  const size_t length = Utf8ToUtf16(text.c_str(), units.data(), units.size());
+  std::string out;
+  AppendU16(&out, 0);
+  AppendU16(&out, static_cast<uint16_t>(length + 1));
+  AppendU16(&out, 1);
+  std::vector<uint16_t> key_units(key.size() + 1);
+  const size_t key_length = Utf8ToUtf16(key.c_str(), key_units.data(), key_units.size());
+  for (size_t i = 0; i <= key_length; ++i) AppendU16(&out, i < key_length ? key_units[i] : 0);
+  Pad4(&out);
+  for (size_t i = 0; i <= length; ++i) AppendU16(&out, i < length ? units[i] : 0);
+  out[0] = static_cast<char>(out.size() & 0xFF);
+  out[1] = static_cast<char>(out.size() >> 8);
+  return out;
+}
+
+// The block copied: below a string table (depth 3 and more) as it is, slot and all;
+// above, its children copied and, in a string table (depth 2), the strings it lacks
+// after them, each length counted anew.
+bool CopyBlock(const unsigned char* data, const Block& block, int depth,
+               const std::vector<std::pair<std::string, std::string>>& strings, std::string* out) {
+  const size_t begin = out->size();
+  if (depth >= 3) {
+    out->append(reinterpret_cast<const char*>(data + block.begin), block.end - block.begin);
+    return true;
+  }
+  out->append(reinterpret_cast<const char*>(data + block.begin), block.children - block.begin);
+  std::vector<Block> children;
+  if (!Children(data, block, &children)) return false;
+  for (const Block& child : children) {
+    Pad4(out);
+    if (!CopyBlock(data, child, depth + 1, strings, out)) return false;
+  }
+  const bool table = depth == 2;
+  for (const auto& [key, text] : strings) {
+    if (!table || std::any_of(children.begin(), children.end(), [&](const Block& c) { return c.key == key; })) continue;
+    Pad4(out);
+    *out += StringBlock(key, text);
+  }
+  const size_t length = out->size() - begin;
+  if (length > 0xFFFF) return false;
+  (*out)[begin] = static_cast<char>(length & 0xFF);
+  (*out)[begin + 1] = static_cast<char>(length >> 8);
+  return true;
+}
+
 }  // namespace
+
+std::optional<std::string> AddVersionStrings(const unsigned char* data, size_t size,
+                                             const std::vector<std::pair<std::string, std::string>>& strings) {
+  Block root;
+  std::vector<Block> tables;
+  if (!StringTables(data, size, &root, &tables)) return std::nullopt;
+  std::string out;
+  // Depth 1: StringFileInfo, 2: its tables; VarFileInfo and the like are copied as they are.
+  std::vector<Block> children;
+  if (!Children(data, root, &children)) return std::nullopt;
+  out.append(reinterpret_cast<const char*>(data + root.begin), root.children - root.begin);
+  for (const Block& child : children) {
+    Pad4(&out);
+    if (!CopyBlock(data, child, child.key == "StringFileInfo" ? 1 : 3, strings, &out)) return std::nullopt;
+  }
+  if (out.size() > 0xFFFF) return std::nullopt;
+  out[0] = static_cast<char>(out.size() & 0xFF);
+  out[1] = static_cast<char>(out.size() >> 8);
+  return out;
+}
 
 std::optional<ResourcePlace> FindVersionResource(const unsigned char* bytes, size_t size, std::string* problem) {
   std::vector<Resource> resources;

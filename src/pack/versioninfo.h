@@ -48,4 +48,11 @@ bool ReadVersionInfo(const unsigned char* resource, size_t size, VersionInfo* ou
 std::string SetVersionInfo(unsigned char* resource, size_t size, const uint16_t* numbers,
                            const std::vector<std::pair<std::string, std::string>>& strings);
 
+// The version resource's bytes with a String block (of a slot that fits its text,
+// empty) added to every string table for each key of `keys` that the table lacks;
+// nullopt when the bytes are no version resource or the blocks would outgrow their
+// 16-bit lengths.
+std::optional<std::string> AddVersionStrings(const unsigned char* resource, size_t size,
+                                             const std::vector<std::pair<std::string, std::string>>& strings);
+
 }  // namespace vek::tools

@@ -22,6 +22,7 @@
 #include "progman.h"
 #include "shelllink.h"
 #include "stubconfig.h"
+#include "stubdefaults.h"
 #include "uninstall.h"
 
 namespace vek {
@@ -33,15 +34,12 @@ class ArchiveReader;
 inline constexpr char kFormCaption[] =
     "Samorozpakowuj\xB9"
     "ce si\xEA archiwum VEK.";
-inline constexpr char kDefaultDestination[] = "C:\\Tarnovista_3_99";
 inline constexpr char kPromptCaption[] = "Podaj katalog docelowy dla NWM Tarnovista 3/99:";
 inline constexpr char kNoticeCaption[] =
     "Tarnovista 3/99 \xA9 1999 NWM. Wszelkie prawa zastrze\xBF"
     "one.";
 inline constexpr char kExtractCaption[] = "&Rozpakuj";
 inline constexpr char kQuitCaption[] = "&Koniec";
-inline constexpr char kProgramGroupName[] = "NWM Tarnovista";
-inline constexpr char kProgramItemSuffix[] = "\\INDEX.HTM,Tarnovista 3_99";
 inline constexpr char kSubfolderErrorMessage[] =
     "B\xB3\xB9"
     "d podczas tworzenia podkatalogu...";

@@ -205,7 +205,8 @@ struct PackedExe {
   std::string path;
 };
 
-PackedExe PackWithConfig(ScratchFolder& out, const std::string& config, bool new_stub = true) {
+PackedExe PackWithConfig(ScratchFolder& out, const std::string& config, bool new_stub = true,
+                         std::vector<std::string>* warnings = nullptr) {
   std::filesystem::create_directories(out / "src");
   WriteWholeFile(out / "src" / "index.htm", "<html></html>");
   std::filesystem::create_directories(out / "src" / "docs");
@@ -217,6 +218,7 @@ PackedExe PackWithConfig(ScratchFolder& out, const std::string& config, bool new
   options.output = (out / "setup.exe").string();
   options.stub = (out / "stub.exe").string();
   options.config = (out / "setup.cfg").string();
+  if (warnings) options.warn = [&](const std::string& text) { warnings->push_back(text); };
   build::Pack(options);
   return {ReadWholeFile(out / "setup.exe"), (out / "setup.exe").string()};
 }
@@ -284,15 +286,15 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
        "setup.cfg:1: caption: the value is too long (61 characters; at most 60)"},
       {"item = a.htm," + std::string(61, 'n'), true, "setup.cfg:1: item: NAME is too long (61 characters; at most 60)"},
       {"item = index.htm,Index\nitem = docs\\missing.htm,M\n", true,
-       "setup.cfg: item = docs\\missing.htm,M: TARGET docs\\missing.htm is not in the packed folder"},
+       "setup.cfg:2: item: TARGET docs\\missing.htm is not in the packed folder"},
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
       {"folder = {home}\\Acme\n", true,
        "setup.cfg:1: folder: a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}"},
-      {"open = docs/missing.htm\n", true,
-       "setup.cfg: open = docs\\missing.htm: docs\\missing.htm is not in the packed folder"},
+      {"open = docs/missing.htm\n", true, "setup.cfg:1: open: docs\\missing.htm is not in the packed folder"},
       {"version = 2.x\n", true, "setup.cfg:1: version: the version must be one to four numbers from 0 to 65535"},
       {"publisher = Acme\n", true, "stub.exe: this stub cannot carry version information"},
       {"icon =\n", true, "setup.cfg:1: icon: the value must not be empty"},
+      {"icon = missing.ico\n", true, "setup.cfg:1: icon: "},
       {"icon = missing.ico\n", true, "missing.ico: cannot open the icon: "},
   };
   for (const auto& c : cases) {
@@ -307,13 +309,114 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
   }
 }
 
+// The publisher's mistakes, each with the whole message: the line, the key and the fix.
+TEST(ConfigFile, MistakesNameTheirLineAndWhatWasMeant) {
+  const struct {
+    std::string config;
+    std::string message;  // after the file's path; "..." at its end: the rest varies
+  } cases[] = {
+      {"caption = a\ncaptoin = b\n", ":2: captoin: unknown key (did you mean \"caption\"?)"},
+      {"Caption = a\n", ":1: Caption: unknown key (did you mean \"caption\"?)"},
+      {"grop = Acme\n", ":1: grop: unknown key (did you mean \"group\"?)"},
+      {"original-filname = a.exe\n", ":1: original-filname: unknown key (did you mean \"original-filename\"?)"},
+      {"colour = red\n", ":1: colour: unknown key"},
+      {"uninstall = true\n", ":1: uninstall: \"true\" is not yes or no"},
+      {"elevation = root\n", ":1: elevation: \"root\" is not admin or user"},
+      {"elevation =\n", ":1: elevation: the value must not be empty"},
+      // Invisible and direction-changing characters, a byte-order mark but the first.
+      {"caption = a\n\xEF\xBB\xBF"
+       "folder = C:\\Acme\n",
+       ":2: folder: an invisible or direction-changing character (U+FEFF) in the key"},
+      {"caption = Acme \xE2\x80\xAE"
+       "exe.txt\n",
+       ":1: caption: an invisible or direction-changing character (U+202E) in the value"},
+      {"item = index.htm,Ac\xE2\x80\x8Bme\n",
+       ":1: item: an invisible or direction-changing character (U+200B) in the value"},
+      {"group = \xE2\x81\xA6"
+       "Acme\n",
+       ":1: group: an invisible or direction-changing character (U+2066) in the value"},
+      {"co\xE2\x80\x8Fmments = x\n", ":1: comments: an invisible or direction-changing character (U+200F) in the key"},
+      // The id of the Apps & Features entry: given, or taken from the product alone.
+      {"uninstall = yes\n",
+       ":1: uninstall: yes needs an id (the key of the Apps & Features entry) or a product to take it from"},
+      {"group = Acme\nuninstall = YES\n",
+       ":2: uninstall: yes needs an id (the key of the Apps & Features entry) or a product to take it from"},
+      {"product = Acme.\nuninstall = yes\n",
+       ":1: product: cannot serve as the id of the Apps & Features entry (a trailing dot or blank, which Windows "
+       "drops); give an id"},
+      {"id = Acme\nuninstall = yes\n", ":2: uninstall: the packed folder holds uninstall.exe, the uninstaller's name"},
+      // What the packed tree lacks.
+      {"# x\nitem = docs/missing.htm,M\n", ":2: item: TARGET docs\\missing.htm is not in the packed folder"},
+      {"open = nothing.htm\n", ":1: open: nothing.htm is not in the packed folder"},
+      {"\nicon = missing.ico\n", ":2: icon: ..."},
+      // vekpack's own keys.
+      {"comments = a\ncomments = b\n", ":2: comments: the key is given twice"},
+      {"original-filename = setup?.exe\n",
+       ":1: original-filename: a character Windows forbids in names (\\ / : * ? \" < > | or a control character)"},
+      {"internal-name = " + std::string(61, 'i') + "\n",
+       ":1: internal-name: the value is too long (61 characters; at most 60)"},
+      {"comments = a\tb\n", ":1: comments: a control character (such as a tab) in the line"},
+      // The first problem of the file, whichever reader finds it.
+      {"caption\nuninstall = true\n", ":1: not a \"key = value\" line"},
+      {"uninstall = true\ncaption\n", ":1: uninstall: \"true\" is not yes or no"},
+      {"icon = a.ico\nicon = \"b.ico\"\n", ":2: icon: the key is given twice"},
+  };
+  for (const auto& c : cases) {
+    ScratchFolder out;
+    if (c.config.find("id = Acme") == 0) {
+      std::filesystem::create_directories(out / "src");
+      WriteWholeFile(out / "src" / "uninstall.exe", "MZ");
+    }
+    try {
+      PackWithConfig(out, c.config);
+      ADD_FAILURE() << "accepted: " << c.config;
+    } catch (const BuildError& e) {
+      const std::string expected = (out / "setup.cfg").string() + c.message;
+      const size_t rest = expected.rfind("...");
+      if (rest == expected.size() - 3) {
+        EXPECT_EQ(std::string(e.what()).substr(0, rest), expected.substr(0, rest));
+      } else {
+        EXPECT_EQ(e.what(), expected);
+      }
+    }
+  }
+}
+
+// What vekpack takes in a form of its own, and the block it writes in canonical form.
+TEST(ConfigFile, ForgivenFormsAreWrittenCanonicallyWithAWarning) {
+  const struct {
+    std::string config;
+    std::string block;
+    std::vector<std::string> warnings;  // after the file's path
+  } cases[] = {
+      {"caption = \"My App Setup\"\nuninstall = Yes\nproduct = Acme\\Reader\n",
+       "caption = My App Setup\nproduct = Acme\\Reader\nuninstall = yes\nid = Acme-Reader\n",
+       {":1: caption: the double quotes around the value were taken off (a value needs none)"}},
+      {"\xEF\xBB\xBFid = Acme\ncaption = \"a \"quoted\" word\"\n",
+       "caption = \"a \"quoted\" word\"\nid = Acme\n",
+       {":1: id: not used without uninstall = yes"}},
+      {"uninstall = NO\ndone = \"\"quoted\"\"\n", "done = \"\"quoted\"\"\nuninstall = no\n", {}},
+  };
+  for (const auto& c : cases) {
+    ScratchFolder out;
+    WriteWholeFile(out / "setup.cfg", c.config);
+    std::vector<std::string> warnings;
+    const std::string block = build::MakeConfigBlock(PlatformPackEdge(), (out / "setup.cfg").string(), nullptr, nullptr,
+                                                     [&](const std::string& text) { warnings.push_back(text); });
+    EXPECT_EQ(block, std::string(kConfigMagic, kConfigMagicSize) + c.block) << c.config;
+    std::vector<std::string> expected;
+    for (const std::string& w : c.warnings) expected.push_back((out / "setup.cfg").string() + w);
+    EXPECT_EQ(warnings, expected) << c.config;
+  }
+}
+
 // The uninstaller's name is the installer's own with uninstall = yes.
 TEST(ConfigBlock, AFileNamedLikeTheUninstallerIsRefusedOnlyWithUninstallYes) {
-  for (const char* config : {"uninstall = yes\n", "uninstall = no\n"}) {
+  for (const char* config : {"product = Acme\nuninstall = yes\n", "uninstall = no\n"}) {
     ScratchFolder out;
     std::filesystem::create_directories(out / "src");
     WriteWholeFile(out / "src" / "Uninstall.EXE", "MZ");
-    const bool refused = std::string(config) == "uninstall = yes\n";
+    const bool refused = std::string(config) != "uninstall = no\n";
     try {
       PackWithConfig(out, config);
       EXPECT_FALSE(refused) << config;
@@ -327,13 +430,26 @@ TEST(ConfigBlock, AFileNamedLikeTheUninstallerIsRefusedOnlyWithUninstallYes) {
 TEST(ConfigBlock, ExecutablesWithoutOneStayAsTheyWere) {
   ScratchFolder out;
   std::filesystem::create_directories(out / "src");
-  WriteWholeFile(out / "src" / "index.htm", "<html></html>");
+  WriteWholeFile(out / "src" / "Index.htm", "<html></html>");
   WriteWholeFile(out / "stub.exe", FakeStub(true));
   build::PackOptions options;
   options.source_folder = (out / "src").string();
   options.output = (out / "setup.exe").string();
   options.stub = (out / "stub.exe").string();
+  std::vector<std::string> warnings;
+  options.warn = [&](const std::string& text) { warnings.push_back(text); };
   build::Pack(options);
+  // Where the stub's own texts install, and whether its one item finds its target.
+  const std::string sample =
+      "no --config: the installer shows the stub's Polish sample texts, proposes C:\\Tarnovista_3_99 and makes the "
+      "Start-menu group \"NWM Tarnovista\" with an item for INDEX.HTM";
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_EQ(warnings[0], sample);
+  std::filesystem::rename(out / "src" / "Index.htm", out / "src" / "other.htm");
+  warnings.clear();
+  build::Pack(options);
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_EQ(warnings[0], sample + ", which the packed folder lacks");
   const std::string exe = ReadWholeFile(out / "setup.exe");
   EXPECT_EQ(LoadU32(reinterpret_cast<const unsigned char*>(&exe[0x204])), 0u);
   EXPECT_EQ(exe.substr(0x600, 6), "RN-VEK");

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "configread.h"
 #include "exitcodes.h"
 #include "stubconfig.h"
 #include "testsupport.h"
@@ -40,8 +41,10 @@ bool HasLineStarting(const std::string& text, const std::string& start) {
 TEST(Help, ListsEveryKeyAndExitCodeOfTheTablesAsTheReadmeDoes) {
   const std::string vekpack = HelpOf(VEK_TEST_VEKPACK), vek = HelpOf(VEK_TEST_VEK);
   const std::string readme = testing::ReadWholeFile(VEK_TEST_README);
-  for (int key = 0; key < kConfigKeyCount; ++key) {
-    const std::string name = ConfigKeyName(static_cast<ConfigKey>(key));
+  for (int key = 0; key < int{kConfigKeyCount} + int{build::kToolKeyCount}; ++key) {
+    const std::string name = key < kConfigKeyCount
+                                 ? ConfigKeyName(static_cast<ConfigKey>(key))
+                                 : build::ToolKeyName(static_cast<build::ToolKey>(key - kConfigKeyCount));
     EXPECT_TRUE(HasLineStarting(vekpack, "  " + name + " ")) << "vekpack --help lacks the key " << name;
     EXPECT_TRUE(HasLineStarting(readme, "| `" + name + "` |")) << "README.md lacks the key " << name;
   }

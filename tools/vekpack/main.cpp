@@ -73,8 +73,11 @@ const char kUsage[] =
     "\n"
     "The configuration (with --sfx or --stub) is UTF-8 text of \"key = value\"\n"
     "lines; blank lines and lines starting with # are ignored. Each key at most\n"
-    "once, except item; a key left out keeps the stub's own text. Keys and their\n"
-    "limits in characters:\n";
+    "once, except item; a key left out keeps the stub's own text. A value wholly\n"
+    "in double quotes loses them, with a warning; yes, no, admin and user are\n"
+    "taken in any letter case. Without a configuration the executable installs\n"
+    "the stub's Polish sample, which a warning describes. Keys and their limits\n"
+    "in characters:\n";
 
 // After the keys.
 const char kUsageNames[] =
@@ -82,8 +85,11 @@ const char kUsageNames[] =
     "name Windows takes as written: no device name (CON, NUL, COM1, LPT1.txt, ...),\n"
     "no trailing dot or blank, not . or .., none of \\ / : * ? \" < > |. Names and\n"
     "TARGET cannot hold , ( ) [ ] either, the folder no comma; TARGET (and open)\n"
-    "stays inside the destination and names a packed file or folder; no value holds\n"
-    "a control character. A problem is refused with the file's name, line and key.\n"
+    "stays inside the destination and names a packed file or folder; no key or\n"
+    "value holds a control character, nor an invisible or direction-changing one\n"
+    "(U+200B-U+200F, U+202A-U+202E, U+2066-U+2069, U+FEFF but a byte-order mark\n"
+    "that begins the file). A problem is refused with the file's name, line and\n"
+    "key; an unknown key with the known key nearest to it.\n"
     "\n";
 
 std::string UsageText() {
