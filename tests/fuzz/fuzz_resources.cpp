@@ -71,11 +71,14 @@ void AsIcon(const uint8_t* data, size_t size) {
   if (bytes > size) abort();  // each byte in one image at most
   static const std::string stub = SeedPeImage();
   std::string out = stub;
+  std::vector<vek::tools::Resource> resources;
+  if (!vek::tools::ReadResources(reinterpret_cast<const unsigned char*>(out.data()), out.size(), &resources)) abort();
   try {
-    vek::build::SetIcon(out, "stub", images);
+    vek::build::PutIcon(resources, "stub", images);
   } catch (const vek::build::BuildError&) {
     return;
   }
+  if (!vek::tools::ReplaceResources(&out, resources).empty()) return;
   std::vector<vek::tools::Resource> read;
   if (!vek::tools::ReadResources(reinterpret_cast<const unsigned char*>(out.data()), out.size(), &read)) abort();
 }

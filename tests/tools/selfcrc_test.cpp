@@ -39,6 +39,8 @@ std::string SelfCheckingStub(uint16_t magic, uint32_t features = kStubFeatureSol
   PatchU16(pe, kStubNewHeader + 4 + 2, 3);
   PatchU16(pe, kStubNewHeader + 4 + 16, static_cast<uint16_t>(optional_size));
   PatchU16(pe, kStubOptional, magic);
+  PatchU32(pe, kStubOptional + 32, 0x200);  // SectionAlignment
+  PatchU32(pe, kStubOptional + 36, 0x200);  // FileAlignment
   PatchU32(pe, kStubOptional + 60, 0x200);  // SizeOfHeaders
   PatchU32(pe, kStubOptional + (magic == 0x10B ? 92 : 108), 16);
   const char* names[] = {".text", ".vekofs", ".rsrc"};
@@ -218,7 +220,8 @@ TEST(SelfCrc, OnlyAStubWithTheBitGetsTheChecksum) {
     if (features & kStubFeatureSelfCheck) {
       std::string zeroed = bytes.substr(0, 0x800);
       PatchU32(zeroed, kStubConstants + StubConstants::kSelfCrcOffset, 0);
-      EXPECT_EQ(field, Crc32(0, zeroed.data(), zeroed.size()));  // its header fields are zeros already
+      PatchU32(zeroed, kStubCheckSumField, 0);                   // the PE checksum, written last
+      EXPECT_EQ(field, Crc32(0, zeroed.data(), zeroed.size()));  // the certificate entry is zeros already
     } else {
       EXPECT_EQ(field, 0u);
     }
