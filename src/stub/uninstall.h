@@ -110,10 +110,9 @@ Error MakeInstallRecord(FileEdge& files, UninstallQueries& queries, ArchiveReade
                         uint64_t* total);
 
 // Removes below destination what `old` records and `kept` does not hold (kept
-// nullptr: all of it): each file unchanged since (same size and time; a read-only
-// one too), the items' shortcuts, the group's folder when empty, and the folders left
-// empty, deepest first. Changed files stay. Returns how many files could not be
-// removed.
+// nullptr: all of it; kept's lines sorted by kind, then name as Windows compares them): each file unchanged since (same
+// size and time; a read-only one too), the items' shortcuts, the group's folder when empty, and the folders left empty,
+// deepest first. Changed files stay. Returns how many files could not be removed.
 uint32_t RemoveRecorded(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, const InstallRecord& old,
                         const InstallRecord* kept, const AnsiString& destination);
 
