@@ -12,8 +12,9 @@
 #   block, record, dictionary
 #                 /S on the seed's executable with a byte of its first block flipped,
 #                 of that block's record in the solid index, or with props that ask a
-#                 dictionary above the limit under checksums made to match: exit 5,
-#                 nothing written
+#                 dictionary above the limit under checksums made to match, or a byte
+#                 of the stub's own code flipped: exit 5, nothing written
+#   checksum      the PE checksum changed (the stub's own check leaves it out): exit 0
 #   window        the first of them with the window: Extract shows the damaged
 #                 installer's report naming a file of the block (screenshot),
 #                 nothing written, the window stays open
@@ -133,14 +134,26 @@ flipped = bytearray(exe); flipped[record + 12] ^= 0x01
 write("Record", flipped)
 huge = bytearray(exe); struct.pack_into("<I", huge, record + 17, 1 << 30)
 write("Dictionary", sealed(huge))
+# A byte of the stub's own code, and one of its PE checksum, which its own check leaves out.
+flipped = bytearray(exe); flipped[5000] ^= 0x01
+write("Stub", flipped)
+pe = struct.unpack_from("<I", exe, 0x3C)[0]
+flipped = bytearray(exe); flipped[pe + 24 + 64] ^= 0x01
+write("Checksum", flipped)
 PY
-for name in Block Record Dictionary; do
+for name in Block Record Dictionary Stub; do
   rm -rf "${DRIVE_C:?}/$name"
   start_stub "$name" "$WORK/$name.exe" /S "/D=C:\\$name"
   expect_exit "$name" 5
   [ -e "$DRIVE_C/$name" ] && fail "$name: C:\\$name was made"
 done
-echo "block, record, dictionary: exit 5, nothing written"
+echo "block, record, dictionary, stub: exit 5, nothing written"
+rm -rf "${DRIVE_C:?}/Checksum"
+start_stub Checksum "$WORK/Checksum.exe" /S "/D=C:\\Checksum"
+expect_exit Checksum 0
+same_tree Checksum "$WORK/seed" "$DRIVE_C/Checksum"
+chmod -R u+w "$DRIVE_C/Checksum"
+echo "checksum: a changed PE checksum (as signing makes) installs, exit 0"
 
 # --- window: the damaged installer's report ---------------------------------------------------
 timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d vek /f >"$WORK/reg.log" 2>&1 &&

@@ -12,6 +12,9 @@
 #             the question (screenshot), Yes, the closing message naming the 2 files left
 #             (screenshot), exit 6; every installed file, the shortcut, the group, the
 #             entry and uninstall.exe gone, the user's two files still there
+#   wait      uninstall.exe /S /WAIT=1 and setup.exe /S /WAIT=1 started in a folder
+#             holding another product's uninstall.exe: the uninstaller refuses (exit 3),
+#             the installer installs as without it; both files and the entry stay
 #   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
 #             registered QuietUninstallString without a window, exit 0, nothing of
 #             either version left, the folder gone
@@ -157,6 +160,19 @@ gone "$DEST/uninstall.exe"
 [ -z "$(programs_group)" ] || fail "window: the group is still there: $(programs_group)"
 registered && fail "window: the entry is still there"
 echo "window: asked, removed, left the user's 2 files and said so, exit 6"
+
+# --- wait: /WAIT= deletes nothing but for the uninstaller's own copy -------------------------
+install 2.0
+mkdir -p "$DRIVE_C/Other"
+echo "another product's" >"$DRIVE_C/Other/uninstall.exe"
+(cd "$DRIVE_C/Other" && timeout 120 "$WINE" "$DEST/uninstall.exe" /S /WAIT=1 >"$WORK/wait.log" 2>&1)
+rc=$?
+[ $rc = 3 ] || fail "wait: the uninstaller with /WAIT=1 exited $rc, expected 3"
+(cd "$DRIVE_C/Other" && timeout 120 "$WINE" "$WORK/setup-2.0.exe" /S /WAIT=1 >>"$WORK/wait.log" 2>&1) ||
+  fail "wait: the installer with /WAIT=1 failed"
+[ -f "$DRIVE_C/Other/uninstall.exe" ] && [ -f "$DEST/uninstall.exe" ] || fail "wait: an uninstall.exe was deleted"
+registered || fail "wait: the entry went"
+echo "wait: /WAIT=1 refused by the uninstaller (exit 3) and ignored by the installer; both uninstall.exe still there"
 
 # --- quiet --------------------------------------------------------------------------------
 rm -rf "$DEST"
