@@ -30,10 +30,13 @@ bool ParseDecimal(const char* text, uint64_t* value) {
   return true;
 }
 
-// destination, the edge's separator and a record's path, its "\" made the edge's.
+// destination, the edge's separator and a record's path (after the "\" that begins
+// it), its "\" made the edge's: one separator between them, as the checked walk of
+// the file edge compares paths.
 AnsiString Below(const AnsiString& destination, const char* path, char separator) {
   AnsiString full = destination;
   full += separator;
+  if (*path == '\\') ++path;
   for (; *path; ++path) full += *path == '\\' ? separator : *path;
   return full;
 }

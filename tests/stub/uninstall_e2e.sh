@@ -13,7 +13,7 @@
 #             (screenshot), exit 6; every installed file, the shortcut, the group, the
 #             entry and uninstall.exe gone, the user's two files still there
 #   wait      uninstall.exe /S /WAIT=1 and setup.exe /S /WAIT=1 started in a folder
-#             holding another product's uninstall.exe: the uninstaller refuses (exit 3),
+#             holding another product's uninstall.exe: the uninstaller refuses (exit 1),
 #             the installer installs as without it; both files and the entry stay
 #   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
 #             registered QuietUninstallString without a window, exit 0, nothing of
@@ -167,12 +167,12 @@ mkdir -p "$DRIVE_C/Other"
 echo "another product's" >"$DRIVE_C/Other/uninstall.exe"
 (cd "$DRIVE_C/Other" && timeout 120 "$WINE" "$DEST/uninstall.exe" /S /WAIT=1 >"$WORK/wait.log" 2>&1)
 rc=$?
-[ $rc = 3 ] || fail "wait: the uninstaller with /WAIT=1 exited $rc, expected 3"
+[ $rc = 1 ] || fail "wait: the uninstaller with /WAIT=1 exited $rc, expected 1"
 (cd "$DRIVE_C/Other" && timeout 120 "$WINE" "$WORK/setup-2.0.exe" /S /WAIT=1 >>"$WORK/wait.log" 2>&1) ||
   fail "wait: the installer with /WAIT=1 failed"
 [ -f "$DRIVE_C/Other/uninstall.exe" ] && [ -f "$DEST/uninstall.exe" ] || fail "wait: an uninstall.exe was deleted"
 registered || fail "wait: the entry went"
-echo "wait: /WAIT=1 refused by the uninstaller (exit 3) and ignored by the installer; both uninstall.exe still there"
+echo "wait: /WAIT=1 refused by the uninstaller (exit 1) and ignored by the installer; both uninstall.exe still there"
 
 # --- quiet --------------------------------------------------------------------------------
 rm -rf "$DEST"

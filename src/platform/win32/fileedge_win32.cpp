@@ -147,8 +147,9 @@ class Win32FileEdge final : public FileEdge {
   Error OpenRead(const char* path, FileHandle* file) override {
     secured_.Forget();  // a new run: the destination may have changed since the last
     walk_.Forget();
-    HANDLE h = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for deleting too: the uninstaller's copy reads itself while the uninstaller
+    // holds it open to be deleted when it ends.
+    HANDLE h = CreateFileU(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastError();
     *file = reinterpret_cast<FileHandle>(h);
     return NoError();

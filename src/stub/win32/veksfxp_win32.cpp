@@ -142,9 +142,10 @@ bool LoadConfiguration(uint32_t offset) {
   // kept for the life of the process; the archive's first bytes are read into it too
   char* block = static_cast<char*>(malloc(size + sizeof kRecordMagic));
   wchar_t* path = ModuleFileNameAlloc();
-  const HANDLE file = block && path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                    : INVALID_HANDLE_VALUE;
+  const HANDLE file = block && path
+                          ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                          : INVALID_HANDLE_VALUE;
   free(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD got = 0;
