@@ -151,10 +151,11 @@ bool CopyBlock(const unsigned char* data, const Block& block, int depth,
     if (!CopyBlock(data, child, depth + 1, strings, out)) return false;
   }
   const bool table = depth == 2;
-  for (const auto& [key, text] : strings) {
+  for (const auto& string : strings) {
+    const std::string& key = string.first;  // a name of its own: clang 14 captures no structured binding
     if (!table || std::any_of(children.begin(), children.end(), [&](const Block& c) { return c.key == key; })) continue;
     Pad4(out);
-    *out += StringBlock(key, text);
+    *out += StringBlock(key, string.second);
   }
   const size_t length = out->size() - begin;
   if (length > 0xFFFF) return false;
