@@ -69,12 +69,10 @@ ConfigProblem NameProblem(NameRule rule, ConfigProblem in_path, ConfigResult* re
   return ConfigProblem::kBadName;
 }
 
-// The group or an item's NAME: one name of the Start menu.
+// The group or an item's NAME: one name of the Start menu, which may hold what a file
+// name may (commas, brackets): the stub quotes such names in its commands.
 ConfigProblem CheckStartMenuName(const char* name, ConfigResult* result) {
-  const ConfigProblem problem =
-      NameProblem(CheckWindowsName(name, strlen(name), NameEncoding::kUtf8), ConfigProblem::kBadName, result);
-  if (problem != ConfigProblem::kNone) return problem;
-  return HasAny(name, kNotInItemField) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
+  return NameProblem(CheckWindowsName(name, strlen(name), NameEncoding::kUtf8), ConfigProblem::kBadName, result);
 }
 
 // A path below the destination: an item's TARGET, what "open" opens.

@@ -425,7 +425,13 @@ TGroupOutcome TForm1::RegisterProgramGroup(const AnsiString& path) {
       suffix = "\\";
       suffix += settings_.items[i].target;
       suffix += ',';
-      suffix += settings_.items[i].name;
+      // A name with a comma in quotes, as the item list reads its fields (a name
+      // holds no quote).
+      const char* name = settings_.items[i].name;
+      const bool quoted = strchr(name, ',') != nullptr;
+      if (quoted) suffix += '"';
+      suffix += name;
+      if (quoted) suffix += '"';
     }
     AnsiString line = ProgramItemLine(destination, suffix.c_str());
     if (suffix.failed() || line.failed() || !PM->programItems().Add(line)) return registration_;

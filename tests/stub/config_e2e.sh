@@ -34,7 +34,8 @@
 #             nothing written
 #   names     /S with only Wine's own shell, one after the other in the same prefix: a
 #             Polish group and item, a Greek group and item, an ASCII group with a
-#             Polish item: each exit 0 with the group folder and its shortcut named
+#             Polish item, a group with parentheses and brackets and an item with
+#             parentheses and a comma: each exit 0 with the group folder and its shortcut named
 #             intact and pointing at the item; /S /? exits 0 showing nothing; no
 #             window mapped on the display throughout
 #
@@ -405,7 +406,7 @@ sleep 1
 start_exe nameshelp "$EXE" /S '/?'
 expect_exit nameshelp 0
 n=0
-for pair in 'Zażółć gęślą|Jaźń' 'Εκδόσεις|Οδηγός' 'Acme Tools|Łódź'; do
+for pair in 'Zażółć gęślą|Jaźń' 'Εκδόσεις|Οδηγός' 'Acme Tools|Łódź' 'Acme (64-bit) [beta]|Reader (HTML), 3.11'; do
   n=$((n + 1))
   group=${pair%%|*} item=${pair#*|}
   printf 'group = %s\nitem = index.htm,%s\n' "$group" "$item" >"$WORK/names/$n.cfg"
@@ -424,9 +425,9 @@ grep -q 'MapNotify' "$WORK/xev-names.txt" &&
   fail "names: a window was mapped: $(grep -A2 'MapNotify' "$WORK/xev-names.txt" | head -n 6)"
 # A folder window of one of these groups (other tests' installers, beside this one,
 # have shells of their own that open theirs).
-ps -eo args | grep -qE '[e]xplorer\.exe C:.*(Zażółć gęślą|Εκδόσεις|Acme Tools)' &&
+ps -eo args | grep -qE '[e]xplorer\.exe C:.*(Zażółć gęślą|Εκδόσεις|Acme Tools|Acme \(64-bit\))' &&
   fail "names: a folder window was opened"
-echo "names: /S /? showed nothing; Polish, Greek and ASCII-with-Polish groups each installed with exit 0," \
+echo "names: /S /? showed nothing; Polish, Greek, ASCII-with-Polish and bracketed groups each installed with exit 0," \
   "their folder and shortcut named intact; no window mapped"
 
 echo "PASS: screenshots in $SHOTS"

@@ -292,6 +292,18 @@ TEST(Uninstall, NoEntryWithoutItsUninstallerAndNoOtherProductsUninstallerReplace
   }
 }
 
+// Names that a file name may hold, commas and brackets too, reach Program Manager
+// quoted, each one field.
+TEST(StartMenuNames, WithCommasAndBracketsAreQuotedInTheCommands) {
+  Machine m;
+  const Configured config("group = Acme (64-bit) [beta]\nitem = index.htm,Reader (HTML), 3.11\n");
+  ASSERT_TRUE(m.Install(Version({"index.htm"}), config.settings()));
+  const std::string end = ")]\r\n" + std::string(1, '\0');
+  ASSERT_EQ(m.ddeml.executes.size(), 3u);
+  EXPECT_EQ(m.ddeml.executes[0], "[CreateGroup(\"Acme (64-bit) [beta]\"" + end);
+  EXPECT_EQ(m.ddeml.executes[2], "[AddItem(" + m.destination() + "\\index.htm,\"Reader (HTML), 3.11\"" + end);
+}
+
 TEST(Uninstall, FilesDeletedByHandAndASecondRunEndCleanly) {
   Machine m;
   const Configured config(kConfig);
