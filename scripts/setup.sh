@@ -40,6 +40,7 @@ want xxd xxd
 want osslsigncode osslsigncode
 want openssl openssl
 want python3 python3
+want python3-pefile /usr/lib/python3/dist-packages/pefile.py  # the tests' independent PE reader
 want strace strace  # bench/bench.py: system calls per file
 want zip zip        # bench/bench.py --compressed: the sizes and times compared
 want unzip unzip

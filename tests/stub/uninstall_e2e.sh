@@ -7,7 +7,8 @@
 #
 #   entry     /S installs 1.0: Wine's own Apps & Features (uninstaller --list) shows
 #             "Acme Reader 1.0"; /S installs 2.0 over it: one entry, "Acme Reader 2.0",
-#             with every value as written (reg query), the file only 1.0 had is gone
+#             with every value as written (reg query), the file only 1.0 had is gone,
+#             uninstall.exe's PE checksum the one pefile computes
 #   window    a file added and one changed by the user; the registered UninstallString:
 #             the question (screenshot), Yes, the closing message naming the 2 files left
 #             (screenshot), exit 6; every installed file, the shortcut, the group, the
@@ -132,7 +133,13 @@ done
 [ -e "$DEST/old.htm" ] && fail "entry: old.htm of 1.0 is still there"
 [ -f "$DEST/new.htm" ] && [ -f "$DEST/uninstall.exe" ] || fail "entry: 2.0 not installed"
 [ -n "$(programs_group)" ] || fail "entry: no Start-menu group"
-echo "entry: Acme Reader 2.0 registered once, with its values; 1.0's own file gone"
+/usr/bin/python3 - "$DEST/uninstall.exe" <<'PY' || fail "entry: uninstall.exe's PE checksum"
+import sys, pefile
+pe = pefile.PE(sys.argv[1], fast_load=True)
+stored, computed = pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()
+sys.exit(0 if stored == computed else f"{stored:#x}, pefile computes {computed:#x}")
+PY
+echo "entry: Acme Reader 2.0 registered once, with its values; 1.0's own file gone; uninstall.exe's checksum right"
 
 # --- window -------------------------------------------------------------------------------
 echo "the user's" >"$DEST/docs/mine.txt"

@@ -27,6 +27,8 @@ constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 constexpr DWORD kWaitMilliseconds = 60000;
 constexpr int kDeleteTries = 50;
 constexpr DWORD kDeletePause = 100;
+// The optional header's CheckSum field, at the same place in PE32 and PE32+.
+constexpr size_t kCheckSumOffset = 64;
 // GetCurrentProcess's pseudo handle, without the import.
 const HANDLE kThisProcess = reinterpret_cast<HANDLE>(-1);
 
@@ -112,8 +114,10 @@ class Win32AppsEdge final : public AppsEdge {
 
   Error WriteUninstaller(const char* path, uint32_t program_size, const AnsiString& record) override {
     const size_t size = program_size + sizeof kRecordMagic + record.size() + kRecordFooterSize;
-    unsigned char* bytes = static_cast<unsigned char*>(malloc(size));
+    // One byte more, zero, for the checksum's last word.
+    unsigned char* bytes = static_cast<unsigned char*>(malloc(size + 1));
     if (!bytes) return OutOfMemoryError();
+    bytes[size] = 0;
     FileEdge& files = PlatformFileEdge();
     FileHandle own = kNoFile, out = kNoFile;
     uint32_t got = 0;
@@ -135,6 +139,15 @@ class Win32AppsEdge final : public AppsEdge {
       at += sizeof kRecordMagic + record.size();
       StoreU32(at, static_cast<uint32_t>(sizeof kRecordMagic + record.size()));
       memcpy(at + 4, kRecordFooterMagic, sizeof kRecordFooterMagic);
+      // Its own PE checksum, as CheckSumMappedFile computes it over the whole file.
+      const size_t field = headers + pe::kSignatureSize + pe::FileHeader::kSize + kCheckSumOffset;
+      memset(bytes + field, 0, 4);
+      uint32_t sum = 0;
+      for (size_t i = 0; i < size; i += 2) {
+        sum += bytes[i] | bytes[i + 1] << 8;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+      }
+      StoreU32(bytes + field, sum + static_cast<uint32_t>(size));
       // Made new, or over this product's earlier uninstaller, by the checks that
       // extraction makes: never through a link or another name of a file.
       error = files.CreateEntryFile(path, strlen(path) - sizeof kUninstallerName, kNoFile, &out);
