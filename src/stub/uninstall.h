@@ -110,19 +110,20 @@ Error MakeInstallRecord(FileEdge& files, UninstallQueries& queries, ArchiveReade
                         uint64_t* total);
 
 // Removes below destination what `old` records and `kept` does not hold (kept
-// nullptr: all of it; kept's lines sorted by kind, then name as Windows compares them): each file unchanged since (same
-// size and time; a read-only one too), the items' shortcuts, the group's folder when empty, and the folders left empty,
+// nullptr: all of it; kept's lines sorted by kind, then by name as Windows compares
+// them): each file unchanged since (same size and time; a read-only one too), the
+// items' shortcuts, the group's folder when empty, and the folders left empty,
 // deepest first. Changed files stay. Returns how many files could not be removed.
 uint32_t RemoveRecorded(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, const InstallRecord& old,
                         const InstallRecord* kept, const AnsiString& destination);
 
 // After a completed install of reader's entries into destination: writes the
 // uninstaller with the install's record (never over something of that name that is
-// not this product's uninstaller; the entry goes again when it cannot be written),
-// registers it in Apps & Features (in the
-// machine's list unless the settings' folder is the user's own or that list cannot be
-// written, then in the user's), and removes what an earlier install of the same
-// product into this folder recorded and this one did not write.
+// not this product's uninstaller), registers it in Apps & Features (in the machine's
+// list unless the settings' folder is the user's own or that list cannot be written,
+// then in the user's; the entry goes again when the uninstaller cannot be written),
+// and removes what an earlier install of the same product into this folder recorded
+// and this one did not write.
 Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, AppsEdge& apps,
                           ArchiveReader& reader, const AnsiString& destination, const StubSettings& settings,
                           uint32_t program_size);

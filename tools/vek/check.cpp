@@ -184,7 +184,12 @@ void CheckFileData(OpenedArchive& archive, std::vector<Problem>* problems) {
 
 void CheckStubBytes(const OpenedArchive& archive, std::vector<Problem>* problems) {
   const ArchiveStart& start = archive.start;
-  if (!start.self_checked || !start.extension.present() || start.extension.offset > start.file_size) return;
+  // A checksum of 0: none written (a vekpack before the checksum packed this stub), as
+  // the stub reads it too.
+  if (!start.self_checked || start.self_crc == 0 || !start.extension.present() ||
+      start.extension.offset > start.file_size) {
+    return;
+  }
   const uint32_t covered = start.extension.offset;
   constexpr uint32_t kPiece = 256 * 1024;  // the first holds the headers
   std::string piece(std::min(covered, kPiece), '\0');

@@ -125,9 +125,10 @@ void ListArchive(const OpenedArchive& archive, FILE* out) {
   if (archive.start.source == StartSource::kStubConstant) {
     fprintf(out, "Stub checksum: %s\n",
             !archive.start.self_checked ? "none (this stub does not check its own bytes)"
-            : archive.start.extension.present()
-                ? "CRC-32 of the stub's own bytes, which the stub checks before it runs"
-                : "none (the stub checks its own bytes, but there is no checksum block)");
+            : !archive.start.extension.present()
+                ? "none (the stub checks its own bytes, but there is no checksum block)"
+            : archive.start.self_crc == 0 ? "none (the stub checks its own bytes, but none was written)"
+                                          : "CRC-32 of the stub's own bytes, which the stub checks before it runs");
   }
   // A compressed archive: each file's method, and what it takes stored (the files of a
   // block share its bytes).
