@@ -173,9 +173,9 @@ AnsiString FolderOf(const AnsiString& path) {
 }
 
 // Starts the copy that deletes the uninstaller once this process has ended; it finds
-// the uninstaller by the process handle it is given, whatever the path's length. Where it cannot be started, the
-// uninstaller and its folder are deleted on the next start of Windows (which only an
-// administrator may arrange).
+// the uninstaller by the process handle it is given, whatever the path's length.
+// Where it cannot be started, the uninstaller and its folder are deleted on the next
+// start of Windows (which only an administrator may arrange).
 void RemoveUninstallerLater(const wchar_t* own, const AnsiString& destination) {
   const WideText folder(destination.c_str());
   wchar_t temp[MAX_PATH], copy[MAX_PATH], line[2 * MAX_PATH];

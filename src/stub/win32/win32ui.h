@@ -128,10 +128,10 @@ AppsEdge& StubApps();
 // silent), removes the install, says what it left; returns the exit code.
 int RunUninstaller(const StubSettings& settings, const Switches& switches, const AnsiString& text,
                    ShellLinkEdge& links);
-// The work of the uninstaller's copy started with /WAIT=HANDLE, record its own
-// record: when the process of that handle runs an uninstall.exe with the same record,
-// waits for it to end, then deletes it and its folder when empty. Any other process
-// or handle: nothing is deleted (kExitApplicationError).
+// The work of the uninstaller's copy, started with /WAIT=HANDLE (record: the copy's
+// own record): when the process of that handle runs an uninstall.exe with the same
+// record, waits for it to end, then deletes it and its folder when empty. Any other
+// process or handle: nothing is deleted (kExitApplicationError).
 int FinishUninstall(uintptr_t uninstaller, const AnsiString& record);
 
 }  // namespace vek
