@@ -30,10 +30,13 @@ ExtensionState JudgeExtensionBlock(const unsigned char* block, size_t size, uint
 }
 
 ExtensionPlace StubExtensionPlace(uint32_t start, uint32_t config, uint32_t extension, uint64_t image_end) {
-  if (extension == 0) return {};
+  ExtensionPlace place;
+  if (extension == 0) return place;
   const uint32_t end = config ? config : start;
-  if (extension >= image_end && extension < end) return {extension, end};
-  return {kNowhere - 1, kNowhere};  // a block that cannot lie there is damaged
+  const bool there = extension >= image_end && extension < end;
+  place.offset = there ? extension : kNowhere - 1;  // a block that cannot lie there is damaged
+  place.end = there ? end : kNowhere;
+  return place;
 }
 
 uint32_t ReadExtensionFooter(const unsigned char* footer) {
