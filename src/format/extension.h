@@ -26,6 +26,14 @@ struct ExtensionPlace {
   SelfCrcExclusions self_excluded;
 };
 
+// The place [offset, end), with nothing for the stub's self-check.
+inline ExtensionPlace ExtensionSpan(uint32_t offset, uint32_t end) {
+  ExtensionPlace place;
+  place.offset = offset;
+  place.end = end;
+  return place;
+}
+
 // Where the stub's constants place the block (layout.h): from its offset to the
 // configuration block, or to the archive's start without one. An offset that cannot
 // be right (inside the stub's image, at or past the end) gives a place past any file's

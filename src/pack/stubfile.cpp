@@ -60,7 +60,7 @@ std::optional<ArchiveStart> LocateInFile(FileHandle in, uint64_t file_size, std:
       const uint64_t size = ReadExtensionFooter(footer);
       const uint64_t end = file_size - sizeof footer;
       if (size > 0 && size <= end - kArchivePrologueSize && end < kArchiveStartLimit) {
-        start.extension = {static_cast<uint32_t>(end - size), static_cast<uint32_t>(end)};
+        start.extension = ExtensionSpan(static_cast<uint32_t>(end - size), static_cast<uint32_t>(end));
       }
     }
     return start;

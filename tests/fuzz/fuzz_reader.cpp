@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t end = size - vek::ExtensionFooter::kSize;
     const uint32_t block = vek::ReadExtensionFooter(data + end);
     if (block > 0 && block <= end && end <= 0xFFFFFFFFu) {
-      place = {static_cast<uint32_t>(end - block), static_cast<uint32_t>(end)};
+      place = vek::ExtensionSpan(static_cast<uint32_t>(end - block), static_cast<uint32_t>(end));
     }
   }
   (void)reader.Open(edge, file, 0, place);

@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)packed.OpenRead("archive", &file);
   const uint32_t end = static_cast<uint32_t>(bytes.size() - vek::ExtensionFooter::kSize);
   const uint32_t block = vek::ReadExtensionFooter(reinterpret_cast<const unsigned char*>(bytes.data()) + end);
-  if (!reader.Open(packed, file, 0, {end - block, end}).ok() || !reader.HasChecksums()) abort();
+  if (!reader.Open(packed, file, 0, vek::ExtensionSpan(end - block, end)).ok() || !reader.HasChecksums()) abort();
   vek::DataChecker checker(reader, /*inflate=*/true);
   for (const auto& e : builder.entries()) {
     vek::ArchiveEntry entry;

@@ -250,7 +250,7 @@ TEST(Compression, ABlockWhoseStreamDoesNotGiveItsFilesIsDamage) {
     ASSERT_FALSE(edge.OpenRead(file.string().c_str(), &handle));
     ArchiveReader reader;
     const uint32_t block = static_cast<uint32_t>(sound.block());
-    ASSERT_FALSE(reader.Open(edge, handle, 0, {block, block + ExtensionBlockSize(Bare::kEntries)}));
+    ASSERT_FALSE(reader.Open(edge, handle, 0, ExtensionSpan(block, block + ExtensionBlockSize(Bare::kEntries))));
     const AnsiString destination(folder.destination("core").c_str());
     ASSERT_FALSE(ForceDestination(destination, edge));
     ASSERT_FALSE(ExtractEntry(reader, edge, 2, destination));

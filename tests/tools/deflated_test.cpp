@@ -125,7 +125,8 @@ TEST(PreviousRelease, AStreamThatDoesNotGiveTheRecordedSizeIsRefused) {
     ASSERT_FALSE(edge.OpenRead(file.string().c_str(), &handle));
     ArchiveReader reader;
     ASSERT_FALSE(reader.Open(
-        edge, handle, 0, {static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(kEntries)}));
+        edge, handle, 0,
+        ExtensionSpan(static_cast<uint32_t>(block), static_cast<uint32_t>(block) + ExtensionBlockSize(kEntries))));
     const AnsiString destination(folder.destination("core").c_str());
     ASSERT_FALSE(ForceDestination(destination, edge));
     EXPECT_EQ(ExtractEntry(reader, edge, 2, destination, DataCheck::kTrusted),
