@@ -10,10 +10,25 @@
 # and optimised once more across all of it at link time; without inflate (inflate.h).
 # No partial inlining (the copies of a function's head it makes cost more than the
 # calls) and no saving of registers around calls: 448 bytes of x86_64 code (GCC 12).
+# Nor the passes that -Oz still runs for speed (VEK_STUB_SPEED_PASSES), which cost
+# code more than they gain elsewhere; the hot loops (the LZMA decoder, CRC-32) keep
+# them, see below.
+set(VEK_STUB_SPEED_PASSES
+  early-inlining expensive-optimizations shrink-wrap tree-tail-merge move-loop-invariants
+  tree-dominator-opts)
+list(TRANSFORM VEK_STUB_SPEED_PASSES PREPEND "-fno-" OUTPUT_VARIABLE VEK_STUB_WITHOUT_SPEED_PASSES)
 set(VEK_STUB_COMPILE_OPTIONS
   -Oz -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
   -ffunction-sections -fdata-sections -flto -fno-jump-tables -fno-partial-inlining -fno-caller-saves
-  -DVEK_NO_INFLATE)
+  ${VEK_STUB_WITHOUT_SPEED_PASSES} -DVEK_NO_INFLATE)
+# A source whose loops set the stub's speed runs them all the same (in every library
+# that builds it, where they are on anyway); the optimisations are kept per function
+# through link-time optimisation.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(TRANSFORM VEK_STUB_SPEED_PASSES PREPEND "-f" OUTPUT_VARIABLE VEK_STUB_HOT_OPTIONS)
+else()
+  set(VEK_STUB_HOT_OPTIONS "")
+endif()
 
 # vek_stub_safe_library(NAME SOURCES... [DEPENDS targets...] [STUB_OPTIONS options...])
 #
