@@ -18,6 +18,7 @@ constexpr char kSwitches[] =
     "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
     "/?  show this list\n"
     "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
+    "/LANG=TAG  show the texts given for language TAG (de, pt-BR)\n"
     "\n"
     "Exit codes of /S:";
 
@@ -164,10 +165,24 @@ Switches ParseSwitches(const uint16_t* line) {
       for (const uint16_t* d = start + 6; d < p && *d >= '0' && *d <= '9'; ++d) handle = handle * 10 + (*d - '0');
       result.wait = handle;
     }
+    if (length > 6 && start[0] == '/' && Upper(start[1]) == 'L' && Upper(start[2]) == 'A' && Upper(start[3]) == 'N' &&
+        Upper(start[4]) == 'G' && start[5] == '=') {
+      result.language = start + 6;
+      result.language_length = length - 6;
+    }
     if (length == 2 && start[0] == '/' && Upper(start[1]) == 'S') result.silent = true;
     if (length == 2 && start[0] == '/' && start[1] == '?') result.help = true;
   }
   return result;
+}
+
+void RunLanguage(const Switches& switches, const uint16_t* system, char out[kLanguageSize]) {
+  const uint16_t* from = switches.language ? switches.language : system;
+  size_t i = 0;
+  for (; from && i < kLanguageSize - 1 && (switches.language ? i < switches.language_length : from[i] != 0); ++i) {
+    out[i] = from[i] < 0x80 ? static_cast<char>(from[i]) : '?';
+  }
+  out[i] = 0;
 }
 
 int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& options) {
