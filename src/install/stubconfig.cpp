@@ -187,7 +187,6 @@ bool IsTagForm(const char* tag, size_t length) {
 // How well a text of the language `tag` suits a run in `language`: 3 the same tag,
 // 2 the run's primary language ("de" for "de-AT"), 0 neither. Letter case aside.
 uint8_t TagRank(const char* tag, size_t length, const char* language) {
-  if (!language) return 0;
   size_t i = 0;
   while (i < length && language[i] && (tag[i] | 0x20) == (language[i] | 0x20)) ++i;
   if (i == length && !language[i]) return 3;
@@ -283,7 +282,7 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out, const cha
       }
     }
     // A key with a language is named as written.
-    result.word = tag && key != kConfigKeyCount ? begin : nullptr;
+    result.word = tag ? begin : nullptr;
     result.word_length = static_cast<uint32_t>(key_end - begin);
     if (key == kConfigKeyCount) {
       uint32_t ignored;

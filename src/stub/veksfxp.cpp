@@ -18,7 +18,7 @@ constexpr char kSwitches[] =
     "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
     "/?  show this list\n"
     "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
-    "/LANG=TAG  show the texts given for language TAG (de, pt-BR)\n"
+    "/LANG=TAG  the texts in language TAG (de, pt-BR)\n"
     "\n"
     "Exit codes of /S:";
 
@@ -178,8 +178,9 @@ Switches ParseSwitches(const uint16_t* line) {
 
 void RunLanguage(const Switches& switches, const uint16_t* system, char out[kLanguageSize]) {
   const uint16_t* from = switches.language ? switches.language : system;
+  const size_t length = switches.language ? switches.language_length : kLanguageSize;
   size_t i = 0;
-  for (; from && i < kLanguageSize - 1 && (switches.language ? i < switches.language_length : from[i] != 0); ++i) {
+  for (; from && i < length && i < kLanguageSize - 1 && from[i]; ++i) {
     out[i] = from[i] < 0x80 ? static_cast<char>(from[i]) : '?';
   }
   out[i] = 0;

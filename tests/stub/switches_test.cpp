@@ -296,6 +296,7 @@ TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
             "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
             "/?  show this list\n"
             "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
+            "/LANG=TAG  the texts in language TAG (de, pt-BR)\n"
             "\n"
             "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
             "failed, 4 the Start-menu group, an item or the uninstaller could not be made (files installed), 5 the "
