@@ -180,8 +180,11 @@ bool IsLetter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
 // A language tag's form: two letters, or two letters, "-" and two letters.
 bool IsTagForm(const char* tag, size_t length) {
-  return (length == 2 || (length == 5 && tag[2] == '-' && IsLetter(tag[3]) && IsLetter(tag[4]))) &&
-         IsLetter(tag[0]) && IsLetter(tag[1]);
+  if (length != 2 && (length != 5 || tag[2] != '-')) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (i != 2 && !IsLetter(tag[i])) return false;
+  }
+  return true;
 }
 
 // How well a text of the language `tag` suits a run in `language`: 3 the same tag,

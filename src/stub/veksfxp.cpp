@@ -25,6 +25,15 @@ constexpr char kSwitches[] =
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
 
+// Whether `word` is "/" and the switch `name` ("LOG=", in upper case), any letter case.
+bool IsSwitch(const uint16_t* word, const char* name) {
+  if (*word++ != '/') return false;
+  while (*name) {
+    if (Upper(*word++) != *name++) return false;
+  }
+  return true;
+}
+
 // The window of an unattended install: DE's text is kept (in UTF-8), everything else
 // dropped.
 class SilentWindow final : public TForm1Window {
@@ -127,7 +136,7 @@ Switches ParseSwitches(const uint16_t* line) {
     if (!*p) break;
     const bool quoted = *p == '"';
     const uint16_t* word = quoted ? p + 1 : p;
-    if (word[0] == '/' && Upper(word[1]) == 'D' && word[2] == '=') {
+    if (IsSwitch(word, "D=")) {
       const uint16_t* begin = word + 3;
       const uint16_t* end = begin;
       while (*end) ++end;
@@ -148,8 +157,7 @@ Switches ParseSwitches(const uint16_t* line) {
     }
     const size_t length = static_cast<size_t>(p - start);
     const uint16_t* log = quoted ? start + 1 : start;
-    if (length > 5 && log[0] == '/' && Upper(log[1]) == 'L' && Upper(log[2]) == 'O' && Upper(log[3]) == 'G' &&
-        log[4] == '=') {
+    if (length > 5 && IsSwitch(log, "LOG=")) {
       const uint16_t* end = p;
       if (quoted && end[-1] == '"') --end;
       if (end > log + 5 && log[5] == '"' && end[-1] == '"') {  // /LOG="FILE"
@@ -159,14 +167,12 @@ Switches ParseSwitches(const uint16_t* line) {
       result.log = log + 5;
       result.log_length = end > log + 5 ? static_cast<size_t>(end - log - 5) : 0;
     }
-    if (length > 6 && start[0] == '/' && Upper(start[1]) == 'W' && Upper(start[2]) == 'A' && Upper(start[3]) == 'I' &&
-        Upper(start[4]) == 'T' && start[5] == '=') {
+    if (length > 6 && IsSwitch(start, "WAIT=")) {
       uintptr_t handle = 0;
       for (const uint16_t* d = start + 6; d < p && *d >= '0' && *d <= '9'; ++d) handle = handle * 10 + (*d - '0');
       result.wait = handle;
     }
-    if (length > 6 && start[0] == '/' && Upper(start[1]) == 'L' && Upper(start[2]) == 'A' && Upper(start[3]) == 'N' &&
-        Upper(start[4]) == 'G' && start[5] == '=') {
+    if (length > 6 && IsSwitch(start, "LANG=")) {
       result.language = start + 6;
       result.language_length = length - 6;
     }
