@@ -46,6 +46,8 @@ want zip zip        # bench/bench.py --compressed: the sizes and times compared
 want unzip unzip
 want bc bc          # bench/stub-wine.sh
 want help2man help2man
+want locales /usr/bin/localedef  # tests/stub/lang_e2e.sh: the locales it runs Wine in
+want fonts-ipafont-gothic /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf  # the Japanese texts drawn
 
 if ((${#need[@]})); then
   echo "setup: installing ${need[*]}" >&2

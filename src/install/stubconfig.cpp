@@ -11,22 +11,23 @@ struct KeyInfo {
   const char* name;
   uint16_t limit;  // characters
   bool may_be_empty;
+  bool text;  // a text of the window or a message box, which may be given per language
 };
 
 // Limits: what the window shows in one line (caption, prompt, footer, a button's
 // caption, at 96 pixels per inch), what a message box shows without becoming a wall
 // of text, and names the Start menu and a DDE command carry comfortably.
 constexpr KeyInfo kKeys[kConfigKeyCount] = {
-    {"caption", 60, false},      {"prompt", 50, true},
-    {"folder", 160, false},      {"footer", 64, true},
-    {"group", 60, false},        {"item", 60, false},
-    {"done", 300, false},        {"folder-error", 200, false},
-    {"group-error", 200, false}, {"extract-button", 12, false},
-    {"quit-button", 12, false},  {"damaged", 200, false},
-    {"publisher", 60, false},    {"version", 23, false},
-    {"copyright", 60, false},    {"product", 60, false},
-    {"open", 100, false},        {"icon", 260, false},
-    {"uninstall", 3, false},     {"id", 60, false},
+    {"caption", 60, false, true},         {"prompt", 50, true, true},
+    {"folder", 160, false, false},        {"footer", 64, true, true},
+    {"group", 60, false, false},          {"item", 60, false, false},
+    {"done", 300, false, true},           {"folder-error", 200, false, true},
+    {"group-error", 200, false, true},    {"extract-button", 12, false, true},
+    {"quit-button", 12, false, true},     {"damaged", 200, false, true},
+    {"publisher", 60, false, false},      {"version", 23, false, false},
+    {"copyright", 60, false, false},      {"product", 60, false, false},
+    {"open", 100, false, false},          {"icon", 260, false, false},
+    {"uninstall", 3, false, false},       {"id", 60, false, false},
 };
 
 // The characters that a Start-menu name and an item's TARGET cannot hold beyond those
@@ -175,6 +176,26 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
   return ConfigProblem::kNone;
 }
 
+bool IsLetter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+// A language tag's form: two letters, or two letters, "-" and two letters.
+bool IsTagForm(const char* tag, size_t length) {
+  if (length != 2 && (length != 5 || tag[2] != '-')) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (i != 2 && !IsLetter(tag[i])) return false;
+  }
+  return true;
+}
+
+// How well a text of the language `tag` suits a run in `language`: 3 the same tag,
+// 2 the run's primary language ("de" for "de-AT"), 0 neither. Letter case aside.
+uint8_t TagRank(const char* tag, size_t length, const char* language) {
+  size_t i = 0;
+  while (i < length && language[i] && (tag[i] | 0x20) == (language[i] | 0x20)) ++i;
+  if (i == length && !language[i]) return 3;
+  return i == 2 && length == 2 && language[2] == '-' ? 2 : 0;
+}
+
 }  // namespace
 
 bool ParseVersionNumbers(const char* text, uint16_t numbers[4]) {
@@ -209,7 +230,9 @@ const char* ConfigKeyName(ConfigKey key) { return key < kConfigKeyCount ? kKeys[
 
 uint32_t ConfigKeyLimit(ConfigKey key) { return key < kConfigKeyCount ? kKeys[key].limit : 0; }
 
-ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
+bool IsTextKey(ConfigKey key) { return key < kConfigKeyCount && kKeys[key].text; }
+
+ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out, const char* language) {
   *out = StubConfig();
   ConfigResult result;
   if (size > kConfigTextLimit) {
@@ -220,6 +243,7 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
   char* line = text;
   if (size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) line += 3;  // a byte-order mark
   bool seen[kConfigKeyCount] = {};
+  uint8_t best[kConfigKeyCount] = {};  // the rank of the text taken for each key
   for (uint32_t number = 1; line < end; ++number) {
     char* newline = static_cast<char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
     char* line_end = newline ? newline : end;
@@ -245,33 +269,55 @@ ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out) {
       result.problem = ConfigProblem::kMalformed;
       return result;
     }
+    // "key[tag]": the key's text in a language.
+    char* name_end = key_end;
+    char* tag = nullptr;
+    if (key_end[-1] == ']') {
+      tag = static_cast<char*>(memchr(begin, '[', static_cast<size_t>(key_end - begin)));
+      if (tag) name_end = tag++;
+    }
+    const size_t tag_length = tag ? static_cast<size_t>(key_end - 1 - tag) : 0;
     ConfigKey key = kConfigKeyCount;
     for (int k = 0; k < kConfigKeyCount; ++k) {
-      if (strlen(kKeys[k].name) == static_cast<size_t>(key_end - begin) &&
-          memcmp(kKeys[k].name, begin, static_cast<size_t>(key_end - begin)) == 0) {
+      if (strlen(kKeys[k].name) == static_cast<size_t>(name_end - begin) &&
+          memcmp(kKeys[k].name, begin, static_cast<size_t>(name_end - begin)) == 0) {
         key = static_cast<ConfigKey>(k);
       }
     }
+    // A key with a language is named as written.
+    result.word = tag ? begin : nullptr;
+    result.word_length = static_cast<uint32_t>(key_end - begin);
     if (key == kConfigKeyCount) {
       uint32_t ignored;
       result.problem = CheckText(begin, key_end, &ignored);
       if (result.ok()) {
         result.problem = ConfigProblem::kUnknownKey;
         result.word = begin;
-        result.word_length = static_cast<uint32_t>(key_end - begin);
       }
       return result;
     }
     result.key = key;
-    if (seen[key] && key != kKeyItem) {
-      result.problem = ConfigProblem::kDuplicateKey;
-      return result;
+    uint8_t rank = 1;  // the default text
+    if (tag) {
+      if (!kKeys[key].text) result.problem = ConfigProblem::kLanguageOnKey;
+      if (!IsTagForm(tag, tag_length)) result.problem = ConfigProblem::kBadLanguage;
+      if (!result.ok()) return result;
+      rank = TagRank(tag, tag_length, language);
+    } else {
+      if (seen[key] && key != kKeyItem) {
+        result.problem = ConfigProblem::kDuplicateKey;
+        return result;
+      }
+      seen[key] = true;
     }
-    seen[key] = true;
     char* value = equals + 1;
     Trim(&value, &stop);
+    const char* kept = out->text[key];
     result.problem = CheckValue(key, value, stop, out, &result);
     if (!result.ok()) return result;
+    // Per key the best match: the run's exact language, its primary one, the default.
+    if (rank <= best[key]) out->text[key] = kept;
+    if (rank > best[key]) best[key] = rank;
   }
   result = ConfigResult();
   return result;
@@ -313,6 +359,8 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
     case ConfigProblem::kBadVersion:
       return "the version must be one to four numbers from 0 to 65535 separated by dots, such as 2.1.0";
     case ConfigProblem::kNotYesNo: return "the value must be yes or no";
+    case ConfigProblem::kLanguageOnKey: return "only a text of the window or a message takes a language";
+    case ConfigProblem::kBadLanguage: return "a language is two letters, or two, \"-\" and a region's two (de, de-AT)";
   }
   return "";
 }

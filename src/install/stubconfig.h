@@ -7,6 +7,7 @@
 //
 //   caption prompt folder footer group done folder-error group-error
 //   extract-button quit-button damaged
+//   caption[de] = ...       a text key (IsTextKey) for a language: see ParseStubConfig
 //   item = TARGET,NAME      TARGET relative to the destination, NAME the item's name
 //   open = TARGET           what the stub opens after the closing message (not with /S)
 //   publisher version copyright product   the executable's version information,
@@ -117,6 +118,8 @@ enum class ConfigProblem : uint8_t {
   kUnknownFolder,      // folder begins with "{" but no known folder's name
   kBadVersion,         // version is not up to four numbers 0..65535 separated by dots
   kNotYesNo,           // uninstall is neither "yes" nor "no"
+  kLanguageOnKey,      // "key[tag]" for a key that is not a text (IsTextKey)
+  kBadLanguage,        // "key[tag]" whose tag is not of the form "ll" or "ll-RR"
 };
 
 // Which part of an "item = TARGET,NAME" line a problem concerns.
@@ -133,7 +136,7 @@ struct ConfigResult {
   NameRule name_rule = NameRule::kFine;  // the rule a kBadName breaks
   uint32_t characters = 0;               // kTooLong: the value's (or field's) characters
   uint32_t limit = 0;                    // kTooLong: its limit
-  const char* word = nullptr;            // kUnknownKey: the key as written (word_length bytes)
+  const char* word = nullptr;            // the key as written (word_length bytes): unknown, or "key[tag]"
   uint32_t word_length = 0;
   bool ok() const { return problem == ConfigProblem::kNone; }
 };
@@ -141,7 +144,17 @@ struct ConfigResult {
 // Parses size bytes of text, which must be followed by a zero byte. The text is
 // changed in place: each value is cut out as a zero-terminated string, and `out`
 // points into the text. On a problem, `out` holds what came before it.
-ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out);
+//
+// A text key may also be given per language, "caption[de] = ...": the tag is two
+// letters or two, "-" and two ("de-AT"), in any letter case. With a `language`
+// ("de-AT"), each text key takes the value given for that tag, else the one for its
+// primary language ("de"), else its default; with none (""), only the defaults. Every line is checked either way; a text per language repeated is
+// vekpack's to refuse (src/pack/configread.h).
+ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out, const char* language = "");
+
+// Whether the key is a text of the window or of a message box, which may be given
+// per language.
+bool IsTextKey(ConfigKey key);
 
 // The numbers of a version such as "2.1" (then 2, 1, 0, 0); false unless it is one to
 // four numbers 0..65535 separated by dots.

@@ -168,6 +168,11 @@ std::string CanonicalConfig(const std::string& text, const std::string& shown, c
     } else if (config.text[key] && key != kKeyIcon) {  // the icon goes into the resources
       out += std::string(ConfigKeyName(key)) + " = " + config.text[key] + "\n";
     }
+    for (const Translation& translation : file.translations) {
+      if (translation.key == key) {
+        out += std::string(ConfigKeyName(key)) + "[" + translation.tag + "] = " + translation.text + "\n";
+      }
+    }
   }
   if (out.size() > kConfigTextLimit) {
     throw BuildError(shown + ": the configuration is larger than " + std::to_string(kConfigTextLimit) + " bytes");

@@ -4,6 +4,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "archivesink.h"
 #include "configtext.h"
@@ -26,6 +28,23 @@ constexpr ToolKeyInfo kToolKeys[kToolKeyCount] = {
     {"comments", 200, false},
     {"elevation", 5, false},
 };
+
+// The two-letter languages that Windows has locales for (ISO 639-1).
+constexpr char kLanguages[] =
+    " af am ar as az ba be bg bn bo br bs ca co cs cy da de dv el en es et eu fa ff fi fo fr fy ga gd gl gn gu"
+    " ha he hi hr hu hy id ig ii is it iu ja ka kk kl km kn ko kr ks ku ky la lb lo lt lv mg mi mk ml mn mr ms mt"
+    " my nb ne nl nn no nr oc om or pa pl ps pt qu rm ro ru rw sa sd se si sk sl so sq sr ss st sv sw ta te tg th"
+    " ti tk tn tr ts tt ug uk ur uz ve vi wo xh yi yo zh zu ";
+
+// The text keys, for the refusal of a language on another key.
+std::string TextKeys() {
+  std::string names;
+  for (int k = 0; k < kConfigKeyCount; ++k) {
+    if (!IsTextKey(static_cast<ConfigKey>(k))) continue;
+    names += (names.empty() ? "" : ", ") + std::string(ConfigKeyName(static_cast<ConfigKey>(k)));
+  }
+  return names;
+}
 
 // A key whose value is one of two words, taken in any letter case and written in
 // lower case.
@@ -113,6 +132,18 @@ std::string ToolValueProblem(ToolKey key, const std::string& value) {
 
 }  // namespace
 
+std::string CanonicalLanguage(const std::string& tag) {
+  if (tag.size() != 2 && (tag.size() != 5 || tag[2] != '-')) return "";
+  std::string canonical = Lower(tag);
+  for (size_t i = 0; i < canonical.size(); ++i) {
+    if (i == 2) continue;
+    if (canonical[i] < 'a' || canonical[i] > 'z') return "";
+    if (i > 2) canonical[i] = static_cast<char>(canonical[i] - 32);
+  }
+  if (!strstr(kLanguages, (" " + canonical.substr(0, 2) + " ").c_str())) return "";
+  return canonical;
+}
+
 const char* ToolKeyName(ToolKey key) { return key < kToolKeyCount ? kToolKeys[key].name : ""; }
 
 uint32_t ToolKeyLimit(ToolKey key) { return key < kToolKeyCount ? kToolKeys[key].limit : 0; }
@@ -144,6 +175,7 @@ void ReadPublisherFile(const std::string& file, const std::string& shown,
   // The first problem: its line and "KEY: PROBLEM".
   uint32_t refused_line = 0;
   std::string refusal;
+  std::set<std::pair<int, std::string>> translated;  // the keys and languages given
   auto refuse = [&](uint32_t at, const std::string& text) {
     refused_line = at;
     refusal = text;
@@ -196,12 +228,37 @@ void ReadPublisherFile(const std::string& file, const std::string& shown,
       out->text += as_written + "\n";
       continue;
     }
-    const int stub_key = FindStubKey(key);
-    const int tool_key = FindToolKey(key);
+    // "key[tag]": a text key's value in a language.
+    std::string name = key, tag;
+    const size_t open = key.find('[');
+    const bool translation = open != std::string::npos && key.back() == ']';
+    if (translation) {
+      name = key.substr(0, open);
+      tag = key.substr(open + 1, key.size() - open - 2);
+    }
+    const int stub_key = FindStubKey(name);
+    const int tool_key = FindToolKey(name);
     if (stub_key < 0 && tool_key < 0) {
-      const std::string nearest = NearestKey(key);
+      const std::string nearest = NearestKey(name);
       refuse(number, key + ": unknown key" + (nearest.empty() ? "" : " (did you mean \"" + nearest + "\"?)"));
       break;
+    }
+    if (translation) {
+      if (stub_key < 0 || !IsTextKey(static_cast<ConfigKey>(stub_key))) {
+        refuse(number, key + ": " + name + " takes no language; the texts that do: " + TextKeys());
+        break;
+      }
+      const std::string canonical = CanonicalLanguage(tag);
+      if (canonical.empty()) {
+        refuse(number, key + ": unknown language \"" + tag +
+                           "\" (a language's two letters, optionally with a region's: de, de-AT, pt-BR)");
+        break;
+      }
+      if (!translated.insert({stub_key, canonical}).second) {
+        refuse(number, key + ": the key is given twice for language " + canonical);
+        break;
+      }
+      tag = canonical;
     }
     std::string text(value, stop);
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"' && text.find('"', 1) == text.size() - 1) {
@@ -225,6 +282,11 @@ void ReadPublisherFile(const std::string& file, const std::string& shown,
       text = lower;
     }
     if (refused_line) break;
+    if (translation) {
+      out->translations.push_back({static_cast<ConfigKey>(stub_key), tag, text, number});
+      out->text += name + "[" + tag + "]=" + text + "\n";
+      continue;
+    }
     if (stub_key >= 0) {
       if (!out->line[stub_key]) out->line[stub_key] = number;
       if (stub_key == kKeyItem) out->item_lines.push_back(number);

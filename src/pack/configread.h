@@ -29,8 +29,17 @@ enum ToolKey : uint8_t {
 const char* ToolKeyName(ToolKey key);
 uint32_t ToolKeyLimit(ToolKey key);
 
+// A text key's value for one language ("caption[de] = ..."), tag in canonical form
+// ("de", "de-AT").
+struct Translation {
+  ConfigKey key;
+  std::string tag;
+  std::string text;
+  uint32_t line;
+};
+
 // The file as read: the parsed configuration (pointing into `text`), where each key
-// was given, and the values of vekpack's own keys.
+// was given, the texts per language and the values of vekpack's own keys.
 struct PublisherFile {
   PublisherFile() = default;
   PublisherFile(const PublisherFile&) = delete;
@@ -40,6 +49,7 @@ struct PublisherFile {
   StubConfig config;
   uint32_t line[kConfigKeyCount] = {};  // 1-based; 0: not given (item: its first)
   std::vector<uint32_t> item_lines;     // of config.items, in order
+  std::vector<Translation> translations;  // in the file's order
   std::string tool[kToolKeyCount];      // vekpack's own keys' values (lower case: elevation)
   uint32_t tool_line[kToolKeyCount] = {};
 };
@@ -49,6 +59,11 @@ struct PublisherFile {
 // the warnings ("SHOWN:LINE: KEY: ...") of what was taken in a form of its own.
 void ReadPublisherFile(const std::string& text, const std::string& shown,
                        const std::function<void(const std::string&)>& warn, PublisherFile* out);
+
+// The canonical form of a language tag that Windows has a locale for: a two-letter
+// language in lower case ("de"), optionally "-" and a region's two letters in upper
+// case ("de-AT"); the tag in any letter case. Empty when it is none.
+std::string CanonicalLanguage(const std::string& tag);
 
 // The known key nearest to `word` (by edit distance, letter case aside) when it is
 // close enough to be the one meant; empty otherwise.

@@ -18,11 +18,21 @@ constexpr char kSwitches[] =
     "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
     "/?  show this list\n"
     "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
+    "/LANG=TAG  the texts in language TAG (de, pt-BR)\n"
     "\n"
     "Exit codes of /S:";
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
+
+// Whether `word` is "/" and the switch `name` ("LOG=", in upper case), any letter case.
+bool IsSwitch(const uint16_t* word, const char* name) {
+  if (*word++ != '/') return false;
+  while (*name) {
+    if (Upper(*word++) != *name++) return false;
+  }
+  return true;
+}
 
 // The window of an unattended install: DE's text is kept (in UTF-8), everything else
 // dropped.
@@ -126,7 +136,7 @@ Switches ParseSwitches(const uint16_t* line) {
     if (!*p) break;
     const bool quoted = *p == '"';
     const uint16_t* word = quoted ? p + 1 : p;
-    if (word[0] == '/' && Upper(word[1]) == 'D' && word[2] == '=') {
+    if (IsSwitch(word, "D=")) {
       const uint16_t* begin = word + 3;
       const uint16_t* end = begin;
       while (*end) ++end;
@@ -147,8 +157,7 @@ Switches ParseSwitches(const uint16_t* line) {
     }
     const size_t length = static_cast<size_t>(p - start);
     const uint16_t* log = quoted ? start + 1 : start;
-    if (length > 5 && log[0] == '/' && Upper(log[1]) == 'L' && Upper(log[2]) == 'O' && Upper(log[3]) == 'G' &&
-        log[4] == '=') {
+    if (length > 5 && IsSwitch(log, "LOG=")) {
       const uint16_t* end = p;
       if (quoted && end[-1] == '"') --end;
       if (end > log + 5 && log[5] == '"' && end[-1] == '"') {  // /LOG="FILE"
@@ -158,16 +167,29 @@ Switches ParseSwitches(const uint16_t* line) {
       result.log = log + 5;
       result.log_length = end > log + 5 ? static_cast<size_t>(end - log - 5) : 0;
     }
-    if (length > 6 && start[0] == '/' && Upper(start[1]) == 'W' && Upper(start[2]) == 'A' && Upper(start[3]) == 'I' &&
-        Upper(start[4]) == 'T' && start[5] == '=') {
+    if (length > 6 && IsSwitch(start, "WAIT=")) {
       uintptr_t handle = 0;
       for (const uint16_t* d = start + 6; d < p && *d >= '0' && *d <= '9'; ++d) handle = handle * 10 + (*d - '0');
       result.wait = handle;
+    }
+    if (length > 6 && IsSwitch(start, "LANG=")) {
+      result.language = start + 6;
+      result.language_length = length - 6;
     }
     if (length == 2 && start[0] == '/' && Upper(start[1]) == 'S') result.silent = true;
     if (length == 2 && start[0] == '/' && start[1] == '?') result.help = true;
   }
   return result;
+}
+
+void RunLanguage(const Switches& switches, const uint16_t* system, char out[kLanguageSize]) {
+  const uint16_t* from = switches.language ? switches.language : system;
+  const size_t length = switches.language ? switches.language_length : kLanguageSize;
+  size_t i = 0;
+  for (; from && i < length && i < kLanguageSize - 1 && from[i]; ++i) {
+    out[i] = from[i] < 0x80 ? static_cast<char>(from[i]) : '?';
+  }
+  out[i] = 0;
 }
 
 int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& options) {

@@ -29,6 +29,8 @@ namespace vek {
 //   /?        show the switches and install nothing; with /S, show nothing either
 //   /LOG=FILE write what the run makes, its errors and the exit code into FILE (UTF-8);
 //             one word (quotes around it, or around the whole switch, for blanks)
+//   /LANG=TAG the language of the configured texts ("de", "de-AT") instead of the
+//             user's interface language
 struct Switches {
   bool silent = false;
   bool help = false;
@@ -40,7 +42,15 @@ struct Switches {
   // /WAIT=HANDLE (decimal): an uninstaller's copy, which deletes the uninstaller once
   // the process of that inherited handle has ended; 0: none.
   uintptr_t wait = 0;
+  const uint16_t* language = nullptr;  // /LANG='s tag, inside the command line; nullptr: none
+  size_t language_length = 0;
 };
+
+// The language of a run's texts ("de-AT"; see ParseStubConfig): /LANG='s, else
+// `system` (the user's interface language, zero-terminated; nullptr: none), ASCII
+// and cut to kLanguageSize - 1 characters.
+inline constexpr size_t kLanguageSize = 16;
+void RunLanguage(const Switches& switches, const uint16_t* system, char out[kLanguageSize]);
 
 // Reads the switches from a whole command line (UTF-16, zero-terminated), whose first
 // word, the program, is skipped.

@@ -69,6 +69,31 @@ TEST(Switches, TheLogFile) {
   }
 }
 
+// The run's language: /LANG= over the user's interface language.
+TEST(Switches, TheLanguageOfTheTexts) {
+  const std::u16string system = u"pl-PL";
+  const struct {
+    std::u16string line;
+    const char16_t* system;
+    const char* language;
+  } cases[] = {
+      {u"setup.exe", system.c_str(), "pl-PL"},
+      {u"setup.exe /LANG=de-AT /S", system.c_str(), "de-AT"},
+      {u"setup.exe /lang=ja", system.c_str(), "ja"},
+      {u"setup.exe /LANG=ja", nullptr, "ja"},
+      {u"setup.exe", nullptr, ""},
+      {u"setup.exe /LANG=", system.c_str(), "pl-PL"},  // no tag: the system's
+      {u"setup.exe /LANG=éé /D=C:\A", system.c_str(), "??"},
+      {u"setup.exe /LANG=abcdefghijklmnopqrstu", system.c_str(), "abcdefghijklmno"},  // cut to its room
+  };
+  for (const auto& c : cases) {
+    const Switches s = ParseSwitches(reinterpret_cast<const uint16_t*>(c.line.c_str()));
+    char language[kLanguageSize];
+    RunLanguage(s, reinterpret_cast<const uint16_t*>(c.system), language);
+    EXPECT_STREQ(language, c.language) << std::string(c.line.begin(), c.line.end());
+  }
+}
+
 using testing::kFakeStub;
 
 // The host of an unattended install over a scratch folder.
@@ -271,6 +296,7 @@ TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
             "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
             "/?  show this list\n"
             "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
+            "/LANG=TAG  the texts in language TAG (de, pt-BR)\n"
             "\n"
             "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
             "failed, 4 the Start-menu group, an item or the uninstaller could not be made (files installed), 5 the "

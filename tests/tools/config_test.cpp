@@ -105,6 +105,13 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"# c\ncaption\n", 2, ConfigProblem::kMalformed},
       {" = value\n", 1, ConfigProblem::kMalformed},
       {"group = a\n\ngroup = b\n", 3, ConfigProblem::kDuplicateKey},
+      // A block's texts per language: the form of the tag, text keys only.
+      {"caption[de] = a\ncaption[d] = b\n", 2, ConfigProblem::kBadLanguage},
+      {"caption[de_AT] = a\n", 1, ConfigProblem::kBadLanguage},
+      {"caption[] = a\n", 1, ConfigProblem::kBadLanguage},
+      {"group[de] = a\n", 1, ConfigProblem::kLanguageOnKey},
+      {"item[de] = a,b\n", 1, ConfigProblem::kLanguageOnKey},
+      {"caption[de] =\n", 1, ConfigProblem::kEmpty},
       {"caption =\n", 1, ConfigProblem::kEmpty},
       {"item = index.htm\n", 1, ConfigProblem::kItemWithoutComma},
       {"item = ,Name\n", 1, ConfigProblem::kEmpty},
@@ -383,6 +390,76 @@ TEST(ConfigFile, MistakesNameTheirLineAndWhatWasMeant) {
   }
 }
 
+// A text per language: refused with its line and key as written.
+TEST(ConfigFile, LanguagesAreRefusedByLine) {
+  const struct {
+    std::string config;
+    std::string message;  // after the file's path
+  } cases[] = {
+      {"caption = a\ncaption[xx] = b\n",
+       ":2: caption[xx]: unknown language \"xx\" (a language's two letters, optionally with a region's: de, de-AT, "
+       "pt-BR)"},
+      {"caption[de-AUT] = b\n",
+       ":1: caption[de-AUT]: unknown language \"de-AUT\" (a language's two letters, optionally with a region's: de, "
+       "de-AT, pt-BR)"},
+      {"\nfolder[de] = C:\\Acme\n",
+       ":2: folder[de]: folder takes no language; the texts that do: caption, prompt, footer, done, folder-error, "
+       "group-error, extract-button, quit-button, damaged"},
+      {"comments[de] = x\n", ":1: comments[de]: comments takes no language; the texts that do: caption, prompt, "
+                             "footer, done, folder-error, group-error, extract-button, quit-button, damaged"},
+      {"captoin[de] = x\n", ":1: captoin[de]: unknown key (did you mean \"caption\"?)"},
+      {"caption[pl] = " + std::string(61, 'c') + "\n",
+       ":1: caption[pl]: the value is too long (61 characters; at most 60)"},
+      {"extract-button[ja] = " + [] {
+         std::string a;
+         for (int i = 0; i < 13; ++i) a += "\xE3\x81\x82";  // 13 characters of 3 bytes
+         return a;
+       }() + "\n",
+       ":1: extract-button[ja]: the value is too long (13 characters; at most 12)"},
+      {"done[de] = a\ndone = b\ndone[DE] = c\n", ":3: done[DE]: the key is given twice for language de"},
+      {"done[pt-br] = a\ndone[pt-BR] = c\n", ":2: done[pt-BR]: the key is given twice for language pt-BR"},
+  };
+  for (const auto& c : cases) {
+    ScratchFolder out;
+    try {
+      PackWithConfig(out, c.config);
+      ADD_FAILURE() << "accepted: " << c.config;
+    } catch (const BuildError& e) {
+      EXPECT_EQ(e.what(), (out / "setup.cfg").string() + c.message);
+    }
+  }
+}
+
+// The stub's choice of each text: the run's language, its primary language, the default.
+TEST(ConfigReader, EachTextTakesTheBestLanguageItHas) {
+  const std::string text =
+      "caption = Setup\ncaption[de] = Installation\ncaption[DE-at] = Installation (AT)\n"
+      "caption[ja] = \xE3\x82\xBB\xE3\x83\x83\xE3\x83\x88\xE3\x82\xA2\xE3\x83\x83\xE3\x83\x97\n"
+      "prompt[de] = Zielordner:\nprompt = Folder:\ndone = Done.\n";
+  const struct {
+    const char* language;
+    const char* caption;
+    const char* prompt;
+  } cases[] = {
+      {"de-AT", "Installation (AT)", "Zielordner:"},   // exact; prompt from the primary
+      {"de-at", "Installation (AT)", "Zielordner:"},   // letter case aside
+      {"de-CH", "Installation", "Zielordner:"},        // the primary language
+      {"de", "Installation", "Zielordner:"},
+      {"ja-JP", "\xE3\x82\xBB\xE3\x83\x83\xE3\x83\x88\xE3\x82\xA2\xE3\x83\x83\xE3\x83\x97", "Folder:"},  // a key missing
+      {"fr-FR", "Setup", "Folder:"},                   // a language not given
+      {"d", "Setup", "Folder:"},
+      {"", "Setup", "Folder:"},  // vekpack's: the defaults
+  };
+  for (const auto& c : cases) {
+    std::string copy = text;
+    StubConfig config;
+    ASSERT_TRUE(ParseStubConfig(copy.data(), copy.size(), &config, c.language).ok());
+    EXPECT_STREQ(config.text[kKeyCaption], c.caption) << c.language;
+    EXPECT_STREQ(config.text[kKeyPrompt], c.prompt) << c.language;
+    EXPECT_STREQ(config.text[kKeyDone], "Done.");
+  }
+}
+
 // What vekpack takes in a form of its own, and the block it writes in canonical form.
 TEST(ConfigFile, ForgivenFormsAreWrittenCanonicallyWithAWarning) {
   const struct {
@@ -397,6 +474,9 @@ TEST(ConfigFile, ForgivenFormsAreWrittenCanonicallyWithAWarning) {
        "caption = \"a \"quoted\" word\"\nid = Acme\n",
        {":1: id: not used without uninstall = yes"}},
       {"uninstall = NO\ndone = \"\"quoted\"\"\n", "done = \"\"quoted\"\"\nuninstall = no\n", {}},
+      // Texts per language follow their key's default, the tags in canonical case.
+      {"prompt[PT-br] = Pasta:\ncaption[De] = Installation\ncaption = Setup\nfolder = C:\\Acme\n",
+       "caption = Setup\ncaption[de] = Installation\nprompt[pt-BR] = Pasta:\nfolder = C:\\Acme\n", {}},
   };
   for (const auto& c : cases) {
     ScratchFolder out;

@@ -90,6 +90,14 @@ const char kUsageNames[] =
     "(U+200B-U+200F, U+202A-U+202E, U+2066-U+2069, U+FEFF but a byte-order mark\n"
     "that begins the file). A problem is refused with the file's name, line and\n"
     "key; an unknown key with the known key nearest to it.\n"
+    "\n"
+    "A text key (caption, prompt, footer, done, folder-error, group-error,\n"
+    "extract-button, quit-button, damaged) may also be given per language, as\n"
+    "caption[de] = ... or caption[de-AT] = ...: a two-letter language Windows has\n"
+    "a locale for, optionally with a region's two letters, in any letter case;\n"
+    "each within its key's limit and once. The installer shows, key by key, the\n"
+    "text for the user's interface language (or /LANG=TAG's), else for its\n"
+    "primary language, else the default.\n"
     "\n";
 
 std::string UsageText() {

@@ -133,8 +133,9 @@ ConfiguredSettings g_configured;
 StubConfig g_config;
 
 // Reads the configuration block into a zero-terminated buffer of its own and parses
-// it into g_configured. False when the executable's block is damaged.
-bool LoadConfiguration(uint32_t offset) {
+// it into g_configured, with the texts for `language`. False when the executable's
+// block is damaged.
+bool LoadConfiguration(uint32_t offset, const char* language) {
   const uint32_t end = ArchiveStartOffset();
   if (end <= offset || end - offset < kConfigMagicSize || end - offset > kConfigMagicSize + kConfigTextLimit) {
     return false;
@@ -157,7 +158,7 @@ bool LoadConfiguration(uint32_t offset) {
   // uninstall.exe: the install's record where an installer's archive begins.
   g_uninstaller = got == size + sizeof kRecordMagic && memcmp(block + size, kRecordMagic, sizeof kRecordMagic) == 0;
   block[size] = 0;
-  return ParseStubConfig(block + kConfigMagicSize, size - kConfigMagicSize, &g_config).ok() &&
+  return ParseStubConfig(block + kConfigMagicSize, size - kConfigMagicSize, &g_config, language).ok() &&
          g_configured.Init(g_config);
 }
 
@@ -215,7 +216,12 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
 
   const uint32_t config_offset = VekConstants.config_offset;
   if (config_offset != 0) {
-    if (!LoadConfiguration(config_offset)) {
+    // The user's interface language as a locale name ("de-AT"), unless /LANG= gives one.
+    wchar_t system[LOCALE_NAME_MAX_LENGTH];
+    char language[kLanguageSize];
+    const bool named = LCIDToLocaleName(GetUserDefaultUILanguage(), system, LOCALE_NAME_MAX_LENGTH, 0) > 0;
+    RunLanguage(switches, named ? reinterpret_cast<const uint16_t*>(system) : nullptr, language);
+    if (!LoadConfiguration(config_offset, language)) {
       if (!options.silent) {
         MessageBoxW(nullptr, L"The installer's configuration is damaged.", ApplicationTitleText(), MB_OK | MB_ICONSTOP);
       }
