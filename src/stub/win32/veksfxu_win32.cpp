@@ -280,12 +280,13 @@ int WindowDpi(HWND window) {
 }
 
 HFONT CreateLayoutFont(int height, bool antialiased) {
-  // The Central European character set, so that the Polish letters have glyphs
-  // whatever the system's own code page.
+  // The stub's own texts: the Central European character set, so that the Polish
+  // letters have glyphs whatever the system's own code page. A publisher's, in any
+  // script: the system's choice, which links in a font with the script's glyphs.
   LOGFONTW font = {};
   font.lfHeight = -height;
   font.lfWeight = FW_NORMAL;
-  font.lfCharSet = EASTEUROPE_CHARSET;
+  font.lfCharSet = TextsUtf8() ? DEFAULT_CHARSET : EASTEUROPE_CHARSET;
   font.lfQuality = antialiased ? DEFAULT_QUALITY : NONANTIALIASED_QUALITY;
   font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
   static_assert(sizeof kLayoutFontFace <= LF_FACESIZE);
