@@ -148,8 +148,9 @@ struct ConfigResult {
 // A text key may also be given per language, "caption[de] = ...": the tag is two
 // letters or two, "-" and two ("de-AT"), in any letter case. With a `language`
 // ("de-AT"), each text key takes the value given for that tag, else the one for its
-// primary language ("de"), else its default; with none (""), only the defaults. Every line is checked either way; a text per language repeated is
-// vekpack's to refuse (src/pack/configread.h).
+// primary language ("de"), else its default; with none (""), only the defaults.
+// Every line is checked either way; a text per language repeated is vekpack's to
+// refuse (src/pack/configread.h).
 ConfigResult ParseStubConfig(char* text, size_t size, StubConfig* out, const char* language = "");
 
 // Whether the key is a text of the window or of a message box, which may be given
