@@ -18,8 +18,8 @@ namespace {
 constexpr size_t kInputBlock = 64 * 1024;
 
 // Sets the version's texts and numbers in the stub's version resource, in place where
-// it has a slot for each; returns the resource grown by the strings it lacks
-// otherwise (empty: set in place, or nothing to set).
+// it has a slot that fits each; returns the resource grown by the strings it lacks or
+// cannot fit otherwise (empty: set in place, or nothing to set).
 std::string SetVersion(std::string& stub, const std::string& stub_name, const ResourceSettings& version) {
   if (version.strings.empty() && !version.has_numbers) return "";
   auto* image = reinterpret_cast<unsigned char*>(stub.data());
@@ -33,9 +33,15 @@ std::string SetVersion(std::string& stub, const std::string& stub_name, const Re
   if (!tools::ReadVersionInfo(resource, place->size, &own)) {
     throw BuildError(stub_name + ": its version resource is damaged");
   }
-  const bool slots = std::all_of(version.strings.begin(), version.strings.end(), [&](const auto& s) {
+  bool slots = std::all_of(version.strings.begin(), version.strings.end(), [&](const auto& s) {
     return std::any_of(own.strings.begin(), own.strings.end(), [&](const auto& o) { return o.first == s.first; });
   });
+  if (slots) {  // and every text fits its slot: tried on a copy
+    std::string trial(reinterpret_cast<const char*>(resource), place->size);
+    slots = tools::SetVersionInfo(reinterpret_cast<unsigned char*>(trial.data()), trial.size(),
+                                  version.has_numbers ? version.numbers : nullptr, version.strings)
+                .empty();
+  }
   std::string grown;
   if (!slots) {
     auto added = tools::AddVersionStrings(resource, place->size, version.strings);

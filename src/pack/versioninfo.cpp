@@ -133,13 +133,22 @@ std::string StringBlock(const std::string& key, const std::string& text) {
   return out;
 }
 
-// The block copied: below a string table (depth 3 and more) as it is, slot and all;
-// above, its children copied and, in a string table (depth 2), the strings it lacks
-// after them, each length counted anew.
+// The block copied: below a string table (depth 3 and more) as it is, slot and all,
+// except a string of `strings` whose slot is too small for its text, which becomes a
+// block that fits it; above, its children copied and, in a string table (depth 2),
+// the strings it lacks after them, each length counted anew.
 bool CopyBlock(const unsigned char* data, const Block& block, int depth,
                const std::vector<std::pair<std::string, std::string>>& strings, std::string* out) {
   const size_t begin = out->size();
   if (depth >= 3) {
+    for (const auto& string : strings) {
+      if (depth != 3 || string.first != block.key) continue;
+      std::string fitting = StringBlock(string.first, string.second);
+      if (fitting.size() > block.end - block.begin) {
+        *out += fitting;
+        return true;
+      }
+    }
     out->append(reinterpret_cast<const char*>(data + block.begin), block.end - block.begin);
     return true;
   }

@@ -2,10 +2,11 @@
 // type 16, id 1), as Explorer's Details and GetFileVersionInfo show it: vekpack sets
 // a publisher's texts in the stub's, vek list shows it.
 //
-// The stub's resource gives each string a slot of fixed size (src/stub/makeversion.py):
-// a String block whose length covers the whole slot while its value length counts the
-// text and its zero only. A text is set in place, within its slot, and the rest of the
-// slot filled with zeros; nothing else in the executable moves.
+// The stub's resource gives each string a slot (src/stub/makeversion.py): a String
+// block whose length covers the whole slot while its value length counts the text and
+// its zero only. A text that fits is set in place, within its slot, and the rest of
+// the slot filled with zeros; one that does not (or a string the resource lacks) gets
+// the resource rebuilt with a block that fits (AddVersionStrings).
 #pragma once
 
 #include <stddef.h>
@@ -49,9 +50,9 @@ std::string SetVersionInfo(unsigned char* resource, size_t size, const uint16_t*
                            const std::vector<std::pair<std::string, std::string>>& strings);
 
 // The version resource's bytes with a String block (of a slot that fits its text,
-// empty) added to every string table for each key of `keys` that the table lacks;
-// nullopt when the bytes are no version resource or the blocks would outgrow their
-// 16-bit lengths.
+// empty) added to every string table for each key of `strings` that the table lacks,
+// and in place of each one whose slot is too small for its text; nullopt when the
+// bytes are no version resource or the blocks would outgrow their 16-bit lengths.
 std::optional<std::string> AddVersionStrings(const unsigned char* resource, size_t size,
                                              const std::vector<std::pair<std::string, std::string>>& strings);
 

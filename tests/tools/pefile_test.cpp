@@ -303,6 +303,31 @@ TEST(VersionInfo, StringsAreReadWithinTheirBlocks) {
   }
 }
 
+// A text longer than its slot is not set in place; the resource made anew holds it,
+// in a block of its own size, beside the strings that fitted and the one it lacked.
+TEST(VersionInfo, ATextBeyondItsSlotGetsABlockThatFitsIt) {
+  std::string fixed(52, '\0');
+  PatchU32(fixed, 0, 0xFEEF04BD);
+  const std::string table = VersionBlock(u"040904B0", "", true,
+                                         VersionBlock(u"CompanyName", std::string("A\0\0\0", 4), true) +
+                                             VersionBlock(u"ProductName", std::string("B\0\0\0", 4), true));
+  std::string bytes = VersionBlock(u"VS_VERSION_INFO", fixed, false, VersionBlock(u"StringFileInfo", "", true, table));
+  const std::vector<std::pair<std::string, std::string>> strings = {
+      {"CompanyName", "Acme Ltd."}, {"ProductName", "C"}, {"Comments", "new"}};
+  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+  std::string in_place = bytes;
+  EXPECT_FALSE(
+      tools::SetVersionInfo(reinterpret_cast<unsigned char*>(in_place.data()), in_place.size(), nullptr, {strings[0]})
+          .empty());
+  auto grown = tools::AddVersionStrings(data, bytes.size(), strings);
+  ASSERT_TRUE(grown);
+  auto* made = reinterpret_cast<unsigned char*>(grown->data());
+  ASSERT_EQ(tools::SetVersionInfo(made, grown->size(), nullptr, strings), "");
+  tools::VersionInfo info;
+  ASSERT_TRUE(tools::ReadVersionInfo(made, grown->size(), &info));
+  EXPECT_EQ(info.strings, strings);
+}
+
 // The PE checksum: words summed with their carries folded back, the field as zeros,
 // the length added; the same in any pieces.
 TEST(PeChecksum, SumsWordsFoldsCarriesAndAddsTheLength) {
