@@ -1,25 +1,26 @@
 #!/usr/bin/env python3
 """Writes the stub's version resource (the data of resource type 16, id 1).
 
-Every string has a slot of fixed size, filled with zeros after its text, so that
-vekpack can set a publisher's texts in place (src/pack/versioninfo.h): each
-String block's length covers its whole slot; its value length counts the text and
-its terminating zero only.
+Each string has a slot just large enough for the stub's own text: a publisher's
+texts come with a manifest of their own, for which vekpack writes the resources
+anew anyway, with blocks that fit them (src/pack/versioninfo.h). A String block's
+length covers its whole slot; its value length counts the text and its terminating
+zero only.
 
     makeversion.py VERSION OUTPUT.bin      (VERSION: the project's, such as 1.0.0)
 """
 import struct
 import sys
 
-# Key, slot size in UTF-16 units (the terminating zero included), the stub's own text.
-# FileVersion and ProductVersion are set by the program to VERSION.
+# Key and the stub's own text; FileVersion and ProductVersion are set by the program
+# to VERSION.
 STRINGS = [
-    ("CompanyName", 80, ""),
-    ("FileDescription", 80, "Self-extracting VEK archive"),
-    ("FileVersion", 32, None),
-    ("LegalCopyright", 80, ""),
-    ("ProductName", 80, "VEK self-extractor"),
-    ("ProductVersion", 32, None),
+    ("CompanyName", ""),
+    ("FileDescription", "Self-extracting VEK archive"),
+    ("FileVersion", None),
+    ("LegalCopyright", ""),
+    ("ProductName", "VEK self-extractor"),
+    ("ProductVersion", None),
 ]
 LANGUAGE = 0x0409  # the string table's language and code page (UTF-16)
 CODE_PAGE = 1200
@@ -45,10 +46,9 @@ def block(key, value=b"", value_length=0, text=True, children=()):
     return bytes(data)
 
 
-def string(key, slot, text):
+def string(key, text):
     units = text.encode("utf-16-le")
-    assert len(units) // 2 < slot
-    return block(key, units + b"\0" * (slot * 2 - len(units)), len(units) // 2 + 1)
+    return block(key, units + b"\0\0", len(units) // 2 + 1)
 
 
 def main():
@@ -58,7 +58,7 @@ def main():
     high, low = parts[0] << 16 | parts[1], parts[2] << 16 | parts[3]
     fixed = struct.pack("<13I", FIXED_SIGNATURE, 0x00010000, high, low, high, low, 0x3F, 0,
                         VOS_NT_WINDOWS32, VFT_APP, 0, 0, 0)
-    strings = [string(key, slot, version_text if text is None else text) for key, slot, text in STRINGS]
+    strings = [string(key, version_text if text is None else text) for key, text in STRINGS]
     table = block("%04X%04X" % (LANGUAGE, CODE_PAGE), children=strings)
     translation = block("Translation", struct.pack("<HH", LANGUAGE, CODE_PAGE), 4, text=False)
     root = block("VS_VERSION_INFO", fixed, len(fixed), text=False,
