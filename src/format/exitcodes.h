@@ -22,6 +22,8 @@ inline constexpr int kExitFolderFailed = 2;    // the destination could not be m
 inline constexpr int kExitExtractFailed = 3;   // the archive could not be read or written out
 inline constexpr int kExitRegisterFailed = 4;  // files installed; the group, an item or the uninstaller not made
 inline constexpr int kExitDamaged = 5;         // the installer is damaged: nothing written
+// A configured installer's window left with Quit (or its close box): nothing installed.
+inline constexpr int kExitCancelled = 8;
 // The uninstaller's, beside kExitOk.
 inline constexpr int kExitLeftFiles = 6;     // removed; files added or changed since were left
 inline constexpr int kExitRemoveFailed = 7;  // files that could not be removed (in use) are still there
@@ -34,6 +36,10 @@ inline constexpr ExitCode kInstallExitCodes[] = {
     {kExitExtractFailed, "extraction failed"},
     {kExitRegisterFailed, "the Start-menu group, an item or the uninstaller could not be made (files installed)"},
     {kExitDamaged, "the installer is damaged (nothing written)"},
+};
+// A configured installer's window, beside kExitOk once its install completed.
+inline constexpr ExitCode kWindowExitCodes[] = {
+    {kExitCancelled, "left with Quit or the close box, nothing installed"},
 };
 inline constexpr ExitCode kStartupExitCodes[] = {
     {kExitApplicationError, "its window could not be made"},

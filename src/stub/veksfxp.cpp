@@ -230,8 +230,9 @@ int RunProgram(ApplicationHost& host, DdemlEdge& ddeml, const StartOptions& opti
   }
 
   host.Run();
+  const int code = Form1 ? Form1->WindowExitCode() : kExitOk;
   delete application;  // the main window first, then the DDE manager
-  return kExitOk;
+  return code;
 }
 
 }  // namespace vek

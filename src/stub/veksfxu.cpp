@@ -130,7 +130,15 @@ void TForm1::FormCreate(TComponent*) {
   window_.SetDEText(settings_.folder);
 }
 
-void TForm1::QUITBTNClick(TComponent*) { window_.Close(); }
+void TForm1::QUITBTNClick(TComponent*) {
+  // Files written by a run that failed are left as they are: not nothing installed.
+  if (settings_.utf8) {
+    exit_code_ = outcome_ == RunOutcome::kRegisterFailed  ? kExitRegisterFailed
+                 : outcome_ == RunOutcome::kExtractFailed ? kExitExtractFailed
+                                                          : kExitCancelled;
+  }
+  window_.Close();
+}
 
 namespace {
 

@@ -236,7 +236,11 @@ class TForm1 : public TComponent {
   bool LoadLayout();
 
   void FormCreate(TComponent* sender);
+  // Closes the window. A configured installer then ends with kExitCancelled, or with
+  // the exit code of /S after a run that wrote files and failed (WindowExitCode).
   void QUITBTNClick(TComponent* sender);
+  // What the window ends with once it closed: kExitOk unless QUITBTNClick set another.
+  int WindowExitCode() const { return exit_code_; }
   // The extraction run. Its two guarded steps report their failures with their own
   // messages; any other failure is returned for the default error report. A press
   // that arrives while a run is in progress (through a message box's loop) does
@@ -282,6 +286,7 @@ class TForm1 : public TComponent {
   const StubSettings& settings_;
   bool running_ = false;
   RunOutcome outcome_ = RunOutcome::kNotRun;
+  uint8_t exit_code_ = kExitOk;  // the window's, see WindowExitCode
   TGroupOutcome registration_ = groupNotRegistered;
 };
 

@@ -13,7 +13,9 @@
 #             and UTF-16 shortcuts, named as configured and pointing at the items; the
 #             closing message is the configured one (screenshot), exit 0
 #   help      /? shows the box listing the switches and installs nothing
-#   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination
+#   proposed  with a window, /D=PATH (blanks, Greek) is the proposed destination; Alt+F4
+#             ends it with exit 8 and nothing installed
+#   quit      Quit (Alt+C, its configured accelerator) ends with exit 8, nothing installed
 #   signed    the executable signed after packing: vek.exe lists its configuration and
 #             its version information; the publisher's icon (configured-dialog.png
 #             shows it in the title bar) is in it, as packed, byte for byte
@@ -232,8 +234,18 @@ sleep 1
 probe proposed class:TForm1
 has proposed 'text=C:\Άλλος Φάκελος\Acme'
 keys "$W" alt+F4
-expect_exit proposed 0
-echo "proposed: /D=PATH fills the destination of the window"
+expect_exit proposed 8
+[ -e "$DRIVE_C/Άλλος Φάκελος" ] && fail "proposed: something was installed"
+echo "proposed: /D=PATH fills the destination of the window; Alt+F4 exits 8"
+
+# --- quit: the configured Quit button -----------------------------------------------------------
+start_exe quit "$EXE" '/D=C:\Quit Here'
+started_window "^$CAPTION\$" || fail "quit: no window"
+sleep 1
+keys "$WINDOW" alt+c
+expect_exit quit 8
+[ -e "$DRIVE_C/Quit Here" ] && fail "quit: something was installed"
+echo "quit: Quit ends with exit 8, nothing installed"
 
 # --- known: folders by name, resolved in the prefix ----------------------------------------------
 USER_DIR=${PROGRAMS%/AppData/*}

@@ -678,5 +678,46 @@ TEST(Run, QuitClosesTheWindowAndWritesNothing) {
   EXPECT_TRUE(h.ddeml.executes.empty());
 }
 
+// A configured installer's Quit: kExitCancelled while nothing is written, the code of
+// /S after a run that wrote files and failed; an unconfigured one's always 0.
+TEST(Run, AConfiguredInstallersQuitSaysWhetherAnythingWasWritten) {
+  std::string text = "caption = Acme\n";
+  StubConfig config;
+  ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok());
+  ConfiguredSettings configured;
+  ASSERT_TRUE(configured.Init(config));
+  enum Before { kNone, kFolderFails, kFileFails, kGroupFails };
+  const struct {
+    const char* what;
+    bool configured;
+    Before run;
+    int code;
+  } cases[] = {
+      {"unconfigured", false, kNone, kExitOk},
+      {"unconfigured, a file failed", false, kFileFails, kExitOk},
+      {"configured", true, kNone, kExitCancelled},
+      {"configured, the folder failed", true, kFolderFails, kExitCancelled},
+      {"configured, a file failed", true, kFileFails, kExitExtractFailed},
+      {"configured, the group failed", true, kGroupFails, kExitRegisterFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h(c.configured ? configured.settings() : DefaultSettings());
+    h.Pack(SampleArchive());
+    if (c.run == kFolderFails) testing::WriteWholeFile(h.scratch / "out", "in the way");
+    if (c.run == kFileFails) fs::create_directories(h.Out("index.htm"));
+    if (c.run == kGroupFails) {
+      h.ddeml.server_running = false;
+      h.ddeml.winexec_starts_server = false;
+      h.form->PM->ShortcutFallback = nullptr;
+    }
+    if (c.run != kNone) (void)h.Extract(h.destination);
+    EXPECT_EQ(h.form->WindowExitCode(), kExitOk) << "before Quit";
+    h.form->QUITBTNClick(h.form);
+    EXPECT_EQ(h.form->WindowExitCode(), c.code);
+    EXPECT_EQ(h.window.closes, 1);
+  }
+}
+
 }  // namespace
 }  // namespace vek

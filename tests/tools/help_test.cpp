@@ -55,6 +55,7 @@ TEST(Help, ListsEveryKeyAndExitCodeOfTheTablesAsTheReadmeDoes) {
     size_t count;
   } tables[] = {
       {"vekpack --help (the installer's)", vekpack, kInstallExitCodes, std::size(kInstallExitCodes)},
+      {"vekpack --help (the window's)", vekpack, kWindowExitCodes, std::size(kWindowExitCodes)},
       {"vekpack --help (start-up)", vekpack, kStartupExitCodes, std::size(kStartupExitCodes)},
       {"vekpack --help (the uninstaller's)", vekpack, kUninstallExitCodes, std::size(kUninstallExitCodes)},
       {"vekpack --help", vekpack, tools::kVekpackExitCodes, std::size(tools::kVekpackExitCodes)},

@@ -104,6 +104,7 @@ std::string UsageText() {
   using namespace vek;
   return kUsage + tools::ConfigKeysText() + kUsageNames +
          tools::ExitCodesText("Exit codes of an executable run with /S:", kInstallExitCodes, "; ") +
+         tools::ExitCodesText("Exit codes of a configured one's window:", kWindowExitCodes, "; ") +
          tools::ExitCodesText("Exit codes at its start-up, with /S or without:", kStartupExitCodes, "; ") +
          tools::ExitCodesText("Exit codes of its uninstaller:", kUninstallExitCodes, "; ") + "\n" +
          tools::ExitCodesText("Exit status:", tools::kVekpackExitCodes, ", ");

@@ -233,8 +233,8 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
       // IDCANCEL (Esc) and IDOK do nothing: there is no cancel button.
       return TRUE;
     }
-    case WM_CLOSE:
-      if (Win32Form1* form = FormOf(window)) form->Close();
+    case WM_CLOSE:  // the close box and Alt+F4: as Quit
+      if (Win32Form1* form = FormOf(window)) form->QUITBTNClick(form);
       return TRUE;
     case WM_ENTERSIZEMOVE:
     case WM_EXITSIZEMOVE: g_dragged = message == WM_ENTERSIZEMOVE; break;
