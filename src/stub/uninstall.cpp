@@ -257,7 +257,7 @@ Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkE
   record += machine ? "machine\t1\n" : "machine\t0\n";
   const Error written = apps.WriteUninstaller(program.c_str(), program_size, record);
   if (written) {
-    apps.RemoveEntry(machine, settings.app_id);  // no entry without its uninstaller
+    apps.RemoveEntry(machine, settings.app_id, destination.c_str());  // no entry without its uninstaller
     return written;
   }
   if (earlier) {
@@ -265,7 +265,7 @@ Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkE
     if (!now.Parse(record.data(), record.size())) return OutOfMemoryError();
     qsort(now.lines, now.count, sizeof *now.lines, CompareLines);
     (void)RemoveRecorded(files, queries, links, old, &now, destination);
-    if (old.machine != machine) apps.RemoveEntry(old.machine, old.id);
+    if (old.machine != machine) apps.RemoveEntry(old.machine, old.id, destination.c_str());
   }
   return NoError();
 }
@@ -275,7 +275,7 @@ UninstallOutcome Uninstall(FileEdge& files, UninstallQueries& queries, ShellLink
   UninstallOutcome outcome;
   outcome.failed = RemoveRecorded(files, queries, links, record, nullptr, destination);
   // While files of the install are left, its entry and uninstaller stay to be run again.
-  if (!outcome.failed) apps.RemoveEntry(record.machine, record.id);
+  if (!outcome.failed) apps.RemoveEntry(record.machine, record.id, destination.c_str());
   // What is still in the install's folders (never below them: a destination that is
   // a drive's root is not searched whole), but for those folders themselves, the
   // uninstaller, which goes last, and the files that could not be removed.

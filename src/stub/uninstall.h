@@ -62,8 +62,9 @@ class AppsEdge {
   // Writes the entry into the machine's list or the user's, replacing one of its id;
   // false when it could not be written.
   virtual bool WriteEntry(bool machine, const AppsEntry& entry) = 0;
-  // Removes the entry id from that list.
-  virtual void RemoveEntry(bool machine, const char* id) = 0;
+  // Removes the entry id from that list, unless it names another folder (location is
+  // this install's) that still holds an uninstaller.
+  virtual void RemoveEntry(bool machine, const char* id, const char* location) = 0;
   // Writes the uninstaller at path: the first program_size bytes of this executable
   // (the stub and its blocks, up to the archive) without a signature, then
   // kRecordMagic, the record and the footer.

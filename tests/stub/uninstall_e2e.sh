@@ -16,6 +16,9 @@
 #   wait      uninstall.exe /S /WAIT=1 and setup.exe /S /WAIT=1 started in a folder
 #             holding another product's uninstall.exe: the uninstaller refuses (exit 1),
 #             the installer installs as without it; both files and the entry stay
+#   elsewhere 2.0 installed anew, and again into C:\Acme Two (/D=), which takes the entry; the
+#             uninstaller of C:\Acme Reader removes its own install and keeps that entry;
+#             the registered one removes C:\Acme Two and the entry
 #   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
 #             registered QuietUninstallString without a window, exit 0, nothing of
 #             either version left, the folder gone
@@ -180,6 +183,21 @@ rc=$?
 [ -f "$DRIVE_C/Other/uninstall.exe" ] && [ -f "$DEST/uninstall.exe" ] || fail "wait: an uninstall.exe was deleted"
 registered || fail "wait: the entry went"
 echo "wait: /WAIT=1 refused by the uninstaller (exit 1) and ignored by the installer; both uninstall.exe still there"
+
+# --- elsewhere: the entry of a later install in another folder stays ----------------------
+TWO=$DRIVE_C/Acme\ Two
+rm -rf "$DEST"
+install 2.0
+timeout 120 "$WINE" "$WORK/setup-2.0.exe" /S '/D=C:\Acme Two' >"$WORK/elsewhere.log" 2>&1 || fail "elsewhere: install"
+timeout 120 "$WINE" "$DEST/uninstall.exe" /S >>"$WORK/elsewhere.log" 2>&1 || fail "elsewhere: uninstall exit $?"
+gone "$DEST"
+registered || fail "elsewhere: the entry of C:\Acme Two went with C:\Acme Reader"
+grep -q 'InstallLocation *REG_SZ *C:\\Acme Two$' "$WORK/entry.txt" || fail "elsewhere: $(cat "$WORK/entry.txt")"
+run_registered QuietUninstallString elsewhere
+finished elsewhere 0
+gone "$TWO"
+registered && fail "elsewhere: the entry is still there"
+echo "elsewhere: C:\Acme Reader's uninstaller kept the entry of C:\Acme Two, whose own removed it"
 
 # --- quiet --------------------------------------------------------------------------------
 rm -rf "$DEST"

@@ -46,7 +46,7 @@ class RecordingApps final : public AppsEdge {
                     "|" + e.publisher + "|" + std::to_string(e.size_kib));
     return true;
   }
-  void RemoveEntry(bool machine, const char* id) override {
+  void RemoveEntry(bool machine, const char* id, const char*) override {
     calls.push_back(std::string("remove ") + (machine ? "machine|" : "user|") + id);
   }
   Error WriteUninstaller(const char* path, uint32_t program_size, const AnsiString& record) override {

@@ -13,6 +13,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "fileattributes.h"
 #include "layout.h"
 #include "pelayout.h"
 #include "uninstall.h"
@@ -107,9 +108,29 @@ class Win32AppsEdge final : public AppsEdge {
     return written;
   }
 
-  void RemoveEntry(bool machine, const char* id) override {
+  void RemoveEntry(bool machine, const char* id, const char* location) override {
     const EntryKey path(id);
-    if (path.get()) RegDeleteKeyW(Root(machine), path.get());
+    if (!path.get()) return;
+    // An entry that a later install of the product in another folder took over stays
+    // while that install's uninstaller is there to remove it.
+    constexpr DWORD kRoom = 32768;
+    constexpr size_t kName = sizeof kUninstallerName;  // "\\uninstall.exe" after the location
+    wchar_t* there = static_cast<wchar_t*>(malloc((kRoom + kName) * sizeof(wchar_t)));
+    DWORD bytes = kRoom * sizeof(wchar_t);
+    if (there && RegGetValueW(Root(machine), path.get(), L"InstallLocation", RRF_RT_REG_SZ, nullptr, there, &bytes) ==
+                     ERROR_SUCCESS) {
+      const size_t length = wcslen(there);
+      const bool other = CompareStringOrdinal(there, static_cast<int>(length), WideText(location).get(), -1, TRUE) !=
+                         CSTR_EQUAL;
+      there[length] = L'\\';
+      for (size_t i = 0; i < kName; ++i) there[length + 1 + i] = static_cast<wchar_t>(kUninstallerName[i]);
+      if (other && FileAttributes(there) != INVALID_FILE_ATTRIBUTES) {
+        free(there);
+        return;
+      }
+    }
+    free(there);
+    RegDeleteKeyW(Root(machine), path.get());
   }
 
   Error WriteUninstaller(const char* path, uint32_t program_size, const AnsiString& record) override {
