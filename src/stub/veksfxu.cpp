@@ -87,11 +87,12 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
   return true;
 }
 
-bool ConfiguredSettings::ResolveFolder(KnownFolderLookup lookup) {
+bool ConfiguredSettings::ResolveFolder(KnownFolderLookup lookup, bool elevated) {
   size_t length = 0;
   const KnownFolder known = FolderPrefix(settings_.folder, &length);
+  settings_.personal = !elevated;
   if (known == KnownFolder::kNone) return true;
-  settings_.personal = known != KnownFolder::kProgramFiles;
+  if (known != KnownFolder::kProgramFiles) settings_.personal = true;
   resolved_folder_ = lookup(known);
   if (!resolved_folder_.empty()) resolved_folder_ += settings_.folder + length;
   settings_.folder = resolved_folder_.c_str();

@@ -78,8 +78,9 @@ struct StubSettings {
   const char* damaged = kDamagedMessage;
   const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
   int item_count = 0;
-  // The folder is the user's own ({localappdata}, {documents}, {desktop}): so is the
-  // Start-menu group.
+  // The user's places alone (the user's Start-menu group, Apps & Features list): the
+  // folder is the user's own ({localappdata}, {documents}, {desktop}), or the
+  // installer runs without an administrator's full rights.
   bool personal = false;
   // What a run that completed opens after its closing message (below the
   // destination, "\\" separated); nullptr: nothing.
@@ -106,8 +107,9 @@ class ConfiguredSettings {
   bool Init(const StubConfig& config);
   // Makes a folder that begins with a known folder's name ("{localappdata}\...") the
   // path there; one the lookup cannot place becomes empty, a folder that no run can
-  // make. False when memory ran out.
-  bool ResolveFolder(KnownFolderLookup lookup);
+  // make. An installer that is not elevated keeps to the user's places. False when
+  // memory ran out.
+  bool ResolveFolder(KnownFolderLookup lookup, bool elevated);
   const StubSettings& settings() const { return settings_; }
 
  private:

@@ -350,14 +350,17 @@ TEST(Configured, AFolderByNameIsWhereTheSystemPlacesIt) {
       {"C:\\{localappdata}", "C:\\{localappdata}"},
   };
   for (const auto& c : cases) {
-    std::string text = std::string("folder = ") + c.folder + "\n";
-    StubConfig config;
-    ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok()) << c.folder;
-    ConfiguredSettings configured;
-    ASSERT_TRUE(configured.Init(config));
-    ASSERT_TRUE(configured.ResolveFolder(PlacedKnownFolder));
-    EXPECT_STREQ(configured.settings().folder, c.resolved) << c.folder;
-    EXPECT_EQ(configured.settings().personal, c.folder[1] != 'p' && c.folder[0] == '{') << c.folder;
+    for (const bool elevated : {true, false}) {
+      std::string text = std::string("folder = ") + c.folder + "\n";
+      StubConfig config;
+      ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok()) << c.folder;
+      ConfiguredSettings configured;
+      ASSERT_TRUE(configured.Init(config));
+      ASSERT_TRUE(configured.ResolveFolder(PlacedKnownFolder, elevated));
+      EXPECT_STREQ(configured.settings().folder, c.resolved) << c.folder;
+      // The machine's places only for an elevated installer, and not for the user's folders.
+      EXPECT_EQ(configured.settings().personal, !elevated || (c.folder[1] != 'p' && c.folder[0] == '{')) << c.folder;
+    }
   }
 }
 

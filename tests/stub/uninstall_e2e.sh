@@ -19,6 +19,9 @@
 #   elsewhere 2.0 installed anew, and again into C:\Acme Two (/D=), which takes the entry; the
 #             uninstaller of C:\Acme Reader removes its own install and keeps that entry;
 #             the registered one removes C:\Acme Two and the entry
+#   rights    2.0 installed by a process without an administrator's full rights
+#             (stub_limited): the entry in the user's list, none in the machine's; its
+#             uninstaller removes it
 #   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
 #             registered QuietUninstallString without a window, exit 0, nothing of
 #             either version left, the folder gone
@@ -35,12 +38,13 @@ BUILD_DIR=$(cd "$1" && pwd)
 STUB=$BUILD_DIR/src/stub/vekstub.exe
 VEKPACK=$BUILD_DIR/tools/vekpack.exe
 PROBE=$BUILD_DIR/tests/stub/stub_probe.exe
+LIMITED=$BUILD_DIR/tests/stub/stub_limited.exe
 WORK=$BUILD_DIR/tests/stub/uninstall-e2e
 
 . "$(dirname "$0")/../support/wine-e2e.sh"
 find_wine_tools
 XDOTOOL=$(command -v xdotool) || { echo "SKIP: xdotool not found"; exit 77; }
-for f in "$STUB" "$VEKPACK" "$PROBE"; do
+for f in "$STUB" "$VEKPACK" "$PROBE" "$LIMITED"; do
   [ -f "$f" ] || { echo "FAIL: $f not built"; exit 1; }
 done
 
@@ -84,9 +88,9 @@ install() {  # VERSION; its /LOG in $WORK/install-VERSION.log, shown on failure
   [ $rc -eq 0 ] || fail "install $1: exit $rc"
 }
 programs_group() { find "$DRIVE_C/users" -path '*Start Menu/Programs/Acme*' 2>/dev/null; }
-registered() {  # true when the entry is there; its values in $WORK/entry.txt
+registered() {  # [KEY]: true when the entry is there; its values in $WORK/entry.txt
   local rc
-  timeout 60 "$WINE" reg query "$KEY" >"$WORK/entry.raw" 2>/dev/null
+  timeout 60 "$WINE" reg query "${1:-$KEY}" >"$WORK/entry.raw" 2>/dev/null
   rc=$?
   tr -d '\r' <"$WORK/entry.raw" >"$WORK/entry.txt"
   return $rc
@@ -198,6 +202,22 @@ finished elsewhere 0
 gone "$TWO"
 registered && fail "elsewhere: the entry is still there"
 echo "elsewhere: C:\Acme Reader's uninstaller kept the entry of C:\Acme Two, whose own removed it"
+
+# --- rights: not elevated, the user's places alone ----------------------------------------
+USER_KEY=${KEY/HKLM/HKCU}
+timeout 120 "$WINE" "$LIMITED" "$(win "$WORK/setup-2.0.exe")" /S '/D=C:\Acme User' >"$WORK/rights.log" 2>&1 ||
+  fail "rights: install exit $?: $(cat "$WORK/rights.log")"
+registered && fail "rights: an entry in the machine's list"
+registered "$USER_KEY" || fail "rights: no entry in the user's list"
+grep -q 'InstallLocation *REG_SZ *C:\\Acme User$' "$WORK/entry.txt" || fail "rights: $(cat "$WORK/entry.txt")"
+# (Wine's shell makes the machine's groups in the user's Programs too: what the stub
+# asks for is in the Program Manager command, checked by the unit tests.)
+[ -n "$(programs_group)" ] || fail "rights: no Start-menu group"
+run_registered QuietUninstallString rights
+finished rights 0
+gone "$DRIVE_C/Acme User"
+registered "$USER_KEY" && fail "rights: the user's entry is still there"
+echo "rights: not elevated, registered in the user's list and Programs alone; uninstalled from there"
 
 # --- quiet --------------------------------------------------------------------------------
 rm -rf "$DEST"

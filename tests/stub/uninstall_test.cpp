@@ -80,7 +80,7 @@ class Configured {
   explicit Configured(std::string text) : text_(std::move(text)) {
     EXPECT_TRUE(ParseStubConfig(&text_[0], text_.size(), &config_).ok());
     EXPECT_TRUE(settings_.Init(config_));
-    EXPECT_TRUE(settings_.ResolveFolder([](KnownFolder) { return AnsiString("C:\\Users\\Ann\\AppData\\Local"); }));
+    EXPECT_TRUE(settings_.ResolveFolder([](KnownFolder) { return AnsiString("C:\\Users\\Ann\\AppData\\Local"); }, true));
   }
   const StubSettings& settings() const { return settings_.settings(); }
 

@@ -195,6 +195,18 @@ void OpenLog(const Switches& switches, bool silent) {
 
 // Where a known folder is, as the shell says (made when missing: a new profile's
 // Documents, say).
+// Whether this process has an administrator's full rights: UAC's elevated token, or
+// an administrator's where UAC is off.
+bool Elevated() {
+  HANDLE token;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size;
+  if (!OpenProcessToken(reinterpret_cast<HANDLE>(-1), TOKEN_QUERY, &token)) return false;  // this process
+  const bool known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  return known && elevation.TokenIsElevated;
+}
+
 AnsiString KnownFolderPath(KnownFolder folder) {
   static constexpr int kFolders[] = {CSIDL_LOCAL_APPDATA, CSIDL_PROGRAM_FILES, CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY};
   wchar_t path[MAX_PATH];
@@ -227,7 +239,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
       }
       return kExitApplicationError;
     }
-    if (!g_configured.ResolveFolder(KnownFolderPath)) return kExitApplicationError;
+    if (!g_configured.ResolveFolder(KnownFolderPath, Elevated())) return kExitApplicationError;
     options.settings = &g_configured.settings();
     // uninstall.exe: the program with its configuration and the install's record.
     AnsiString record;
