@@ -42,10 +42,11 @@ class LzmaBlockDecoder {
   // allocation fails.
   Error Open(const unsigned char* props, uint64_t decoded_size);
 
-  // Decodes these stored bytes. Never hands the sink more than decoded_size bytes in
-  // all. kBadCompressedData when the stream is broken, runs past decoded_size, or goes
-  // on after its end; a failure of the sink comes back as it is.
-  Error Feed(const unsigned char* data, size_t size, DecodeSink& sink);
+  // Decodes these stored bytes, last when they end the stream. Never hands the sink
+  // more than decoded_size bytes in all. kBadCompressedData when the stream is broken,
+  // runs past decoded_size, or goes on after its end; a failure of the sink comes back
+  // as it is.
+  Error Feed(const unsigned char* data, size_t size, bool last, DecodeSink& sink);
 
   // After the last Feed: kBadCompressedData unless the stream ended after exactly
   // decoded_size bytes (with or without an end marker).

@@ -193,7 +193,7 @@ Error ArchiveReader::LoadSolidIndex() {
   LzmaBlockDecoder decoder;
   TableRecords sink(table_);
   Error error = decoder.Open(table, uint64_t{n} * EntryRecord::kSize);
-  if (!error) error = decoder.Feed(table + kLzmaPropsSize, stream - kLzmaPropsSize, sink);
+  if (!error) error = decoder.Feed(table + kLzmaPropsSize, stream - kLzmaPropsSize, true, sink);
   if (!error) error = decoder.Finish();
   if (error == GeneralError(kBadCompressedData)) return GeneralError(kArchiveDamaged);
   VEK_TRY(error);

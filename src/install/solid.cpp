@@ -161,7 +161,7 @@ Error DecodeBlock(const ArchiveReader& reader, ArchiveFile& file, uint32_t block
     uint32_t done = 0;
     error = file.edge->Read(file.handle, piece, left < kStoredPiece ? left : kStoredPiece, &done);
     if (!error && done == 0) error = InOutError(kIoReadBeyondEnd);
-    if (!error) error = decoder.Feed(piece, done, router);
+    if (!error) error = decoder.Feed(piece, done, done == left, router);
     left -= done;
   }
   free(piece);

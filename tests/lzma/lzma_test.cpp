@@ -13,6 +13,7 @@
 #if VEK_HAVE_LIBLZMA
 #include <lzma.h>
 #endif
+#include <LzmaDec.h>  // the SDK's own one-call decoder, beside ours in the decoder's unit
 
 namespace vek {
 namespace {
@@ -75,7 +76,7 @@ void Decode(const unsigned char* props, const Bytes& stream, uint64_t decoded_si
   size_t at = 0;
   do {
     const size_t n = step == 0 ? stream.size() : std::min(step, stream.size() - at);
-    out->feed = decoder.Feed(stream.data() + at, n, out->sink);
+    out->feed = decoder.Feed(stream.data() + at, n, at + n == stream.size(), out->sink);
     at += n;
   } while (!out->feed && at < stream.size());
   out->finish = decoder.Finish();
@@ -168,7 +169,7 @@ TEST(LzmaTest, RefusesPropsBeforeAllocating) {
     EXPECT_EQ(decoder.Open(c.props, uint64_t{1} << 40), c.good ? NoError() : kBad);
     if (!c.good) {
       Collect sink;
-      EXPECT_EQ(decoder.Feed(c.props, 1, sink), kBad) << "fed after a refused Open";
+      EXPECT_EQ(decoder.Feed(c.props, 1, true, sink), kBad) << "fed after a refused Open";
     }
   }
   LzmaProps props;
@@ -221,6 +222,49 @@ TEST(LzmaTest, RefusesDamagedStreams) {
   }
 }
 
+void* SdkAllocate(void*, size_t size) { return malloc(size); }
+void SdkRelease(void*, void* address) { free(address); }
+ISzAlloc sdk_allocator = {SdkAllocate, SdkRelease};
+
+// The block decoder, which decodes a stream's last bytes without the SDK's trial
+// decoding, against the SDK's one-call decoder on damaged streams: the same verdict
+// and, where both take the stream, the same bytes.
+TEST(LzmaTest, JudgesDamagedStreamsAsTheSdkDoes) {
+  const Bytes data = Text(20000);
+  unsigned char props[kLzmaPropsSize];
+  const Bytes stream = LzmaEncodeBlock(data.data(), data.size(), LzmaOptions{}, props);
+  std::mt19937 random(11);
+  int taken = 0;
+  for (int trial = 0; trial < 600; ++trial) {
+    Bytes damaged = stream;
+    uint64_t size = data.size();
+    switch (trial % 5) {  // 4: the stream as it is
+      case 0: damaged[random() % damaged.size()] ^= static_cast<unsigned char>(1 + random() % 255); break;
+      case 1: damaged.resize(random() % damaged.size()); break;
+      case 2: damaged.resize(damaged.size() - 1 - random() % 24); break;  // within the last symbols
+      case 3: size = random() % (data.size() + 8); break;
+    }
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    Bytes sdk(size + 1);
+    SizeT sdk_size = size, sdk_used = damaged.size();
+    ELzmaStatus status;
+    const SRes result = LzmaDecode(sdk.data(), &sdk_size, damaged.data(), &sdk_used, props, kLzmaPropsSize,
+                                   LZMA_FINISH_END, &status, &sdk_allocator);
+    const bool sdk_takes = result == SZ_OK && sdk_size == size && sdk_used == damaged.size() &&
+                           (status == LZMA_STATUS_FINISHED_WITH_MARK || status == LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK);
+    sdk.resize(sdk_size);
+    for (size_t step : {size_t{0}, size_t{7}}) {
+      Decoded d;
+      Decode(props, damaged, size, step, &d);
+      const bool takes = d.feed.ok() && d.finish.ok();
+      EXPECT_EQ(takes, sdk_takes) << "pieces of " << step;
+      if (takes && sdk_takes) EXPECT_TRUE(d.sink.bytes == sdk);
+      taken += takes;
+    }
+  }
+  EXPECT_EQ(taken, 2 * 600 / 5);  // the streams left as they are, and no damaged one
+}
+
 TEST(LzmaTest, PassesOnTheSinksFailure) {
   const Bytes data = Text(300000);
   unsigned char props[kLzmaPropsSize];
@@ -229,13 +273,13 @@ TEST(LzmaTest, PassesOnTheSinksFailure) {
   ASSERT_EQ(decoder.Open(props, data.size()), NoError());
   Collect sink;
   sink.fail_after = 100000;
-  EXPECT_EQ(decoder.Feed(stream.data(), stream.size(), sink), InOutError(kIoDiskFull));
-  EXPECT_EQ(decoder.Feed(stream.data(), 0, sink), kBad);
+  EXPECT_EQ(decoder.Feed(stream.data(), stream.size(), true, sink), InOutError(kIoDiskFull));
+  EXPECT_EQ(decoder.Feed(stream.data(), 0, true, sink), kBad);
   EXPECT_EQ(decoder.Finish(), kBad);
   // Opened again, the same decoder decodes the block.
   Collect again;
   ASSERT_EQ(decoder.Open(props, data.size()), NoError());
-  EXPECT_EQ(decoder.Feed(stream.data(), stream.size(), again), NoError());
+  EXPECT_EQ(decoder.Feed(stream.data(), stream.size(), true, again), NoError());
   EXPECT_EQ(decoder.Finish(), NoError());
   EXPECT_TRUE(again.bytes == data);
 }
