@@ -24,6 +24,7 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"done", 300, false, true},           {"folder-error", 200, false, true},
     {"group-error", 200, false, true},    {"extract-button", 12, false, true},
     {"quit-button", 12, false, true},     {"damaged", 200, false, true},
+    {"rights-error", 200, false, true},
     {"publisher", 60, false, false},      {"version", 23, false, false},
     {"copyright", 60, false, false},      {"product", 60, false, false},
     {"open", 100, false, false},          {"icon", 260, false, false},

@@ -59,7 +59,8 @@ enum ConfigKey : uint8_t {
   kKeyGroupError,
   kKeyExtractButton,
   kKeyQuitButton,
-  kKeyDamaged,  // the report of a damaged installer
+  kKeyDamaged,      // the report of a damaged installer
+  kKeyRightsError,  // the message for a folder the user may not write
   kKeyPublisher,
   kKeyVersion,
   kKeyCopyright,

@@ -36,6 +36,10 @@ constexpr KeyHelp kKeyHelp[] = {
     {kKeyFolderError, "the message when the folder cannot be made (%L)"},
     {kKeyGroupError, "the message when the group cannot be made (%L)"},
     {kKeyDamaged, "the report of a damaged installer, whose checksums do not\nmatch (%L)"},
+    {kKeyRightsError,
+     "the message when the user may not make or write the folder,\n"
+     "which follows it (%L; default: in English, to start the\n"
+     "installer as administrator); /S exits 9"},
     {kKeyExtractButton,
      "the Extract button's caption (%L); & before a letter makes\n"
      "it the button's Alt key, as in &Extract"},

@@ -96,6 +96,7 @@ int RunSilently(ApplicationHost& host, TComponent* application, const StartOptio
   SetMessageBoxPresenter(previous);
   switch (form->Outcome()) {
     case RunOutcome::kFolderFailed: return kExitFolderFailed;
+    case RunOutcome::kNoRights: return kExitNoRights;
     case RunOutcome::kDamaged: return kExitDamaged;
     case RunOutcome::kNotRun:
     case RunOutcome::kExtractFailed: return kExitExtractFailed;

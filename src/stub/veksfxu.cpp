@@ -64,6 +64,7 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
     settings_.items = items_;
     settings_.item_count = config.item_count;
   }
+  settings_.rights_error = config.text[kKeyRightsError] ? config.text[kKeyRightsError] : kRightsErrorMessage;
   settings_.open = config.text[kKeyOpen];
   const char* uninstall = config.text[kKeyUninstall];
   if (uninstall && strcmp(uninstall, "yes") == 0) {
@@ -176,9 +177,29 @@ Error TForm1::EXTBTNClick(TComponent*) {
     outcome_ = RunOutcome::kExtractFailed;
     VEK_TRY(CheckInstaller());  // kDamaged when it is
   }
-  const Error made = only_separators ? InOutError(kWinErrorPathNotFound) : ForceDestination(destination, files_);
+  Error made = only_separators ? InOutError(kWinErrorPathNotFound) : ForceDestination(destination, files_);
+  if (!made && settings_.rights_error) {
+    // A folder that was there already is tried with a folder of its own, made new and
+    // removed at once: one of that name already there tells nothing.
+    AnsiString trial = destination;
+    trial += files_.Separator();
+    trial += "vek-write-check.tmp";
+    if (trial.failed()) return OutOfMemoryError();
+    made = files_.MakeDirectory(trial.c_str());
+    if (!made) (void)queries_.RemoveEmptyFolder(trial.c_str());
+    if (!(made == InOutError(kIoAccessDenied))) made = NoError();
+  }
   LogOutcome("destination", destination.c_str(), "", made);
   if (made) {
+    // A configured installer tells a folder the user may not write from the others.
+    if (settings_.rights_error && made == InOutError(kIoAccessDenied)) {
+      outcome_ = RunOutcome::kNoRights;
+      AnsiString text(settings_.rights_error);
+      text += "\n\n";
+      text += destination;
+      ShowMessageBox(text.c_str(), MessageKind::kError);
+      return NoError();
+    }
     outcome_ = RunOutcome::kFolderFailed;
     ShowMessageBox(settings_.folder_error, MessageKind::kInformation);
     return NoError();

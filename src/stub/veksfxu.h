@@ -48,6 +48,11 @@ inline constexpr char kGroupErrorMessage[] =
     "d podczas tworzenia grupy...";
 // The start of the report of a destination without room for the files; the sizes follow.
 inline constexpr char kNoRoomText[] = "Not enough free space: the files take ";
+// A configured installer's message for a folder the user may not write (the folder
+// follows it); the stub's own has none, and gives kSubfolderErrorMessage.
+inline constexpr char kRightsErrorMessage[] =
+    "You may not write to this folder. Start the installer as administrator (right-click it, Run as "
+    "administrator), or choose another folder.";
 inline constexpr char kDamagedMessage[] = "Instalator jest uszkodzony i trzeba go pobra\xE6 ponownie.";
 inline constexpr char kClosingMessage[] =
     "Aby rozpocz\xB9\xE6 czytanie off-line NWM Tarnovista 3/99, wybierz "
@@ -76,6 +81,7 @@ struct StubSettings {
   const char* extract_button = kExtractCaption;
   const char* quit_button = kQuitCaption;
   const char* damaged = kDamagedMessage;
+  const char* rights_error = nullptr;  // nullptr: folder_error, and exit 2 under /S
   const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
   int item_count = 0;
   // The user's places alone (the user's Start-menu group, Apps & Features list): the
@@ -125,6 +131,7 @@ class ConfiguredSettings {
 enum class RunOutcome : uint8_t {
   kNotRun,
   kFolderFailed,    // the destination could not be made: nothing written
+  kNoRights,        // the user may not make or write the destination: nothing written
   kExtractFailed,   // reading the archive or writing an entry failed
   kRegisterFailed,  // registering the group (or the uninstaller) failed: files installed
   kDamaged,         // the installer's bytes failed their checksums: nothing written
@@ -323,9 +330,10 @@ AnsiString ProgramItemLine(const AnsiString& destination, const char* suffix = k
 // ---- The application's reports -------------------------------------------------------
 
 // Room for a report's text: an error's message (at most kErrorMessageSize bytes with
-// its zero) and what is said around it, the executable's name among it.
+// its zero) and what is said around it, the executable's name among it; and for the
+// switches box with every exit code.
 inline constexpr size_t kErrorMessageSize = 256;
-inline constexpr size_t kReportTextSize = 512;
+inline constexpr size_t kReportTextSize = 640;
 
 // "Runtime error 217 at 0001A2B4": the error number (a byte's, right-aligned in four
 // places) and the code address relative to the executable's image, in eight

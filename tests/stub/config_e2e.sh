@@ -30,6 +30,10 @@
 #             no window appears while it runs, the tree is there, the shortcuts point
 #             into that folder, exit 0
 #   nofolder  /S with a destination below a file: exit 2, nothing written
+#   rights    C:\locked immutable (chattr +i, which refuses root too; skipped where
+#             chattr cannot): /S into C:\locked\Acme and into C:\locked\there (which is
+#             there, also immutable) exit 9; with a window the message names the folder
+#             (screenshot); Quit then exits 8; nothing written
 #   cut       /S on the executable cut inside its entry table: a damaged installer,
 #             exit 5, nothing written
 #   damaged   /S on the executable with one byte of its last file flipped: exit 5,
@@ -384,6 +388,39 @@ find "$DRIVE_C" -path "$DRIVE_C/windows" -prune -o -path "$DRIVE_C/users" -prune
 [ -s "$WORK/nofolder-new.txt" ] && fail "nofolder: written: $(cat "$WORK/nofolder-new.txt")"
 [ "$(cat "$DRIVE_C/blocker")" = blocker ] || fail "nofolder: the file in the way changed"
 echo "nofolder: exit 2, nothing written"
+
+# --- rights: folders the user may not make or write -------------------------------------------------
+# Root writes past permission bits; an immutable folder refuses even root, and Wine
+# reports that as access denied, as Windows does a folder of the administrators'.
+LOCKED=$DRIVE_C/locked
+mkdir -p "$LOCKED/there"
+if chattr +i "$LOCKED/there" "$LOCKED" 2>/dev/null; then
+  trap 'chattr -i "$LOCKED" "$LOCKED/there" 2>/dev/null; cleanup' EXIT
+  start_exe rights "$SIGNED" /S '/D=C:\locked\Acme'
+  expect_exit rights 9
+  start_exe rights-there "$SIGNED" /S '/D=C:\locked\there'
+  expect_exit rights-there 9
+  start_exe rights-window "$EXE" '/D=C:\locked\Acme'
+  started_window "^$CAPTION\$" || fail "rights: no window"
+  sleep 1
+  keys "$WINDOW" Return
+  find_window '^Error$' 60 >/dev/null || fail "rights: no message"
+  sleep 0.5
+  probe rights title:Error
+  has rights "text=You may not write to this folder."
+  has rights 'C:\locked\Acme'
+  shot rights-message
+  keys "$(find_window '^Error$' 5)" Return
+  sleep 0.5
+  keys "$(find_window "^$CAPTION\$" 5)" alt+c
+  expect_exit rights-window 8
+  chattr -i "$LOCKED" "$LOCKED/there"
+  trap cleanup EXIT
+  [ "$(cd "$LOCKED" && find . | tr '\n' ' ')" = ". ./there " ] || fail "rights: written: $(cd "$LOCKED" && find .)"
+  echo "rights: a folder that cannot be made and one that cannot be written: exit 9 (/S), the message, nothing written"
+else
+  echo "rights: SKIP (chattr +i refused: no immutable folder to try)"
+fi
 
 # --- cut and damaged: the checksums refuse them before anything is written -------------------------
 CUT=$WORK/cut/AcmeReader.Setup.exe

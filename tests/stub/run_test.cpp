@@ -678,6 +678,44 @@ TEST(Run, QuitClosesTheWindowAndWritesNothing) {
   EXPECT_TRUE(h.ddeml.executes.empty());
 }
 
+// Access denied on making the destination, or on the trial folder made in one that is
+// there: a configured installer's own message naming the folder, and nothing written;
+// the unconfigured one keeps its folder message.
+TEST(Run, AFolderTheUserMayNotWriteIsSaidSo) {
+  std::string text = "caption = Acme\n";
+  StubConfig config;
+  ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok());
+  ConfiguredSettings configured;
+  ASSERT_TRUE(configured.Init(config));
+  const std::string rights = kRightsErrorMessage;
+  const struct {
+    const char* what;
+    bool configured, there;
+    std::vector<int> denied;  // the MakeDirectory calls refused with access denied
+    RunOutcome outcome;
+    bool rights_box;
+  } cases[] = {
+      {"configured, not made", true, false, {1, 2}, RunOutcome::kNoRights, true},
+      {"configured, there, not writable", true, true, {2}, RunOutcome::kNoRights, true},
+      {"configured, there, writable", true, true, {}, RunOutcome::kDone, false},
+      {"unconfigured, not made", false, false, {1, 2}, RunOutcome::kFolderFailed, false},
+      {"unconfigured, there: not tried", false, true, {2}, RunOutcome::kDone, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h(c.configured ? configured.settings() : DefaultSettings());
+    h.Pack(SampleArchive());
+    if (c.there) fs::create_directories(h.Out());
+    for (int n : c.denied) h.files.Plan(Op::kMakeDirectory, n, FaultyFileEdge::Fault::kRefuse, kIoAccessDenied);
+    EXPECT_TRUE(h.Extract(h.destination).ok());
+    EXPECT_EQ(h.form->Outcome(), c.outcome);
+    ASSERT_FALSE(h.boxes.boxes.empty());
+    EXPECT_EQ(h.boxes.boxes[0].text == rights + "\n\n" + h.destination, c.rights_box) << h.boxes.boxes[0].text;
+    if (c.outcome != RunOutcome::kDone) EXPECT_TRUE(!fs::exists(h.Out()) || fs::is_empty(h.Out()));
+    EXPECT_FALSE(fs::exists(h.Out("vek-write-check.tmp")));
+  }
+}
+
 // A configured installer's Quit: kExitCancelled while nothing is written, the code of
 // /S after a run that wrote files and failed; an unconfigured one's always 0.
 TEST(Run, AConfiguredInstallersQuitSaysWhetherAnythingWasWritten) {

@@ -300,7 +300,7 @@ TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
             "\n"
             "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
             "failed, 4 the Start-menu group, an item or the uninstaller could not be made (files installed), 5 the "
-            "installer is damaged (nothing written).");
+            "installer is damaged (nothing written), 9 the folder needs an administrator.");
   EXPECT_TRUE(ddeml.calls.empty()) << "no DDE instance either";
 }
 

@@ -75,6 +75,11 @@ Error FaultyFileEdge::Create(const char* path, FileHandle* file) {
   return e;
 }
 
+Error FaultyFileEdge::MakeDirectory(const char* path) {
+  if (auto* f = Next(Op::kMakeDirectory)) return InOutError(f->code);
+  return inner_.MakeDirectory(path);
+}
+
 Error FaultyFileEdge::CreateEntryFile(const char* path, size_t destination_length, FileHandle archive,
                                       FileHandle* file) {
   if (auto* f = Next(Op::kCreate)) return InOutError(f->code);

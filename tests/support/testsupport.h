@@ -39,7 +39,7 @@ std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes);
 
 // The file-edge operations a fault can be injected into.
-enum class Op { kOpenRead, kCreate, kSeek, kRead, kWrite, kClose };
+enum class Op { kOpenRead, kCreate, kSeek, kRead, kWrite, kClose, kMakeDirectory };
 
 // Wraps an edge and counts the calls of each operation; a fault planned for the n-th
 // call of an operation replaces that call's outcome. Every call goes to the inner
@@ -72,7 +72,7 @@ class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Th
   // finished; a copy is a Read and a Write here, each of which a fault can replace.
   char Separator() const override { return inner_.Separator(); }
   bool GetAttributes(const char* path, uint32_t* attributes) override { return inner_.GetAttributes(path, attributes); }
-  Error MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+  Error MakeDirectory(const char* path) override;
   Error MakeEntryFolder(const char* path, size_t length, size_t destination_length) override {
     return inner_.MakeEntryFolder(path, length, destination_length);
   }
@@ -123,7 +123,7 @@ class FaultyFileEdge final : public FileEdge, public UninstallQueries, public Th
   FileEdge& inner_;
   std::vector<PlannedFault> plans_;
   mutable std::mutex lock_;  // over counts_
-  int counts_[6] = {};
+  int counts_[7] = {};
   std::atomic<int> open_{0};
 };
 

@@ -404,9 +404,9 @@ TEST(ConfigFile, LanguagesAreRefusedByLine) {
        "de-AT, pt-BR)"},
       {"\nfolder[de] = C:\\Acme\n",
        ":2: folder[de]: folder takes no language; the texts that do: caption, prompt, footer, done, folder-error, "
-       "group-error, extract-button, quit-button, damaged"},
+       "group-error, extract-button, quit-button, damaged, rights-error"},
       {"comments[de] = x\n", ":1: comments[de]: comments takes no language; the texts that do: caption, prompt, "
-                             "footer, done, folder-error, group-error, extract-button, quit-button, damaged"},
+                             "footer, done, folder-error, group-error, extract-button, quit-button, damaged, rights-error"},
       {"captoin[de] = x\n", ":1: captoin[de]: unknown key (did you mean \"caption\"?)"},
       {"caption[pl] = " + std::string(61, 'c') + "\n",
        ":1: caption[pl]: the value is too long (61 characters; at most 60)"},

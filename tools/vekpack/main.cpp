@@ -92,12 +92,12 @@ const char kUsageNames[] =
     "key; an unknown key with the known key nearest to it.\n"
     "\n"
     "A text key (caption, prompt, footer, done, folder-error, group-error,\n"
-    "extract-button, quit-button, damaged) may also be given per language, as\n"
-    "caption[de] = ... or caption[de-AT] = ...: a two-letter language Windows has\n"
-    "a locale for, optionally with a region's two letters, in any letter case;\n"
-    "each within its key's limit and once. The installer shows, key by key, the\n"
-    "text for the user's interface language (or /LANG=TAG's), else for its\n"
-    "primary language, else the default.\n"
+    "extract-button, quit-button, damaged, rights-error) may also be given per\n"
+    "language, as caption[de] = ... or caption[de-AT] = ...: a two-letter\n"
+    "language Windows has a locale for, optionally with a region's two letters,\n"
+    "in any letter case; each within its key's limit and once. The installer\n"
+    "shows, key by key, the text for the user's interface language (or\n"
+    "/LANG=TAG's), else for its primary language, else the default.\n"
     "\n";
 
 std::string UsageText() {
