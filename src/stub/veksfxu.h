@@ -116,6 +116,11 @@ class ConfiguredSettings {
   // make. An installer that is not elevated keeps to the user's places. False when
   // memory ran out.
   bool ResolveFolder(KnownFolderLookup lookup, bool elevated);
+  // Proposes folder instead: where the version an update replaces went.
+  void ProposeFolder(const AnsiString& folder) {
+    resolved_folder_ = folder;
+    settings_.folder = resolved_folder_.c_str();
+  }
   const StubSettings& settings() const { return settings_; }
 
  private:

@@ -22,6 +22,8 @@
 #   rights    2.0 installed by a process without an administrator's full rights
 #             (stub_limited): the entry in the user's list, none in the machine's; its
 #             uninstaller removes it
+#   proposed  1.0 installed into C:\Acme Custom (/D=): 2.0 with /S goes there too, and
+#             its window proposes that folder (Alt+F4: exit 8)
 #   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
 #             registered QuietUninstallString without a window, exit 0, nothing of
 #             either version left, the folder gone
@@ -218,6 +220,28 @@ finished rights 0
 gone "$DRIVE_C/Acme User"
 registered "$USER_KEY" && fail "rights: the user's entry is still there"
 echo "rights: not elevated, registered in the user's list and Programs alone; uninstalled from there"
+
+# --- proposed: an update proposes the folder of the version it replaces -------------------
+CUSTOM=$DRIVE_C/Acme\ Custom
+rm -rf "$DEST"
+timeout 120 "$WINE" "$WORK/setup-1.0.exe" /S '/D=C:\Acme Custom' >"$WORK/proposed.log" 2>&1 || fail "proposed: 1.0"
+install 2.0
+[ -f "$CUSTOM/new.htm" ] && [ ! -e "$CUSTOM/old.htm" ] || fail "proposed: 2.0 did not replace 1.0 in C:\Acme Custom"
+[ -e "$DEST" ] && fail "proposed: 2.0 went into the configured folder"
+rm -f "$WORK/proposed.rc"
+(timeout 120 "$WINE" "$WORK/setup-2.0.exe" >>"$WORK/proposed.log" 2>&1; echo $? >"$WORK/proposed.rc") &
+STUB_PID=$!
+WINDOW=$(find_window '^Acme Reader 2.0 Setup$' 60) || fail "proposed: no window"
+sleep 1
+probe proposed class:TForm1
+has proposed 'text=C:\Acme Custom'
+keys "$WINDOW" alt+F4
+finished proposed 8
+registered || fail "proposed: no entry"
+run_registered QuietUninstallString proposed-uninstall
+finished proposed-uninstall 0
+gone "$CUSTOM"
+echo "proposed: the update went into C:\Acme Custom, where 1.0 was, and its window proposes it"
 
 # --- quiet --------------------------------------------------------------------------------
 rm -rf "$DEST"

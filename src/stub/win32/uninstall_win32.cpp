@@ -65,6 +65,26 @@ class EntryKey {
 
 HKEY Root(bool machine) { return machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
+// Room for an entry's InstallLocation and "\\uninstall.exe" after it.
+constexpr DWORD kLocationRoom = 32768;
+constexpr size_t kLocationName = sizeof kUninstallerName;
+
+// The length of the InstallLocation of entry path in that list, copied into there
+// (kLocationRoom + kLocationName units) with "\\uninstall.exe" after it, when that
+// folder holds an uninstaller; 0 otherwise.
+size_t InstalledAt(bool machine, const wchar_t* path, wchar_t* there) {
+  DWORD bytes = kLocationRoom * sizeof(wchar_t);
+  if (RegGetValueW(Root(machine), path, L"InstallLocation", RRF_RT_REG_SZ, nullptr, there, &bytes) != ERROR_SUCCESS) {
+    return 0;
+  }
+  const size_t length = wcslen(there);
+  there[length] = L'\\';
+  for (size_t i = 0; i < kLocationName; ++i) there[length + 1 + i] = static_cast<wchar_t>(kUninstallerName[i]);
+  return FileAttributes(there) != INVALID_FILE_ATTRIBUTES ? length : 0;
+}
+
+wchar_t* LocationRoom() { return static_cast<wchar_t*>(malloc((kLocationRoom + kLocationName) * sizeof(wchar_t))); }
+
 bool SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                         static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
@@ -113,24 +133,12 @@ class Win32AppsEdge final : public AppsEdge {
     if (!path.get()) return;
     // An entry that a later install of the product in another folder took over stays
     // while that install's uninstaller is there to remove it.
-    constexpr DWORD kRoom = 32768;
-    constexpr size_t kName = sizeof kUninstallerName;  // "\\uninstall.exe" after the location
-    wchar_t* there = static_cast<wchar_t*>(malloc((kRoom + kName) * sizeof(wchar_t)));
-    DWORD bytes = kRoom * sizeof(wchar_t);
-    if (there && RegGetValueW(Root(machine), path.get(), L"InstallLocation", RRF_RT_REG_SZ, nullptr, there, &bytes) ==
-                     ERROR_SUCCESS) {
-      const size_t length = wcslen(there);
-      const bool other = CompareStringOrdinal(there, static_cast<int>(length), WideText(location).get(), -1, TRUE) !=
-                         CSTR_EQUAL;
-      there[length] = L'\\';
-      for (size_t i = 0; i < kName; ++i) there[length + 1 + i] = static_cast<wchar_t>(kUninstallerName[i]);
-      if (other && FileAttributes(there) != INVALID_FILE_ATTRIBUTES) {
-        free(there);
-        return;
-      }
-    }
+    wchar_t* there = LocationRoom();
+    const size_t length = there ? InstalledAt(machine, path.get(), there) : 0;
+    const bool other = length > 0 && CompareStringOrdinal(there, static_cast<int>(length), WideText(location).get(),
+                                                          -1, TRUE) != CSTR_EQUAL;
     free(there);
-    RegDeleteKeyW(Root(machine), path.get());
+    if (!other) RegDeleteKeyW(Root(machine), path.get());
   }
 
   Error WriteUninstaller(const char* path, uint32_t program_size, const AnsiString& record) override {
@@ -263,6 +271,18 @@ int FinishUninstall(uintptr_t uninstaller, const AnsiString& record) {
 }
 
 AppsEdge& StubApps() { return g_apps; }
+
+AnsiString InstalledFolder(const char* id, bool personal) {
+  const EntryKey path(id);
+  wchar_t* there = LocationRoom();
+  AnsiString folder;
+  for (int i = 0; i < 2 && folder.empty() && there && path.get(); ++i) {
+    const size_t length = InstalledAt((i == 0) != personal, path.get(), there);
+    if (length > 0) folder = NarrowText(there, static_cast<int>(length), CP_UTF8);
+  }
+  free(there);
+  return folder;
+}
 
 int RunUninstaller(const StubSettings& settings, const Switches& switches, const AnsiString& text,
                    ShellLinkEdge& links) {

@@ -249,6 +249,11 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
       SetTextsUtf8(true);
       return RunUninstaller(*options.settings, switches, record, links);
     }
+    // An update proposes the folder of the version it replaces, unless /D= names one.
+    if (options.settings->app_name && !switches.has_destination) {
+      const AnsiString installed = InstalledFolder(options.settings->app_id, options.settings->personal);
+      if (!installed.empty()) g_configured.ProposeFolder(installed);
+    }
   }
   SetTextsUtf8(options.settings->utf8);
 

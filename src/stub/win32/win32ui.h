@@ -124,6 +124,10 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links);
 
 // Apps & Features in the registry, and uninstall.exe made from this program.
 AppsEdge& StubApps();
+// The folder (UTF-8) of the installed product id: its entry's InstallLocation, from
+// the user's list first when personal, else the machine's first, where that folder
+// holds an uninstaller; empty when there is none.
+AnsiString InstalledFolder(const char* id, bool personal);
 // The run of uninstall.exe, whose record is text (without its magic): asks (unless
 // silent), removes the install, says what it left; returns the exit code.
 int RunUninstaller(const StubSettings& settings, const Switches& switches, const AnsiString& text,
