@@ -290,6 +290,17 @@ Error TForm1::ExtractArchive(const AnsiString& destination) {
   }
   // The files are there: they get their uninstaller whatever becomes of the group.
   if (apps_ && settings_.app_name) {
+    // The version installed in another folder keeps its files and its uninstall.exe;
+    // the entry names this folder from now on.
+    if (InstallLog && settings_.installed) {
+      auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+      const char *p = settings_.installed, *q = destination.c_str();
+      while (*p && fold(*p) == fold(*q)) ++p, ++q;  // ASCII letters in either case
+      if (*p || *q) {
+        const char* const line[] = {"earlier install kept: ", settings_.installed, " (the entry names this one)"};
+        InstallLog->Line(line, 3);
+      }
+    }
     uninstaller_ =
         RegisterUninstaller(files_, queries_, links_, *apps_, reader, destination, settings_, archive_start_offset_);
     LogOutcome("uninstaller", destination.c_str(), "", uninstaller_);

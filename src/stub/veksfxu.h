@@ -82,6 +82,7 @@ struct StubSettings {
   const char* quit_button = kQuitCaption;
   const char* damaged = kDamagedMessage;
   const char* rights_error = nullptr;  // nullptr: folder_error, and exit 2 under /S
+  const char* installed = nullptr;     // the folder of the version installed; nullptr: none
   const StubItem* items = nullptr;  // nullptr: the one item of kProgramItemSuffix
   int item_count = 0;
   // The user's places alone (the user's Start-menu group, Apps & Features list): the
@@ -116,15 +117,17 @@ class ConfiguredSettings {
   // make. An installer that is not elevated keeps to the user's places. False when
   // memory ran out.
   bool ResolveFolder(KnownFolderLookup lookup, bool elevated);
-  // Proposes folder instead: where the version an update replaces went.
-  void ProposeFolder(const AnsiString& folder) {
-    resolved_folder_ = folder;
-    settings_.folder = resolved_folder_.c_str();
+  // Where the version installed went: the folder an update proposes, if propose.
+  void SetInstalled(const AnsiString& folder, bool propose) {
+    installed_ = folder;
+    settings_.installed = installed_.c_str();
+    if (propose) settings_.folder = settings_.installed;
   }
   const StubSettings& settings() const { return settings_; }
 
  private:
   AnsiString resolved_folder_;
+  AnsiString installed_;
   AnsiString app_name_;
   AnsiString app_id_;
   AnsiString converted_[kKeyDamaged + 1];  // the stub's own texts, for the text keys left out

@@ -23,7 +23,8 @@
 #             (stub_limited): the entry in the user's list, none in the machine's; its
 #             uninstaller removes it
 #   proposed  1.0 installed into C:\Acme Custom (/D=): 2.0 with /S goes there too, and
-#             its window proposes that folder (Alt+F4: exit 8)
+#             its window proposes that folder (Alt+F4: exit 8); 2.0 with /D=C:\Acme Other
+#             logs the install it keeps in C:\Acme Custom; both uninstalled
 #   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
 #             registered QuietUninstallString without a window, exit 0, nothing of
 #             either version left, the folder gone
@@ -237,11 +238,19 @@ probe proposed class:TForm1
 has proposed 'text=C:\Acme Custom'
 keys "$WINDOW" alt+F4
 finished proposed 8
+OTHER=$DRIVE_C/Acme\ Other
+timeout 120 "$WINE" "$WORK/setup-2.0.exe" /S "/LOG=$(win "$WORK/other.log")" '/D=C:\Acme Other' \
+  >>"$WORK/proposed.log" 2>&1 || fail "proposed: 2.0 into C:\Acme Other"
+grep -qF 'earlier install kept: C:\Acme Custom (the entry names this one)' "$WORK/other.log" ||
+  fail "proposed: the log does not name the earlier install: $(cat "$WORK/other.log")"
+timeout 120 "$WINE" "$CUSTOM/uninstall.exe" /S >>"$WORK/proposed.log" 2>&1 || fail "proposed: uninstall C:\Acme Custom"
+gone "$CUSTOM"
 registered || fail "proposed: no entry"
 run_registered QuietUninstallString proposed-uninstall
 finished proposed-uninstall 0
-gone "$CUSTOM"
-echo "proposed: the update went into C:\Acme Custom, where 1.0 was, and its window proposes it"
+gone "$OTHER"
+echo "proposed: the update went into C:\Acme Custom, where 1.0 was, and its window proposes it; one into"
+echo "          C:\Acme Other logs the earlier install it keeps"
 
 # --- quiet --------------------------------------------------------------------------------
 rm -rf "$DEST"

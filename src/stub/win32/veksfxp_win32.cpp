@@ -250,9 +250,9 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
       return RunUninstaller(*options.settings, switches, record, links);
     }
     // An update proposes the folder of the version it replaces, unless /D= names one.
-    if (options.settings->app_name && !switches.has_destination) {
+    if (options.settings->app_name) {
       const AnsiString installed = InstalledFolder(options.settings->app_id, options.settings->personal);
-      if (!installed.empty()) g_configured.ProposeFolder(installed);
+      if (!installed.empty()) g_configured.SetInstalled(installed, !switches.has_destination);
     }
   }
   SetTextsUtf8(options.settings->utf8);
