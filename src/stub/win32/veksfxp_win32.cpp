@@ -193,8 +193,6 @@ void OpenLog(const Switches& switches, bool silent) {
   free(path);
 }
 
-// Where a known folder is, as the shell says (made when missing: a new profile's
-// Documents, say).
 // Whether this process has an administrator's full rights: UAC's elevated token, or
 // an administrator's where UAC is off.
 bool Elevated() {
@@ -207,6 +205,8 @@ bool Elevated() {
   return known && elevation.TokenIsElevated;
 }
 
+// Where a known folder is, as the shell says (made when missing: a new profile's
+// Documents, say).
 AnsiString KnownFolderPath(KnownFolder folder) {
   static constexpr int kFolders[] = {CSIDL_LOCAL_APPDATA, CSIDL_PROGRAM_FILES, CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY};
   wchar_t path[MAX_PATH];
