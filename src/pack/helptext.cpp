@@ -37,9 +37,9 @@ constexpr KeyHelp kKeyHelp[] = {
     {kKeyGroupError, "the message when the group cannot be made (%L)"},
     {kKeyDamaged, "the report of a damaged installer, whose checksums do not\nmatch (%L)"},
     {kKeyRightsError,
-     "the message when the user may not make or write the folder,\n"
-     "which follows it (%L; default: in English, to start the\n"
-     "installer as administrator); /S exits 9"},
+     "the message, with the folder below it, when the user may not\n"
+     "make or write the folder (%L; default, in English: to start\n"
+     "the installer as administrator); /S then exits 9"},
     {kKeyExtractButton,
      "the Extract button's caption (%L); & before a letter makes\n"
      "it the button's Alt key, as in &Extract"},
