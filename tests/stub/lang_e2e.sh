@@ -8,7 +8,7 @@
 # runs with a window in Wine started in de_DE, pl_PL, ja_JP and fr_FR (which the
 # configuration lacks), and in de_DE with /LANG=ja: the window's texts (probe and
 # screenshot) and the closing message are the language's, a text it lacks the
-# default's; each installs and exits 0. vek.exe lists the texts per language. The
+# default's; the buttons grow to the Japanese captions; each installs and exits 0. vek.exe lists the texts per language. The
 # locales are made for the test in a folder of its own (localedef, LOCPATH), and the
 # windows drawn in a virtual desktop.
 #
@@ -122,6 +122,14 @@ run() {
   has "$name" "title=$caption enabled=1"
   local key
   for key in prompt footer extract-button quit-button; do has "$name" "text=$(text "$column" $key)"; done
+  # The buttons end where the gauge ends, as wide as their longer caption needs (the
+  # Japanese one more than the 75 pixels of the others), the folder's box short of them.
+  local buttons left width
+  buttons=$(sed -n 's/^child 10[45] Button \([0-9]*\) [0-9]* \([0-9]*\) .*/\1 \2/p' "$WORK/$name.txt" | sort -u)
+  read -r left width <<<"$buttons"
+  [ "$(wc -l <<<"$buttons")" = 1 ] && ((left + width == 610)) || fail "$name: the buttons at $buttons"
+  if [ "$name" = japanese ]; then ((width > 75)) || fail "$name: the buttons only $width wide"; fi
+  grep -qE "^child 103 Edit 209 [0-9]+ $((313 - (width - 75))) " "$WORK/$name.txt" || fail "$name: the folder's box"
   shot "$name-dialog"
   keys "$window" Return
   find_window '^Information$' 60 >/dev/null || fail "$name: no closing message"

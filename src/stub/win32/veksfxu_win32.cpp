@@ -20,6 +20,8 @@ constexpr int kIdDE = 103;
 constexpr int kIdEXTBTN = 104;
 constexpr int kIdQUITBTN = 105;
 constexpr int kControlCount = 6;  // Label2 to QUITBTN, in the order of kForm1Controls
+// Room beside a button's caption, both sides together, at 96 pixels per inch.
+constexpr int kButtonMargin = 12;
 
 constexpr wchar_t kFormClassName[] = L"TForm1";
 // bsSingle with biSystemMenu: a caption with the system menu and the close box, no
@@ -117,13 +119,27 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
     }
     const Form1Place place =
         PlaceForm1(dpi, area, frame.right - frame.left, frame.bottom - frame.top, at.left, at.top, dragged);
-    const Form1Layout layout = ScaledLayout(place.dpi);
+    Form1Layout layout = ScaledLayout(place.dpi);
 
     const HFONT old[] = {form_font_, control_font_, gauge_font_, label_font_};
     label_font_ = nullptr;
     form_font_ = CreateLayoutFont(layout.font_height, true);
     control_font_ = CreateLayoutFont(layout.control_font_height, true);
     gauge_font_ = CreateLayoutFont(layout.font_height, false);
+    // A configured installer's buttons as wide as the longer caption needs (a
+    // language's may be longer than their room), what they need more taken from DE and
+    // Label1 at their left. The stub's own keep their place.
+    const int extra =
+        Settings().utf8 ? ButtonsNeed(ScaleToDpi(kButtonMargin, place.dpi)) - layout.EXTBTN.width : 0;
+    if (extra > 0) {
+      layout.DE.width -= extra;
+      layout.label1_room -= extra;
+      ControlLayout* const buttons[] = {&layout.EXTBTN, &layout.QUITBTN};
+      for (ControlLayout* button : buttons) {
+        button->left -= extra;
+        button->width += extra;
+      }
+    }
     const HFONT fonts[] = {control_font_, control_font_, gauge_font_, control_font_, form_font_, form_font_};
     for (int i = 0; i < kControlCount; ++i) {
       const ControlLayout& box = layout.*kForm1Controls[i];
@@ -173,6 +189,25 @@ class Win32Form1 final : public TForm1Window, public TForm1 {
   // AutoSize: the label's box fits its caption. Never under the buttons: a caption
   // wider than the room before them (a long configured prompt, or a wider face standing
   // in for the layout's) gets a font as much smaller, and what still overflows is cut.
+  // The width of the buttons' longer caption in their font, and margin.
+  int ButtonsNeed(int margin) {
+    HDC dc = GetDC(window_);
+    HGDIOBJ old = SelectObject(dc, form_font_);
+    int widest = 0;
+    for (int id = kIdEXTBTN; id <= kIdQUITBTN; ++id) {
+      int length = 0;
+      wchar_t* text = WindowTextAlloc(GetDlgItem(window_, id), &length);
+      RECT box = {0, 0, 0, 0};  // as the button draws it: the "&" of the Alt key underlines
+      if (text && DrawTextW(dc, text, length, &box, DT_CALCRECT | DT_SINGLELINE) && box.right > widest) {
+        widest = box.right;
+      }
+      free(text);
+    }
+    SelectObject(dc, old);
+    ReleaseDC(window_, dc);
+    return widest + margin;
+  }
+
   void FitLabel(HWND label, int room, int height) {
     int length = 0;
     wchar_t* text = WindowTextAlloc(label, &length);
