@@ -22,7 +22,7 @@ inline constexpr int kExitFolderFailed = 2;    // the destination could not be m
 inline constexpr int kExitExtractFailed = 3;   // the archive could not be read or written out
 inline constexpr int kExitRegisterFailed = 4;  // files installed; the group, an item or the uninstaller not made
 inline constexpr int kExitDamaged = 5;         // the installer is damaged: nothing written
-inline constexpr int kExitNoRights = 9;        // configured: the folder is the user's to read, not to write
+inline constexpr int kExitNoRights = 9;        // configured: access denied making or writing the destination
 // A configured installer's window left with Quit (or its close box): nothing installed.
 inline constexpr int kExitCancelled = 8;
 // The uninstaller's, beside kExitOk.
