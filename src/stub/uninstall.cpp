@@ -88,6 +88,13 @@ bool Acceptable(char kind, const char* text) {
 
 }  // namespace
 
+bool SameAsWindowsNames(const char* a, const char* b) {
+  for (; FoldAscii(*a) == FoldAscii(*b); ++a, ++b) {
+    if (!*a) return true;
+  }
+  return false;
+}
+
 InstallRecord::~InstallRecord() {
   free(lines);
   free(text_);

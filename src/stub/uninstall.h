@@ -142,6 +142,10 @@ struct UninstallOutcome {
 UninstallOutcome Uninstall(FileEdge& files, UninstallQueries& queries, ShellLinkEdge& links, AppsEdge& apps,
                            const InstallRecord& record, const AnsiString& destination);
 
+// Whether two paths (UTF-8) are the same as Windows compares names: ASCII letters in
+// either case, other characters as they are.
+bool SameAsWindowsNames(const char* a, const char* b);
+
 // The uninstaller's question and its closing message, in UTF-8.
 AnsiString UninstallQuestion(const char* name);
 AnsiString UninstallMessage(const char* name, const AnsiString& destination, const UninstallOutcome& outcome);
