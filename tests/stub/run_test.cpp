@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "configured.h"
 #include "crc32.h"
 #include "ddeman.h"
 #include "extended80.h"
@@ -682,11 +683,7 @@ TEST(Run, QuitClosesTheWindowAndWritesNothing) {
 // there: a configured installer's own message naming the folder, and nothing written;
 // the unconfigured one keeps its folder message.
 TEST(Run, AFolderTheUserMayNotWriteIsSaidSo) {
-  std::string text = "caption = Acme\n";
-  StubConfig config;
-  ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok());
-  ConfiguredSettings configured;
-  ASSERT_TRUE(configured.Init(config));
+  const Configured configured("caption = Acme\n");
   const std::string rights = kRightsErrorMessage;
   const struct {
     const char* what;
@@ -719,11 +716,7 @@ TEST(Run, AFolderTheUserMayNotWriteIsSaidSo) {
 // A configured installer's Quit: kExitCancelled while nothing is written, the code of
 // /S after a run that wrote files and failed; an unconfigured one's always 0.
 TEST(Run, AConfiguredInstallersQuitSaysWhetherAnythingWasWritten) {
-  std::string text = "caption = Acme\n";
-  StubConfig config;
-  ASSERT_TRUE(ParseStubConfig(text.data(), text.size(), &config).ok());
-  ConfiguredSettings configured;
-  ASSERT_TRUE(configured.Init(config));
+  const Configured configured("caption = Acme\n");
   enum Before { kNone, kFolderFails, kFileFails, kGroupFails };
   const struct {
     const char* what;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "configured.h"
 #include "ddeman.h"
 #include "messagebox.h"
 #include "recording_ddeml.h"
@@ -72,22 +73,6 @@ class SilentWindow final : public TForm1Window {
 class NoBoxes final : public MessageBoxPresenter {
  public:
   void ShowMessageBox(const char*, MessageKind) override {}
-};
-
-// A configured installer's settings, from configuration text.
-class Configured {
- public:
-  explicit Configured(std::string text) : text_(std::move(text)) {
-    EXPECT_TRUE(ParseStubConfig(&text_[0], text_.size(), &config_).ok());
-    EXPECT_TRUE(settings_.Init(config_));
-    EXPECT_TRUE(settings_.ResolveFolder([](KnownFolder) { return AnsiString("C:\\Users\\Ann\\AppData\\Local"); }, true));
-  }
-  const StubSettings& settings() const { return settings_.settings(); }
-
- private:
-  std::string text_;
-  StubConfig config_;
-  ConfiguredSettings settings_;
 };
 
 const char kConfig[] =
