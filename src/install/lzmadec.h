@@ -1,6 +1,6 @@
 // Decoding one LZMA block: a raw LZMA stream (no header; an end marker allowed but not
-// needed) whose decoded size is known, after its 5 property bytes. The decoder is the
-// LZMA SDK's (Debian's lzma-dev), compiled into this unit; memory comes from malloc.
+// needed) whose decoded size is known, after its 5 property bytes. The decoder is our
+// own (lzmadec.cpp says why); memory comes from malloc.
 #pragma once
 
 #include <stddef.h>
@@ -10,6 +10,8 @@
 #include "error.h"
 
 namespace vek {
+
+struct LzmaState;
 
 inline constexpr size_t kLzmaPropsSize = 5;                // lc/lp/pb byte, dictionary size LE
 inline constexpr uint32_t kLzmaMaxDictionary = 64u << 20;  // larger is refused before anything is allocated
@@ -57,7 +59,7 @@ class LzmaBlockDecoder {
  private:
   void Release();
 
-  void* state_ = nullptr;  // the SDK's decoder state
+  LzmaState* state_ = nullptr;
   uint64_t decoded_size_ = 0;
   uint64_t produced_ = 0;
   bool finished_ = false;  // the stream's end was seen

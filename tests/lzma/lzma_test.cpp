@@ -13,7 +13,11 @@
 #if VEK_HAVE_LIBLZMA
 #include <lzma.h>
 #endif
-#include <LzmaDec.h>  // the SDK's own one-call decoder, beside ours in the decoder's unit
+// The SDK's decoder, compiled here: the one ours is held against.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#include <LzmaDec.c>
+#pragma GCC diagnostic pop
 
 namespace vek {
 namespace {
