@@ -111,6 +111,7 @@ using KnownFolderLookup = AnsiString (*)(KnownFolder folder);
 // them. Init is false when memory ran out.
 class ConfiguredSettings {
  public:
+  ConfiguredSettings() : settings_(DefaultSettings()) {}  // a copy: smaller than the defaults' stores
   bool Init(const StubConfig& config);
   // Makes a folder that begins with a known folder's name ("{localappdata}\...") the
   // path there; one the lookup cannot place becomes empty, a folder that no run can

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <new>
 #include <stddef.h>
 #include <stdlib.h>
 
@@ -129,11 +130,14 @@ class Win32Host final : public ApplicationHost {
 
 DialogMessageBoxes g_message_boxes;
 bool g_uninstaller = false;  // this is uninstall.exe
-ConfiguredSettings g_configured;
+// Made in room of its own when the configuration is read: as a variable with its
+// defaults it would be some 900 bytes of initialised data in the file.
+alignas(ConfiguredSettings) unsigned char g_configured_room[sizeof(ConfiguredSettings)];
+ConfiguredSettings& Configured() { return *reinterpret_cast<ConfiguredSettings*>(g_configured_room); }
 StubConfig g_config;
 
 // Reads the configuration block into a zero-terminated buffer of its own and parses
-// it into g_configured, with the texts for `language`. False when the executable's
+// it into Configured(), with the texts for `language`. False when the executable's
 // block is damaged.
 bool LoadConfiguration(uint32_t offset, const char* language) {
   const uint32_t end = ArchiveStartOffset();
@@ -159,7 +163,7 @@ bool LoadConfiguration(uint32_t offset, const char* language) {
   g_uninstaller = got == size + sizeof kRecordMagic && memcmp(block + size, kRecordMagic, sizeof kRecordMagic) == 0;
   block[size] = 0;
   return ParseStubConfig(block + kConfigMagicSize, size - kConfigMagicSize, &g_config, language).ok() &&
-         g_configured.Init(g_config);
+         (new (g_configured_room) ConfiguredSettings)->Init(g_config);
 }
 
 // The log file of /LOG=FILE; written through, line by line, so that what a run did
@@ -239,8 +243,8 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
       }
       return kExitApplicationError;
     }
-    if (!g_configured.ResolveFolder(KnownFolderPath, Elevated())) return kExitApplicationError;
-    options.settings = &g_configured.settings();
+    if (!Configured().ResolveFolder(KnownFolderPath, Elevated())) return kExitApplicationError;
+    options.settings = &Configured().settings();
     // uninstall.exe: the program with its configuration and the install's record.
     AnsiString record;
     if (g_uninstaller && options.settings->app_name &&
@@ -252,7 +256,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
     // An update proposes the folder of the version it replaces, unless /D= names one.
     if (options.settings->app_name) {
       const AnsiString installed = InstalledFolder(options.settings->app_id, options.settings->personal);
-      if (!installed.empty()) g_configured.SetInstalled(installed, !switches.has_destination);
+      if (!installed.empty()) Configured().SetInstalled(installed, !switches.has_destination);
     }
   }
   SetTextsUtf8(options.settings->utf8);
