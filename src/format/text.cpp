@@ -27,8 +27,9 @@ TextBuilder& TextBuilder::Number(uint64_t value, unsigned base, int width, char 
   char* at = digits + sizeof digits;
   *--at = 0;
   do {
-    *--at = "0123456789ABCDEF"[value % base];
-    value /= base;
+    uint32_t digit;
+    value = DivideWithRemainder(value, base, &digit);
+    *--at = "0123456789ABCDEF"[digit];
   } while (value != 0);
   while (at > digits && digits + sizeof digits - 1 - at < width) *--at = fill;
   return Text(at);

@@ -12,6 +12,23 @@ namespace vek {
 // Room for any 64-bit number in decimal and its zero.
 inline constexpr size_t kDecimalSize = 21;
 
+// value / divisor, the remainder in *remainder (divisor > 0). On i686 in two of the
+// processor's 64-by-32-bit divisions: the C runtime's 64-bit division and remainder
+// would be 600 bytes of the stub.
+inline uint64_t DivideWithRemainder(uint64_t value, uint32_t divisor, uint32_t* remainder) {
+#if defined(__i386__) && defined(__GNUC__)
+  const uint32_t high = static_cast<uint32_t>(value >> 32);
+  uint32_t low = static_cast<uint32_t>(value), rest = high % divisor;
+  // rest < divisor: the quotient of rest:low fits 32 bits
+  __asm__("divl %2" : "+a"(low), "+d"(rest) : "rm"(divisor));
+  *remainder = rest;
+  return uint64_t{high / divisor} << 32 | low;
+#else
+  *remainder = static_cast<uint32_t>(value % divisor);
+  return value / divisor;
+#endif
+}
+
 // Appends to a zero-terminated text in buf, room for size bytes (none when size is 0).
 class TextBuilder {
  public:

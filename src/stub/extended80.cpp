@@ -1,5 +1,7 @@
 #include "extended80.h"
 
+#include "text.h"
+
 namespace vek {
 namespace {
 
@@ -43,13 +45,9 @@ Extended ExtendedQuotient(uint32_t a, uint32_t b) {
   // a / b >= 2^-32 when a > 0, that gives at least 65 significant bits, and the final
   // remainder tells whether anything lies below them.
   uint64_t q0 = a / b;
-  uint64_t r = a % b;
+  uint32_t r = a % b;
   uint64_t q[3];
-  for (uint64_t& part : q) {
-    const uint64_t x = r << 32;  // r < b < 2^32
-    part = x / b;
-    r = x % b;
-  }
+  for (uint64_t& part : q) part = DivideWithRemainder(uint64_t{r} << 32, b, &r);  // r < b: part < 2^32
   const uint64_t hi = (q0 << 32) | q[0];
   const uint64_t lo = (q[1] << 32) | q[2];
   return Round(hi, lo, -96, r != 0);
