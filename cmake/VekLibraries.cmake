@@ -15,7 +15,7 @@
 # them, see below.
 set(VEK_STUB_SPEED_PASSES
   early-inlining expensive-optimizations shrink-wrap tree-tail-merge move-loop-invariants
-  tree-dominator-opts)
+  tree-dominator-opts if-conversion forward-propagate)
 list(TRANSFORM VEK_STUB_SPEED_PASSES PREPEND "-fno-" OUTPUT_VARIABLE VEK_STUB_WITHOUT_SPEED_PASSES)
 set(VEK_STUB_COMPILE_OPTIONS
   -Oz -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
