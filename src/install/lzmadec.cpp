@@ -125,10 +125,21 @@ unsigned LzmaState::Reverse(uint16_t* p, unsigned bits) {
   return value;
 }
 
+// Lengths 0-7 (low), 8-15 (mid), each by position, and 16-271 (high).
 unsigned LzmaState::Length(uint16_t* p, unsigned pos_state) {
-  if (!Bit(p)) return Tree(p + 2 + (pos_state << 3), 3);
-  if (!Bit(p + 1)) return 8 + Tree(p + 2 + (16 << 3) + (pos_state << 3), 3);
-  return 16 + Tree(p + 2 + (32 << 3), 8);
+  unsigned base = 0, bits = 3;
+  uint16_t* tree = p + 2 + (pos_state << 3);
+  if (Bit(p)) {
+    if (!Bit(p + 1)) {
+      base = 8;
+      tree += 16 << 3;
+    } else {
+      base = 16;
+      bits = 8;
+      tree = p + 2 + (32 << 3);
+    }
+  }
+  return base + Tree(tree, bits);
 }
 
 // One symbol, written up to limit (the rest of a longer match kept in remain), and
