@@ -23,6 +23,7 @@ inline constexpr int kExitExtractFailed = 3;   // the archive could not be read 
 inline constexpr int kExitRegisterFailed = 4;  // files installed; the group, an item or the uninstaller not made
 inline constexpr int kExitDamaged = 5;         // the installer is damaged: nothing written
 inline constexpr int kExitNoRights = 9;        // configured: access denied making or writing the destination
+inline constexpr int kExitRunFailed = 10;      // configured: the files are there; its program could not start
 // A configured installer's window left with Quit (or its close box): nothing installed.
 inline constexpr int kExitCancelled = 8;
 // The uninstaller's, beside kExitOk.
@@ -38,6 +39,7 @@ inline constexpr ExitCode kInstallExitCodes[] = {
     {kExitRegisterFailed, "the Start-menu group, an item or the uninstaller could not be made (files installed)"},
     {kExitDamaged, "the installer is damaged (nothing written)"},
     {kExitNoRights, "the folder needs an administrator"},
+    {kExitRunFailed, "the program to run could not be started"},
 };
 // A configured installer's window, beside kExitOk once its install completed.
 inline constexpr ExitCode kWindowExitCodes[] = {

@@ -24,11 +24,12 @@ constexpr KeyInfo kKeys[kConfigKeyCount] = {
     {"done", 300, false, true},           {"folder-error", 200, false, true},
     {"group-error", 200, false, true},    {"extract-button", 12, false, true},
     {"quit-button", 12, false, true},     {"damaged", 200, false, true},
-    {"rights-error", 200, false, true},
+    {"rights-error", 200, false, true},   {"run-error", 200, false, true},
     {"publisher", 60, false, false},      {"version", 23, false, false},
     {"copyright", 60, false, false},      {"product", 60, false, false},
     {"open", 100, false, false},          {"icon", 260, false, false},
     {"uninstall", 3, false, false},       {"id", 60, false, false},
+    {"run", 200, false, false},           {"confirm", 3, false, false},
 };
 
 // The characters that a Start-menu name and an item's TARGET cannot hold beyond those
@@ -93,7 +94,9 @@ ConfigProblem CheckTarget(const char* target, ConfigResult* result) {
 ConfigProblem CheckFolder(const char* folder, ConfigResult* result) {
   size_t prefix = 0;
   if (folder[0] == '{') {
-    if (FolderPrefix(folder, &prefix) == KnownFolder::kNone) return ConfigProblem::kUnknownFolder;
+    const KnownFolder known = FolderPrefix(folder, &prefix);
+    if (known == KnownFolder::kNone) return ConfigProblem::kUnknownFolder;
+    if (known == KnownFolder::kTemp && folder[prefix] == 0) return ConfigProblem::kNone;  // the new folder itself
   } else {
     const char drive = static_cast<char>(folder[0] | 0x20);
     if (drive >= 'a' && drive <= 'z' && folder[1] == ':') prefix = 2;
@@ -108,6 +111,27 @@ ConfigProblem CheckFolder(const char* folder, ConfigResult* result) {
   const ConfigProblem problem = NameProblem(rule, ConfigProblem::kFolderNotAbsolute, result);
   if (problem != ConfigProblem::kNone) return problem;
   return HasAny(names, kNotInFolder) ? ConfigProblem::kBadCharacter : ConfigProblem::kNone;
+}
+
+// "run = PROGRAM ARGUMENTS", PROGRAM in double quotes when it holds a blank: cut
+// into PROGRAM, which must be below the destination, and the ARGUMENTS.
+ConfigProblem SplitRun(char* value, StubConfig* out, ConfigResult* result) {
+  char* program = value;
+  char* end = value;
+  if (*value == '"') {
+    program = ++end;
+    end = strchr(program, '"');
+    if (!end) return ConfigProblem::kOpenQuote;
+  } else {
+    while (*end && !IsBlank(*end)) ++end;
+  }
+  char* arguments = *end ? end + 1 : end;
+  *end = 0;
+  while (IsBlank(*arguments)) ++arguments;
+  out->text[kKeyRun] = program;
+  out->run_arguments = arguments;
+  if (!*program) return ConfigProblem::kEmpty;
+  return CheckBelowDestination(program, result);
 }
 
 ConfigProblem TooLong(uint32_t characters, uint32_t limit, ConfigResult* result) {
@@ -136,10 +160,11 @@ ConfigProblem CheckValue(ConfigKey key, char* begin, char* end, StubConfig* out,
     // A registry key's name: one name by the same rules as a file's.
     if (key == kKeyId)
       return NameProblem(CheckWindowsName(begin, strlen(begin), NameEncoding::kUtf8), ConfigProblem::kBadName, result);
-    if (key == kKeyUninstall && strcmp(begin, "yes") != 0 && strcmp(begin, "no") != 0) {
+    if ((key == kKeyUninstall || key == kKeyConfirm) && strcmp(begin, "yes") != 0 && strcmp(begin, "no") != 0) {
       return ConfigProblem::kNotYesNo;
     }
     if (key == kKeyOpen) return CheckBelowDestination(begin, result);
+    if (key == kKeyRun) return SplitRun(begin, out, result);
     uint16_t numbers[4];
     if (key == kKeyVersion && !ParseVersionNumbers(begin, numbers)) return ConfigProblem::kBadVersion;
     return ConfigProblem::kNone;
@@ -215,7 +240,7 @@ bool ParseVersionNumbers(const char* text, uint16_t numbers[4]) {
 }
 
 KnownFolder FolderPrefix(const char* folder, size_t* length) {
-  static constexpr const char* kNames[] = {"{localappdata}", "{programfiles}", "{documents}", "{desktop}"};
+  static constexpr const char* kNames[] = {"{localappdata}", "{programfiles}", "{documents}", "{desktop}", "{temp}"};
   for (size_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i) {
     const size_t n = strlen(kNames[i]);
     if (strlen(folder) >= n && memcmp(folder, kNames[i], n) == 0) {
@@ -356,11 +381,12 @@ const char* DescribeConfigProblem(const ConfigResult& result) {
       return "the folder must be a full path such as C:\\Name or {localappdata}\\Programs\\Name, without \".\" or "
              "\"..\" or empty parts";
     case ConfigProblem::kUnknownFolder:
-      return "a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}";
+      return "a folder by name is {localappdata}, {programfiles}, {documents}, {desktop} or {temp}";
     case ConfigProblem::kBadVersion:
       return "the version must be one to four numbers from 0 to 65535 separated by dots, such as 2.1.0";
     case ConfigProblem::kNotYesNo: return "the value must be yes or no";
     case ConfigProblem::kLanguageOnKey: return "only a text of the window or a message takes a language";
+    case ConfigProblem::kOpenQuote: return "the program's closing double quote is missing";
     case ConfigProblem::kBadLanguage: return "a language is two letters, or two, \"-\" and a region's two (de, de-AT)";
   }
   return "";

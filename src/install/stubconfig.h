@@ -6,10 +6,16 @@
 // dropped. Every key may be given once, except "item", which may repeat:
 //
 //   caption prompt folder footer group done folder-error group-error
-//   extract-button quit-button damaged
+//   extract-button quit-button damaged rights-error run-error
 //   caption[de] = ...       a text key (IsTextKey) for a language: see ParseStubConfig
 //   item = TARGET,NAME      TARGET relative to the destination, NAME the item's name
 //   open = TARGET           what the stub opens after the closing message (not with /S)
+//   run = PROGRAM [ARGUMENTS]   what the stub starts once the files are there, in
+//                           their folder, and waits for: its exit code is the
+//                           installer's. PROGRAM is a TARGET, in double quotes when
+//                           it holds a blank; the ARGUMENTS go to it as written
+//   confirm = yes|no        with folder = {temp}: yes shows the window before the
+//                           files are extracted; no (the default) extracts at once
 //   publisher version copyright product   the executable's version information,
 //                           which vekpack writes into its version resource (version:
 //                           up to four numbers 0..65535 separated by dots)
@@ -61,6 +67,7 @@ enum ConfigKey : uint8_t {
   kKeyQuitButton,
   kKeyDamaged,      // the report of a damaged installer
   kKeyRightsError,  // the message for a folder the user may not write
+  kKeyRunError,     // the message for a program of "run" that could not be started
   kKeyPublisher,
   kKeyVersion,
   kKeyCopyright,
@@ -69,13 +76,17 @@ enum ConfigKey : uint8_t {
   kKeyIcon,
   kKeyUninstall,  // "yes": register in Apps & Features and write an uninstaller
   kKeyId,         // the Apps & Features entry's key (default: the product's name)
+  kKeyRun,        // the program started once the files are there, and waited for
+  kKeyConfirm,    // "yes": with folder {temp}, the window asks before it extracts
   kConfigKeyCount,
 };
 
 // The folders that a configured folder may begin with, by name in braces
 // ("{localappdata}\Programs\Acme"): the stub asks the system where each one is.
 // localappdata, documents and desktop are the user's own.
-enum class KnownFolder : uint8_t { kLocalAppData, kProgramFiles, kDocuments, kDesktop, kNone };
+// {temp} is a new folder of the run's own below the user's temporary folder, removed
+// with everything in it once the program of "run" has ended.
+enum class KnownFolder : uint8_t { kLocalAppData, kProgramFiles, kDocuments, kDesktop, kTemp, kNone };
 
 // The known folder that `folder` begins with ("{name}"), with *length the length of
 // "{name}"; kNone and 0 when it begins with none of them.
@@ -98,6 +109,9 @@ struct StubConfig {
   const char* text[kConfigKeyCount] = {};
   ConfigItem items[kConfigMaxItems] = {};
   int item_count = 0;
+  // "run = PROGRAM ARGUMENTS": text[kKeyRun] is PROGRAM alone (its quotes dropped),
+  // these the ARGUMENTS as written ("" for none).
+  const char* run_arguments = nullptr;
 };
 
 enum class ConfigProblem : uint8_t {
@@ -118,9 +132,10 @@ enum class ConfigProblem : uint8_t {
   kFolderNotAbsolute,  // folder is not "X:\..." or "{name}\..."
   kUnknownFolder,      // folder begins with "{" but no known folder's name
   kBadVersion,         // version is not up to four numbers 0..65535 separated by dots
-  kNotYesNo,           // uninstall is neither "yes" nor "no"
+  kNotYesNo,           // uninstall or confirm is neither "yes" nor "no"
   kLanguageOnKey,      // "key[tag]" for a key that is not a text (IsTextKey)
   kBadLanguage,        // "key[tag]" whose tag is not of the form "ll" or "ll-RR"
+  kOpenQuote,          // run's PROGRAM in double quotes without the closing one
 };
 
 // Which part of an "item = TARGET,NAME" line a problem concerns.

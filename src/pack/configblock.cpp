@@ -144,6 +144,26 @@ std::string CanonicalConfig(const std::string& text, const std::string& shown, c
     throw BuildError(at(file.line[kKeyUninstall], kKeyUninstall) +
                      "the packed folder holds uninstall.exe, the uninstaller's name");
   }
+  // {temp}: a folder for the program of "run" alone, removed once it has ended.
+  size_t prefix = 0;
+  const bool temp = config.text[kKeyFolder] && FolderPrefix(config.text[kKeyFolder], &prefix) == KnownFolder::kTemp;
+  if (temp && !config.text[kKeyRun]) {
+    throw BuildError(at(file.line[kKeyFolder], kKeyFolder) +
+                     "{temp} needs run = PROGRAM: the folder is removed once the program has ended");
+  }
+  if (temp) {
+    const ConfigKey kept[] = {kKeyGroup, kKeyOpen, kKeyUninstall};
+    for (const ConfigKey key : kept) {
+      if (config.text[key] && (key != kKeyUninstall || uninstaller)) {
+        throw BuildError(at(file.line[key], key) + "not with folder = {temp}, which is removed after the run");
+      }
+    }
+    if (config.item_count > 0) {
+      throw BuildError(at(file.item_lines[0], kKeyItem) + "not with folder = {temp}, which is removed after the run");
+    }
+  } else if (config.text[kKeyConfirm] && warn) {
+    warn(at(file.line[kKeyConfirm], kKeyConfirm) + "not used without folder = {temp}");
+  }
   std::string out;
   for (int k = 0; k < kConfigKeyCount; ++k) {
     const ConfigKey key = static_cast<ConfigKey>(k);
@@ -163,6 +183,15 @@ std::string CanonicalConfig(const std::string& text, const std::string& shown, c
         throw BuildError(at(file.line[kKeyOpen], kKeyOpen) + target + " is not in the packed folder");
       }
       out += "open = " + target + "\n";
+    } else if (key == kKeyRun && config.text[key]) {
+      std::string program = config.text[key];
+      std::replace(program.begin(), program.end(), '/', '\\');
+      if (tree && !TreeHolds(*tree, program)) {
+        throw BuildError(at(file.line[kKeyRun], kKeyRun) + program + " is not in the packed folder");
+      }
+      if (program.find(' ') != std::string::npos) program = "\"" + program + "\"";
+      const std::string arguments = config.run_arguments;
+      out += "run = " + program + (arguments.empty() ? "" : " " + arguments) + "\n";
     } else if (key == kKeyId && !id.empty()) {
       out += "id = " + id + "\n";
     } else if (config.text[key] && key != kKeyIcon) {  // the icon goes into the resources

@@ -53,7 +53,7 @@ struct Choice {
   const char* first;
   const char* second;
 };
-constexpr Choice kChoices[] = {{"uninstall", "yes", "no"}, {"elevation", "admin", "user"}};
+constexpr Choice kChoices[] = {{"uninstall", "yes", "no"}, {"confirm", "yes", "no"}, {"elevation", "admin", "user"}};
 
 // Characters a reader cannot see, or that turn the text that follows them around:
 // the byte-order mark (zero-width no-break space), zero-width spaces and joiners,

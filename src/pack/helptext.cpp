@@ -26,7 +26,9 @@ constexpr KeyHelp kKeyHelp[] = {
      "in {localappdata}\\Programs), {programfiles}, {documents} or\n"
      "{desktop}, which the installer looks up on the user's machine;\n"
      "the first, third and fourth put the group in the user's own\n"
-     "Start menu"},
+     "Start menu. {temp} alone is a new folder of the installer's own\n"
+     "in the user's temporary folder, for run: removed with all in\n"
+     "it once the program has ended (no group, items or uninstaller)"},
     {kKeyFooter, "the line under the gauge (%L)"},
     {kKeyGroup, "the Start-menu group (%L)"},
     {kKeyItem,
@@ -47,6 +49,20 @@ constexpr KeyHelp kKeyHelp[] = {
     {kKeyOpen,
      "TARGET: what the installer opens with the user's program for\n"
      "it after the closing message (never with /S) (%T)"},
+    {kKeyRun,
+     "PROGRAM [ARGUMENTS]: a file of the packed folder, in double\n"
+     "quotes when it holds a blank, that the installer starts once\n"
+     "the files are there (after the closing message and open), in\n"
+     "their folder, with the ARGUMENTS and those given to the\n"
+     "installer after --, and waits for; its exit code is the\n"
+     "installer's (%L)"},
+    {kKeyConfirm,
+     "yes or no: with folder = {temp}, yes shows the window before\n"
+     "extracting; no (the default) extracts at once, showing the\n"
+     "gauge"},
+    {kKeyRunError,
+     "the message, with the program below it, when run's program\n"
+     "cannot be started (%L; default in English); /S then exits 10"},
     {kKeyProduct,
      "the product's name in the version information (%L); without\n"
      "it the caption, which is also the file's description"},

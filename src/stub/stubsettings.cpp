@@ -43,6 +43,10 @@ bool ConfiguredSettings::Init(const StubConfig& config) {
   }
   settings_.rights_error = config.text[kKeyRightsError] ? config.text[kKeyRightsError] : kRightsErrorMessage;
   settings_.open = config.text[kKeyOpen];
+  settings_.run = config.text[kKeyRun];
+  settings_.run_arguments = config.run_arguments;
+  settings_.run_error = config.text[kKeyRunError] ? config.text[kKeyRunError] : kRunErrorMessage;
+  settings_.confirm = config.text[kKeyConfirm] && strcmp(config.text[kKeyConfirm], "yes") == 0;
   const char* uninstall = config.text[kKeyUninstall];
   if (uninstall && strcmp(uninstall, "yes") == 0) {
     // The entry's key stays the same from version to version; the name shows it.
@@ -71,6 +75,7 @@ bool ConfiguredSettings::ResolveFolder(KnownFolderLookup lookup, bool elevated) 
   settings_.personal = !elevated;
   if (known == KnownFolder::kNone) return true;
   if (known != KnownFolder::kProgramFiles) settings_.personal = true;
+  settings_.temp = known == KnownFolder::kTemp;
   resolved_folder_ = lookup(known);
   if (!resolved_folder_.empty()) resolved_folder_ += settings_.folder + length;
   settings_.folder = resolved_folder_.c_str();

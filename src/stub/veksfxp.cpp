@@ -23,6 +23,17 @@ constexpr char kSwitches[] =
     "Exit codes of /S:";
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
+
+// Whether p is "--" alone: followed by a blank or the line's end.
+bool IsDashes(const uint16_t* p) { return p[0] == '-' && p[1] == '-' && (IsBlank(p[2]) || !p[2]); }
+
+// The program's arguments: what follows the "--" at p, without the blanks before it.
+void TakeRunArguments(const uint16_t* p, Switches* result) {
+  for (p += 2; IsBlank(*p);) ++p;
+  result->run_arguments = p;
+  while (*p) ++p;
+  result->run_arguments_length = static_cast<size_t>(p - result->run_arguments);
+}
 uint16_t Upper(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 32) : c; }
 
 // Whether `word` is "/" and the switch `name` ("LOG=", in upper case), any letter case.
@@ -135,12 +146,17 @@ Switches ParseSwitches(const uint16_t* line) {
   for (;;) {
     while (IsBlank(*p)) ++p;
     if (!*p) break;
+    if (IsDashes(p)) {
+      TakeRunArguments(p, &result);
+      break;
+    }
     const bool quoted = *p == '"';
     const uint16_t* word = quoted ? p + 1 : p;
     if (IsSwitch(word, "D=")) {
       const uint16_t* begin = word + 3;
       const uint16_t* end = begin;
-      while (*end) ++end;
+      while (*end && !(IsBlank(*end) && IsDashes(end + 1))) ++end;
+      if (*end) TakeRunArguments(end + 1, &result);
       while (end > begin && IsBlank(end[-1])) --end;
       bool inner = begin < end && *begin == '"';
       if (inner) ++begin;

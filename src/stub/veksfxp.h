@@ -31,6 +31,8 @@ namespace vek {
 //             one word (quotes around it, or around the whole switch, for blanks)
 //   /LANG=TAG the language of the configured texts ("de", "de-AT") instead of the
 //             user's interface language
+//   --        the rest of the line goes to the program of "run", after its own
+//             arguments (also after /D=PATH: " -- " ends the path)
 struct Switches {
   bool silent = false;
   bool help = false;
@@ -44,6 +46,8 @@ struct Switches {
   uintptr_t wait = 0;
   const uint16_t* language = nullptr;  // /LANG='s tag, inside the command line; nullptr: none
   size_t language_length = 0;
+  const uint16_t* run_arguments = nullptr;  // after "--", to the line's end; nullptr: none
+  size_t run_arguments_length = 0;
 };
 
 // The language of a run's texts ("de-AT"; see ParseStubConfig): /LANG='s, else

@@ -21,6 +21,26 @@ RunLog* InstallLog = nullptr;
 TForm1* Form1 = nullptr;
 AnsiString OwnPath;
 uint16_t EntryCount = 0;
+AnsiString RunFolder;
+
+AnsiString MakePrivateFolder(const char* base, TreeMaker& edge, bool (*random)(void*, uint32_t)) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    uint8_t bytes[8];
+    if (!random(bytes, sizeof bytes)) break;
+    char name[3 + 2 * sizeof bytes + 1] = "vek";
+    for (size_t i = 0; i < sizeof bytes; ++i) {
+      name[3 + 2 * i] = "0123456789abcdef"[bytes[i] >> 4];
+      name[4 + 2 * i] = "0123456789abcdef"[bytes[i] & 15];
+    }
+    AnsiString folder(base);
+    folder += name;
+    if (folder.failed()) break;
+    const Error made = edge.MakeDirectory(folder.c_str());
+    if (!made) return folder;
+    if (!(made == InOutError(kWinErrorAlreadyExists))) break;
+  }
+  return AnsiString();
+}
 
 AnsiString RunDestination(const AnsiString& typed, bool* only_separators, char separator) {
   AnsiString destination;
@@ -136,6 +156,13 @@ Error TForm1::EXTBTNClick(TComponent*) {
   }
   outcome_ = RunOutcome::kExtractFailed;
   VEK_TRY(ExtractArchive(destination));
+  if (settings_.temp) {
+    // The files are there for the program alone: nothing to register or say.
+    outcome_ = RunOutcome::kDone;
+    RunFolder = destination;
+    window_.Close();
+    return NoError();
+  }
   const bool grouped = RegisterProgramGroup(destination) != groupNotRegistered;
   if (!grouped || uninstaller_) {
     outcome_ = RunOutcome::kRegisterFailed;
@@ -151,6 +178,7 @@ Error TForm1::EXTBTNClick(TComponent*) {
     for (const char* p = settings_.open; *p; ++p) path += IsWindowsSeparator(*p) ? files_.Separator() : *p;
     if (!path.failed()) window_.OpenInstalled(path);
   }
+  if (settings_.run) RunFolder = destination;
   window_.Close();
   return NoError();
 }

@@ -53,6 +53,9 @@ inline constexpr char kNoRoomText[] = "Not enough free space: the files take ";
 inline constexpr char kRightsErrorMessage[] =
     "You may not write to this folder. Start the installer as administrator (right-click it, Run as "
     "administrator), or choose another folder.";
+// A configured installer's message for a program of "run" that could not be started
+// (its path follows).
+inline constexpr char kRunErrorMessage[] = "The installer's program could not be started.";
 inline constexpr char kDamagedMessage[] = "Instalator jest uszkodzony i trzeba go pobra\xE6 ponownie.";
 inline constexpr char kClosingMessage[] =
     "Aby rozpocz\xB9\xE6 czytanie off-line NWM Tarnovista 3/99, wybierz "
@@ -92,6 +95,16 @@ struct StubSettings {
   // What a run that completed opens after its closing message (below the
   // destination, "\\" separated); nullptr: nothing.
   const char* open = nullptr;
+  // What a run that completed starts and waits for (below the destination; "run"),
+  // its arguments and the message when it cannot start; nullptr: nothing.
+  const char* run = nullptr;
+  const char* run_arguments = nullptr;
+  const char* run_error = nullptr;
+  // The folder is {temp}: a new one of the run's own, which DE shows but the user
+  // cannot change; a run extracts, registers nothing, says nothing and closes the
+  // window for the program. Without confirm the window extracts as it opens.
+  bool temp = false;
+  bool confirm = false;
   // With "uninstall = yes": the name of the program in Apps & Features (product, else
   // group, and the version), its entry's key, publisher and version (nullptr: none).
   // app_name nullptr: no uninstaller.
@@ -324,6 +337,14 @@ extern RunLog* InstallLog;  // nullptr: no log
 extern TForm1* Form1;
 extern AnsiString OwnPath;
 extern uint16_t EntryCount;  // the entry count of the run
+// The destination of a run that completed, where the settings' program is to start
+// once the window is gone; empty: nothing to start.
+extern AnsiString RunFolder;
+
+// A new folder of the run's own below `base` (which ends with a separator): "vek"
+// and 16 hexadecimal digits from `random`, made new by the edge, another name tried
+// when one is there already; empty when none could be made.
+AnsiString MakePrivateFolder(const char* base, TreeMaker& edge, bool (*random)(void* bytes, uint32_t size));
 
 // The destination as a run takes it from the text typed or given with /D: without
 // its trailing "\" and "/", each "/" made the file edge's separator. *only_separators

@@ -72,6 +72,7 @@ BOOL CALLBACK DescribeChild(HWND child, LPARAM) {
     SendMessageTimeoutW(child, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &selection);
     fprintf(g_out, "selection %d %u %u\n", id, static_cast<unsigned>(LOWORD(selection)),
             static_cast<unsigned>(HIWORD(selection)));
+    if (GetWindowLongW(child, GWL_STYLE) & ES_READONLY) fprintf(g_out, "readonly %d\n", id);
   }
   return TRUE;
 }

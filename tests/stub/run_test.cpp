@@ -4,6 +4,8 @@
 // nothing stays open when a run ends early.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -197,6 +199,58 @@ TEST(Run, WhatToOpenIsOpenedAfterTheClosingMessageOfACompleteRun) {
   ASSERT_TRUE(failed.Extract(failed.destination + separator + "sub").ok());
   EXPECT_EQ(failed.BoxTexts(), std::vector<std::string>{kSubfolderErrorMessage});
   EXPECT_TRUE(failed.window.opened.empty());
+}
+
+// "run": the program starts where a completed run put the files, once the window is
+// gone; with {temp} nothing is registered or said first.
+TEST(Run, AProgramToRunIsLeftForAfterTheWindowOfACompleteRun) {
+  for (const bool temp : {false, true}) {
+    SCOPED_TRACE(temp ? "temp" : "folder");
+    StubSettings settings;
+    settings.run = "index.htm";
+    settings.temp = temp;
+    RunFolder = AnsiString();
+    Harness h(settings);
+    h.Pack(SampleArchive());
+    ASSERT_TRUE(h.Extract(h.destination).ok());
+    EXPECT_EQ(ReadWholeFile(h.Out("index.htm")), "<html>start</html>");
+    EXPECT_EQ(std::string(RunFolder.c_str()), h.destination);
+    EXPECT_EQ(h.form->Outcome(), RunOutcome::kDone);
+    EXPECT_EQ(h.window.closes, 1);
+    EXPECT_EQ(h.ddeml.executes.empty(), temp);
+    EXPECT_EQ(h.BoxTexts(), temp ? std::vector<std::string>{} : std::vector<std::string>{kClosingMessage});
+  }
+  RunFolder = AnsiString();
+  StubSettings settings;
+  settings.run = "index.htm";
+  Harness failed(settings);  // the destination cannot be made: nothing to start
+  failed.Pack(SampleArchive());
+  testing::WriteWholeFile(failed.scratch / "out", "in the way");
+  ASSERT_TRUE(failed.Extract(failed.destination + PlatformFileEdge().Separator() + "sub").ok());
+  EXPECT_TRUE(RunFolder.empty());
+}
+
+// {temp}'s folder is made new: a name already there is passed over, never reused.
+TEST(Run, APrivateFolderIsANewOneWithANameNotTakenBefore) {
+  ScratchFolder scratch;
+  static int calls;
+  calls = 0;
+  auto random = [](void* bytes, uint32_t size) {
+    memset(bytes, calls++ == 0 ? 0xAB : 0x01, size);
+    return true;
+  };
+  const std::string base = scratch.path().string() + PlatformFileEdge().Separator();
+  fs::create_directory(scratch / "vekabababababababab");
+  testing::WriteWholeFile(scratch / "vekabababababababab" / "theirs.txt", "theirs");
+  const AnsiString folder = MakePrivateFolder(base.c_str(), PlatformFileEdge(), random);
+  EXPECT_EQ(std::string(folder.c_str()), base + "vek0101010101010101");
+  EXPECT_TRUE(fs::is_directory(scratch / "vek0101010101010101"));
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(ReadWholeFile(scratch / "vekabababababababab" / "theirs.txt"), "theirs");
+  // Without a random source, or below a folder that is not there: none.
+  EXPECT_TRUE(MakePrivateFolder(base.c_str(), PlatformFileEdge(), [](void*, uint32_t) { return false; }).empty());
+  const std::string missing = base + "missing" + PlatformFileEdge().Separator();
+  EXPECT_TRUE(MakePrivateFolder(missing.c_str(), PlatformFileEdge(), random).empty());
 }
 
 // Extraction and the item line are as for the destination itself.

@@ -69,6 +69,32 @@ TEST(Switches, TheLogFile) {
   }
 }
 
+// After "--": the arguments of the program that "run" starts, also after /D=.
+TEST(Switches, TheProgramsArguments) {
+  const struct {
+    std::u16string line;
+    bool silent;
+    std::u16string destination, arguments;
+    bool has_arguments;
+  } cases[] = {
+      {u"setup.exe /S -- /quiet \"a b\"", true, u"", u"/quiet \"a b\"", true},
+      {u"setup.exe --   x /S", false, u"", u"x /S", true},
+      {u"setup.exe /S --", true, u"", u"", true},
+      {u"setup.exe /D=C:\A -- B -- x", false, u"C:\A", u"B -- x", true},
+      {u"setup.exe /D=C:\A--B --x", false, u"C:\A--B --x", u"", false},
+      {u"setup.exe --x /S", true, u"", u"", false},
+  };
+  for (const auto& c : cases) {
+    const Switches s = ParseSwitches(reinterpret_cast<const uint16_t*>(c.line.c_str()));
+    SCOPED_TRACE(std::string(c.line.begin(), c.line.end()));
+    EXPECT_EQ(s.silent, c.silent);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(s.destination), s.destination_length), c.destination);
+    EXPECT_EQ(s.run_arguments != nullptr, c.has_arguments);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(s.run_arguments), s.run_arguments_length),
+              c.arguments);
+  }
+}
+
 // The run's language: /LANG= over the user's interface language.
 TEST(Switches, TheLanguageOfTheTexts) {
   const std::u16string system = u"pl-PL";
@@ -300,7 +326,8 @@ TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
             "\n"
             "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
             "failed, 4 the Start-menu group, an item or the uninstaller could not be made (files installed), 5 the "
-            "installer is damaged (nothing written), 9 the folder needs an administrator.");
+            "installer is damaged (nothing written), 9 the folder needs an administrator, 10 the program to run could not be "
+            "started.");
   EXPECT_TRUE(ddeml.calls.empty()) << "no DDE instance either";
 }
 

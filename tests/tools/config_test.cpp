@@ -67,6 +67,8 @@ TEST(ConfigReader, GoodFiles) {
       {"version = 7\npublisher = Acme Ltd.\n", kKeyPublisher, "Acme Ltd."},
       {"copyright = \xC2\xA9 2026 Acme\nproduct = Acme\n", kKeyProduct, "Acme"},
       {"icon = art/acme 2.ico\n", kKeyIcon, "art/acme 2.ico"},
+      {"folder = {temp}\nconfirm = yes\n", kKeyFolder, "{temp}"},
+      {"run = setup.exe\n", kKeyRun, "setup.exe"},
   };
   for (const auto& c : cases) {
     Parsed p = Parse(c.text);
@@ -75,6 +77,26 @@ TEST(ConfigReader, GoodFiles) {
     if (c.value) {
       EXPECT_STREQ(p.config.text[c.key], c.value) << c.text;
     }
+  }
+}
+
+// run = PROGRAM ARGUMENTS: PROGRAM in quotes when it holds a blank.
+TEST(ConfigReader, RunSplitsItsProgramFromItsArguments) {
+  const struct {
+    const char* text;
+    const char* program;
+    const char* arguments;
+  } cases[] = {
+      {"run = setup.exe\n", "setup.exe", ""},
+      {"run = bin/setup.exe  /q \"a b\"\n", "bin/setup.exe", "/q \"a b\""},
+      {"run = \"my setup.exe\"\n", "my setup.exe", ""},
+      {"run = \"my setup.exe\" -x\n", "my setup.exe", "-x"},
+  };
+  for (const auto& c : cases) {
+    Parsed p = Parse(c.text);
+    ASSERT_TRUE(p.result.ok()) << c.text << ": " << DescribeConfigProblem(p.result);
+    EXPECT_STREQ(p.config.text[kKeyRun], c.program) << c.text;
+    EXPECT_STREQ(p.config.run_arguments, c.arguments) << c.text;
   }
 }
 
@@ -168,6 +190,11 @@ TEST(ConfigReader, BadFilesNameTheirLine) {
       {"version = 1.-2\n", 1, ConfigProblem::kBadVersion},
       {"version = 1 .2\n", 1, ConfigProblem::kBadVersion},
       {"uninstall = Yes\n", 1, ConfigProblem::kNotYesNo},
+      {"confirm = 1\n", 1, ConfigProblem::kNotYesNo},
+      {"run = \"my setup.exe /q\n", 1, ConfigProblem::kOpenQuote},
+      {"run = \"\" /q\n", 1, ConfigProblem::kEmpty},
+      {"run = ..\\setup.exe\n", 1, ConfigProblem::kTargetLeaves},
+      {"folder = {temp}\\\n", 1, ConfigProblem::kFolderNotAbsolute},
       {"uninstall = 1\n", 1, ConfigProblem::kNotYesNo},
       {"id = Acme\\Reader\n", 1, ConfigProblem::kBadName},
       {"id = con\n", 1, ConfigProblem::kBadName},
@@ -297,7 +324,14 @@ TEST(ConfigBlock, RefusalsNameTheFileAndLineAndWriteNothing) {
        "setup.cfg:2: item: TARGET docs\\missing.htm is not in the packed folder"},
       {"group = a\n", false, "stub.exe: this stub cannot carry a configuration"},
       {"folder = {home}\\Acme\n", true,
-       "setup.cfg:1: folder: a folder by name is {localappdata}, {programfiles}, {documents} or {desktop}"},
+       "setup.cfg:1: folder: a folder by name is {localappdata}, {programfiles}, {documents}, {desktop} or {temp}"},
+      // {temp}: a folder for run alone, removed after it.
+      {"folder = {temp}\n", true, "setup.cfg:1: folder: {temp} needs run = PROGRAM"},
+      {"run = missing.exe /q\n", true, "setup.cfg:1: run: missing.exe is not in the packed folder"},
+      {"folder = {temp}\nrun = index.htm\ngroup = G\n", true, "setup.cfg:3: group: not with folder = {temp}"},
+      {"folder = {temp}\nitem = index.htm,I\nrun = index.htm\n", true, "setup.cfg:2: item: not with folder = {temp}"},
+      {"product = P\nuninstall = yes\nfolder = {temp}\nrun = index.htm\n", true,
+       "setup.cfg:2: uninstall: not with folder = {temp}"},
       {"open = docs/missing.htm\n", true, "setup.cfg:1: open: docs\\missing.htm is not in the packed folder"},
       {"version = 2.x\n", true, "setup.cfg:1: version: the version must be one to four numbers from 0 to 65535"},
       {"publisher = Acme\n", true, "stub.exe: this stub cannot carry version information"},
@@ -404,9 +438,10 @@ TEST(ConfigFile, LanguagesAreRefusedByLine) {
        "de-AT, pt-BR)"},
       {"\nfolder[de] = C:\\Acme\n",
        ":2: folder[de]: folder takes no language; the texts that do: caption, prompt, footer, done, folder-error, "
-       "group-error, extract-button, quit-button, damaged, rights-error"},
+       "group-error, extract-button, quit-button, damaged, rights-error, run-error"},
       {"comments[de] = x\n", ":1: comments[de]: comments takes no language; the texts that do: caption, prompt, "
-                             "footer, done, folder-error, group-error, extract-button, quit-button, damaged, rights-error"},
+                             "footer, done, folder-error, group-error, extract-button, quit-button, damaged, rights-error, "
+                             "run-error"},
       {"captoin[de] = x\n", ":1: captoin[de]: unknown key (did you mean \"caption\"?)"},
       {"caption[pl] = " + std::string(61, 'c') + "\n",
        ":1: caption[pl]: the value is too long (61 characters; at most 60)"},
@@ -477,6 +512,9 @@ TEST(ConfigFile, ForgivenFormsAreWrittenCanonicallyWithAWarning) {
       // Texts per language follow their key's default, the tags in canonical case.
       {"prompt[PT-br] = Pasta:\ncaption[De] = Installation\ncaption = Setup\nfolder = C:\\Acme\n",
        "caption = Setup\ncaption[de] = Installation\nprompt[pt-BR] = Pasta:\nfolder = C:\\Acme\n", {}},
+      {"folder = {temp}\nconfirm = Yes\nrun = \"docs/a b.exe\"  /q\n",
+       "folder = {temp}\nrun = \"docs\\a b.exe\" /q\nconfirm = yes\n", {}},
+      {"confirm = no\n", "confirm = no\n", {":1: confirm: not used without folder = {temp}"}},
   };
   for (const auto& c : cases) {
     ScratchFolder out;

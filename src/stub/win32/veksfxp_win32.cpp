@@ -129,6 +129,7 @@ class Win32Host final : public ApplicationHost {
 };
 
 DialogMessageBoxes g_message_boxes;
+AnsiString g_private;  // the new folder of {temp}; empty: none
 bool g_uninstaller = false;  // this is uninstall.exe
 // Made in room of its own when the configuration is read: as a variable with its
 // defaults it would be some 900 bytes of initialised data in the file.
@@ -212,6 +213,7 @@ bool Elevated() {
 // Where a known folder is, as the shell says (made when missing: a new profile's
 // Documents, say).
 AnsiString KnownFolderPath(KnownFolder folder) {
+  if (folder == KnownFolder::kTemp) return g_private = PrivateTempFolder();
   static constexpr int kFolders[] = {CSIDL_LOCAL_APPDATA, CSIDL_PROGRAM_FILES, CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY};
   wchar_t path[MAX_PATH];
   if (FAILED(SHGetFolderPathW(nullptr, kFolders[static_cast<int>(folder)] | CSIDL_FLAG_CREATE, nullptr,
@@ -262,7 +264,7 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
   SetTextsUtf8(options.settings->utf8);
 
   wchar_t* destination = nullptr;
-  if (switches.has_destination) {
+  if (switches.has_destination && !options.settings->temp) {  // {temp}: always a new folder
     destination = static_cast<wchar_t*>(malloc((switches.destination_length + 1) * sizeof(wchar_t)));
     if (!destination) return kExitApplicationError;
     memcpy(destination, switches.destination, switches.destination_length * sizeof(wchar_t));
@@ -273,7 +275,9 @@ int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links) {
 
   if (switches.log) OpenLog(switches, options.silent);
   Win32Host host(show_command, *options.settings, destination, links);
-  const int code = RunProgram(host, ddeml, options);
+  int code = RunProgram(host, ddeml, options);
+  if (!RunFolder.empty()) code = RunInstalled(*options.settings, RunFolder, switches, options.silent);
+  if (!g_private.empty()) RemoveFolderTree(g_private);
   if (InstallLog) {
     FixedText<kDecimalSize> number;
     const char* const line[] = {"exit code ", number.Decimal(static_cast<unsigned>(code)).c_str()};

@@ -253,6 +253,7 @@ INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
       }
       form->FormCreate(form);
       if (g_start_destination) SetWindowTextW(form->de(), g_start_destination);
+      if (form->Settings().temp) SendMessageW(form->de(), EM_SETREADONLY, TRUE, 0);  // the run's own folder
       return FALSE;  // the focus goes to DE when the window is shown
     }
     case WM_COMMAND: {
@@ -391,6 +392,8 @@ void RunForm1(int show_command) {
   int show = SW_SHOWNORMAL;
   if (show_command == SW_SHOWMAXIMIZED || show_command == SW_SHOWMINNOACTIVE) show = show_command;
   ShowWindow(g_main, show);
+  // {temp} without confirm: the window shows the gauge of a run that starts at once.
+  if (form->Settings().temp && !form->Settings().confirm) PostMessageW(g_main, WM_COMMAND, kIdEXTBTN, 0);
   if (show != SW_SHOWMINNOACTIVE) {
     // First activation: the focus goes to DE with its whole text selected.
     SendMessageW(g_main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(form->de()), TRUE);

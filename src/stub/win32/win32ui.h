@@ -120,6 +120,20 @@ ExtensionPlace StubExtension();
 // build runs it with edges of its own.
 int StubMain(int show_command, DdemlEdge& ddeml, ShellLinkEdge& links);
 
+// ---- The program of "run" (run_win32.cpp) ----------------------------------------------
+
+// A new folder of the run's own below the user's temporary folder (MakePrivateFolder);
+// empty when none could be made.
+AnsiString PrivateTempFolder();
+// Removes the folder and everything in it (RemoveBelow's rules: links themselves, a
+// file in use at the next start of Windows), and logs what it left.
+void RemoveFolderTree(const AnsiString& folder);
+// Starts the settings' program in folder (a completed run's destination) with its
+// arguments and those after the switches' "--", waits for it to end and returns its
+// exit code; kExitRunFailed, after the settings' message (unless silent), when it
+// cannot be started.
+int RunInstalled(const StubSettings& settings, const AnsiString& folder, const Switches& switches, bool silent);
+
 // ---- The uninstaller (uninstall_win32.cpp) -----------------------------------------------
 
 // Apps & Features in the registry, and uninstall.exe made from this program.
