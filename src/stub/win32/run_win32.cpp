@@ -99,36 +99,34 @@ void RemoveFolderTree(const AnsiString& folder) {
 }
 
 int RunInstalled(const StubSettings& settings, const AnsiString& folder, const Switches& switches, bool silent) {
-  // "FOLDER\PROGRAM" ARGUMENTS, and what the installer was given after "--". The
-  // folder, a working folder, is shorter than MAX_PATH (or the program cannot start),
-  // PROGRAM and ARGUMENTS shorter than their keys' limits: the first part fits the
-  // 1,024 characters of wsprintfW.
-  const WideText wide_folder(folder.c_str()), program(settings.run), arguments(settings.run_arguments);
-  const size_t extra = switches.run_arguments_length;
-  wchar_t* command = static_cast<wchar_t*>(malloc((1024 + extra + 2) * sizeof(wchar_t)));
-  if (!command) return kExitApplicationError;
-  int length = wsprintfW(command, L"\"%s\\%s\"%s%s", wide_folder.get(), program.get(), *settings.run_arguments ? L" " : L"",
-                         arguments.get());
-  if (extra) {
-    command[length++] = ' ';
-    memcpy(command + length, switches.run_arguments, extra * sizeof(wchar_t));
-    length += static_cast<int>(extra);
+  // "FOLDER\PROGRAM" ARGUMENTS, and what the installer was given after "--".
+  AnsiString command("\"");
+  command += folder;
+  command += '\\';
+  command += settings.run;
+  command += '"';
+  if (*settings.run_arguments) {
+    command += ' ';
+    command += settings.run_arguments;
   }
-  command[length] = 0;
+  if (switches.run_arguments) {
+    command += ' ';
+    command += NarrowText(reinterpret_cast<const wchar_t*>(switches.run_arguments), static_cast<int>(switches.run_arguments_length), CP_UTF8);
+  }
+  const WideText wide_command(command.c_str()), wide_folder(folder.c_str());
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
-  const bool started = wcslen(wide_folder.get()) < MAX_PATH &&
-                       CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, wide_folder.get(),
-                                      &startup, &process);
-  const AnsiString shown = NarrowText(command, length, CP_UTF8);
-  free(command);
-  LogOutcome("run", shown.c_str(), "", started ? NoError() : LastError());
+  // A working folder is shorter than MAX_PATH, or the program cannot start.
+  const bool started = !command.failed() && *wide_command.get() && wcslen(wide_folder.get()) < MAX_PATH &&
+                       CreateProcessW(nullptr, const_cast<wchar_t*>(wide_command.get()), nullptr, nullptr, FALSE, 0,
+                                      nullptr, wide_folder.get(), &startup, &process);
+  LogOutcome("run", command.c_str(), "", started ? NoError() : LastError());
   if (!started) {
     if (!silent) {
       AnsiString text(settings.run_error);
       text += "\n\n";
-      text += shown;
+      text += command;
       ShowMessageBox(text.c_str(), MessageKind::kError);
     }
     return kExitRunFailed;
