@@ -24,8 +24,8 @@ constexpr char kSwitches[] =
 
 bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 
-// Whether p is "--" alone: followed by a blank or the line's end.
-bool IsDashes(const uint16_t* p) { return p[0] == '-' && p[1] == '-' && (IsBlank(p[2]) || !p[2]); }
+// Whether p is "--" alone: followed by a blank, a control character or the line's end.
+bool IsDashes(const uint16_t* p) { return p[0] == '-' && p[1] == '-' && p[2] <= ' '; }
 
 // The program's arguments: what follows the "--" at p, without the blanks before it.
 void TakeRunArguments(const uint16_t* p, Switches* result) {

@@ -25,15 +25,12 @@ AnsiString RunFolder;
 
 AnsiString MakePrivateFolder(const char* base, TreeMaker& edge, bool (*random)(void*, uint32_t)) {
   for (int attempt = 0; attempt < 8; ++attempt) {
-    uint8_t bytes[8];
-    if (!random(bytes, sizeof bytes)) break;
-    char name[3 + 2 * sizeof bytes + 1] = "vek";
-    for (size_t i = 0; i < sizeof bytes; ++i) {
-      name[3 + 2 * i] = "0123456789abcdef"[bytes[i] >> 4];
-      name[4 + 2 * i] = "0123456789abcdef"[bytes[i] & 15];
-    }
+    uint64_t bytes;
+    if (!random(&bytes, sizeof bytes)) break;
+    FixedText<3 + 16 + 1> name;
+    name.Text("vek").Hex(bytes, 16);
     AnsiString folder(base);
-    folder += name;
+    folder += name.c_str();
     if (folder.failed()) break;
     const Error made = edge.MakeDirectory(folder.c_str());
     if (!made) return folder;

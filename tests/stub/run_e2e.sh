@@ -88,7 +88,7 @@ ran() {
   [ -f "$WORK/probe.txt" ] || fail "$name: the program did not run"
   tr -d '\r' <"$WORK/probe.txt" >"$WORK/$name-probe.txt"
   folder=$(sed -n 's/^folder=//p' "$WORK/$name-probe.txt")
-  [[ $folder =~ \\Temp\\vek[0-9a-f]{16}$ ]] || fail "$name: the program ran in $folder"
+  [[ $folder =~ \\Temp\\vek[0-9A-F]{16}$ ]] || fail "$name: the program ran in $folder"
   FOLDER=$DRIVE_C/$(sed 's/^[Cc]:\\//; s/\\/\//g' <<<"$folder")
   [ ! -e "$FOLDER" ] || fail "$name: $folder is still there: $(find "$FOLDER")"
   local expected=$'folder='"$folder"
@@ -105,8 +105,8 @@ start temp /S "/LOG=$(win "$WORK/temp.log")" -- /extra "x y"
 finish temp 7
 ran temp --from-config "two words" /extra "x y"
 tr -d '\r' <"$WORK/temp.log" >"$WORK/temp-log.txt"
-for line in 'run "C:\\.*\\setup\.exe" --from-config "two words" /extra "x y": ok' 'program exit code 7' \
-            'removed C:\\.*\\vek[0-9a-f]{16}: ok' 'exit code 7'; do
+for line in 'run "C:\\.*\\setup\.exe" --from-config "two words" /extra "x y": ok' \
+            'removed C:\\.*\\vek[0-9A-F]{16}: ok' 'exit code 7'; do
   grep -qE "^$line\$" "$WORK/temp-log.txt" || fail "temp: no log line $line"
 done
 
@@ -120,7 +120,7 @@ start confirm
 window=$(find_window '^Acme Runner$' 60) || fail "confirm: no window"
 sleep 1
 probe confirm class:TForm1
-grep -qE '^child 103 Edit .*text=C:\\.*\\Temp\\vek[0-9a-f]{16}' "$WORK/confirm.txt" || fail "confirm: the folder"
+grep -qE '^child 103 Edit .*text=C:\\.*\\Temp\\vek[0-9A-F]{16}' "$WORK/confirm.txt" || fail "confirm: the folder"
 has confirm "readonly 103"
 has confirm "text=Extracting to:"
 shot confirm-dialog

@@ -240,13 +240,13 @@ TEST(Run, APrivateFolderIsANewOneWithANameNotTakenBefore) {
     return true;
   };
   const std::string base = scratch.path().string() + PlatformFileEdge().Separator();
-  fs::create_directory(scratch / "vekabababababababab");
-  testing::WriteWholeFile(scratch / "vekabababababababab" / "theirs.txt", "theirs");
+  fs::create_directory(scratch / "vekABABABABABABABAB");
+  testing::WriteWholeFile(scratch / "vekABABABABABABABAB" / "theirs.txt", "theirs");
   const AnsiString folder = MakePrivateFolder(base.c_str(), PlatformFileEdge(), random);
   EXPECT_EQ(std::string(folder.c_str()), base + "vek0101010101010101");
   EXPECT_TRUE(fs::is_directory(scratch / "vek0101010101010101"));
   EXPECT_EQ(calls, 2);
-  EXPECT_EQ(ReadWholeFile(scratch / "vekabababababababab" / "theirs.txt"), "theirs");
+  EXPECT_EQ(ReadWholeFile(scratch / "vekABABABABABABABAB" / "theirs.txt"), "theirs");
   // Without a random source, or below a folder that is not there: none.
   EXPECT_TRUE(MakePrivateFolder(base.c_str(), PlatformFileEdge(), [](void*, uint32_t) { return false; }).empty());
   const std::string missing = base + "missing" + PlatformFileEdge().Separator();

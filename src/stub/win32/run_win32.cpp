@@ -35,18 +35,16 @@ bool g_last_pass = false;
 // to the next start of Windows where the rights allow it, and logged.
 void RemovePath(size_t length, DWORD attributes, bool log_removed) {
   g_tree[length] = 0;
-  const AnsiString shown = NarrowText(g_tree + 4, static_cast<int>(length - 4), CP_UTF8);
   if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
     SetFileAttributesW(g_tree, attributes & ~FILE_ATTRIBUTE_READONLY);
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(g_tree) : DeleteFileW(g_tree)) {
-    if (log_removed) LogOutcome("removed", shown.c_str(), "", NoError());
-    return;
-  }
-  const Error error = LastError();
-  if (!g_last_pass) return;
-  LogOutcome(MoveFileExW(g_tree, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? "left for the next start of Windows" : "left",
-             shown.c_str(), "", error);
+  const bool removed = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(g_tree) : DeleteFileW(g_tree);
+  if (removed ? !log_removed : !g_last_pass) return;
+  const Error error = removed ? NoError() : LastError();
+  const char* what = removed                                                              ? "removed"
+                     : MoveFileExW(g_tree, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? "left for the next start of Windows"
+                                                                                          : "left";
+  LogOutcome(what, NarrowText(g_tree + 4, static_cast<int>(length - 4), CP_UTF8).c_str(), "", error);
 }
 
 // Removes what is below the folder g_tree[0, length), depth first, then the folder.
@@ -117,8 +115,7 @@ int RunInstalled(const StubSettings& settings, const AnsiString& folder, const S
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
-  // A working folder is shorter than MAX_PATH, or the program cannot start.
-  const bool started = !command.failed() && *wide_command.get() && wcslen(wide_folder.get()) < MAX_PATH &&
+  const bool started = !command.failed() && *wide_command.get() &&
                        CreateProcessW(nullptr, const_cast<wchar_t*>(wide_command.get()), nullptr, nullptr, FALSE, 0,
                                       nullptr, wide_folder.get(), &startup, &process);
   LogOutcome("run", command.c_str(), "", started ? NoError() : LastError());
@@ -136,12 +133,7 @@ int RunInstalled(const StubSettings& settings, const AnsiString& folder, const S
   DWORD code = kExitRunFailed;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hProcess);
-  if (InstallLog) {
-    FixedText<kDecimalSize> number;
-    const char* const parts[] = {"program exit code ", number.Decimal(code).c_str()};
-    InstallLog->Line(parts, 2);
-  }
-  return static_cast<int>(code);
+  return static_cast<int>(code);  // the log's last line, "exit code N", says it
 }
 
 }  // namespace vek
