@@ -13,9 +13,10 @@
 #             the question (screenshot), Yes, the closing message naming the 2 files left
 #             (screenshot), exit 6; every installed file, the shortcut, the group, the
 #             entry and uninstall.exe gone, the user's two files still there
-#   wait      uninstall.exe /S /WAIT=1 and setup.exe /S /WAIT=1 started in a folder
-#             holding another product's uninstall.exe: the uninstaller refuses (exit 1),
-#             the installer installs as without it; both files and the entry stay
+#   wait      uninstall.exe, setup.exe and an unconfigured executable with /S /WAIT=1
+#             started in a folder holding another product's uninstall.exe: the
+#             uninstaller refuses (exit 1), the other two install as without it; both
+#             files and the entry stay
 #   elsewhere 2.0 installed anew, and again into C:\Acme Two (/D=), which takes the entry; the
 #             uninstaller of C:\Acme Reader removes its own install and keeps that entry;
 #             the registered one removes C:\Acme Two and the entry
@@ -143,9 +144,11 @@ done
 [ -e "$DEST/old.htm" ] && fail "entry: old.htm of 1.0 is still there"
 [ -f "$DEST/new.htm" ] && [ -f "$DEST/uninstall.exe" ] || fail "entry: 2.0 not installed"
 [ -n "$(programs_group)" ] || fail "entry: no Start-menu group"
-/usr/bin/python3 - "$DEST/uninstall.exe" <<'PY' || fail "entry: uninstall.exe's PE checksum"
+/usr/bin/python3 - "$DEST/uninstall.exe" <<'PY' || fail "entry: uninstall.exe's PE tables or checksum"
 import sys, pefile
-pe = pefile.PE(sys.argv[1], fast_load=True)
+pe = pefile.PE(sys.argv[1])
+if pe.get_warnings():
+    sys.exit("pefile warns: " + "; ".join(pe.get_warnings()))
 stored, computed = pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()
 sys.exit(0 if stored == computed else f"{stored:#x}, pefile computes {computed:#x}")
 PY
@@ -187,9 +190,14 @@ rc=$?
 [ $rc = 1 ] || fail "wait: the uninstaller with /WAIT=1 exited $rc, expected 1"
 (cd "$DRIVE_C/Other" && timeout 120 "$WINE" "$WORK/setup-2.0.exe" /S /WAIT=1 >>"$WORK/wait.log" 2>&1) ||
   fail "wait: the installer with /WAIT=1 failed"
+# An unconfigured executable (the stub's own sample texts) ignores the switch as well.
+timeout 120 "$WINE" "$VEKPACK" -q --stub "$(win "$STUB")" "$(win "$WORK/tree-2.0")" "$(win "$WORK/plain.exe")" \
+  >"$WORK/vekpack.txt" 2>&1 || fail "wait: vekpack without a configuration"
+(cd "$DRIVE_C/Other" && timeout 120 "$WINE" "$WORK/plain.exe" /S /WAIT=1 >>"$WORK/wait.log" 2>&1) ||
+  fail "wait: the unconfigured executable with /WAIT=1 failed"
 [ -f "$DRIVE_C/Other/uninstall.exe" ] && [ -f "$DEST/uninstall.exe" ] || fail "wait: an uninstall.exe was deleted"
 registered || fail "wait: the entry went"
-echo "wait: /WAIT=1 refused by the uninstaller (exit 1) and ignored by the installer; both uninstall.exe still there"
+echo "wait: /WAIT=1 refused by the uninstaller (exit 1) and ignored by the installer and an unconfigured executable; both uninstall.exe still there"
 
 # --- elsewhere: the entry of a later install in another folder stays ----------------------
 TWO=$DRIVE_C/Acme\ Two

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The executables vekpack writes carry the PE checksum that pefile computes for them
+# The executables vekpack writes parse without pefile's warnings and carry the PE
+# checksum that pefile computes for them
 # (unconfigured, configured with an icon, compressed, x64 and x86); signed, they
 # verify. A signed stub given to --stub loses its signature with a warning, and the
 # installer made of it signs and verifies.
@@ -19,12 +20,14 @@ archs=()
 (( ${#archs[@]} )) || { echo "no built stub"; exit 77; }
 cp -r "$src/examples/tarnovista" "$scratch/sample"
 
-# check_checksum FILE: the checksum field is what pefile's generate_checksum() gives,
-# and no certificate is named.
+# check_checksum FILE: pefile parses every table without a warning, the checksum field
+# is what its generate_checksum() gives, and no certificate is named.
 check_checksum() {
   "$python" - "$1" <<'PY'
 import sys, pefile
-pe = pefile.PE(sys.argv[1], fast_load=True)
+pe = pefile.PE(sys.argv[1])
+if pe.get_warnings():
+    sys.exit(f"{sys.argv[1]}: pefile warns: " + "; ".join(pe.get_warnings()))
 stored, computed = pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()
 security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
 if stored != computed:
@@ -37,10 +40,12 @@ PY
 # A throwaway self-signed key for signing.
 openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=vek test" -days 2 \
   -keyout "$scratch/key.pem" -out "$scratch/cert.pem" 2>/dev/null
-sign() { # sign IN OUT
+sign() { # sign IN OUT: OUT verifies, and pefile parses it without a warning
   osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -in "$1" -out "$2" >/dev/null
   osslsigncode verify -CAfile "$scratch/cert.pem" -in "$2" >"$2.verify" 2>&1 ||
     { cat "$2.verify"; echo "$2: does not verify"; exit 1; }
+  "$python" -c 'import sys, pefile; w = pefile.PE(sys.argv[1]).get_warnings(); sys.exit("; ".join(w) if w else 0)' "$2" ||
+    { echo "$2: pefile warns"; exit 1; }
 }
 
 printf 'caption = Sample\npublisher = Acme Ltd.\nversion = 2.1\nicon = acme.ico\n' >"$scratch/cfg/setup.cfg"
