@@ -29,6 +29,11 @@
 #   quiet     1.0 and 2.0 installed again, half of the files deleted by hand: the
 #             registered QuietUninstallString without a window, exit 0, nothing of
 #             either version left, the folder gone
+#   link      2.0 into a folder where uninstall.exe is a link to the uninstaller of
+#             another install: the link and its target as they were, exit 4, the entry
+#             still that install's
+#   long      2.0 into a destination of 306 characters and its QuietUninstallString:
+#             the folder gone, the uninstall.exe in C:\windows and C:\ still there
 #
 # Screenshots stay in BUILD_DIR/tests/stub/uninstall-e2e/screenshots. Exit 0 on success,
 # 1 on failure, 77 (skip) when Xvfb, Wine or xdotool is missing.
@@ -272,4 +277,43 @@ gone "$DEST"
 [ -z "$(programs_group)" ] || fail "quiet: the group is still there"
 registered && fail "quiet: the entry is still there"
 echo "quiet: no window, exit 0, the folder gone"
+
+# --- link: a link standing at uninstall.exe is never written through ----------------------
+# Under Wine a Unix link to a file looks like the file, with its target's final path:
+# here the uninstaller of the install in $DEST, which an update through the link would
+# rewrite with a record of the other folder.
+install 2.0
+LINKED=$DRIVE_C/Acme\ Linked
+mkdir -p "$LINKED"
+ln -s "$DEST/uninstall.exe" "$LINKED/uninstall.exe"
+before=$(sha256sum <"$DEST/uninstall.exe")
+timeout 120 "$WINE" "$WORK/setup-2.0.exe" /S "/LOG=$(win "$WORK/link.log")" '/D=C:\Acme Linked' >"$WORK/install.log" 2>&1
+rc=$?
+[ "$(sha256sum <"$DEST/uninstall.exe")" = "$before" ] || fail "link: the link's target was written"
+[ -L "$LINKED/uninstall.exe" ] || fail "link: the link was replaced"
+[ $rc = 4 ] || fail "link: exit $rc, expected 4 (the uninstaller not made)"
+[ -f "$LINKED/index.htm" ] || fail "link: the files not installed"
+registered && has entry 'InstallLocation    REG_SZ    C:\Acme Reader' || fail "link: the entry no longer names $DEST"
+echo "link: a link at uninstall.exe to another install's left as it was, its target untouched; exit 4"
+
+# --- long: a destination longer than MAX_PATH ------------------------------------------------
+# The uninstaller's copy that deletes it works from the install's folder by its full
+# path: the folder goes, and nothing in the Windows folder or at the drive's root.
+run_registered QuietUninstallString unlink
+finished unlink 0
+long='C:\Acme Long'
+for ((i = 0; i < 6; i++)); do long+='\a folder name of some forty-five characters long'; done
+timeout 120 "$WINE" "$WORK/setup-2.0.exe" /S "/LOG=$(win "$WORK/long.log")" "/D=$long" >"$WORK/install.log" 2>&1 ||
+  fail "long: exit $?"
+LONG=$DRIVE_C/${long#C:\\}
+LONG=${LONG//\\//}
+[ -f "$LONG/uninstall.exe" ] || fail "long: no uninstall.exe in $LONG"
+registered || fail "long: no entry"
+touch "$DRIVE_C/windows/uninstall.exe" "$DRIVE_C/uninstall.exe"
+run_registered QuietUninstallString long
+finished long 0
+gone "$LONG"
+registered && fail "long: the entry is still there"
+[ -f "$DRIVE_C/windows/uninstall.exe" ] && [ -f "$DRIVE_C/uninstall.exe" ] || fail "long: an uninstall.exe elsewhere was deleted"
+echo "long: a ${#long}-character destination installed and uninstalled, nothing else deleted"
 echo "PASS"
