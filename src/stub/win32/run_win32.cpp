@@ -24,10 +24,11 @@ Error LastError() {
 constexpr size_t kTreeRoom = 32768;
 constexpr int kTreeDepth = 128;
 wchar_t g_tree[kTreeRoom];
-// The system may hold a program's files and folder a moment after it has ended: what
-// is left is tried again a few times, and only in the last pass logged.
-constexpr int kTreePasses = 5;
-constexpr DWORD kTreePause = 200;  // milliseconds between the passes
+// The system may hold a program's files and folder a moment after it has ended (a
+// busy Wine for more than a second): what is left is tried again after pauses that
+// double, 3.1 seconds in all, and only in the last pass logged.
+constexpr int kTreePasses = 6;
+constexpr DWORD kTreeFirstPause = 100;  // milliseconds
 bool g_last_pass = false;
 
 // Removes g_tree[0, length): a file, an empty folder, or a link (the link itself,
@@ -87,12 +88,13 @@ void RemoveFolderTree(const AnsiString& folder) {
   if (length == 0 || length + 8 > kTreeRoom) return;
   memcpy(g_tree, L"\\\\?\\", 4 * sizeof(wchar_t));
   memcpy(g_tree + 4, wide.get(), length * sizeof(wchar_t));
-  for (int pass = 1; pass <= kTreePasses; ++pass) {
+  DWORD pause = kTreeFirstPause;
+  for (int pass = 1; pass <= kTreePasses; ++pass, pause += pause) {
     g_last_pass = pass == kTreePasses;
     RemoveBelow(length + 4, FILE_ATTRIBUTE_DIRECTORY, 0);
     g_tree[length + 4] = 0;
-    if (GetFileAttributesW(g_tree) == INVALID_FILE_ATTRIBUTES) break;
-    WaitForSingleObject(reinterpret_cast<HANDLE>(-1), kTreePause);  // a pause: this process never ends here
+    if (g_last_pass || GetFileAttributesW(g_tree) == INVALID_FILE_ATTRIBUTES) break;
+    WaitForSingleObject(reinterpret_cast<HANDLE>(-1), pause);  // a pause: this process never ends here
   }
 }
 
