@@ -259,14 +259,14 @@ Error RegisterUninstaller(FileEdge& files, UninstallQueries& queries, ShellLinkE
   if (program.failed()) return OutOfMemoryError();
   uint32_t attributes = 0;
   if (!earlier && files.GetAttributes(program.c_str(), &attributes)) return GeneralError(kUninstallerInTheWay);
-  const bool machine = !settings.personal && apps.WriteEntry(true, entry);
-  if (!machine && !apps.WriteEntry(false, entry)) return GeneralError(kNoAppsEntry);
+  // The uninstaller before its entry: no entry names one that could not be written, and
+  // an install that fails there leaves the entry of the same product elsewhere as it was.
+  // An installer with an administrator's rights registers for the machine, any other
+  // for the user alone.
+  const bool machine = !settings.personal;
   record += machine ? "machine\t1\n" : "machine\t0\n";
-  const Error written = apps.WriteUninstaller(program.c_str(), program_size, record);
-  if (written) {
-    apps.RemoveEntry(machine, settings.app_id, destination.c_str());  // no entry without its uninstaller
-    return written;
-  }
+  VEK_TRY(apps.WriteUninstaller(program.c_str(), program_size, record));
+  if (!apps.WriteEntry(machine, entry)) return GeneralError(kNoAppsEntry);
   if (earlier) {
     InstallRecord now;
     if (!now.Parse(record.data(), record.size())) return OutOfMemoryError();
