@@ -34,6 +34,9 @@
 #             still that install's
 #   long      2.0 into a destination of 306 characters and its QuietUninstallString:
 #             the folder gone, the uninstall.exe in C:\windows and C:\ still there
+#   through   docs replaced by a link to a copy with the same files and times: the
+#             QuietUninstallString removes none of the copy's files, exit 7, the entry
+#             stays
 #
 # Screenshots stay in BUILD_DIR/tests/stub/uninstall-e2e/screenshots. Exit 0 on success,
 # 1 on failure, 77 (skip) when Xvfb, Wine or xdotool is missing.
@@ -316,4 +319,21 @@ gone "$LONG"
 registered && fail "long: the entry is still there"
 [ -f "$DRIVE_C/windows/uninstall.exe" ] && [ -f "$DRIVE_C/uninstall.exe" ] || fail "long: an uninstall.exe elsewhere was deleted"
 echo "long: a ${#long}-character destination installed and uninstalled, nothing else deleted"
+
+# --- through: a folder of the install replaced by a link to a copy elsewhere ----------------
+# The copy has the same files with the same times: the uninstaller removes nothing
+# through the link, says it could not remove them, and keeps its entry.
+install 2.0
+cp -a "$DEST/docs" "$DRIVE_C/docs-copy"
+rm -rf "$DEST/docs"
+ln -s "$DRIVE_C/docs-copy" "$DEST/docs"
+registered || fail "through: no entry"
+run_registered QuietUninstallString through
+finished through 7
+[ -f "$DRIVE_C/docs-copy/a.htm" ] && [ -f "$DRIVE_C/docs-copy/b.htm" ] || fail "through: the copy's files were removed"
+[ -e "$DEST/index.htm" ] && fail "through: index.htm, the install's own, is still there"
+registered || fail "through: the entry went while files are left"
+echo "through: nothing removed through a link in place of a folder (exit 7), the entry kept"
+rm -rf "$DEST" "$DRIVE_C/docs-copy"  # the prefix as the next run expects it
+timeout 60 "$WINE" reg delete "$KEY" /f >/dev/null 2>&1
 echo "PASS"

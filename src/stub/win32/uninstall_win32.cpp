@@ -297,8 +297,12 @@ int RunUninstaller(const StubSettings& settings, const Switches& switches, const
   // No folder of the install may be this process's current one, or it could not go.
   wchar_t system[MAX_PATH];
   if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
-  const UninstallOutcome outcome =
-      Uninstall(PlatformFileEdge(), PlatformUninstallQueries(), links, g_apps, record, destination);
+  // The file edge is told the destination, so that each file goes through the checked
+  // walk as in extraction: one reached through a link or junction put in place of a
+  // folder of the install is not removed, and counts as left.
+  FileEdge& files = PlatformFileEdge();
+  (void)files.MakeEntryFolder(destination.c_str(), destination.size(), destination.size());
+  const UninstallOutcome outcome = Uninstall(files, PlatformUninstallQueries(), links, g_apps, record, destination);
   wchar_t* own = outcome.failed ? nullptr : ModuleFileNameAlloc();
   if (own) RemoveUninstallerLater(own, destination);
   free(own);
