@@ -34,9 +34,9 @@
 #             still that install's
 #   long      2.0 into a destination of 306 characters and its QuietUninstallString:
 #             the folder gone, the uninstall.exe in C:\windows and C:\ still there
-#   through   docs replaced by a link to a copy with the same files and times: the
-#             QuietUninstallString removes none of the copy's files, exit 7, the entry
-#             stays
+#   through   2.1's docs replaced by a link to a copy with the same files and times and
+#             an empty sub-folder: the QuietUninstallString removes none of the copy's
+#             files nor its folder, exit 7, the entry stays
 #
 # Screenshots stay in BUILD_DIR/tests/stub/uninstall-e2e/screenshots. Exit 0 on success,
 # 1 on failure, 77 (skip) when Xvfb, Wine or xdotool is missing.
@@ -80,7 +80,7 @@ pack() {
   local version=$1 tree=$WORK/tree-$1 f
   shift
   mkdir -p "$tree/docs"
-  for f in "$@"; do echo "$f of $version" >"$tree/$f"; done
+  for f in "$@"; do mkdir -p "$(dirname "$tree/$f")" && echo "$f of $version" >"$tree/$f"; done
   cat >"$WORK/setup-$version.cfg" <<EOF
 caption = Acme Reader $version Setup
 folder = C:\\Acme Reader
@@ -133,6 +133,7 @@ gone() {  # PATH: within 15 s (the uninstaller's copy deletes it once the uninst
 # --- entry --------------------------------------------------------------------------------
 pack 1.0 index.htm old.htm docs/a.htm docs/b.htm
 pack 2.0 index.htm new.htm docs/a.htm docs/b.htm
+pack 2.1 index.htm new.htm docs/a.htm docs/b.htm docs/sub/c.htm
 install 1.0
 timeout 60 "$WINE" uninstaller --list 2>/dev/null | tr -d '\r' >"$WORK/list.txt"
 has list "Acme Reader 1.0"
@@ -321,16 +322,19 @@ registered && fail "long: the entry is still there"
 echo "long: a ${#long}-character destination installed and uninstalled, nothing else deleted"
 
 # --- through: a folder of the install replaced by a link to a copy elsewhere ----------------
-# The copy has the same files with the same times: the uninstaller removes nothing
-# through the link, says it could not remove them, and keeps its entry.
-install 2.0
+# The copy has the same files with the same times, and its sub-folder is empty: the
+# uninstaller removes nothing through the link, says it could not remove the files,
+# and keeps its entry.
+install 2.1
 cp -a "$DEST/docs" "$DRIVE_C/docs-copy"
+rm "$DRIVE_C/docs-copy/sub/c.htm"
 rm -rf "$DEST/docs"
 ln -s "$DRIVE_C/docs-copy" "$DEST/docs"
 registered || fail "through: no entry"
 run_registered QuietUninstallString through
 finished through 7
 [ -f "$DRIVE_C/docs-copy/a.htm" ] && [ -f "$DRIVE_C/docs-copy/b.htm" ] || fail "through: the copy's files were removed"
+[ -d "$DRIVE_C/docs-copy/sub" ] || fail "through: the copy's empty folder was removed"
 [ -e "$DEST/index.htm" ] && fail "through: index.htm, the install's own, is still there"
 registered || fail "through: the entry went while files are left"
 echo "through: nothing removed through a link in place of a folder (exit 7), the entry kept"

@@ -80,10 +80,6 @@ BOOL CreateDirectoryU(const char* path, SECURITY_ATTRIBUTES* security) {
   VEK_WIDE_OR_FAIL(FALSE)
   return CreateDirectoryW(wide.get(), security);
 }
-BOOL DeleteFileU(const char* path) {
-  VEK_WIDE_OR_FAIL(FALSE)
-  return DeleteFileW(wide.get());
-}
 #undef VEK_WIDE_OR_FAIL
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -308,10 +304,15 @@ class Win32FileEdge final : public FileEdge {
     }
   }
 
-  Error RemoveFile(const char* path) override {
+  Error RemoveFile(const char* path) override { return Remove(path, false); }
+
+  // A file, or an empty folder; below the destination through the checked walk, so
+  // that one reached through a link put in place of a folder stays.
+  Error Remove(const char* path, bool folder) {
     size_t destination_length = 0;
     if (walk_.Below(path, &destination_length)) return RemoveStanding(path, destination_length);
-    if (!DeleteFileU(path)) return LastError();
+    WidePath wide(path);
+    if (!wide.get() || !(folder ? RemoveDirectoryW(wide.get()) : DeleteFileW(wide.get()))) return LastError();
     return NoError();
   }
 
@@ -411,8 +412,7 @@ class Win32UninstallQueries final : public UninstallQueries {
   }
 
   bool RemoveEmptyFolder(const char* path) override {
-    WidePath wide(path);
-    return wide.get() && RemoveDirectoryW(wide.get()) != 0;
+    return !static_cast<Win32FileEdge&>(PlatformFileEdge()).Remove(path, true);
   }
 
   uint32_t CountEntries(const char* path) override {
