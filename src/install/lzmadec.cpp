@@ -19,8 +19,8 @@ constexpr uint32_t kTopValue = 1u << 24;
 constexpr unsigned kModelBits = 11;
 constexpr unsigned kModelTotal = 1u << kModelBits;
 constexpr unsigned kMoveBits = 5;
-constexpr unsigned kInitSize = 5;        // the range coder's first bytes: a zero and the code
-constexpr unsigned kSymbolInput = 20;    // the most bytes a symbol reads (22 modelled bits, 26 direct)
+constexpr unsigned kInitSize = 5;      // the range coder's first bytes: a zero and the code
+constexpr unsigned kSymbolInput = 20;  // the most bytes a symbol reads (22 modelled bits, 26 direct)
 constexpr unsigned kStates = 12;
 constexpr unsigned kLiteralStates = 7;
 constexpr unsigned kMatchMinLen = 2;
@@ -58,18 +58,18 @@ struct LzmaState {
   uint32_t dictionary;  // at least kMinDictionary
   unsigned char* dic;   // the decoded bytes: a window of room bytes, and one spare
   size_t room;
-  size_t pos;           // where the next byte goes in dic
+  size_t pos;  // where the next byte goes in dic
   const unsigned char* buf;
   uint32_t range, code;
-  uint32_t processed;   // bytes decoded, modulo 2^32
-  uint32_t check;       // 0 until dictionary bytes are decoded, then dictionary
+  uint32_t processed;  // bytes decoded, modulo 2^32
+  uint32_t check;      // 0 until dictionary bytes are decoded, then dictionary
   unsigned state;
   uint32_t rep[4];
-  unsigned remain;      // what is left of a match cut at a limit; kEnded after the end marker
-  bool need_init;       // the range coder's first bytes are still to come
+  unsigned remain;  // what is left of a match cut at a limit; kEnded after the end marker
+  bool need_init;   // the range coder's first bytes are still to come
   unsigned temp_size;
   unsigned char temp[kSymbolInput];
-  uint16_t* probs;      // ProbsFor(lc, lp) of them, after the state
+  uint16_t* probs;  // ProbsFor(lc, lp) of them, after the state
 
   void Normalize() {
     if (range < kTopValue) {

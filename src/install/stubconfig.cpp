@@ -18,18 +18,18 @@ struct KeyInfo {
 // caption, at 96 pixels per inch), what a message box shows without becoming a wall
 // of text, and names the Start menu and a DDE command carry comfortably.
 constexpr KeyInfo kKeys[kConfigKeyCount] = {
-    {"caption", 60, false, true},         {"prompt", 50, true, true},
-    {"folder", 160, false, false},        {"footer", 64, true, true},
-    {"group", 60, false, false},          {"item", 60, false, false},
-    {"done", 300, false, true},           {"folder-error", 200, false, true},
-    {"group-error", 200, false, true},    {"extract-button", 12, false, true},
-    {"quit-button", 12, false, true},     {"damaged", 200, false, true},
-    {"rights-error", 200, false, true},   {"run-error", 200, false, true},
-    {"publisher", 60, false, false},      {"version", 23, false, false},
-    {"copyright", 60, false, false},      {"product", 60, false, false},
-    {"open", 100, false, false},          {"icon", 260, false, false},
-    {"uninstall", 3, false, false},       {"id", 60, false, false},
-    {"run", 200, false, false},           {"confirm", 3, false, false},
+    {"caption", 60, false, true},       {"prompt", 50, true, true},
+    {"folder", 160, false, false},      {"footer", 64, true, true},
+    {"group", 60, false, false},        {"item", 60, false, false},
+    {"done", 300, false, true},         {"folder-error", 200, false, true},
+    {"group-error", 200, false, true},  {"extract-button", 12, false, true},
+    {"quit-button", 12, false, true},   {"damaged", 200, false, true},
+    {"rights-error", 200, false, true}, {"run-error", 200, false, true},
+    {"publisher", 60, false, false},    {"version", 23, false, false},
+    {"copyright", 60, false, false},    {"product", 60, false, false},
+    {"open", 100, false, false},        {"icon", 260, false, false},
+    {"uninstall", 3, false, false},     {"id", 60, false, false},
+    {"run", 200, false, false},         {"confirm", 3, false, false},
 };
 
 // The characters that a Start-menu name and an item's TARGET cannot hold beyond those

@@ -90,8 +90,7 @@ TEST(Switches, TheProgramsArguments) {
     EXPECT_EQ(s.silent, c.silent);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(s.destination), s.destination_length), c.destination);
     EXPECT_EQ(s.run_arguments != nullptr, c.has_arguments);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(s.run_arguments), s.run_arguments_length),
-              c.arguments);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(s.run_arguments), s.run_arguments_length), c.arguments);
   }
 }
 
@@ -317,17 +316,18 @@ TEST(Unattended, TheSwitchesBoxInstallsNothingAndWithSShowsNothing) {
 
   options.silent = false;
   EXPECT_EQ(RunProgram(host, ddeml, options), kExitOk);
-  EXPECT_EQ(host.switches_text,
-            "/S  install without a window or message into the proposed folder\n"
-            "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
-            "/?  show this list\n"
-            "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
-            "/LANG=TAG  the texts in language TAG (de, pt-BR)\n"
-            "\n"
-            "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
-            "failed, 4 the Start-menu group, an item or the uninstaller could not be made (files installed), 5 the "
-            "installer is damaged (nothing written), 9 the folder needs an administrator, 10 the program to run could not be "
-            "started.");
+  EXPECT_EQ(
+      host.switches_text,
+      "/S  install without a window or message into the proposed folder\n"
+      "/D=PATH  install into PATH (last on the command line; it may hold blanks)\n"
+      "/?  show this list\n"
+      "/LOG=FILE  write what is installed, the errors and the exit code into FILE\n"
+      "/LANG=TAG  the texts in language TAG (de, pt-BR)\n"
+      "\n"
+      "Exit codes of /S: 0 installed, 2 the folder could not be made, 3 extraction "
+      "failed, 4 the Start-menu group, an item or the uninstaller could not be made (files installed), 5 the "
+      "installer is damaged (nothing written), 9 the folder needs an administrator, 10 the program to run could not be "
+      "started.");
   EXPECT_TRUE(ddeml.calls.empty()) << "no DDE instance either";
 }
 

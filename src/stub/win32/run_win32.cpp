@@ -42,9 +42,10 @@ void RemovePath(size_t length, DWORD attributes, bool log_removed) {
   const bool removed = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(g_tree) : DeleteFileW(g_tree);
   if (removed ? !log_removed : !g_last_pass) return;
   const Error error = removed ? NoError() : LastError();
-  const char* what = removed                                                              ? "removed"
-                     : MoveFileExW(g_tree, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? "left for the next start of Windows"
-                                                                                          : "left";
+  const char* what = "removed";
+  if (!removed) {
+    what = MoveFileExW(g_tree, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? "left for the next start of Windows" : "left";
+  }
   LogOutcome(what, NarrowText(g_tree + 4, static_cast<int>(length - 4), CP_UTF8).c_str(), "", error);
 }
 
@@ -111,7 +112,8 @@ int RunInstalled(const StubSettings& settings, const AnsiString& folder, const S
   }
   if (switches.run_arguments) {
     command += ' ';
-    command += NarrowText(reinterpret_cast<const wchar_t*>(switches.run_arguments), static_cast<int>(switches.run_arguments_length), CP_UTF8);
+    command += NarrowText(reinterpret_cast<const wchar_t*>(switches.run_arguments),
+                          static_cast<int>(switches.run_arguments_length), CP_UTF8);
   }
   const WideText wide_command(command.c_str()), wide_folder(folder.c_str());
   STARTUPINFOW startup = {};

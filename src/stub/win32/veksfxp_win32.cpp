@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <new>
 #include <stddef.h>
 #include <stdlib.h>
+#include <new>
 
 #include "ddeman.h"
 #include "layout.h"
@@ -129,7 +129,7 @@ class Win32Host final : public ApplicationHost {
 };
 
 DialogMessageBoxes g_message_boxes;
-AnsiString g_private;  // the new folder of {temp}; empty: none
+AnsiString g_private;        // the new folder of {temp}; empty: none
 bool g_uninstaller = false;  // this is uninstall.exe
 // Made in room of its own when the configuration is read: as a variable with its
 // defaults it would be some 900 bytes of initialised data in the file.
